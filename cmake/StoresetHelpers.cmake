@@ -1,0 +1,17 @@
+# storeset_add_tests(NAME <target> [LIBS ...] [TIMEOUT <s>] [LABELS ...])
+# One test binary per library: every tests/*.cpp beside the caller joins it.
+# The CTest timeout is the watchdog: a hang is a failure.
+function(storeset_add_tests)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "LIBS;LABELS;SOURCES" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  file(GLOB _srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tests/*.cpp)
+  add_executable(${T_NAME} ${_srcs} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
+  gtest_discover_tests(${T_NAME}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
+               ENVIRONMENT "STORESET_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
