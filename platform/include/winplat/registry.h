@@ -1,0 +1,164 @@
+// Registry: the Win32 registry calls over an in-memory tree that is kept in a
+// `.reg` text file named by WINPLAT_REGISTRY (without the variable the tree
+// lives only in the process). Every change is written through to the file at
+// once, under a lock, by writing a temporary file and renaming it over.
+//
+// Wide text: REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ data is stored as UTF-16LE
+// (2 bytes per unit). The W calls exchange it as in-memory WCHAR arrays, so
+// byte counts of those types are sizeof(WCHAR) per unit, terminator included.
+// Every other type (REG_BINARY, REG_DWORD, REG_QWORD, REG_NONE, ...) is bytes
+// exchanged as they are stored: wide text that a caller keeps in REG_BINARY
+// (MAPI PT_UNICODE properties) is the caller's own 2-byte encoding.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "winplat/errors.h"
+#include "winplat/types.h"
+
+// Predefined keys; sign-extended 32-bit values, as on 64-bit Windows.
+#define WINPLAT_PREDEFINED_KEY(v) (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(v)))))
+#define HKEY_CLASSES_ROOT WINPLAT_PREDEFINED_KEY(0x80000000u)
+#define HKEY_CURRENT_USER WINPLAT_PREDEFINED_KEY(0x80000001u)
+#define HKEY_LOCAL_MACHINE WINPLAT_PREDEFINED_KEY(0x80000002u)
+
+// Standard access rights (shared with other object kinds).
+#ifndef DELETE
+#define DELETE 0x00010000u
+#endif
+#ifndef READ_CONTROL
+#define READ_CONTROL 0x00020000u
+#endif
+#ifndef WRITE_DAC
+#define WRITE_DAC 0x00040000u
+#endif
+#ifndef WRITE_OWNER
+#define WRITE_OWNER 0x00080000u
+#endif
+#ifndef SYNCHRONIZE
+#define SYNCHRONIZE 0x00100000u
+#endif
+#ifndef STANDARD_RIGHTS_REQUIRED
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#endif
+#ifndef STANDARD_RIGHTS_READ
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#endif
+#ifndef STANDARD_RIGHTS_WRITE
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#endif
+#ifndef STANDARD_RIGHTS_ALL
+#define STANDARD_RIGHTS_ALL 0x001F0000u
+#endif
+#ifndef MAXIMUM_ALLOWED
+#define MAXIMUM_ALLOWED 0x02000000u
+#endif
+
+// Key access rights.
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define KEY_CREATE_SUB_KEY 0x0004u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
+#define KEY_NOTIFY 0x0010u
+#define KEY_CREATE_LINK 0x0020u
+#define KEY_WOW64_64KEY 0x0100u
+#define KEY_WOW64_32KEY 0x0200u
+#define KEY_WOW64_RES 0x0300u
+#define KEY_READ 0x00020019u     // READ_CONTROL | QUERY_VALUE | ENUMERATE_SUB_KEYS | NOTIFY
+#define KEY_WRITE 0x00020006u    // READ_CONTROL | SET_VALUE | CREATE_SUB_KEY
+#define KEY_EXECUTE KEY_READ
+#define KEY_ALL_ACCESS 0x000F003Fu
+
+// RegCreateKeyExW options and dispositions.
+#define REG_OPTION_RESERVED 0x00000000u
+#define REG_OPTION_NON_VOLATILE 0x00000000u
+#define REG_OPTION_VOLATILE 0x00000001u
+#define REG_OPTION_CREATE_LINK 0x00000002u
+#define REG_OPTION_BACKUP_RESTORE 0x00000004u
+#define REG_OPTION_OPEN_LINK 0x00000008u
+#define REG_CREATED_NEW_KEY 0x00000001u
+#define REG_OPENED_EXISTING_KEY 0x00000002u
+
+// Value types.
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_DWORD_LITTLE_ENDIAN 4u
+#define REG_DWORD_BIG_ENDIAN 5u
+#define REG_LINK 6u
+#define REG_MULTI_SZ 7u
+#define REG_QWORD 11u
+#define REG_QWORD_LITTLE_ENDIAN 11u
+
+extern "C" {
+
+WINPLAT_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                                         PHKEY phkResult);
+WINPLAT_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
+                                           DWORD dwOptions, REGSAM samDesired,
+                                           const LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                                           LPDWORD lpdwDisposition);
+WINPLAT_API LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                                         LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                                         LPFILETIME lpftLastWriteTime);
+WINPLAT_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                                         LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+WINPLAT_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                            LPBYTE lpData, LPDWORD lpcbData);
+WINPLAT_API LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                            LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                            LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                                            LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                                            LPFILETIME lpftLastWriteTime);
+WINPLAT_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                                          const BYTE* lpData, DWORD cbData);
+WINPLAT_API LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+WINPLAT_API LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+WINPLAT_API LSTATUS WINAPI RegCloseKey(HKEY hKey);
+
+}  // extern "C"
+
+// Control of the registry for tests, the demo and the stand-ins.
+namespace winplat::registry {
+
+// Drops the tree and loads it again from the file named by WINPLAT_REGISTRY
+// (no variable: an empty registry in memory; a missing file: an empty
+// registry that the first change creates). Open handles stay open and find
+// their keys again by path. ERROR_SUCCESS, or ERROR_BADDB when the file does
+// not parse (see lastLoadError; the tree is then empty and every change fails
+// with ERROR_BADDB until the file is mended), or the error of reading it.
+WINPLAT_API LSTATUS reload();
+
+// The path of the registry file in use ("" when the registry is in memory).
+WINPLAT_API std::string filePath();
+
+// Why the last load or re-read of the file failed, with its line number
+// ("<file>:<line>: <what>"); "" when it succeeded.
+WINPLAT_API std::string lastLoadError();
+
+// Handles opened and not yet closed (predefined keys are not counted).
+WINPLAT_API size_t openKeyCount();
+
+// Makes the key `root\subKey` refuse write access: opening or creating it
+// with any write right gives ERROR_ACCESS_DENIED, and it cannot be deleted.
+// Read access is unaffected. Survives reload; cleared by clearDeniedKeys.
+WINPLAT_API void denyWrite(HKEY root, const std::wstring& subKey);
+WINPLAT_API void clearDeniedKeys();
+
+// The whole tree in `.reg` form (UTF-8, the form this layer writes).
+WINPLAT_API std::string exportText();
+// One key and its subtree in `.reg` form, without the file header line;
+// "" when the key does not exist.
+WINPLAT_API std::string exportKey(HKEY root, const std::wstring& subKey);
+// The registry file's bytes as they are on disk ("" when there is none).
+WINPLAT_API std::string fileBytes();
+
+// Parses `.reg` text from memory without touching the registry. On success
+// returns true and, when `canonical` is given, the text as this layer would
+// write it; on failure returns false and the message in `error`.
+WINPLAT_API bool parseText(const void* data, size_t size, std::string* error, std::string* canonical = nullptr);
+
+}  // namespace winplat::registry
