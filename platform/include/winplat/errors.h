@@ -185,9 +185,20 @@ constexpr HRESULT HRESULT_FROM_WIN32(DWORD x) {
 #define ERROR_DIRECTORY 267L
 #define ERROR_DELETE_PENDING 303L
 #define ERROR_INSTALL_FAILURE 1603L
+#define ERROR_BUFFER_OVERFLOW 111L
 
 #define WAIT_OBJECT_0 0x00000000u
 #define WAIT_ABANDONED_0 0x00000080u
 #define WAIT_TIMEOUT 258u
 #define WAIT_FAILED 0xFFFFFFFFu
 #define MAXIMUM_WAIT_OBJECTS 64u
+
+// The COM support library's exception: carries the HRESULT of a failure.
+namespace ATL {
+class CAtlException {
+public:
+    CAtlException(HRESULT hr = E_FAIL) noexcept : m_hr(hr) {}
+    operator HRESULT() const noexcept { return m_hr; }
+    HRESULT m_hr;
+};
+}  // namespace ATL
