@@ -1,0 +1,14 @@
+// The fixed tables that connect charset names, Windows code pages and the
+// names under which the iconv converter knows an encoding.
+#pragma once
+
+#include <cstdint>
+
+// The code page of a charset name (ASCII case ignored), or 0 when no table
+// knows it. A null name raises E_INVALIDARG.
+uint16_t getCodePageFromCharset(const char* charsetName);
+// The charset name of a code page, or null.
+const char* getCharsetFromCodePage(unsigned codePage);
+// The converter name of a code page (0 is taken as 1252), or null. Some names
+// of the table are unknown to the C library's iconv; opening them fails.
+const char* getIconvNameFromCodePage(unsigned codePage);
