@@ -60,10 +60,6 @@ WINPLAT_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR
                                            LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
                                            LPBOOL lpUsedDefaultChar);
 
-WINPLAT_API UINT WINAPI GetACP();
-WINPLAT_API UINT WINAPI GetOEMCP();
-WINPLAT_API BOOL WINAPI IsValidCodePage(UINT CodePage);
-
 // Locale-insensitive: UTF-16 units compare as unsigned 16-bit values; with
 // NORM_IGNORECASE both sides are upper-cased first. A negative count means
 // NUL-terminated; a count compares exactly that many units. Returns
