@@ -1,0 +1,13 @@
+// The backend server's interfaces of the 7.4 set that the system declares.
+#pragma once
+
+#include "Backend/v74/IAppConnection.h"
+#include "Backend/v74/IAppServer.h"
+#include "Backend/v74/IDbMapiProps.h"
+#include "Backend/v74/IDbMsgStore.h"
+#include "Backend/v74/IDbObject.h"
+#include "Backend/v74/Structures.h"
+
+// The backend server's class, created as a local server.
+inline constexpr CLSID BackendAppServerClsid = {
+    0x0F1BE71C, 0xDFE7, 0x41B1, {0x8D, 0x52, 0xC7, 0x6A, 0x05, 0x4D, 0x1E, 0xAE}};

@@ -1,0 +1,26 @@
+// IDbMsgStore: a message store of the database.
+#pragma once
+
+#include "Backend/v74/IDbMapiProps.h"
+
+#define BACKEND_IDBMSGSTORE_SLOTS(X)                                                            \
+    X(19, OpenMapiProps, (GUID guid, ULONG ulFlags, IDbMapiProps** ppProps),                    \
+      (guid, ulFlags, ppProps), OUT_WRAPPED(DbMapiPropsWrapper, ppProps))                       \
+    X(20, OpenFolder, (ULONG ulFlags, IDbFolder** ppFolder), (ulFlags, ppFolder),              \
+      OUT_WRAPPED(DbFolderWrapper, ppFolder))                                                   \
+    X(21, Slot21, (GUID guid), (guid), FORWARD)                                                 \
+    X(22, Slot22, (int fFlag, _SRowSet** ppRows), (fFlag, ppRows), FORWARD)                    \
+    X(23, Slot23, (ULONG cb, BYTE* pb), (cb, pb), FORWARD)                                     \
+    X(24, Slot24, (const char* pszName, GUID* pGuid), (pszName, pGuid), FORWARD)                \
+    X(25, Slot25, (ULONG ulFlags, const char** ppszState, ULONG* pcb, _SyncInfo** ppInfo),      \
+      (ulFlags, ppszState, pcb, ppInfo), FORWARD)
+
+#define BACKEND_IDBMSGSTORE_ALL_SLOTS(X) BACKEND_IDBMAPIPROPS_ALL_SLOTS(X) BACKEND_IDBMSGSTORE_SLOTS(X)
+
+struct IDbMsgStore : public IDbMapiProps {
+    BACKEND_IDBMSGSTORE_SLOTS(BACKEND_DECLARE_SLOT)
+};
+
+BACKEND_DEFINE_IID(IDbMsgStore, 0x9DAB5590, 0x9D1F, 0x4219, 0xBF, 0x5F, 0xA7, 0x9D, 0xB0, 0x6C, 0xE4, 0x84)
+BACKEND_CHECK_SLOTS(BACKEND_IDBMSGSTORE_SLOTS, IDbMsgStore, 19, 7)
+BACKEND_CHECK_SLOTS(BACKEND_IDBMSGSTORE_ALL_SLOTS, IDbMsgStoreAll, 3, 23)
