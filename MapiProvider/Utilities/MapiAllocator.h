@@ -16,3 +16,22 @@ struct IMapiAllocator : IUnknown {
     STDMETHOD(getAllocationFunctions)(LPALLOCATEBUFFER* allocateBuffer, LPALLOCATEMORE* allocateMore,
                                       LPFREEBUFFER* freeBuffer) PURE;
 };
+
+namespace Utilities {
+
+class MapiAllocator : public IMapiAllocator {
+public:
+    // The system's allocator over the MAPI runtime's routines; the caller
+    // holds the only reference. Raises HResultException when the object
+    // cannot be made.
+    static void create(IMapiAllocator** allocator);
+};
+
+}  // namespace Utilities
+
+// The same three routines over the COM task allocator, with MAPI's linked
+// allocation: a block made by coTaskMemAllocateMore lives until its head
+// block is freed. For MAPI-shaped memory without a MAPI runtime.
+SCODE STDMETHODCALLTYPE coTaskMemAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer);
+SCODE STDMETHODCALLTYPE coTaskMemAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer);
+ULONG STDMETHODCALLTYPE coTaskMemFreeBuffer(LPVOID lpBuffer);
