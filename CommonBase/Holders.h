@@ -6,9 +6,9 @@
 #include <functional>
 
 #include "winplat/types.h"
+#include "winplat/com.h"
 #include "winplat/mapi.h"
 
-struct IUnknown;
 
 class BstrHolder {
 public:
