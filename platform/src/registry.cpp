@@ -1,0 +1,1058 @@
+// The Win32 registry calls over the tree of registry_format.cpp, kept in the
+// file named by WINPLAT_REGISTRY.
+//
+// Handles name their key by path, so they survive the tree being re-read
+// when another process changed the file; a handle whose key is gone reports
+// ERROR_KEY_DELETED. A change is made on a copy of the tree, written to a
+// temporary file beside the registry file, flushed and renamed over it, all
+// under an advisory lock on "<file>.lock" (the registry file itself is
+// replaced by every write, so it cannot carry the lock); only then does the
+// copy become the tree. A failed write therefore changes neither the file nor
+// the tree, and a crash leaves either the old file or the new one.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <unordered_set>
+
+#include "registry_tree.h"
+#include "winplat/console.h"
+#include "winplat/inject.h"
+#include "winplat/registry.h"
+#include "winplat/utf16.h"
+
+using winplat::regtree::Encoding;
+using winplat::regtree::Key;
+using winplat::regtree::Path;
+
+namespace {
+
+constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+
+struct Handle {
+    Path path;
+    REGSAM access = 0;
+};
+
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    int64_t mtimeSec = 0;
+    int64_t mtimeNsec = 0;
+    off_t size = 0;
+    bool exists = false;
+
+    bool operator==(const FileId&) const = default;
+};
+
+FileId idOf(const struct stat& st) {
+    return FileId{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
+}
+
+struct State {
+    std::mutex mutex;
+    bool loaded = false;
+    std::string file;  // "" : the registry lives in memory only
+    std::unique_ptr<Key> tree;
+    Encoding encoding = Encoding::Utf8;
+    FileId seen;      // the file version last read (or found unreadable)
+    bool bad = false;  // that version does not parse: changes are refused
+    std::string lastError;
+    std::unordered_set<Handle*> handles;
+    std::vector<Path> denied;  // folded paths
+};
+
+// Never destroyed: stand-ins and statics may still call in during exit.
+State& state() {
+    static State* s = new State;
+    return *s;
+}
+
+Path foldPath(const Path& p) {
+    Path out;
+    out.reserve(p.size());
+    for (const std::wstring& part : p) {
+        out.push_back(winplat::regtree::fold(part));
+    }
+    return out;
+}
+
+bool isDenied(const State& s, const Path& path) {
+    const Path f = foldPath(path);
+    for (const Path& d : s.denied) {
+        if (d == f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+LSTATUS errnoStatus(int e) {
+    switch (e) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case ENOENT:
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case ENOSPC:
+        case EDQUOT:
+            return ERROR_DISK_FULL;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_CANTWRITE;
+    }
+}
+
+bool readAll(int fd, std::string& out) {
+    out.clear();
+    char buf[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+bool writeAll(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+void reportBadFile(const State& s) {
+    winplat::console::writeErrNarrow("winplat: the registry file cannot be used: " + s.lastError +
+                                     "\nwinplat: the file is left as it is and changes are refused until it is "
+                                     "mended.\n");
+}
+
+// Reads the file when its version differs from the one last seen. A file
+// that does not parse leaves the tree as it was and marks it bad.
+LSTATUS refresh(State& s) {
+    if (s.file.empty()) {
+        return ERROR_SUCCESS;
+    }
+    struct stat st;
+    if (::stat(s.file.c_str(), &st) != 0) {
+        if (errno != ENOENT) {
+            return errnoStatus(errno);
+        }
+        if (s.seen.exists || s.bad) {
+            // Removed from outside: what stays is an empty registry.
+            s.tree = winplat::regtree::emptyTree();
+            s.bad = false;
+            s.lastError.clear();
+        }
+        s.seen = FileId{};
+        return ERROR_SUCCESS;
+    }
+    if (s.seen == idOf(st)) {
+        return s.bad ? ERROR_BADDB : ERROR_SUCCESS;
+    }
+    const int fd = ::open(s.file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT ? ERROR_SUCCESS : errnoStatus(errno);
+    }
+    std::string bytes;
+    const bool ok = ::fstat(fd, &st) == 0 && readAll(fd, bytes);
+    ::close(fd);
+    if (!ok) {
+        return ERROR_CANTREAD;
+    }
+    s.seen = idOf(st);
+    std::unique_ptr<Key> tree;
+    Encoding enc;
+    std::string error;
+    if (!winplat::regtree::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), tree, enc, error)) {
+        s.bad = true;
+        s.lastError = s.file + ":" + error.substr(5);  // "line N: ..." becomes "<file>:N: ..."
+        reportBadFile(s);
+        return ERROR_BADDB;
+    }
+    s.tree = std::move(tree);
+    s.encoding = enc;
+    s.bad = false;
+    s.lastError.clear();
+    return ERROR_SUCCESS;
+}
+
+LSTATUS loadFresh(State& s) {
+    const char* env = std::getenv("WINPLAT_REGISTRY");
+    s.file = env ? env : "";
+    s.tree = winplat::regtree::emptyTree();
+    s.encoding = Encoding::Utf8;
+    s.seen = FileId{};
+    s.bad = false;
+    s.lastError.clear();
+    s.loaded = true;
+    return refresh(s);
+}
+
+// Brings the tree up to date with the file before a call uses it. A file
+// that cannot be read now keeps the tree last read: readers go on with it.
+void ensureFresh(State& s) {
+    if (!s.loaded) {
+        loadFresh(s);
+    } else {
+        refresh(s);
+    }
+}
+
+// Removes temporary files that a writer killed mid-write left behind; under
+// the lock no other writer can be using one.
+void removeStaleTemps(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
+    const std::string prefix = (slash == std::string::npos ? file : file.substr(slash + 1)) + ".tmp.";
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) {
+        return;
+    }
+    while (dirent* e = ::readdir(d)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) {
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+        }
+    }
+    ::closedir(d);
+}
+
+// Writes `bytes` as the new registry file: a temporary file in the same
+// folder, flushed, then renamed over the old one.
+LSTATUS writeFile(State& s, const std::string& bytes) {
+    std::string tmp = s.file + ".tmp.XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return errnoStatus(errno);
+    }
+    struct stat old;
+    ::fchmod(fd, ::stat(s.file.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    int64_t injected = 0;
+    LSTATUS rc = ERROR_SUCCESS;
+    if (winplat::inject::take("RegistryFileWrite", &injected)) {
+        // A failing disk: half the file reaches it.
+        writeAll(fd, bytes.data(), bytes.size() / 2);
+        rc = static_cast<LSTATUS>(injected);
+    } else if (!writeAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) {
+        rc = errnoStatus(errno);
+    }
+    struct stat st;
+    if (rc == ERROR_SUCCESS && ::fstat(fd, &st) != 0) {
+        rc = errnoStatus(errno);
+    }
+    if (::close(fd) != 0 && rc == ERROR_SUCCESS) {
+        rc = errnoStatus(errno);
+    }
+    if (rc == ERROR_SUCCESS && ::rename(tmp.c_str(), s.file.c_str()) != 0) {
+        rc = errnoStatus(errno);
+    }
+    if (rc != ERROR_SUCCESS) {
+        ::unlink(tmp.c_str());
+        return rc;
+    }
+    // Make the rename itself durable.
+    const size_t slash = s.file.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : s.file.substr(0, slash));
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    s.seen = idOf(st);
+    return ERROR_SUCCESS;
+}
+
+// Makes one change: `change` edits a copy of the current tree and returns
+// ERROR_SUCCESS, or an error and the change is dropped.
+LSTATUS commit(State& s, const std::function<LSTATUS(Key&)>& change) {
+    if (s.file.empty()) {
+        auto next = s.tree->clone();
+        const LSTATUS rc = change(*next);
+        if (rc == ERROR_SUCCESS) {
+            s.tree = std::move(next);
+        }
+        return rc;
+    }
+    const std::string lockName = s.file + ".lock";
+    const int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lockFd < 0) {
+        return errnoStatus(errno);
+    }
+    while (::flock(lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            const LSTATUS rc = errnoStatus(errno);
+            ::close(lockFd);
+            return rc;
+        }
+    }
+    LSTATUS rc = refresh(s);
+    if (rc == ERROR_SUCCESS) {
+        auto next = s.tree->clone();
+        rc = change(*next);
+        if (rc == ERROR_SUCCESS) {
+            removeStaleTemps(s.file);
+            rc = writeFile(s, winplat::regtree::serialize(*next, s.encoding));
+            if (rc == ERROR_SUCCESS) {
+                s.tree = std::move(next);
+            }
+        }
+    }
+    ::close(lockFd);  // releases the lock
+    return rc;
+}
+
+// The key path of a predefined key, or null.
+const Path* predefinedPath(HKEY h) {
+    static const Path* cu = new Path{std::wstring(winplat::regtree::kCurrentUser)};
+    static const Path* lm = new Path{std::wstring(winplat::regtree::kLocalMachine)};
+    static const Path* cr = new Path{std::wstring(winplat::regtree::kLocalMachine), L"Software", L"Classes"};
+    if (h == HKEY_CURRENT_USER) {
+        return cu;
+    }
+    if (h == HKEY_LOCAL_MACHINE) {
+        return lm;
+    }
+    if (h == HKEY_CLASSES_ROOT) {
+        return cr;
+    }
+    return nullptr;
+}
+
+struct Resolved {
+    Path path;
+    REGSAM access = 0;
+    bool predefined = false;
+};
+
+LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
+    if (const Path* p = predefinedPath(h)) {
+        out.path = *p;
+        out.access = KEY_ALL_ACCESS;
+        if (isDenied(s, out.path)) {
+            out.access &= ~kWriteRights;
+        }
+        out.predefined = true;
+        return ERROR_SUCCESS;
+    }
+    auto* handle = reinterpret_cast<Handle*>(h);
+    if (!h || !s.handles.count(handle)) {
+        return ERROR_INVALID_HANDLE;
+    }
+    out.path = handle->path;
+    out.access = handle->access;
+    out.predefined = false;
+    return ERROR_SUCCESS;
+}
+
+// Splits a subkey path at backslashes; a trailing backslash is allowed.
+LSTATUS splitSubKey(LPCWSTR sub, Path& out) {
+    out.clear();
+    if (!sub || !*sub) {
+        return ERROR_SUCCESS;
+    }
+    std::wstring_view rest(sub);
+    while (!rest.empty()) {
+        const size_t sep = rest.find(L'\\');
+        const std::wstring_view part = rest.substr(0, sep);
+        if (part.empty()) {
+            return ERROR_BAD_PATHNAME;
+        }
+        if (part.size() > winplat::regtree::kMaxKeyName) {
+            return ERROR_INVALID_PARAMETER;
+        }
+        out.emplace_back(part);
+        if (sep == std::wstring_view::npos) {
+            break;
+        }
+        rest.remove_prefix(sep + 1);
+    }
+    return ERROR_SUCCESS;
+}
+
+// The key a resolved handle names, creating a missing predefined root path
+// (HKEY_CLASSES_ROOT without Software\Classes) when `create` is set.
+Key* keyOf(Key& top, const Resolved& r, bool create, LSTATUS& rc) {
+    Key* k = winplat::regtree::find(top, r.path);
+    if (!k && r.predefined && create) {
+        k = &top;
+        for (const std::wstring& part : r.path) {
+            k = &k->ensureChild(part);
+        }
+    }
+    if (!k) {
+        rc = r.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
+    }
+    return k;
+}
+
+REGSAM effectiveAccess(REGSAM sam) {
+    sam &= ~(KEY_WOW64_RES);
+    if (sam & MAXIMUM_ALLOWED) {
+        sam = (sam & ~MAXIMUM_ALLOWED) | KEY_ALL_ACCESS;
+    }
+    return sam;
+}
+
+HKEY newHandle(State& s, Path path, REGSAM access) {
+    auto* h = new Handle{std::move(path), access};
+    s.handles.insert(h);
+    return reinterpret_cast<HKEY>(h);
+}
+
+bool injected(const char* name, LSTATUS& rc) {
+    int64_t code = 0;
+    if (winplat::inject::take(name, &code)) {
+        rc = static_cast<LSTATUS>(code);
+        return true;
+    }
+    return false;
+}
+
+// Text types travel through the W calls as WCHAR arrays and are stored as
+// 2 bytes per unit. Stored text of an odd length keeps its last byte as one
+// byte of the in-memory form, so callers see the odd count.
+bool isText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+size_t memorySize(const winplat::regtree::Value& v) {
+    if (!isText(v.type)) {
+        return v.data.size();
+    }
+    return v.data.size() / 2 * sizeof(WCHAR) + v.data.size() % 2;
+}
+
+void copyOut(const winplat::regtree::Value& v, BYTE* out) {
+    if (!isText(v.type)) {
+        if (!v.data.empty()) {
+            std::memcpy(out, v.data.data(), v.data.size());
+        }
+        return;
+    }
+    const size_t units = v.data.size() / 2;
+    for (size_t i = 0; i < units; ++i) {
+        const WCHAR c = static_cast<WCHAR>(v.data[2 * i] | (v.data[2 * i + 1] << 8));
+        std::memcpy(out + i * sizeof(WCHAR), &c, sizeof(WCHAR));
+    }
+    if (v.data.size() % 2) {
+        out[units * sizeof(WCHAR)] = v.data.back();  // the low byte: WCHAR is little-endian here
+    }
+}
+
+// In-memory bytes of a RegSetValueExW call to stored bytes; false when a
+// text unit is not a UTF-16 unit.
+bool storedForm(DWORD type, const BYTE* data, DWORD cb, std::vector<uint8_t>& out) {
+    if (!isText(type)) {
+        out.assign(data, data + cb);
+        return true;
+    }
+    const size_t units = cb / sizeof(WCHAR);
+    const size_t rest = cb % sizeof(WCHAR);
+    out.clear();
+    out.reserve(units * 2 + 2);
+    for (size_t i = 0; i < units; ++i) {
+        WCHAR c;
+        std::memcpy(&c, data + i * sizeof(WCHAR), sizeof(WCHAR));
+        if (static_cast<uint32_t>(c) > 0xFFFF) {
+            return false;
+        }
+        out.push_back(static_cast<uint8_t>(c));
+        out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(c) >> 8));
+    }
+    // A count that ends inside a unit keeps that unit's low bytes, at most two.
+    for (size_t i = 0; i < rest && i < 2; ++i) {
+        out.push_back(data[units * sizeof(WCHAR) + i]);
+    }
+    return true;
+}
+
+void clearFileTime(LPFILETIME ft) {
+    if (ft) {
+        ft->dwLowDateTime = 0;
+        ft->dwHighDateTime = 0;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    LSTATUS rc;
+    if (injected("RegOpenKeyExW", rc)) {
+        return rc;
+    }
+    if (!phkResult) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *phkResult = nullptr;
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    Resolved base;
+    if ((rc = resolveHandle(s, hKey, base)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    Path sub;
+    if ((rc = splitSubKey(lpSubKey, sub)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    Path full = base.path;
+    full.insert(full.end(), sub.begin(), sub.end());
+    if (!winplat::regtree::find(*s.tree, full)) {
+        if (!(sub.empty() && base.predefined)) {
+            return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
+        }
+    }
+    const REGSAM access = effectiveAccess(samDesired);
+    if ((access & kWriteRights) && isDenied(s, full)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    *phkResult = newHandle(s, std::move(full), access);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired,
+                               const LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+    LSTATUS rc;
+    if (injected("RegCreateKeyExW", rc)) {
+        return rc;
+    }
+    if (!phkResult || !lpSubKey) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    *phkResult = nullptr;
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    Resolved base;
+    if ((rc = resolveHandle(s, hKey, base)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    Path sub;
+    if ((rc = splitSubKey(lpSubKey, sub)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    for (const std::wstring& part : sub) {
+        if (!winplat::regtree::storableKeyName(part)) {
+            return ERROR_INVALID_PARAMETER;
+        }
+    }
+    Path full = base.path;
+    full.insert(full.end(), sub.begin(), sub.end());
+    const REGSAM access = effectiveAccess(samDesired);
+    if ((access & kWriteRights) && isDenied(s, full)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    DWORD disposition = REG_OPENED_EXISTING_KEY;
+    if (!winplat::regtree::find(*s.tree, full)) {
+        if (!base.predefined && !winplat::regtree::find(*s.tree, base.path)) {
+            return ERROR_KEY_DELETED;
+        }
+        // Creating needs KEY_CREATE_SUB_KEY on the handle when the new key
+        // goes right under it, and a writable key to go under otherwise.
+        size_t existing = base.path.size();
+        while (existing < full.size() && winplat::regtree::find(*s.tree, Path(full.begin(), full.begin() + existing + 1))) {
+            ++existing;
+        }
+        if (existing == base.path.size() && !(base.access & KEY_CREATE_SUB_KEY)) {
+            return ERROR_ACCESS_DENIED;
+        }
+        if (isDenied(s, Path(full.begin(), full.begin() + existing))) {
+            return ERROR_ACCESS_DENIED;
+        }
+        rc = commit(s, [&full](Key& top) {
+            Key* k = &top;
+            for (const std::wstring& part : full) {
+                k = &k->ensureChild(part);
+            }
+            return ERROR_SUCCESS;
+        });
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+        disposition = REG_CREATED_NEW_KEY;
+    }
+    *phkResult = newHandle(s, std::move(full), access);
+    if (lpdwDisposition) {
+        *lpdwDisposition = disposition;
+    }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD, LPWSTR lpClass,
+                             LPDWORD lpcchClass, LPFILETIME lpftLastWriteTime) {
+    LSTATUS rc;
+    if (injected("RegEnumKeyExW", rc)) {
+        return rc;
+    }
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    Resolved r;
+    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    if (!(r.access & KEY_ENUMERATE_SUB_KEYS)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!lpName || !lpcchName) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Key* k = keyOf(*s.tree, r, false, rc);
+    if (!k) {
+        return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
+    }
+    if (dwIndex >= k->subkeys.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    auto it = k->subkeys.begin();
+    std::advance(it, dwIndex);
+    const std::wstring& name = it->second->name;
+    if (*lpcchName < name.size() + 1) {
+        *lpcchName = static_cast<DWORD>(name.size() + 1);
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpName, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+    *lpcchName = static_cast<DWORD>(name.size());
+    if (lpClass && lpcchClass && *lpcchClass > 0) {
+        lpClass[0] = 0;
+    }
+    if (lpcchClass) {
+        *lpcchClass = 0;
+    }
+    clearFileTime(lpftLastWriteTime);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
+                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    LSTATUS rc;
+    if (injected("RegEnumValueW", rc)) {
+        return rc;
+    }
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    Resolved r;
+    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    if (!(r.access & KEY_QUERY_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Key* k = keyOf(*s.tree, r, false, rc);
+    if (!k) {
+        return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
+    }
+    if (dwIndex >= k->values.size()) {
+        return ERROR_NO_MORE_ITEMS;
+    }
+    const winplat::regtree::Value& v = k->values[dwIndex];
+    if (*lpcchValueName < v.name.size() + 1) {
+        *lpcchValueName = static_cast<DWORD>(v.name.size() + 1);
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpValueName, v.name.c_str(), (v.name.size() + 1) * sizeof(WCHAR));
+    *lpcchValueName = static_cast<DWORD>(v.name.size());
+    if (lpType) {
+        *lpType = v.type;
+    }
+    const size_t need = memorySize(v);
+    if (lpData && *lpcbData < need) {
+        *lpcbData = static_cast<DWORD>(need);
+        return ERROR_MORE_DATA;
+    }
+    if (lpData) {
+        copyOut(v, lpData);
+    }
+    if (lpcbData) {
+        *lpcbData = static_cast<DWORD>(need);
+    }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                                LPDWORD lpcbData) {
+    LSTATUS rc;
+    if (injected("RegQueryValueExW", rc)) {
+        return rc;
+    }
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    Resolved r;
+    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    if (!(r.access & KEY_QUERY_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (lpReserved || (lpData && !lpcbData)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    Key* k = keyOf(*s.tree, r, false, rc);
+    if (!k) {
+        return rc;
+    }
+    const winplat::regtree::Value* v = k->value(lpValueName ? lpValueName : L"");
+    if (!v) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (lpType) {
+        *lpType = v->type;
+    }
+    const size_t need = memorySize(*v);
+    if (lpData && *lpcbData < need) {
+        *lpcbData = static_cast<DWORD>(need);
+        return ERROR_MORE_DATA;
+    }
+    if (lpData) {
+        copyOut(*v, lpData);
+    }
+    if (lpcbData) {
+        *lpcbData = static_cast<DWORD>(need);
+    }
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                                LPFILETIME lpftLastWriteTime) {
+    LSTATUS rc;
+    if (injected("RegQueryInfoKeyW", rc)) {
+        return rc;
+    }
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    Resolved r;
+    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    if (!(r.access & KEY_QUERY_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (lpReserved) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    static const Key empty;
+    const Key* k = keyOf(*s.tree, r, false, rc);
+    if (!k) {
+        if (!r.predefined) {
+            return rc;
+        }
+        k = &empty;
+    }
+    size_t maxSub = 0;
+    for (const auto& [folded, child] : k->subkeys) {
+        maxSub = std::max(maxSub, child->name.size());
+    }
+    size_t maxName = 0;
+    size_t maxData = 0;
+    for (const winplat::regtree::Value& v : k->values) {
+        maxName = std::max(maxName, v.name.size());
+        maxData = std::max(maxData, memorySize(v));
+    }
+    if (lpClass && lpcchClass && *lpcchClass > 0) {
+        lpClass[0] = 0;
+    }
+    if (lpcchClass) {
+        *lpcchClass = 0;
+    }
+    if (lpcSubKeys) {
+        *lpcSubKeys = static_cast<DWORD>(k->subkeys.size());
+    }
+    if (lpcbMaxSubKeyLen) {
+        *lpcbMaxSubKeyLen = static_cast<DWORD>(maxSub);
+    }
+    if (lpcbMaxClassLen) {
+        *lpcbMaxClassLen = 0;
+    }
+    if (lpcValues) {
+        *lpcValues = static_cast<DWORD>(k->values.size());
+    }
+    if (lpcbMaxValueNameLen) {
+        *lpcbMaxValueNameLen = static_cast<DWORD>(maxName);
+    }
+    if (lpcbMaxValueLen) {
+        *lpcbMaxValueLen = static_cast<DWORD>(maxData);
+    }
+    if (lpcbSecurityDescriptor) {
+        *lpcbSecurityDescriptor = 0;
+    }
+    clearFileTime(lpftLastWriteTime);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
+    LSTATUS rc;
+    if (injected("RegSetValueExW", rc)) {
+        return rc;
+    }
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    Resolved r;
+    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    if (!(r.access & KEY_SET_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!lpData && cbData > 0) {
+        return ERROR_NOACCESS;
+    }
+    const std::wstring name = lpValueName ? lpValueName : L"";
+    if (name.size() > winplat::regtree::kMaxValueName || !winplat::regtree::storableName(name)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::vector<uint8_t> data;
+    if (!storedForm(dwType, lpData, cbData, data)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return commit(s, [&](Key& top) {
+        LSTATUS err = ERROR_SUCCESS;
+        Key* k = keyOf(top, r, true, err);
+        if (!k) {
+            return err;
+        }
+        k->setValue(name, dwType, std::move(data));
+        return static_cast<LSTATUS>(ERROR_SUCCESS);
+    });
+}
+
+LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
+    LSTATUS rc;
+    if (injected("RegDeleteValueW", rc)) {
+        return rc;
+    }
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    Resolved r;
+    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    if (!(r.access & KEY_SET_VALUE)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    const std::wstring name = lpValueName ? lpValueName : L"";
+    return commit(s, [&](Key& top) {
+        LSTATUS err = ERROR_SUCCESS;
+        Key* k = keyOf(top, r, false, err);
+        if (!k) {
+            return err;
+        }
+        return k->removeValue(name) ? static_cast<LSTATUS>(ERROR_SUCCESS) : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    });
+}
+
+LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
+    LSTATUS rc;
+    if (injected("RegDeleteKeyW", rc)) {
+        return rc;
+    }
+    if (!lpSubKey) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    Resolved r;
+    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    Path sub;
+    if ((rc = splitSubKey(lpSubKey, sub)) != ERROR_SUCCESS) {
+        return rc;
+    }
+    if (sub.empty() && r.predefined) {
+        return ERROR_ACCESS_DENIED;  // a predefined key cannot go
+    }
+    Path full = r.path;
+    full.insert(full.end(), sub.begin(), sub.end());
+    const Key* k = winplat::regtree::find(*s.tree, full);
+    if (!k) {
+        return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
+    }
+    // Like Windows: a key with subkeys stays; it must be emptied first.
+    if (!k->subkeys.empty() || isDenied(s, full)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return commit(s, [&full](Key& top) {
+        Key* parent = winplat::regtree::find(top, Path(full.begin(), full.end() - 1));
+        if (!parent || !parent->removeChild(full.back())) {
+            return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        }
+        return static_cast<LSTATUS>(ERROR_SUCCESS);
+    });
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+    LSTATUS rc;
+    if (injected("RegCloseKey", rc)) {
+        return rc;
+    }
+    if (predefinedPath(hKey)) {
+        return ERROR_SUCCESS;
+    }
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    auto* h = reinterpret_cast<Handle*>(hKey);
+    if (!hKey || s.handles.erase(h) == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    delete h;
+    return ERROR_SUCCESS;
+}
+
+}  // extern "C"
+
+namespace winplat::registry {
+
+LSTATUS reload() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return loadFresh(s);
+}
+
+std::string filePath() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (!s.loaded) {
+        loadFresh(s);
+    }
+    return s.file;
+}
+
+std::string lastLoadError() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.lastError;
+}
+
+size_t openKeyCount() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    return s.handles.size();
+}
+
+void denyWrite(HKEY root, const std::wstring& subKey) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    const Path* base = predefinedPath(root);
+    Path sub;
+    if (!base || splitSubKey(subKey.c_str(), sub) != ERROR_SUCCESS) {
+        return;
+    }
+    Path full = *base;
+    full.insert(full.end(), sub.begin(), sub.end());
+    s.denied.push_back(foldPath(full));
+}
+
+void clearDeniedKeys() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.denied.clear();
+}
+
+std::string exportText() {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    return regtree::serialize(*s.tree, Encoding::Utf8);
+}
+
+std::string exportKey(HKEY root, const std::wstring& subKey) {
+    State& s = state();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ensureFresh(s);
+    const Path* base = predefinedPath(root);
+    Path sub;
+    if (!base || splitSubKey(subKey.c_str(), sub) != ERROR_SUCCESS) {
+        return "";
+    }
+    Path full = *base;
+    full.insert(full.end(), sub.begin(), sub.end());
+    const Key* k = regtree::find(*s.tree, full);
+    if (!k) {
+        return "";
+    }
+    // Spell the path as the tree does.
+    Path spelled;
+    const Key* walk = s.tree.get();
+    for (const std::wstring& part : full) {
+        walk = walk->child(part);
+        spelled.push_back(walk->name);
+    }
+    return regtree::serializeKey(*k, spelled);
+}
+
+std::string fileBytes() {
+    std::string file;
+    {
+        State& s = state();
+        std::lock_guard<std::mutex> lock(s.mutex);
+        if (!s.loaded) {
+            loadFresh(s);
+        }
+        file = s.file;
+    }
+    if (file.empty()) {
+        return "";
+    }
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return "";
+    }
+    std::string bytes;
+    readAll(fd, bytes);
+    ::close(fd);
+    return bytes;
+}
+
+bool parseText(const void* data, size_t size, std::string* error, std::string* canonical) {
+    std::unique_ptr<Key> tree;
+    Encoding enc;
+    std::string err;
+    if (!regtree::parse(static_cast<const uint8_t*>(data), size, tree, enc, err)) {
+        if (error) {
+            *error = err;
+        }
+        return false;
+    }
+    if (canonical) {
+        *canonical = regtree::serialize(*tree, Encoding::Utf8);
+    }
+    return true;
+}
+
+}  // namespace winplat::registry

@@ -1,0 +1,70 @@
+// The registry's in-memory tree and its `.reg` text form (private to winplat).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "winplat/types.h"
+
+namespace winplat::regtree {
+
+// Longest key name and value name, in UTF-16 units.
+constexpr size_t kMaxKeyName = 255;
+constexpr size_t kMaxValueName = 16383;
+
+// Names compare by their upper-cased units.
+std::wstring fold(std::wstring_view name);
+
+struct Value {
+    std::wstring name;  // "" is the default value
+    DWORD type = 0;
+    std::vector<uint8_t> data;  // as stored: text types are UTF-16LE
+};
+
+struct Key {
+    std::wstring name;
+    std::map<std::wstring, std::unique_ptr<Key>> subkeys;  // by folded name: the enumeration order
+    std::vector<Value> values;                              // in the order they were added
+
+    Key* child(std::wstring_view name) const;
+    Key& ensureChild(std::wstring_view name);
+    bool removeChild(std::wstring_view name);
+    Value* value(std::wstring_view name);
+    const Value* value(std::wstring_view name) const;
+    // Sets a value; an existing one of that name keeps its spelling and place.
+    void setValue(std::wstring_view name, DWORD type, std::vector<uint8_t> data);
+    bool removeValue(std::wstring_view name);
+    std::unique_ptr<Key> clone() const;
+};
+
+// The top holds the two roots, named as the file spells them.
+constexpr std::wstring_view kCurrentUser = L"HKEY_CURRENT_USER";
+constexpr std::wstring_view kLocalMachine = L"HKEY_LOCAL_MACHINE";
+
+std::unique_ptr<Key> emptyTree();
+
+// A key path from the top: the root's name first.
+using Path = std::vector<std::wstring>;
+Key* find(const Key& top, const Path& path);
+
+enum class Encoding { Utf8, Utf16 };
+
+// True when a name can be kept in the file (and read back the same): no NUL,
+// no line break, units at most 0xFFFF and surrogates only in pairs.
+bool storableName(std::wstring_view name);
+bool storableKeyName(std::wstring_view name);
+
+// Parses `.reg` bytes. An input without any text is an empty registry.
+// Errors read "line N: what".
+bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& top, Encoding& encoding, std::string& error);
+
+// The whole tree as a file.
+std::string serialize(const Key& top, Encoding encoding);
+// One key and its subtree (UTF-8, no header); `path` names `key`.
+std::string serializeKey(const Key& key, const Path& path);
+
+}  // namespace winplat::regtree

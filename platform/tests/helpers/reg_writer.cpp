@@ -1,0 +1,81 @@
+// Writes to the registry file named by WINPLAT_REGISTRY, for the registry
+// tests that need other processes:
+//   reg_writer loop               rewrites HKCU\Software\Crash until killed: each round
+//                                 sets "Payload" (256 KiB, every byte the round's low byte)
+//                                 and then "Round" (dword)
+//   reg_writer values <tag> <n>   sets <tag>_0 .. <tag>_<n-1> (REG_SZ "<tag>:<i>") under
+//                                 HKCU\Software\Concurrent, then exits 0
+// Exit 1 on a failed call, printing it.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "winplat/registry.h"
+#include "winplat/utf16.h"
+
+namespace {
+
+int failed(const char* what, LSTATUS rc) {
+    std::fprintf(stderr, "reg_writer: %s failed with %d\n", what, static_cast<int>(rc));
+    return 1;
+}
+
+int loop() {
+    HKEY key;
+    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Crash", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS) {
+        return failed("RegCreateKeyExW", rc);
+    }
+    // Go on from the round a killed writer reached.
+    DWORD round = 0, cb = sizeof round;
+    if (RegQueryValueExW(key, L"Round", nullptr, nullptr, reinterpret_cast<BYTE*>(&round), &cb) != ERROR_SUCCESS) {
+        round = 0;
+    }
+    std::vector<BYTE> payload(256 * 1024);
+    for (++round;; ++round) {
+        std::fill(payload.begin(), payload.end(), static_cast<BYTE>(round));
+        rc = RegSetValueExW(key, L"Payload", 0, REG_BINARY, payload.data(), static_cast<DWORD>(payload.size()));
+        if (rc != ERROR_SUCCESS) {
+            return failed("RegSetValueExW", rc);
+        }
+        rc = RegSetValueExW(key, L"Round", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&round), sizeof round);
+        if (rc != ERROR_SUCCESS) {
+            return failed("RegSetValueExW", rc);
+        }
+    }
+}
+
+int values(const std::string& tag, int n) {
+    HKEY key;
+    LSTATUS rc =
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS) {
+        return failed("RegCreateKeyExW", rc);
+    }
+    for (int i = 0; i < n; ++i) {
+        const std::wstring name = winplat::utf8ToUtf16(tag + "_" + std::to_string(i));
+        const std::wstring data = winplat::utf8ToUtf16(tag + ":" + std::to_string(i));
+        rc = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                            static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR)));
+        if (rc != ERROR_SUCCESS) {
+            return failed("RegSetValueExW", rc);
+        }
+    }
+    RegCloseKey(key);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "loop") {
+        return loop();
+    }
+    if (mode == "values" && argc == 4) {
+        return values(argv[2], std::atoi(argv[3]));
+    }
+    std::fprintf(stderr, "usage: reg_writer loop | reg_writer values <tag> <n>\n");
+    return 2;
+}

@@ -1,0 +1,124 @@
+// Shared set-up of the registry tests: a registry file in a fresh temporary
+// folder, loaded through WINPLAT_REGISTRY.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "winplat/inject.h"
+#include "winplat/registry.h"
+
+namespace regtest {
+
+inline std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// UTF-16LE bytes with a BOM, as the Windows registry editor exports.
+inline std::string utf16File(std::u16string_view text) {
+    std::string out = "\xFF\xFE";
+    for (char16_t c : text) {
+        out.push_back(static_cast<char>(c & 0xFF));
+        out.push_back(static_cast<char>(c >> 8));
+    }
+    return out;
+}
+
+inline std::vector<BYTE> bytesOf(std::initializer_list<int> v) { return std::vector<BYTE>(v.begin(), v.end()); }
+
+// Reads a value with a buffer of exactly the reported size.
+inline LSTATUS queryRaw(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& data) {
+    DWORD cb = 0;
+    LSTATUS rc = RegQueryValueExW(key, name, nullptr, &type, nullptr, &cb);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    data.assign(cb, 0xCC);
+    rc = RegQueryValueExW(key, name, nullptr, &type, data.data(), &cb);
+    data.resize(cb);
+    return rc;
+}
+
+inline LSTATUS setString(HKEY key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
+    return RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
+}
+
+inline LSTATUS setBytes(HKEY key, const wchar_t* name, const std::vector<BYTE>& data, DWORD type = REG_BINARY) {
+    return RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
+}
+
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        winplat::inject::reset();
+        winplat::registry::clearDeniedKeys();
+        dir_ = std::filesystem::temp_directory_path() / "winplat_reg_XXXXXX";
+        std::string tmpl = dir_.string();
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        dir_ = tmpl;
+        file_ = (dir_ / "registry.reg").string();
+        setenv("WINPLAT_REGISTRY", file_.c_str(), 1);
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        handlesAtStart_ = winplat::registry::openKeyCount();
+    }
+
+    void TearDown() override {
+        EXPECT_EQ(winplat::registry::openKeyCount(), handlesAtStart_) << "registry handles leaked";
+        unsetenv("WINPLAT_REGISTRY");
+        winplat::registry::reload();
+        winplat::registry::clearDeniedKeys();
+        winplat::inject::reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+
+    // Writes the file and loads it.
+    LSTATUS load(const std::string& bytes) {
+        writeBytes(file_, bytes);
+        return winplat::registry::reload();
+    }
+
+    std::string fileText() const { return readBytes(file_); }
+
+    std::vector<std::string> strayFiles() const {
+        std::vector<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+            const std::string n = e.path().filename().string();
+            if (n != "registry.reg" && n != "registry.reg.lock") {
+                out.push_back(n);
+            }
+        }
+        return out;
+    }
+
+    std::filesystem::path dir_;
+    std::string file_;
+    size_t handlesAtStart_ = 0;
+};
+
+// Closes a key at the end of a scope.
+struct KeyHolder {
+    HKEY key = nullptr;
+    ~KeyHolder() {
+        if (key) {
+            RegCloseKey(key);
+        }
+    }
+    HKEY* out() { return &key; }
+    operator HKEY() const { return key; }
+};
+
+}  // namespace regtest
