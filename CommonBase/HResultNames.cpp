@@ -3,10 +3,10 @@
 #include <atomic>
 #include <cstdio>
 #include <map>
-#include <mutex>
 #include <vector>
 
 #include "CommonBase/StringUtils.h"
+#include "Threads/CLock.h"
 
 namespace {
 
@@ -252,17 +252,33 @@ const HResultNamePair kHResultNames[] = {
 
 using NameMap = std::map<HRESULT, const char*>;
 
+// The table's own lock, made on first use.
+CLock& tableLock() {
+    static CLock lock(true);
+    return lock;
+}
+
+std::atomic<const NameMap*> tablePointer{nullptr};
+
 const NameMap& nameTable() {
-    // Built on first use, once per process; lookups afterwards are lock-free
-    // reads of an immutable map.
-    static const NameMap table = [] {
-        std::vector<HResultNamePair> pairs(std::begin(kHResultNames), std::end(kHResultNames));
-        NameMap map;
-        for (const HResultNamePair& p : pairs)
-            map.emplace(static_cast<HRESULT>(p.code), p.name);
-        return map;
-    }();
-    return table;
+    // Built once per process; afterwards lookups are lock-free reads of an
+    // immutable map. The pointer is published only after the map is complete.
+    if (const NameMap* table = tablePointer.load(std::memory_order_acquire))
+        return *table;
+    CLockGuard guard(tableLock());
+    const NameMap* table = tablePointer.load(std::memory_order_relaxed);
+    if (!table) {
+        static const NameMap map = [] {
+            std::vector<HResultNamePair> pairs(std::begin(kHResultNames), std::end(kHResultNames));
+            NameMap built;
+            for (const HResultNamePair& p : pairs)
+                built.emplace(static_cast<HRESULT>(p.code), p.name);  // a repeated code keeps its first name
+            return built;
+        }();
+        table = &map;
+        tablePointer.store(table, std::memory_order_release);
+    }
+    return *table;
 }
 
 }  // namespace
