@@ -30,15 +30,27 @@ constexpr uint32_t kExiting = 2;  // past the last point where it can stop
 constexpr DWORD kMaximumSuspendCount = 127;
 constexpr DWORD kErrorSignalRefcountExceeded = 156;
 
+// The suspend count and the "ended" mark share one word, so the ending
+// thread needs no lock to learn whether a suspend still holds it.
+constexpr uint32_t kEndedBit = 0x80000000u;
+
 class ThreadObject : public Waitable {
 public:
+    ~ThreadObject() override {
+        // Started joinable, so the descriptor stays valid for pthread_kill
+        // and naming until no handle can reach the thread.
+        if (ownThread) {
+            pthread_detach(pthread);
+        }
+    }
+
     std::atomic<uint32_t> tid{0};  // set once by the thread itself
     pthread_t pthread{};           // written before `tid` is published
+    bool ownThread = false;        // started by _beginthreadex; idem
 
-    std::mutex control;       // orders suspends and resumes of this thread
-    DWORD suspendCount = 0;   // under `control`
-    bool exited = false;      // under `control`: the thread is past its last stop
-    std::atomic<uint32_t> released{1};  // 0 while the count is above 0
+    std::mutex control;                 // orders suspends and resumes of this thread
+    std::atomic<uint32_t> state{0};     // suspend count | kEndedBit
+    std::atomic<uint32_t> released{1};  // 0 while the count is above 0; changed under `control`
     std::atomic<uint32_t> ack{kRunning};
     std::atomic<bool> inExit{false};
 
@@ -147,13 +159,8 @@ void finish(ThreadObject* t, DWORD code) {
     t->inExit.store(true);
     t->ack.store(kExiting);
     futexWakeAll(&t->ack);
-    bool mustPark;
-    {
-        std::lock_guard<std::mutex> lock(t->control);
-        t->exited = true;
-        mustPark = t->suspendCount > 0;
-    }
-    if (mustPark) {
+    const uint32_t before = t->state.fetch_or(kEndedBit);
+    if ((before & ~kEndedBit) != 0) {
         while (t->released.load() == 0) {
             futexWait(&t->released, 0);
         }
@@ -194,6 +201,7 @@ void* trampoline(void* p) {
     tCurrent = t;
     tThreadId = static_cast<DWORD>(gettid());
     t->pthread = pthread_self();
+    t->ownThread = true;
     registerThread(object, tThreadId);
     tSelf.object = std::move(object);
     t->tid.store(tThreadId, std::memory_order_release);
@@ -270,10 +278,9 @@ bool nameThreadById(DWORD threadId, const char* name) {
     if (!t) {
         return false;
     }
-    // Holding `control` keeps the thread from ending meanwhile.
-    CriticalScope scope;
-    std::lock_guard<std::mutex> lock(t->control);
-    return !t->exited && pthread_setname_np(t->pthread, cut.c_str()) == 0;
+    // The descriptor stays valid while the object lives; a thread that has
+    // gone simply cannot be named.
+    return pthread_setname_np(t->pthread, cut.c_str()) == 0;
 }
 
 }  // namespace winplat::kernel
@@ -298,12 +305,11 @@ uintptr_t _beginthreadex(void* /*security*/, unsigned stackSize, unsigned (*star
     installSuspendHandler();
     auto object = std::make_shared<ThreadObject>();
     if ((initFlag & CREATE_SUSPENDED) != 0) {
-        object->suspendCount = 1;
+        object->state.store(1);
         object->released.store(0);
     }
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
     if (stackSize != 0) {
         pthread_attr_setstacksize(&attr, std::max<size_t>(stackSize, PTHREAD_STACK_MIN));
     }
@@ -324,7 +330,7 @@ uintptr_t _beginthreadex(void* /*security*/, unsigned stackSize, unsigned (*star
     if (handle == nullptr) {
         // No handle to resume it with: let it run to its end.
         std::lock_guard<std::mutex> lock(object->control);
-        object->suspendCount = 0;
+        object->state.store(0);
         object->released.store(1);
         futexWakeAll(&object->released);
         errno = EAGAIN;
@@ -346,24 +352,37 @@ DWORD SuspendThread(HANDLE thread) {
     {
         CriticalScope scope;
         std::lock_guard<std::mutex> lock(t->control);
-        if (t->exited) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return static_cast<DWORD>(-1);
+        uint32_t s = t->state.load();
+        previous = s & ~kEndedBit;
+        if ((s & kEndedBit) == 0 && previous == 0) {
+            // Before the count rises, so an ending thread that sees the
+            // count also sees that it must stop.
+            t->released.store(0);
         }
-        if (t->suspendCount >= kMaximumSuspendCount) {
-            SetLastError(kErrorSignalRefcountExceeded);
-            return static_cast<DWORD>(-1);
+        for (;;) {
+            if ((s & kEndedBit) != 0) {
+                t->released.store(1);
+                SetLastError(ERROR_ACCESS_DENIED);
+                return static_cast<DWORD>(-1);
+            }
+            if ((s & ~kEndedBit) >= kMaximumSuspendCount) {
+                SetLastError(kErrorSignalRefcountExceeded);
+                return static_cast<DWORD>(-1);
+            }
+            if (t->state.compare_exchange_weak(s, s + 1)) {
+                break;
+            }
         }
-        previous = t->suspendCount++;
         if (previous != 0) {
             return previous;
         }
-        t->released.store(0);
         if (t.get() != tCurrent) {
-            // Return only once the thread has really stopped (or can no
-            // longer run any of its procedure).
+            // Return only once the thread has really stopped (or has left
+            // its procedure and will stop before it ends).
             installSuspendHandler();
-            pthread_kill(t->pthread, suspendSignal());
+            if (t->ack.load() == kRunning) {
+                pthread_kill(t->pthread, suspendSignal());
+            }
             while (t->ack.load() == kRunning) {
                 futexWait(&t->ack, kRunning);
             }
@@ -382,11 +401,17 @@ DWORD ResumeThread(HANDLE thread) {
     }
     CriticalScope scope;
     std::lock_guard<std::mutex> lock(t->control);
-    const DWORD previous = t->suspendCount;
-    if (previous == 0) {
-        return 0;
+    uint32_t s = t->state.load();
+    for (;;) {
+        if ((s & ~kEndedBit) == 0) {
+            return 0;
+        }
+        if (t->state.compare_exchange_weak(s, s - 1)) {
+            break;
+        }
     }
-    if (--t->suspendCount == 0) {
+    const DWORD previous = s & ~kEndedBit;
+    if (previous == 1) {
         t->released.store(1);
         futexWakeAll(&t->released);
         // A later suspend must find the thread out of its handler.
