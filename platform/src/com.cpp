@@ -224,7 +224,8 @@ int hexValue(WCHAR c) {
 
 bool parseGuid(LPCOLESTR text, GUID* out) {
     if (text == nullptr) {
-        return false;
+        *out = GUID_NULL;
+        return true;
     }
     // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
     static constexpr char kShape[] = "{########-####-####-####-############}";

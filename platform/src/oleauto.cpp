@@ -151,7 +151,11 @@ INT WINAPI VariantTimeToSystemTime(DOUBLE vtime, LPSYSTEMTIME lpSystemTime) {
     }
     const double whole = std::trunc(vtime);
     int64_t day = static_cast<int64_t>(whole);
-    int64_t seconds = static_cast<int64_t>(std::floor(std::fabs(vtime - whole) * 86400.0 + 0.5));
+    // A half second is rarely exact in a DATE: allow for the double's
+    // spacing at this magnitude so that it still rounds up.
+    const double spacing = std::nextafter(std::fabs(vtime), INFINITY) - std::fabs(vtime);
+    const double slack = 4.0 * spacing * 86400.0;
+    int64_t seconds = static_cast<int64_t>(std::floor(std::fabs(vtime - whole) * 86400.0 + 0.5 + slack));
     if (seconds >= 86400) {
         seconds -= 86400;
         ++day;

@@ -123,8 +123,8 @@ WINPLAT_API HRESULT WINAPI CoCreateGuid(GUID* pguid);
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case; returns the number
 // of characters written including the NUL (39), or 0 when cchMax is too small.
 WINPLAT_API int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax);
-// Parse the braced registry form (either case); CO_E_CLASSSTRING or
-// E_INVALIDARG for anything else.
+// Parse the braced registry form (either case); null gives GUID_NULL;
+// anything else CO_E_CLASSSTRING or E_INVALIDARG.
 WINPLAT_API HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid);
 WINPLAT_API HRESULT WINAPI IIDFromString(LPCOLESTR lpsz, IID* lpiid);
 

@@ -32,8 +32,9 @@ WINPLAT_API UINT WINAPI SysStringByteLen(BSTR bstr);
 // month (February 30 is March 1 or 2), and day 0 is the previous month's
 // last day. wDayOfWeek is ignored.
 WINPLAT_API INT WINAPI SystemTimeToVariantTime(LPSYSTEMTIME lpSystemTime, DOUBLE* pvtime);
-// Rounds to the nearest second (a half second rounds up, away from the day's
-// start); wMilliseconds is 0 and wDayOfWeek is filled in. FALSE outside
+// Rounds to the nearest second (a half second, within the precision of the
+// DATE, rounds up, away from the day's start); wMilliseconds is 0 and
+// wDayOfWeek is filled in. FALSE outside
 // 100-01-01 00:00:00 to 9999-12-31 23:59:59 and for NaN.
 WINPLAT_API INT WINAPI VariantTimeToSystemTime(DOUBLE vtime, LPSYSTEMTIME lpSystemTime);
 
