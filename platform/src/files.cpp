@@ -117,7 +117,11 @@ Access accessOf(DWORD desired, bool deleteOnClose) {
     return a;
 }
 
+// An open without data or delete access takes no part in sharing.
 bool compatible(const Access& a, DWORD aShare, const Access& b, DWORD bShare) {
+    if (!(a.read || a.write || a.del) || !(b.read || b.write || b.del)) {
+        return true;
+    }
     auto refuses = [](const Access& want, DWORD otherShare) {
         return (want.read && !(otherShare & FILE_SHARE_READ)) || (want.write && !(otherShare & FILE_SHARE_WRITE)) ||
                (want.del && !(otherShare & FILE_SHARE_DELETE));

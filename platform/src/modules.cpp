@@ -29,6 +29,7 @@ struct Module {
     std::string path;   // POSIX path it was loaded from
     std::wstring name;  // base name it is known by
     long refs = 0;      // -1: pinned
+    bool implicit = false;  // entered by address, not loaded through the table
 };
 
 struct Table {
@@ -157,7 +158,15 @@ HMODULE loadPath(const std::string& posix) {
     if (!dl) {
         const char* e = dlerror();
         tLastLoadError = e ? e : "dlopen failed";
-        SetLastError(ERROR_MOD_NOT_FOUND);
+        // As Windows reports it: a missing dependency, a missing import, or
+        // a file that is no module.
+        DWORD error = ERROR_BAD_EXE_FORMAT;
+        if (tLastLoadError.find("cannot open shared object file") != std::string::npos) {
+            error = ERROR_MOD_NOT_FOUND;
+        } else if (tLastLoadError.find("undefined symbol") != std::string::npos) {
+            error = ERROR_PROC_NOT_FOUND;
+        }
+        SetLastError(error);
         return nullptr;
     }
     uintptr_t base = baseOf(dl);
@@ -174,9 +183,14 @@ HMODULE loadPath(const std::string& posix) {
         auto it = t.modules.find(base);
         if (it != t.modules.end()) {
             // Loaded already (another name for the same file, or a race):
-            // one dlopen reference per table entry.
-            if (it->second.refs >= 0) {
-                ++it->second.refs;
+            // one dlopen reference per table entry. An entry made by address
+            // while the module's constructors ran becomes this load.
+            Module& m = it->second;
+            if (m.implicit) {
+                m.implicit = false;
+                m.refs = 1;
+            } else if (m.refs >= 0) {
+                ++m.refs;
             }
             extra = true;
         } else {
@@ -281,6 +295,7 @@ bool entryForAddress(const void* address, uintptr_t* base) {
         it->second.path = path;
         it->second.name = nameOfPath(path);
         it->second.refs = -1;
+        it->second.implicit = true;
     } else {
         dlclose(dl);
     }
@@ -425,6 +440,7 @@ BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phM
     }
     if (dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) {
         it->second.refs = -1;
+        it->second.implicit = false;
     } else if (!(dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) && it->second.refs >= 0) {
         ++it->second.refs;
     }
