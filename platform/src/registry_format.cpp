@@ -516,9 +516,15 @@ Key& Key::ensureChild(std::wstring_view n) {
 bool Key::removeChild(std::wstring_view n) { return subkeys.erase(fold(n)) > 0; }
 
 const Value* Key::value(std::wstring_view n) const {
-    const std::wstring f = fold(n);
     for (const Value& v : values) {
-        if (v.name.size() == n.size() && fold(v.name) == f) {
+        if (v.name.size() != n.size()) {
+            continue;
+        }
+        size_t i = 0;
+        while (i < n.size() && text::toUpper(v.name[i]) == text::toUpper(n[i])) {
+            ++i;
+        }
+        if (i == n.size()) {
             return &v;
         }
     }
