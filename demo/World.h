@@ -1,0 +1,208 @@
+// Lays out a world for Storeset in a folder: the stand-in MAPI runtime,
+// backend server and proxy/stub module at the paths the registry names, the
+// store database where the profile's connector section says, and a registry
+// file made of a profile export plus the machine part (where the mail
+// client's runtime is, how the backend server is registered). The process is
+// then pointed at it (WINPLAT_ROOT, WINPLAT_REGISTRY) and the registry
+// reloaded.
+//
+// Used by the demo command, the end-to-end tests and the benchmark.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "winplat/files.h"
+#include "winplat/registry.h"
+#include "winplat/utf16.h"
+
+namespace world {
+
+inline const char* const ProfilesKey =
+    "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+inline const wchar_t* const ProfilesKeyW =
+    L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows Messaging Subsystem\\Profiles";
+// The connector's section: its UID's bytes in lower-case hexadecimal.
+inline const char* const ServiceSection = "4c743e44ba2e8547ac48d3181fb5e9cc";
+inline const wchar_t* const ServiceSectionW = L"4c743e44ba2e8547ac48d3181fb5e9cc";
+
+inline const char* const RuntimeFolder = "C:\\Program Files\\Mail Client";
+inline const char* const ConnectorFolder = "C:\\Program Files\\Connector";
+inline const char* const ServerClsid = "{0F1BE71C-DFE7-41B1-8D52-C76A054D1EAE}";
+inline const char* const AppServerIid = "{65ABA069-3C53-4B62-9DCB-F0D0A2202549}";
+
+// Text of a .reg string value: backslashes and quotes escaped.
+inline std::string regString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+inline std::string regHex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out = "hex:";
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        unsigned char b = static_cast<unsigned char>(bytes[i]);
+        if (i) {
+            out += ',';
+        }
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// Sets the default value of HKLM\path to `value` (REG_SZ), creating the key.
+inline void setMachineDefault(const std::string& path, const std::string& value) {
+    std::wstring key = winplat::utf8ToUtf16(path);
+    std::wstring text = winplat::utf8ToUtf16(value);
+    HKEY h = nullptr;
+    LSTATUS r = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &h,
+                                nullptr);
+    if (r == ERROR_SUCCESS) {
+        r = RegSetValueExW(h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(h);
+    }
+    if (r != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot write HKLM\\" + path);
+    }
+}
+
+// The machine part: where the mail client's runtime is and how the backend
+// server and its proxy/stub module are registered.
+inline void registerMachine() {
+    setMachineDefault("Software\\Clients\\Mail", "Microsoft Outlook");
+    setMachineDefault("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE",
+                      std::string(RuntimeFolder) + "\\OUTLOOK.EXE");
+    setMachineDefault(std::string("Software\\Classes\\CLSID\\") + ServerClsid + "\\LocalServer32",
+                      std::string(ConnectorFolder) + "\\Hollomar.dll");
+    setMachineDefault(std::string("Software\\Classes\\Interface\\") + AppServerIid + "\\ProxyStubClsid32",
+                      AppServerIid);
+    setMachineDefault(std::string("Software\\Classes\\CLSID\\") + AppServerIid + "\\InprocServer32",
+                      std::string(ConnectorFolder) + "\\HollomarPS.dll");
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+// The folder of the built stand-ins: STORESET_BUILD_DIR/standins, else the
+// standins folder beside the program's own build folder.
+inline std::string standinFolder() {
+    if (const char* build = std::getenv("STORESET_BUILD_DIR")) {
+        return std::string(build) + "/standins";
+    }
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    for (std::filesystem::path dir = self.parent_path(); !dir.empty() && dir != dir.root_path();
+         dir = dir.parent_path()) {
+        if (std::filesystem::exists(dir / "standins" / "olmapi32.dll")) {
+            return (dir / "standins").string();
+        }
+    }
+    throw std::runtime_error("built stand-ins not found; set STORESET_BUILD_DIR");
+}
+
+struct World {
+    std::string root;          // the drive root: C:\ is root/c
+    std::string registryFile;  // root/registry.reg
+
+    std::string posix(const std::string& windowsPath) const {
+        return winplat::paths::toPosix(winplat::utf8ToUtf16(windowsPath));
+    }
+};
+
+// Points the process at `root` and its registry file and reloads it.
+inline World activate(const std::string& root) {
+    World w{root, root + "/registry.reg"};
+    setenv("WINPLAT_ROOT", root.c_str(), 1);
+    setenv("WINPLAT_REGISTRY", w.registryFile.c_str(), 1);
+    if (winplat::registry::reload() != ERROR_SUCCESS) {
+        throw std::runtime_error("registry does not load: " + winplat::registry::lastLoadError());
+    }
+    return w;
+}
+
+// Installs the stand-in modules where the machine part names them.
+inline void installModules(const World& w, const std::string& standins) {
+    namespace fs = std::filesystem;
+    const auto copy = [&](const std::string& name, const std::string& folder) {
+        fs::path target = w.posix(folder + "\\" + name);
+        fs::create_directories(target.parent_path());
+        fs::copy_file(fs::path(standins) / name, target, fs::copy_options::overwrite_existing);
+    };
+    copy("olmapi32.dll", RuntimeFolder);
+    copy("Hollomar.dll", ConnectorFolder);
+    copy("HollomarPS.dll", ConnectorFolder);
+}
+
+// A fresh world: `root` is emptied, the registry file becomes the profile
+// export followed by the machine part, the modules are installed and the
+// store database (`database`, file contents) is written where the profile
+// named `profile` says. The export may be UTF-16LE with a byte-order mark,
+// as the Windows registry editor writes it.
+inline World layOut(const std::string& root, const std::string& profileExport, const std::string& profile,
+                    const std::string& database, const std::string& standins) {
+    namespace fs = std::filesystem;
+    fs::remove_all(root);
+    fs::create_directories(root);
+    World w{root, root + "/registry.reg"};
+    // The export goes in as it is; the machine part is added through the
+    // registry itself, so any form the registry reads is accepted.
+    writeFile(w.registryFile, profileExport);
+    w = activate(root);
+    registerMachine();
+    installModules(w, standins);
+    // The database where the connector's section names it.
+    std::wstring key = std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile) + L"\\" + ServiceSectionW;
+    HKEY section = nullptr;
+    std::string dbPath;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &section) == ERROR_SUCCESS) {
+        BYTE data[1024];
+        DWORD type = 0;
+        DWORD size = sizeof(data);
+        if (RegQueryValueExW(section, L"001f6708", nullptr, &type, data, &size) == ERROR_SUCCESS) {
+            std::wstring name = winplat::bytesToWide(data, size);
+            name = name.substr(0, name.find(L'\0'));
+            dbPath = winplat::paths::toPosix(name);
+        }
+        RegCloseKey(section);
+    }
+    if (!dbPath.empty()) {
+        writeFile(dbPath, database);
+    }
+    return w;
+}
+
+// The demo world of the source tree's demo folder.
+inline World layOutDemo(const std::string& root, const std::string& sourceDir, const std::string& standins) {
+    return layOut(root, readFile(sourceDir + "/demo/Demo.reg"), "Demo", readFile(sourceDir + "/demo/Demo.db"),
+                  standins);
+}
+
+}  // namespace world

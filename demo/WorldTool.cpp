@@ -1,0 +1,168 @@
+// storeset_world: lays out a world for Storeset, and shows what a run changed.
+//
+//   storeset_world layout <root> <profile.reg> <profile> <store database> [<stand-in folder>]
+//   storeset_world compare <profile> <before.reg> <after.reg>
+//
+// compare prints, per section of the profile, the values the adoption reads
+// or writes before and after, and the connector section's server property.
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "demo/World.h"
+
+namespace {
+
+struct Section {
+    std::wstring name;
+    std::map<std::wstring, std::pair<DWORD, std::string>> values;  // lower-case name -> (type, bytes)
+};
+
+std::wstring lower(std::wstring s) {
+    for (auto& c : s) {
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+    }
+    return s;
+}
+
+std::vector<Section> snapshot(const std::string& registryFile, const std::string& profile) {
+    setenv("WINPLAT_REGISTRY", registryFile.c_str(), 1);
+    if (winplat::registry::reload() != ERROR_SUCCESS) {
+        throw std::runtime_error(winplat::registry::lastLoadError());
+    }
+    std::vector<Section> sections;
+    std::wstring path = std::wstring(world::ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        throw std::runtime_error("no profile " + profile);
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD chars = 256;
+        if (RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        Section s{name, {}};
+        HKEY sub = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            for (DWORD j = 0;; ++j) {
+                wchar_t valueName[256];
+                DWORD valueChars = 256;
+                DWORD type = 0;
+                BYTE data[4096];
+                DWORD size = sizeof(data);
+                if (RegEnumValueW(sub, j, valueName, &valueChars, nullptr, &type, data, &size) != ERROR_SUCCESS) {
+                    break;
+                }
+                s.values[lower(valueName)] = {type, std::string(reinterpret_cast<char*>(data), size)};
+            }
+            RegCloseKey(sub);
+        }
+        sections.push_back(s);
+    }
+    RegCloseKey(key);
+    return sections;
+}
+
+std::string hex(const std::string& bytes) {
+    std::string out;
+    char b[4];
+    for (unsigned char c : bytes) {
+        std::snprintf(b, sizeof(b), "%02x", c);
+        out += b;
+    }
+    return out;
+}
+
+std::string show(const std::pair<DWORD, std::string>* v) {
+    if (!v) {
+        return "(none)";
+    }
+    if (v->first != REG_BINARY) {
+        return "(not binary)";
+    }
+    return hex(v->second) + " (" + std::to_string(v->second.size()) + " bytes)";
+}
+
+std::string text(const std::pair<DWORD, std::string>* v) {
+    if (!v) {
+        return "(none)";
+    }
+    std::string s = v->second.substr(0, v->second.find('\0'));
+    return "\"" + s + "\"";
+}
+
+std::string displayName(const Section& s) {
+    auto it = s.values.find(L"001f3001");
+    if (it == s.values.end()) {
+        return "";
+    }
+    std::wstring w = winplat::bytesToWide(it->second.second.data(), it->second.second.size());
+    return " (" + winplat::utf16ToUtf8(w.substr(0, w.find(L'\0'))) + ")";
+}
+
+int compare(const std::string& profile, const std::string& beforeFile, const std::string& afterFile) {
+    std::vector<Section> before = snapshot(beforeFile, profile);
+    std::vector<Section> after = snapshot(afterFile, profile);
+    auto find = [](const std::vector<Section>& list, const std::wstring& name) -> const Section* {
+        for (const Section& s : list) {
+            if (s.name == name) {
+                return &s;
+            }
+        }
+        return nullptr;
+    };
+    auto value = [](const Section* s, const wchar_t* name) -> const std::pair<DWORD, std::string>* {
+        if (!s) {
+            return nullptr;
+        }
+        auto it = s->values.find(name);
+        return it == s->values.end() ? nullptr : &it->second;
+    };
+    for (const Section& b : before) {
+        const Section* a = find(after, b.name);
+        std::printf("\nSection %s%s\n", winplat::utf16ToUtf8(b.name).c_str(), displayName(b).c_str());
+        if (b.name == world::ServiceSectionW) {
+            std::printf("  server property 001e660c\n    before %s\n    after  %s\n",
+                        text(value(&b, L"001e660c")).c_str(), text(value(a, L"001e660c")).c_str());
+            continue;
+        }
+        auto provider = value(&b, L"01023414");
+        std::printf("  provider 01023414: %s\n",
+                    !provider ? "(none)"
+                              : provider->first == REG_BINARY ? hex(provider->second).c_str() : "(not binary)");
+        for (const wchar_t* name : {L"01020ff9", L"01020ffa", L"01020fff"}) {
+            std::string was = show(value(&b, name));
+            std::string now = show(value(a, name));
+            std::printf("  %s %s\n    before %s\n    after  %s\n", winplat::utf16ToUtf8(name).c_str(),
+                        was == now ? "unchanged" : "changed", was.c_str(), now.c_str());
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        std::string mode = argc > 1 ? argv[1] : "";
+        if (mode == "layout" && (argc == 6 || argc == 7)) {
+            std::string standins = argc == 7 ? argv[6] : world::standinFolder();
+            world::layOut(argv[2], world::readFile(argv[3]), argv[4], world::readFile(argv[5]), standins);
+            return 0;
+        }
+        if (mode == "compare" && argc == 5) {
+            return compare(argv[2], argv[3], argv[4]);
+        }
+        std::fprintf(stderr,
+                     "usage: storeset_world layout <root> <profile.reg> <profile> <store database> [<stand-ins>]\n"
+                     "       storeset_world compare <profile> <before.reg> <after.reg>\n");
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "storeset_world: %s\n", e.what());
+        return 1;
+    }
+}
