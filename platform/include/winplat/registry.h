@@ -8,7 +8,31 @@
 // byte counts of those types are sizeof(WCHAR) per unit, terminator included.
 // Every other type (REG_BINARY, REG_DWORD, REG_QWORD, REG_NONE, ...) is bytes
 // exchanged as they are stored: wide text that a caller keeps in REG_BINARY
-// (MAPI PT_UNICODE properties) is the caller's own 2-byte encoding.
+// (MAPI PT_UNICODE properties) is the caller's own 2-byte encoding. Stored
+// text of an odd length comes back with its last byte as one extra byte, so
+// the caller sees a count that is not a multiple of sizeof(WCHAR).
+//
+// What callers may rely on:
+// - Key and value names compare case-insensitively and keep the spelling
+//   they were created with; writing a value under another spelling keeps the
+//   first one. Subkeys enumerate sorted by their upper-cased names; values in
+//   the order they were added.
+// - A buffer too small for a value or a name gives ERROR_MORE_DATA, writes
+//   nothing into it and reports the size needed (for names: characters with
+//   the terminator). On success RegEnumKeyExW/RegEnumValueW set the name
+//   count to the length without the terminator.
+// - Missing keys and values give ERROR_FILE_NOT_FOUND; a handle whose key was
+//   deleted gives ERROR_KEY_DELETED; a call the handle's access does not
+//   allow gives ERROR_ACCESS_DENIED; RegDeleteKeyW refuses a key that has
+//   subkeys with ERROR_ACCESS_DENIED.
+// - Changes fail with ERROR_BADDB while the registry file does not parse,
+//   and with the file system's error when the file cannot be written; the
+//   file and the tree then stay as they were.
+// - KEY_WOW64_* select nothing (there is one view); REG_OPTION_VOLATILE keys
+//   are kept in the file like the others.
+// - Every call asks winplat::inject::take with its own name first, so tests
+//   can make it fail and count it; "RegistryFileWrite" makes the next file
+//   write fail half-way with the armed code.
 #pragma once
 
 #include <cstddef>
