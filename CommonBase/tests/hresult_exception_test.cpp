@@ -89,17 +89,18 @@ TEST(HResultException, RaiseFormatted) {
     HResultException hex = caught([&] { at.raiseFormatted(kInvalidEntryId, "tag %08x", 0x1Fu); });
     EXPECT_EQ(std::string(hex.what()), head + ": tag 0000001f");
 
-    // Too many values for the format (one placeholder, two values).
+    // Too many values for the format (one placeholder, two values): the
+    // formatting library's own description follows the prefix.
     HResultException tooMany = caught([&] { at.raiseFormatted(kInvalidEntryId, "EntryId too small: %u", 1, 2); });
-    EXPECT_EQ(std::string(tooMany.what()).rfind(head + ": Wrongly formatted exception message: ", 0), 0u)
-        << tooMany.what();
-    EXPECT_GT(std::string(tooMany.what()).size(), head.size() + 40);
+    EXPECT_EQ(std::string(tooMany.what()),
+              head + ": Wrongly formatted exception message: boost::too_many_args: format-string referred to fewer "
+                     "arguments than were passed");
 
     // Too few values (two placeholders, one value).
     HResultException tooFew = caught([&] { at.raiseFormatted(kInvalidEntryId, "%u != %u", 1); });
-    EXPECT_EQ(std::string(tooFew.what()).rfind(head + ": Wrongly formatted exception message: ", 0), 0u)
-        << tooFew.what();
-    EXPECT_NE(std::string(tooFew.what()), std::string(tooMany.what()));
+    EXPECT_EQ(std::string(tooFew.what()),
+              head + ": Wrongly formatted exception message: boost::too_few_args: format-string referred to more "
+                     "arguments than were passed");
 
     // A null format raises with no detail at all.
     HResultException none = caught([&] { at.raiseFormatted(kInvalidEntryId, nullptr, 1); });
