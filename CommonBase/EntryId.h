@@ -66,10 +66,14 @@ public:
     bool getChildId(ULONG* child) const;
     ULONG getChildId() const;  // raises for any type but 6
 
-    // Property transfer through the backend property interface. The returned
-    // values are freed with `functions`' free routine, so it must be the
-    // routine of the memory the server hands back. Never raises.
+    // Property transfer through the backend property interface; never raises.
+    // The tag array is allocated and the returned values are freed with
+    // `functions`, so its free routine must be the one of the memory the
+    // server hands back.
     HRESULT readFromProperty(IDbMapiProps* object, ULONG tag, const MapiAllocFunctions& functions);
+    // The same over the task-allocator routines (MAPI-shaped memory without a
+    // MAPI runtime); the caller links the MAPI utilities that carry them.
+    HRESULT readFromProperty(IDbMapiProps* object, ULONG tag);
     HRESULT writeToProperty(IDbMapiProps* object, ULONG tag) const;
 
     const std::string& bytes() const { return data_; }
@@ -83,3 +87,11 @@ private:
 
     std::string data_;
 };
+
+#include "CommonBase/MapiAlloc.h"
+#include "MapiProvider/Utilities/MapiAllocator.h"
+
+inline HRESULT EntryId::readFromProperty(IDbMapiProps* object, ULONG tag) {
+    const MapiAllocFunctions taskAllocator{coTaskMemAllocateBuffer, coTaskMemAllocateMore, coTaskMemFreeBuffer};
+    return readFromProperty(object, tag, taskAllocator);
+}
