@@ -34,7 +34,8 @@ using winplat::regtree::Path;
 
 namespace {
 
-constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
 
 struct Handle {
     Path path;
@@ -62,7 +63,7 @@ struct State {
     std::string file;  // "" : the registry lives in memory only
     std::unique_ptr<Key> tree;
     Encoding encoding = Encoding::Utf8;
-    FileId seen;      // the file version last read (or found unreadable)
+    FileId seen;       // the file version last read (or found unreadable)
     bool bad = false;  // that version does not parse: changes are refused
     std::string lastError;
     std::unordered_set<Handle*> handles;
@@ -147,9 +148,10 @@ bool writeAll(int fd, const char* p, size_t n) {
 }
 
 void reportBadFile(const State& s) {
-    winplat::console::writeErrNarrow("winplat: the registry file cannot be used: " + s.lastError +
-                                     "\nwinplat: the file is left as it is and changes are refused until it is "
-                                     "mended.\n");
+    winplat::console::writeErrNarrow(
+        "winplat: the registry file cannot be used: " + s.lastError +
+        "\nwinplat: the file is left as it is and changes are refused until it is "
+        "mended.\n");
 }
 
 // Reads the file when its version differs from the one last seen. A file
@@ -189,7 +191,8 @@ LSTATUS refresh(State& s) {
     std::unique_ptr<Key> tree;
     Encoding enc;
     std::string error;
-    if (!winplat::regtree::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), tree, enc, error)) {
+    if (!winplat::regtree::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), tree, enc,
+                                 error)) {
         s.bad = true;
         s.lastError = s.file + ":" + error.substr(5);  // "line N: ..." becomes "<file>:N: ..."
         reportBadFile(s);
@@ -436,7 +439,9 @@ bool injected(const char* name, LSTATUS& rc) {
 // Text types travel through the W calls as WCHAR arrays and are stored as
 // 2 bytes per unit. Stored text of an odd length keeps its last byte as one
 // byte of the in-memory form, so callers see the odd count.
-bool isText(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+bool isText(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
 
 size_t memorySize(const winplat::regtree::Value& v) {
     if (!isText(v.type)) {
@@ -575,7 +580,8 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
         // Creating needs KEY_CREATE_SUB_KEY on the handle when the new key
         // goes right under it, and a writable key to go under otherwise.
         size_t existing = base.path.size();
-        while (existing < full.size() && winplat::regtree::find(*s.tree, Path(full.begin(), full.begin() + existing + 1))) {
+        while (existing < full.size() &&
+               winplat::regtree::find(*s.tree, Path(full.begin(), full.begin() + existing + 1))) {
             ++existing;
         }
         if (existing == base.path.size() && !(base.access & KEY_CREATE_SUB_KEY)) {
@@ -603,8 +609,8 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD, LPWSTR lpClass,
-                             LPDWORD lpcchClass, LPFILETIME lpftLastWriteTime) {
+LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD,
+                             LPWSTR lpClass, LPDWORD lpcchClass, LPFILETIME lpftLastWriteTime) {
     LSTATUS rc;
     if (injected("RegEnumKeyExW", rc)) {
         return rc;
@@ -648,8 +654,8 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpReserved,
-                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     LSTATUS rc;
     if (injected("RegEnumValueW", rc)) {
         return rc;
@@ -698,8 +704,8 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
-                                LPDWORD lpcbData) {
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData) {
     LSTATUS rc;
     if (injected("RegQueryValueExW", rc)) {
         return rc;
@@ -742,10 +748,10 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved, LPDWORD lpcSubKeys,
-                                LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
-                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
-                                LPFILETIME lpftLastWriteTime) {
+LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, LPFILETIME lpftLastWriteTime) {
     LSTATUS rc;
     if (injected("RegQueryInfoKeyW", rc)) {
         return rc;
@@ -812,7 +818,8 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
     return ERROR_SUCCESS;
 }
 
-LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
+LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                              DWORD cbData) {
     LSTATUS rc;
     if (injected("RegSetValueExW", rc)) {
         return rc;
@@ -871,7 +878,8 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         if (!k) {
             return err;
         }
-        return k->removeValue(name) ? static_cast<LSTATUS>(ERROR_SUCCESS) : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        return k->removeValue(name) ? static_cast<LSTATUS>(ERROR_SUCCESS)
+                                    : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
     });
 }
 

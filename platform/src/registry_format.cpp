@@ -14,8 +14,12 @@ namespace {
 
 constexpr std::wstring_view kHeader = L"Windows Registry Editor Version 5.00";
 
-bool isHigh(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLow(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool isHigh(uint32_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool isLow(uint32_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 // Units at most 0xFFFF and surrogates only in pairs.
 bool wellFormed(std::wstring_view s) {
@@ -36,7 +40,9 @@ bool wellFormed(std::wstring_view s) {
     return true;
 }
 
-std::string lineError(size_t line, const std::string& what) { return "line " + std::to_string(line) + ": " + what; }
+std::string lineError(size_t line, const std::string& what) {
+    return "line " + std::to_string(line) + ": " + what;
+}
 
 // Decodes the file's text into UTF-16 units.
 bool decode(const uint8_t* d, size_t n, std::wstring& out, Encoding& enc, std::string& error) {
@@ -110,7 +116,9 @@ bool decode(const uint8_t* d, size_t n, std::wstring& out, Encoding& enc, std::s
     return true;
 }
 
-bool isSpace(wchar_t c) { return c == L' ' || c == L'\t'; }
+bool isSpace(wchar_t c) {
+    return c == L' ' || c == L'\t';
+}
 
 std::wstring_view trim(std::wstring_view s) {
     while (!s.empty() && isSpace(s.front())) {
@@ -244,7 +252,8 @@ struct Parser {
         size_t pos = 0;
         while (true) {
             const size_t sep = inner.find(L'\\', pos);
-            std::wstring_view part = inner.substr(pos, sep == std::wstring_view::npos ? inner.npos : sep - pos);
+            std::wstring_view part =
+                inner.substr(pos, sep == std::wstring_view::npos ? inner.npos : sep - pos);
             if (part.empty()) {
                 if (sep == std::wstring_view::npos && !path.empty()) {
                     break;  // a trailing backslash
@@ -343,8 +352,8 @@ struct Parser {
                 return fail(no, "dword: needs 1 to 8 hexadecimal digits");
             }
             current->setValue(name, REG_DWORD,
-                              {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-                               static_cast<uint8_t>(v >> 24)});
+                              {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
+                               static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)});
             return true;
         }
         if (startsWithNoCase(data, L"hex")) {
@@ -352,7 +361,8 @@ struct Parser {
             uint32_t type = REG_BINARY;
             if (!rest.empty() && rest.front() == L'(') {
                 const size_t closeParen = rest.find(L')');
-                if (closeParen == std::wstring_view::npos || !parseHex32(rest.substr(1, closeParen - 1), type)) {
+                if (closeParen == std::wstring_view::npos ||
+                    !parseHex32(rest.substr(1, closeParen - 1), type)) {
                     return fail(no, "hex(...) needs a hexadecimal type of 1 to 8 digits");
                 }
                 rest.remove_prefix(closeParen + 1);
@@ -440,7 +450,8 @@ void appendValue(std::wstring& out, const Value& v, std::wstring_view nl) {
     }
     if (v.type == REG_DWORD && v.data.size() == 4) {
         wchar_t buf[24];
-        const uint32_t d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
+        const uint32_t d =
+            v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
         swprintf(buf, 24, L"dword:%08x", d);
         out.append(buf);
         out.append(nl);
@@ -513,7 +524,9 @@ Key& Key::ensureChild(std::wstring_view n) {
     return *slot;
 }
 
-bool Key::removeChild(std::wstring_view n) { return subkeys.erase(fold(n)) > 0; }
+bool Key::removeChild(std::wstring_view n) {
+    return subkeys.erase(fold(n)) > 0;
+}
 
 const Value* Key::value(std::wstring_view n) const {
     for (const Value& v : values) {
@@ -531,7 +544,9 @@ const Value* Key::value(std::wstring_view n) const {
     return nullptr;
 }
 
-Value* Key::value(std::wstring_view n) { return const_cast<Value*>(static_cast<const Key*>(this)->value(n)); }
+Value* Key::value(std::wstring_view n) {
+    return const_cast<Value*>(static_cast<const Key*>(this)->value(n));
+}
 
 void Key::setValue(std::wstring_view n, DWORD type, std::vector<uint8_t> data) {
     if (Value* v = value(n)) {
@@ -593,7 +608,8 @@ bool storableKeyName(std::wstring_view name) {
            storableName(name);
 }
 
-bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& topOut, Encoding& encoding, std::string& error) {
+bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& topOut, Encoding& encoding,
+           std::string& error) {
     std::wstring text;
     Encoding enc = Encoding::Utf8;
     if (!decode(data, size, text, enc, error)) {

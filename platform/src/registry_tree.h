@@ -28,7 +28,7 @@ struct Value {
 struct Key {
     std::wstring name;
     std::map<std::wstring, std::unique_ptr<Key>> subkeys;  // by folded name: the enumeration order
-    std::vector<Value> values;                              // in the order they were added
+    std::vector<Value> values;                             // in the order they were added
 
     Key* child(std::wstring_view name) const;
     Key& ensureChild(std::wstring_view name);
@@ -60,7 +60,8 @@ bool storableKeyName(std::wstring_view name);
 
 // Parses `.reg` bytes. An input without any text is an empty registry.
 // Errors read "line N: what".
-bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& top, Encoding& encoding, std::string& error);
+bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& top, Encoding& encoding,
+           std::string& error);
 
 // The whole tree as a file.
 std::string serialize(const Key& top, Encoding encoding);

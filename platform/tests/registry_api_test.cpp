@@ -54,16 +54,17 @@ TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirSpelling) {
     // A key created under another spelling is the existing one.
     KeyHolder again;
     DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Profiles\\DEMO\\sect", 0, nullptr, 0, KEY_READ, nullptr,
-                              again.out(), &disposition),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Profiles\\DEMO\\sect", 0, nullptr, 0, KEY_READ,
+                              nullptr, again.out(), &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
     KeyHolder created;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\profiles\\Demo\\New Section", 0, nullptr, 0, KEY_READ,
-                              nullptr, created.out(), &disposition),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\profiles\\Demo\\New Section", 0, nullptr, 0,
+                              KEY_READ, nullptr, created.out(), &disposition),
               ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
-    EXPECT_NE(fileText().find("[HKEY_CURRENT_USER\\Software\\Profiles\\Demo\\New Section]\n"), std::string::npos);
+    EXPECT_NE(fileText().find("[HKEY_CURRENT_USER\\Software\\Profiles\\Demo\\New Section]\n"),
+              std::string::npos);
 }
 
 TEST_F(RegistryTest, SubkeysEnumerateSortedWithoutCaseAndStayInThatOrder) {
@@ -73,7 +74,8 @@ TEST_F(RegistryTest, SubkeysEnumerateSortedWithoutCaseAndStayInThatOrder) {
               ERROR_SUCCESS);
     for (const wchar_t* name : {L"b", L"A", L"_x", L"a1", L"C"}) {
         KeyHolder k;
-        ASSERT_EQ(RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_READ, nullptr, k.out(), nullptr), ERROR_SUCCESS);
+        ASSERT_EQ(RegCreateKeyExW(parent, name, 0, nullptr, 0, KEY_READ, nullptr, k.out(), nullptr),
+                  ERROR_SUCCESS);
     }
     const std::vector<std::wstring> expected{L"A", L"a1", L"b", L"C", L"_x"};
     EXPECT_EQ(subkeyNames(parent), expected);
@@ -84,7 +86,8 @@ TEST_F(RegistryTest, SubkeysEnumerateSortedWithoutCaseAndStayInThatOrder) {
 TEST_F(RegistryTest, EnumKeyReportsShortNameBuffersAndTheLengthOfEachName) {
     ASSERT_EQ(load(kProfile), ERROR_SUCCESS);
     KeyHolder demo;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, KEY_READ, demo.out()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, KEY_READ, demo.out()),
+              ERROR_SUCCESS);
     WCHAR name[8] = {L'?', L'?', L'?', L'?', L'?', 0};
     DWORD cch = 4;  // "Sect" needs 5 with its terminator
     EXPECT_EQ(RegEnumKeyExW(demo, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
@@ -144,27 +147,30 @@ TEST_F(RegistryTest, QueryMeasuresAndNeverCutsAValue) {
 
 TEST_F(RegistryTest, TextTravelsAsWcharsAndIsStoredAsTwoBytesPerUnit) {
     KeyHolder key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Text", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Text", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.out(), nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(setString(key, L"Name", L"Zo\x00EB \xD83D\xDE00"), ERROR_SUCCESS);
     ASSERT_EQ(setString(key, L"Path", L"%TEMP%", REG_EXPAND_SZ), ERROR_SUCCESS);
     const WCHAR multi[] = L"a\0bc\0";
-    ASSERT_EQ(RegSetValueExW(key, L"List", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExW(key, L"List", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi),
+        ERROR_SUCCESS);
 
     DWORD type = 0, cb = 0;
     ASSERT_EQ(RegQueryValueExW(key, L"Name", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
     EXPECT_EQ(cb, 7 * sizeof(WCHAR));
     WCHAR text[7];
-    ASSERT_EQ(RegQueryValueExW(key, L"Name", nullptr, &type, reinterpret_cast<BYTE*>(text), &cb), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryValueExW(key, L"Name", nullptr, &type, reinterpret_cast<BYTE*>(text), &cb),
+              ERROR_SUCCESS);
     EXPECT_EQ(std::wstring(text), L"Zo\x00EB \xD83D\xDE00");
     EXPECT_EQ(RegQueryValueExW(key, L"List", nullptr, &type, nullptr, &cb), ERROR_SUCCESS);
     EXPECT_EQ(cb, sizeof multi);
 
     const std::string file = fileText();
     EXPECT_NE(file.find("\"Name\"=\"Zo\xC3\xAB \xF0\x9F\x98\x80\"\n"), std::string::npos) << file;
-    EXPECT_NE(file.find("\"Path\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,00,00\n"), std::string::npos) << file;
+    EXPECT_NE(file.find("\"Path\"=hex(2):25,00,54,00,45,00,4d,00,50,00,25,00,00,00\n"), std::string::npos)
+        << file;
     EXPECT_NE(file.find("\"List\"=hex(7):61,00,00,00,62,00,63,00,00,00,00,00\n"), std::string::npos) << file;
 
     // Binary data is bytes both ways, whatever it holds.
@@ -209,8 +215,9 @@ TEST_F(RegistryTest, AccessIsCheckedAgainstTheRightsOfTheHandle) {
     ASSERT_EQ(load(kProfile), ERROR_SUCCESS);
     const std::string before = fileText();
     KeyHolder readOnly;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo\\Sect", 0, KEY_READ, readOnly.out()),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo\\Sect", 0, KEY_READ, readOnly.out()),
+        ERROR_SUCCESS);
     EXPECT_EQ(setBytes(readOnly, L"01020ff9", bytesOf({1})), ERROR_ACCESS_DENIED);
     EXPECT_EQ(RegDeleteValueW(readOnly, L"01020ff9"), ERROR_ACCESS_DENIED);
     KeyHolder sub;
@@ -219,15 +226,17 @@ TEST_F(RegistryTest, AccessIsCheckedAgainstTheRightsOfTheHandle) {
     EXPECT_EQ(fileText(), before);
 
     KeyHolder queryOnly;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, KEY_QUERY_VALUE, queryOnly.out()),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, KEY_QUERY_VALUE, queryOnly.out()),
+        ERROR_SUCCESS);
     WCHAR name[256];
     DWORD cch = 256;
-    EXPECT_EQ(RegEnumKeyExW(queryOnly, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegEnumKeyExW(queryOnly, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
+              ERROR_ACCESS_DENIED);
 
     KeyHolder writeOnly;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo\\Sect", 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                            writeOnly.out()),
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo\\Sect", 0,
+                            KEY_SET_VALUE | KEY_WOW64_64KEY, writeOnly.out()),
               ERROR_SUCCESS);
     DWORD cb = 0;
     EXPECT_EQ(RegQueryValueExW(writeOnly, L"01020ff9", nullptr, nullptr, nullptr, &cb), ERROR_ACCESS_DENIED);
@@ -247,26 +256,29 @@ TEST_F(RegistryTest, DeniedKeysRefuseWriteAccessOnly) {
     const size_t handles = openKeyCount();
 
     HKEY h = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, 0x2001F, &h), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(h, nullptr);
-    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, nullptr, 0, KEY_WRITE, nullptr, &h,
-                              nullptr),
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, 0x2001F, &h),
               ERROR_ACCESS_DENIED);
-    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo\\Added", 0, nullptr, 0, KEY_READ, nullptr,
-                              &h, nullptr),
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, nullptr, 0, KEY_WRITE,
+                              nullptr, &h, nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo\\Added", 0, nullptr, 0, KEY_READ,
+                              nullptr, &h, nullptr),
               ERROR_ACCESS_DENIED);
     EXPECT_EQ(openKeyCount(), handles);
     EXPECT_EQ(fileText(), before);
 
     // Reading is still allowed, and so is writing the keys below it.
     KeyHolder read;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, KEY_READ, read.out()), ERROR_SUCCESS);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, KEY_READ, read.out()),
+              ERROR_SUCCESS);
     KeyHolder below;
     EXPECT_EQ(RegOpenKeyExW(read, L"Sect", 0, 0x2001F, below.out()), ERROR_SUCCESS);
 
     // The denial outlives a reload, and ends when cleared.
     ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, 0x2001F, &h), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, 0x2001F, &h),
+              ERROR_ACCESS_DENIED);
     winplat::registry::clearDeniedKeys();
     KeyHolder writable;
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo", 0, 0x2001F, writable.out()),
@@ -288,7 +300,8 @@ TEST_F(RegistryTest, OpenHandlesAreCounted) {
     HKEY a = nullptr, b = nullptr, c = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &a), ERROR_SUCCESS);
     ASSERT_EQ(RegOpenKeyExW(a, L"Profiles\\Demo", 0, KEY_READ, &b), ERROR_SUCCESS);
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, &c), ERROR_SUCCESS);  // a new handle to the root
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, nullptr, 0, KEY_READ, &c),
+              ERROR_SUCCESS);  // a new handle to the root
     EXPECT_EQ(openKeyCount(), start + 3);
     EXPECT_EQ(subkeyNames(c), std::vector<std::wstring>{L"Software"});
     HKEY failed = nullptr;
@@ -309,8 +322,9 @@ TEST_F(RegistryTest, OpenHandlesAreCounted) {
 TEST_F(RegistryTest, DeletingKeysAndValues) {
     ASSERT_EQ(load(kProfile), ERROR_SUCCESS);
     KeyHolder sect;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo\\Sect", 0, KEY_ALL_ACCESS, sect.out()),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Profiles\\Demo\\Sect", 0, KEY_ALL_ACCESS, sect.out()),
+        ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteValueW(sect, L"nothing"), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(RegDeleteValueW(sect, L"01020FF9"), ERROR_SUCCESS);
     EXPECT_EQ(fileText().find("01020ff9"), std::string::npos);
@@ -329,23 +343,27 @@ TEST_F(RegistryTest, DeletingKeysAndValues) {
 }
 
 TEST_F(RegistryTest, ClassesRootIsSoftwareClassesOfTheMachine) {
-    ASSERT_EQ(load("Windows Registry Editor Version 5.00\n\n"
-                   "[HKEY_CLASSES_ROOT\\Interface\\{65ABA069-3C53-4B62-9DCB-F0D0A2202549}\\ProxyStubClsid32]\n"
-                   "@=\"{65ABA069-3C53-4B62-9DCB-F0D0A2202549}\"\n"),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        load("Windows Registry Editor Version 5.00\n\n"
+             "[HKEY_CLASSES_ROOT\\Interface\\{65ABA069-3C53-4B62-9DCB-F0D0A2202549}\\ProxyStubClsid32]\n"
+             "@=\"{65ABA069-3C53-4B62-9DCB-F0D0A2202549}\"\n"),
+        ERROR_SUCCESS);
     KeyHolder viaMachine;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                            L"SOFTWARE\\Classes\\Interface\\{65ABA069-3C53-4B62-9DCB-F0D0A2202549}\\ProxyStubClsid32", 0,
-                            KEY_READ, viaMachine.out()),
+    EXPECT_EQ(RegOpenKeyExW(
+                  HKEY_LOCAL_MACHINE,
+                  L"SOFTWARE\\Classes\\Interface\\{65ABA069-3C53-4B62-9DCB-F0D0A2202549}\\ProxyStubClsid32",
+                  0, KEY_READ, viaMachine.out()),
               ERROR_SUCCESS);
 
     KeyHolder server;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{0F1BE71C-DFE7-41B1-8D52-C76A054D1EAE}\\LocalServer32", 0,
-                              nullptr, 0, KEY_WRITE, nullptr, server.out(), nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\{0F1BE71C-DFE7-41B1-8D52-C76A054D1EAE}\\LocalServer32", 0,
+                        nullptr, 0, KEY_WRITE, nullptr, server.out(), nullptr),
+        ERROR_SUCCESS);
     ASSERT_EQ(setString(server, nullptr, L"C:\\Program Files\\Connector\\Hollomar.dll"), ERROR_SUCCESS);
-    EXPECT_NE(fileText().find("[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{0F1BE71C-DFE7-41B1-8D52-C76A054D1EAE}"
-                              "\\LocalServer32]\n@=\"C:\\\\Program Files\\\\Connector\\\\Hollomar.dll\"\n"),
+    EXPECT_NE(fileText().find(
+                  "[HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\{0F1BE71C-DFE7-41B1-8D52-C76A054D1EAE}"
+                  "\\LocalServer32]\n@=\"C:\\\\Program Files\\\\Connector\\\\Hollomar.dll\"\n"),
               std::string::npos)
         << fileText();
 }
@@ -353,9 +371,11 @@ TEST_F(RegistryTest, ClassesRootIsSoftwareClassesOfTheMachine) {
 TEST_F(RegistryTest, ClassesRootWithoutSoftwareClassesIsEmptyUntilWritten) {
     WCHAR name[256];
     DWORD cch = 256;
-    EXPECT_EQ(RegEnumKeyExW(HKEY_CLASSES_ROOT, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+    EXPECT_EQ(RegEnumKeyExW(HKEY_CLASSES_ROOT, 0, name, &cch, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
     DWORD cb = 0;
-    EXPECT_EQ(RegQueryValueExW(HKEY_CLASSES_ROOT, L"x", nullptr, nullptr, nullptr, &cb), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExW(HKEY_CLASSES_ROOT, L"x", nullptr, nullptr, nullptr, &cb),
+              ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(setString(HKEY_CLASSES_ROOT, L"x", L"y"), ERROR_SUCCESS);
     EXPECT_NE(fileText().find("[HKEY_LOCAL_MACHINE\\Software\\Classes]\n\"x\"=\"y\"\n"), std::string::npos);
 }
@@ -371,8 +391,8 @@ TEST_F(RegistryTest, EnumValuesAndKeyInfo) {
     KeyHolder key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Info", 0, KEY_READ, key.out()), ERROR_SUCCESS);
     DWORD subkeys = 0, maxSub = 0, values = 0, maxName = 0, maxData = 0;
-    ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSub, nullptr, &values, &maxName, &maxData,
-                               nullptr, nullptr),
+    ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, &maxSub, nullptr, &values, &maxName,
+                               &maxData, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(subkeys, 2u);
     EXPECT_EQ(maxSub, 10u);
@@ -453,15 +473,18 @@ TEST_F(RegistryTest, BadNamesAndArgumentsAreRefusedAndChangeNothing) {
     EXPECT_EQ(setString(key, L"two\nlines", L"x"), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(setString(key, std::wstring(16384, L'n').c_str(), L"x"), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegSetValueExW(key, L"null", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
-    EXPECT_EQ(RegCreateKeyExW(key, std::wstring(256, L'k').c_str(), 0, nullptr, 0, KEY_READ, nullptr, &h, nullptr),
-              ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(RegCreateKeyExW(key, L"a\\\\b", 0, nullptr, 0, KEY_READ, nullptr, &h, nullptr), ERROR_BAD_PATHNAME);
-    EXPECT_EQ(RegCreateKeyExW(key, L"\\lead", 0, nullptr, 0, KEY_READ, nullptr, &h, nullptr), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(
+        RegCreateKeyExW(key, std::wstring(256, L'k').c_str(), 0, nullptr, 0, KEY_READ, nullptr, &h, nullptr),
+        ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegCreateKeyExW(key, L"a\\\\b", 0, nullptr, 0, KEY_READ, nullptr, &h, nullptr),
+              ERROR_BAD_PATHNAME);
+    EXPECT_EQ(RegCreateKeyExW(key, L"\\lead", 0, nullptr, 0, KEY_READ, nullptr, &h, nullptr),
+              ERROR_BAD_PATHNAME);
     EXPECT_EQ(fileText(), before);
     // A 255-character key name and an empty binary value are fine.
     KeyHolder longest;
-    EXPECT_EQ(RegCreateKeyExW(key, std::wstring(255, L'k').c_str(), 0, nullptr, 0, KEY_READ, nullptr, longest.out(),
-                              nullptr),
+    EXPECT_EQ(RegCreateKeyExW(key, std::wstring(255, L'k').c_str(), 0, nullptr, 0, KEY_READ, nullptr,
+                              longest.out(), nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExW(key, L"empty", 0, REG_BINARY, nullptr, 0), ERROR_SUCCESS);
     EXPECT_NE(fileText().find("\"empty\"=hex:\n"), std::string::npos);
@@ -474,8 +497,8 @@ TEST_F(RegistryTest, ThreadsWritingTogetherLoseNothing) {
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([t] {
             HKEY key = nullptr;
-            ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Threads", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                      &key, nullptr),
+            ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Threads", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, &key, nullptr),
                       ERROR_SUCCESS);
             for (int i = 0; i < kEach; ++i) {
                 const std::wstring name = L"t" + std::to_wstring(t) + L"_" + std::to_wstring(i);
@@ -491,8 +514,8 @@ TEST_F(RegistryTest, ThreadsWritingTogetherLoseNothing) {
     KeyHolder key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Threads", 0, KEY_READ, key.out()), ERROR_SUCCESS);
     DWORD values = 0;
-    ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
-                               nullptr, nullptr),
+    ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                               nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(values, static_cast<DWORD>(kThreads * kEach));
 }

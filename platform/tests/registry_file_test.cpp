@@ -9,8 +9,8 @@ namespace {
 
 TEST_F(RegistryTest, WrittenFileReloadsIdentically) {
     KeyHolder key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Round Trip\\Odd ]Name[", 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, key.out(), nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Round Trip\\Odd ]Name[", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, key.out(), nullptr),
               ERROR_SUCCESS);
     std::vector<BYTE> longBinary(200);
     for (size_t i = 0; i < longBinary.size(); ++i) {
@@ -24,14 +24,17 @@ TEST_F(RegistryTest, WrittenFileReloadsIdentically) {
     ASSERT_EQ(setString(key, L"\x00C4nderung", L"\x65E5\x672C \xD83D\xDE00"), ERROR_SUCCESS);
     ASSERT_EQ(setString(key, L"lines", L"a\r\nb"), ERROR_SUCCESS);  // no "text" form holds it
     ASSERT_EQ(setString(key, L"expand", L"%SystemRoot%\\x", REG_EXPAND_SZ), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExW(key, L"multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegSetValueExW(key, L"multi", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(multi), sizeof multi),
+        ERROR_SUCCESS);
     ASSERT_EQ(setBytes(key, L"binary", longBinary), ERROR_SUCCESS);
-    ASSERT_EQ(setBytes(key, L"dword", std::vector<BYTE>((const BYTE*)&dword, (const BYTE*)&dword + 4), REG_DWORD),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        setBytes(key, L"dword", std::vector<BYTE>((const BYTE*)&dword, (const BYTE*)&dword + 4), REG_DWORD),
+        ERROR_SUCCESS);
     ASSERT_EQ(setBytes(key, L"short dword", bytesOf({1, 2}), REG_DWORD), ERROR_SUCCESS);
-    ASSERT_EQ(setBytes(key, L"qword", std::vector<BYTE>((const BYTE*)&qword, (const BYTE*)&qword + 8), REG_QWORD),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        setBytes(key, L"qword", std::vector<BYTE>((const BYTE*)&qword, (const BYTE*)&qword + 8), REG_QWORD),
+        ERROR_SUCCESS);
     ASSERT_EQ(setBytes(key, L"none", {}, REG_NONE), ERROR_SUCCESS);
     ASSERT_EQ(setBytes(key, L"big type", bytesOf({9}), 0x12345), ERROR_SUCCESS);
 
@@ -71,9 +74,10 @@ TEST_F(RegistryTest, WrittenFileReloadsIdentically) {
     EXPECT_NE(written.find("\"big type\"=hex(12345):09\n"), std::string::npos);
     EXPECT_NE(written.find("\"lines\"=hex(1):61,00,0d,00,0a,00,62,00,00,00\n"), std::string::npos);
     // Long byte lists wrap at 80 columns with the next line indented.
-    EXPECT_NE(written.find("\"binary\"=hex:00,07,0e,15,1c,23,2a,31,38,3f,46,4d,54,5b,62,69,70,77,7e,85,8c,93,\\\n"
-                           "  9a,a1,"),
-              std::string::npos)
+    EXPECT_NE(
+        written.find("\"binary\"=hex:00,07,0e,15,1c,23,2a,31,38,3f,46,4d,54,5b,62,69,70,77,7e,85,8c,93,\\\n"
+                     "  9a,a1,"),
+        std::string::npos)
         << written;
     std::istringstream lines(written);
     for (std::string line; std::getline(lines, line);) {
@@ -106,7 +110,8 @@ const char16_t kExport[] =
     u"\r\n"
     u"[-HKEY_CURRENT_USER\\Software\\Sample\\Removed]\r\n"
     u"\r\n"
-    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Time Zones\\Greenland Standard Time]\r\n"
+    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Time Zones\\Greenland Standard "
+    u"Time]\r\n"
     u"\"Display\"=\"(UTC-03:00) Greenland\"\r\n"
     u"\"TZI\"=hex:b4,00,00,00,00,00,00,00,c4,ff,ff,ff,00,00,0a,00,06,00,05,00,17,00,\\\r\n"
     u"  00,00,00,00,00,00,00,00,03,00,06,00,05,00,16,00,00,00,00,00,00,00\r\n"
@@ -115,7 +120,8 @@ const char16_t kExport[] =
 TEST_F(RegistryTest, RegistryEditorExportInUtf16Loads) {
     ASSERT_EQ(load(utf16File(kExport)), ERROR_SUCCESS) << winplat::registry::lastLoadError();
     KeyHolder key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Sample", 0, KEY_ALL_ACCESS, key.out()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Sample", 0, KEY_ALL_ACCESS, key.out()),
+              ERROR_SUCCESS);
     DWORD type = 0;
     std::vector<BYTE> data;
     auto text = [&](const wchar_t* name) {
@@ -148,10 +154,11 @@ TEST_F(RegistryTest, RegistryEditorExportInUtf16Loads) {
     EXPECT_EQ(RegOpenKeyExW(key, L"Removed", 0, KEY_READ, &removed), ERROR_FILE_NOT_FOUND);
 
     KeyHolder zone;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                            L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Time Zones\\Greenland Standard Time", 0,
-                            KEY_READ, zone.out()),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                      L"Software\\Microsoft\\Windows NT\\CurrentVersion\\Time Zones\\Greenland Standard Time",
+                      0, KEY_READ, zone.out()),
+        ERROR_SUCCESS);
     ASSERT_EQ(queryRaw(zone, L"TZI", type, data), ERROR_SUCCESS);
     EXPECT_EQ(data.size(), 44u);
 
@@ -189,14 +196,16 @@ TEST_P(RegistryBadFileTest, IsReportedByLineAndNeverOverwritten) {
     // Every change is refused and the file stays byte for byte.
     HKEY key = nullptr;
     EXPECT_EQ(setString(HKEY_CURRENT_USER, L"v", L"x"), ERROR_BADDB);
-    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\New", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\New", 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                              nullptr),
               ERROR_BADDB);
     EXPECT_EQ(key, nullptr);
     EXPECT_EQ(fileText(), text);
     EXPECT_TRUE(strayFiles().empty());
 
     // Once the file is mended the next change goes through without a reload.
-    writeBytes(file_, "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\"ok\"=\"1\"\n");
+    writeBytes(file_,
+               "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n\"ok\"=\"1\"\n");
     EXPECT_EQ(setString(HKEY_CURRENT_USER, L"v", L"x"), ERROR_SUCCESS);
     EXPECT_EQ(winplat::registry::lastLoadError(), "");
     EXPECT_NE(fileText().find("\"ok\"=\"1\""), std::string::npos);
@@ -208,17 +217,20 @@ const BadFile kBadFiles[] = {
     {"\n\nWindows Registry Editor\n", "3: the first line must be \"Windows Registry Editor Version 5.00\""},
     {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\n\"b\"=hex:01,zz\n",
      "4: invalid hexadecimal byte list"},
-    {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\n\"b\"=hex:01,02,\\\n  03,4\\\n  ,100\n\"c\"=\"\"\n",
+    {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\n\"b\"=hex:01,02,\\\n  03,4\\\n  "
+     ",100\n\"c\"=\"\"\n",
      "4: invalid hexadecimal byte list"},
     {"Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\x]\r\n\"a\"=\"b\"\r\n\"s\"=\"open\r\n",
      "5: the string has no closing '\"'"},
     {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\n\"s\"=\"a\" b\n",
      "4: unexpected text after the string"},
-    {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\n\"s=\"a\"\n", "4: expected '=' after the value name"},
+    {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\n\"s=\"a\"\n",
+     "4: expected '=' after the value name"},
     {"Windows Registry Editor Version 5.00\n\n[HKEY_USERS\\.DEFAULT]\n", "3: unknown root key 'HKEY_USERS'"},
     {"Windows Registry Editor Version 5.00\n\"v\"=\"x\"\n", "2: a value before the first key"},
     {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x\n", "3: a key line must end with ']'"},
-    {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\\\x]\n", "3: empty key name in the key path"},
+    {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\\\x]\n",
+     "3: empty key name in the key path"},
     {"Windows Registry Editor Version 5.00\n\n[-HKEY_LOCAL_MACHINE]\n", "3: a root key cannot be deleted"},
     {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\n\"d\"=dword:123456789\n",
      "4: dword: needs 1 to 8 hexadecimal digits"},
@@ -228,7 +240,8 @@ const BadFile kBadFiles[] = {
      "4: unrecognised value data (expected \"text\", dword:, hex:, hex(type): or -)"},
     {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\nname=1\n",
      "4: expected a key in [brackets], a value, or a comment"},
-    {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x\xC3(]\n", "3: the text is not valid UTF-8"},
+    {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x\xC3(]\n",
+     "3: the text is not valid UTF-8"},
     {"\xFF\xFEW", "1: the UTF-16 text ends in the middle of a character"},
     {"\xFE\xFF", "1: big-endian UTF-16 text is not supported (use UTF-8 or UTF-16LE)"},
 };
@@ -238,15 +251,17 @@ INSTANTIATE_TEST_SUITE_P(Files, RegistryBadFileTest, ::testing::ValuesIn(kBadFil
 TEST_F(RegistryTest, ChangesFromOutsideAreReadAndKept) {
     ASSERT_EQ(setString(HKEY_CURRENT_USER, L"mine", L"1"), ERROR_SUCCESS);
     // Another program replaces the file.
-    writeBytes(file_,
-               "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER]\n\"mine\"=\"1\"\n\"theirs\"=\"2\"\n");
+    writeBytes(
+        file_,
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER]\n\"mine\"=\"1\"\n\"theirs\"=\"2\"\n");
     DWORD type = 0;
     std::vector<BYTE> data;
     EXPECT_EQ(queryRaw(HKEY_CURRENT_USER, L"theirs", type, data), ERROR_SUCCESS);
     ASSERT_EQ(setString(HKEY_CURRENT_USER, L"later", L"3"), ERROR_SUCCESS);
-    EXPECT_EQ(fileText(),
-              "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER]\n\"mine\"=\"1\"\n\"theirs\"=\"2\"\n"
-              "\"later\"=\"3\"\n\n");
+    EXPECT_EQ(
+        fileText(),
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER]\n\"mine\"=\"1\"\n\"theirs\"=\"2\"\n"
+        "\"later\"=\"3\"\n\n");
 
     // A file broken from outside keeps serving what was read last, and refuses changes.
     writeBytes(file_, "Windows Registry Editor Version 5.00\n[broken\n");
@@ -262,7 +277,8 @@ TEST_F(RegistryTest, ChangesFromOutsideAreReadAndKept) {
 TEST_F(RegistryTest, MissingOrEmptyFileIsAnEmptyRegistry) {
     EXPECT_FALSE(std::filesystem::exists(file_));
     DWORD cb = 0;
-    EXPECT_EQ(RegQueryValueExW(HKEY_CURRENT_USER, L"x", nullptr, nullptr, nullptr, &cb), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegQueryValueExW(HKEY_CURRENT_USER, L"x", nullptr, nullptr, nullptr, &cb),
+              ERROR_FILE_NOT_FOUND);
     ASSERT_EQ(load(""), ERROR_SUCCESS);
     ASSERT_EQ(load("\xEF\xBB\xBF\n  \n"), ERROR_SUCCESS);
     ASSERT_EQ(setString(HKEY_LOCAL_MACHINE, L"x", L"y"), ERROR_SUCCESS);
@@ -291,7 +307,8 @@ TEST_F(RegistryTest, LenientInputReadsAsTheEditorMeansIt) {
 }
 
 TEST_F(RegistryTest, ParseFromMemoryGivesTheCanonicalForm) {
-    const std::string in = "Windows Registry Editor Version 5.00\r\n[HKLM\\S]\r\n\"v\"=hex(2):41,00,00,00\r\n";
+    const std::string in =
+        "Windows Registry Editor Version 5.00\r\n[HKLM\\S]\r\n\"v\"=hex(2):41,00,00,00\r\n";
     std::string error, canonical;
     ASSERT_TRUE(winplat::registry::parseText(in.data(), in.size(), &error, &canonical)) << error;
     EXPECT_EQ(canonical,

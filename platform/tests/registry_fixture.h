@@ -36,7 +36,9 @@ inline std::string utf16File(std::u16string_view text) {
     return out;
 }
 
-inline std::vector<BYTE> bytesOf(std::initializer_list<int> v) { return std::vector<BYTE>(v.begin(), v.end()); }
+inline std::vector<BYTE> bytesOf(std::initializer_list<int> v) {
+    return std::vector<BYTE>(v.begin(), v.end());
+}
 
 // Reads a value with a buffer of exactly the reported size.
 inline LSTATUS queryRaw(HKEY key, const wchar_t* name, DWORD& type, std::vector<BYTE>& data) {
@@ -56,12 +58,13 @@ inline LSTATUS setString(HKEY key, const wchar_t* name, const std::wstring& text
                           static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
 }
 
-inline LSTATUS setBytes(HKEY key, const wchar_t* name, const std::vector<BYTE>& data, DWORD type = REG_BINARY) {
+inline LSTATUS setBytes(HKEY key, const wchar_t* name, const std::vector<BYTE>& data,
+                        DWORD type = REG_BINARY) {
     return RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
 }
 
 class RegistryTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         winplat::inject::reset();
         winplat::registry::clearDeniedKeys();

@@ -59,7 +59,8 @@ DWORD roundOnDisk() {
     KeyHolder key;
     DWORD round = 0, cb = sizeof round;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Crash", 0, KEY_READ, key.out()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key, L"Round", nullptr, nullptr, reinterpret_cast<BYTE*>(&round), &cb) != ERROR_SUCCESS) {
+        RegQueryValueExW(key, L"Round", nullptr, nullptr, reinterpret_cast<BYTE*>(&round), &cb) !=
+            ERROR_SUCCESS) {
         return 0;
     }
     return round;
@@ -92,7 +93,8 @@ TEST_F(RegistryTest, WriterKilledMidWriteLeavesAFileThatLoads) {
         // Whatever the moment, the file loads and holds whole values.
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS) << winplat::registry::lastLoadError();
         KeyHolder key;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Crash", 0, KEY_READ, key.out()), ERROR_SUCCESS);
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Crash", 0, KEY_READ, key.out()),
+                  ERROR_SUCCESS);
         DWORD type = 0;
         std::vector<BYTE> payload, round;
         ASSERT_EQ(queryRaw(key, L"Payload", type, payload), ERROR_SUCCESS);
@@ -124,8 +126,8 @@ TEST_F(RegistryTest, TwoProcessesWritingTogetherLoseNothing) {
     // This process writes too, through its own tree.
     for (int i = 0; i < 20; ++i) {
         KeyHolder key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  key.out(), nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, key.out(), nullptr),
                   ERROR_SUCCESS);
         ASSERT_EQ(setString(key, (L"T_" + std::to_wstring(i)).c_str(), L"T"), ERROR_SUCCESS);
     }
@@ -134,10 +136,11 @@ TEST_F(RegistryTest, TwoProcessesWritingTogetherLoseNothing) {
 
     ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
     KeyHolder key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, KEY_READ, key.out()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, KEY_READ, key.out()),
+              ERROR_SUCCESS);
     DWORD values = 0;
-    ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
-                               nullptr, nullptr),
+    ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                               nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(values, static_cast<DWORD>(2 * kEach + 20));
     for (const char* tag : {"A", "B"}) {

@@ -42,7 +42,8 @@
 #include "winplat/types.h"
 
 // Predefined keys; sign-extended 32-bit values, as on 64-bit Windows.
-#define WINPLAT_PREDEFINED_KEY(v) (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(v)))))
+#define WINPLAT_PREDEFINED_KEY(v) \
+    (reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(v)))))
 #define HKEY_CLASSES_ROOT WINPLAT_PREDEFINED_KEY(0x80000000u)
 #define HKEY_CURRENT_USER WINPLAT_PREDEFINED_KEY(0x80000001u)
 #define HKEY_LOCAL_MACHINE WINPLAT_PREDEFINED_KEY(0x80000002u)
@@ -89,8 +90,8 @@
 #define KEY_WOW64_64KEY 0x0100u
 #define KEY_WOW64_32KEY 0x0200u
 #define KEY_WOW64_RES 0x0300u
-#define KEY_READ 0x00020019u     // READ_CONTROL | QUERY_VALUE | ENUMERATE_SUB_KEYS | NOTIFY
-#define KEY_WRITE 0x00020006u    // READ_CONTROL | SET_VALUE | CREATE_SUB_KEY
+#define KEY_READ 0x00020019u   // READ_CONTROL | QUERY_VALUE | ENUMERATE_SUB_KEYS | NOTIFY
+#define KEY_WRITE 0x00020006u  // READ_CONTROL | SET_VALUE | CREATE_SUB_KEY
 #define KEY_EXECUTE KEY_READ
 #define KEY_ALL_ACCESS 0x000F003Fu
 
@@ -130,13 +131,13 @@ WINPLAT_API LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName
                                          LPFILETIME lpftLastWriteTime);
 WINPLAT_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
                                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
-WINPLAT_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                                            LPBYTE lpData, LPDWORD lpcbData);
+WINPLAT_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
+                                            LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 WINPLAT_API LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
-                                            LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                                            LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
-                                            LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
-                                            LPFILETIME lpftLastWriteTime);
+                                            LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
+                                            LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                            LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                            LPDWORD lpcbSecurityDescriptor, LPFILETIME lpftLastWriteTime);
 WINPLAT_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                                           const BYTE* lpData, DWORD cbData);
 WINPLAT_API LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
@@ -183,6 +184,7 @@ WINPLAT_API std::string fileBytes();
 // Parses `.reg` text from memory without touching the registry. On success
 // returns true and, when `canonical` is given, the text as this layer would
 // write it; on failure returns false and the message in `error`.
-WINPLAT_API bool parseText(const void* data, size_t size, std::string* error, std::string* canonical = nullptr);
+WINPLAT_API bool parseText(const void* data, size_t size, std::string* error,
+                           std::string* canonical = nullptr);
 
 }  // namespace winplat::registry

@@ -23,19 +23,22 @@ int failed(const char* what, LSTATUS rc) {
 
 int loop() {
     HKEY key;
-    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Crash", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Crash", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, &key, nullptr);
     if (rc != ERROR_SUCCESS) {
         return failed("RegCreateKeyExW", rc);
     }
     // Go on from the round a killed writer reached.
     DWORD round = 0, cb = sizeof round;
-    if (RegQueryValueExW(key, L"Round", nullptr, nullptr, reinterpret_cast<BYTE*>(&round), &cb) != ERROR_SUCCESS) {
+    if (RegQueryValueExW(key, L"Round", nullptr, nullptr, reinterpret_cast<BYTE*>(&round), &cb) !=
+        ERROR_SUCCESS) {
         round = 0;
     }
     std::vector<BYTE> payload(256 * 1024);
     for (++round;; ++round) {
         std::fill(payload.begin(), payload.end(), static_cast<BYTE>(round));
-        rc = RegSetValueExW(key, L"Payload", 0, REG_BINARY, payload.data(), static_cast<DWORD>(payload.size()));
+        rc = RegSetValueExW(key, L"Payload", 0, REG_BINARY, payload.data(),
+                            static_cast<DWORD>(payload.size()));
         if (rc != ERROR_SUCCESS) {
             return failed("RegSetValueExW", rc);
         }
@@ -48,8 +51,8 @@ int loop() {
 
 int values(const std::string& tag, int n) {
     HKEY key;
-    LSTATUS rc =
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, nullptr, 0, KEY_WRITE,
+                                 nullptr, &key, nullptr);
     if (rc != ERROR_SUCCESS) {
         return failed("RegCreateKeyExW", rc);
     }
