@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -203,6 +204,55 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
 inline World layOutDemo(const std::string& root, const std::string& sourceDir, const std::string& standins) {
     return layOut(root, readFile(sourceDir + "/demo/Demo.reg"), "Demo", readFile(sourceDir + "/demo/Demo.db"),
                   standins);
+}
+
+// A profile's sections as they are in the registry: section name -> value
+// name (lower case) -> (type, bytes).
+typedef std::map<std::wstring, std::pair<DWORD, std::string>> SectionValues;
+typedef std::map<std::wstring, SectionValues> ProfileSnapshot;
+
+inline std::wstring lowerAscii(std::wstring s) {
+    for (auto& c : s) {
+        if (c >= L'A' && c <= L'Z') {
+            c = static_cast<wchar_t>(c - L'A' + L'a');
+        }
+    }
+    return s;
+}
+
+inline ProfileSnapshot snapshotProfile(const std::string& profile) {
+    ProfileSnapshot snapshot;
+    std::wstring path = std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        throw std::runtime_error("no profile " + profile);
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        DWORD chars = 256;
+        if (RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        SectionValues& values = snapshot[name];
+        HKEY sub = nullptr;
+        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+            for (DWORD j = 0;; ++j) {
+                wchar_t valueName[256];
+                DWORD valueChars = 256;
+                DWORD type = 0;
+                std::vector<BYTE> data(65536);
+                DWORD size = static_cast<DWORD>(data.size());
+                if (RegEnumValueW(sub, j, valueName, &valueChars, nullptr, &type, data.data(), &size) !=
+                    ERROR_SUCCESS) {
+                    break;
+                }
+                values[lowerAscii(valueName)] = {type, std::string(reinterpret_cast<char*>(data.data()), size)};
+            }
+            RegCloseKey(sub);
+        }
+    }
+    RegCloseKey(key);
+    return snapshot;
 }
 
 }  // namespace world

@@ -14,57 +14,15 @@
 
 namespace {
 
-struct Section {
-    std::wstring name;
-    std::map<std::wstring, std::pair<DWORD, std::string>> values;  // lower-case name -> (type, bytes)
-};
+typedef world::SectionValues Section;
 
-std::wstring lower(std::wstring s) {
-    for (auto& c : s) {
-        if (c >= L'A' && c <= L'Z') {
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-        }
-    }
-    return s;
-}
-
-std::vector<Section> snapshot(const std::string& registryFile, const std::string& profile) {
+std::vector<std::pair<std::wstring, Section>> snapshot(const std::string& registryFile, const std::string& profile) {
     setenv("WINPLAT_REGISTRY", registryFile.c_str(), 1);
     if (winplat::registry::reload() != ERROR_SUCCESS) {
         throw std::runtime_error(winplat::registry::lastLoadError());
     }
-    std::vector<Section> sections;
-    std::wstring path = std::wstring(world::ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile);
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        throw std::runtime_error("no profile " + profile);
-    }
-    for (DWORD i = 0;; ++i) {
-        wchar_t name[256];
-        DWORD chars = 256;
-        if (RegEnumKeyExW(key, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        Section s{name, {}};
-        HKEY sub = nullptr;
-        if (RegOpenKeyExW(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-            for (DWORD j = 0;; ++j) {
-                wchar_t valueName[256];
-                DWORD valueChars = 256;
-                DWORD type = 0;
-                BYTE data[4096];
-                DWORD size = sizeof(data);
-                if (RegEnumValueW(sub, j, valueName, &valueChars, nullptr, &type, data, &size) != ERROR_SUCCESS) {
-                    break;
-                }
-                s.values[lower(valueName)] = {type, std::string(reinterpret_cast<char*>(data), size)};
-            }
-            RegCloseKey(sub);
-        }
-        sections.push_back(s);
-    }
-    RegCloseKey(key);
-    return sections;
+    world::ProfileSnapshot all = world::snapshotProfile(profile);
+    return std::vector<std::pair<std::wstring, Section>>(all.begin(), all.end());
 }
 
 std::string hex(const std::string& bytes) {
@@ -96,8 +54,8 @@ std::string text(const std::pair<DWORD, std::string>* v) {
 }
 
 std::string displayName(const Section& s) {
-    auto it = s.values.find(L"001f3001");
-    if (it == s.values.end()) {
+    auto it = s.find(L"001f3001");
+    if (it == s.end()) {
         return "";
     }
     std::wstring w = winplat::bytesToWide(it->second.second.data(), it->second.second.size());
@@ -105,12 +63,13 @@ std::string displayName(const Section& s) {
 }
 
 int compare(const std::string& profile, const std::string& beforeFile, const std::string& afterFile) {
-    std::vector<Section> before = snapshot(beforeFile, profile);
-    std::vector<Section> after = snapshot(afterFile, profile);
-    auto find = [](const std::vector<Section>& list, const std::wstring& name) -> const Section* {
-        for (const Section& s : list) {
-            if (s.name == name) {
-                return &s;
+    auto before = snapshot(beforeFile, profile);
+    auto after = snapshot(afterFile, profile);
+    auto find = [](const std::vector<std::pair<std::wstring, Section>>& list,
+                   const std::wstring& name) -> const Section* {
+        for (const auto& s : list) {
+            if (s.first == name) {
+                return &s.second;
             }
         }
         return nullptr;
@@ -119,13 +78,13 @@ int compare(const std::string& profile, const std::string& beforeFile, const std
         if (!s) {
             return nullptr;
         }
-        auto it = s->values.find(name);
-        return it == s->values.end() ? nullptr : &it->second;
+        auto it = s->find(name);
+        return it == s->end() ? nullptr : &it->second;
     };
-    for (const Section& b : before) {
-        const Section* a = find(after, b.name);
-        std::printf("\nSection %s%s\n", winplat::utf16ToUtf8(b.name).c_str(), displayName(b).c_str());
-        if (b.name == world::ServiceSectionW) {
+    for (const auto& [sectionName, b] : before) {
+        const Section* a = find(after, sectionName);
+        std::printf("\nSection %s%s\n", winplat::utf16ToUtf8(sectionName).c_str(), displayName(b).c_str());
+        if (sectionName == world::ServiceSectionW) {
             std::printf("  server property 001e660c\n    before %s\n    after  %s\n",
                         text(value(&b, L"001e660c")).c_str(), text(value(a, L"001e660c")).c_str());
             continue;

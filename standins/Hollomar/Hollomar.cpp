@@ -341,6 +341,12 @@ public:
         if (injected("Hollomar!IAppServer::RegisterClientProcess", &hr)) {
             return hr;
         }
+        int64_t code = 0;
+        // A server that breaks the rules: tests check that the tool still
+        // reports the failure.
+        if (winplat::inject::take("Hollomar!IAppServer::RegisterClientProcess#throw", &code)) {
+            throw "backend server raised a narrow text";
+        }
         bool self = pid == GetCurrentProcessId();
         record().call("IAppServer::RegisterClientProcess " + std::string(self ? "self" : std::to_string(pid)) + " " +
                       std::to_string(reserved) + " " + std::to_string(registering));
