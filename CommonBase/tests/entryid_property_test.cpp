@@ -18,7 +18,10 @@ namespace {
 // are counted, and freeing a block it did not hand out is recorded.
 std::set<void*> liveBlocks;
 int strayFrees = 0;
+bool allocationFails = false;
 SCODE STDMETHODCALLTYPE serverAllocate(ULONG size, LPVOID* out) {
+    if (allocationFails)
+        return E_OUTOFMEMORY;
     *out = std::calloc(1, size ? size : 1);
     liveBlocks.insert(*out);
     return S_OK;
@@ -99,6 +102,7 @@ protected:
     void SetUp() override {
         liveBlocks.clear();
         strayFrees = 0;
+        allocationFails = false;
         props = new FakeProps;
     }
     void TearDown() override {
@@ -167,6 +171,14 @@ TEST_F(EntryIdProperty, ErrorRoadsReturnTheirCodeAndFreeEverything) {
     EXPECT_EQ(id.bytes(), original.bytes());  // unchanged by every failure
 
     EXPECT_EQ(id.readFromProperty(nullptr, kTag, kServerHeap), E_INVALIDARG);
+
+    giveBinary(original.bytes());
+    props->requested = 0;
+    allocationFails = true;  // the tag array cannot be made
+    EXPECT_EQ(id.readFromProperty(props, kTag, kServerHeap), E_OUTOFMEMORY);
+    EXPECT_EQ(props->requested, 0u);
+    allocationFails = false;
+    EXPECT_EQ(id.bytes(), original.bytes());
 }
 
 #ifndef COMMONBASE_NO_TASK_ALLOCATOR

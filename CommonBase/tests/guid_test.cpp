@@ -133,6 +133,12 @@ TEST(Guid, CreateAndCoTaskMemCopy) {
     ASSERT_EQ(a.copyToCoTaskMem(&copy), S_OK);
     EXPECT_EQ(Guid(copy), a);
     CoTaskMemFree(copy);
+
+    winplat::inject::Scope scope;
+    winplat::inject::arm("CoTaskMemAlloc", 0);
+    copy = nullptr;
+    EXPECT_EQ(a.copyToCoTaskMem(&copy), E_OUTOFMEMORY);
+    EXPECT_EQ(copy, nullptr);
 }
 
 TEST(Guid, CreateRaisesTheGeneratorFailure) {

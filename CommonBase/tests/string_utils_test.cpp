@@ -4,6 +4,7 @@
 #include <string>
 
 #include "CommonBase/StringUtils.h"
+#include "winplat/inject.h"
 #include "winplat/oleauto.h"
 #include "winplat/windows.h"
 
@@ -162,4 +163,30 @@ TEST(StringUtils, SourcePathTail) {
     EXPECT_EQ(sourcePathTail("\\a\\b"), "\\a\\b");  // second-last backslash first: whole
     EXPECT_EQ(sourcePathTail("\\a"), "\\a");
     EXPECT_EQ(sourcePathTail(nullptr), "");
+}
+
+TEST(StringUtils, FailedSystemCallsGiveEmptyResults) {
+    winplat::inject::Scope scope;
+    winplat::inject::arm("MultiByteToWideChar", ERROR_NO_UNICODE_TRANSLATION, -1);
+    EXPECT_EQ(ansiToWide("abc"), L"");
+    EXPECT_EQ(utf8ToWide("abc"), L"");
+    EXPECT_EQ(ansiToUtf8("abc", -1), "");
+    EXPECT_EQ(bomTextToWide("\xEF\xBB\xBF" "abc"), L"");
+    std::wstring out = L"keep";
+    appendCodePageText(out, "abc", -1);
+    EXPECT_EQ(out, L"keep");
+    winplat::inject::reset();
+
+    // Measuring succeeds, converting fails.
+    winplat::inject::arm("WideCharToMultiByte", ERROR_INSUFFICIENT_BUFFER, 1, 1);
+    EXPECT_EQ(wideToUtf8(L"abc"), "");
+    winplat::inject::arm("WideCharToMultiByte", ERROR_INSUFFICIENT_BUFFER, 1, 1);
+    EXPECT_EQ(wideToAnsi(L"abc"), "");
+    winplat::inject::arm("WideCharToMultiByte", ERROR_INSUFFICIENT_BUFFER, 1);
+    EXPECT_EQ(wideToUtf8WithBom(L"abc"), "\xEF\xBB\xBF");
+
+    winplat::inject::arm("CompareStringA", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(localeCompareNoCase("a", "b", 1), 0);
+    winplat::inject::arm("CompareStringW", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(localeCompareNoCase(L"a", L"b", 1), 0);
 }
