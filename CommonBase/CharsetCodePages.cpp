@@ -278,8 +278,8 @@ const NameMap& aliasTable() {
 }
 
 const CodePageMap& codePageTable() {
-    static const CodePageMap table =
-        fill<CodePageMap>(kCharsets, [](const Pair& p) { return p.codePage; }, [](const Pair& p) { return p.name; });
+    static const CodePageMap table = fill<CodePageMap>(
+        kCharsets, [](const Pair& p) { return p.codePage; }, [](const Pair& p) { return p.name; });
     return table;
 }
 

@@ -17,8 +17,8 @@ const size_t kChildOffset = 40;
 
 uint32_t readU32(const void* bytes, size_t offset) {
     const uint8_t* p = static_cast<const uint8_t*>(bytes) + offset;
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 void writeU32(void* bytes, size_t offset, uint32_t value) {
@@ -60,7 +60,9 @@ void appendGuid(std::string& out, const Guid& g) {
     out.append(b, 16);
 }
 
-bool isObjectType(unsigned type) { return type == 1 || type == 2 || type == 3 || type == 5; }
+bool isObjectType(unsigned type) {
+    return type == 1 || type == 2 || type == 3 || type == 5;
+}
 
 }  // namespace
 
@@ -81,21 +83,25 @@ EntryId::EntryId(const Guid& store, unsigned type, const Guid& object) : data_(b
 EntryId::EntryId(const Guid& store, unsigned type, const Guid& object, ULONG child)
     : data_(build(store, type, object, child)) {}
 
-EntryId::EntryId(const void* bytes, unsigned size) { assign(bytes, size, "EntryId::EntryId"); }
+EntryId::EntryId(const void* bytes, unsigned size) {
+    assign(bytes, size, "EntryId::EntryId");
+}
 
 EntryId::EntryId(const SBinary& bin) {
     if (bin.cb == 0)
         return;
     if (bin.cb < 4)
         ErrorLocation{2, kModule, 78, "EntryId::EntryId"}.raise(MAPI_E_INVALID_ENTRYID,
-                                                                 L"EntryId constructor: size of buffer < 4");
+                                                                L"EntryId constructor: size of buffer < 4");
     if (!bin.lpb)
         ErrorLocation{2, kModule, 80, "EntryId::EntryId"}.raise(MAPI_E_INVALID_ENTRYID,
-                                                                 L"EntryId constructor: lpb is NULL");
+                                                                L"EntryId constructor: lpb is NULL");
     data_.assign(reinterpret_cast<const char*>(bin.lpb), bin.cb);
 }
 
-void EntryId::set(const void* bytes, unsigned size) { assign(bytes, size, "EntryId::set"); }
+void EntryId::set(const void* bytes, unsigned size) {
+    assign(bytes, size, "EntryId::set");
+}
 
 void EntryId::assign(const void* bytes, unsigned size, const char* function) {
     if (!bytes && size == 0) {
@@ -103,9 +109,11 @@ void EntryId::assign(const void* bytes, unsigned size, const char* function) {
         return;
     }
     if (size < 4)
-        ErrorLocation{2, kModule, 95, function}.raise(MAPI_E_INVALID_ENTRYID, L"EntryId constructor: size of buffer < 4");
+        ErrorLocation{2, kModule, 95, function}.raise(MAPI_E_INVALID_ENTRYID,
+                                                      L"EntryId constructor: size of buffer < 4");
     if (!bytes)
-        ErrorLocation{2, kModule, 97, function}.raise(MAPI_E_INVALID_ENTRYID, L"EntryId constructor: ID pointer is NULL");
+        ErrorLocation{2, kModule, 97, function}.raise(MAPI_E_INVALID_ENTRYID,
+                                                      L"EntryId constructor: ID pointer is NULL");
     data_.assign(static_cast<const char*>(bytes), size);
 }
 
@@ -207,7 +215,8 @@ void EntryId::getStoreGuid(unsigned size, const void* bytes, Guid* store) {
     getComponents(size, bytes, store, nullptr, nullptr, true);
 }
 
-bool EntryId::equals(unsigned sizeA, const void* bytesA, unsigned sizeB, const void* bytesB, bool raiseIfInvalid) {
+bool EntryId::equals(unsigned sizeA, const void* bytesA, unsigned sizeB, const void* bytesB,
+                     bool raiseIfInvalid) {
     Guid storeA, storeB, objectA, objectB;
     unsigned typeA = 0, typeB = 0;
     ULONG childA = 0, childB = 0;
@@ -221,7 +230,9 @@ bool EntryId::equals(unsigned sizeA, const void* bytesA, unsigned sizeB, const v
     return objectA == objectB && (typeA != kRecipientType || childA == childB);
 }
 
-bool EntryId::isValid() const { return isValidEntryId(size(), data_.empty() ? nullptr : data_.data()); }
+bool EntryId::isValid() const {
+    return isValidEntryId(size(), data_.empty() ? nullptr : data_.data());
+}
 
 void EntryId::getComponents(Guid* object, Guid* store, unsigned* type) const {
     const unsigned n = size();

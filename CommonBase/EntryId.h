@@ -17,7 +17,7 @@ struct IDbMapiProps;
 struct MapiAllocFunctions;
 
 class EntryId {
-public:
+  public:
     static constexpr unsigned kStoreType = 0;
     static constexpr unsigned kRecipientType = 6;
     static constexpr unsigned kStoreSize = 24;
@@ -55,7 +55,8 @@ public:
                               bool raiseIfInvalid);
     static void getObjectGuid(unsigned size, const void* bytes, Guid* object);
     static void getStoreGuid(unsigned size, const void* bytes, Guid* store);
-    static bool equals(unsigned sizeA, const void* bytesA, unsigned sizeB, const void* bytesB, bool raiseIfInvalid);
+    static bool equals(unsigned sizeA, const void* bytesA, unsigned sizeB, const void* bytesB,
+                       bool raiseIfInvalid);
 
     // This identifier's own bytes.
     bool isValid() const;
@@ -82,7 +83,7 @@ public:
     bool empty() const { return data_.empty(); }
     bool operator==(const EntryId& other) const { return data_ == other.data_; }
 
-private:
+  private:
     void assign(const void* bytes, unsigned size, const char* function);
 
     std::string data_;
@@ -92,6 +93,7 @@ private:
 #include "MapiProvider/Utilities/MapiAllocator.h"
 
 inline HRESULT EntryId::readFromProperty(IDbMapiProps* object, ULONG tag) {
-    const MapiAllocFunctions taskAllocator{coTaskMemAllocateBuffer, coTaskMemAllocateMore, coTaskMemFreeBuffer};
+    const MapiAllocFunctions taskAllocator{coTaskMemAllocateBuffer, coTaskMemAllocateMore,
+                                           coTaskMemFreeBuffer};
     return readFromProperty(object, tag, taskAllocator);
 }

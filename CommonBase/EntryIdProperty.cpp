@@ -29,24 +29,25 @@ HRESULT EntryId::readFromProperty(IDbMapiProps* object, ULONG tag, const MapiAll
     ScopedMapiArray<_SPropValueArray> valuesHolder(functions.freeBuffer, values);
     if (FAILED(hr))
         return hr;
-    if (!values || values->cValues != 1 || !values->lpProps || PROP_ID(values->lpProps[0].ulPropTag) != PROP_ID(tag))
+    if (!values || values->cValues != 1 || !values->lpProps ||
+        PROP_ID(values->lpProps[0].ulPropTag) != PROP_ID(tag))
         return E_INVALIDARG;
     const SPropValue& value = values->lpProps[0];
     switch (PROP_TYPE(value.ulPropTag)) {
-    case PT_ERROR:
-        return value.Value.err;
-    case PT_BINARY:
-        // The raw constructor's checks raise: their code is the result here.
-        try {
-            EntryId read(value.Value.bin);
-            data_.swap(read.data_);
-            return S_OK;
-        } catch (const HResultException& e) {
-            return e.getHResult();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-    default:
-        return MAPI_E_INVALID_OBJECT;
+        case PT_ERROR:
+            return value.Value.err;
+        case PT_BINARY:
+            // The raw constructor's checks raise: their code is the result here.
+            try {
+                EntryId read(value.Value.bin);
+                data_.swap(read.data_);
+                return S_OK;
+            } catch (const HResultException& e) {
+                return e.getHResult();
+            } catch (const std::bad_alloc&) {
+                return E_OUTOFMEMORY;
+            }
+        default:
+            return MAPI_E_INVALID_OBJECT;
     }
 }

@@ -34,14 +34,18 @@ uint32_t hexField(const std::wstring& text, size_t from, size_t digits) {
 
 Guid::Guid() : data_{} {}
 
-Guid::Guid(const GUID* data) : data_{} { *this = data; }
+Guid::Guid(const GUID* data) : data_{} {
+    *this = data;
+}
 
 Guid::Guid(const std::wstring& text, bool raiseIfInvalid) : data_{} {
     if (FAILED(parse(text)) && raiseIfInvalid)
         ErrorLocation{2, kModule, 73, "Guid::Guid"}.raise(E_INVALIDARG);
 }
 
-Guid::Guid(const std::string& text) : data_{} { *this = text; }
+Guid::Guid(const std::string& text) : data_{} {
+    *this = text;
+}
 
 Guid& Guid::operator=(const std::wstring& text) {
     if (FAILED(parse(text)))
@@ -64,11 +68,14 @@ void Guid::setData(const void* data, unsigned size) {
     if (!data)
         ErrorLocation{2, kModule, 181, "Guid::setData"}.raise(E_POINTER, L"NULL GUID data");
     if (size != sizeof(GUID))
-        ErrorLocation{2, kModule, 183, "Guid::setData"}.raiseFormatted(E_INVALIDARG, "Wrong GUID data size: %u", size);
+        ErrorLocation{2, kModule, 183, "Guid::setData"}.raiseFormatted(E_INVALIDARG,
+                                                                       "Wrong GUID data size: %u", size);
     std::memcpy(&data_, data, sizeof(GUID));
 }
 
-void Guid::setData(const std::string& bytes) { setData(bytes.data(), static_cast<unsigned>(size_cast(bytes.size()))); }
+void Guid::setData(const std::string& bytes) {
+    setData(bytes.data(), static_cast<unsigned>(size_cast(bytes.size())));
+}
 
 Guid Guid::create() {
     Guid result;
@@ -103,25 +110,29 @@ HRESULT Guid::parse(const std::wstring& input) {
     return S_OK;
 }
 
-HRESULT Guid::parse(const std::string& text) { return parse(widenBytes(text)); }
+HRESULT Guid::parse(const std::string& text) {
+    return parse(widenBytes(text));
+}
 
 std::wstring Guid::toBracedString() const {
     wchar_t buffer[39];
     const uint8_t* d4 = data_.Data4;
     int written = std::swprintf(buffer, 39, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                                static_cast<unsigned long>(data_.Data1), data_.Data2, data_.Data3, d4[0], d4[1],
-                                d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
+                                static_cast<unsigned long>(data_.Data1), data_.Data2, data_.Data3, d4[0],
+                                d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
     return written == 38 ? std::wstring(buffer, 38) : std::wstring();
 }
 
-std::string Guid::toBracedStringA() const { return narrowChars(toBracedString()); }
+std::string Guid::toBracedStringA() const {
+    return narrowChars(toBracedString());
+}
 
 std::wstring Guid::toPlainString() const {
     wchar_t buffer[37];
     const uint8_t* d4 = data_.Data4;
     int written = std::swprintf(buffer, 37, L"%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                                static_cast<unsigned long>(data_.Data1), data_.Data2, data_.Data3, d4[0], d4[1],
-                                d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
+                                static_cast<unsigned long>(data_.Data1), data_.Data2, data_.Data3, d4[0],
+                                d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
     return written == 36 ? std::wstring(buffer, 36) : std::wstring();
 }
 
@@ -129,18 +140,26 @@ std::string Guid::toPlainStringA() const {
     char buffer[37];
     const uint8_t* d4 = data_.Data4;
     int written = std::snprintf(buffer, sizeof(buffer), "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                                static_cast<unsigned long>(data_.Data1), data_.Data2, data_.Data3, d4[0], d4[1],
-                                d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
+                                static_cast<unsigned long>(data_.Data1), data_.Data2, data_.Data3, d4[0],
+                                d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
     return written == 36 ? std::string(buffer, 36) : std::string();
 }
 
-std::string Guid::toBytes() const { return std::string(reinterpret_cast<const char*>(bytes()), sizeof(GUID)); }
+std::string Guid::toBytes() const {
+    return std::string(reinterpret_cast<const char*>(bytes()), sizeof(GUID));
+}
 
-bool Guid::operator==(const Guid& other) const { return std::memcmp(&data_, &other.data_, sizeof(GUID)) == 0; }
+bool Guid::operator==(const Guid& other) const {
+    return std::memcmp(&data_, &other.data_, sizeof(GUID)) == 0;
+}
 
-bool Guid::operator<(const Guid& other) const { return std::memcmp(&data_, &other.data_, sizeof(GUID)) < 0; }
+bool Guid::operator<(const Guid& other) const {
+    return std::memcmp(&data_, &other.data_, sizeof(GUID)) < 0;
+}
 
-bool Guid::isNull() const { return *this == Guid(); }
+bool Guid::isNull() const {
+    return *this == Guid();
+}
 
 uint32_t Guid::hash() const {
     uint32_t seed = 0;

@@ -8,7 +8,7 @@
 #include "winplat/types.h"
 
 class Guid {
-public:
+  public:
     Guid();
     // Null data raises E_POINTER ("NULL GUID data").
     explicit Guid(const GUID* data);
@@ -57,7 +57,7 @@ public:
     const GUID& get() const { return data_; }
     const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(&data_); }
 
-private:
+  private:
     GUID data_;
 };
 

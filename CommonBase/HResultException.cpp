@@ -53,12 +53,16 @@ HResultException::HResultException(HRESULT hr, int code, const char* file, int l
 }
 
 HResultException::HResultException(const HResultException& other)
-    : std::exception(other), hr_(other.hr_), code_(other.code_), message_(other.message_),
+    : std::exception(other),
+      hr_(other.hr_),
+      code_(other.code_),
+      message_(other.message_),
       narrowMessage_(other.narrowMessage_) {}
 
 HResultException::~HResultException() = default;
 
-void HResultException::composeMessage(const char* file, int line, const char* function, const wchar_t* detail) {
+void HResultException::composeMessage(const char* file, int line, const char* function,
+                                      const wchar_t* detail) {
     boost::wformat f(messageTemplate());
     f % L"class HResultException";
     f % (file ? widenBytes(sourcePathTail(file)) : std::wstring(L"<unknown file>"));
@@ -82,9 +86,12 @@ const char* HResultException::what() const noexcept {
     return narrowMessage_.c_str();
 }
 
-HRESULT HResultException::getHResult() const { return hr_; }
+HRESULT HResultException::getHResult() const {
+    return hr_;
+}
 
-void raiseHResult(HRESULT hr, int code, const char* file, int line, const char* function, const wchar_t* detail) {
+void raiseHResult(HRESULT hr, int code, const char* file, int line, const char* function,
+                  const wchar_t* detail) {
     throw HResultException(hr, code, file, line, function, detail);
 }
 

@@ -10,8 +10,9 @@
 #include "winplat/types.h"
 
 class HResultException : public std::exception {
-public:
-    HResultException(HRESULT hr, int code, const char* file, int line, const char* function, const wchar_t* detail);
+  public:
+    HResultException(HRESULT hr, int code, const char* file, int line, const char* function,
+                     const wchar_t* detail);
     HResultException(HRESULT hr, int code, const char* file, int line, const char* function,
                      const std::wstring& detail);
     HResultException(const HResultException& other);
@@ -23,7 +24,7 @@ public:
     const char* what() const noexcept override;
     virtual HRESULT getHResult() const;
 
-private:
+  private:
     void composeMessage(const char* file, int line, const char* function, const wchar_t* detail);
 
     HRESULT hr_;

@@ -289,7 +289,9 @@ const char* hresultName(HRESULT hr) {
     return it == table.end() ? nullptr : it->second;
 }
 
-size_t hresultNameCount() { return nameTable().size(); }
+size_t hresultNameCount() {
+    return nameTable().size();
+}
 
 std::string formatHResult(HRESULT hr) {
     char hex[16];
@@ -302,4 +304,6 @@ std::string formatHResult(HRESULT hr) {
     return text;
 }
 
-std::wstring formatHResultW(HRESULT hr) { return widenBytes(formatHResult(hr)); }
+std::wstring formatHResultW(HRESULT hr) {
+    return widenBytes(formatHResult(hr));
+}

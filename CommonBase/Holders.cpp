@@ -6,7 +6,9 @@
 #include "winplat/windows.h"
 #include "winplat/oleauto.h"
 
-BstrHolder::~BstrHolder() { SysFreeString(text_); }
+BstrHolder::~BstrHolder() {
+    SysFreeString(text_);
+}
 
 ScopedMapiBuffer::~ScopedMapiBuffer() {
     if (buffer_ && owned_ && freeBuffer_)
@@ -76,4 +78,6 @@ InvalidParameterGuard* InvalidParameterGuard::instance() {
     return guardInstance;
 }
 
-bool InvalidParameterGuard::ensure() { return instance() != nullptr; }
+bool InvalidParameterGuard::ensure() {
+    return instance() != nullptr;
+}

@@ -9,9 +9,8 @@
 #include "winplat/com.h"
 #include "winplat/mapi.h"
 
-
 class BstrHolder {
-public:
+  public:
     explicit BstrHolder(BSTR text = nullptr) : text_(text) {}
     ~BstrHolder();
     BstrHolder(const BstrHolder&) = delete;
@@ -19,12 +18,12 @@ public:
 
     BSTR get() const { return text_; }
 
-private:
+  private:
     BSTR text_;
 };
 
 class ScopedMapiBuffer {
-public:
+  public:
     ScopedMapiBuffer(LPFREEBUFFER freeBuffer, void* buffer, bool owned = true)
         : freeBuffer_(freeBuffer), buffer_(buffer), owned_(owned) {}
     ~ScopedMapiBuffer();
@@ -33,7 +32,7 @@ public:
 
     void* get() const { return buffer_; }
 
-private:
+  private:
     LPFREEBUFFER freeBuffer_;
     void* buffer_;
     bool owned_;
@@ -55,7 +54,7 @@ template <typename Record>
 class ScopedMapiArray {
     static_assert(sizeof(Record) == sizeof(detail::CountedArrayLayout), "not a counted-array record");
 
-public:
+  public:
     ScopedMapiArray(LPFREEBUFFER freeBuffer, Record* record, bool owned = true)
         : freeBuffer_(freeBuffer), record_(record), owned_(owned) {}
     ~ScopedMapiArray() { release(); }
@@ -68,21 +67,23 @@ public:
     ULONG release() {
         ULONG result = 0;
         if (record_ && owned_ && freeBuffer_)
-            result = detail::releaseCountedArray(freeBuffer_, reinterpret_cast<detail::CountedArrayLayout*>(record_));
+            result = detail::releaseCountedArray(freeBuffer_,
+                                                 reinterpret_cast<detail::CountedArrayLayout*>(record_));
         record_ = nullptr;
         return result;
     }
 
-private:
+  private:
     LPFREEBUFFER freeBuffer_;
     Record* record_;
     bool owned_;
 };
 
 class ScopeGuard {
-public:
+  public:
     static ScopeGuard make(std::function<void()> routine) { return ScopeGuard(std::move(routine)); }
-    ScopeGuard(ScopeGuard&& other) noexcept : dismissed_(other.dismissed_), routine_(std::move(other.routine_)) {
+    ScopeGuard(ScopeGuard&& other) noexcept
+        : dismissed_(other.dismissed_), routine_(std::move(other.routine_)) {
         other.dismissed_ = true;
     }
     ~ScopeGuard() {
@@ -94,7 +95,7 @@ public:
 
     void dismiss() { dismissed_ = true; }
 
-private:
+  private:
     explicit ScopeGuard(std::function<void()> routine) : dismissed_(false), routine_(std::move(routine)) {}
 
     bool dismissed_;
@@ -109,7 +110,7 @@ void releaseIfNotNull(I** p) {
 }
 
 class RegistryKey {
-public:
+  public:
     explicit RegistryKey(HKEY key = nullptr) : key_(key) {}
     ~RegistryKey() { close(); }
     RegistryKey(const RegistryKey&) = delete;
@@ -130,7 +131,7 @@ public:
     // NUL included, on the way out. A null buffer only measures.
     LONG queryStringValue(const wchar_t* valueName, wchar_t* buffer, ULONG* length) const;
 
-private:
+  private:
     HKEY key_;
 };
 
@@ -139,10 +140,10 @@ private:
 // process. There is no such handler on this platform: the guard only records
 // that it exists.
 class InvalidParameterGuard {
-public:
+  public:
     static InvalidParameterGuard* instance();
     static bool ensure();
 
-private:
+  private:
     InvalidParameterGuard() = default;
 };

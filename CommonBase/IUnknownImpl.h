@@ -4,7 +4,8 @@
 //
 //   class Backend : public iui_::IUnknownImpl<IStreamData, IStreamDataCallbacks> {...};
 //   class Wrapper : public iui_::IUnknownImpl<iui_::InheritsFrom<IDbMsgStore, IDbMapiProps, IDbObject>,
-//                                             IBackendWrapper, iui_::Aggreg<IMarshal>, iui_::SupportAggreg> {...};
+//                                             IBackendWrapper, iui_::Aggreg<IMarshal>, iui_::SupportAggreg>
+//                                             {...};
 //
 // A list item is an interface (one face of the object), `InheritsFrom<I, Bases...>`
 // (one face I that also answers for its base interfaces), `Aggreg<I>` (no face:
@@ -69,7 +70,8 @@ template <class I, class... Bases>
 struct ItemTraits<InheritsFrom<I, Bases...>> {
     using Face = I;
     static bool answers(REFIID riid) {
-        return IsEqualGUID(riid, InterfaceId<I>::get()) || (IsEqualGUID(riid, InterfaceId<Bases>::get()) || ...);
+        return IsEqualGUID(riid, InterfaceId<I>::get()) ||
+               (IsEqualGUID(riid, InterfaceId<Bases>::get()) || ...);
     }
     static constexpr bool hasFace = true;
     static constexpr bool aggregation = false;
@@ -132,11 +134,11 @@ struct PredecessorImpl<Item, Rest...>
                           PredecessorImpl<Rest...>> {};
 
 class IUnknownImplBase {
-public:
+  public:
     IUnknownImplBase(const IUnknownImplBase&) = delete;
     IUnknownImplBase& operator=(const IUnknownImplBase&) = delete;
 
-protected:
+  protected:
     IUnknownImplBase() : refCount_(1) {}
     virtual ~IUnknownImplBase() { aggregates_.clear(); }
 
@@ -170,7 +172,7 @@ class IUnknownImpl : public PredecessorImpl<Items...>, public IUnknownImplBase {
     static_assert(!std::is_void_v<First>, "IUnknownImpl needs at least one interface");
     static constexpr bool kAggregation = (detail::ItemTraits<Items>::aggregation || ...);
 
-public:
+  public:
     STDMETHOD(QueryInterface)(REFIID riid, void** out) override {
         if (!out)
             return E_POINTER;
@@ -183,7 +185,9 @@ public:
         if (IsEqualGUID(riid, IID_IUnknown))
             face = static_cast<IUnknown*>(static_cast<First*>(this));
         else
-            ((face == nullptr && detail::ItemTraits<Items>::answers(riid) ? (face = faceOf<Items>()) : nullptr), ...);
+            ((face == nullptr && detail::ItemTraits<Items>::answers(riid) ? (face = faceOf<Items>())
+                                                                          : nullptr),
+             ...);
         if (!face) {
             *out = nullptr;
             return E_NOINTERFACE;
@@ -198,7 +202,7 @@ public:
     // The object's identity.
     IUnknown* unknown() { return static_cast<IUnknown*>(static_cast<First*>(this)); }
 
-private:
+  private:
     template <class Item>
     void* faceOf() {
         using Face = typename detail::ItemTraits<Item>::Face;
@@ -212,8 +216,8 @@ private:
 }  // namespace iui_
 
 // Names the interface ID of a (non-backend) interface for the list items.
-#define IUI_INTERFACE_ID(I, iid)                      \
-    template <>                                       \
-    struct iui_::InterfaceId<I> {                     \
-        static const IID& get() { return iid; }       \
+#define IUI_INTERFACE_ID(I, iid)                \
+    template <>                                 \
+    struct iui_::InterfaceId<I> {               \
+        static const IID& get() { return iid; } \
     }

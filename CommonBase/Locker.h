@@ -7,7 +7,7 @@
 namespace Utilities {
 
 class Locker {
-public:
+  public:
     Locker() { InitializeCriticalSection(&section_); }
     virtual ~Locker() { DeleteCriticalSection(&section_); }
     Locker(const Locker&) = delete;
@@ -17,7 +17,7 @@ public:
     void enter() { EnterCriticalSection(&section_); }
     void leave() { LeaveCriticalSection(&section_); }
 
-private:
+  private:
     CRITICAL_SECTION section_;
 };
 

@@ -46,7 +46,9 @@ std::string wideToUtf8(const wchar_t* text, int length) {
     return out;
 }
 
-std::string wideToUtf8(const std::wstring& text) { return wideToUtf8(text.c_str(), size_cast(text.size())); }
+std::string wideToUtf8(const std::wstring& text) {
+    return wideToUtf8(text.c_str(), size_cast(text.size()));
+}
 
 std::string wideToUtf8WithBom(const wchar_t* text) {
     if (!text)
@@ -83,9 +85,15 @@ std::wstring codePageToWide(const char* begin, const char* end, unsigned codePag
     return codePageToWide(begin, codePage, size_cast(static_cast<size_t>(end - begin)));
 }
 
-std::wstring utf8ToWide(const char* text, int length) { return codePageToWide(text, CP_UTF8, length); }
-std::wstring utf8ToWide(const char* text) { return utf8ToWide(text, -1); }
-std::wstring utf8ToWide(const std::string& text) { return utf8ToWide(text.data(), size_cast(text.size())); }
+std::wstring utf8ToWide(const char* text, int length) {
+    return codePageToWide(text, CP_UTF8, length);
+}
+std::wstring utf8ToWide(const char* text) {
+    return utf8ToWide(text, -1);
+}
+std::wstring utf8ToWide(const std::string& text) {
+    return utf8ToWide(text.data(), size_cast(text.size()));
+}
 
 std::string ansiToUtf8(const char* text, int length) {
     if (length == -1)
@@ -102,7 +110,9 @@ std::string ansiToUtf8(const char* text, int length) {
     return wideToUtf8(wide.data(), units);
 }
 
-std::string ansiToUtf8(const std::string& text) { return ansiToUtf8(text.data(), size_cast(text.size())); }
+std::string ansiToUtf8(const std::string& text) {
+    return ansiToUtf8(text.data(), size_cast(text.size()));
+}
 
 std::string ansiToUtf8WithBom(const std::string& text) {
     if (text.empty())
@@ -153,10 +163,22 @@ bool equalsNoCaseN(const char* a, const char* b, size_t count) {
 }
 
 namespace textCase {
-DWORD charLowerBuffA(char* buffer, DWORD count) { return ::CharLowerBuffA(buffer, count); }
-DWORD charLowerBuffW(wchar_t* buffer, DWORD count) { return ::CharLowerBuffW(buffer, count); }
-DWORD charUpperBuffA(char* buffer, DWORD count) { return ::CharUpperBuffA(buffer, count); }
-DWORD charUpperBuffW(wchar_t* buffer, DWORD count) { return ::CharUpperBuffW(buffer, count); }
-int lstrcmpiA(const char* a, const char* b) { return ::lstrcmpiA(a, b); }
-int lstrcmpiW(const wchar_t* a, const wchar_t* b) { return ::lstrcmpiW(a, b); }
+DWORD charLowerBuffA(char* buffer, DWORD count) {
+    return ::CharLowerBuffA(buffer, count);
+}
+DWORD charLowerBuffW(wchar_t* buffer, DWORD count) {
+    return ::CharLowerBuffW(buffer, count);
+}
+DWORD charUpperBuffA(char* buffer, DWORD count) {
+    return ::CharUpperBuffA(buffer, count);
+}
+DWORD charUpperBuffW(wchar_t* buffer, DWORD count) {
+    return ::CharUpperBuffW(buffer, count);
+}
+int lstrcmpiA(const char* a, const char* b) {
+    return ::lstrcmpiA(a, b);
+}
+int lstrcmpiW(const wchar_t* a, const wchar_t* b) {
+    return ::lstrcmpiW(a, b);
+}
 }  // namespace textCase

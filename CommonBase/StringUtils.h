@@ -13,8 +13,12 @@
 // Lengths and small predicates.
 size_t safeStrlen(const char* text);
 size_t safeWcslen(const wchar_t* text);
-inline bool isNonAsciiByte(char c) { return (static_cast<unsigned char>(c) & 0x80u) != 0; }
-inline bool isNonAsciiChar(wchar_t c) { return static_cast<uint32_t>(c) > 0x7Fu; }
+inline bool isNonAsciiByte(char c) {
+    return (static_cast<unsigned char>(c) & 0x80u) != 0;
+}
+inline bool isNonAsciiChar(wchar_t c) {
+    return static_cast<uint32_t>(c) > 0x7Fu;
+}
 
 // A count handed to a 32-bit API; throws std::overflow_error("size_cast overflow")
 // when it does not fit.
@@ -52,10 +56,18 @@ std::wstring bomTextToWide(const std::string& text);
 BSTR utf8ToBstr(const std::string& text);
 
 // ASCII-only case: only 'A'-'Z' and 'a'-'z' change.
-inline char asciiToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-inline char asciiToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c; }
-inline wchar_t asciiToLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c; }
-inline wchar_t asciiToUpper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - (L'a' - L'A')) : c; }
+inline char asciiToLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+inline char asciiToUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+inline wchar_t asciiToLower(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+}
+inline wchar_t asciiToUpper(wchar_t c) {
+    return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+}
 size_t asciiLowerInPlace(char* buffer, size_t count);
 size_t asciiUpperInPlace(char* buffer, size_t count);
 size_t asciiLowerInPlace(wchar_t* buffer, size_t count);
@@ -72,8 +84,12 @@ int asciiCompareNoCaseN(const wchar_t* a, const wchar_t* b, size_t count);
 struct asciiLessNoCase {
     bool operator()(const char* a, const char* b) const { return asciiCompareNoCase(a, b) < 0; }
     bool operator()(const wchar_t* a, const wchar_t* b) const { return asciiCompareNoCase(a, b) < 0; }
-    bool operator()(const std::string& a, const std::string& b) const { return (*this)(a.c_str(), b.c_str()); }
-    bool operator()(const std::wstring& a, const std::wstring& b) const { return (*this)(a.c_str(), b.c_str()); }
+    bool operator()(const std::string& a, const std::string& b) const {
+        return (*this)(a.c_str(), b.c_str());
+    }
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+        return (*this)(a.c_str(), b.c_str());
+    }
 };
 
 // The thread locale's case-insensitive order: -1, 0 or 1; 0 when the call fails.
@@ -120,5 +136,9 @@ std::string sourcePathTail(const char* path);
 
 // Small helpers.
 std::wstring makeWString(const wchar_t* text, size_t length);  // null gives empty
-inline wchar_t widenChar(char c) { return static_cast<wchar_t>(static_cast<signed char>(c)); }
-inline uint8_t lowByte(uint32_t value) { return static_cast<uint8_t>(value & 0xFFu); }
+inline wchar_t widenChar(char c) {
+    return static_cast<wchar_t>(static_cast<signed char>(c));
+}
+inline uint8_t lowByte(uint32_t value) {
+    return static_cast<uint8_t>(value & 0xFFu);
+}

@@ -16,12 +16,20 @@ XMutex::XMutex() {
     InitializeCriticalSection(&section_);
 }
 
-XMutex::~XMutex() { DeleteCriticalSection(&section_); }
+XMutex::~XMutex() {
+    DeleteCriticalSection(&section_);
+}
 
-void XMutex::lock() { EnterCriticalSection(&section_); }
+void XMutex::lock() {
+    EnterCriticalSection(&section_);
+}
 
-bool XMutex::tryLock() { return TryEnterCriticalSection(&section_) != FALSE; }
+bool XMutex::tryLock() {
+    return TryEnterCriticalSection(&section_) != FALSE;
+}
 
-void XMutex::unlock() { LeaveCriticalSection(&section_); }
+void XMutex::unlock() {
+    LeaveCriticalSection(&section_);
+}
 
 }  // namespace tavlo::tiny

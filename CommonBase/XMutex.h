@@ -10,7 +10,7 @@
 namespace tavlo::tiny {
 
 class XMutex {
-public:
+  public:
     // Throws std::runtime_error("Insufficient memory exists to initialize the
     // mutex.") when the critical section cannot be set up.
     XMutex();
@@ -28,19 +28,19 @@ public:
     virtual void lockUpgrade() { lock(); }
     virtual void unlockShared() { unlock(); }
 
-private:
+  private:
     CRITICAL_SECTION section_;
 };
 
 // Holds an XMutex for a scope.
 class XMutexGuard {
-public:
+  public:
     explicit XMutexGuard(XMutex& mutex) : mutex_(mutex) { mutex_.lock(); }
     ~XMutexGuard() { mutex_.unlock(); }
     XMutexGuard(const XMutexGuard&) = delete;
     XMutexGuard& operator=(const XMutexGuard&) = delete;
 
-private:
+  private:
     XMutex& mutex_;
 };
 

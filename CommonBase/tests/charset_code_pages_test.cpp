@@ -305,8 +305,9 @@ TEST(CharsetCodePages, NamesIgnoreAsciiCaseAndFirstPairWins) {
         FAIL() << "nothing raised";
     } catch (const HResultException& e) {
         EXPECT_EQ(e.getHResult(), E_INVALIDARG);
-        EXPECT_STREQ(e.what(), "Exception of class HResultException: CommonBase\\CharsetCodePages(212), "
-                               "getCodePageFromCharset:\n0x80070057 E_INVALIDARG");
+        EXPECT_STREQ(e.what(),
+                     "Exception of class HResultException: CommonBase\\CharsetCodePages(212), "
+                     "getCodePageFromCharset:\n0x80070057 E_INVALIDARG");
     }
 }
 
@@ -330,9 +331,9 @@ TEST(CharsetCodePages, ConverterNames) {
 // those is a documented limit, so a change of the C library shows up here.
 TEST(CharsetCodePages, ConverterNamesUnknownToIconv) {
     const std::set<std::string> knownMissing = {
-        "MACROMAN",   "MACARABIC",        "MACHEBREW",  "MACGREEK",   "MACROMANIA",
-        "MACUKRAINE", "MACTHAI",          "MACCENTRALEUROPE", "MACICELAND", "MACTURKISH",
-        "MACCROATIAN", "ISO-2022-JP-1",   "HZ-GB-2312",
+        "MACROMAN",    "MACARABIC",     "MACHEBREW",        "MACGREEK",   "MACROMANIA",
+        "MACUKRAINE",  "MACTHAI",       "MACCENTRALEUROPE", "MACICELAND", "MACTURKISH",
+        "MACCROATIAN", "ISO-2022-JP-1", "HZ-GB-2312",
     };
     std::set<std::string> missing;
     for (const auto& [cp, name] : parse(kConverterList)) {

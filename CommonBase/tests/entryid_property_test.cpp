@@ -26,7 +26,9 @@ SCODE STDMETHODCALLTYPE serverAllocate(ULONG size, LPVOID* out) {
     liveBlocks.insert(*out);
     return S_OK;
 }
-SCODE STDMETHODCALLTYPE serverAllocateMore(ULONG size, LPVOID, LPVOID* out) { return serverAllocate(size, out); }
+SCODE STDMETHODCALLTYPE serverAllocateMore(ULONG size, LPVOID, LPVOID* out) {
+    return serverAllocate(size, out);
+}
 ULONG STDMETHODCALLTYPE serverFree(LPVOID block) {
     if (!block)
         return S_OK;
@@ -41,7 +43,7 @@ const MapiAllocFunctions kServerHeap{serverAllocate, serverAllocateMore, serverF
 
 // Answers GetProps with one scripted value and records SetProps.
 class FakeProps : public iui_::IUnknownImpl<IDbMapiProps> {
-public:
+  public:
     STDMETHOD(GetConnection)(IAppConnection**) override { return E_NOTIMPL; }
     STDMETHOD(GetLastError)(LONG, _DbError**) override { return E_NOTIMPL; }
     STDMETHOD(Slot5)(_ObjectType*) override { return E_NOTIMPL; }
@@ -98,7 +100,7 @@ const ULONG kTag = PROP_TAG(PT_BINARY, 0x0FFF);
 const GUID kStore = {0x11223344, 0x5566, 0x7788, {0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF, 0x00}};
 
 class EntryIdProperty : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         liveBlocks.clear();
         strayFrees = 0;

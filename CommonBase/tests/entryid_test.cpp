@@ -44,7 +44,8 @@ std::string detailOf(const std::string& message) {
 std::string functionOf(const std::string& message) {
     size_t open = message.find("), ");
     size_t end = message.find(":\n");
-    return open == std::string::npos || end == std::string::npos ? std::string() : message.substr(open + 3, end - open - 3);
+    return open == std::string::npos || end == std::string::npos ? std::string()
+                                                                 : message.substr(open + 3, end - open - 3);
 }
 
 std::string raw(unsigned type, size_t size) {
@@ -85,7 +86,8 @@ TEST(EntryId, CreateHere) {
     std::memset(buffer, 0xEE, sizeof(buffer));
     EntryId::createHere(buffer, 44, kStore, 6, kObject);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 40), u32(0) + kStoreBytes + u32(6) + kObjectBytes);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer) + 40, 4), std::string(4, '\xEE'));  // child untouched
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer) + 40, 4),
+              std::string(4, '\xEE'));  // child untouched
     EntryId::createHere(buffer, 24, kStore, 0, kObject);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 24), u32(0) + kStoreBytes + u32(0));
 
@@ -134,7 +136,7 @@ TEST(EntryId, RawValidityMatrix) {
         size_t size;
         bool valid;
     } cases[] = {
-        {0, 24, true}, {0, 40, false}, {1, 40, true}, {2, 40, true}, {3, 40, true}, {5, 40, true},
+        {0, 24, true},  {0, 40, false}, {1, 40, true}, {2, 40, true},  {3, 40, true},  {5, 40, true},
         {4, 40, false}, {6, 40, false}, {6, 44, true}, {1, 44, false}, {1, 24, false}, {0, 23, false},
     };
     for (const Case& c : cases) {
@@ -146,8 +148,8 @@ TEST(EntryId, RawValidityMatrix) {
         EXPECT_EQ(type, c.valid ? c.type : 99u);
         if (!c.valid) {
             HRESULT hr = S_OK;
-            std::string m =
-                raised([&] { EntryId::getType(static_cast<unsigned>(id.size()), id.data(), &type, true); }, &hr);
+            std::string m = raised(
+                [&] { EntryId::getType(static_cast<unsigned>(id.size()), id.data(), &type, true); }, &hr);
             EXPECT_EQ(hr, MAPI_E_INVALID_ENTRYID);
             EXPECT_EQ(functionOf(m), "EntryId::getType");
         }

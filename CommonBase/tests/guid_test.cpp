@@ -31,7 +31,8 @@ TEST(Guid, TextFormsAndRoundTrip) {
     EXPECT_EQ(g.toPlainString(), L"01234567-89ab-cdef-fedc-ba9876543210");
     EXPECT_EQ(g.toPlainStringA(), "01234567-89ab-cdef-fedc-ba9876543210");
     // Memory order: Data1..Data3 little-endian.
-    EXPECT_EQ(g.toBytes(), std::string("\x67\x45\x23\x01\xAB\x89\xEF\xCD\xFE\xDC\xBA\x98\x76\x54\x32\x10", 16));
+    EXPECT_EQ(g.toBytes(),
+              std::string("\x67\x45\x23\x01\xAB\x89\xEF\xCD\xFE\xDC\xBA\x98\x76\x54\x32\x10", 16));
 
     Guid braced(L"{01234567-89ab-cdef-FEDC-ba9876543210}", true);
     Guid plain(std::string("01234567-89AB-cdef-fedc-BA9876543210"));
@@ -57,8 +58,8 @@ TEST(Guid, ParseAcceptsAndRefuses) {
     const wchar_t* bad[] = {
         L"",
         L"   ",
-        L"x01234567-89AB-CDEF-FEDC-BA9876543210}",  // 38 characters, no opening brace
-        L" {01234567-89AB-CDEF-FEDC-BA9876543210}",  // leading blank
+        L"x01234567-89AB-CDEF-FEDC-BA9876543210}",    // 38 characters, no opening brace
+        L" {01234567-89AB-CDEF-FEDC-BA9876543210}",   // leading blank
         L"{01234567-89AB-CDEF-FEDC-BA9876543210}\t",  // a tab is not trimmed
         L"01234567-89AB-CDEF-FEDC-BA987654321",       // 35 characters
         L"01234567+89AB-CDEF-FEDC-BA9876543210",      // wrong separator
@@ -71,16 +72,21 @@ TEST(Guid, ParseAcceptsAndRefuses) {
         EXPECT_EQ(v, sample) << "value changed by a failed parse";
     }
     Guid narrow(&kSample);
-    EXPECT_EQ(narrow.parse(std::string("{01234567-89AB-CDEF-FEDC-BA98765432\xE9""0}")), E_INVALIDARG);
+    EXPECT_EQ(narrow.parse(std::string("{01234567-89AB-CDEF-FEDC-BA98765432\xE9"
+                                       "0}")),
+              E_INVALIDARG);
     EXPECT_EQ(narrow, sample);
 }
 
 TEST(Guid, RaisingConstructionAndAssignment) {
-    EXPECT_EQ(raisedText([] { Guid g(L"nonsense", true); }),
-              "Exception of class HResultException: CommonBase\\Guid(73), Guid::Guid:\n0x80070057 E_INVALIDARG");
+    EXPECT_EQ(
+        raisedText([] { Guid g(L"nonsense", true); }),
+        "Exception of class HResultException: CommonBase\\Guid(73), Guid::Guid:\n0x80070057 E_INVALIDARG");
     Guid quiet(L"nonsense", false);
     EXPECT_TRUE(quiet.isNull());
-    EXPECT_NE(raisedText([] { Guid g(std::string("nonsense")); }).find(", Guid::operator =:\n0x80070057 E_INVALIDARG"),
+    EXPECT_NE(raisedText([] {
+                  Guid g(std::string("nonsense"));
+              }).find(", Guid::operator =:\n0x80070057 E_INVALIDARG"),
               std::string::npos);
 
     Guid g(&kSample);
@@ -90,8 +96,9 @@ TEST(Guid, RaisingConstructionAndAssignment) {
     EXPECT_THROW(g = std::string("{bad}"), HResultException);
     EXPECT_EQ(g, before);
 
-    EXPECT_NE(raisedText([] { Guid g(static_cast<const GUID*>(nullptr)); })
-                  .find(", Guid::setData:\n0x80004003 E_POINTER: NULL GUID data"),
+    EXPECT_NE(raisedText([] {
+                  Guid g(static_cast<const GUID*>(nullptr));
+              }).find(", Guid::setData:\n0x80004003 E_POINTER: NULL GUID data"),
               std::string::npos);
     EXPECT_NE(raisedText([] {
                   Guid g;

@@ -87,7 +87,9 @@ TEST(Holders, ScopedMapiArrayFreesElementsThenRecord) {
 
 TEST(Holders, ScopeGuardAndRelease) {
     int runs = 0;
-    { auto guard = ScopeGuard::make([&] { ++runs; }); }
+    {
+        auto guard = ScopeGuard::make([&] { ++runs; });
+    }
     EXPECT_EQ(runs, 1);
     {
         auto guard = ScopeGuard::make([&] { ++runs; });
@@ -112,10 +114,10 @@ TEST(Holders, ScopeGuardAndRelease) {
 }
 
 class RegistryKeyTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\CommonBaseTest", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                  key.receive(), nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\CommonBaseTest", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, key.receive(), nullptr),
                   ERROR_SUCCESS);
     }
     void TearDown() override {
@@ -123,7 +125,8 @@ protected:
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\CommonBaseTest");
     }
     void setValue(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
-        ASSERT_EQ(RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), bytes),
+                  ERROR_SUCCESS);
     }
 
     RegistryKey key;
@@ -189,8 +192,8 @@ TEST_F(RegistryKeyTest, EmptyValueAndZeroCapacity) {
 
 TEST(Holders, RegistryKeyCloseTwice) {
     RegistryKey key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\CommonBaseClose", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                              key.receive(), nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\CommonBaseClose", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, key.receive(), nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(key.close(), ERROR_SUCCESS);
     EXPECT_EQ(key.get(), nullptr);
@@ -206,7 +209,7 @@ TEST(Holders, InvalidParameterGuard) {
 namespace {
 
 class CountingMutex : public tavlo::tiny::XMutex {
-public:
+  public:
     int locks = 0, tries = 0, unlocks = 0;
     void lock() override {
         ++locks;

@@ -27,8 +27,9 @@ const ErrorLocation kAt{2, "..\\..\\src\\Lib\\File", 154, "Guid::operator ="};
 
 TEST(HResultException, MessageWithoutAndWithDetail) {
     HResultException plain = caught([] { kAt.raise(E_INVALIDARG); });
-    EXPECT_STREQ(plain.what(),
-                 "Exception of class HResultException: Lib\\File(154), Guid::operator =:\n0x80070057 E_INVALIDARG");
+    EXPECT_STREQ(
+        plain.what(),
+        "Exception of class HResultException: Lib\\File(154), Guid::operator =:\n0x80070057 E_INVALIDARG");
     EXPECT_EQ(plain.getHResult(), E_INVALIDARG);
 
     HResultException detailed = caught([] { kAt.raise(E_INVALIDARG, L"NULL GUID data"); });
@@ -38,8 +39,9 @@ TEST(HResultException, MessageWithoutAndWithDetail) {
 
     // A narrow detail is widened byte by byte; a null one adds nothing.
     HResultException narrow = caught([] { kAt.raise(E_FAIL, "abc\xE9"); });
-    EXPECT_STREQ(narrow.what(),
-                 "Exception of class HResultException: Lib\\File(154), Guid::operator =:\n0x80004005 E_FAIL: abc\xE9");
+    EXPECT_STREQ(
+        narrow.what(),
+        "Exception of class HResultException: Lib\\File(154), Guid::operator =:\n0x80004005 E_FAIL: abc\xE9");
     HResultException nullNarrow = caught([] { kAt.raise(E_FAIL, static_cast<const char*>(nullptr)); });
     EXPECT_STREQ(nullNarrow.what(),
                  "Exception of class HResultException: Lib\\File(154), Guid::operator =:\n0x80004005 E_FAIL");
@@ -47,7 +49,8 @@ TEST(HResultException, MessageWithoutAndWithDetail) {
 
 TEST(HResultException, NullFileFunctionEmptyDetailAndPathTails) {
     HResultException e(E_FAIL, 2, nullptr, 0, nullptr, L"");
-    EXPECT_STREQ(e.what(), "Exception of class HResultException: <unknown file>(0), <no function>:\n0x80004005 E_FAIL");
+    EXPECT_STREQ(e.what(),
+                 "Exception of class HResultException: <unknown file>(0), <no function>:\n0x80004005 E_FAIL");
 
     HResultException noSlash(S_OK, 2, "File", 7, "f", std::wstring(L"x"));
     EXPECT_STREQ(noSlash.what(), "Exception of class HResultException: File(7), f:\n0x00000000 S_OK: x");
@@ -80,8 +83,9 @@ TEST(HResultException, WhatNarrowsLowBytesStablyAndCopiesKeepIt) {
 
 TEST(HResultException, RaiseFormatted) {
     const ErrorLocation at{2, "CommonBase\\EntryId", 10, "EntryId::getComponents"};
-    const std::string head = "Exception of class HResultException: CommonBase\\EntryId(10), EntryId::getComponents:\n"
-                             "0x80040107 MAPI_E_INVALID_ENTRYID";
+    const std::string head =
+        "Exception of class HResultException: CommonBase\\EntryId(10), EntryId::getComponents:\n"
+        "0x80040107 MAPI_E_INVALID_ENTRYID";
     HResultException two =
         caught([&] { at.raiseFormatted(kInvalidEntryId, "Invalid size of EntryId: %u != %u", 30, 40); });
     EXPECT_EQ(std::string(two.what()), head + ": Invalid size of EntryId: 30 != 40");
@@ -91,16 +95,21 @@ TEST(HResultException, RaiseFormatted) {
 
     // Too many values for the format (one placeholder, two values): the
     // formatting library's own description follows the prefix.
-    HResultException tooMany = caught([&] { at.raiseFormatted(kInvalidEntryId, "EntryId too small: %u", 1, 2); });
-    EXPECT_EQ(std::string(tooMany.what()),
-              head + ": Wrongly formatted exception message: boost::too_many_args: format-string referred to fewer "
-                     "arguments than were passed");
+    HResultException tooMany =
+        caught([&] { at.raiseFormatted(kInvalidEntryId, "EntryId too small: %u", 1, 2); });
+    EXPECT_EQ(
+        std::string(tooMany.what()),
+        head +
+            ": Wrongly formatted exception message: boost::too_many_args: format-string referred to fewer "
+            "arguments than were passed");
 
     // Too few values (two placeholders, one value).
     HResultException tooFew = caught([&] { at.raiseFormatted(kInvalidEntryId, "%u != %u", 1); });
-    EXPECT_EQ(std::string(tooFew.what()),
-              head + ": Wrongly formatted exception message: boost::too_few_args: format-string referred to more "
-                     "arguments than were passed");
+    EXPECT_EQ(
+        std::string(tooFew.what()),
+        head +
+            ": Wrongly formatted exception message: boost::too_few_args: format-string referred to more "
+            "arguments than were passed");
 
     // A null format raises with no detail at all.
     HResultException none = caught([&] { at.raiseFormatted(kInvalidEntryId, nullptr, 1); });

@@ -11,7 +11,9 @@
 #include "winplat/mapi.h"
 
 namespace {
-HRESULT hr(uint32_t v) { return static_cast<HRESULT>(v); }
+HRESULT hr(uint32_t v) {
+    return static_cast<HRESULT>(v);
+}
 }  // namespace
 
 TEST(HResultNames, WellKnownValues) {

@@ -44,21 +44,21 @@ namespace {
 std::atomic<int> destroyed{0};
 
 class Plain : public iui_::IUnknownImpl<IAlpha, IBeta> {
-public:
+  public:
     ~Plain() override { ++destroyed; }
     STDMETHOD_(int, alpha)() override { return 1; }
     STDMETHOD_(int, beta)() override { return 2; }
 };
 
 class Inner : public iui_::IUnknownImpl<IInner> {
-public:
+  public:
     ~Inner() override { ++destroyed; }
     STDMETHOD_(int, inner)() override { return 42; }
 };
 
 class Outer : public iui_::IUnknownImpl<iui_::InheritsFrom<IGamma, IGammaBase>, iui_::Aggreg<IInner>,
                                         iui_::SupportAggreg> {
-public:
+  public:
     explicit Outer(IUnknown* inner) : inner_(inner) {
         aggregates_[IID_IInner] = inner;
         aggregates_[IID_IOther] = inner;  // the inner object refuses this one
@@ -67,12 +67,12 @@ public:
     STDMETHOD_(int, gammaBase)() override { return 3; }
     STDMETHOD_(int, gamma)() override { return 4; }
 
-private:
+  private:
     IUnknown* inner_;
 };
 
 class NoAggregation : public iui_::IUnknownImpl<IAlpha, iui_::DoesntSupportAggreg> {
-public:
+  public:
     explicit NoAggregation(IUnknown* inner) { aggregates_[IID_IInner] = inner; }
     STDMETHOD_(int, alpha)() override { return 5; }
 };

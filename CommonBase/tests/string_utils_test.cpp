@@ -45,7 +45,9 @@ TEST(StringUtils, AnsiConversions) {
     EXPECT_EQ(ansiToUtf8(std::string("\x80")), "\xE2\x82\xAC");
     EXPECT_EQ(ansiToUtf8(nullptr, -1), "");
     EXPECT_EQ(ansiToUtf8WithBom(""), "");
-    EXPECT_EQ(ansiToUtf8WithBom("a"), "\xEF\xBB\xBF" "a");
+    EXPECT_EQ(ansiToUtf8WithBom("a"),
+              "\xEF\xBB\xBF"
+              "a");
 }
 
 TEST(StringUtils, Utf8ConversionsAndSurrogates) {
@@ -103,7 +105,7 @@ TEST(StringUtils, AsciiCaseAndCompare) {
     EXPECT_EQ(asciiCompareNoCase("ABC", "abc"), 0);
     EXPECT_EQ(asciiCompareNoCase(nullptr, "x"), 0);
     EXPECT_EQ(asciiCompareNoCase("x", static_cast<const char*>(nullptr)), 0);
-    EXPECT_LT(asciiCompareNoCase("\xE9", "a"), 0);  // high bytes order first
+    EXPECT_LT(asciiCompareNoCase("\xE9", "a"), 0);      // high bytes order first
     EXPECT_GT(asciiCompareNoCase(L"\u00e9", L"a"), 0);  // wide units are unsigned
     EXPECT_NE(asciiCompareNoCase(L"\u00e9", L"i"), 0);
     EXPECT_NE(asciiCompareNoCase(L"\u0416", L"\u0016"), 0);
@@ -171,7 +173,9 @@ TEST(StringUtils, FailedSystemCallsGiveEmptyResults) {
     EXPECT_EQ(ansiToWide("abc"), L"");
     EXPECT_EQ(utf8ToWide("abc"), L"");
     EXPECT_EQ(ansiToUtf8("abc", -1), "");
-    EXPECT_EQ(bomTextToWide("\xEF\xBB\xBF" "abc"), L"");
+    EXPECT_EQ(bomTextToWide("\xEF\xBB\xBF"
+                            "abc"),
+              L"");
     std::wstring out = L"keep";
     appendCodePageText(out, "abc", -1);
     EXPECT_EQ(out, L"keep");
