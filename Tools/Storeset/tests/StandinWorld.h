@@ -16,6 +16,7 @@
 #include "winplat/com.h"
 #include "winplat/console.h"
 #include "winplat/inject.h"
+#include "winplat/mapi.h"
 #include "winplat/modules.h"
 #include "winplat/oleauto.h"
 #include "winplat/registry.h"
