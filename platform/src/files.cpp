@@ -27,7 +27,8 @@ namespace {
 using namespace winplat::detail;
 
 constexpr DWORD kReadBits = GENERIC_READ | 0x10000000u /* GENERIC_ALL */ | 0x0001u /* FILE_READ_DATA */;
-constexpr DWORD kWriteBits = GENERIC_WRITE | 0x10000000u | 0x0002u /* FILE_WRITE_DATA */ | 0x0004u /* APPEND */;
+constexpr DWORD kWriteBits =
+    GENERIC_WRITE | 0x10000000u | 0x0002u /* FILE_WRITE_DATA */ | 0x0004u /* APPEND */;
 constexpr DWORD kDeleteBits = 0x00010000u /* DELETE */ | 0x10000000u;
 constexpr int64_t kFileTimeEpochOffset = 116444736000000000LL;  // 1601 -> 1970 in 100 ns
 
@@ -63,7 +64,7 @@ OpenTable& openTable() {
 }
 
 class FileObject : public winplat::kernel::Object {
-public:
+  public:
     FileObject(int fd, std::string path, Access access, DWORD share, bool deleteOnClose)
         : fd(fd), path(std::move(path)), access(access), share(share), deleteOnClose(deleteOnClose) {}
 
@@ -123,7 +124,8 @@ bool compatible(const Access& a, DWORD aShare, const Access& b, DWORD bShare) {
         return true;
     }
     auto refuses = [](const Access& want, DWORD otherShare) {
-        return (want.read && !(otherShare & FILE_SHARE_READ)) || (want.write && !(otherShare & FILE_SHARE_WRITE)) ||
+        return (want.read && !(otherShare & FILE_SHARE_READ)) ||
+               (want.write && !(otherShare & FILE_SHARE_WRITE)) ||
                (want.del && !(otherShare & FILE_SHARE_DELETE));
     };
     return !refuses(a, bShare) && !refuses(b, aShare);
@@ -201,7 +203,8 @@ bool fullPath(const std::wstring& name, std::wstring* out, size_t* fileStart) {
     for (wchar_t c : rest + L"/") {
         if (c == L'\\' || c == L'/') {
             if (cur == L"..") {
-                if (!comps.empty()) comps.pop_back();
+                if (!comps.empty())
+                    comps.pop_back();
             } else if (!cur.empty() && cur != L".") {
                 comps.push_back(cur);
             }
@@ -212,7 +215,8 @@ bool fullPath(const std::wstring& name, std::wstring* out, size_t* fileStart) {
     }
     std::wstring r = prefix;
     for (size_t i = 0; i < comps.size(); ++i) {
-        if (i > 0) r += sep;
+        if (i > 0)
+            r += sep;
         r += comps[i];
     }
     if (trailing && !comps.empty()) {
@@ -248,8 +252,9 @@ std::wstring tempFolder() {
 }
 
 std::atomic<uint32_t>& tempCounter() {
-    static std::atomic<uint32_t> c{static_cast<uint32_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count() ^ (static_cast<uint64_t>(getpid()) << 7))};
+    static std::atomic<uint32_t> c{
+        static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count() ^
+                              (static_cast<uint64_t>(getpid()) << 7))};
     return c;
 }
 
@@ -286,27 +291,27 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     bool created = false;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         switch (dwCreationDisposition) {
-        case CREATE_NEW:
-            fd = open(path.c_str(), oflags | O_CREAT | O_EXCL, 0666);
-            created = fd >= 0;
-            break;
-        case CREATE_ALWAYS:
-        case OPEN_ALWAYS:
-            fd = open(path.c_str(), oflags | O_CREAT | O_EXCL, 0666);
-            if (fd >= 0) {
-                created = true;
-            } else if (errno == EEXIST) {
+            case CREATE_NEW:
+                fd = open(path.c_str(), oflags | O_CREAT | O_EXCL, 0666);
+                created = fd >= 0;
+                break;
+            case CREATE_ALWAYS:
+            case OPEN_ALWAYS:
+                fd = open(path.c_str(), oflags | O_CREAT | O_EXCL, 0666);
+                if (fd >= 0) {
+                    created = true;
+                } else if (errno == EEXIST) {
+                    fd = open(path.c_str(), oflags);
+                    existed = fd >= 0;
+                    if (fd < 0 && errno == ENOENT) {
+                        continue;  // removed in between: try to create again
+                    }
+                }
+                break;
+            default:
                 fd = open(path.c_str(), oflags);
                 existed = fd >= 0;
-                if (fd < 0 && errno == ENOENT) {
-                    continue;  // removed in between: try to create again
-                }
-            }
-            break;
-        default:
-            fd = open(path.c_str(), oflags);
-            existed = fd >= 0;
-            break;
+                break;
         }
         if (fd < 0) {
             break;
@@ -363,7 +368,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
         }
         return INVALID_HANDLE_VALUE;
     }
-    bool reportExists = existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
+    bool reportExists =
+        existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
     SetLastError(reportExists ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return h;
 }
@@ -399,7 +405,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
                 break;  // a position beyond what the file system can hold: end of file
             }
             f->position += done;
-            if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+            if (lpNumberOfBytesRead)
+                *lpNumberOfBytesRead = done;
             return fail(win32FromErrno(errno));
         }
         if (n == 0) {
@@ -414,8 +421,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
     return TRUE;
 }
 
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
-                      LPOVERLAPPED lpOverlapped) {
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
     if (lpNumberOfBytesWritten) {
         *lpNumberOfBytesWritten = 0;
     }
@@ -443,7 +450,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
             }
             DWORD error = errno == EINVAL ? ERROR_DISK_FULL : win32FromErrno(errno);
             f->position += done;
-            if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = done;
+            if (lpNumberOfBytesWritten)
+                *lpNumberOfBytesWritten = done;
             return fail(error);
         }
         done += static_cast<DWORD>(n);
@@ -467,22 +475,22 @@ BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARG
     std::lock_guard<std::mutex> lock(f->mutex);
     int64_t base;
     switch (dwMoveMethod) {
-    case FILE_BEGIN:
-        base = 0;
-        break;
-    case FILE_CURRENT:
-        base = f->position;
-        break;
-    case FILE_END: {
-        struct stat st;
-        if (fstat(f->fd, &st) != 0) {
-            return fail(win32FromErrno(errno));
+        case FILE_BEGIN:
+            base = 0;
+            break;
+        case FILE_CURRENT:
+            base = f->position;
+            break;
+        case FILE_END: {
+            struct stat st;
+            if (fstat(f->fd, &st) != 0) {
+                return fail(win32FromErrno(errno));
+            }
+            base = st.st_size;
+            break;
         }
-        base = st.st_size;
-        break;
-    }
-    default:
-        return fail(ERROR_INVALID_PARAMETER);
+        default:
+            return fail(ERROR_INVALID_PARAMETER);
     }
     int64_t target;
     if (__builtin_add_overflow(base, liDistanceToMove.QuadPart, &target)) {
@@ -498,11 +506,13 @@ BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARG
     return TRUE;
 }
 
-DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
     LARGE_INTEGER distance;
     if (lpDistanceToMoveHigh) {
-        distance.QuadPart = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
-                                                 static_cast<uint32_t>(lDistanceToMove));
+        distance.QuadPart =
+            static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32) |
+                                 static_cast<uint32_t>(lDistanceToMove));
     } else {
         distance.QuadPart = lDistanceToMove;
     }
@@ -608,8 +618,9 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATIO
     if (sx.stx_mask & STATX_BTIME) {
         info.ftCreationTime = toFileTime(ts(sx.stx_btime));
     } else {
-        bool ctimeOlder = sx.stx_ctime.tv_sec < sx.stx_mtime.tv_sec ||
-                          (sx.stx_ctime.tv_sec == sx.stx_mtime.tv_sec && sx.stx_ctime.tv_nsec < sx.stx_mtime.tv_nsec);
+        bool ctimeOlder =
+            sx.stx_ctime.tv_sec < sx.stx_mtime.tv_sec ||
+            (sx.stx_ctime.tv_sec == sx.stx_mtime.tv_sec && sx.stx_ctime.tv_nsec < sx.stx_mtime.tv_nsec);
         info.ftCreationTime = toFileTime(ts(ctimeOlder ? sx.stx_ctime : sx.stx_mtime));
     }
     info.dwVolumeSerialNumber = static_cast<DWORD>(makedev(sx.stx_dev_major, sx.stx_dev_minor) & 0xFFFFFFFFu);
@@ -722,7 +733,8 @@ DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
     return copyOut(tempFolder(), lpBuffer, nBufferLength);
 }
 
-UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique, LPWSTR lpTempFileName) {
+UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique,
+                             LPWSTR lpTempFileName) {
     if (injected("GetTempFileNameW")) {
         return 0;
     }

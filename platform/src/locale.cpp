@@ -7,10 +7,16 @@ constexpr LCID kEnglishUnitedStates = 1033;
 
 extern "C" {
 
-LCID WINAPI GetUserDefaultLCID() { return kEnglishUnitedStates; }
+LCID WINAPI GetUserDefaultLCID() {
+    return kEnglishUnitedStates;
+}
 
-LCID WINAPI GetSystemDefaultLCID() { return kEnglishUnitedStates; }
+LCID WINAPI GetSystemDefaultLCID() {
+    return kEnglishUnitedStates;
+}
 
-LCID WINAPI GetThreadLocale() { return kEnglishUnitedStates; }
+LCID WINAPI GetThreadLocale() {
+    return kEnglishUnitedStates;
+}
 
 }  // extern "C"

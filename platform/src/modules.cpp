@@ -26,9 +26,9 @@ using namespace winplat::detail;
 
 struct Module {
     void* dl = nullptr;
-    std::string path;   // POSIX path it was loaded from
-    std::wstring name;  // base name it is known by
-    long refs = 0;      // -1: pinned
+    std::string path;       // POSIX path it was loaded from
+    std::wstring name;      // base name it is known by
+    long refs = 0;          // -1: pinned
     bool implicit = false;  // entered by address, not loaded through the table
 };
 
@@ -118,8 +118,8 @@ Module* findByName(Table& t, const std::wstring& name, uintptr_t* base) {
         bool haveWant = stat(posix.c_str(), &want) == 0;
         for (auto& [b, m] : t.modules) {
             struct stat st;
-            if (m.path == posix ||
-                (haveWant && stat(m.path.c_str(), &st) == 0 && st.st_dev == want.st_dev && st.st_ino == want.st_ino)) {
+            if (m.path == posix || (haveWant && stat(m.path.c_str(), &st) == 0 && st.st_dev == want.st_dev &&
+                                    st.st_ino == want.st_ino)) {
                 *base = b;
                 return &m;
             }
@@ -144,7 +144,10 @@ bool looksLikeElf(const std::string& posix) {
     std::ifstream in(posix, std::ios::binary);
     char magic[4] = {};
     in.read(magic, 4);
-    return in.gcount() == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+    return in.gcount() == 4 && std::memcmp(magic,
+                                           "\x7f"
+                                           "ELF",
+                                           4) == 0;
 }
 
 HMODULE loadPath(const std::string& posix) {
@@ -307,7 +310,9 @@ bool entryForAddress(const void* address, uintptr_t* base) {
 
 namespace winplat::modules {
 
-std::string lastLoadError() { return tLastLoadError; }
+std::string lastLoadError() {
+    return tLastLoadError;
+}
 
 size_t loadedCount() {
     Table& t = table();
@@ -557,6 +562,8 @@ DWORD WINAPI GetDllDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {
     return copyOut(dir, lpBuffer, nBufferLength);
 }
 
-UINT WINAPI SetErrorMode(UINT uMode) { return gErrorMode.exchange(uMode); }
+UINT WINAPI SetErrorMode(UINT uMode) {
+    return gErrorMode.exchange(uMode);
+}
 
 }  // extern "C"

@@ -20,11 +20,17 @@ namespace winplat::detail {
 
 namespace {
 
-bool isSep(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isSep(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
-bool isDriveLetter(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z'); }
+bool isDriveLetter(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
+}
 
-bool hasDrive(std::wstring_view p) { return p.size() >= 2 && isDriveLetter(p[0]) && p[1] == L':'; }
+bool hasDrive(std::wstring_view p) {
+    return p.size() >= 2 && isDriveLetter(p[0]) && p[1] == L':';
+}
 
 std::vector<std::wstring> splitComponents(std::wstring_view p) {
     std::vector<std::wstring> out;
@@ -146,7 +152,9 @@ wchar_t currentDrive() {
 
 }  // namespace
 
-bool isWindowsForm(std::wstring_view path) { return hasDrive(path) || (!path.empty() && path[0] == L'\\'); }
+bool isWindowsForm(std::wstring_view path) {
+    return hasDrive(path) || (!path.empty() && path[0] == L'\\');
+}
 
 bool equalsNoCase(std::wstring_view a, std::wstring_view b) {
     if (a.size() != b.size()) {
@@ -189,50 +197,52 @@ std::string currentDirectory() {
 
 DWORD win32FromErrno(int error, const std::string& posixPath) {
     switch (error) {
-    case 0:
-        return ERROR_SUCCESS;
-    case ENOENT:
-        if (!posixPath.empty()) {
-            std::string parent = stripTrailingSlashes(posixPath);
-            size_t slash = parent.rfind('/');
-            parent = slash == std::string::npos ? std::string(".") : (slash == 0 ? std::string("/") : parent.substr(0, slash));
-            if (!isDirectory(parent)) {
-                return ERROR_PATH_NOT_FOUND;
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            if (!posixPath.empty()) {
+                std::string parent = stripTrailingSlashes(posixPath);
+                size_t slash = parent.rfind('/');
+                parent = slash == std::string::npos
+                             ? std::string(".")
+                             : (slash == 0 ? std::string("/") : parent.substr(0, slash));
+                if (!isDirectory(parent)) {
+                    return ERROR_PATH_NOT_FOUND;
+                }
             }
-        }
-        return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR:
-    case ELOOP:
-        return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-    case ETXTBSY:
-        return ERROR_ACCESS_DENIED;
-    case EEXIST:
-        return ERROR_FILE_EXISTS;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return ERROR_DISK_FULL;
-    case EMFILE:
-    case ENFILE:
-        return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
-    case EBADF:
-        return ERROR_INVALID_HANDLE;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case ENOTEMPTY:
-        return ERROR_DIR_NOT_EMPTY;
-    case EIO:
-        return ERROR_GEN_FAILURE;
-    default:
-        return ERROR_GEN_FAILURE;
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+        case ELOOP:
+            return ERROR_PATH_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+        case ETXTBSY:
+            return ERROR_ACCESS_DENIED;
+        case EEXIST:
+            return ERROR_FILE_EXISTS;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return ERROR_DISK_FULL;
+        case EMFILE:
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case ENOTEMPTY:
+            return ERROR_DIR_NOT_EMPTY;
+        case EIO:
+            return ERROR_GEN_FAILURE;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 

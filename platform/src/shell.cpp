@@ -5,7 +5,9 @@
 
 namespace {
 
-bool isSep(wchar_t c) { return c == L'\\' || c == L'/'; }
+bool isSep(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
 
 // Length of the root that must stay: "X:\", "X:", "\" or "/".
 size_t rootLength(const wchar_t* p, size_t n) {

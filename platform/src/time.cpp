@@ -14,7 +14,9 @@ constexpr int64_t kTicksPerDay = kTicksPerSecond * 86400;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
 constexpr int64_t kDaysFromEpochTo1601 = 584694;  // 1601-01-01 in the day count of daysFromCivil
 
-bool isLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int64_t y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int64_t y, int m) {
     static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -91,7 +93,9 @@ void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
     lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(t >> 32);
 }
 
-void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) { ticksToSystemTime(nowTicks(), lpSystemTime); }
+void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
+    ticksToSystemTime(nowTicks(), lpSystemTime);
+}
 
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     struct timespec ts;
@@ -101,7 +105,8 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     localtime_r(&secs, &tm);
     // The local wall clock as if it were UTC, then broken down the same way.
     int64_t localSeconds = static_cast<int64_t>(secs) + tm.tm_gmtoff;
-    ticksToSystemTime((localSeconds + kSecondsFrom1601To1970) * kTicksPerSecond + ts.tv_nsec / 100, lpSystemTime);
+    ticksToSystemTime((localSeconds + kSecondsFrom1601To1970) * kTicksPerSecond + ts.tv_nsec / 100,
+                      lpSystemTime);
 }
 
 BOOL WINAPI FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime) {
@@ -137,15 +142,19 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* lpSystemTime, LPFILETIME lpFi
         return FALSE;
     }
     int64_t days = daysFromCivil(s.wYear, s.wMonth, s.wDay) - kDaysFromEpochTo1601;
-    int64_t ticks = days * kTicksPerDay +
-                    ((s.wHour * 60 + s.wMinute) * 60 + s.wSecond) * kTicksPerSecond + s.wMilliseconds * 10000LL;
+    int64_t ticks = days * kTicksPerDay + ((s.wHour * 60 + s.wMinute) * 60 + s.wSecond) * kTicksPerSecond +
+                    s.wMilliseconds * 10000LL;
     lpFileTime->dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) & 0xFFFFFFFFu);
     lpFileTime->dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
     return TRUE;
 }
 
-DWORD WINAPI GetTickCount() { return static_cast<DWORD>(monotonicMilliseconds()); }
+DWORD WINAPI GetTickCount() {
+    return static_cast<DWORD>(monotonicMilliseconds());
+}
 
-ULONGLONG WINAPI GetTickCount64() { return monotonicMilliseconds(); }
+ULONGLONG WINAPI GetTickCount64() {
+    return monotonicMilliseconds();
+}
 
 }  // extern "C"

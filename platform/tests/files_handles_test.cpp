@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "files_testroot.h"
 #include "winplat/files.h"
@@ -13,7 +16,8 @@
 
 namespace {
 
-HANDLE open(const wchar_t* name, DWORD access, DWORD share, DWORD disposition, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+HANDLE open(const wchar_t* name, DWORD access, DWORD share, DWORD disposition,
+            DWORD flags = FILE_ATTRIBUTE_NORMAL) {
     return CreateFileW(name, access, share, nullptr, disposition, flags, nullptr);
 }
 
@@ -259,7 +263,8 @@ TEST(FilesHandles, DeleteOnCloseRemovesTheFileWithTheLastHandle) {
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(write(h, "scratch"));
     HANDLE dup = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(
+        DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS));
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_TRUE(FilesTestRoot::exists(posix));  // the duplicate still holds it
     EXPECT_EQ(readAll(dup), "scratch");
@@ -273,7 +278,8 @@ TEST(FilesHandles, DeleteOnCloseWaitsForEveryOpenAndRefusesNewOnes) {
     const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE plain = open(L"C:\\t.tmp", GENERIC_READ, all, OPEN_EXISTING);
     ASSERT_NE(plain, INVALID_HANDLE_VALUE);
-    HANDLE doc = open(L"C:\\t.tmp", GENERIC_READ | GENERIC_WRITE, all, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE);
+    HANDLE doc =
+        open(L"C:\\t.tmp", GENERIC_READ | GENERIC_WRITE, all, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE);
     ASSERT_NE(doc, INVALID_HANDLE_VALUE);
     // An open that does not share deletion is refused while doc is open.
     EXPECT_EQ(open(L"C:\\t.tmp", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING),
@@ -315,7 +321,9 @@ TEST(FilesHandles, FileInformationReportsSizeTimesAndIdentity) {
     struct stat st;
     ASSERT_EQ(stat((root.path() + "/c/info.bin").c_str(), &st), 0);
     EXPECT_EQ((static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, st.st_ino);
-    auto ticks = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+    auto ticks = [](const FILETIME& f) {
+        return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+    };
     // File systems keep coarser clocks: allow a few milliseconds of rounding.
     const uint64_t slack = 10 * 10000;
     EXPECT_GE(ticks(info.ftLastWriteTime) + slack, ticks(before));
@@ -448,4 +456,30 @@ TEST(FilesTempNames, Failures) {
     EXPECT_EQ(GetTempFileNameW(L"C:\\Temp", L"TAV", 0, name), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(std::filesystem::is_empty(root.path() + "/c/temp"));
+}
+
+TEST(FilesTempNames, ConcurrentCallersNeverShareAName) {
+    FilesTestRoot root;
+    root.mkdir("c/temp");
+    std::vector<std::vector<std::wstring>> names(4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&names, t] {
+            for (int i = 0; i < 100; ++i) {
+                WCHAR name[MAX_PATH];
+                if (GetTempFileNameW(L"C:\\Temp", L"TAV", 0, name) != 0) {
+                    names[t].push_back(name);
+                }
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    std::set<std::wstring> all;
+    for (const auto& list : names) {
+        EXPECT_EQ(list.size(), 100u);
+        all.insert(list.begin(), list.end());
+    }
+    EXPECT_EQ(all.size(), 400u);
 }

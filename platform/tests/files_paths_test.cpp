@@ -82,7 +82,8 @@ TEST(FilesPaths, RelativeAndRootedPathsFollowTheCurrentDirectory) {
     FilesTestRoot root;
     root.write("c/Program Files/Mail Client/olmapi32.dll");
     ASSERT_EQ(chdir((root.path() + "/c/Program Files").c_str()), 0);
-    EXPECT_EQ(toPosix(L"MAIL CLIENT\\OLMAPI32.DLL"), root.path() + "/c/Program Files/Mail Client/olmapi32.dll");
+    EXPECT_EQ(toPosix(L"MAIL CLIENT\\OLMAPI32.DLL"),
+              root.path() + "/c/Program Files/Mail Client/olmapi32.dll");
     EXPECT_EQ(toPosix(L"..\\program files\\mail client"), root.path() + "/c/Program Files/Mail Client");
     EXPECT_EQ(toPosix(L"\\program files"), root.path() + "/c/Program Files");
 
@@ -180,7 +181,8 @@ TEST(FilesPaths, TempPathFollowsTmpInEitherForm) {
     FilesTestRoot root;
     std::string tmp;
     bool hadTmp = getenv("TMP") != nullptr;
-    if (hadTmp) tmp = getenv("TMP");
+    if (hadTmp)
+        tmp = getenv("TMP");
     WCHAR buf[MAX_PATH];
 
     setenv("TMP", "C:\\Users\\Me\\AppData\\Local\\..\\Temp", 1);

@@ -12,7 +12,7 @@
 #include <string>
 
 class FilesTestRoot {
-public:
+  public:
     FilesTestRoot() {
         char tmpl[] = "/tmp/winplat-files-XXXXXX";
         const char* made = mkdtemp(tmpl);
@@ -62,7 +62,7 @@ public:
     }
     static bool exists(const std::string& full) { return std::filesystem::exists(full); }
 
-private:
+  private:
     std::string root_;
     std::string old_;
     bool hadOld_ = false;

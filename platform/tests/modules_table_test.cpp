@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "files_testroot.h"
 #include "winplat/files.h"
@@ -14,7 +17,9 @@
 
 namespace {
 
-std::string testModule(const std::string& name) { return std::string(WINPLAT_TESTMOD_DIR) + "/" + name + ".so"; }
+std::string testModule(const std::string& name) {
+    return std::string(WINPLAT_TESTMOD_DIR) + "/" + name + ".so";
+}
 
 // Places a built test module below the root under a Windows file name.
 std::string install(const FilesTestRoot& root, const std::string& module, const std::string& relative) {
@@ -35,7 +40,9 @@ std::wstring fileNameOf(HMODULE h) {
     return std::wstring(buf, n);
 }
 
-int localFunction() { return 0; }
+int localFunction() {
+    return 0;
+}
 
 }  // namespace
 
@@ -156,7 +163,8 @@ TEST(ModulesTable, ExportsByNameDecoratedNameAndOrdinal) {
     EXPECT_EQ(whoAmI(a), 1);
     EXPECT_EQ(whoAmI(b), 2);
 
-    auto decorated = reinterpret_cast<int (*)(int)>(reinterpret_cast<void*>(GetProcAddress(a, "Decorated@4")));
+    auto decorated =
+        reinterpret_cast<int (*)(int)>(reinterpret_cast<void*>(GetProcAddress(a, "Decorated@4")));
     ASSERT_NE(decorated, nullptr);
     EXPECT_EQ(decorated(38), 42);
     EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(a, "Decorated_4")), reinterpret_cast<void*>(decorated));
@@ -197,8 +205,8 @@ TEST(ModulesTable, HandlesFromAddresses) {
     ASSERT_NE(a, nullptr);
     auto fn = reinterpret_cast<LPCWSTR>(GetProcAddress(a, "whoAmI"));
     HMODULE got = nullptr;
-    EXPECT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                   fn, &got));
+    EXPECT_TRUE(GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, fn, &got));
     EXPECT_EQ(got, a);
     EXPECT_EQ(winplat::modules::referenceCount(a), 1);
     EXPECT_TRUE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, fn, &got));
@@ -228,11 +236,12 @@ TEST(ModulesTable, HandlesFromAddresses) {
 
     int onStack = 0;
     SetLastError(0);
-    EXPECT_FALSE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&onStack), &got));
+    EXPECT_FALSE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                    reinterpret_cast<LPCWSTR>(&onStack), &got));
     EXPECT_EQ(got, nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-    EXPECT_FALSE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                    nullptr, &got));
+    EXPECT_FALSE(GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, nullptr, &got));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     EXPECT_FALSE(GetModuleHandleExW(0x100, nullptr, &got));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -259,7 +268,8 @@ TEST(ModulesTable, ConstructorsMayCallBackWhileTheModuleLoads) {
     install(root, "modtest_beta", "c/m/Reentrant.dll");
     HMODULE h = LoadLibraryW(L"C:\\m\\Reentrant.dll");
     ASSERT_NE(h, nullptr) << winplat::modules::lastLoadError();
-    auto seen = reinterpret_cast<HMODULE (*)()>(reinterpret_cast<void*>(GetProcAddress(h, "moduleSeenByConstructor")));
+    auto seen = reinterpret_cast<HMODULE (*)()>(
+        reinterpret_cast<void*>(GetProcAddress(h, "moduleSeenByConstructor")));
     ASSERT_NE(seen, nullptr);
     EXPECT_EQ(seen(), h);
     // The entry made during construction became an ordinary counted load.
@@ -343,4 +353,31 @@ TEST(ModulesTable, ModuleFileNameBufferRules) {
     SetLastError(0);
     EXPECT_EQ(GetModuleFileNameW(h, exact, 15), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST(ModulesTable, ConcurrentLoadsAndFreesKeepTheCountsRight) {
+    FilesTestRoot root;
+    install(root, "modtest_alpha", "c/m/shared.dll");
+    size_t before = winplat::modules::loadedCount();
+    HMODULE keep = LoadLibraryW(L"C:\\m\\shared.dll");
+    ASSERT_NE(keep, nullptr);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                HMODULE h = LoadLibraryW(i % 2 ? L"C:\\M\\SHARED.DLL" : L"shared");
+                if (h != keep || whoAmI(h) != 1 || !FreeLibrary(h)) {
+                    ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& th : threads) {
+        th.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(winplat::modules::referenceCount(keep), 1);
+    EXPECT_TRUE(FreeLibrary(keep));
+    EXPECT_EQ(winplat::modules::loadedCount(), before);
 }

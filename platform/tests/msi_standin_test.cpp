@@ -23,16 +23,17 @@ std::string msiModulePath() {
 }
 
 class MsiStandin : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string path = msiModulePath();
         ASSERT_TRUE(FilesTestRoot::exists(path)) << path;
         module_ = LoadLibraryW(std::wstring(path.begin(), path.end()).c_str());
         ASSERT_NE(module_, nullptr) << winplat::modules::lastLoadError();
-        call_ = reinterpret_cast<PFN_MSIPROVIDEQUALIFIEDCOMPONENTW>(
-            reinterpret_cast<void*>(GetProcAddress(module_, MAKEINTRESOURCEA(MSI_ORDINAL_PROVIDE_QUALIFIED_COMPONENT))));
+        call_ = reinterpret_cast<PFN_MSIPROVIDEQUALIFIEDCOMPONENTW>(reinterpret_cast<void*>(
+            GetProcAddress(module_, MAKEINTRESOURCEA(MSI_ORDINAL_PROVIDE_QUALIFIED_COMPONENT))));
         ASSERT_NE(call_, nullptr);
-        reset_ = reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(module_, "standinMsiReset")));
+        reset_ =
+            reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(module_, "standinMsiReset")));
         requests_ = reinterpret_cast<DWORD (*)(LPWSTR, DWORD)>(
             reinterpret_cast<void*>(GetProcAddress(module_, "standinMsiRequests")));
         ASSERT_NE(reset_, nullptr);
@@ -41,10 +42,11 @@ protected:
 
         dll_ = root_.write("c/program files/common files/system/msmapi/1033/msmapi32.dll", "x");
         std::wstring key = std::wstring(WINPLAT_MSI_COMPONENTS_KEY) + L"\\" + kCategory;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key_, nullptr),
                   ERROR_SUCCESS);
-        setString(L"1033\\NT", REG_SZ, L"C:\\Program Files\\Common Files\\System\\MSMAPI\\1033\\MSMAPI32.DLL");
+        setString(L"1033\\NT", REG_SZ,
+                  L"C:\\Program Files\\Common Files\\System\\MSMAPI\\1033\\MSMAPI32.DLL");
         setString(L"1031", REG_SZ, L"C:\\Program Files\\Common Files\\System\\MSMAPI\\1031\\MSMAPI32.DLL");
         setString(L"expand", REG_EXPAND_SZ, L"%WinplatMsiTestDir%\\MSMAPI32.DLL");
         DWORD number = 7;
@@ -96,7 +98,8 @@ TEST_F(MsiStandin, ResolvesAPublishedComponent) {
     EXPECT_EQ(winplat::paths::toPosix(path), dll_);
     // Category GUIDs and qualifiers compare without regard to case.
     std::wstring lower = kCategory;
-    for (auto& c : lower) c = towlower(c);
+    for (auto& c : lower)
+        c = towlower(c);
     length = 520;
     EXPECT_EQ(call_(lower.c_str(), L"1033\\nt", static_cast<DWORD>(INSTALLMODE_EXISTING), path, &length),
               static_cast<UINT>(ERROR_SUCCESS));
@@ -153,7 +156,8 @@ TEST_F(MsiStandin, UnknownComponentsQualifiersAndFiles) {
 }
 
 TEST_F(MsiStandin, ExpandableRegistrationsAreExpanded) {
-    ASSERT_TRUE(SetEnvironmentVariableW(L"WinplatMsiTestDir", L"C:\\Program Files\\Common Files\\System\\MSMAPI\\1033"));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"WinplatMsiTestDir",
+                                        L"C:\\Program Files\\Common Files\\System\\MSMAPI\\1033"));
     WCHAR path[520];
     DWORD length = 520;
     EXPECT_EQ(call_(kCategory, L"expand", static_cast<DWORD>(INSTALLMODE_EXISTING), path, &length),

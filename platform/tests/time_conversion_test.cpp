@@ -19,7 +19,9 @@ FILETIME ft(uint64_t v) {
     return f;
 }
 
-uint64_t ticks(const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; }
+uint64_t ticks(const FILETIME& f) {
+    return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+}
 
 SYSTEMTIME st(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0, int dow = 0) {
     SYSTEMTIME t;
@@ -36,8 +38,8 @@ SYSTEMTIME st(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, int ms = 0
 
 std::string text(const SYSTEMTIME& t) {
     char buf[64];
-    snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u dow%u", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
-             t.wSecond, t.wMilliseconds, t.wDayOfWeek);
+    snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u dow%u", t.wYear, t.wMonth, t.wDay, t.wHour,
+             t.wMinute, t.wSecond, t.wMilliseconds, t.wDayOfWeek);
     return buf;
 }
 
@@ -71,9 +73,18 @@ TEST(TimeConversion, KnownInstants) {
 
 TEST(TimeConversion, RoundTripsAcrossLeapDaysAndCenturies) {
     const SYSTEMTIME cases[] = {
-        st(1601, 1, 1, 0, 0, 0, 1), st(1604, 2, 29, 23, 59, 59, 999), st(1700, 2, 28, 12), st(1700, 3, 1, 0),
-        st(1900, 2, 28, 1, 2, 3, 4), st(1900, 3, 1), st(2000, 2, 29, 6, 30), st(2000, 12, 31, 23, 59, 59, 999),
-        st(2024, 2, 29, 8, 15, 0, 250), st(2100, 3, 1), st(9999, 12, 31, 23, 59, 59, 999), st(30827, 12, 31, 23, 59, 59, 999),
+        st(1601, 1, 1, 0, 0, 0, 1),
+        st(1604, 2, 29, 23, 59, 59, 999),
+        st(1700, 2, 28, 12),
+        st(1700, 3, 1, 0),
+        st(1900, 2, 28, 1, 2, 3, 4),
+        st(1900, 3, 1),
+        st(2000, 2, 29, 6, 30),
+        st(2000, 12, 31, 23, 59, 59, 999),
+        st(2024, 2, 29, 8, 15, 0, 250),
+        st(2100, 3, 1),
+        st(9999, 12, 31, 23, 59, 59, 999),
+        st(30827, 12, 31, 23, 59, 59, 999),
     };
     for (const SYSTEMTIME& in : cases) {
         FILETIME f = ft(toTicks(in));
@@ -96,9 +107,9 @@ TEST(TimeConversion, RoundTripsAcrossLeapDaysAndCenturies) {
 
 TEST(TimeConversion, OutOfRangeInputIsRefused) {
     const SYSTEMTIME bad[] = {
-        st(1600, 12, 31), st(30828, 1, 1), st(2023, 2, 29), st(1900, 2, 29), st(2024, 0, 1), st(2024, 13, 1),
-        st(2024, 4, 31),  st(2024, 1, 0),  st(2024, 1, 1, 24), st(2024, 1, 1, 0, 60), st(2024, 1, 1, 0, 0, 60),
-        st(2024, 1, 1, 0, 0, 0, 1000),
+        st(1600, 12, 31),   st(30828, 1, 1),       st(2023, 2, 29),          st(1900, 2, 29),
+        st(2024, 0, 1),     st(2024, 13, 1),       st(2024, 4, 31),          st(2024, 1, 0),
+        st(2024, 1, 1, 24), st(2024, 1, 1, 0, 60), st(2024, 1, 1, 0, 0, 60), st(2024, 1, 1, 0, 0, 0, 1000),
     };
     for (const SYSTEMTIME& in : bad) {
         FILETIME f = ft(0x1234);
@@ -149,7 +160,8 @@ TEST(TimeConversion, ClocksAgreeWithTheSystem) {
 TEST(TimeConversion, LocalTimeFollowsTheProcessTimeZone) {
     std::string oldTz;
     bool hadTz = getenv("TZ") != nullptr;
-    if (hadTz) oldTz = getenv("TZ");
+    if (hadTz)
+        oldTz = getenv("TZ");
     setenv("TZ", "EST5", 1);  // five hours west, no daylight time
     tzset();
     SYSTEMTIME utcBefore, local, utcAfter;

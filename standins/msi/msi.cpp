@@ -28,9 +28,11 @@ struct Log {
     std::wstring text;
 };
 
+// An object rather than a leaked pointer: the module can be unloaded, and
+// its destructor runs then.
 Log& log() {
-    static Log* l = new Log;
-    return *l;
+    static Log l;
+    return l;
 }
 
 void record(LPCWSTR category, LPCWSTR qualifier, DWORD mode) {
@@ -126,8 +128,8 @@ UINT provide(LPCWSTR category, LPCWSTR qualifier, DWORD mode, LPWSTR pathBuffer,
 
 }  // namespace
 
-STANDIN_EXPORT UINT ordinal_109(LPCWSTR szCategory, LPCWSTR szQualifier, DWORD dwInstallMode, LPWSTR lpPathBuf,
-                                LPDWORD pcchPathBuf) {
+STANDIN_EXPORT UINT ordinal_109(LPCWSTR szCategory, LPCWSTR szQualifier, DWORD dwInstallMode,
+                                LPWSTR lpPathBuf, LPDWORD pcchPathBuf) {
     record(szCategory, szQualifier, dwInstallMode);
     int64_t code = 0;
     if (winplat::inject::take("MsiProvideQualifiedComponentW", &code)) {

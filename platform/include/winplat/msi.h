@@ -16,8 +16,9 @@
 //
 // The project's stand-in msi.dll reads the published components from the
 // registry: under HKEY_LOCAL_MACHINE, WINPLAT_MSI_COMPONENTS_KEY plus
-// "\<category>" is one key per category with one value per qualifier (for example "1033\NT" or "1033"),
-// REG_SZ or REG_EXPAND_SZ, holding the component's Windows path.
+// "\<category>" is one key per category, with one value per qualifier (for
+// example "1033\NT" or "1033"), REG_SZ or REG_EXPAND_SZ, holding the
+// component's Windows path.
 #pragma once
 
 #include "winplat/errors.h"
@@ -33,5 +34,5 @@
 #define WINPLAT_MSI_COMPONENTS_KEY L"Software\\Winplat\\QualifiedComponents"
 
 typedef UINT(WINAPI* PFN_MSIPROVIDEQUALIFIEDCOMPONENTW)(LPCWSTR szCategory, LPCWSTR szQualifier,
-                                                         DWORD dwInstallMode, LPWSTR lpPathBuf,
-                                                         LPDWORD pcchPathBuf);
+                                                        DWORD dwInstallMode, LPWSTR lpPathBuf,
+                                                        LPDWORD pcchPathBuf);

@@ -5,8 +5,18 @@
 
 #define TESTMOD_EXPORT extern "C" __attribute__((visibility("default")))
 
-TESTMOD_EXPORT int whoAmI() { return 1; }
-TESTMOD_EXPORT int Decorated_4(int x) { return x + 4; }
-TESTMOD_EXPORT int ordinal_7() { return 7; }
-TESTMOD_EXPORT DWORD lastErrorThroughPlatform() { return GetLastError(); }
-extern "C" int hiddenHelper() { return 42; }
+TESTMOD_EXPORT int whoAmI() {
+    return 1;
+}
+TESTMOD_EXPORT int Decorated_4(int x) {
+    return x + 4;
+}
+TESTMOD_EXPORT int ordinal_7() {
+    return 7;
+}
+TESTMOD_EXPORT DWORD lastErrorThroughPlatform() {
+    return GetLastError();
+}
+extern "C" int hiddenHelper() {
+    return 42;
+}

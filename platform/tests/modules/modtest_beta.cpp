@@ -4,7 +4,9 @@
 
 #define TESTMOD_EXPORT extern "C" __attribute__((visibility("default")))
 
-TESTMOD_EXPORT int whoAmI() { return 2; }
+TESTMOD_EXPORT int whoAmI() {
+    return 2;
+}
 
 namespace {
 
@@ -12,8 +14,9 @@ HMODULE gSeenByConstructor = nullptr;
 
 struct Probe {
     Probe() {
-        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           reinterpret_cast<LPCWSTR>(&gSeenByConstructor), &gSeenByConstructor);
+        GetModuleHandleExW(
+            GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+            reinterpret_cast<LPCWSTR>(&gSeenByConstructor), &gSeenByConstructor);
     }
 };
 Probe gProbe;
@@ -21,4 +24,6 @@ Probe gProbe;
 }  // namespace
 
 // The module handle the constructor found for this module (null if none).
-TESTMOD_EXPORT HMODULE moduleSeenByConstructor() { return gSeenByConstructor; }
+TESTMOD_EXPORT HMODULE moduleSeenByConstructor() {
+    return gSeenByConstructor;
+}

@@ -3,4 +3,6 @@
 
 extern "C" int winplatTestFunctionNobodyExports();
 
-TESTMOD_EXPORT int usesMissingImport() { return winplatTestFunctionNobodyExports(); }
+TESTMOD_EXPORT int usesMissingImport() {
+    return winplatTestFunctionNobodyExports();
+}
