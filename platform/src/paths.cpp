@@ -82,6 +82,9 @@ std::string rootPrefix() {
     if (r == "/") {
         return std::string();
     }
+    if (r[0] != '/') {
+        r = currentDirectory() + "/" + r;  // a relative root is taken at the time of the call
+    }
     return stripTrailingSlashes(r);
 }
 

@@ -251,3 +251,12 @@ TEST(FilesEnvironment, ExpandReplacesKnownNamesAndKeepsTheRest) {
     EXPECT_EQ(ExpandEnvironmentStringsW(src, buf, 128), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
 }
+
+TEST(FilesPaths, RelativeRootIsTakenFromTheCurrentDirectory) {
+    FilesTestRoot root;
+    std::filesystem::path full(root.path());
+    ASSERT_EQ(chdir(full.parent_path().c_str()), 0);
+    setenv("WINPLAT_ROOT", full.filename().c_str(), 1);
+    EXPECT_EQ(toPosix(L"C:\\x"), root.path() + "/c/x");
+    EXPECT_EQ(toWindows(root.path() + "/c/x"), L"C:\\x");
+}
