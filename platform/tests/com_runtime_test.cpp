@@ -103,7 +103,9 @@ public:
     STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP Read(void* pv, ULONG cb, ULONG* read) override {
         const size_t n = std::min<size_t>(cb, data_.size() - pos_);
-        std::memcpy(pv, data_.data() + pos_, n);
+        if (n > 0) {
+            std::memcpy(pv, data_.data() + pos_, n);
+        }
         pos_ += n;
         *read = static_cast<ULONG>(n);
         return S_OK;
