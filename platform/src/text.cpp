@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -84,7 +86,16 @@ struct PageInfo {
     std::string iconvName;
 };
 
-// The glibc converter name of a Windows code page.
+bool iconvKnows(const std::string& name) {
+    iconv_t cd = iconv_open("UTF-16LE", name.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    iconv_close(cd);
+    return true;
+}
+
+// The glibc converter name of a Windows code page; "" when glibc has none.
 std::string iconvNameOf(UINT cp) {
     switch (cp) {
         case 20127: return "ANSI_X3.4-1968";
@@ -102,6 +113,10 @@ std::string iconvNameOf(UINT cp) {
         case 65000: return "UTF-7";
         case 10000: return "MACINTOSH";
         case 10007: return "MAC-CYRILLIC";
+        case 10017: return "MAC-UK";
+        case 10029: return "MAC-CENTRALEUROPE";
+        case 10079: return "MAC-IS";
+        case 20924: return "IBM1047";
         case 28603: return "ISO-8859-13";
         case 28605: return "ISO-8859-15";
         default: break;
@@ -109,16 +124,18 @@ std::string iconvNameOf(UINT cp) {
     if (cp >= 28591 && cp <= 28599) {
         return "ISO-8859-" + std::to_string(cp - 28590);
     }
-    return "CP" + std::to_string(cp);
-}
-
-bool iconvKnows(const std::string& name) {
-    iconv_t cd = iconv_open("UTF-16LE", name.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        return false;
+    // Most pages are "CPnnn" (three digits at least); the EBCDIC pages
+    // 20xxx are IBM's numbers.
+    char name[32];
+    std::snprintf(name, sizeof(name), "CP%03u", cp);
+    if (iconvKnows(name)) {
+        return name;
     }
-    iconv_close(cd);
-    return true;
+    std::snprintf(name, sizeof(name), "IBM%03u", cp >= 20000 && cp < 30000 ? cp - 20000 : cp);
+    if (iconvKnows(name)) {
+        return name;
+    }
+    return {};
 }
 
 PageInfo pageOf(UINT cp) {
@@ -137,11 +154,22 @@ PageInfo pageOf(UINT cp) {
     if (cp == 1200 || cp == 1201 || cp == 12000 || cp == 12001 || cp < 37) {
         return {};
     }
-    std::string name = iconvNameOf(cp);
-    if (!iconvKnows(name)) {
+    // Finding a converter opens a few; remember the answer per code page.
+    static std::mutex mutex;
+    static std::map<UINT, std::string> known;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = known.find(cp);
+    if (it == known.end()) {
+        std::string name = iconvNameOf(cp);
+        if (!name.empty() && !iconvKnows(name)) {
+            name.clear();
+        }
+        it = known.emplace(cp, std::move(name)).first;
+    }
+    if (it->second.empty()) {
         return {};
     }
-    return {Page::Iconv, std::move(name)};
+    return {Page::Iconv, it->second};
 }
 
 struct Iconv {
@@ -304,7 +332,9 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     if (page.kind == Page::Invalid) {
         return fail(ERROR_INVALID_PARAMETER);
     }
-    const DWORD allowed = page.kind == Page::Utf8 ? MB_ERR_INVALID_CHARS : (MB_PRECOMPOSED | MB_ERR_INVALID_CHARS);
+    const DWORD allowed = page.kind == Page::Utf8 ? MB_ERR_INVALID_CHARS
+                          : CodePage == CP_UTF7   ? 0
+                                                  : (MB_PRECOMPOSED | MB_ERR_INVALID_CHARS);
     if ((dwFlags & ~allowed) != 0) {
         return fail(ERROR_INVALID_FLAGS);
     }

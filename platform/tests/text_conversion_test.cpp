@@ -188,6 +188,11 @@ TEST(TextConversion, NumberedCodePagesThroughIconv) {
     EXPECT_EQ(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, "a\x82", 2, wide, 4), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 
+    // EBCDIC pages under their IBM numbers.
+    EXPECT_EQ(toWide(37, "\xC1\xC2"), L"AB");
+    EXPECT_EQ(toWide(20273, "\x4A"), L"\u00C4");
+    EXPECT_EQ(toBytes(20273, L"\u00C4A"), "\x4A\xC1");
+
     // The OEM page is 437.
     EXPECT_EQ(toWide(CP_OEMCP, "\x82\x9B"), L"\u00E9\u00A2");
     EXPECT_EQ(toBytes(CP_OEMCP, L"\u00E9"), "\x82");
