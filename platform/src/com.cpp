@@ -27,11 +27,14 @@ const IID IID_IMarshal = {0x00000003, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0
 const IID IID_IStorage = {0x0000000B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID IID_IStream = {0x0000000C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID IID_IEnumSTATSTG = {0x0000000D, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_IExternalConnection = {0x00000019, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_IExternalConnection = {
+    0x00000019, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID IID_ISynchronize = {0x00000030, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_ISequentialStream = {0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
+const IID IID_ISequentialStream = {
+    0x0C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
 const IID IID_ICallFactory = {0x1C733A30, 0x2A1C, 0x11CE, {0xAD, 0xE5, 0x00, 0xAA, 0x00, 0x44, 0x77, 0x3D}};
-const CLSID CLSID_InProcFreeMarshaler = {0x0000033A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const CLSID CLSID_InProcFreeMarshaler = {
+    0x0000033A, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 }
 
@@ -123,7 +126,8 @@ std::wstring serverModuleOf(const std::wstring& commandLine) {
     }
     if (commandLine[start] == L'"') {
         const size_t close = commandLine.find(L'"', start + 1);
-        return commandLine.substr(start + 1, close == std::wstring::npos ? std::wstring::npos : close - start - 1);
+        return commandLine.substr(start + 1,
+                                  close == std::wstring::npos ? std::wstring::npos : close - start - 1);
     }
     size_t end = commandLine.find_last_not_of(L" \t");
     return commandLine.substr(start, end - start + 1);
@@ -143,8 +147,9 @@ HRESULT loadModule(const std::wstring& path, HMODULE* module) {
 
 // Interfaces whose proxies the COM runtime itself provides.
 bool builtInProxy(REFIID riid) {
-    for (const IID* iid : {&IID_IUnknown, &IID_IClassFactory, &IID_IMarshal, &IID_IStream, &IID_ISequentialStream,
-                           &IID_IStorage, &IID_IEnumSTATSTG, &IID_ISynchronize, &IID_ICallFactory}) {
+    for (const IID* iid :
+         {&IID_IUnknown, &IID_IClassFactory, &IID_IMarshal, &IID_IStream, &IID_ISequentialStream,
+          &IID_IStorage, &IID_IEnumSTATSTG, &IID_ISynchronize, &IID_ICallFactory}) {
         if (IsEqualGUID(riid, *iid)) {
             return true;
         }
@@ -174,8 +179,8 @@ HRESULT classObject(REFCLSID clsid, DWORD context, bool aggregating, REFIID riid
     if (tApartment.count == 0) {
         return CO_E_NOTINITIALIZED;
     }
-    if ((context & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)) ==
-        0) {
+    if ((context &
+         (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER)) == 0) {
         return E_INVALIDARG;
     }
     const std::wstring classKey = L"CLSID\\" + guidText(clsid);
@@ -249,7 +254,8 @@ bool parseGuid(LPCOLESTR text, GUID* out) {
     if (text[sizeof(kShape) - 1] != 0) {
         return false;
     }
-    out->Data1 = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+    out->Data1 =
+        (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
     out->Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
     out->Data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
     std::memcpy(out->Data4, bytes + 8, 8);
@@ -259,8 +265,9 @@ bool parseGuid(LPCOLESTR text, GUID* out) {
 // The free-threaded marshaler: an inner object aggregated by its outer one.
 // In-process marshalling hands the interface pointer itself over.
 class FreeThreadedMarshaler final : public IMarshal {
-public:
-    explicit FreeThreadedMarshaler(IUnknown* outer) : inner_(this), outer_(outer != nullptr ? outer : &inner_) {
+  public:
+    explicit FreeThreadedMarshaler(IUnknown* outer)
+        : inner_(this), outer_(outer != nullptr ? outer : &inner_) {
         ++gMarshalers;
     }
     ~FreeThreadedMarshaler() { --gMarshalers; }
@@ -269,7 +276,9 @@ public:
 
     IUnknown* innerUnknown() { return &inner_; }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return outer_->QueryInterface(riid, ppv); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        return outer_->QueryInterface(riid, ppv);
+    }
     STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
     STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
 
@@ -355,7 +364,7 @@ public:
     // Objects used through this marshaler have no stubs to cut off.
     STDMETHODIMP DisconnectObject(DWORD) override { return S_OK; }
 
-private:
+  private:
     struct Packet {
         DWORD flags;
         DWORD reserved;
@@ -423,8 +432,8 @@ HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
     if (injected("CoInitializeEx", &hr)) {
         return hr;
     }
-    if (pvReserved != nullptr ||
-        (dwCoInit & ~DWORD{COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY}) != 0) {
+    if (pvReserved != nullptr || (dwCoInit & ~DWORD{COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE |
+                                                    COINIT_SPEED_OVER_MEMORY}) != 0) {
         return E_INVALIDARG;
     }
     const bool singleThreaded = (dwCoInit & COINIT_APARTMENTTHREADED) != 0;
@@ -478,7 +487,8 @@ HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINF
     return hr;
 }
 
-HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv) {
+HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
+                                LPVOID* ppv) {
     if (ppv == nullptr) {
         return E_POINTER;
     }
@@ -489,8 +499,8 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwCl
     }
     IClassFactory* factory = nullptr;
     bool local = false;
-    hr = classObject(rclsid, dwClsContext, pUnkOuter != nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory),
-                     &local);
+    hr = classObject(rclsid, dwClsContext, pUnkOuter != nullptr, IID_IClassFactory,
+                     reinterpret_cast<void**>(&factory), &local);
     if (FAILED(hr)) {
         return hr;
     }
@@ -647,13 +657,15 @@ HRESULT WINAPI CoDisconnectObject(LPUNKNOWN pUnk, DWORD dwReserved) {
     }
     IUnknown* identity = pUnk;
     IUnknown* queried = nullptr;
-    if (SUCCEEDED(pUnk->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&queried))) && queried != nullptr) {
+    if (SUCCEEDED(pUnk->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&queried))) &&
+        queried != nullptr) {
         identity = queried;
         queried->Release();
     }
     IMarshal* marshal = nullptr;
     hr = S_OK;
-    if (SUCCEEDED(pUnk->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal))) && marshal != nullptr) {
+    if (SUCCEEDED(pUnk->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal))) &&
+        marshal != nullptr) {
         hr = marshal->DisconnectObject(dwReserved);
         marshal->Release();
     }

@@ -130,8 +130,8 @@ INT WINAPI SystemTimeToVariantTime(LPSYSTEMTIME lpSystemTime, DOUBLE* pvtime) {
         return FALSE;
     }
     const SYSTEMTIME& st = *lpSystemTime;
-    if (st.wYear < 100 || st.wYear > 9999 || st.wMonth < 1 || st.wMonth > 12 || st.wDay > 31 || st.wHour > 23 ||
-        st.wMinute > 59 || st.wSecond > 59) {
+    if (st.wYear < 100 || st.wYear > 9999 || st.wMonth < 1 || st.wMonth > 12 || st.wDay > 31 ||
+        st.wHour > 23 || st.wMinute > 59 || st.wSecond > 59) {
         return FALSE;
     }
     const int64_t days = serialOf(st.wYear, st.wMonth, st.wDay);

@@ -59,7 +59,8 @@ uint16_t unit(WCHAR c) {
 }
 
 uint16_t mapCase(uint16_t c, const CaseRun* begin, const CaseRun* end) {
-    const CaseRun* it = std::upper_bound(begin, end, c, [](uint16_t v, const CaseRun& r) { return v < r.start; });
+    const CaseRun* it =
+        std::upper_bound(begin, end, c, [](uint16_t v, const CaseRun& r) { return v < r.start; });
     if (it == begin) {
         return c;
     }
@@ -98,28 +99,47 @@ bool iconvKnows(const std::string& name) {
 // The glibc converter name of a Windows code page; "" when glibc has none.
 std::string iconvNameOf(UINT cp) {
     switch (cp) {
-        case 20127: return "ANSI_X3.4-1968";
-        case 20866: return "KOI8-R";
-        case 21866: return "KOI8-U";
+        case 20127:
+            return "ANSI_X3.4-1968";
+        case 20866:
+            return "KOI8-R";
+        case 21866:
+            return "KOI8-U";
         case 20932:
-        case 51932: return "EUC-JP";
-        case 51949: return "EUC-KR";
-        case 51936: return "EUC-CN";
-        case 54936: return "GB18030";
+        case 51932:
+            return "EUC-JP";
+        case 51949:
+            return "EUC-KR";
+        case 51936:
+            return "EUC-CN";
+        case 54936:
+            return "GB18030";
         case 50220:
         case 50221:
-        case 50222: return "ISO-2022-JP";
-        case 50225: return "ISO-2022-KR";
-        case 65000: return "UTF-7";
-        case 10000: return "MACINTOSH";
-        case 10007: return "MAC-CYRILLIC";
-        case 10017: return "MAC-UK";
-        case 10029: return "MAC-CENTRALEUROPE";
-        case 10079: return "MAC-IS";
-        case 20924: return "IBM1047";
-        case 28603: return "ISO-8859-13";
-        case 28605: return "ISO-8859-15";
-        default: break;
+        case 50222:
+            return "ISO-2022-JP";
+        case 50225:
+            return "ISO-2022-KR";
+        case 65000:
+            return "UTF-7";
+        case 10000:
+            return "MACINTOSH";
+        case 10007:
+            return "MAC-CYRILLIC";
+        case 10017:
+            return "MAC-UK";
+        case 10029:
+            return "MAC-CENTRALEUROPE";
+        case 10079:
+            return "MAC-IS";
+        case 20924:
+            return "IBM1047";
+        case 28603:
+            return "ISO-8859-13";
+        case 28605:
+            return "ISO-8859-15";
+        default:
+            break;
     }
     if (cp >= 28591 && cp <= 28599) {
         return "ISO-8859-" + std::to_string(cp - 28590);
@@ -174,7 +194,8 @@ PageInfo pageOf(UINT cp) {
 
 struct Iconv {
     iconv_t cd;
-    explicit Iconv(const std::string& to, const std::string& from) : cd(iconv_open(to.c_str(), from.c_str())) {}
+    explicit Iconv(const std::string& to, const std::string& from)
+        : cd(iconv_open(to.c_str(), from.c_str())) {}
     ~Iconv() {
         if (ok()) {
             iconv_close(cd);
@@ -295,7 +316,8 @@ bool decode(const PageInfo& page, DWORD flags, const char* text, size_t len, std
             out = winplat::bytesToWide(bytes.data(), bytes.size());
             return true;
         }
-        case Page::Invalid: break;
+        case Page::Invalid:
+            break;
     }
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
@@ -437,7 +459,8 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
             }
             break;
         }
-        case Page::Invalid: return fail(ERROR_INVALID_PARAMETER);
+        case Page::Invalid:
+            return fail(ERROR_INVALID_PARAMETER);
     }
     const int n = deliver(out, lpMultiByteStr, cbMultiByte);
     if (n > 0 && lpUsedDefaultChar != nullptr) {

@@ -32,7 +32,8 @@ std::wstring guidText(REFGUID g) {
 
 void setDefault(const std::wstring& path, const std::wstring& value, DWORD type = REG_SZ) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     ASSERT_EQ(RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
                              static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR))),
@@ -53,7 +54,7 @@ long liveServerObjects() {
 // Each test starts from an empty registry that lives in the process, and
 // inside a single-threaded apartment.
 class ComActivation : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         unsetenv("WINPLAT_REGISTRY");
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
@@ -111,7 +112,8 @@ TEST(ComApartment, CountsPerThreadAndRefusesAnotherKind) {
 TEST(ComActivationNoApartment, CreateInstanceNeedsAnApartment) {
     ASSERT_EQ(winplat::com::currentApartment(), Apartment::None);
     void* out = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(CoCreateInstance(CLSID_ComTestThing, nullptr, CLSCTX_ALL, IID_IUnknown, &out), CO_E_NOTINITIALIZED);
+    EXPECT_EQ(CoCreateInstance(CLSID_ComTestThing, nullptr, CLSCTX_ALL, IID_IUnknown, &out),
+              CO_E_NOTINITIALIZED);
     EXPECT_EQ(out, nullptr);
     out = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(CoGetClassObject(CLSID_ComTestThing, CLSCTX_ALL, nullptr, IID_IClassFactory, &out),
@@ -144,7 +146,8 @@ TEST_F(ComActivation, InProcessServerThroughTheRegistry) {
 
     // The object's own refusal comes back unchanged, and nothing leaks.
     void* out = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(CoCreateInstance(CLSID_ComTestThing, nullptr, CLSCTX_INPROC_SERVER, IID_IStream, &out), E_NOINTERFACE);
+    EXPECT_EQ(CoCreateInstance(CLSID_ComTestThing, nullptr, CLSCTX_INPROC_SERVER, IID_IStream, &out),
+              E_NOINTERFACE);
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(liveServerObjects(), 0);
 }
@@ -166,7 +169,8 @@ TEST_F(ComActivation, ExpandablePathIsExpanded) {
 TEST_F(ComActivation, RegistrationErrors) {
     void* out = reinterpret_cast<void*>(0x1);
     // Nothing registered.
-    EXPECT_EQ(CoCreateInstance(CLSID_ComTestThing, nullptr, CLSCTX_ALL, IID_IUnknown, &out), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(CoCreateInstance(CLSID_ComTestThing, nullptr, CLSCTX_ALL, IID_IUnknown, &out),
+              REGDB_E_CLASSNOTREG);
     EXPECT_EQ(out, nullptr);
     // Registered in-process only, asked for a local server.
     setDefault(classKey(CLSID_ComTestThing) + L"\\InprocServer32", modulePath("com_server.so"));
@@ -180,7 +184,8 @@ TEST_F(ComActivation, RegistrationErrors) {
     EXPECT_EQ(out, nullptr);
     // A module without DllGetClassObject.
     setDefault(classKey(CLSID_ComTestRefused) + L"\\InprocServer32", modulePath("com_noentry.so"));
-    EXPECT_EQ(CoCreateInstance(CLSID_ComTestRefused, nullptr, CLSCTX_ALL, IID_IUnknown, &out), CO_E_ERRORINDLL);
+    EXPECT_EQ(CoCreateInstance(CLSID_ComTestRefused, nullptr, CLSCTX_ALL, IID_IUnknown, &out),
+              CO_E_ERRORINDLL);
     // A server that does not make that class: its answer passes through.
     setDefault(classKey(CLSID_ComTestRefused) + L"\\InprocServer32", modulePath("com_server.so"));
     EXPECT_EQ(CoCreateInstance(CLSID_ComTestRefused, nullptr, CLSCTX_ALL, IID_IUnknown, &out),
@@ -193,7 +198,8 @@ TEST_F(ComActivation, RegistrationErrors) {
 TEST_F(ComActivation, LocalServerRunsInProcessAndLoadsItsProxyStub) {
     setDefault(classKey(CLSID_ComTestThing) + L"\\LocalServer32",
                L"\"" + modulePath("com_server.so") + L"\" -Embedding");
-    setDefault(L"Interface\\" + guidText(IID_IComTestThing) + L"\\ProxyStubClsid32", guidText(CLSID_ComTestProxy));
+    setDefault(L"Interface\\" + guidText(IID_IComTestThing) + L"\\ProxyStubClsid32",
+               guidText(CLSID_ComTestProxy));
     setDefault(classKey(CLSID_ComTestProxy) + L"\\InprocServer32", modulePath("com_proxy.so"));
 
     ASSERT_EQ(GetModuleHandleW(L"com_proxy.so"), nullptr);
@@ -229,7 +235,8 @@ TEST_F(ComActivation, LocalServerRunsInProcessAndLoadsItsProxyStub) {
 
 TEST_F(ComActivation, LocalServerProxyStubModuleMissing) {
     setDefault(classKey(CLSID_ComTestThing) + L"\\LocalServer32", modulePath("com_server.so"));
-    setDefault(L"Interface\\" + guidText(IID_IComTestThing) + L"\\ProxyStubClsid32", guidText(CLSID_ComTestProxy));
+    setDefault(L"Interface\\" + guidText(IID_IComTestThing) + L"\\ProxyStubClsid32",
+               guidText(CLSID_ComTestProxy));
     setDefault(classKey(CLSID_ComTestProxy) + L"\\InprocServer32", modulePath("com_missing_ps.so"));
     void* out = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(CoCreateInstance(CLSID_ComTestThing, nullptr, CLSCTX_ALL, IID_IComTestThing, &out),

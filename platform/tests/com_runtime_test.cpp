@@ -50,9 +50,10 @@ TEST(ComGuid, TextFormsRoundTrip) {
     EXPECT_EQ(IIDFromString(L"{0C733A30-2A1C-11CE-ADE5-00AA0044773D}", &iid), S_OK);
     EXPECT_EQ(iid, IID_ISequentialStream);
 
-    for (const wchar_t* bad : {L"0C733A30-2A1C-11CE-ADE5-00AA0044773D", L"{0C733A30-2A1C-11CE-ADE5-00AA0044773D",
-                               L"{0C733A30-2A1C-11CE-ADE5-00AA0044773D}x", L"{0C733A3G-2A1C-11CE-ADE5-00AA0044773D}",
-                               L"{0C733A30+2A1C-11CE-ADE5-00AA0044773D}", L""}) {
+    for (const wchar_t* bad :
+         {L"0C733A30-2A1C-11CE-ADE5-00AA0044773D", L"{0C733A30-2A1C-11CE-ADE5-00AA0044773D",
+          L"{0C733A30-2A1C-11CE-ADE5-00AA0044773D}x", L"{0C733A3G-2A1C-11CE-ADE5-00AA0044773D}",
+          L"{0C733A30+2A1C-11CE-ADE5-00AA0044773D}", L""}) {
         parsed = IID_IStream;
         EXPECT_EQ(CLSIDFromString(bad, &parsed), CO_E_CLASSSTRING) << bad;
         EXPECT_EQ(IIDFromString(bad, &iid), E_INVALIDARG) << bad;
@@ -74,7 +75,7 @@ TEST(ComTaskMemory, BlocksAreCounted) {
     EXPECT_EQ(static_cast<unsigned char*>(a)[15], 0x5A);
     EXPECT_EQ(winplat::com::liveTaskMemCount(), before + 2);
     EXPECT_EQ(CoTaskMemRealloc(zero, 0), nullptr);  // frees
-    void* fresh = CoTaskMemRealloc(nullptr, 8);    // allocates
+    void* fresh = CoTaskMemRealloc(nullptr, 8);     // allocates
     EXPECT_EQ(winplat::com::liveTaskMemCount(), before + 2);
     CoTaskMemFree(a);
     CoTaskMemFree(fresh);
@@ -89,7 +90,7 @@ TEST(ComTaskMemory, BlocksAreCounted) {
 
 // A memory stream good enough to carry marshal data.
 class MemoryStream final : public IStream {
-public:
+  public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IStream) ||
             IsEqualGUID(riid, IID_ISequentialStream)) {
@@ -122,7 +123,9 @@ public:
         return S_OK;
     }
     STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
     STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
     STDMETHODIMP Revert() override { return E_NOTIMPL; }
     STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
@@ -133,7 +136,7 @@ public:
     void rewind() { pos_ = 0; }
     size_t size() const { return data_.size(); }
 
-private:
+  private:
     std::vector<unsigned char> data_;
     size_t pos_ = 0;
 };
@@ -141,7 +144,7 @@ private:
 // An outer object that aggregates the free-threaded marshaler, as a stream
 // of the system does: IMarshal is handed to the inner object.
 class Outer final : public ISequentialStream {
-public:
+  public:
     Outer() { EXPECT_EQ(CoCreateFreeThreadedMarshaler(this, &marshaler_), S_OK); }
     ~Outer() {
         if (marshaler_ != nullptr) {
@@ -193,11 +196,13 @@ TEST(ComFreeThreadedMarshaler, AggregatesUnderItsOuterObject) {
         EXPECT_EQ(none, nullptr);
 
         CLSID cls{};
-        EXPECT_EQ(marshal->GetUnmarshalClass(IID_IUnknown, &outer, MSHCTX_INPROC, nullptr, MSHLFLAGS_NORMAL, &cls),
-                  S_OK);
+        EXPECT_EQ(
+            marshal->GetUnmarshalClass(IID_IUnknown, &outer, MSHCTX_INPROC, nullptr, MSHLFLAGS_NORMAL, &cls),
+            S_OK);
         EXPECT_EQ(cls, CLSID_InProcFreeMarshaler);
-        EXPECT_EQ(marshal->GetUnmarshalClass(IID_IUnknown, &outer, MSHCTX_LOCAL, nullptr, MSHLFLAGS_NORMAL, &cls),
-                  E_NOTIMPL);
+        EXPECT_EQ(
+            marshal->GetUnmarshalClass(IID_IUnknown, &outer, MSHCTX_LOCAL, nullptr, MSHLFLAGS_NORMAL, &cls),
+            E_NOTIMPL);
         EXPECT_EQ(marshal->DisconnectObject(0), S_OK);
         marshal->Release();
         EXPECT_EQ(outer.refs, 1u);
@@ -227,17 +232,20 @@ TEST(ComFreeThreadedMarshaler, InProcessMarshalPassesThePointer) {
     ASSERT_EQ(outer.QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal)), S_OK);
     MemoryStream stream;
     DWORD size = 0;
-    EXPECT_EQ(marshal->GetMarshalSizeMax(IID_ISequentialStream, &outer, MSHCTX_INPROC, nullptr, 0, &size), S_OK);
+    EXPECT_EQ(marshal->GetMarshalSizeMax(IID_ISequentialStream, &outer, MSHCTX_INPROC, nullptr, 0, &size),
+              S_OK);
 
     // Normal marshal: the data holds one reference until it is unmarshalled.
-    ASSERT_EQ(marshal->MarshalInterface(&stream, IID_ISequentialStream, static_cast<ISequentialStream*>(&outer),
-                                        MSHCTX_INPROC, nullptr, MSHLFLAGS_NORMAL),
-              S_OK);
+    ASSERT_EQ(
+        marshal->MarshalInterface(&stream, IID_ISequentialStream, static_cast<ISequentialStream*>(&outer),
+                                  MSHCTX_INPROC, nullptr, MSHLFLAGS_NORMAL),
+        S_OK);
     EXPECT_EQ(stream.size(), size);
     EXPECT_EQ(outer.refs, 3u);
     stream.rewind();
     ISequentialStream* back = nullptr;
-    ASSERT_EQ(marshal->UnmarshalInterface(&stream, IID_ISequentialStream, reinterpret_cast<void**>(&back)), S_OK);
+    ASSERT_EQ(marshal->UnmarshalInterface(&stream, IID_ISequentialStream, reinterpret_cast<void**>(&back)),
+              S_OK);
     EXPECT_EQ(back, static_cast<ISequentialStream*>(&outer));
     EXPECT_EQ(outer.refs, 3u);  // the data's reference became the caller's
     back->Release();

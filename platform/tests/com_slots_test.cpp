@@ -11,6 +11,8 @@
 
 namespace {
 
+// One method per line reads as the slot table it is.
+// clang-format off
 struct Recorder {
     int last = -1;
 };
@@ -108,6 +110,8 @@ struct CallFactoryProbe final : ICallFactory {
     WP_UNKNOWN_SLOTS
     STDMETHODIMP CreateCall(REFIID, IUnknown*, REFIID, IUnknown**) override WP_SLOT(3)
 };
+
+// clang-format on
 
 // Calls each raw slot with the object pointer alone: every probe method
 // ignores its arguments and only records its slot.

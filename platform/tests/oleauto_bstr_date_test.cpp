@@ -91,12 +91,13 @@ SYSTEMTIME st(WORD y, WORD mo, WORD d, WORD h = 0, WORD mi = 0, WORD s = 0, WORD
     if (!VariantTimeToSystemTime(date, &got)) {
         return ::testing::AssertionFailure() << date << " refused";
     }
-    if (got.wYear != want.wYear || got.wMonth != want.wMonth || got.wDay != want.wDay || got.wHour != want.wHour ||
-        got.wMinute != want.wMinute || got.wSecond != want.wSecond || got.wMilliseconds != 0 ||
-        got.wDayOfWeek != dayOfWeek) {
+    if (got.wYear != want.wYear || got.wMonth != want.wMonth || got.wDay != want.wDay ||
+        got.wHour != want.wHour || got.wMinute != want.wMinute || got.wSecond != want.wSecond ||
+        got.wMilliseconds != 0 || got.wDayOfWeek != dayOfWeek) {
         return ::testing::AssertionFailure()
-               << date << " gave " << got.wYear << "-" << got.wMonth << "-" << got.wDay << " " << got.wHour << ":"
-               << got.wMinute << ":" << got.wSecond << "." << got.wMilliseconds << " dow " << got.wDayOfWeek;
+               << date << " gave " << got.wYear << "-" << got.wMonth << "-" << got.wDay << " " << got.wHour
+               << ":" << got.wMinute << ":" << got.wSecond << "." << got.wMilliseconds << " dow "
+               << got.wDayOfWeek;
     }
     return ::testing::AssertionSuccess();
 }
@@ -143,9 +144,9 @@ TEST(OleAutoDate, NormalisationAndRefusals) {
     EXPECT_EQ(toDate(st(1980, 2, 30)), toDate(st(1980, 3, 1)));  // leap year: Feb has 29 days
     EXPECT_EQ(toDate(st(1980, 1, 0)), toDate(st(1979, 12, 31)));
     double d = 123.0;
-    for (SYSTEMTIME bad : {st(1980, 13, 1), st(1980, 0, 1), st(1980, 1, 32), st(1980, 1, 1, 24),
-                           st(1980, 1, 1, 0, 60), st(1980, 1, 1, 0, 0, 60), st(99, 12, 31), st(10000, 1, 1),
-                           st(100, 1, 0)}) {
+    for (SYSTEMTIME bad :
+         {st(1980, 13, 1), st(1980, 0, 1), st(1980, 1, 32), st(1980, 1, 1, 24), st(1980, 1, 1, 0, 60),
+          st(1980, 1, 1, 0, 0, 60), st(99, 12, 31), st(10000, 1, 1), st(100, 1, 0)}) {
         EXPECT_FALSE(SystemTimeToVariantTime(&bad, &d)) << bad.wYear << "-" << bad.wMonth << "-" << bad.wDay;
         EXPECT_EQ(d, 123.0);
     }
@@ -159,7 +160,8 @@ TEST(OleAutoDate, NormalisationAndRefusals) {
 }
 
 TEST(OleAutoDate, RoundTripsEverySecondOfSampleDays) {
-    for (SYSTEMTIME day : {st(1601, 1, 1), st(1899, 12, 29), st(1899, 12, 31), st(1970, 6, 15), st(2024, 2, 29)}) {
+    for (SYSTEMTIME day :
+         {st(1601, 1, 1), st(1899, 12, 29), st(1899, 12, 31), st(1970, 6, 15), st(2024, 2, 29)}) {
         for (int s = 0; s < 86400; s += 7) {
             SYSTEMTIME t = day;
             t.wHour = static_cast<WORD>(s / 3600);

@@ -18,16 +18,16 @@ std::wstring toWide(UINT cp, const std::string& bytes, DWORD flags = 0) {
     return out;
 }
 
-std::string toBytes(UINT cp, const std::wstring& text, BOOL* usedDefault = nullptr, const char* defaultChar = nullptr,
-                    DWORD flags = 0) {
+std::string toBytes(UINT cp, const std::wstring& text, BOOL* usedDefault = nullptr,
+                    const char* defaultChar = nullptr, DWORD flags = 0) {
     const int n = WideCharToMultiByte(cp, flags, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                       defaultChar, usedDefault);
     if (n == 0) {
         return "<fail>";
     }
     std::string out(static_cast<size_t>(n), '\0');
-    EXPECT_EQ(WideCharToMultiByte(cp, flags, text.data(), static_cast<int>(text.size()), out.data(), n, defaultChar,
-                                  usedDefault),
+    EXPECT_EQ(WideCharToMultiByte(cp, flags, text.data(), static_cast<int>(text.size()), out.data(), n,
+                                  defaultChar, usedDefault),
               n);
     return out;
 }
@@ -83,7 +83,11 @@ TEST(TextConversion, Utf8RoundTripAndSurrogatePairs) {
 }
 
 TEST(TextConversion, Utf8BadInputBecomesReplacementOrIsRefused) {
-    EXPECT_EQ(toWide(CP_UTF8, "a\xFF" "b"), L"a\uFFFD" L"b");
+    EXPECT_EQ(toWide(CP_UTF8,
+                     "a\xFF"
+                     "b"),
+              L"a\uFFFD"
+              L"b");
     EXPECT_EQ(toWide(CP_UTF8, "a\xE2\x82"), L"a\uFFFD");
     EXPECT_EQ(toWide(CP_UTF8, "\xED\xA0\x80x").back(), L'x');  // an encoded surrogate is refused
     EXPECT_EQ(toWide(CP_UTF8, "\xED\xA0\x80x").front(), 0xFFFD);
@@ -100,7 +104,8 @@ TEST(TextConversion, Utf8BadInputBecomesReplacementOrIsRefused) {
     EXPECT_EQ(toBytes(CP_UTF8, lone), "x\xEF\xBF\xBDy");
     SetLastError(0);
     char narrow[8] = {};
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone.data(), 3, narrow, 8, nullptr, nullptr), 0);
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone.data(), 3, narrow, 8, nullptr, nullptr),
+              0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
 }
 
@@ -141,21 +146,22 @@ TEST(TextConversion, RefusedArgumentsCodePagesAndFlags) {
         const int r = MultiByteToWideChar(cp, flags, s, n, out, size);
         return Case{r, GetLastError()};
     };
-    auto wc = [&](UINT cp, DWORD flags, const wchar_t* s, int n, char* out, int size, LPCSTR def, LPBOOL used) {
+    auto wc = [&](UINT cp, DWORD flags, const wchar_t* s, int n, char* out, int size, LPCSTR def,
+                  LPBOOL used) {
         SetLastError(0);
         const int r = WideCharToMultiByte(cp, flags, s, n, out, size, def, used);
         return Case{r, GetLastError()};
     };
     const DWORD param = ERROR_INVALID_PARAMETER;
     const DWORD flags = ERROR_INVALID_FLAGS;
-    for (const Case& c : {mb(CP_ACP, 0, nullptr, 1, wide, 8), mb(CP_ACP, 0, "a", 0, wide, 8),
-                          mb(CP_ACP, 0, "a", -2, wide, 8), mb(CP_ACP, 0, "a", 1, nullptr, 8),
-                          mb(CP_ACP, 0, "a", 1, wide, -1), mb(12345, 0, "a", 1, wide, 8), mb(1200, 0, "a", 1, wide, 8),
-                          wc(CP_ACP, 0, nullptr, 1, narrow, 8, nullptr, nullptr),
-                          wc(CP_ACP, 0, L"a", 0, narrow, 8, nullptr, nullptr),
-                          wc(CP_ACP, 0, L"a", 1, nullptr, 8, nullptr, nullptr),
-                          wc(12345, 0, L"a", 1, narrow, 8, nullptr, nullptr),
-                          wc(CP_UTF8, 0, L"a", 1, narrow, 8, "?", nullptr)}) {
+    for (const Case& c :
+         {mb(CP_ACP, 0, nullptr, 1, wide, 8), mb(CP_ACP, 0, "a", 0, wide, 8), mb(CP_ACP, 0, "a", -2, wide, 8),
+          mb(CP_ACP, 0, "a", 1, nullptr, 8), mb(CP_ACP, 0, "a", 1, wide, -1), mb(12345, 0, "a", 1, wide, 8),
+          mb(1200, 0, "a", 1, wide, 8), wc(CP_ACP, 0, nullptr, 1, narrow, 8, nullptr, nullptr),
+          wc(CP_ACP, 0, L"a", 0, narrow, 8, nullptr, nullptr),
+          wc(CP_ACP, 0, L"a", 1, nullptr, 8, nullptr, nullptr),
+          wc(12345, 0, L"a", 1, narrow, 8, nullptr, nullptr),
+          wc(CP_UTF8, 0, L"a", 1, narrow, 8, "?", nullptr)}) {
         EXPECT_EQ(c.result, 0);
         EXPECT_EQ(c.error, param);
     }
@@ -163,9 +169,10 @@ TEST(TextConversion, RefusedArgumentsCodePagesAndFlags) {
     const Case usedOnUtf8 = wc(CP_UTF8, 0, L"a", 1, narrow, 8, nullptr, &used);
     EXPECT_EQ(usedOnUtf8.result, 0);
     EXPECT_EQ(usedOnUtf8.error, param);
-    for (const Case& c : {mb(CP_UTF8, MB_PRECOMPOSED, "a", 1, wide, 8), mb(CP_ACP, MB_COMPOSITE, "a", 1, wide, 8),
-                          wc(CP_ACP, WC_ERR_INVALID_CHARS, L"a", 1, narrow, 8, nullptr, nullptr),
-                          wc(CP_UTF8, WC_NO_BEST_FIT_CHARS, L"a", 1, narrow, 8, nullptr, nullptr)}) {
+    for (const Case& c :
+         {mb(CP_UTF8, MB_PRECOMPOSED, "a", 1, wide, 8), mb(CP_ACP, MB_COMPOSITE, "a", 1, wide, 8),
+          wc(CP_ACP, WC_ERR_INVALID_CHARS, L"a", 1, narrow, 8, nullptr, nullptr),
+          wc(CP_UTF8, WC_NO_BEST_FIT_CHARS, L"a", 1, narrow, 8, nullptr, nullptr)}) {
         EXPECT_EQ(c.result, 0);
         EXPECT_EQ(c.error, flags);
     }
@@ -228,7 +235,8 @@ TEST(TextCompare, OrdinalWithAndWithoutCase) {
     EXPECT_EQ(CompareStringW(LOCALE_USER_DEFAULT, 0, L"ab", 2, L"abc", -1), CSTR_LESS_THAN);
     EXPECT_EQ(CompareStringW(LOCALE_USER_DEFAULT, 0, L"", 0, L"", -1), CSTR_EQUAL);
 
-    EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "\xE9t\xE9", -1, "\xC9T\xC9", -1), CSTR_EQUAL);
+    EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "\xE9t\xE9", -1, "\xC9T\xC9", -1),
+              CSTR_EQUAL);
     EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, 0, "\x80", -1, "z", -1), CSTR_GREATER_THAN);
     EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, "abcd", 2, "ABxx", 2), CSTR_EQUAL);
 

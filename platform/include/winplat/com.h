@@ -66,16 +66,16 @@ struct IClassFactory : IUnknown {
 typedef IClassFactory* LPCLASSFACTORY;
 
 extern "C" {
-extern WINPLAT_API const IID IID_IUnknown;      // {00000000-0000-0000-C000-000000000046}
-extern WINPLAT_API const IID IID_IClassFactory; // {00000001-0000-0000-C000-000000000046}
-extern WINPLAT_API const IID IID_IMarshal;      // {00000003-0000-0000-C000-000000000046}
-extern WINPLAT_API const IID IID_IStorage;      // {0000000B-0000-0000-C000-000000000046}
-extern WINPLAT_API const IID IID_IStream;       // {0000000C-0000-0000-C000-000000000046}
-extern WINPLAT_API const IID IID_IEnumSTATSTG;  // {0000000D-0000-0000-C000-000000000046}
-extern WINPLAT_API const IID IID_IExternalConnection;  // {00000019-0000-0000-C000-000000000046}
-extern WINPLAT_API const IID IID_ISynchronize;  // {00000030-0000-0000-C000-000000000046}
-extern WINPLAT_API const IID IID_ISequentialStream;  // {0C733A30-2A1C-11CE-ADE5-00AA0044773D}
-extern WINPLAT_API const IID IID_ICallFactory;  // {1C733A30-2A1C-11CE-ADE5-00AA0044773D}
+extern WINPLAT_API const IID IID_IUnknown;                 // {00000000-0000-0000-C000-000000000046}
+extern WINPLAT_API const IID IID_IClassFactory;            // {00000001-0000-0000-C000-000000000046}
+extern WINPLAT_API const IID IID_IMarshal;                 // {00000003-0000-0000-C000-000000000046}
+extern WINPLAT_API const IID IID_IStorage;                 // {0000000B-0000-0000-C000-000000000046}
+extern WINPLAT_API const IID IID_IStream;                  // {0000000C-0000-0000-C000-000000000046}
+extern WINPLAT_API const IID IID_IEnumSTATSTG;             // {0000000D-0000-0000-C000-000000000046}
+extern WINPLAT_API const IID IID_IExternalConnection;      // {00000019-0000-0000-C000-000000000046}
+extern WINPLAT_API const IID IID_ISynchronize;             // {00000030-0000-0000-C000-000000000046}
+extern WINPLAT_API const IID IID_ISequentialStream;        // {0C733A30-2A1C-11CE-ADE5-00AA0044773D}
+extern WINPLAT_API const IID IID_ICallFactory;             // {1C733A30-2A1C-11CE-ADE5-00AA0044773D}
 extern WINPLAT_API const CLSID CLSID_InProcFreeMarshaler;  // {0000033A-0000-0000-C000-000000000046}
 extern WINPLAT_API const GUID GUID_NULL;
 }
@@ -113,8 +113,8 @@ WINPLAT_API HRESULT WINAPI CoInitialize(LPVOID pvReserved);
 WINPLAT_API HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 WINPLAT_API void WINAPI CoUninitialize();
 
-WINPLAT_API HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
-                                            LPVOID* ppv);
+WINPLAT_API HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext,
+                                            REFIID riid, LPVOID* ppv);
 WINPLAT_API HRESULT WINAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pServerInfo,
                                             REFIID riid, LPVOID* ppv);
 

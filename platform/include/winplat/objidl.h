@@ -98,7 +98,8 @@ struct ISequentialStream : IUnknown {
 struct IStream : ISequentialStream {
     STDMETHOD(Seek)(LARGE_INTEGER dlibMove, DWORD dwOrigin, ULARGE_INTEGER* plibNewPosition) PURE;
     STDMETHOD(SetSize)(ULARGE_INTEGER libNewSize) PURE;
-    STDMETHOD(CopyTo)(IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) PURE;
+    STDMETHOD(CopyTo)
+    (IStream* pstm, ULARGE_INTEGER cb, ULARGE_INTEGER* pcbRead, ULARGE_INTEGER* pcbWritten) PURE;
     STDMETHOD(Commit)(DWORD grfCommitFlags) PURE;
     STDMETHOD(Revert)() PURE;
     STDMETHOD(LockRegion)(ULARGE_INTEGER libOffset, ULARGE_INTEGER cb, DWORD dwLockType) PURE;
@@ -116,24 +117,25 @@ struct IEnumSTATSTG : IUnknown {
 };
 
 struct IStorage : IUnknown {
-    STDMETHOD(CreateStream)(const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved1, DWORD reserved2,
-                            IStream** ppstm) PURE;
-    STDMETHOD(OpenStream)(const OLECHAR* pwcsName, void* reserved1, DWORD grfMode, DWORD reserved2,
-                          IStream** ppstm) PURE;
-    STDMETHOD(CreateStorage)(const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved1, DWORD reserved2,
-                             IStorage** ppstg) PURE;
-    STDMETHOD(OpenStorage)(const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude,
-                           DWORD reserved, IStorage** ppstg) PURE;
+    STDMETHOD(CreateStream)
+    (const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved1, DWORD reserved2, IStream** ppstm) PURE;
+    STDMETHOD(OpenStream)
+    (const OLECHAR* pwcsName, void* reserved1, DWORD grfMode, DWORD reserved2, IStream** ppstm) PURE;
+    STDMETHOD(CreateStorage)
+    (const OLECHAR* pwcsName, DWORD grfMode, DWORD reserved1, DWORD reserved2, IStorage** ppstg) PURE;
+    STDMETHOD(OpenStorage)
+    (const OLECHAR* pwcsName, IStorage* pstgPriority, DWORD grfMode, SNB snbExclude, DWORD reserved,
+     IStorage** ppstg) PURE;
     STDMETHOD(CopyTo)(DWORD ciidExclude, const IID* rgiidExclude, SNB snbExclude, IStorage* pstgDest) PURE;
-    STDMETHOD(MoveElementTo)(const OLECHAR* pwcsName, IStorage* pstgDest, const OLECHAR* pwcsNewName,
-                             DWORD grfFlags) PURE;
+    STDMETHOD(MoveElementTo)
+    (const OLECHAR* pwcsName, IStorage* pstgDest, const OLECHAR* pwcsNewName, DWORD grfFlags) PURE;
     STDMETHOD(Commit)(DWORD grfCommitFlags) PURE;
     STDMETHOD(Revert)() PURE;
     STDMETHOD(EnumElements)(DWORD reserved1, void* reserved2, DWORD reserved3, IEnumSTATSTG** ppenum) PURE;
     STDMETHOD(DestroyElement)(const OLECHAR* pwcsName) PURE;
     STDMETHOD(RenameElement)(const OLECHAR* pwcsOldName, const OLECHAR* pwcsNewName) PURE;
-    STDMETHOD(SetElementTimes)(const OLECHAR* pwcsName, const FILETIME* pctime, const FILETIME* patime,
-                               const FILETIME* pmtime) PURE;
+    STDMETHOD(SetElementTimes)
+    (const OLECHAR* pwcsName, const FILETIME* pctime, const FILETIME* patime, const FILETIME* pmtime) PURE;
     STDMETHOD(SetClass)(REFCLSID clsid) PURE;
     STDMETHOD(SetStateBits)(DWORD grfStateBits, DWORD grfMask) PURE;
     STDMETHOD(Stat)(STATSTG* pstatstg, DWORD grfStatFlag) PURE;
@@ -146,12 +148,12 @@ struct IExternalConnection : IUnknown {
 };
 
 struct IMarshal : IUnknown {
-    STDMETHOD(GetUnmarshalClass)(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags,
-                                 CLSID* pCid) PURE;
-    STDMETHOD(GetMarshalSizeMax)(REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags,
-                                 DWORD* pSize) PURE;
-    STDMETHOD(MarshalInterface)(IStream* pStm, REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext,
-                                DWORD mshlflags) PURE;
+    STDMETHOD(GetUnmarshalClass)
+    (REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags, CLSID* pCid) PURE;
+    STDMETHOD(GetMarshalSizeMax)
+    (REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags, DWORD* pSize) PURE;
+    STDMETHOD(MarshalInterface)
+    (IStream* pStm, REFIID riid, void* pv, DWORD dwDestContext, void* pvDestContext, DWORD mshlflags) PURE;
     STDMETHOD(UnmarshalInterface)(IStream* pStm, REFIID riid, void** ppv) PURE;
     STDMETHOD(ReleaseMarshalData)(IStream* pStm) PURE;
     STDMETHOD(DisconnectObject)(DWORD dwReserved) PURE;

@@ -50,15 +50,15 @@ extern "C" {
 // (UTF-8) or '?' (other pages); MB_ERR_INVALID_CHARS refuses them instead with
 // ERROR_NO_UNICODE_TRANSLATION. An unknown code page gives
 // ERROR_INVALID_PARAMETER, a short buffer ERROR_INSUFFICIENT_BUFFER.
-WINPLAT_API int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
-                                           LPWSTR lpWideCharStr, int cchWideChar);
+WINPLAT_API int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                                           int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
 // Characters the page cannot hold become lpDefaultChar's first byte, or '?',
 // and *lpUsedDefaultChar says whether that happened. No best-fit mapping is
 // made. For CP_UTF8 both default-character arguments must be null; lone
 // surrogates become U+FFFD unless WC_ERR_INVALID_CHARS is given.
-WINPLAT_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                                           LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-                                           LPBOOL lpUsedDefaultChar);
+WINPLAT_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                                           int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                           LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
 
 // Locale-insensitive: UTF-16 units compare as unsigned 16-bit values; with
 // NORM_IGNORECASE both sides are upper-cased first. A negative count means

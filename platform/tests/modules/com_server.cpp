@@ -9,7 +9,7 @@ namespace {
 std::atomic<long> gLive{0};
 
 class Thing final : public IComTestThing {
-public:
+  public:
     Thing() { ++gLive; }
     ~Thing() { --gLive; }
     Thing(const Thing&) = delete;
@@ -38,12 +38,12 @@ public:
     }
     STDMETHODIMP_(ULONG) value() override { return 42; }
 
-private:
+  private:
     std::atomic<ULONG> refs_{1};
 };
 
 class Factory final : public IClassFactory {
-public:
+  public:
     Factory() { ++gLive; }
     ~Factory() { --gLive; }
     Factory(const Factory&) = delete;
@@ -87,7 +87,7 @@ public:
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
-private:
+  private:
     std::atomic<ULONG> refs_{1};
 };
 
