@@ -23,6 +23,8 @@
 //   interface (HKCR\Interface\{iid}\ProxyStubClsid32, then that class's
 //   InprocServer32) is loaded too (E_NOINTERFACE when the interface has no
 //   proxy/stub registration; IUnknown needs none).
+// - In-process handlers (InprocHandler32) are not used: a context of
+//   CLSCTX_INPROC_HANDLER alone finds no server (REGDB_E_CLASSNOTREG).
 // - Modules loaded by activation stay loaded until the process ends, so
 //   GetModuleHandleW finds a proxy/stub module by its base name afterwards.
 // - Errors: an unknown class REGDB_E_CLASSNOTREG; a module that does not load
