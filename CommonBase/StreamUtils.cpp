@@ -435,6 +435,26 @@ const HtmlEntities& htmlEntities() {
     return entities;
 }
 
+bool isBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
+
+bool endsWithLoneBreak(const std::wstring& text) {
+    size_t n = text.size();
+    size_t i = n;
+    while (i > 0 && isBreak(text[i - 1])) {
+        --i;
+    }
+    while (i < n) {
+        if (i + 1 < n && text[i] != text[i + 1] && isBreak(text[i + 1])) {
+            i += 2;  // CR LF or LF CR
+        } else if (i + 1 == n) {
+            return true;
+        } else {
+            ++i;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 void replaceHtmlEntities(IStream* source, IStream* target) {
@@ -477,8 +497,10 @@ void replaceHtmlEntities(IStream* source, IStream* target) {
         }
         std::wstring text = carried + winplat::bytesToWide(bytes.data(), bytes.size());
         carried.clear();
-        // A line break at the chunk's end may pair with the next chunk's first unit.
-        if (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) {
+        // A lone CR or LF at the chunk's end may pair with the next chunk's
+        // first unit: hold it back. Breaks pair from the left, so only the
+        // last unit of the final run of breaks can still change.
+        if (endsWithLoneBreak(text)) {
             carried.push_back(text.back());
             text.pop_back();
         }
