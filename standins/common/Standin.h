@@ -57,10 +57,22 @@ private:
     std::map<std::string, int64_t> counters_;
 };
 
-// The one record of this module; never destroyed, so calls during exit work.
+// The one record of this module. It is made when the module loads and goes
+// when it unloads; a call after that (late in process exit) makes a new one.
+inline Record*& recordSlot() {
+    static Record* r = nullptr;
+    return r;
+}
 inline Record& record() {
-    static Record* r = new Record;
-    return *r;
+    if (!recordSlot()) {
+        recordSlot() = new Record;
+    }
+    return *recordSlot();
+}
+__attribute__((constructor)) inline void makeRecord() { record(); }
+__attribute__((destructor)) inline void dropRecord() {
+    delete recordSlot();
+    recordSlot() = nullptr;
 }
 
 // True when a test armed a failure for `name`; *hr is then its HRESULT.

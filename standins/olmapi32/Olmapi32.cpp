@@ -39,9 +39,19 @@ struct Memory {
     std::unordered_map<void*, std::vector<void*>> heads;  // head -> linked blocks
 };
 
+// Made when the module loads, dropped when it unloads (blocks still live
+// then are the caller's leak, which the counters report).
+Memory* memorySlot = nullptr;
 Memory& memory() {
-    static Memory* m = new Memory;
-    return *m;
+    if (!memorySlot) {
+        memorySlot = new Memory;
+    }
+    return *memorySlot;
+}
+__attribute__((constructor)) void makeMemory() { memory(); }
+__attribute__((destructor)) void dropMemory() {
+    delete memorySlot;
+    memorySlot = nullptr;
 }
 
 void* rawAllocate(ULONG size) {
