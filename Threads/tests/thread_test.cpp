@@ -3,6 +3,8 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "winplat/windows.h"
 #include "winplat/inject.h"
@@ -122,7 +124,9 @@ TEST(ThreadTest, SuspendAndResumeStopAndRestartARunningThread) {
 
 TEST(ThreadTest, SetTerminatedChangesNothingWhileSuspended) {
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> started{false};
     LambdaThread thread([&](LambdaThread& self) {
+        started = true;
         HANDLE both[] = {self.getTerminationEvent(), release};
         WaitForMultipleObjects(2, both, FALSE, INFINITE);
     });
@@ -138,6 +142,7 @@ TEST(ThreadTest, SetTerminatedChangesNothingWhileSuspended) {
     EXPECT_EQ(WaitForSingleObject(termination, 0), WAIT_TIMEOUT);
 
     ASSERT_TRUE(thread.run());
+    ASSERT_TRUE(eventually([&] { return started.load(); }));
     thread.suspend();
     thread.setTerminated(true);
     EXPECT_FALSE(thread.isTerminated());
@@ -309,21 +314,37 @@ TEST(ThreadTest, FreeOnTerminateDeletesOnItsOwnThreadAfterTheFinalEvents) {
 TEST(ThreadTest, OwnerMayDeleteAsSoonAsAFinalEventFires) {
     // The thread procedure must be done with the object (and its lock) by the
     // time the owner's destructor gets past the lock; ASan and TSan see any
-    // touch after that.
-    for (int i = 0; i < 300; ++i) {
-        auto* thread = new LambdaThread([i](LambdaThread& self) { self.setThreadResult(i); });
-        HANDLE finished = thread->registerFinalEvent();
-        ASSERT_TRUE(thread->run());
-        HANDLE handle = thread->getHandle();
-        ASSERT_TRUE(signalled(finished));
-        delete thread;
-        ASSERT_TRUE(signalled(handle));
-        DWORD code = 0;
-        EXPECT_TRUE(GetExitCodeThread(handle, &code));
-        EXPECT_EQ(code, static_cast<DWORD>(i));
-        CloseHandle(handle);
-        CloseHandle(finished);
+    // touch after that. Several owners at once make the procedure lose the
+    // processor at the worst moment more often.
+    std::vector<std::thread> owners;
+    std::atomic<int> failures{0};
+    for (int owner = 0; owner < 4; ++owner) {
+        owners.emplace_back([&failures] {
+            for (int i = 0; i < 150; ++i) {
+                auto* thread = new LambdaThread([i](LambdaThread& self) { self.setThreadResult(i); });
+                HANDLE finished = thread->registerFinalEvent();
+                HANDLE handle = nullptr;
+                if (!thread->create() || !(handle = thread->getHandle()) || !thread->run()) {
+                    ++failures;
+                    return;
+                }
+                // Spin rather than block, to be in the destructor as early as possible.
+                while (WaitForSingleObject(finished, 0) != WAIT_OBJECT_0) {
+                }
+                delete thread;
+                DWORD code = 0;
+                if (!signalled(handle) || !GetExitCodeThread(handle, &code) || code != static_cast<DWORD>(i)) {
+                    ++failures;
+                }
+                CloseHandle(handle);
+                CloseHandle(finished);
+            }
+        });
     }
+    for (auto& owner : owners) {
+        owner.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
 }
 
 TEST(ThreadTest, FreeOnTerminateCanBeSwitchedBeforeTheEnd) {
