@@ -333,7 +333,7 @@ HRESULT STDMETHODCALLTYPE CExternalConnection<N>::NondelegatingQueryInterface(RE
     }
     IUnknown* face = nullptr;
     if (IsEqualGUID(riid, IID_IUnknown)) {
-        face = reinterpret_cast<IUnknown*>(static_cast<INondelegatingUnknown*>(this));
+        face = &inner_;
     } else if (IsEqualGUID(riid, IID_IExternalConnection)) {
         face = static_cast<IExternalConnection*>(this);
     } else if (IsEqualGUID(riid, IID_IClientManip)) {

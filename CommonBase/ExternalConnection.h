@@ -123,8 +123,24 @@ public:
     ULONG connectionCount() const;
 
 private:
+    // The IUnknown handed out for the nondelegating face.
+    class InnerUnknown : public IUnknown {
+    public:
+        explicit InnerUnknown(CExternalConnection* owner) : owner_(owner) {}
+        STDMETHOD(QueryInterface)(REFIID riid, void** out) override {
+            return owner_->NondelegatingQueryInterface(riid, out);
+        }
+        STDMETHOD_(ULONG, AddRef)() override { return owner_->NondelegatingAddRef(); }
+        STDMETHOD_(ULONG, Release)() override { return owner_->NondelegatingRelease(); }
+
+    private:
+        CExternalConnection* owner_;
+    };
+
     CExternalConnection(IUnknown* outer, IOuterLifetime* lifetime);
     virtual ~CExternalConnection();
+
+    InnerUnknown inner_{this};
 
     volatile LONG refCount_ = 1;
     ULONG connections_ = 0;
