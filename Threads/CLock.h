@@ -32,7 +32,7 @@ __attribute__((visibility("hidden"))) inline CLockRecord* defaultRecord() {
 }  // namespace clock_detail
 
 class CLock {
-public:
+  public:
     // true: a record of its own; false: the module's default record.
     explicit CLock(bool ownRecord) : record_(ownRecord ? newRecord() : clock_detail::defaultRecord()) {}
 
@@ -53,7 +53,7 @@ public:
     void lock() const { EnterCriticalSection(&record_->section); }
     void unlock() const { LeaveCriticalSection(&record_->section); }
 
-private:
+  private:
     friend struct CLockTestAccess;
 
     static CLockRecord* newRecord() {
@@ -79,13 +79,13 @@ private:
 
 // Holds a CLock from its construction to the end of its scope, on every path out.
 class CLockGuard {
-public:
+  public:
     explicit CLockGuard(const CLock* lock) : lock_(lock) { lock_->lock(); }
     explicit CLockGuard(const CLock& lock) : lock_(&lock) { lock_->lock(); }
     ~CLockGuard() { lock_->unlock(); }
     CLockGuard(const CLockGuard&) = delete;
     CLockGuard& operator=(const CLockGuard&) = delete;
 
-private:
+  private:
     const CLock* lock_;
 };

@@ -1,5 +1,5 @@
 // The library's entry point. The loader of this platform does not call it,
-// so the load hook below does.
+// so the load hook below does, with the library's own module handle.
 #include "winplat/windows.h"
 
 BOOL WINAPI DllMain(HMODULE module, DWORD reason, LPVOID /*reserved*/) {
@@ -12,7 +12,10 @@ BOOL WINAPI DllMain(HMODULE module, DWORD reason, LPVOID /*reserved*/) {
 namespace {
 
 __attribute__((constructor)) void libraryLoaded() {
-    DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&DllMain), &self);
+    DllMain(self, DLL_PROCESS_ATTACH, nullptr);
 }
 
 }  // namespace

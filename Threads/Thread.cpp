@@ -108,7 +108,8 @@ bool Thread::create() {
     if (handle_) {
         return false;
     }
-    handle_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &Thread::threadProc, this, CREATE_SUSPENDED, &id_));
+    handle_ = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, &Thread::threadProc, this, CREATE_SUSPENDED, &id_));
     return handle_ != nullptr;
 }
 

@@ -17,7 +17,7 @@
 #endif
 
 class FIBREX_API Thread {
-public:
+  public:
     explicit Thread(bool freeOnTerminate = true, const std::string& name = std::string());
     virtual ~Thread();
 
@@ -53,7 +53,7 @@ public:
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
-protected:
+  protected:
     virtual void threadBody() = 0;
 
     void shutDown();
@@ -61,7 +61,7 @@ protected:
     const CLock* getLock() const;
     void setThreadResult(unsigned result);
 
-private:
+  private:
     static unsigned threadProc(void* argument);
     void markFinished(const CLock& lock, unsigned& result, bool& freeOnTerminate);
     void nameThreadForDebugger();

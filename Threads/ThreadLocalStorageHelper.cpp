@@ -41,20 +41,26 @@ struct ThreadLocalStorageHelper::Slots {
 // under the names that local statics of threadLocalStorageHelper() have.
 namespace fibrex_detail {
 
-__attribute__((visibility("default"))) alignas(ThreadLocalStorageHelper) unsigned char
-    safeStaticInner[sizeof(ThreadLocalStorageHelper)] __asm__(
-        "_ZZ24threadLocalStorageHelpervE36__safeStaticInner_threadLocalStorage");
-__attribute__((visibility("default"))) std::atomic<ThreadLocalStorageHelper*> safeStaticPtr __asm__(
+struct alignas(ThreadLocalStorageHelper) HelperStorage {
+    unsigned char bytes[sizeof(ThreadLocalStorageHelper)];
+};
+
+#define FIBREX_DATA __attribute__((visibility("default")))
+FIBREX_DATA HelperStorage
+    safeStaticInner __asm__("_ZZ24threadLocalStorageHelpervE36__safeStaticInner_threadLocalStorage");
+FIBREX_DATA std::atomic<ThreadLocalStorageHelper*> safeStaticPtr __asm__(
     "_ZZ24threadLocalStorageHelpervE34__safeStaticPtr_threadLocalStorage"){nullptr};
-__attribute__((visibility("default"))) uint64_t safeStaticGuard __asm__(
-    "_ZGVZ24threadLocalStorageHelpervE36__safeStaticInner_threadLocalStorage") = 0;
+FIBREX_DATA uint64_t
+    safeStaticGuard __asm__("_ZGVZ24threadLocalStorageHelpervE36__safeStaticInner_threadLocalStorage") = 0;
+#undef FIBREX_DATA
 
 }  // namespace fibrex_detail
 
 namespace {
 
 void destroyHelper() {
-    reinterpret_cast<ThreadLocalStorageHelper*>(fibrex_detail::safeStaticInner)->~ThreadLocalStorageHelper();
+    std::launder(reinterpret_cast<ThreadLocalStorageHelper*>(&fibrex_detail::safeStaticInner))
+        ->~ThreadLocalStorageHelper();
 }
 
 }  // namespace
@@ -67,12 +73,14 @@ ThreadLocalStorageHelper& threadLocalStorageHelper() {
     CLockGuard guard(creationLock);
     ThreadLocalStorageHelper* helper = safeStaticPtr.load(std::memory_order_relaxed);
     if (!helper) {
-        helper = reinterpret_cast<ThreadLocalStorageHelper*>(safeStaticInner);
         if ((safeStaticGuard & 1) == 0) {
+            // The guard bit goes up only once the helper stands, so a failed
+            // construction is tried again by the next caller.
+            new (&safeStaticInner) ThreadLocalStorageHelper();
             safeStaticGuard |= 1;
-            new (safeStaticInner) ThreadLocalStorageHelper();
             std::atexit(destroyHelper);
         }
+        helper = std::launder(reinterpret_cast<ThreadLocalStorageHelper*>(&safeStaticInner));
         safeStaticPtr.store(helper, std::memory_order_release);
     }
     return *helper;

@@ -13,7 +13,7 @@
 #include "Threads/Thread.h"
 
 class FIBREX_API ThreadLocalStorageHelper {
-public:
+  public:
     ThreadLocalStorageHelper(const ThreadLocalStorageHelper& other);
     ThreadLocalStorageHelper& operator=(const ThreadLocalStorageHelper& other);
     ~ThreadLocalStorageHelper();
@@ -29,7 +29,7 @@ public:
     // threads use the helper.
     void clearIndexes();
 
-private:
+  private:
     struct Slots;
 
     friend ThreadLocalStorageHelper& threadLocalStorageHelper();

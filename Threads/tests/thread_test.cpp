@@ -279,7 +279,7 @@ struct Destruction {
 };
 
 class SelfDeleting : public Thread {
-public:
+  public:
     explicit SelfDeleting(Destruction& record) : Thread(true), record_(record) {}
     ~SelfDeleting() override {
         record_.threadId = GetCurrentThreadId();
@@ -287,10 +287,10 @@ public:
         SetEvent(record_.done);
     }
 
-protected:
+  protected:
     void threadBody() override {}
 
-private:
+  private:
     Destruction& record_;
 };
 
@@ -333,7 +333,8 @@ TEST(ThreadTest, OwnerMayDeleteAsSoonAsAFinalEventFires) {
                 }
                 delete thread;
                 DWORD code = 0;
-                if (!signalled(handle) || !GetExitCodeThread(handle, &code) || code != static_cast<DWORD>(i)) {
+                if (!signalled(handle) || !GetExitCodeThread(handle, &code) ||
+                    code != static_cast<DWORD>(i)) {
                     ++failures;
                 }
                 CloseHandle(handle);
@@ -361,20 +362,20 @@ TEST(ThreadTest, FreeOnTerminateCanBeSwitchedBeforeTheEnd) {
 
 // Debugger names are announced only while a debugger is attached.
 class CallingThread : public Thread {
-public:
+  public:
     CallingThread() : Thread(false) {}
 
-protected:
+  protected:
     void threadBody() override {}
 };
 
 namespace detail {
 template <int N>
 class ClientWatcher : public Thread {
-public:
+  public:
     ClientWatcher() : Thread(false) {}
 
-protected:
+  protected:
     void threadBody() override {}
 };
 }  // namespace detail
@@ -407,7 +408,7 @@ TEST(ThreadTest, NothingIsAnnouncedWithoutADebugger) {
 
 // Misuse stops the process with a message naming the condition.
 class ThreadMisuseTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
@@ -437,7 +438,8 @@ TEST_F(ThreadMisuseTest, DestroyingAnUnfinishedThreadStops) {
         "thread object destroyed before its thread finished");
     EXPECT_DEATH(
         {
-            LambdaThread thread([](LambdaThread& self) { WaitForSingleObject(self.getTerminationEvent(), INFINITE); });
+            LambdaThread thread(
+                [](LambdaThread& self) { WaitForSingleObject(self.getTerminationEvent(), INFINITE); });
             thread.run();
         },
         "thread object destroyed before its thread finished");

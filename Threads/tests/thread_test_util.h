@@ -31,7 +31,7 @@ inline bool signalled(HANDLE handle, DWORD ms = kWaitMs) {
 
 // A thread whose body the test supplies; it exposes the protected members.
 class LambdaThread : public Thread {
-public:
+  public:
     explicit LambdaThread(std::function<void(LambdaThread&)> body, bool freeOnTerminate = false,
                           const std::string& name = std::string())
         : Thread(freeOnTerminate, name), body_(std::move(body)) {}
@@ -41,10 +41,10 @@ public:
     using Thread::setThreadResult;
     using Thread::shutDown;
 
-protected:
+  protected:
     void threadBody() override { body_(*this); }
 
-private:
+  private:
     std::function<void(LambdaThread&)> body_;
 };
 

@@ -255,7 +255,8 @@ TEST(TlsHelperTest, ManyFirstCallersGetOneHelper) {
     }
 
     // The exported statics describe that one helper.
-    void* inner = dlsym(RTLD_DEFAULT, "_ZZ24threadLocalStorageHelpervE36__safeStaticInner_threadLocalStorage");
+    void* inner =
+        dlsym(RTLD_DEFAULT, "_ZZ24threadLocalStorageHelpervE36__safeStaticInner_threadLocalStorage");
     auto** pointer = static_cast<ThreadLocalStorageHelper**>(
         dlsym(RTLD_DEFAULT, "_ZZ24threadLocalStorageHelpervE34__safeStaticPtr_threadLocalStorage"));
     auto* guard = static_cast<uint64_t*>(
@@ -286,8 +287,7 @@ TEST(TlsHelperTest, OnlyTheLibrarysThreadsAreMarked) {
 
     bool platform = true;
     unsigned id = 0;
-    HANDLE handle =
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &plainThreadProc, &platform, 0, &id));
+    HANDLE handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &plainThreadProc, &platform, 0, &id));
     ASSERT_NE(handle, nullptr);
     ASSERT_TRUE(thread_test::signalled(handle));
     CloseHandle(handle);
