@@ -500,10 +500,4 @@ TEST_F(ThreadMisuseTest, ARunnerThatReturnsStillStopsTheProcess) {
         "runner: declined");
 }
 
-TEST(ThreadMisuseHook, InstallingReturnsThePreviousRunner) {
-    EXPECT_EQ(setThreadMisuseRunner(&runNothing), nullptr);
-    EXPECT_EQ(setThreadMisuseRunner(&runOnAnotherThread), &runNothing);
-    EXPECT_EQ(setThreadMisuseRunner(nullptr), &runOnAnotherThread);
-}
-
 }  // namespace

@@ -33,32 +33,6 @@ TEST(FibrexThreadTest, RunsABodyDefinedInAnotherModule) {
     CloseHandle(finished);
 }
 
-TEST(FibrexThreadTest, SelfDeletingThreadGoesOnItsOwn) {
-    auto* thread = new LambdaThread([](LambdaThread& self) { self.setThreadResult(3); }, true);
-    HANDLE finished = thread->registerFinalEvent();
-    ASSERT_TRUE(thread->create());
-    HANDLE handle = thread->getHandle();
-    ASSERT_TRUE(thread->run());
-    ASSERT_TRUE(signalled(finished));
-    ASSERT_TRUE(signalled(handle));
-    DWORD code = 0;
-    EXPECT_TRUE(GetExitCodeThread(handle, &code));
-    EXPECT_EQ(code, 3u);
-    CloseHandle(handle);
-    CloseHandle(finished);
-}
-
-TEST(FibrexThreadTest, OwnerMayDeleteAsSoonAsAFinalEventFires) {
-    for (int i = 0; i < 200; ++i) {
-        auto* thread = new LambdaThread([](LambdaThread&) {});
-        HANDLE finished = thread->registerFinalEvent();
-        ASSERT_TRUE(thread->run());
-        ASSERT_TRUE(signalled(finished));
-        delete thread;
-        CloseHandle(finished);
-    }
-}
-
 TEST(FibrexThreadMisuseTest, MisuseStopsOnTheDetectingThread) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
