@@ -49,8 +49,8 @@ struct Generated {
 };
 
 Generated generate(int stores) {
-    std::string root = (fs::temp_directory_path() / ("storeset-bench-" + std::to_string(getpid()) + "-" +
-                                                      std::to_string(stores)))
+    std::string root = (fs::temp_directory_path() /
+                        ("storeset-bench-" + std::to_string(getpid()) + "-" + std::to_string(stores)))
                            .string();
     std::ostringstream reg;
     std::string profile = std::string("HKEY_CURRENT_USER\\") + world::ProfilesKey + "\\Bench";
@@ -145,7 +145,8 @@ void BM_SectionSearch(benchmark::State& state) {
         for (DWORD i = 0;; ++i) {
             wchar_t name[256];
             DWORD chars = 256;
-            if (RegEnumKeyExW(profile, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            if (RegEnumKeyExW(profile, i, name, &chars, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
                 break;
             }
             HKEY section = nullptr;

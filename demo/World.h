@@ -68,8 +68,8 @@ inline void setMachineDefault(const std::string& path, const std::string& value)
     std::wstring key = winplat::utf8ToUtf16(path);
     std::wstring text = winplat::utf8ToUtf16(value);
     HKEY h = nullptr;
-    LSTATUS r = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &h,
-                                nullptr);
+    LSTATUS r = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,
+                                &h, nullptr);
     if (r == ERROR_SUCCESS) {
         r = RegSetValueExW(h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
@@ -180,7 +180,8 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
     registerMachine();
     installModules(w, standins);
     // The database where the connector's section names it.
-    std::wstring key = std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile) + L"\\" + ServiceSectionW;
+    std::wstring key =
+        std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile) + L"\\" + ServiceSectionW;
     HKEY section = nullptr;
     std::string dbPath;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &section) == ERROR_SUCCESS) {
@@ -246,7 +247,8 @@ inline ProfileSnapshot snapshotProfile(const std::string& profile) {
                     ERROR_SUCCESS) {
                     break;
                 }
-                values[lowerAscii(valueName)] = {type, std::string(reinterpret_cast<char*>(data.data()), size)};
+                values[lowerAscii(valueName)] = {type,
+                                                 std::string(reinterpret_cast<char*>(data.data()), size)};
             }
             RegCloseKey(sub);
         }

@@ -16,7 +16,8 @@ namespace {
 
 typedef world::SectionValues Section;
 
-std::vector<std::pair<std::wstring, Section>> snapshot(const std::string& registryFile, const std::string& profile) {
+std::vector<std::pair<std::wstring, Section>> snapshot(const std::string& registryFile,
+                                                       const std::string& profile) {
     setenv("WINPLAT_REGISTRY", registryFile.c_str(), 1);
     if (winplat::registry::reload() != ERROR_SUCCESS) {
         throw std::runtime_error(winplat::registry::lastLoadError());
@@ -90,9 +91,10 @@ int compare(const std::string& profile, const std::string& beforeFile, const std
             continue;
         }
         auto provider = value(&b, L"01023414");
-        std::printf("  provider 01023414: %s\n",
-                    !provider ? "(none)"
-                              : provider->first == REG_BINARY ? hex(provider->second).c_str() : "(not binary)");
+        std::printf("  provider 01023414: %s\n", !provider ? "(none)"
+                                                 : provider->first == REG_BINARY
+                                                     ? hex(provider->second).c_str()
+                                                     : "(not binary)");
         for (const wchar_t* name : {L"01020ff9", L"01020ffa", L"01020fff"}) {
             std::string was = show(value(&b, name));
             std::string now = show(value(a, name));
@@ -116,9 +118,10 @@ int main(int argc, char** argv) {
         if (mode == "compare" && argc == 5) {
             return compare(argv[2], argv[3], argv[4]);
         }
-        std::fprintf(stderr,
-                     "usage: storeset_world layout <root> <profile.reg> <profile> <store database> [<stand-ins>]\n"
-                     "       storeset_world compare <profile> <before.reg> <after.reg>\n");
+        std::fprintf(
+            stderr,
+            "usage: storeset_world layout <root> <profile.reg> <profile> <store database> [<stand-ins>]\n"
+            "       storeset_world compare <profile> <before.reg> <after.reg>\n");
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "storeset_world: %s\n", e.what());

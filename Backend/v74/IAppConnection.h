@@ -5,6 +5,8 @@
 #include "Backend/v74/Structures.h"
 #include "winplat/com.h"
 
+// One row per slot; the formatter would break the rows apart.
+// clang-format off
 #define BACKEND_IAPPCONNECTION_SLOTS(X)                                                              \
     X(3, Slot3, (_ServerConfiguration** ppConfig), (ppConfig), FORWARD)                              \
     X(4, Slot4, (_ServerConfiguration* pConfig, int fFlag), (pConfig, fFlag), FORWARD)               \
@@ -60,6 +62,7 @@
     X(36, Slot36, (GUID guid, GUID* pGuid), (guid, pGuid), FORWARD)                                  \
     X(37, Slot37, (LONG lValue), (lValue), FORWARD)
 
+// clang-format on
 struct IAppConnection : public IUnknown {
     BACKEND_IAPPCONNECTION_SLOTS(BACKEND_DECLARE_SLOT)
 };

@@ -5,6 +5,8 @@
 #include "Backend/v74/Structures.h"
 #include "winplat/com.h"
 
+// One row per slot; the formatter would break the rows apart.
+// clang-format off
 #define BACKEND_IAPPSERVER_SLOTS(X)                                                                  \
     X(3, OpenConnection,                                                                             \
       (_ServerConfiguration* pConfig, _ConnectionType type, ULONG ulFlags, IAppConnection** ppConn), \
@@ -32,6 +34,7 @@
     X(16, Slot16, (ILog** ppLog), (ppLog), OUT_WRAPPED(LogWrapper, ppLog))                           \
     X(17, Slot17, (wchar_t* pszText), (pszText), FORWARD)
 
+// clang-format on
 struct IAppServer : public IUnknown {
     BACKEND_IAPPSERVER_SLOTS(BACKEND_DECLARE_SLOT)
 };

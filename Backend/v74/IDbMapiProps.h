@@ -3,6 +3,8 @@
 
 #include "Backend/v74/IDbObject.h"
 
+// One row per slot; the formatter would break the rows apart.
+// clang-format off
 #define BACKEND_IDBMAPIPROPS_SLOTS(X)                                                          \
     X(5, Slot5, (_ObjectType* pType), (pType), FORWARD)                                       \
     X(6, Slot6, (GUID* pGuid), (pGuid), FORWARD)                                              \
@@ -30,6 +32,7 @@
 // Every slot from 3 on, as a wrapper of IDbMapiProps sees them.
 #define BACKEND_IDBMAPIPROPS_ALL_SLOTS(X) BACKEND_IDBOBJECT_SLOTS(X) BACKEND_IDBMAPIPROPS_SLOTS(X)
 
+// clang-format on
 struct IDbMapiProps : public IDbObject {
     BACKEND_IDBMAPIPROPS_SLOTS(BACKEND_DECLARE_SLOT)
 };

@@ -3,6 +3,8 @@
 
 #include "Backend/v74/IDbMapiProps.h"
 
+// One row per slot; the formatter would break the rows apart.
+// clang-format off
 #define BACKEND_IDBMSGSTORE_SLOTS(X)                                                            \
     X(19, OpenMapiProps, (GUID guid, ULONG ulFlags, IDbMapiProps** ppProps),                    \
       (guid, ulFlags, ppProps), OUT_WRAPPED(DbMapiPropsWrapper, ppProps))                       \
@@ -17,6 +19,7 @@
 
 #define BACKEND_IDBMSGSTORE_ALL_SLOTS(X) BACKEND_IDBMAPIPROPS_ALL_SLOTS(X) BACKEND_IDBMSGSTORE_SLOTS(X)
 
+// clang-format on
 struct IDbMsgStore : public IDbMapiProps {
     BACKEND_IDBMSGSTORE_SLOTS(BACKEND_DECLARE_SLOT)
 };

@@ -5,11 +5,14 @@
 #include "Backend/v74/Structures.h"
 #include "winplat/com.h"
 
+// One row per slot; the formatter would break the rows apart.
+// clang-format off
 #define BACKEND_IDBOBJECT_SLOTS(X)                                                         \
     X(3, GetConnection, (IAppConnection** ppConnection), (ppConnection),                  \
       OUT_WRAPPED(AppConnectionWrapper, ppConnection))                                     \
     X(4, GetLastError, (LONG lFlags, _DbError** ppError), (lFlags, ppError), FORWARD)
 
+// clang-format on
 struct IDbObject : public IUnknown {
     BACKEND_IDBOBJECT_SLOTS(BACKEND_DECLARE_SLOT)
 };

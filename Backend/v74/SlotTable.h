@@ -56,11 +56,11 @@ constexpr bool slotsAreConsecutive(const int (&slots)[N], int first) {
 
 // Checks at compile time that a table's rows are numbered first, first+1, ...
 // so that a row written in the wrong place cannot pass unnoticed.
-#define BACKEND_CHECK_SLOTS(TABLE, tag, first, count)                                              \
-    namespace backend_detail {                                                                     \
-    inline constexpr int tag##SlotNumbers[] = {TABLE(BACKEND_SLOT_NUMBER)};                        \
-    static_assert(sizeof(tag##SlotNumbers) / sizeof(int) == (count), #tag ": wrong slot count");   \
-    static_assert(slotsAreConsecutive(tag##SlotNumbers, (first)), #tag ": slots out of order");    \
+#define BACKEND_CHECK_SLOTS(TABLE, tag, first, count)                                            \
+    namespace backend_detail {                                                                   \
+    inline constexpr int tag##SlotNumbers[] = {TABLE(BACKEND_SLOT_NUMBER)};                      \
+    static_assert(sizeof(tag##SlotNumbers) / sizeof(int) == (count), #tag ": wrong slot count"); \
+    static_assert(slotsAreConsecutive(tag##SlotNumbers, (first)), #tag ": slots out of order");  \
     }
 
 // The interface ID of each backend interface, as IID_<Name> and through
@@ -68,9 +68,9 @@ constexpr bool slotsAreConsecutive(const int (&slots)[N], int first) {
 template <class I>
 struct BackendIid;
 
-#define BACKEND_DEFINE_IID(I, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)            \
-    inline constexpr IID IID_##I = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}};   \
-    template <>                                                                     \
-    struct BackendIid<I> {                                                          \
-        static constexpr const IID& value = IID_##I;                                \
+#define BACKEND_DEFINE_IID(I, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)          \
+    inline constexpr IID IID_##I = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}; \
+    template <>                                                                   \
+    struct BackendIid<I> {                                                        \
+        static constexpr const IID& value = IID_##I;                              \
     };

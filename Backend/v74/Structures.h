@@ -65,18 +65,18 @@ enum _ObjectType : int32_t {
 // Connection settings handed to IAppServer::OpenConnection. Field order is
 // the contract; the strings are owned by whoever fills the record.
 struct _ServerConfiguration {
-    BSTR databaseName;     // 0
-    BSTR profileName;      // 1
-    BSTR serverName;       // 2  from 0x660C001E
-    BSTR userName;         // 3  from 0x661A001E
-    BSTR displayName;      // 4  from 0x67F1001E
-    int autoConnect;       // 5  from 0x670D000B
-    BSTR emailAddress;     // 6  from 0x670E001F
-    ULONG port;            // 7  0x67010003 or 0x67000003, by field 8
-    int useSecurePort;     // 8  from 0x6705000B
-    int localMode;         // 9  from 0x6706000B
-    int keepAlive;         // 10 from 0x6709000B
-    ULONG timeoutSeconds;  // 11 from 0x67070003
+    BSTR databaseName;         // 0
+    BSTR profileName;          // 1
+    BSTR serverName;           // 2  from 0x660C001E
+    BSTR userName;             // 3  from 0x661A001E
+    BSTR displayName;          // 4  from 0x67F1001E
+    int autoConnect;           // 5  from 0x670D000B
+    BSTR emailAddress;         // 6  from 0x670E001F
+    ULONG port;                // 7  0x67010003 or 0x67000003, by field 8
+    int useSecurePort;         // 8  from 0x6705000B
+    int localMode;             // 9  from 0x6706000B
+    int keepAlive;             // 10 from 0x6709000B
+    ULONG timeoutSeconds;      // 11 from 0x67070003
     _ProfileType profileType;  // 12 from 0x671B0003
 };
 

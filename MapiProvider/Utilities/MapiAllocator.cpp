@@ -13,8 +13,8 @@ void MapiAllocator::create(IMapiAllocator** allocator) {
     HRESULT hr = impl->QueryInterface(IID_IMapiAllocator, reinterpret_cast<void**>(allocator));
     impl->Release();
     if (FAILED(hr)) {
-        raiseHResult(hr, 2, "MapiProvider\\Utilities\\MapiAllocator", __LINE__, "Utilities::MapiAllocator::create",
-                     nullptr);
+        raiseHResult(hr, 2, "MapiProvider\\Utilities\\MapiAllocator", __LINE__,
+                     "Utilities::MapiAllocator::create", nullptr);
     }
 }
 
@@ -32,8 +32,12 @@ struct alignas(16) BlockHeader {
     BlockHeader* next;
 };
 
-BlockHeader* headerOf(void* block) { return reinterpret_cast<BlockHeader*>(block) - 1; }
-void* bytesOf(BlockHeader* header) { return header + 1; }
+BlockHeader* headerOf(void* block) {
+    return reinterpret_cast<BlockHeader*>(block) - 1;
+}
+void* bytesOf(BlockHeader* header) {
+    return header + 1;
+}
 
 HRESULT allocateLinkedBlock(ULONG size, uint32_t marker, BlockHeader** out) {
     if (!out) {

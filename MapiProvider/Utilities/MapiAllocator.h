@@ -13,14 +13,14 @@ struct IMapiAllocator : IUnknown {
     STDMETHOD(allocateMore)(ULONG size, LPVOID parent, LPVOID* buffer) PURE;
     STDMETHOD(freeBuffer)(LPVOID buffer) PURE;
     // Each out pointer may be null; the routines given are stored through the others.
-    STDMETHOD(getAllocationFunctions)(LPALLOCATEBUFFER* allocateBuffer, LPALLOCATEMORE* allocateMore,
-                                      LPFREEBUFFER* freeBuffer) PURE;
+    STDMETHOD(getAllocationFunctions)
+    (LPALLOCATEBUFFER* allocateBuffer, LPALLOCATEMORE* allocateMore, LPFREEBUFFER* freeBuffer) PURE;
 };
 
 namespace Utilities {
 
 class MapiAllocator : public IMapiAllocator {
-public:
+  public:
     // The system's allocator over the MAPI runtime's routines; the caller
     // holds the only reference. Raises HResultException when the object
     // cannot be made.

@@ -18,9 +18,13 @@ MapiAllocatorImpl::MapiAllocatorImpl()
     liveObjects.fetch_add(1);
 }
 
-MapiAllocatorImpl::~MapiAllocatorImpl() { liveObjects.fetch_sub(1); }
+MapiAllocatorImpl::~MapiAllocatorImpl() {
+    liveObjects.fetch_sub(1);
+}
 
-long MapiAllocatorImpl::liveCount() { return liveObjects.load(); }
+long MapiAllocatorImpl::liveCount() {
+    return liveObjects.load();
+}
 
 void MapiAllocatorImpl::create(MapiAllocatorImpl** out) {
     static const char* const file = "MapiProvider\\Utilities\\MapiAllocatorImpl";
@@ -40,17 +44,25 @@ void MapiAllocatorImpl::create(MapiAllocatorImpl** out) {
 HRESULT MapiAllocatorImpl::QueryInterface(REFIID riid, void** ppvObject) {
     return queryInterfaceImpl(riid, ppvObject);
 }
-ULONG MapiAllocatorImpl::AddRef() { return addRefImpl(); }
-ULONG MapiAllocatorImpl::Release() { return releaseImpl(); }
+ULONG MapiAllocatorImpl::AddRef() {
+    return addRefImpl();
+}
+ULONG MapiAllocatorImpl::Release() {
+    return releaseImpl();
+}
 
-HRESULT MapiAllocatorImpl::allocateBuffer(ULONG size, LPVOID* buffer) { return allocate_(size, buffer); }
+HRESULT MapiAllocatorImpl::allocateBuffer(ULONG size, LPVOID* buffer) {
+    return allocate_(size, buffer);
+}
 HRESULT MapiAllocatorImpl::allocateMore(ULONG size, LPVOID parent, LPVOID* buffer) {
     return allocateMore_(size, parent, buffer);
 }
-HRESULT MapiAllocatorImpl::freeBuffer(LPVOID buffer) { return static_cast<HRESULT>(free_(buffer)); }
+HRESULT MapiAllocatorImpl::freeBuffer(LPVOID buffer) {
+    return static_cast<HRESULT>(free_(buffer));
+}
 
-HRESULT MapiAllocatorImpl::getAllocationFunctions(LPALLOCATEBUFFER* allocateBuffer, LPALLOCATEMORE* allocateMore,
-                                                  LPFREEBUFFER* freeBuffer) {
+HRESULT MapiAllocatorImpl::getAllocationFunctions(LPALLOCATEBUFFER* allocateBuffer,
+                                                  LPALLOCATEMORE* allocateMore, LPFREEBUFFER* freeBuffer) {
     if (allocateBuffer) {
         *allocateBuffer = allocate_;
     }

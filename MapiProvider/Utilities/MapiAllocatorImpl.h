@@ -19,7 +19,7 @@ struct IidLess {
 // to another object's QueryInterface.
 template <class T, class Base>
 class UnknownImpl {
-public:
+  public:
     virtual ~UnknownImpl() = default;
     virtual bool canDelete() { return true; }
     virtual void lock() {}
@@ -28,7 +28,7 @@ public:
     UnknownImpl(const UnknownImpl&) = delete;
     UnknownImpl& operator=(const UnknownImpl&) = delete;
 
-protected:
+  protected:
     explicit UnknownImpl(IUnknown* self) { interfaces_[IID_IUnknown] = self; }
 
     void addInterface(const IID& iid, void* face) { interfaces_[iid] = face; }
@@ -62,7 +62,7 @@ protected:
         return static_cast<ULONG>(now);
     }
 
-private:
+  private:
     std::atomic<LONG> count_{1};
     std::map<IID, void*, IidLess> interfaces_;
     std::map<IID, IUnknown*, IidLess> forwards_;
@@ -71,7 +71,7 @@ private:
 namespace detail {
 
 class MapiAllocatorImpl : public MapiAllocator, public UnknownImpl<MapiAllocatorImpl, MapiAllocatorImpl> {
-public:
+  public:
     // A new object with count 1 in *out.
     static void create(MapiAllocatorImpl** out);
     // Objects alive in the process, for tests.
@@ -83,10 +83,10 @@ public:
     STDMETHOD(allocateBuffer)(ULONG size, LPVOID* buffer) override;
     STDMETHOD(allocateMore)(ULONG size, LPVOID parent, LPVOID* buffer) override;
     STDMETHOD(freeBuffer)(LPVOID buffer) override;
-    STDMETHOD(getAllocationFunctions)(LPALLOCATEBUFFER* allocateBuffer, LPALLOCATEMORE* allocateMore,
-                                      LPFREEBUFFER* freeBuffer) override;
+    STDMETHOD(getAllocationFunctions)
+    (LPALLOCATEBUFFER* allocateBuffer, LPALLOCATEMORE* allocateMore, LPFREEBUFFER* freeBuffer) override;
 
-private:
+  private:
     MapiAllocatorImpl();
     ~MapiAllocatorImpl() override;
 

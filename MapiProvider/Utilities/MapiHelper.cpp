@@ -14,7 +14,9 @@ void logMissing(const LoggerPtr& logger, int line, ULONG tag, HRESULT hr) {
     }
 }
 
-bool isStringType(ULONG type) { return type == PT_STRING8 || type == PT_UNICODE; }
+bool isStringType(ULONG type) {
+    return type == PT_STRING8 || type == PT_UNICODE;
+}
 
 }  // namespace
 
@@ -37,7 +39,8 @@ HRESULT MapiHelper::getOneProp(IMAPIProp* object, ULONG tag, SPropValue** values
             freeBuffer(result);
         }
         if (detail) {
-            ErrorLocation{2, ModulePath, line, FunctionName}.raiseFormatted(hr, "Requested property: 0x%08x", tag);
+            ErrorLocation{2, ModulePath, line, FunctionName}.raiseFormatted(hr, "Requested property: 0x%08x",
+                                                                            tag);
         }
         raiseHResult(hr, 2, ModulePath, line, FunctionName, nullptr);
     };

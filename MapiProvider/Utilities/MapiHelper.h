@@ -11,7 +11,7 @@
 namespace Utilities {
 
 class MapiHelper {
-public:
+  public:
     // Reads `tag` into a one-element array that belongs to the caller on
     // success (freed with the MAPI free routine). A missing property raises
     // its error code when raiseIfMissing, else the array is handed out and

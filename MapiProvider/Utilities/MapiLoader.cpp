@@ -26,7 +26,7 @@ constexpr size_t MsiPathChars = 520;
 const wchar_t* const OutlookClientKey = L"Software\\Clients\\Mail\\Microsoft Outlook";
 
 class Key {
-public:
+  public:
     Key() = default;
     ~Key() { close(); }
     Key(const Key&) = delete;
@@ -44,7 +44,7 @@ public:
     HKEY get() const { return key_; }
     explicit operator bool() const { return key_ != nullptr; }
 
-private:
+  private:
     HKEY key_ = nullptr;
 };
 
@@ -82,11 +82,15 @@ std::wstring formatWithLcid(const wchar_t* format, LCID lcid) {
     return text;
 }
 
-bool isSeparator(wchar_t c) { return c == L'\\'; }
+bool isSeparator(wchar_t c) {
+    return c == L'\\';
+}
 
 }  // namespace
 
-uint32_t generation() { return currentGeneration.load(); }
+uint32_t generation() {
+    return currentGeneration.load();
+}
 
 HRESULT copyPath(const wchar_t* text, wchar_t* buffer, size_t capacity, wchar_t** end, size_t* remaining) {
     size_t i = 0;
@@ -238,7 +242,8 @@ HMODULE loadByLcid(const wchar_t* component, const wchar_t* qualifierFormat) {
 
 HMODULE loadFromCommonFiles(const wchar_t* relativePath) {
     Key key;
-    LSTATUS r = key.open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_QUERY_VALUE);
+    LSTATUS r =
+        key.open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", KEY_QUERY_VALUE);
     if (r != ERROR_SUCCESS) {
         SetLastError(static_cast<DWORD>(r));
         return nullptr;
@@ -418,7 +423,8 @@ HMODULE loadMapiModule() {
         return h;
     }
     Key appPaths;
-    if (appPaths.open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE",
+    if (appPaths.open(HKEY_LOCAL_MACHINE,
+                      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE",
                       KeyRead) == ERROR_SUCCESS) {
         wchar_t program[StringChars];
         DWORD type = REG_NONE;
@@ -443,7 +449,8 @@ HMODULE loadMapiModule() {
                     return nullptr;
                 }
                 HMODULE h = nullptr;
-                if (SUCCEEDED(copyPath(L"olmapi32.dll", end, remaining, nullptr, nullptr)) && fileExists(path)) {
+                if (SUCCEEDED(copyPath(L"olmapi32.dll", end, remaining, nullptr, nullptr)) &&
+                    fileExists(path)) {
                     h = LoadLibraryW(path);
                 } else {
                     h = loadMsiPublishedMapi();

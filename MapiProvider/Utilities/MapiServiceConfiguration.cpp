@@ -12,14 +12,18 @@ namespace {
 // tag it is in the ANSI code page.
 constexpr ULONG Utf8TextTag = 0x67F1001E;
 
-BSTR copyOf(BSTR text) { return text ? SysAllocStringLen(text, SysStringLen(text)) : nullptr; }
-BSTR bstrOf(const std::wstring& text) { return SysAllocStringLen(text.data(), static_cast<UINT>(text.size())); }
+BSTR copyOf(BSTR text) {
+    return text ? SysAllocStringLen(text, SysStringLen(text)) : nullptr;
+}
+BSTR bstrOf(const std::wstring& text) {
+    return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
 
 }  // namespace
 
 template <class R>
 PropertyMapItem<R, wchar_t*>::PropertyMapItem(wchar_t* R::*field, const wchar_t* firstDefault,
-                                             const wchar_t* secondDefault)
+                                              const wchar_t* secondDefault)
     : PropertyMapItemBase<R, wchar_t*>(field),
       first_(SysAllocString(firstDefault)),
       second_(SysAllocString(secondDefault)) {}
@@ -76,7 +80,8 @@ HRESULT PropertyMapItem<R, wchar_t*>::toPropValue(const R& record, ULONG tag, SP
     UINT length = SysStringLen(text);
     if (PROP_TYPE(tag) == PT_UNICODE) {
         void* block = nullptr;
-        HRESULT hr = allocator->allocateMore(static_cast<ULONG>((length + 1) * sizeof(WCHAR)), parent, &block);
+        HRESULT hr =
+            allocator->allocateMore(static_cast<ULONG>((length + 1) * sizeof(WCHAR)), parent, &block);
         if (FAILED(hr)) {
             return hr;
         }
@@ -124,19 +129,25 @@ MapiServiceConfigurationWrapper::MapiServiceConfigurationWrapper() {
     addItem(0x6706000B, std::make_unique<IntItem>(&Record::localMode, 0, 0));
     addItem(0x6709000B, std::make_unique<IntItem>(&Record::keepAlive, 1, 0));
     addItem(0x67070003, std::make_unique<UlongItem>(&Record::timeoutSeconds, 180u, 0u));
-    addItem(0x671B0003, std::make_unique<ProfileTypeItem>(&Record::profileType, ProfileTypeDefault,
-                                                          ProfileTypeDefault));
+    addItem(0x671B0003,
+            std::make_unique<ProfileTypeItem>(&Record::profileType, ProfileTypeDefault, ProfileTypeDefault));
     addItem(0x67210003, std::make_unique<UlongItem>(&Record::reserved, 0u, 0u));
     setDefaults(*this, true);
 }
 
-MapiServiceConfigurationWrapper::~MapiServiceConfigurationWrapper() { clearRecord(*this); }
+MapiServiceConfigurationWrapper::~MapiServiceConfigurationWrapper() {
+    clearRecord(*this);
+}
 
 }  // namespace Utilities
 
-ServerConfigurationRecord::ServerConfigurationRecord() : config_{} { config_.autoConnect = 1; }
+ServerConfigurationRecord::ServerConfigurationRecord() : config_{} {
+    config_.autoConnect = 1;
+}
 
-ServerConfigurationRecord::~ServerConfigurationRecord() { freeStrings(); }
+ServerConfigurationRecord::~ServerConfigurationRecord() {
+    freeStrings();
+}
 
 void ServerConfigurationRecord::freeStrings() {
     for (BSTR* field : {&config_.databaseName, &config_.profileName, &config_.serverName, &config_.userName,

@@ -15,19 +15,19 @@
 
 // Settings record. Strings are owned BSTRs.
 struct MapiServiceConfiguration {
-    BSTR serverName = nullptr;              // 0x660C001E
-    BSTR userName = nullptr;                // 0x661A001E
-    BSTR displayName = nullptr;             // 0x67F1001E
-    int autoConnect = 0;                    // 0x670D000B
-    BSTR emailAddress = nullptr;            // 0x670E001F
-    ULONG port = 0;                         // 0x67000003
-    ULONG securePort = 0;                   // 0x67010003
-    int useSecurePort = 0;                  // 0x6705000B
-    int localMode = 0;                      // 0x6706000B
-    int keepAlive = 0;                      // 0x6709000B
-    ULONG timeoutSeconds = 0;               // 0x67070003
+    BSTR serverName = nullptr;                      // 0x660C001E
+    BSTR userName = nullptr;                        // 0x661A001E
+    BSTR displayName = nullptr;                     // 0x67F1001E
+    int autoConnect = 0;                            // 0x670D000B
+    BSTR emailAddress = nullptr;                    // 0x670E001F
+    ULONG port = 0;                                 // 0x67000003
+    ULONG securePort = 0;                           // 0x67010003
+    int useSecurePort = 0;                          // 0x6705000B
+    int localMode = 0;                              // 0x6706000B
+    int keepAlive = 0;                              // 0x6709000B
+    ULONG timeoutSeconds = 0;                       // 0x67070003
     _ProfileType profileType = ProfileTypeDefault;  // 0x671B0003
-    ULONG reserved = 0;                     // 0x67210003
+    ULONG reserved = 0;                             // 0x67210003
 };
 
 namespace Utilities {
@@ -36,7 +36,7 @@ namespace detail {
 // One property of a record R.
 template <class R>
 class PropertyMapItemAbstract {
-public:
+  public:
     virtual ~PropertyMapItemAbstract() = default;
     virtual void fromPropValue(R& record, ULONG tag, const SPropValue& value) = 0;
     virtual void setDefault(R& record, bool first) = 0;
@@ -50,17 +50,17 @@ public:
 
 template <class R, class T>
 class PropertyMapItemBase : public PropertyMapItemAbstract<R> {
-public:
+  public:
     explicit PropertyMapItemBase(T R::*field) : field_(field) {}
 
-protected:
+  protected:
     T R::*field_;
 };
 
 // Plain values: int fields (MAPI booleans), ULONG and _ProfileType fields.
 template <class R, class T>
 class PropertyMapItem : public PropertyMapItemBase<R, T> {
-public:
+  public:
     PropertyMapItem(T R::*field, T firstDefault, T secondDefault)
         : PropertyMapItemBase<R, T>(field), first_(firstDefault), second_(secondDefault) {}
 
@@ -84,7 +84,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     T first_;
     T second_;
 };
@@ -92,7 +92,7 @@ private:
 // String fields (owned BSTRs). The item owns its two default texts.
 template <class R>
 class PropertyMapItem<R, wchar_t*> : public PropertyMapItemBase<R, wchar_t*> {
-public:
+  public:
     PropertyMapItem(wchar_t* R::*field, const wchar_t* firstDefault, const wchar_t* secondDefault);
     ~PropertyMapItem() override;
 
@@ -103,7 +103,7 @@ public:
     HRESULT toPropValue(const R& record, ULONG tag, SPropValue* value, IMapiAllocator* allocator,
                         void* parent) override;
 
-private:
+  private:
     void assign(R& record, BSTR text);
 
     BSTR first_;
@@ -115,7 +115,7 @@ private:
 // Property tag (ascending) -> item of the record R.
 template <class R>
 class PropertyMap {
-public:
+  public:
     PropertyMap() = default;
     virtual ~PropertyMap() { clearItems(); }
     PropertyMap(const PropertyMap&) = delete;
@@ -139,19 +139,19 @@ public:
     }
     size_t size() const { return items_.size(); }
 
-protected:
+  protected:
     void addItem(ULONG tag, std::unique_ptr<detail::PropertyMapItemAbstract<R>> item) {
         items_[tag] = std::move(item);
     }
 
-private:
+  private:
     std::map<ULONG, std::unique_ptr<detail::PropertyMapItemAbstract<R>>> items_;
 };
 
 // The record with its table of thirteen properties, at the first defaults.
 class MapiServiceConfigurationWrapper : public MapiServiceConfiguration,
                                         public PropertyMap<MapiServiceConfiguration> {
-public:
+  public:
     MapiServiceConfigurationWrapper();
     ~MapiServiceConfigurationWrapper() override;
 };
@@ -160,7 +160,7 @@ public:
 
 // Owns one _ServerConfiguration and its strings.
 class ServerConfigurationRecord {
-public:
+  public:
     ServerConfigurationRecord();
     virtual ~ServerConfigurationRecord();
     ServerConfigurationRecord(const ServerConfigurationRecord&) = delete;
@@ -173,7 +173,7 @@ public:
     _ServerConfiguration& get() { return config_; }
     const _ServerConfiguration& get() const { return config_; }
 
-private:
+  private:
     void freeStrings();
 
     _ServerConfiguration config_;

@@ -76,5 +76,6 @@ HRESULT HrSetOneProp(LPMAPIPROP lpMapiProp, LPSPropValue lpProp) {
 HRESULT WrapStoreEntryID(ULONG ulFlags, LPTSTR lpszDLLName, ULONG cbOrigEntry, LPENTRYID lpOrigEntry,
                          ULONG* lpcbWrappedEntry, LPENTRYID* lppWrappedEntry) {
     auto fn = resolve<LPWRAPSTOREENTRYID>(wrapStoreEntryIdSlot, WRAPSTOREENTRYID_EXPORT);
-    return fn ? fn(ulFlags, lpszDLLName, cbOrigEntry, lpOrigEntry, lpcbWrappedEntry, lppWrappedEntry) : E_FAIL;
+    return fn ? fn(ulFlags, lpszDLLName, cbOrigEntry, lpOrigEntry, lpcbWrappedEntry, lppWrappedEntry)
+              : E_FAIL;
 }

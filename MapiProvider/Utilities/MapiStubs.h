@@ -19,5 +19,6 @@ MAPISTUB_API SCODE MAPIAllocateBuffer(ULONG cbSize, LPVOID* lppBuffer);
 MAPISTUB_API SCODE MAPIAllocateMore(ULONG cbSize, LPVOID lpObject, LPVOID* lppBuffer);
 MAPISTUB_API ULONG MAPIFreeBuffer(LPVOID lpBuffer);
 MAPISTUB_API HRESULT HrSetOneProp(LPMAPIPROP lpMapiProp, LPSPropValue lpProp);
-MAPISTUB_API HRESULT WrapStoreEntryID(ULONG ulFlags, LPTSTR lpszDLLName, ULONG cbOrigEntry, LPENTRYID lpOrigEntry,
-                                      ULONG* lpcbWrappedEntry, LPENTRYID* lppWrappedEntry);
+MAPISTUB_API HRESULT WrapStoreEntryID(ULONG ulFlags, LPTSTR lpszDLLName, ULONG cbOrigEntry,
+                                      LPENTRYID lpOrigEntry, ULONG* lpcbWrappedEntry,
+                                      LPENTRYID* lppWrappedEntry);

@@ -6,12 +6,13 @@
 
 // The proxy/stub module's export "setAllocationFunctions".
 typedef HRESULT(STDMETHODCALLTYPE* LPSETALLOCATIONFUNCTIONS)(LPALLOCATEBUFFER allocateBuffer,
-                                                             LPALLOCATEMORE allocateMore, LPFREEBUFFER freeBuffer);
+                                                             LPALLOCATEMORE allocateMore,
+                                                             LPFREEBUFFER freeBuffer);
 
 namespace Utilities {
 
 class Support {
-public:
+  public:
     // Raises E_INVALIDARG for a null routine; the module's absence or a
     // missing export as the last error (E_FAIL when none is set); and the
     // export's own failure.

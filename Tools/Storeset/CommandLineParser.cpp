@@ -3,12 +3,13 @@
 #include "winplat/console.h"
 
 CommandLineOption CommandLineParser::makeOption(const std::wstring& defaultValue, const std::wstring& name,
-                                                const std::wstring& shortName, const std::wstring& description) {
+                                                const std::wstring& shortName,
+                                                const std::wstring& description) {
     return CommandLineOption{name, shortName, defaultValue.empty(), true, defaultValue, description};
 }
 
-void CommandLineParser::setOptions(const std::vector<CommandLineOption>& options, const std::wstring& programName,
-                                   const std::wstring& programDescription) {
+void CommandLineParser::setOptions(const std::vector<CommandLineOption>& options,
+                                   const std::wstring& programName, const std::wstring& programDescription) {
     for (const CommandLineOption& option : options) {
         options_.insert(Entry{option, option.defaultValue, false});
     }

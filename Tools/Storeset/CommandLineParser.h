@@ -21,7 +21,7 @@ struct CommandLineOption {
 };
 
 class CommandLineParser {
-public:
+  public:
     enum ParseResult { Parsed = 0, HelpShown = 1, Error = 2 };
 
     static CommandLineOption makeOption(const std::wstring& defaultValue, const std::wstring& name,
@@ -37,7 +37,7 @@ public:
     bool getValue(const std::wstring& name, std::wstring& value) const;
     void printUsage(bool incorrect) const;
 
-private:
+  private:
     enum Mode { ExpectValue = 0, ExpectSwitch = 1, Help = 2 };
 
     int takeSwitch(const wchar_t* argument, int& mode);
@@ -66,10 +66,11 @@ private:
     struct ByRequired {};
 
     typedef boost::multi_index_container<
-        Entry, boost::multi_index::indexed_by<
-                   boost::multi_index::ordered_unique<boost::multi_index::tag<ByName>, NameKey, asciiLessNoCase>,
-                   boost::multi_index::ordered_unique<boost::multi_index::tag<ByShortName>, ShortNameKey>,
-                   boost::multi_index::hashed_non_unique<boost::multi_index::tag<ByRequired>, RequiredKey>>>
+        Entry,
+        boost::multi_index::indexed_by<
+            boost::multi_index::ordered_unique<boost::multi_index::tag<ByName>, NameKey, asciiLessNoCase>,
+            boost::multi_index::ordered_unique<boost::multi_index::tag<ByShortName>, ShortNameKey>,
+            boost::multi_index::hashed_non_unique<boost::multi_index::tag<ByRequired>, RequiredKey>>>
         Options;
 
     Options options_;

@@ -25,11 +25,15 @@ constexpr ULONG RecordKeyTag = 0x0FF90102;
 constexpr ULONG StoreRecordKeyTag = 0x0FFA0102;
 constexpr ULONG EntryIdTag = 0x0FFF0102;
 // In-process server, in-process handler, local server, remote server.
-constexpr DWORD ServerContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
-                                CLSCTX_REMOTE_SERVER;
+constexpr DWORD ServerContext =
+    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
 
-void out(const char* text) { winplat::console::writeOutNarrow(text); }
-void out(const boost::format& text) { winplat::console::writeOutNarrow(str(text)); }
+void out(const char* text) {
+    winplat::console::writeOutNarrow(text);
+}
+void out(const boost::format& text) {
+    winplat::console::writeOutNarrow(str(text));
+}
 
 void raiseIfFailed(HRESULT hr, int line, const char* function) {
     if (FAILED(hr)) {
@@ -44,7 +48,9 @@ ScopeGuard releaser(I*& object) {
 
 }  // namespace
 
-DbAdopter::DbAdopter() { Utilities::MapiAllocator::create(&allocator_); }
+DbAdopter::DbAdopter() {
+    Utilities::MapiAllocator::create(&allocator_);
+}
 
 DbAdopter::~DbAdopter() {
     if (allocator_) {
@@ -86,8 +92,8 @@ void DbAdopter::execute(const CommandLineParser& parser) {
     MAPIUID sectionUid;
     std::memcpy(sectionUid.ab, &ProfileServiceSectionUid, sizeof(sectionUid.ab));
     // The section is asked for through the property interface's ID.
-    raiseIfFailed(serviceAdmin->OpenProfileSection(&sectionUid, &IID_IMAPIProp, MAPI_MODIFY, &section), __LINE__,
-                  function);
+    raiseIfFailed(serviceAdmin->OpenProfileSection(&sectionUid, &IID_IMAPIProp, MAPI_MODIFY, &section),
+                  __LINE__, function);
     std::wstring database;
     Utilities::MapiHelper::getOneProp(section, DatabaseNameTag, database, true, allocator_, LoggerPtr());
     out(boost::format("Database name is '%s'\n") % wideToAnsi(database));
@@ -126,7 +132,8 @@ void DbAdopter::execute(const CommandLineParser& parser) {
     makeServerUnavailable(section);
 }
 
-void DbAdopter::adoptOneStore(IAppConnection* connection, RegistryHelper& registry, const GUID& store, ULONG index) {
+void DbAdopter::adoptOneStore(IAppConnection* connection, RegistryHelper& registry, const GUID& store,
+                              ULONG index) {
     static const char* const function = "DbAdopter::adoptOneStore";
     out(boost::format("Handling of store #%d\n") % index);
     IDbMsgStore* msgStore = nullptr;
@@ -136,7 +143,8 @@ void DbAdopter::adoptOneStore(IAppConnection* connection, RegistryHelper& regist
     SizedSPropTagArray(1, tags) = {1, {MdbProviderTag}};
     _SPropValueArray* props = nullptr;
     LPFREEBUFFER freeBuffer = freeRoutine();
-    ScopeGuard freeProps = ScopeGuard::make([&] { ScopedMapiArray<_SPropValueArray> holder(freeBuffer, props); });
+    ScopeGuard freeProps =
+        ScopeGuard::make([&] { ScopedMapiArray<_SPropValueArray> holder(freeBuffer, props); });
     raiseIfFailed(msgStore->GetProps(reinterpret_cast<_SPropTagArray*>(&tags), &props), __LINE__, function);
 
     // A store without a usable provider value (missing, another type, or
@@ -177,8 +185,8 @@ void DbAdopter::adjustProfileSection(RegistryHelper& registry, const GUID& provi
     ULONG wrappedSize = 0;
     LPENTRYID wrapped = nullptr;
     HRESULT hr = WrapStoreEntryID(MAPI_UNICODE, const_cast<LPTSTR>(L"ZAVUZU.DLL"), entryId.size(),
-                                  reinterpret_cast<LPENTRYID>(const_cast<uint8_t*>(entryId.data())), &wrappedSize,
-                                  &wrapped);
+                                  reinterpret_cast<LPENTRYID>(const_cast<uint8_t*>(entryId.data())),
+                                  &wrappedSize, &wrapped);
     raiseIfFailed(hr, __LINE__, "DbAdopter::adjustProfileSection");
     ScopedMapiBuffer freeWrapped(freeRoutine(), wrapped);
 

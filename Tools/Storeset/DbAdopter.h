@@ -23,7 +23,7 @@ inline constexpr GUID DelegateStoreProviderUid = {
 inline constexpr char ServerUnavailableMarker[] = "{B19C9E26-B196-42b9-B3D1-1AC0942D3000}";
 
 class DbAdopter {
-public:
+  public:
     DbAdopter();
     virtual ~DbAdopter();
     DbAdopter(const DbAdopter&) = delete;
@@ -34,7 +34,7 @@ public:
     void adjustProfileSection(RegistryHelper& registry, const GUID& provider, const GUID& store);
     void makeServerUnavailable(IProfSect* section);
 
-private:
+  private:
     LPFREEBUFFER freeRoutine() const;
 
     IMapiAllocator* allocator_ = nullptr;

@@ -20,7 +20,8 @@ constexpr DWORD PropertyBufferBytes = 1024;
 
 }  // namespace
 
-RegistryHelper::RegistryHelper(const std::wstring& profileName) : path_(profilesKey() + L"\\" + profileName) {}
+RegistryHelper::RegistryHelper(const std::wstring& profileName)
+    : path_(profilesKey() + L"\\" + profileName) {}
 
 RegistryHelper::~RegistryHelper() = default;
 
@@ -71,7 +72,8 @@ HKEY RegistryHelper::searchKeyByMdbProvider(const GUID& provider) const {
         DWORD type = REG_NONE;
         DWORD size = sizeof(value);
         if (RegQueryValueExW(section, L"01023414", nullptr, &type, value, &size) == ERROR_SUCCESS &&
-            type == REG_BINARY && size == sizeof(value) && std::memcmp(value, &provider, sizeof(value)) == 0) {
+            type == REG_BINARY && size == sizeof(value) &&
+            std::memcmp(value, &provider, sizeof(value)) == 0) {
             return section;
         }
         RegCloseKey(section);

@@ -7,7 +7,7 @@
 #include "winplat/windows.h"
 
 class RegistryHelper {
-public:
+  public:
     explicit RegistryHelper(const std::wstring& profileName);
     virtual ~RegistryHelper();
 
@@ -28,6 +28,6 @@ public:
     void setPropertyValue(HKEY section, ULONG tag, const BYTE* bytes, ULONG size) const;
     void setPropertyValue(HKEY section, ULONG tag, const GUID& value) const;
 
-private:
+  private:
     std::wstring path_;
 };

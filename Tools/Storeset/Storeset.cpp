@@ -18,8 +18,9 @@ void printError(const char* text) {
 
 int wmain(int argc, wchar_t** argv) {
     CommandLineParser parser;
-    parser.setOptions({CommandLineParser::makeOption(L"", L"profile", L"p", L"name of existing MAPI profile to use")},
-                      L"Storeset", L"Utility for setting Mirt database to MAPI profile");
+    parser.setOptions(
+        {CommandLineParser::makeOption(L"", L"profile", L"p", L"name of existing MAPI profile to use")},
+        L"Storeset", L"Utility for setting Mirt database to MAPI profile");
     int exitCode = 0;
     try {
         if (parser.parse(argc, argv) == CommandLineParser::Parsed) {

@@ -43,9 +43,13 @@ struct Store {
 
 std::atomic<bool> clientRegistered{false};
 
-void resetModule() { clientRegistered = false; }
+void resetModule() {
+    clientRegistered = false;
+}
 
-std::string text(BSTR value) { return value ? "'" + winplat::utf16ToUtf8(value) + "'" : "(null)"; }
+std::string text(BSTR value) {
+    return value ? "'" + winplat::utf16ToUtf8(value) + "'" : "(null)";
+}
 
 std::string guidText(const GUID& g) {
     wchar_t buffer[40];
@@ -60,7 +64,8 @@ HRESULT allocationFunctions(LPALLOCATEBUFFER* a, LPALLOCATEMORE* m, LPFREEBUFFER
         return E_UNEXPECTED;
     }
     typedef HRESULT (*Get)(LPALLOCATEBUFFER*, LPALLOCATEMORE*, LPFREEBUFFER*);
-    auto get = reinterpret_cast<Get>(reinterpret_cast<void (*)()>(GetProcAddress(ps, "standinGetAllocationFunctions")));
+    auto get = reinterpret_cast<Get>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ps, "standinGetAllocationFunctions")));
     return get ? get(a, m, f) : E_UNEXPECTED;
 }
 
@@ -95,7 +100,7 @@ bool loadDatabase(BSTR name, std::vector<Store>* stores) {
 // IUnknown over a list of interface IDs; counted while alive.
 template <class I>
 class Object : public I, private standin::Counted {
-public:
+  public:
     explicit Object(const char* kind) : standin::Counted(kind) {}
     virtual ~Object() = default;
 
@@ -120,15 +125,17 @@ public:
         return now;
     }
 
-protected:
+  protected:
     virtual bool answers(REFIID riid) const = 0;
 
-private:
+  private:
     std::atomic<ULONG> refs_{1};
 };
 
 #define NOT_IMPLEMENTED_SLOT(slot, name, params, args, treatment) \
-    HRESULT STDMETHODCALLTYPE name params override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE name params override {              \
+        return E_NOTIMPL;                                         \
+    }
 
 // Every slot not implemented below.
 #pragma GCC diagnostic push
@@ -148,7 +155,7 @@ struct MsgStoreSlots : Object<IDbMsgStore> {
 #pragma GCC diagnostic pop
 
 class MsgStore : public MsgStoreSlots {
-public:
+  public:
     explicit MsgStore(Store store) : MsgStoreSlots("liveStores"), store_(std::move(store)) {}
 
     HRESULT STDMETHODCALLTYPE GetProps(_SPropTagArray* tags, _SPropValueArray** out) override {
@@ -208,13 +215,13 @@ public:
         return overall;
     }
 
-protected:
+  protected:
     bool answers(REFIID riid) const override {
         return IsEqualIID(riid, IID_IDbObject) || IsEqualIID(riid, IID_IDbMapiProps) ||
                IsEqualIID(riid, IID_IDbMsgStore);
     }
 
-private:
+  private:
     const GUID* providerOf(ULONG tag) const {
         if (tag != MdbProviderTag) {
             return nullptr;
@@ -238,8 +245,9 @@ private:
 };
 
 class AppConnection : public AppConnectionSlots {
-public:
-    explicit AppConnection(std::vector<Store> stores) : AppConnectionSlots("liveConnections"), stores_(std::move(stores)) {}
+  public:
+    explicit AppConnection(std::vector<Store> stores)
+        : AppConnectionSlots("liveConnections"), stores_(std::move(stores)) {}
 
     HRESULT STDMETHODCALLTYPE OpenMsgStore(GUID id, ULONG flags, IDbMsgStore** out) override {
         HRESULT hr;
@@ -290,15 +298,15 @@ public:
         return S_OK;
     }
 
-protected:
+  protected:
     bool answers(REFIID riid) const override { return IsEqualIID(riid, IID_IAppConnection); }
 
-private:
+  private:
     std::vector<Store> stores_;
 };
 
 class AppServer : public AppServerSlots {
-public:
+  public:
     AppServer() : AppServerSlots("liveServers") {}
 
     HRESULT STDMETHODCALLTYPE OpenConnection(_ServerConfiguration* c, _ConnectionType type, ULONG flags,
@@ -313,12 +321,13 @@ public:
         if (!c) {
             return E_INVALIDARG;
         }
-        record().call("IAppServer::OpenConnection database=" + text(c->databaseName) + " profile=" +
-                      text(c->profileName) + " server=" + text(c->serverName) + " user=" + text(c->userName) +
-                      " display=" + text(c->displayName) + " autoConnect=" + std::to_string(c->autoConnect) +
-                      " email=" + text(c->emailAddress) + " port=" + std::to_string(c->port) +
-                      " securePort=" + std::to_string(c->useSecurePort) + " local=" + std::to_string(c->localMode) +
-                      " keepAlive=" + std::to_string(c->keepAlive) + " timeout=" + std::to_string(c->timeoutSeconds) +
+        record().call("IAppServer::OpenConnection database=" + text(c->databaseName) +
+                      " profile=" + text(c->profileName) + " server=" + text(c->serverName) +
+                      " user=" + text(c->userName) + " display=" + text(c->displayName) +
+                      " autoConnect=" + std::to_string(c->autoConnect) + " email=" + text(c->emailAddress) +
+                      " port=" + std::to_string(c->port) + " securePort=" + std::to_string(c->useSecurePort) +
+                      " local=" + std::to_string(c->localMode) + " keepAlive=" +
+                      std::to_string(c->keepAlive) + " timeout=" + std::to_string(c->timeoutSeconds) +
                       " profileType=" + std::to_string(c->profileType) + " type=" + std::to_string(type) +
                       " flags=" + std::to_string(flags));
         // The server serves only processes that registered first.
@@ -348,8 +357,9 @@ public:
             throw "backend server raised a narrow text";
         }
         bool self = pid == GetCurrentProcessId();
-        record().call("IAppServer::RegisterClientProcess " + std::string(self ? "self" : std::to_string(pid)) + " " +
-                      std::to_string(reserved) + " " + std::to_string(registering));
+        record().call("IAppServer::RegisterClientProcess " +
+                      std::string(self ? "self" : std::to_string(pid)) + " " + std::to_string(reserved) +
+                      " " + std::to_string(registering));
         if (!self) {
             return E_INVALIDARG;
         }
@@ -357,12 +367,12 @@ public:
         return S_OK;
     }
 
-protected:
+  protected:
     bool answers(REFIID riid) const override { return IsEqualIID(riid, IID_IAppServer); }
 };
 
 class ClassFactory : public Object<IClassFactory> {
-public:
+  public:
     ClassFactory() : Object("liveFactories") {}
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
@@ -385,7 +395,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 
-protected:
+  protected:
     bool answers(REFIID riid) const override { return IsEqualIID(riid, IID_IClassFactory); }
 };
 

@@ -37,7 +37,8 @@ STANDIN_EXPORT HRESULT setAllocationFunctions(LPALLOCATEBUFFER a, LPALLOCATEMORE
 }
 
 // For the stand-in server: the routines it must build its replies with.
-STANDIN_EXPORT HRESULT standinGetAllocationFunctions(LPALLOCATEBUFFER* a, LPALLOCATEMORE* m, LPFREEBUFFER* f) {
+STANDIN_EXPORT HRESULT standinGetAllocationFunctions(LPALLOCATEBUFFER* a, LPALLOCATEMORE* m,
+                                                     LPFREEBUFFER* f) {
     if (!allocateBuffer.load()) {
         return E_UNEXPECTED;
     }

@@ -24,7 +24,7 @@
 namespace standin {
 
 class Record {
-public:
+  public:
     void call(const std::string& text) {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(text);
@@ -51,7 +51,7 @@ public:
         }
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::vector<std::string> calls_;
     std::map<std::string, int64_t> counters_;
@@ -69,7 +69,9 @@ inline Record& record() {
     }
     return *recordSlot();
 }
-__attribute__((constructor)) inline void makeRecord() { record(); }
+__attribute__((constructor)) inline void makeRecord() {
+    record();
+}
 __attribute__((destructor)) inline void dropRecord() {
     delete recordSlot();
     recordSlot() = nullptr;
@@ -94,7 +96,7 @@ inline std::string hex32(uint32_t value) {
 
 // A live object of kind `counter` ("liveObjects" and its own kind).
 class Counted {
-public:
+  public:
     explicit Counted(const char* kind) : kind_(kind) {
         record().add("liveObjects", 1);
         record().add(kind_, 1);
@@ -106,17 +108,21 @@ public:
     Counted(const Counted&) = delete;
     Counted& operator=(const Counted&) = delete;
 
-private:
+  private:
     const char* kind_;
 };
 
 }  // namespace standin
 
 // The common exports; a module adds its own reset steps through resetHook.
-#define STANDIN_DEFINE_EXPORTS(resetHook)                                                              \
-    STANDIN_EXPORT int64_t standinCounter(const char* name) { return standin::record().counter(name); } \
-    STANDIN_EXPORT void standinCalls(std::vector<std::string>* out) { *out = standin::record().calls(); } \
-    STANDIN_EXPORT void standinReset() {                                                               \
-        standin::record().reset();                                                                     \
-        resetHook();                                                                                   \
+#define STANDIN_DEFINE_EXPORTS(resetHook)                             \
+    STANDIN_EXPORT int64_t standinCounter(const char* name) {         \
+        return standin::record().counter(name);                       \
+    }                                                                 \
+    STANDIN_EXPORT void standinCalls(std::vector<std::string>* out) { \
+        *out = standin::record().calls();                             \
+    }                                                                 \
+    STANDIN_EXPORT void standinReset() {                              \
+        standin::record().reset();                                    \
+        resetHook();                                                  \
     }

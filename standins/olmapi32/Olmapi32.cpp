@@ -48,7 +48,9 @@ Memory& memory() {
     }
     return *memorySlot;
 }
-__attribute__((constructor)) void makeMemory() { memory(); }
+__attribute__((constructor)) void makeMemory() {
+    memory();
+}
 __attribute__((destructor)) void dropMemory() {
     delete memorySlot;
     memorySlot = nullptr;
@@ -139,7 +141,7 @@ thread_local std::vector<bool> comEntered;
 // ---------------------------------------------------------------------------
 template <class I>
 class Object : public I, private standin::Counted {
-public:
+  public:
     explicit Object(const char* kind) : standin::Counted(kind) {}
     virtual ~Object() = default;
 
@@ -164,10 +166,10 @@ public:
         return now;
     }
 
-protected:
+  protected:
     virtual bool answers(REFIID riid) const = 0;
 
-private:
+  private:
     std::atomic<ULONG> refs_{1};
 };
 
@@ -183,23 +185,30 @@ std::wstring lowerHex(const BYTE* bytes, size_t count) {
 
 std::wstring propertyValueName(ULONG tag) {
     wchar_t name[16];
-    std::swprintf(name, 16, L"%04x%04x", static_cast<unsigned>(PROP_TYPE(tag)), static_cast<unsigned>(PROP_ID(tag)));
+    std::swprintf(name, 16, L"%04x%04x", static_cast<unsigned>(PROP_TYPE(tag)),
+                  static_cast<unsigned>(PROP_ID(tag)));
     return name;
 }
 
-std::string narrow(const std::wstring& text) { return winplat::utf16ToUtf8(text); }
+std::string narrow(const std::wstring& text) {
+    return winplat::utf16ToUtf8(text);
+}
 
 // ---------------------------------------------------------------------------
 // IProfSect
 // ---------------------------------------------------------------------------
 class ProfSect : public Object<IProfSect> {
-public:
-    ProfSect(std::wstring path, bool writable) : Object("liveProfSect"), path_(std::move(path)), writable_(writable) {}
+  public:
+    ProfSect(std::wstring path, bool writable)
+        : Object("liveProfSect"), path_(std::move(path)), writable_(writable) {}
 
-    HRESULT STDMETHODCALLTYPE GetLastError(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT STDMETHODCALLTYPE GetLastError(HRESULT, ULONG, LPMAPIERROR*) override {
+        return MAPI_E_NO_SUPPORT;
+    }
     HRESULT STDMETHODCALLTYPE SaveChanges(ULONG) override { return S_OK; }
 
-    HRESULT STDMETHODCALLTYPE GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count, LPSPropValue* values) override {
+    HRESULT STDMETHODCALLTYPE GetProps(LPSPropTagArray tags, ULONG flags, ULONG* count,
+                                       LPSPropValue* values) override {
         HRESULT hr;
         if (injected("olmapi32!IProfSect::GetProps", &hr)) {
             return hr;
@@ -213,7 +222,8 @@ public:
             return HRESULT_FROM_WIN32(static_cast<DWORD>(r));
         }
         SPropValue* array = nullptr;
-        hr = allocateBuffer(static_cast<ULONG>(tags->cValues * sizeof(SPropValue)), reinterpret_cast<void**>(&array));
+        hr = allocateBuffer(static_cast<ULONG>(tags->cValues * sizeof(SPropValue)),
+                            reinterpret_cast<void**>(&array));
         if (FAILED(hr)) {
             RegCloseKey(key);
             return hr;
@@ -231,8 +241,8 @@ public:
             }
         }
         RegCloseKey(key);
-        record().call("IProfSect::GetProps " + standin::hex32(tags->cValues ? tags->aulPropTag[0] : 0) + " -> " +
-                      standin::hex32(result));
+        record().call("IProfSect::GetProps " + standin::hex32(tags->cValues ? tags->aulPropTag[0] : 0) +
+                      " -> " + standin::hex32(result));
         *count = tags->cValues;
         *values = array;
         return result;
@@ -243,7 +253,8 @@ public:
         return MAPI_E_NO_SUPPORT;
     }
 
-    HRESULT STDMETHODCALLTYPE SetProps(ULONG count, LPSPropValue values, LPSPropProblemArray* problems) override {
+    HRESULT STDMETHODCALLTYPE SetProps(ULONG count, LPSPropValue values,
+                                       LPSPropProblemArray* problems) override {
         HRESULT hr;
         if (injected("olmapi32!IProfSect::SetProps", &hr)) {
             return hr;
@@ -268,10 +279,12 @@ public:
             SCODE sc = encode(values[i], &bytes);
             if (sc == S_OK) {
                 std::wstring name = propertyValueName(values[i].ulPropTag);
-                r = RegSetValueExW(key, name.c_str(), 0, REG_BINARY, bytes.data(), static_cast<DWORD>(bytes.size()));
+                r = RegSetValueExW(key, name.c_str(), 0, REG_BINARY, bytes.data(),
+                                   static_cast<DWORD>(bytes.size()));
                 sc = r == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(r));
             }
-            record().call("IProfSect::SetProps " + standin::hex32(values[i].ulPropTag) + " -> " + standin::hex32(sc));
+            record().call("IProfSect::SetProps " + standin::hex32(values[i].ulPropTag) + " -> " +
+                          standin::hex32(sc));
             if (sc != S_OK) {
                 failed.push_back(SPropProblem{i, values[i].ulPropTag, sc});
             }
@@ -289,28 +302,31 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE DeleteProps(LPSPropTagArray, LPSPropProblemArray*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT STDMETHODCALLTYPE CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
-                                     LPSPropProblemArray*) override {
+    HRESULT STDMETHODCALLTYPE DeleteProps(LPSPropTagArray, LPSPropProblemArray*) override {
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT STDMETHODCALLTYPE CopyTo(ULONG, LPCIID, LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID,
+                                     LPVOID, ULONG, LPSPropProblemArray*) override {
         return MAPI_E_NO_SUPPORT;
     }
     HRESULT STDMETHODCALLTYPE CopyProps(LPSPropTagArray, ULONG_PTR, LPMAPIPROGRESS, LPCIID, LPVOID, ULONG,
                                         LPSPropProblemArray*) override {
         return MAPI_E_NO_SUPPORT;
     }
-    HRESULT STDMETHODCALLTYPE GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG*, LPMAPINAMEID**) override {
+    HRESULT STDMETHODCALLTYPE GetNamesFromIDs(LPSPropTagArray*, LPGUID, ULONG, ULONG*,
+                                              LPMAPINAMEID**) override {
         return MAPI_E_NO_SUPPORT;
     }
     HRESULT STDMETHODCALLTYPE GetIDsFromNames(ULONG, LPMAPINAMEID*, ULONG, LPSPropTagArray*) override {
         return MAPI_E_NO_SUPPORT;
     }
 
-protected:
+  protected:
     bool answers(REFIID riid) const override {
         return IsEqualIID(riid, IID_IMAPIProp) || IsEqualIID(riid, IID_IProfSect);
     }
 
-private:
+  private:
     static bool readValue(HKEY key, ULONG tag, std::vector<BYTE>* data) {
         std::wstring name = propertyValueName(tag);
         DWORD type = REG_NONE;
@@ -417,23 +433,31 @@ private:
 // IMsgServiceAdmin
 // ---------------------------------------------------------------------------
 class MsgServiceAdmin : public Object<IMsgServiceAdmin> {
-public:
+  public:
     explicit MsgServiceAdmin(std::wstring profilePath)
         : Object("liveMsgServiceAdmin"), profilePath_(std::move(profilePath)) {}
 
-    HRESULT STDMETHODCALLTYPE GetLastError(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT STDMETHODCALLTYPE GetMsgServiceTable(ULONG, LPMAPITABLE*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT STDMETHODCALLTYPE CreateMsgService(LPTSTR, LPTSTR, ULONG_PTR, ULONG) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT STDMETHODCALLTYPE DeleteMsgService(LPMAPIUID) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT STDMETHODCALLTYPE CopyMsgService(LPMAPIUID, LPTSTR, LPCIID, LPCIID, LPVOID, ULONG_PTR, ULONG) override {
+    HRESULT STDMETHODCALLTYPE GetLastError(HRESULT, ULONG, LPMAPIERROR*) override {
         return MAPI_E_NO_SUPPORT;
     }
-    HRESULT STDMETHODCALLTYPE RenameMsgService(LPMAPIUID, ULONG, LPTSTR) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT STDMETHODCALLTYPE GetMsgServiceTable(ULONG, LPMAPITABLE*) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT STDMETHODCALLTYPE CreateMsgService(LPTSTR, LPTSTR, ULONG_PTR, ULONG) override {
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT STDMETHODCALLTYPE DeleteMsgService(LPMAPIUID) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT STDMETHODCALLTYPE CopyMsgService(LPMAPIUID, LPTSTR, LPCIID, LPCIID, LPVOID, ULONG_PTR,
+                                             ULONG) override {
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT STDMETHODCALLTYPE RenameMsgService(LPMAPIUID, ULONG, LPTSTR) override {
+        return MAPI_E_NO_SUPPORT;
+    }
     HRESULT STDMETHODCALLTYPE ConfigureMsgService(LPMAPIUID, ULONG_PTR, ULONG, ULONG, LPSPropValue) override {
         return MAPI_E_NO_SUPPORT;
     }
 
-    HRESULT STDMETHODCALLTYPE OpenProfileSection(LPMAPIUID uid, LPCIID iid, ULONG flags, LPPROFSECT* out) override {
+    HRESULT STDMETHODCALLTYPE OpenProfileSection(LPMAPIUID uid, LPCIID iid, ULONG flags,
+                                                 LPPROFSECT* out) override {
         HRESULT hr;
         if (injected("olmapi32!IMsgServiceAdmin::OpenProfileSection", &hr)) {
             return hr;
@@ -460,15 +484,19 @@ public:
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE MsgServiceTransportOrder(ULONG, LPMAPIUID, ULONG) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT STDMETHODCALLTYPE AdminProviders(LPMAPIUID, ULONG, LPPROVIDERADMIN*) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT STDMETHODCALLTYPE MsgServiceTransportOrder(ULONG, LPMAPIUID, ULONG) override {
+        return MAPI_E_NO_SUPPORT;
+    }
+    HRESULT STDMETHODCALLTYPE AdminProviders(LPMAPIUID, ULONG, LPPROVIDERADMIN*) override {
+        return MAPI_E_NO_SUPPORT;
+    }
     HRESULT STDMETHODCALLTYPE SetPrimaryIdentity(LPMAPIUID, ULONG) override { return MAPI_E_NO_SUPPORT; }
     HRESULT STDMETHODCALLTYPE GetProviderTable(ULONG, LPMAPITABLE*) override { return MAPI_E_NO_SUPPORT; }
 
-protected:
+  protected:
     bool answers(REFIID riid) const override { return IsEqualIID(riid, IID_IMsgServiceAdmin); }
 
-private:
+  private:
     std::wstring profilePath_;
 };
 
@@ -476,12 +504,16 @@ private:
 // IProfAdmin
 // ---------------------------------------------------------------------------
 class ProfAdmin : public Object<IProfAdmin> {
-public:
+  public:
     ProfAdmin() : Object("liveProfAdmin") {}
 
-    HRESULT STDMETHODCALLTYPE GetLastError(HRESULT, ULONG, LPMAPIERROR*) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT STDMETHODCALLTYPE GetLastError(HRESULT, ULONG, LPMAPIERROR*) override {
+        return MAPI_E_NO_SUPPORT;
+    }
     HRESULT STDMETHODCALLTYPE GetProfileTable(ULONG, LPMAPITABLE*) override { return MAPI_E_NO_SUPPORT; }
-    HRESULT STDMETHODCALLTYPE CreateProfile(LPTSTR, LPTSTR, ULONG_PTR, ULONG) override { return MAPI_E_NO_SUPPORT; }
+    HRESULT STDMETHODCALLTYPE CreateProfile(LPTSTR, LPTSTR, ULONG_PTR, ULONG) override {
+        return MAPI_E_NO_SUPPORT;
+    }
     HRESULT STDMETHODCALLTYPE DeleteProfile(LPTSTR, ULONG) override { return MAPI_E_NO_SUPPORT; }
     HRESULT STDMETHODCALLTYPE ChangeProfilePassword(LPTSTR, LPTSTR, LPTSTR, ULONG) override {
         return MAPI_E_NO_SUPPORT;
@@ -507,9 +539,11 @@ public:
             return E_INVALIDARG;
         }
         // Without MAPI_UNICODE the name is narrow text.
-        std::wstring profile = (flags & MAPI_UNICODE) ? std::wstring(name)
-                                                      : winplat::utf8ToUtf16(reinterpret_cast<const char*>(name));
-        record().call("IProfAdmin::AdminServices " + narrow(profile) + ((flags & MAPI_UNICODE) ? " unicode" : ""));
+        std::wstring profile = (flags & MAPI_UNICODE)
+                                   ? std::wstring(name)
+                                   : winplat::utf8ToUtf16(reinterpret_cast<const char*>(name));
+        record().call("IProfAdmin::AdminServices " + narrow(profile) +
+                      ((flags & MAPI_UNICODE) ? " unicode" : ""));
         std::wstring path = std::wstring(ProfilesKey) + L"\\" + profile;
         HKEY key = nullptr;
         if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
@@ -520,7 +554,7 @@ public:
         return S_OK;
     }
 
-protected:
+  protected:
     bool answers(REFIID riid) const override { return IsEqualIID(riid, IID_IProfAdmin); }
 };
 
@@ -596,7 +630,9 @@ STANDIN_EXPORT SCODE MAPIAllocateMore_12(ULONG size, LPVOID parent, LPVOID* out)
     return allocateMore(size, parent, out);
 }
 
-STANDIN_EXPORT ULONG MAPIFreeBuffer_4(LPVOID p) { return freeBuffer(p); }
+STANDIN_EXPORT ULONG MAPIFreeBuffer_4(LPVOID p) {
+    return freeBuffer(p);
+}
 
 STANDIN_EXPORT HRESULT HrSetOneProp_8(LPMAPIPROP object, LPSPropValue value) {
     HRESULT hr;
@@ -619,8 +655,8 @@ STANDIN_EXPORT HRESULT HrSetOneProp_8(LPMAPIPROP object, LPSPropValue value) {
 // The wrapped form: 4 flag bytes, the store-wrap provider UID, version and
 // flag bytes, the DLL name in ASCII with its NUL, zeros up to a multiple of
 // four, then the original identifier. One MAPI block.
-STANDIN_EXPORT HRESULT WrapStoreEntryID_24(ULONG flags, LPTSTR dllName, ULONG cbOrig, LPENTRYID orig, ULONG* cbWrapped,
-                                           LPENTRYID* wrapped) {
+STANDIN_EXPORT HRESULT WrapStoreEntryID_24(ULONG flags, LPTSTR dllName, ULONG cbOrig, LPENTRYID orig,
+                                           ULONG* cbWrapped, LPENTRYID* wrapped) {
     HRESULT hr;
     if (injected("olmapi32!WrapStoreEntryID", &hr)) {
         return hr;
@@ -664,7 +700,9 @@ STANDIN_EXPORT HRESULT WrapStoreEntryID_24(ULONG flags, LPTSTR dllName, ULONG cb
     return S_OK;
 }
 
-STANDIN_EXPORT long standinInitCount() { return initCount.load(); }
+STANDIN_EXPORT long standinInitCount() {
+    return initCount.load();
+}
 
 STANDIN_DEFINE_EXPORTS(resetModule)
 

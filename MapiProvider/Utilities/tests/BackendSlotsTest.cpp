@@ -23,18 +23,18 @@ std::string lastCalled;
         return slot;                                    \
     }
 
-#define PROBE_UNKNOWN                                                         \
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override {       \
-        lastCalled = "QueryInterface";                                        \
-        return 0;                                                             \
-    }                                                                         \
-    ULONG STDMETHODCALLTYPE AddRef() override {                               \
-        lastCalled = "AddRef";                                                \
-        return 1;                                                             \
-    }                                                                         \
-    ULONG STDMETHODCALLTYPE Release() override {                              \
-        lastCalled = "Release";                                               \
-        return 2;                                                             \
+#define PROBE_UNKNOWN                                                   \
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { \
+        lastCalled = "QueryInterface";                                  \
+        return 0;                                                       \
+    }                                                                   \
+    ULONG STDMETHODCALLTYPE AddRef() override {                         \
+        lastCalled = "AddRef";                                          \
+        return 1;                                                       \
+    }                                                                   \
+    ULONG STDMETHODCALLTYPE Release() override {                        \
+        lastCalled = "Release";                                         \
+        return 2;                                                       \
     }
 
 struct AppServerProbe : IAppServer {
@@ -74,12 +74,12 @@ struct Called {
 };
 
 // Every own slot of a table, called through its raw index.
-#define CALL_RAW_SLOT(slot, name, params, args, treatment)                                              \
-    {                                                                                                   \
-        lastCalled.clear();                                                                             \
-        using SlotFn = BACKEND_RAW_SLOT_TYPE(params);                                                   \
-        HRESULT r = callRaw(object, slot, SlotFn{});                                                    \
-        calls.push_back({slot, lastCalled, r});                                                         \
+#define CALL_RAW_SLOT(slot, name, params, args, treatment) \
+    {                                                      \
+        lastCalled.clear();                                \
+        using SlotFn = BACKEND_RAW_SLOT_TYPE(params);      \
+        HRESULT r = callRaw(object, slot, SlotFn{});       \
+        calls.push_back({slot, lastCalled, r});            \
     }
 
 template <class Probe>
@@ -96,7 +96,8 @@ void expectUnknownSlots(Probe& probe) {
     EXPECT_EQ(lastCalled, "Release");
 }
 
-void expectNames(const std::vector<Called>& calls, size_t firstSlot, const std::vector<std::string>& expected) {
+void expectNames(const std::vector<Called>& calls, size_t firstSlot,
+                 const std::vector<std::string>& expected) {
     ASSERT_EQ(calls.size(), expected.size());
     for (size_t i = 0; i < calls.size(); ++i) {
         SCOPED_TRACE("slot " + std::to_string(firstSlot + i));
@@ -115,8 +116,8 @@ TEST(BackendSlots, AppServerSlotsSitAtTheirPublishedIndices) {
     std::vector<Called> calls;
     BACKEND_IAPPSERVER_SLOTS(CALL_RAW_SLOT)
     expectNames(calls, 3,
-                {"OpenConnection", "Slot4", "Slot5", "Slot6", "Slot7", "Slot8", "GetLastError", "Slot10", "Slot11",
-                 "Slot12", "Slot13", "RegisterClientProcess", "Slot15", "Slot16", "Slot17"});
+                {"OpenConnection", "Slot4", "Slot5", "Slot6", "Slot7", "Slot8", "GetLastError", "Slot10",
+                 "Slot11", "Slot12", "Slot13", "RegisterClientProcess", "Slot15", "Slot16", "Slot17"});
 }
 
 TEST(BackendSlots, AppConnectionSlotsSitAtTheirPublishedIndices) {
@@ -151,9 +152,10 @@ TEST(BackendSlots, DbMapiPropsInheritsDbObjectAndKeepsItsOwnOrder) {
     void* object = static_cast<IDbMapiProps*>(&probe);
     std::vector<Called> calls;
     BACKEND_IDBMAPIPROPS_ALL_SLOTS(CALL_RAW_SLOT)
-    expectNames(calls, 3,
-                {"GetConnection", "GetLastError", "Slot5", "Slot6", "Slot7", "Slot8", "Slot9", "GetPropList",
-                 "GetProps", "SetProps", "Slot13", "OpenProperty", "DeleteProps", "Slot16", "Slot17", "Slot18"});
+    expectNames(
+        calls, 3,
+        {"GetConnection", "GetLastError", "Slot5", "Slot6", "Slot7", "Slot8", "Slot9", "GetPropList",
+         "GetProps", "SetProps", "Slot13", "OpenProperty", "DeleteProps", "Slot16", "Slot17", "Slot18"});
 }
 
 TEST(BackendSlots, DbMsgStoreReachesGetPropsAtElevenThroughItsOwnPointer) {
@@ -163,9 +165,10 @@ TEST(BackendSlots, DbMsgStoreReachesGetPropsAtElevenThroughItsOwnPointer) {
     std::vector<Called> calls;
     BACKEND_IDBMSGSTORE_ALL_SLOTS(CALL_RAW_SLOT)
     expectNames(calls, 3,
-                {"GetConnection", "GetLastError", "Slot5", "Slot6", "Slot7", "Slot8", "Slot9", "GetPropList",
-                 "GetProps", "SetProps", "Slot13", "OpenProperty", "DeleteProps", "Slot16", "Slot17", "Slot18",
-                 "OpenMapiProps", "OpenFolder", "Slot21", "Slot22", "Slot23", "Slot24", "Slot25"});
+                {"GetConnection", "GetLastError", "Slot5",    "Slot6",    "Slot7",         "Slot8",
+                 "Slot9",         "GetPropList",  "GetProps", "SetProps", "Slot13",        "OpenProperty",
+                 "DeleteProps",   "Slot16",       "Slot17",   "Slot18",   "OpenMapiProps", "OpenFolder",
+                 "Slot21",        "Slot22",       "Slot23",   "Slot24",   "Slot25"});
 }
 
 TEST(BackendSlots, InterfaceIdsAreThePublishedOnes) {

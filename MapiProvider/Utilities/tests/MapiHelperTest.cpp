@@ -36,7 +36,7 @@ struct Logged {
 };
 
 class RecordingLogger : public ILogger {
-public:
+  public:
     explicit RecordingLogger(bool enabled) : enabled_(enabled) {}
     bool isEnabled(int, ULONG) override {
         ++asked;
@@ -46,12 +46,14 @@ public:
                          const std::exception&) override {
         return S_OK;
     }
-    HRESULT logMessage(int category, ULONG mask, const char*, int, const char* function, const std::wstring& text,
-                       HRESULT hr) override {
+    HRESULT logMessage(int category, ULONG mask, const char*, int, const char* function,
+                       const std::wstring& text, HRESULT hr) override {
         messages.push_back({category, mask, function, text, hr});
         return S_OK;
     }
-    HRESULT logHResult(int, ULONG, const char*, int, const char*, const wchar_t*, HRESULT) override { return S_OK; }
+    HRESULT logHResult(int, ULONG, const char*, int, const char*, const wchar_t*, HRESULT) override {
+        return S_OK;
+    }
     ILog* getLog() override { return nullptr; }
     HRESULT queryLog(ILog**) override { return E_POINTER; }
     ULONG reserved() override { return 0; }
@@ -59,12 +61,12 @@ public:
     int asked = 0;
     std::vector<Logged> messages;
 
-private:
+  private:
     bool enabled_;
 };
 
 class MapiHelperTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { live_ = winplat::com::liveTaskMemCount(); }
     void expectNothingLeft() { EXPECT_EQ(winplat::com::liveTaskMemCount(), live_); }
 
@@ -85,7 +87,8 @@ protected:
 };
 
 std::string raiseText(const std::string& code) {
-    return "Exception of class HResultException: Utilities\\MapiHelper(N), Utilities::MapiHelper::getOneProp:\n" +
+    return "Exception of class HResultException: Utilities\\MapiHelper(N), "
+           "Utilities::MapiHelper::getOneProp:\n" +
            code;
 }
 
@@ -117,7 +120,8 @@ TEST_F(MapiHelperTest, AMissingPropertyWithoutRaiseGivesFalseAndNoText) {
     prop.result = MAPI_W_ERRORS_RETURNED;
     prop.fill = fillMissing;
     std::wstring text = L"previous";
-    EXPECT_FALSE(Utilities::MapiHelper::getOneProp(&prop, DatabaseTag, text, false, &allocator_, LoggerPtr()));
+    EXPECT_FALSE(
+        Utilities::MapiHelper::getOneProp(&prop, DatabaseTag, text, false, &allocator_, LoggerPtr()));
     EXPECT_EQ(text, L"");
     expectNothingLeft();
 
@@ -160,12 +164,13 @@ TEST_F(MapiHelperTest, ContractBreachesRaiseAndFreeWhatCameBack) {
 TEST_F(MapiHelperTest, NullObjectOrOutIsAnInvalidArgument) {
     SPropValue* values = nullptr;
     ScriptedProp prop;
-    for (auto call : {std::function<void()>([&] {
-                          Utilities::MapiHelper::getOneProp(nullptr, DatabaseTag, &values, true, nullptr, LoggerPtr());
-                      }),
-                      std::function<void()>([&] {
-                          Utilities::MapiHelper::getOneProp(&prop, DatabaseTag, nullptr, true, nullptr, LoggerPtr());
-                      })}) {
+    for (auto call :
+         {std::function<void()>([&] {
+              Utilities::MapiHelper::getOneProp(nullptr, DatabaseTag, &values, true, nullptr, LoggerPtr());
+          }),
+          std::function<void()>([&] {
+              Utilities::MapiHelper::getOneProp(&prop, DatabaseTag, nullptr, true, nullptr, LoggerPtr());
+          })}) {
         try {
             call();
             ADD_FAILURE() << "no raise";

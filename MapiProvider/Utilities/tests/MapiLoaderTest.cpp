@@ -20,7 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class MapiLoaderTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         static int serial = 0;
         MapiLoader::resetForTests();
@@ -52,10 +52,12 @@ protected:
     void setValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type, const void* data,
                   size_t size) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)),
+            ERROR_SUCCESS);
         RegCloseKey(key);
     }
     void setText(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value,
@@ -72,8 +74,8 @@ protected:
     }
     void appPaths(const std::wstring& program) {
         setText(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail", nullptr, L"Microsoft Outlook");
-        setText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE", nullptr,
-                program);
+        setText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE",
+                nullptr, program);
     }
 
     // The module is the file at windowsPath.
@@ -120,8 +122,8 @@ TEST_F(MapiLoaderTest, ADefaultClientOtherThanOutlookLoadsItsDllPathEx) {
     appPaths(L"C:\\Program Files\\Mail Client\\OUTLOOK.EXE");
     install("C:\\Program Files\\Mail Client\\olmapi32.dll");
     setText(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail", nullptr, L"Other Mail");
-    setText(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail\\Other Mail", L"DllPathEx", L"%OTHERMAIL%\\othermapi.dll",
-            REG_EXPAND_SZ);
+    setText(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail\\Other Mail", L"DllPathEx",
+            L"%OTHERMAIL%\\othermapi.dll", REG_EXPAND_SZ);
     SetEnvironmentVariableW(L"OTHERMAIL", L"C:\\Other");
     install("C:\\Other\\othermapi.dll");
     expectModuleAt(MapiLoader::getMapiModule(), "C:\\Other\\othermapi.dll");
@@ -151,14 +153,16 @@ TEST_F(MapiLoaderTest, TheProgramFolderIsLowerCasedAndSearchedForTheRuntime) {
 
 TEST_F(MapiLoaderTest, AProgramPathOfAnotherTypeEndsTheSearch) {
     setText(HKEY_LOCAL_MACHINE, L"Software\\Clients\\Mail", nullptr, L"Microsoft Outlook");
-    setDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE", nullptr, 1);
+    setDword(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE",
+             nullptr, 1);
     install("C:\\Windows\\system32\\mapi32.dll");
     EXPECT_EQ(Owned(MapiLoader::loadMapiModule()).module, nullptr);
 }
 
 // A program path that cannot be read is taken as no program path at all.
 TEST_F(MapiLoaderTest, AnUnreadableProgramPathFallsBackToTheSystemRuntime) {
-    setText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE", L"Path",
+    setText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\OUTLOOK.EXE",
+            L"Path",
             L"C:\\x");  // the key, without a default value
     install("C:\\Windows\\system32\\mapi32.dll");
     expectModuleAt(MapiLoader::getMapiModule(), "C:\\Windows\\system32\\mapi32.dll");
@@ -199,7 +203,8 @@ TEST_F(MapiLoaderTest, CommonFilesRouteTriesEachLcidButNeverZero) {
     install("C:\\Program Files\\Common Files\\System\\MSMAPI\\0\\MSMAPI32.DLL");
     install("C:\\Program Files\\Common Files\\System\\MSMAPI\\1033\\MSMAPI32.DLL");
     install("C:\\Windows\\system32\\mapi32.dll");
-    expectModuleAt(MapiLoader::getMapiModule(), "C:\\Program Files\\Common Files\\System\\MSMAPI\\1033\\MSMAPI32.DLL");
+    expectModuleAt(MapiLoader::getMapiModule(),
+                   "C:\\Program Files\\Common Files\\System\\MSMAPI\\1033\\MSMAPI32.DLL");
     wchar_t directory[MAX_PATH];
     EXPECT_EQ(GetDllDirectoryW(MAX_PATH, directory), 0u);
 }
@@ -240,10 +245,12 @@ TEST_F(MapiLoaderTest, TheMachinePassReadsTheUserLocationFirst) {
 TEST_F(MapiLoaderTest, TheOfficeLcidIsTriedFirst) {
     setMulti(HKEY_CURRENT_USER, OutlookClient, L"MSIApplicationLCID", L"Office\\Lang", L"UILanguage");
     setDword(HKEY_CURRENT_USER, L"Software\\Office\\Lang", L"UILanguage", 1031);
-    setText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"CommonFilesDir", L"C:\\CF");
+    setText(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"CommonFilesDir",
+            L"C:\\CF");
     install("C:\\CF\\System\\MSMAPI\\1033\\MSMAPI32.DLL");
     install("C:\\CF\\System\\MSMAPI\\1031\\MSMAPI32.DLL");
-    expectModuleAt(Owned(MapiLoader::loadMsiPublishedMapi()).module, "C:\\CF\\System\\MSMAPI\\1031\\MSMAPI32.DLL");
+    expectModuleAt(Owned(MapiLoader::loadMsiPublishedMapi()).module,
+                   "C:\\CF\\System\\MSMAPI\\1031\\MSMAPI32.DLL");
 }
 
 TEST_F(MapiLoaderTest, TheQualifiedComponentIsAskedWithEachQualifierForm) {

@@ -10,10 +10,12 @@
 
 namespace {
 
-std::wstring text(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : L"(null)"; }
+std::wstring text(BSTR b) {
+    return b ? std::wstring(b, SysStringLen(b)) : L"(null)";
+}
 
 class ServiceConfiguration : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { bstrs_ = winplat::com::liveBstrCount(); }
     void TearDown() override { EXPECT_EQ(winplat::com::liveBstrCount(), bstrs_); }
     int64_t bstrs_ = 0;

@@ -29,7 +29,7 @@ HRESULT call(LPALLOCATEBUFFER a = MAPIAllocateBuffer, LPALLOCATEMORE m = MAPIAll
 
 // Loads a module for the life of the object.
 class Loaded {
-public:
+  public:
     explicit Loaded(const std::string& path) : module_(LoadLibraryW(winplat::utf8ToUtf16(path).c_str())) {}
     ~Loaded() {
         if (module_) {
@@ -38,7 +38,7 @@ public:
     }
     HMODULE get() const { return module_; }
 
-private:
+  private:
     HMODULE module_;
 };
 
@@ -53,7 +53,8 @@ TEST(Support, NullRoutinesAreInvalidArguments) {
 TEST(Support, BeforeTheServerIsCreatedTheModuleIsNotThere) {
     ASSERT_EQ(GetModuleHandleW(L"HollomarPS"), nullptr);
     std::string what;
-    EXPECT_EQ(call(MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, &what), static_cast<HRESULT>(0x8007007Eu));
+    EXPECT_EQ(call(MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer, &what),
+              static_cast<HRESULT>(0x8007007Eu));
     EXPECT_EQ(what,
               "Exception of class HResultException: Utilities\\Support(N), "
               "Utilities::Support::setAllocationFunctions:\n0x8007007e");
@@ -77,7 +78,8 @@ TEST(Support, TheModuleReceivesTheRoutinesAndItsFailureIsRaised) {
     ASSERT_NE(ps.get(), nullptr);
     EXPECT_EQ(call(), S_OK);
     typedef HRESULT (*Get)(LPALLOCATEBUFFER*, LPALLOCATEMORE*, LPFREEBUFFER*);
-    auto get = reinterpret_cast<Get>(reinterpret_cast<void (*)()>(GetProcAddress(ps.get(), "standinGetAllocationFunctions")));
+    auto get = reinterpret_cast<Get>(
+        reinterpret_cast<void (*)()>(GetProcAddress(ps.get(), "standinGetAllocationFunctions")));
     LPALLOCATEBUFFER a = nullptr;
     LPALLOCATEMORE m = nullptr;
     LPFREEBUFFER f = nullptr;

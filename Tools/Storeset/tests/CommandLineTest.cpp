@@ -44,8 +44,9 @@ struct Args {
 
 CommandLineParser toolParser() {
     CommandLineParser parser;
-    parser.setOptions({CommandLineParser::makeOption(L"", L"profile", L"p", L"name of existing MAPI profile to use")},
-                      L"Storeset", L"Utility for setting Mirt database to MAPI profile");
+    parser.setOptions(
+        {CommandLineParser::makeOption(L"", L"profile", L"p", L"name of existing MAPI profile to use")},
+        L"Storeset", L"Utility for setting Mirt database to MAPI profile");
     return parser;
 }
 

@@ -18,34 +18,36 @@ std::string storeBytes(int n) {
 // The stand-in runtime's wrapping of the 24-byte store entry identifier.
 std::string wrappedEntryId(const std::string& store) {
     std::string id = std::string(4, '\0') + store + std::string(4, '\0');
-    std::string wrapped = std::string(4, '\0') + fromHex("38a1bb1005e5101aa1bb08002b2a56c2") + std::string(2, '\0') +
-                          "ZAVUZU.DLL" + std::string(1, '\0');
+    std::string wrapped = std::string(4, '\0') + fromHex("38a1bb1005e5101aa1bb08002b2a56c2") +
+                          std::string(2, '\0') + "ZAVUZU.DLL" + std::string(1, '\0');
     wrapped += std::string((4 - wrapped.size() % 4) % 4, '\0');
     return wrapped + id;
 }
 
-const std::string StoreLines = "Searching profile section in registry\n"
-                               "Checking existence of PR_RECORD_KEY\n"
-                               "Checking existence of PR_STORE_RECORD_KEY\n"
-                               "Checking existence of PR_ENTRYID\n"
-                               "Setting new property values\n";
+const std::string StoreLines =
+    "Searching profile section in registry\n"
+    "Checking existence of PR_RECORD_KEY\n"
+    "Checking existence of PR_STORE_RECORD_KEY\n"
+    "Checking existence of PR_ENTRYID\n"
+    "Setting new property values\n";
 
-const std::string Head = "Opening MAPI profile 'Demo'\n"
-                         "Retrieving database name from MAPI profile\n"
-                         "Database name is 'C:\\ProgramData\\Connector\\Demo.db'\n"
-                         "Connecting to MirtBackend\n"
-                         "Retrieving list of stores\n";
+const std::string Head =
+    "Opening MAPI profile 'Demo'\n"
+    "Retrieving database name from MAPI profile\n"
+    "Database name is 'C:\\ProgramData\\Connector\\Demo.db'\n"
+    "Connecting to MirtBackend\n"
+    "Retrieving list of stores\n";
 
 class EndToEnd : public WorldTest {
-protected:
+  protected:
     void expectAdopted(world::ProfileSnapshot& expected, const std::wstring& section, int store) {
         expected[section][L"01020ff9"] = {REG_BINARY, storeBytes(store)};
         expected[section][L"01020ffa"] = {REG_BINARY, storeBytes(store)};
         expected[section][L"01020fff"] = {REG_BINARY, wrappedEntryId(storeBytes(store))};
     }
     void expectMarker(world::ProfileSnapshot& expected) {
-        expected[ServiceSection][L"001e660c"] = {REG_BINARY,
-                                                 std::string("{B19C9E26-B196-42b9-B3D1-1AC0942D3000}") + '\0'};
+        expected[ServiceSection][L"001e660c"] = {
+            REG_BINARY, std::string("{B19C9E26-B196-42b9-B3D1-1AC0942D3000}") + '\0'};
     }
 };
 
@@ -74,10 +76,11 @@ TEST_F(EndToEnd, AdoptsThePrimaryAndPublicStoresAndMarksTheServerUnavailable) {
     ASSERT_GE(calls.size(), 3u);
     EXPECT_EQ(calls[0], "IClassFactory::CreateInstance -> 0x00000000");
     EXPECT_EQ(calls[1], "IAppServer::RegisterClientProcess self 0 1");
-    EXPECT_EQ(calls[2],
-              "IAppServer::OpenConnection database='C:\\ProgramData\\Connector\\Demo.db' profile='Demo' server='' "
-              "user='' display='' autoConnect=1 email='' port=443 securePort=1 local=1 keepAlive=1 timeout=180 "
-              "profileType=0 type=1 flags=0");
+    EXPECT_EQ(
+        calls[2],
+        "IAppServer::OpenConnection database='C:\\ProgramData\\Connector\\Demo.db' profile='Demo' server='' "
+        "user='' display='' autoConnect=1 email='' port=443 securePort=1 local=1 keepAlive=1 timeout=180 "
+        "profileType=0 type=1 flags=0");
     EXPECT_EQ(proxyStub().calls(), std::vector<std::string>{"setAllocationFunctions"});
     EXPECT_EQ(runtime().counter("initCalls"), 1);
     EXPECT_EQ(runtime().counter("uninitCalls"), 1);
@@ -98,14 +101,16 @@ TEST_F(EndToEnd, ADatabaseWithoutStoresOnlyMarksTheServer) {
 // a GUID is one the adoption does not know: reported, skipped, nothing read
 // past the value.
 TEST_F(EndToEnd, StoresWithoutAUsableProviderAreSkippedAsUnknown) {
-    rewriteDatabase("{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C205} noprovider\n"
-                    "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C206} shortprovider\n"
-                    "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201} primary\n");
+    rewriteDatabase(
+        "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C205} noprovider\n"
+        "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C206} shortprovider\n"
+        "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201} primary\n");
     Run r = run();
     EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.out, Head + "Handling of store #0\nUnknown store, skipped\n"
-                            "Handling of store #1\nUnknown store, skipped\n"
-                            "Handling of store #2\nAdjusting primary store\n" +
+    EXPECT_EQ(r.out, Head +
+                         "Handling of store #0\nUnknown store, skipped\n"
+                         "Handling of store #1\nUnknown store, skipped\n"
+                         "Handling of store #2\nAdjusting primary store\n" +
                          StoreLines + "Making server unavailable\n\nok\n");
     world::ProfileSnapshot expected = before_;
     expectAdopted(expected, PrimarySection, 1);
@@ -116,8 +121,9 @@ TEST_F(EndToEnd, StoresWithoutAUsableProviderAreSkippedAsUnknown) {
 
 // Two stores of one kind both land in the first section with that provider.
 TEST_F(EndToEnd, TheFirstMatchingSectionIsRewrittenForEveryStoreOfItsKind) {
-    rewriteDatabase("{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201} primary\n"
-                    "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C207} primary\n");
+    rewriteDatabase(
+        "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201} primary\n"
+        "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C207} primary\n");
     Run r = run();
     EXPECT_EQ(r.result, 0);
     world::ProfileSnapshot expected = before_;

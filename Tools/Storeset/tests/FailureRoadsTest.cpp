@@ -14,11 +14,12 @@ const std::string Reading = "Retrieving database name from MAPI profile\n";
 const std::string Named = "Database name is 'C:\\ProgramData\\Connector\\Demo.db'\n";
 const std::string Connecting = "Connecting to MirtBackend\n";
 const std::string Listing = "Retrieving list of stores\n";
-const std::string Checks = "Searching profile section in registry\n"
-                           "Checking existence of PR_RECORD_KEY\n"
-                           "Checking existence of PR_STORE_RECORD_KEY\n"
-                           "Checking existence of PR_ENTRYID\n"
-                           "Setting new property values\n";
+const std::string Checks =
+    "Searching profile section in registry\n"
+    "Checking existence of PR_RECORD_KEY\n"
+    "Checking existence of PR_STORE_RECORD_KEY\n"
+    "Checking existence of PR_ENTRYID\n"
+    "Setting new property values\n";
 const std::string FirstStore = "Handling of store #0\nAdjusting primary store\n" + Checks;
 
 std::string error(const std::string& location, const std::string& code) {
@@ -35,7 +36,7 @@ std::string storeBytes(int n) {
 }
 
 class FailureRoads : public WorldTest {
-protected:
+  protected:
     void arm(const char* name, HRESULT code, int skip = 0) {
         winplat::inject::arm(name, static_cast<uint32_t>(code), 1, skip);
     }
@@ -73,7 +74,8 @@ protected:
     HKEY sectionKey(const std::wstring& section) {
         std::wstring path = std::wstring(world::ProfilesKeyW) + L"\\Demo\\" + section;
         HKEY key = nullptr;
-        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ | KEY_WRITE, &key), ERROR_SUCCESS);
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ | KEY_WRITE, &key),
+                  ERROR_SUCCESS);
         return key;
     }
 };
@@ -101,7 +103,8 @@ TEST_F(FailureRoads, MapiAdminProfilesFails) {
 TEST_F(FailureRoads, AdminServicesFails) {
     arm("olmapi32!IProfAdmin::AdminServices", MAPI_E_NOT_FOUND);
     Run r = run();
-    expectFailure(r, MAPI_E_NOT_FOUND, Opening, adopterError("DbAdopter::execute", "0x8004010f MAPI_E_NOT_FOUND"));
+    expectFailure(r, MAPI_E_NOT_FOUND, Opening,
+                  adopterError("DbAdopter::execute", "0x8004010f MAPI_E_NOT_FOUND"));
     expectProfile(before_);
 }
 
@@ -148,8 +151,8 @@ TEST_F(FailureRoads, GetStoreIdsFails) {
 TEST_F(FailureRoads, OpenMsgStoreFailsOnTheSecondStoreAfterTheFirstWasAdopted) {
     arm("Hollomar!IAppConnection::OpenMsgStore", MAPI_E_NOT_FOUND, 1);
     Run r = run();
-    expectFailure(r, MAPI_E_NOT_FOUND, Opening + Reading + Named + Connecting + Listing + FirstStore +
-                                           "Handling of store #1\n",
+    expectFailure(r, MAPI_E_NOT_FOUND,
+                  Opening + Reading + Named + Connecting + Listing + FirstStore + "Handling of store #1\n",
                   adopterError("DbAdopter::adoptOneStore", "0x8004010f MAPI_E_NOT_FOUND"));
     expectProfile(firstStoreAdopted());
 }
@@ -157,7 +160,8 @@ TEST_F(FailureRoads, OpenMsgStoreFailsOnTheSecondStoreAfterTheFirstWasAdopted) {
 TEST_F(FailureRoads, GetPropsFailsOnTheSecondStore) {
     arm("Hollomar!IDbMapiProps::GetProps", E_FAIL, 1);
     Run r = run();
-    expectFailure(r, E_FAIL, Opening + Reading + Named + Connecting + Listing + FirstStore + "Handling of store #1\n",
+    expectFailure(r, E_FAIL,
+                  Opening + Reading + Named + Connecting + Listing + FirstStore + "Handling of store #1\n",
                   adopterError("DbAdopter::adoptOneStore", "0x80004005 E_FAIL"));
     expectProfile(firstStoreAdopted());
 }
@@ -166,8 +170,8 @@ TEST_F(FailureRoads, WrapStoreEntryIdFailsBeforeAnyWrite) {
     arm("olmapi32!WrapStoreEntryID", MAPI_E_UNKNOWN_FLAGS);
     Run r = run();
     expectFailure(r, MAPI_E_UNKNOWN_FLAGS,
-                  Opening + Reading + Named + Connecting + Listing + "Handling of store #0\nAdjusting primary store\n" +
-                      Checks,
+                  Opening + Reading + Named + Connecting + Listing +
+                      "Handling of store #0\nAdjusting primary store\n" + Checks,
                   adopterError("DbAdopter::adjustProfileSection", "0x80040106 MAPI_E_UNKNOWN_FLAGS"));
     expectProfile(before_);
 }
@@ -189,10 +193,11 @@ TEST_F(FailureRoads, HrSetOnePropFailsAfterEveryStoreWasHandled) {
 
 TEST_F(FailureRoads, AProfileThatDoesNotExistFailsTheAccessCheck) {
     Run r = run({L"/p", L"Nobody"});
-    expectFailure(r, E_ACCESSDENIED,
-                  "Insufficient permissions to 'HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows "
-                  "Messaging Subsystem\\Profiles\\Nobody'\nREAD / WRITE access requested\n",
-                  error("Storeset\\RegistryHelper(N), RegistryHelper::checkRights", "0x80070005 E_ACCESSDENIED"));
+    expectFailure(
+        r, E_ACCESSDENIED,
+        "Insufficient permissions to 'HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows "
+        "Messaging Subsystem\\Profiles\\Nobody'\nREAD / WRITE access requested\n",
+        error("Storeset\\RegistryHelper(N), RegistryHelper::checkRights", "0x80070005 E_ACCESSDENIED"));
     EXPECT_EQ(runtime().counter("uninitCalls"), 1);
     for (const std::string& call : runtime().calls()) {
         EXPECT_EQ(call.find("MAPIAdminProfiles"), std::string::npos);
@@ -204,10 +209,11 @@ TEST_F(FailureRoads, AProfileKeyWithoutWriteAccessFailsTheAccessCheck) {
     winplat::registry::denyWrite(HKEY_CURRENT_USER, std::wstring(world::ProfilesKeyW) + L"\\Demo");
     Run r = run();
     winplat::registry::clearDeniedKeys();
-    expectFailure(r, E_ACCESSDENIED,
-                  "Insufficient permissions to 'HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows "
-                  "Messaging Subsystem\\Profiles\\Demo'\nREAD / WRITE access requested\n",
-                  error("Storeset\\RegistryHelper(N), RegistryHelper::checkRights", "0x80070005 E_ACCESSDENIED"));
+    expectFailure(
+        r, E_ACCESSDENIED,
+        "Insufficient permissions to 'HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows "
+        "Messaging Subsystem\\Profiles\\Demo'\nREAD / WRITE access requested\n",
+        error("Storeset\\RegistryHelper(N), RegistryHelper::checkRights", "0x80070005 E_ACCESSDENIED"));
     expectProfile(before_);
 }
 
@@ -229,8 +235,7 @@ TEST_F(FailureRoads, NoSectionForTheStoresProvider) {
                   Opening + Reading + Named + Connecting + Listing +
                       "Handling of store #0\nAdjusting primary store\nSearching profile section in registry\n"
                       "Profile section not found\n",
-                  error("Storeset\\RegistryHelper(N), RegistryHelper::searchKeyByMdbProvider",
-                        "0x80070103"));
+                  error("Storeset\\RegistryHelper(N), RegistryHelper::searchKeyByMdbProvider", "0x80070103"));
     expectProfile(before_);
 }
 
@@ -253,8 +258,7 @@ TEST_F(FailureRoads, AnEntryIdThatIsNotBinaryIsRefused) {
                   Opening + Reading + Named + Connecting + Listing +
                       "Handling of store #0\nAdjusting primary store\n" +
                       Checks.substr(0, Checks.find("Setting")),
-                  error("Storeset\\RegistryHelper(N), RegistryHelper::checkPropertyExists",
-                        "0x8007000d"));
+                  error("Storeset\\RegistryHelper(N), RegistryHelper::checkPropertyExists", "0x8007000d"));
     expectProfile(before_);
 }
 
@@ -263,8 +267,7 @@ TEST_F(FailureRoads, AFailedWriteKeepsTheValuesWrittenBeforeIt) {
     Run r = run();
     expectFailure(r, static_cast<HRESULT>(0x8007001Du),
                   Opening + Reading + Named + Connecting + Listing + FirstStore,
-                  error("Storeset\\RegistryHelper(N), RegistryHelper::setPropertyValue",
-                        "0x8007001d"));
+                  error("Storeset\\RegistryHelper(N), RegistryHelper::setPropertyValue", "0x8007001d"));
     world::ProfileSnapshot expected = before_;
     expected[PrimarySection][L"01020ff9"] = {REG_BINARY, storeBytes(1)};
     expectProfile(expected);

@@ -10,12 +10,12 @@ namespace {
 const GUID Primary = {0xA64C7941, 0x2364, 0x405E, {0x8B, 0x55, 0xFE, 0x85, 0x5E, 0x5A, 0x7E, 0xA7}};
 
 class RegistryHelperTest : public WorldTest {
-protected:
+  protected:
     HKEY section(const std::wstring& name) {
         HKEY key = nullptr;
         std::wstring path = std::wstring(world::ProfilesKeyW) + L"\\Demo\\" + name;
-        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key,
-                                  nullptr),
+        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                                  nullptr, &key, nullptr),
                   ERROR_SUCCESS);
         return key;
     }
@@ -84,8 +84,10 @@ TEST_F(RegistryHelperTest, AValueOfExactly1024BytesExistsAndOneMoreIsTooLong) {
     set(L"00d", L"01020FFA", REG_BINARY, std::string(1025, 'x'));
     HKEY key = section(L"00d");
     EXPECT_EQ(raised([&] { helper.checkPropertyExists(key, 0x0FF90102); }), S_OK);
-    EXPECT_EQ(raised([&] { helper.checkPropertyExists(key, 0x0FFA0102); }), static_cast<HRESULT>(0x800700EAu));
-    EXPECT_EQ(raised([&] { helper.checkPropertyExists(key, 0x0FFF0102); }), static_cast<HRESULT>(0x80070002u));
+    EXPECT_EQ(raised([&] { helper.checkPropertyExists(key, 0x0FFA0102); }),
+              static_cast<HRESULT>(0x800700EAu));
+    EXPECT_EQ(raised([&] { helper.checkPropertyExists(key, 0x0FFF0102); }),
+              static_cast<HRESULT>(0x80070002u));
     RegCloseKey(key);
 }
 

@@ -24,7 +24,7 @@
 // A stand-in module's record, reached through its handle (all zero while it
 // is not loaded).
 class Standin {
-public:
+  public:
     explicit Standin(const wchar_t* name) : name_(name) {}
 
     int64_t counter(const char* name) const {
@@ -45,7 +45,7 @@ public:
     }
     bool loaded() const { return GetModuleHandleW(name_) != nullptr; }
 
-private:
+  private:
     template <class Fn>
     Fn proc(const char* name) const {
         HMODULE m = GetModuleHandleW(name_);
@@ -69,7 +69,9 @@ inline Standin& proxyStub() {
 }
 
 // Bytes of a GUID in memory order.
-inline std::string guidBytes(const GUID& g) { return std::string(reinterpret_cast<const char*>(&g), sizeof(g)); }
+inline std::string guidBytes(const GUID& g) {
+    return std::string(reinterpret_cast<const char*>(&g), sizeof(g));
+}
 
 inline std::string fromHex(const std::string& hex) {
     std::string out;
@@ -86,14 +88,15 @@ inline std::string withoutLines(const std::string& text) {
 }
 
 class WorldTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr const char* Profile = "Demo";
 
     void SetUp() override {
         winplat::inject::reset();
         // One root per process: modules loaded from it stay loaded, and a
         // fresh world at the same paths finds them again.
-        root_ = (std::filesystem::temp_directory_path() / ("storeset-world-" + std::to_string(getpid()))).string();
+        root_ = (std::filesystem::temp_directory_path() / ("storeset-world-" + std::to_string(getpid())))
+                    .string();
         world_ = world::layOutDemo(root_, STORESET_SOURCE_DIR, world::standinFolder());
         for (Standin* s : {&runtime(), &server(), &proxyStub()}) {
             s->reset();

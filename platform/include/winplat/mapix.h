@@ -20,7 +20,12 @@ typedef IMAPIProgress* LPMAPIPROGRESS;
 typedef IProviderAdmin* LPPROVIDERADMIN;
 
 // Interface IDs (MAPI's range {000203xx-0000-0000-C000-000000000046}).
-#define WINPLAT_MAPI_IID(l) {l, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}
+#define WINPLAT_MAPI_IID(l)                                \
+    {                                                      \
+        l, 0x0000, 0x0000, {                               \
+            0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 \
+        }                                                  \
+    }
 inline constexpr IID IID_IMAPITable = WINPLAT_MAPI_IID(0x00020301);
 inline constexpr IID IID_IMAPIProp = WINPLAT_MAPI_IID(0x00020303);
 inline constexpr IID IID_IProfSect = WINPLAT_MAPI_IID(0x00020304);
@@ -37,10 +42,11 @@ inline constexpr IID IID_IMsgServiceAdmin = WINPLAT_MAPI_IID(0x0002031D);
 
 // IMAPIProp: slots 3-13 after IUnknown.
 struct IMAPIProp : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags,
+                                                   LPMAPIERROR* lppMAPIError) = 0;
     virtual HRESULT STDMETHODCALLTYPE SaveChanges(ULONG ulFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags, ULONG* lpcValues,
-                                               LPSPropValue* lppPropArray) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetProps(LPSPropTagArray lpPropTagArray, ULONG ulFlags,
+                                               ULONG* lpcValues, LPSPropValue* lppPropArray) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetPropList(ULONG ulFlags, LPSPropTagArray* lppPropTagArray) = 0;
     virtual HRESULT STDMETHODCALLTYPE OpenProperty(ULONG ulPropTag, LPCIID lpiid, ULONG ulInterfaceOptions,
                                                    ULONG ulFlags, LPUNKNOWN* lppUnk) = 0;
@@ -48,17 +54,19 @@ struct IMAPIProp : public IUnknown {
                                                LPSPropProblemArray* lppProblems) = 0;
     virtual HRESULT STDMETHODCALLTYPE DeleteProps(LPSPropTagArray lpPropTagArray,
                                                   LPSPropProblemArray* lppProblems) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CopyTo(ULONG ciidExclude, LPCIID rgiidExclude, LPSPropTagArray lpExcludeProps,
-                                             ULONG_PTR ulUIParam, LPMAPIPROGRESS lpProgress, LPCIID lpInterface,
-                                             LPVOID lpDestObj, ULONG ulFlags, LPSPropProblemArray* lppProblems) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CopyTo(ULONG ciidExclude, LPCIID rgiidExclude,
+                                             LPSPropTagArray lpExcludeProps, ULONG_PTR ulUIParam,
+                                             LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj,
+                                             ULONG ulFlags, LPSPropProblemArray* lppProblems) = 0;
     virtual HRESULT STDMETHODCALLTYPE CopyProps(LPSPropTagArray lpIncludeProps, ULONG_PTR ulUIParam,
-                                                LPMAPIPROGRESS lpProgress, LPCIID lpInterface, LPVOID lpDestObj,
-                                                ULONG ulFlags, LPSPropProblemArray* lppProblems) = 0;
+                                                LPMAPIPROGRESS lpProgress, LPCIID lpInterface,
+                                                LPVOID lpDestObj, ULONG ulFlags,
+                                                LPSPropProblemArray* lppProblems) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetNamesFromIDs(LPSPropTagArray* lppPropTags, LPGUID lpPropSetGuid,
                                                       ULONG ulFlags, ULONG* lpcPropNames,
                                                       LPMAPINAMEID** lpppPropNames) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNames, ULONG ulFlags,
-                                                      LPSPropTagArray* lppPropTags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetIDsFromNames(ULONG cPropNames, LPMAPINAMEID* lppPropNames,
+                                                      ULONG ulFlags, LPSPropTagArray* lppPropTags) = 0;
 };
 typedef IMAPIProp* LPMAPIPROP;
 
@@ -68,20 +76,24 @@ typedef IProfSect* LPPROFSECT;
 
 // IMsgServiceAdmin: slots 3-14 after IUnknown.
 struct IMsgServiceAdmin : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags,
+                                                   LPMAPIERROR* lppMAPIError) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetMsgServiceTable(ULONG ulFlags, LPMAPITABLE* lppTable) = 0;
     virtual HRESULT STDMETHODCALLTYPE CreateMsgService(LPTSTR lpszService, LPTSTR lpszDisplayName,
                                                        ULONG_PTR ulUIParam, ULONG ulFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE DeleteMsgService(LPMAPIUID lpUID) = 0;
     virtual HRESULT STDMETHODCALLTYPE CopyMsgService(LPMAPIUID lpUID, LPTSTR lpszDisplayName,
                                                      LPCIID lpInterfaceToCopy, LPCIID lpInterfaceDst,
-                                                     LPVOID lpObjectDst, ULONG_PTR ulUIParam, ULONG ulFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE RenameMsgService(LPMAPIUID lpUID, ULONG ulFlags, LPTSTR lpszDisplayName) = 0;
+                                                     LPVOID lpObjectDst, ULONG_PTR ulUIParam,
+                                                     ULONG ulFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE RenameMsgService(LPMAPIUID lpUID, ULONG ulFlags,
+                                                       LPTSTR lpszDisplayName) = 0;
     virtual HRESULT STDMETHODCALLTYPE ConfigureMsgService(LPMAPIUID lpUID, ULONG_PTR ulUIParam, ULONG ulFlags,
                                                           ULONG cValues, LPSPropValue lpProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE OpenProfileSection(LPMAPIUID lpUID, LPCIID lpInterface, ULONG ulFlags,
                                                          LPPROFSECT* lppProfSect) = 0;
-    virtual HRESULT STDMETHODCALLTYPE MsgServiceTransportOrder(ULONG cUID, LPMAPIUID lpUIDList, ULONG ulFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE MsgServiceTransportOrder(ULONG cUID, LPMAPIUID lpUIDList,
+                                                               ULONG ulFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE AdminProviders(LPMAPIUID lpUID, ULONG ulFlags,
                                                      LPPROVIDERADMIN* lppProviderAdmin) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetPrimaryIdentity(LPMAPIUID lpUID, ULONG ulFlags) = 0;
@@ -91,21 +103,24 @@ typedef IMsgServiceAdmin* LPSERVICEADMIN;
 
 // IProfAdmin: slots 3-11 after IUnknown.
 struct IProfAdmin : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags, LPMAPIERROR* lppMAPIError) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetLastError(HRESULT hResult, ULONG ulFlags,
+                                                   LPMAPIERROR* lppMAPIError) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetProfileTable(ULONG ulFlags, LPMAPITABLE* lppTable) = 0;
-    virtual HRESULT STDMETHODCALLTYPE CreateProfile(LPTSTR lpszProfileName, LPTSTR lpszPassword, ULONG_PTR ulUIParam,
-                                                    ULONG ulFlags) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CreateProfile(LPTSTR lpszProfileName, LPTSTR lpszPassword,
+                                                    ULONG_PTR ulUIParam, ULONG ulFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE DeleteProfile(LPTSTR lpszProfileName, ULONG ulFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE ChangeProfilePassword(LPTSTR lpszProfileName, LPTSTR lpszOldPassword,
                                                             LPTSTR lpszNewPassword, ULONG ulFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE CopyProfile(LPTSTR lpszOldProfileName, LPTSTR lpszOldPassword,
-                                                  LPTSTR lpszNewProfileName, ULONG_PTR ulUIParam, ULONG ulFlags) = 0;
+                                                  LPTSTR lpszNewProfileName, ULONG_PTR ulUIParam,
+                                                  ULONG ulFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE RenameProfile(LPTSTR lpszOldProfileName, LPTSTR lpszOldPassword,
                                                     LPTSTR lpszNewProfileName, ULONG_PTR ulUIParam,
                                                     ULONG ulFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetDefaultProfile(LPTSTR lpszProfileName, ULONG ulFlags) = 0;
-    virtual HRESULT STDMETHODCALLTYPE AdminServices(LPTSTR lpszProfileName, LPTSTR lpszPassword, ULONG_PTR ulUIParam,
-                                                    ULONG ulFlags, LPSERVICEADMIN* lppServiceAdmin) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AdminServices(LPTSTR lpszProfileName, LPTSTR lpszPassword,
+                                                    ULONG_PTR ulUIParam, ULONG ulFlags,
+                                                    LPSERVICEADMIN* lppServiceAdmin) = 0;
 };
 typedef IProfAdmin* LPPROFADMIN;
 
