@@ -60,8 +60,11 @@ constexpr DecodeTables kDecode;
 enum QpClass : uint8_t { QpLiteral, QpBlank, QpCr, QpEscape };
 struct QpTable {
     std::array<uint8_t, 256> cls{};
+    // Written as they are while the line has room (blanks only below column 64).
+    std::array<bool, 256> plain{};
     constexpr QpTable() {
         for (unsigned c = 0; c < 256; ++c) {
+            plain[c] = (c >= 33 && c <= 60) || (c >= 62 && c <= 126) || c == ' ' || c == '\t';
             if ((c >= 33 && c <= 60) || (c >= 62 && c <= 126)) {
                 cls[c] = QpLiteral;
             } else if (c == ' ' || c == '\t') {
@@ -87,18 +90,18 @@ struct SpecialTable {
 };
 constexpr SpecialTable kSpecial;
 
-int hexValue(uint8_t c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
+struct HexTable {
+    std::array<int8_t, 256> value{};
+    constexpr HexTable() {
+        for (unsigned c = 0; c < 256; ++c) {
+            value[c] = c >= '0' && c <= '9'   ? static_cast<int8_t>(c - '0')
+                       : c >= 'A' && c <= 'F' ? static_cast<int8_t>(c - 'A' + 10)
+                       : c >= 'a' && c <= 'f' ? static_cast<int8_t>(c - 'a' + 10)
+                                              : int8_t(-1);
+        }
     }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
+};
+constexpr HexTable kHex;
 
 inline char* putEscape(char* o, uint8_t b) {
     o[0] = '=';
@@ -113,6 +116,22 @@ inline char* putSoftBreak(char* o) {
     o[2] = '\n';
     return o + 3;
 }
+
+// Eight bytes at a time: bit 7 of a byte of the result marks a match. Only
+// the lowest marked byte is exact, and a word without a match gives 0.
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighs = 0x8080808080808080ull;
+inline uint64_t load8(const uint8_t* p) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    return w;
+}
+inline uint64_t bytesEqual(uint64_t w, uint8_t c) {
+    uint64_t x = w ^ (kOnes * c);
+    return (x - kOnes) & ~x & kHighs;
+}
+inline uint64_t bytesBelow(uint64_t w, uint8_t n) { return (w - kOnes * n) & ~w & kHighs; }
+inline uint64_t bytesAbove(uint64_t w, uint8_t n) { return ((w + kOnes * (127 - n)) | w) & kHighs; }
 
 }  // namespace
 
@@ -286,15 +305,17 @@ void QpEncoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
         const uint8_t* be = p + batch;
         char* o = out.cur;
         unsigned count = count_;
-        for (; p < be; ++p) {
+        bool pendingCr = pendingCr_;
+        while (p < be) {
             uint8_t b = *p;
-            if (pendingCr_) {
-                pendingCr_ = false;
+            if (pendingCr) {
+                pendingCr = false;
                 if (b == '\n') {
                     o[0] = '\r';
                     o[1] = '\n';
                     o += 2;
                     count = 0;
+                    ++p;
                     continue;
                 }
                 o = putEscape(o, '\r');
@@ -305,6 +326,31 @@ void QpEncoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
                 o = putSoftBreak(o);
                 count = 0;
             }
+            // A run of bytes written as they are, blanks included below column 64.
+            if (count < 64 && kQp.plain[b] && !(dots && count == 0 && b == '.')) {
+                // Printable words without "=" while the line has room for them.
+                while (count <= 56 && be - p >= 8) {
+                    uint64_t w = load8(p);
+                    uint64_t stop = bytesBelow(w, 32) | bytesAbove(w, 126) | bytesEqual(w, '=');
+                    std::memcpy(o, p, 8);  // room for six bytes per input byte
+                    if (stop) {
+                        unsigned k = static_cast<unsigned>(__builtin_ctzll(stop)) / 8;
+                        o += k;
+                        p += k;
+                        count += k;
+                        break;
+                    }
+                    o += 8;
+                    p += 8;
+                    count += 8;
+                }
+                while (p < be && count < 64 && kQp.plain[*p]) {
+                    *o++ = static_cast<char>(*p++);
+                    ++count;
+                }
+                continue;
+            }
+            ++p;
             if (dots && count == 0 && b == '.') {
                 o[0] = '.';
                 o[1] = '.';
@@ -327,7 +373,7 @@ void QpEncoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
                 }
                 break;
             case QpCr:
-                pendingCr_ = true;  // CR LF or a lone CR: the next byte tells
+                pendingCr = true;  // CR LF or a lone CR: the next byte tells
                 break;
             default:
                 o = putEscape(o, b);
@@ -336,6 +382,7 @@ void QpEncoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
             }
         }
         count_ = count;
+        pendingCr_ = pendingCr;
         out.cur = o;
     }
 }
@@ -354,87 +401,172 @@ void QpEncoder::finish(OutputSink& out) {
 }
 
 // ---------------------------------------------------------------------------
-void QpDecoder::lineBreak(uint8_t c, OutputSink& out) {
-    Expect partner = c == '\r' ? ExpectCr : ExpectLf;
-    if (expect_ == partner) {
-        expect_ = None;  // second half of a pair already written
-        return;
-    }
-    out.write("\r\n", 2);
-    expect_ = c == '\r' ? ExpectLf : ExpectCr;
-    lineStart_ = true;
-}
-
 void QpDecoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
     const uint8_t* e = p + n;
     const bool dots = (flags_ & kQpDot) != 0;
     while (p < e) {
-        uint8_t b = *p;
-        if (state_ == AfterEquals) {
-            ++p;
-            if (b == '\n') {
-                // Soft break; the byte after it is ordinary input.
-                state_ = Normal;
-                lineStart_ = true;
-            } else {
-                first_ = b;
-                state_ = AfterEqualsByte;
-            }
-            continue;
-        }
-        if (state_ == AfterEqualsByte) {
-            state_ = Normal;
-            int hi = hexValue(first_);
-            int lo = hexValue(b);
-            if (hi >= 0 && lo >= 0) {
-                out.put(static_cast<char>((hi << 4) | lo));
-                lineStart_ = false;
+        size_t block = std::min<size_t>(static_cast<size_t>(e - p), 8192);
+        // At most two bytes per input byte (a lone LF becomes CR LF), plus the
+        // held "=" and byte of an escape that turned out to be none.
+        out.ensure(2 * block + 4);
+        const uint8_t* be = p + block;
+        char* o = out.cur;
+        // Locals: the output bytes could alias the members.
+        State state = state_;
+        Expect expect = expect_;
+        bool lineStart = lineStart_;
+        uint8_t first = first_;
+        while (p < be) {
+            uint8_t b = *p;
+            if (state == AfterEquals) {
                 ++p;
-            } else if (first_ == '\r') {
-                // "=" CR LF is a soft break; after "=" CR anything else is
-                // ordinary input again.
                 if (b == '\n') {
+                    // Soft break; the byte after it is ordinary input.
+                    state = Normal;
+                    lineStart = true;
+                } else {
+                    first = b;
+                    state = AfterEqualsByte;
+                }
+                continue;
+            }
+            if (state == AfterEqualsByte) {
+                state = Normal;
+                int hi = kHex.value[first];
+                int lo = kHex.value[b];
+                if (hi >= 0 && lo >= 0) {
+                    *o++ = static_cast<char>((hi << 4) | lo);
+                    lineStart = false;
+                    ++p;
+                } else if (first == '\r') {
+                    // "=" CR LF is a soft break; after "=" CR anything else is
+                    // ordinary input again.
+                    if (b == '\n') {
+                        ++p;
+                    }
+                    lineStart = true;
+                } else {
+                    *o++ = '=';
+                    if (first != 0) {
+                        *o++ = static_cast<char>(first);
+                    }
+                    if (b != 0) {
+                        *o++ = static_cast<char>(b);
+                    }
+                    lineStart = false;
                     ++p;
                 }
-                lineStart_ = true;
-            } else {
-                out.put('=');
-                if (first_ != 0) {
-                    out.put(static_cast<char>(first_));
-                }
-                if (b != 0) {
-                    out.put(static_cast<char>(b));
-                }
-                lineStart_ = false;
-                ++p;
+                continue;
             }
-            continue;
-        }
-        if (lineStart_ && dots && b == '.') {
+            if (lineStart && dots && b == '.') {
+                ++p;
+                lineStart = false;
+                expect = None;
+                continue;
+            }
+            if (!kSpecial.qp[b]) {
+                // Plain bytes eight at a time; the common escapes, soft breaks
+                // and CR LF pairs between them are taken without leaving the loop.
+                expect = None;
+                lineStart = false;
+                while (be - p >= 8) {
+                    uint64_t w = load8(p);
+                    uint64_t stop = bytesEqual(w, '=') | bytesEqual(w, '\r') | bytesEqual(w, '\n');
+                    std::memcpy(o, p, 8);  // room for two bytes per input byte
+                    if (!stop) {
+                        o += 8;
+                        p += 8;
+                        lineStart = false;
+                        continue;
+                    }
+                    size_t k = static_cast<size_t>(__builtin_ctzll(stop)) / 8;
+                    o += k;
+                    p += k;
+                    if (k) {
+                        lineStart = false;
+                    }
+                    if (be - p < 3) {
+                        break;
+                    }
+                    if (p[0] == '=') {
+                        int hi = kHex.value[p[1]];
+                        int lo = kHex.value[p[2]];
+                        if ((hi | lo) >= 0) {
+                            *o++ = static_cast<char>((hi << 4) | lo);
+                            p += 3;
+                            lineStart = false;
+                            continue;
+                        }
+                        if (p[1] == '\r' && p[2] == '\n') {
+                            p += 3;
+                            lineStart = true;
+                            if (dots) {
+                                break;
+                            }
+                            continue;
+                        }
+                    } else if (p[0] == '\r' && p[1] == '\n') {
+                        o[0] = '\r';
+                        o[1] = '\n';
+                        o += 2;
+                        p += 2;
+                        lineStart = true;
+                        if (dots) {
+                            break;
+                        }
+                        continue;
+                    }
+                    break;
+                }
+                // At a line start a dot may have to go; the top of the loop decides.
+                if (!(dots && lineStart)) {
+                    while (p < be && !kSpecial.qp[*p]) {
+                        *o++ = static_cast<char>(*p++);
+                        lineStart = false;
+                    }
+                }
+                continue;
+            }
             ++p;
-            lineStart_ = false;
-            expect_ = None;
-            continue;
+            if (b == '=') {
+                expect = None;
+                // The usual escapes, when both bytes are at hand.
+                if (be - p >= 2) {
+                    int hi = kHex.value[p[0]];
+                    int lo = kHex.value[p[1]];
+                    if (hi >= 0 && lo >= 0) {
+                        *o++ = static_cast<char>((hi << 4) | lo);
+                        lineStart = false;
+                        p += 2;
+                        continue;
+                    }
+                    if (p[0] == '\r' && p[1] == '\n') {
+                        lineStart = true;
+                        p += 2;
+                        continue;
+                    }
+                }
+                state = AfterEquals;
+                continue;
+            }
+            // CR or LF: the expected partner of the break just written is
+            // dropped; anything else writes a break and expects its partner.
+            Expect partner = b == '\r' ? ExpectCr : ExpectLf;
+            if (expect == partner) {
+                expect = None;
+                continue;
+            }
+            o[0] = '\r';
+            o[1] = '\n';
+            o += 2;
+            expect = b == '\r' ? ExpectLf : ExpectCr;
+            lineStart = true;
         }
-        // A run of plain bytes.
-        const uint8_t* q = p;
-        while (q < e && !kSpecial.qp[*q]) {
-            ++q;
-        }
-        if (q != p) {
-            out.write(p, static_cast<size_t>(q - p));
-            p = q;
-            expect_ = None;
-            lineStart_ = false;
-            continue;
-        }
-        ++p;
-        if (b == '=') {
-            expect_ = None;
-            state_ = AfterEquals;
-        } else {
-            lineBreak(b, out);
-        }
+        state_ = state;
+        expect_ = expect;
+        lineStart_ = lineStart;
+        first_ = first;
+        out.cur = o;
     }
 }
 

@@ -101,8 +101,6 @@ private:
     enum State : uint8_t { Normal, AfterEquals, AfterEqualsByte };
     enum Expect : uint8_t { None, ExpectCr, ExpectLf };
 
-    void lineBreak(uint8_t c, OutputSink& out);
-
     unsigned flags_;
     State state_ = Normal;
     Expect expect_ = None;

@@ -1,6 +1,7 @@
 // Base64 and quoted-printable coder and line-break normalisation.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <random>
 
 #include "CommonBase/Coder.h"
@@ -378,4 +379,166 @@ TEST(CoderStreams, DestinationThatCannotBeWritten) {
     StreamRef target(readOnly);
     EXPECT_EQ(decodeBase64(source.get(), target.get()), STG_E_ACCESSDENIED);
     EXPECT_EQ(streamContent(target.get()), "old");
+}
+
+namespace {
+
+// Straightforward readings of the quoted-printable rules, one byte at a time,
+// to check the coder's fast paths against.
+std::string referenceQpEncode(const std::string& in, bool dots) {
+    std::string out;
+    unsigned count = 0;
+    for (size_t i = 0; i < in.size(); ++i) {
+        uint8_t b = static_cast<uint8_t>(in[i]);
+        auto escape = [&](uint8_t c) {
+            static const char* hex = "0123456789ABCDEF";
+            out += '=';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+            count += 3;
+        };
+        if (dots && count == 0 && b == '.') {
+            out += "..";
+            count = 2;
+        } else if ((b >= 33 && b <= 60) || (b >= 62 && b <= 126)) {
+            out += static_cast<char>(b);
+            ++count;
+        } else if (b == ' ' || b == '\t') {
+            if (count < 64) {
+                out += static_cast<char>(b);
+                ++count;
+            } else {
+                escape(b);
+            }
+        } else if (b == '\r' && i + 1 < in.size() && in[i + 1] == '\n') {
+            out += "\r\n";
+            ++i;
+            count = 0;
+        } else {
+            escape(b);
+        }
+        if (count >= 65 && i + 1 < in.size()) {
+            out += "=\r\n";
+            count = 0;
+        }
+    }
+    return out;
+}
+
+bool isHex(uint8_t c) { return std::isxdigit(c) != 0; }
+
+std::string referenceQpDecode(const std::string& in, bool dots) {
+    std::string out;
+    int expect = 0;  // the partner byte expected after a written break
+    bool lineStart = true;
+    size_t i = 0;
+    while (i < in.size()) {
+        uint8_t b = static_cast<uint8_t>(in[i++]);
+        if (b == '\r' || b == '\n') {
+            if (expect == b) {
+                expect = 0;
+            } else {
+                out += "\r\n";
+                expect = b == '\r' ? '\n' : '\r';
+                lineStart = true;
+            }
+            continue;
+        }
+        expect = 0;
+        if (b == '=') {
+            int got = 0;
+            uint8_t read[2] = {0, 0};
+            while (got < 2 && i < in.size()) {
+                read[got++] = static_cast<uint8_t>(in[i++]);
+            }
+            if (got == 2 && isHex(read[0]) && isHex(read[1])) {
+                out += static_cast<char>(std::stoi(std::string(reinterpret_cast<char*>(read), 2), nullptr, 16));
+                lineStart = false;
+            } else if (got >= 1 && read[0] == '\r') {
+                if (got == 2 && read[1] != '\n') {
+                    --i;  // read again
+                }
+                lineStart = true;
+            } else if (got >= 1 && read[0] == '\n') {
+                if (got == 2) {
+                    --i;
+                }
+                lineStart = true;
+            } else {
+                out += '=';
+                for (int k = 0; k < got; ++k) {
+                    if (read[k] != 0) {
+                        out += static_cast<char>(read[k]);
+                    }
+                }
+                lineStart = false;
+            }
+            continue;
+        }
+        if (dots && lineStart && b == '.') {
+            lineStart = false;
+            continue;
+        }
+        out += static_cast<char>(b);
+        lineStart = false;
+    }
+    return out;
+}
+
+std::string viaDetail(int (*coder)(const uint8_t*, size_t, std::string&, unsigned), const std::string& in,
+                      unsigned flags) {
+    std::string out;
+    coder(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out, flags);
+    return out;
+}
+
+}  // namespace
+
+TEST(CoderQuotedPrintable, MatchesTheRulesOnTrickyText) {
+    std::string plainish;
+    for (int i = 0; i < 20000; ++i) {
+        plainish += (i % 97 == 0) ? "=4A" : (i % 89 == 0) ? "=\r\n" : (i % 83 == 0) ? "\r\n." : "word ";
+    }
+    for (unsigned seed = 1; seed <= 30; ++seed) {
+        std::string text = seed == 30 ? plainish : trickyText(3000 + seed * 101, seed);
+        for (unsigned flags : {0u, detail::kQpDot}) {
+            SCOPED_TRACE(testing::Message() << "seed " << seed << " flags " << flags);
+            bool dots = flags != 0;
+            ASSERT_TRUE(viaDetail(&detail::qpDecode, text, flags) == referenceQpDecode(text, dots));
+            ASSERT_TRUE(viaDetail(&detail::qpEncode, text, flags) == referenceQpEncode(text, dots));
+        }
+        // Tiny reads put every border everywhere.
+        std::string whole;
+        ASSERT_EQ(decodeQP(text, whole), S_OK);
+        for (size_t piece : {1u, 2u, 3u, 7u, 9u}) {
+            ScriptedStream source(text, SIZE_MAX, S_OK, piece);
+            StreamRef target(memoryStream());
+            ASSERT_EQ(decodeQP(&source, target.get()), S_OK);
+            ASSERT_TRUE(streamContent(target.get()) == whole) << "piece " << piece;
+            ScriptedStream encodeSource(text, SIZE_MAX, S_OK, piece);
+            std::string encoded;
+            ASSERT_EQ(encodeQP(&encodeSource, encoded), S_OK);
+            ASSERT_TRUE(encoded == referenceQpEncode(text, false)) << "piece " << piece;
+        }
+    }
+}
+
+TEST(CoderBase64, TinyReadsGiveTheWholeInputResult) {
+    std::string data = bytes(5000, 77);
+    std::string expected;
+    ASSERT_EQ(encodeBase64(data, expected, true), S_OK);
+    std::string noisy = expected;
+    for (size_t i = 0; i < noisy.size(); i += 13) {
+        noisy.insert(i, "*");  // bytes outside the alphabet
+    }
+    for (size_t piece : {1u, 2u, 3u, 5u, 11u}) {
+        ScriptedStream source(data, SIZE_MAX, S_OK, piece);
+        std::string encoded;
+        ASSERT_EQ(encodeBase64(&source, encoded, true), S_OK);
+        EXPECT_TRUE(encoded == expected) << piece;
+        ScriptedStream text(noisy, SIZE_MAX, S_OK, piece);
+        StreamRef decoded(memoryStream());
+        ASSERT_EQ(decodeBase64(&text, decoded.get()), S_OK);
+        EXPECT_TRUE(streamContent(decoded.get()) == data) << piece;
+    }
 }
