@@ -12,6 +12,7 @@
 #include <mutex>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
@@ -134,7 +135,13 @@ ULONG freeBuffer(LPVOID p) {
 // ---------------------------------------------------------------------------
 std::atomic<long> initCount{0};
 // Per thread: for each MAPIInitialize still open, whether it entered COM.
-thread_local std::vector<bool> comEntered;
+// (No thread_local: dynamic TLS in a module that may be unloaded trips the
+// leak checker.)
+std::mutex comMutex;
+std::map<DWORD, std::vector<bool>> comEnteredByThread;
+std::vector<bool>& comEntered() {
+    return comEnteredByThread[GetCurrentThreadId()];
+}
 
 // ---------------------------------------------------------------------------
 // COM object helper
@@ -573,7 +580,10 @@ STANDIN_EXPORT HRESULT MAPIInitialize_4(LPVOID init) {
     // MAPI brings COM up on the calling thread and takes it down again in
     // the matching MAPIUninitialize.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    comEntered.push_back(SUCCEEDED(com));
+    {
+        std::lock_guard<std::mutex> lock(comMutex);
+        comEntered().push_back(SUCCEEDED(com));
+    }
     initCount.fetch_add(1);
     record().add("initCalls", 1);
     record().call(std::string("MAPIInitialize ") + (init ? "init" : "null"));
@@ -582,12 +592,17 @@ STANDIN_EXPORT HRESULT MAPIInitialize_4(LPVOID init) {
 
 STANDIN_EXPORT void MAPIUninitialize_0() {
     record().call("MAPIUninitialize");
-    if (comEntered.empty()) {
-        record().add("unbalancedUninitialize", 1);
-        return;
+    bool entered = false;
+    {
+        std::lock_guard<std::mutex> lock(comMutex);
+        std::vector<bool>& open = comEntered();
+        if (open.empty()) {
+            record().add("unbalancedUninitialize", 1);
+            return;
+        }
+        entered = open.back();
+        open.pop_back();
     }
-    bool entered = comEntered.back();
-    comEntered.pop_back();
     initCount.fetch_sub(1);
     record().add("uninitCalls", 1);
     if (entered) {
