@@ -253,9 +253,9 @@ TEST_F(MapiLoaderTest, TheOfficeLcidIsTriedFirst) {
                    "C:\\CF\\System\\MSMAPI\\1031\\MSMAPI32.DLL");
 }
 
-// The component ID is a braced GUID: 39 characters with its terminator, which
-// fit a buffer of 84 two-byte characters' worth only when it is sized in
-// characters.
+// The component ID is a braced GUID, 39 characters with its terminator: it
+// fits the buffer of 84 bytes of two-byte characters only when that buffer is
+// sized as 42 characters of this platform's WCHAR.
 TEST_F(MapiLoaderTest, TheQualifiedComponentIsAskedWithEachQualifierForm) {
     const std::wstring component = L"{00112233-4455-6677-8899-AABBCCDDEEFF}";
     setText(HKEY_LOCAL_MACHINE, OutlookClient, L"MSIComponentID", component);
