@@ -261,3 +261,21 @@ TEST_F(ClientWatcherTest, TheSecondWatcherIsSeparate) {
     child.kill();
     EXPECT_TRUE(eventually([&] { return second->clientCount() == 0; }));
 }
+
+TEST_F(ClientWatcherTest, ClientManipSlots) {
+    IUnknown* inner = nullptr;
+    Outer outer;
+    ASSERT_EQ(CExternalConnection<1>::create(&outer, &inner), S_OK);
+    IClientManip* manip = nullptr;
+    ASSERT_EQ(inner->QueryInterface(IID_IClientManip, reinterpret_cast<void**>(&manip)), S_OK);
+    void** table = *reinterpret_cast<void***>(manip);
+    // Slot 3 registerClientProcess, slot 4 disconnect.
+    auto registerSlot = reinterpret_cast<HRESULT (*)(void*, DWORD, HANDLE)>(table[3]);
+    auto disconnectSlot = reinterpret_cast<HRESULT (*)(void*)>(table[4]);
+    EXPECT_TRUE(FAILED(registerSlot(manip, 0x7FFFFFF0, nullptr)));
+    uint64_t before = winplat::com::disconnectCount(&outer);
+    EXPECT_EQ(disconnectSlot(manip), S_OK);
+    EXPECT_EQ(winplat::com::disconnectCount(&outer), before + 1);
+    manip->Release();
+    inner->Release();
+}

@@ -254,3 +254,17 @@ TEST(DataStream, ConstructionFailures) {
     EXPECT_EQ(raw, nullptr);
     EXPECT_EQ(winplat::com::liveMarshalerCount(), marshalers);
 }
+
+TEST(DataStream, StreamManagerSlot) {
+    StreamRef stream(memoryStream("slots"));
+    IStreamManager* manager = nullptr;
+    ASSERT_EQ(stream->QueryInterface(IID_IStreamManager, reinterpret_cast<void**>(&manager)), S_OK);
+    void** table = *reinterpret_cast<void***>(manager);
+    IStreamData* data = nullptr;
+    EXPECT_EQ(reinterpret_cast<HRESULT (*)(void*, IStreamData**)>(table[3])(manager, &data), S_OK);
+    ULONGLONG size = 0;
+    data->getSize(&size);
+    EXPECT_EQ(size, 5u);
+    data->Release();
+    manager->Release();
+}

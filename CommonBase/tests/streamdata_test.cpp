@@ -533,3 +533,45 @@ TEST(StreamDataConcurrency, WritersSharingOneLock) {
     std::string content = readAll(data.p);
     EXPECT_EQ(content, std::string(20000, 'a') + std::string(20000, 'b'));
 }
+
+namespace {
+// The function in slot `index` of a COM object's table, called with the object.
+template <typename R, typename... A>
+R callSlot(void* object, int index, A... args) {
+    void** table = *static_cast<void***>(object);
+    return reinterpret_cast<R (*)(void*, A...)>(table[index])(object, args...);
+}
+}  // namespace
+
+// Callers elsewhere reach these interfaces by slot number only.
+TEST(StreamDataSlots, SlotOrderOfTheInterfaces) {
+    Data data;
+    ASSERT_EQ(MemoryStreamData::create(0, nullptr, &data.p), S_OK);
+    ULONG done = 0;
+    EXPECT_EQ((callSlot<HRESULT, const void*, ULONG, ULONGLONG, ULONG*>(data.p, 4, "abc", 3, 0, &done)), S_OK);
+    char buffer[3] = {};
+    EXPECT_EQ((callSlot<HRESULT, void*, ULONG, ULONGLONG, ULONG*>(data.p, 3, buffer, 3, 0, &done)), S_OK);
+    EXPECT_EQ(std::string(buffer, 3), "abc");
+    EXPECT_EQ((callSlot<HRESULT, ULONGLONG>(data.p, 5, 2)), S_OK);
+    EXPECT_EQ((callSlot<HRESULT, ULONGLONG, ULONGLONG, DWORD>(data.p, 8, 0, 1, 0)), STG_E_INVALIDFUNCTION);
+    EXPECT_EQ((callSlot<HRESULT, STATSTG*, DWORD>(data.p, 10, nullptr, 0)), STG_E_INVALIDPOINTER);
+    ULONGLONG size = 0;
+    EXPECT_EQ((callSlot<HRESULT, ULONGLONG*>(data.p, 11, &size)), S_OK);
+    EXPECT_EQ(size, 2u);
+    Recorder* recorder = new Recorder;
+    DWORD cookie = 0;
+    EXPECT_EQ((callSlot<HRESULT, IStreamDataCallbacks*, DWORD*>(data.p, 12, recorder, &cookie)), S_OK);
+    EXPECT_EQ((callSlot<HRESULT, DWORD, DWORD*>(data.p, 15, kStreamDataAutoCommit, nullptr)), S_OK);
+    DWORD flags = 0;
+    EXPECT_EQ((callSlot<HRESULT, DWORD*>(data.p, 16, &flags)), S_OK);
+    EXPECT_EQ(flags, kStreamDataAutoCommit);
+    EXPECT_EQ((callSlot<HRESULT>(data.p, 17)), S_OK);
+    EXPECT_EQ((callSlot<HRESULT>(data.p, 18)), S_OK);
+    EXPECT_EQ((callSlot<HRESULT, IStreamData*>(data.p, 14, nullptr)), E_INVALIDARG);
+    // Listener slots: 3 onCommit, 4 onSizeChanged.
+    EXPECT_EQ((callSlot<HRESULT, IStreamData*>(recorder, 3, data.p)), S_OK);
+    EXPECT_EQ((callSlot<HRESULT, IStreamData*, ULONGLONG>(recorder, 4, data.p, 9)), S_OK);
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"commit", "size 9"}));
+    EXPECT_EQ((callSlot<HRESULT, DWORD>(data.p, 13, cookie)), S_OK);
+    recorder->Release();
+}
