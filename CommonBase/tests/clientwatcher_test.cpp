@@ -279,3 +279,41 @@ TEST_F(ClientWatcherTest, ClientManipSlots) {
     manip->Release();
     inner->Release();
 }
+
+namespace {
+// An outer object whose last reference is already gone.
+class DyingOuter : public Outer, public IOuterLifetime {
+public:
+    bool tryAddRef() override {
+        ++asked;
+        return false;
+    }
+    int asked = 0;
+};
+}  // namespace
+
+TEST_F(ClientWatcherTest, AnObjectGoingAwayIsNotRevived) {
+    DyingOuter dying;
+    IUnknown* inner = nullptr;
+    ASSERT_EQ(CExternalConnection<1>::create(&dying, &inner, &dying), S_OK);
+    IExternalConnection* connection = nullptr;
+    ASSERT_EQ(inner->QueryInterface(IID_IExternalConnection, reinterpret_cast<void**>(&connection)), S_OK);
+    connection->AddConnection(EXTCONN_STRONG, 0);
+    connection->Release();
+    StreamRef alive(memoryStream());
+    IExternalConnection* aliveConnection = connectionOf(alive.get());
+    aliveConnection->AddConnection(EXTCONN_STRONG, 0);
+    aliveConnection->Release();
+
+    Child child;
+    uint64_t total = winplat::com::disconnectTotal();
+    ASSERT_EQ(detail::registerClientProcess(true, child.pid(), nullptr), S_OK);
+    ULONG refs = dying.refs;
+    uint64_t dyingDisconnects = winplat::com::disconnectCount(&dying);
+    child.kill();
+    ASSERT_TRUE(winplat::com::waitForDisconnects(total + 1, 10000));
+    EXPECT_EQ(dying.asked, 1);
+    EXPECT_EQ(dying.refs, refs);  // no reference taken, none dropped
+    EXPECT_EQ(winplat::com::disconnectCount(&dying), dyingDisconnects);
+    EXPECT_EQ(inner->Release(), 0u);  // leaves the watcher as it goes
+}
