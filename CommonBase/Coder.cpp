@@ -130,8 +130,12 @@ inline uint64_t bytesEqual(uint64_t w, uint8_t c) {
     uint64_t x = w ^ (kOnes * c);
     return (x - kOnes) & ~x & kHighs;
 }
-inline uint64_t bytesBelow(uint64_t w, uint8_t n) { return (w - kOnes * n) & ~w & kHighs; }
-inline uint64_t bytesAbove(uint64_t w, uint8_t n) { return ((w + kOnes * (127 - n)) | w) & kHighs; }
+inline uint64_t bytesBelow(uint64_t w, uint8_t n) {
+    return (w - kOnes * n) & ~w & kHighs;
+}
+inline uint64_t bytesAbove(uint64_t w, uint8_t n) {
+    return ((w + kOnes * (127 - n)) | w) & kHighs;
+}
 
 }  // namespace
 
@@ -150,9 +154,13 @@ void StringSink::makeRoom(size_t n) {
     lim = target_.data() + target_.size();
 }
 
-void StringSink::finish() { target_.resize(static_cast<size_t>(cur - target_.data())); }
+void StringSink::finish() {
+    target_.resize(static_cast<size_t>(cur - target_.data()));
+}
 
-size_t qpEncodeEstimate(size_t n) { return (3 * n / 68 + n + 1) * 3; }
+size_t qpEncodeEstimate(size_t n) {
+    return (3 * n / 68 + n + 1) * 3;
+}
 
 // ---------------------------------------------------------------------------
 void Base64Encoder::encodeGroups(const uint8_t*& p, size_t groups, OutputSink& out) {
@@ -248,7 +256,8 @@ void Base64Decoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
             if (count_ == 0) {
                 // Whole groups of four alphabet characters, the common case.
                 while (be - p >= 4) {
-                    uint32_t v = kDecode.t[0][p[0]] | kDecode.t[1][p[1]] | kDecode.t[2][p[2]] | kDecode.t[3][p[3]];
+                    uint32_t v =
+                        kDecode.t[0][p[0]] | kDecode.t[1][p[1]] | kDecode.t[2][p[2]] | kDecode.t[3][p[3]];
                     if (v & kBad) {
                         break;
                     }
@@ -359,26 +368,26 @@ void QpEncoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
                 continue;
             }
             switch (kQp.cls[b]) {
-            case QpLiteral:
-                *o++ = static_cast<char>(b);
-                ++count;
-                break;
-            case QpBlank:
-                if (count < 64) {
+                case QpLiteral:
                     *o++ = static_cast<char>(b);
                     ++count;
-                } else {
+                    break;
+                case QpBlank:
+                    if (count < 64) {
+                        *o++ = static_cast<char>(b);
+                        ++count;
+                    } else {
+                        o = putEscape(o, b);
+                        count += 3;
+                    }
+                    break;
+                case QpCr:
+                    pendingCr = true;  // CR LF or a lone CR: the next byte tells
+                    break;
+                default:
                     o = putEscape(o, b);
                     count += 3;
-                }
-                break;
-            case QpCr:
-                pendingCr = true;  // CR LF or a lone CR: the next byte tells
-                break;
-            default:
-                o = putEscape(o, b);
-                count += 3;
-                break;
+                    break;
             }
         }
         count_ = count;
@@ -623,8 +632,8 @@ uint32_t base64EncodeGetRequiredLength(size_t length, unsigned flags) {
         required += 2 * (required / 76) + 2;
     }
     if (required > 0xFFFFFFFFu || required < n) {
-        raiseHResult(E_OUTOFMEMORY, 2, "CommonBase\\Coder", 550, "Coder::detail::base64EncodeGetRequiredLength",
-                     L"Too large data to encode");
+        raiseHResult(E_OUTOFMEMORY, 2, "CommonBase\\Coder", 550,
+                     "Coder::detail::base64EncodeGetRequiredLength", L"Too large data to encode");
     }
     return static_cast<uint32_t>(required);
 }
@@ -712,9 +721,8 @@ HRESULT runBytes(const void* data, size_t length, std::string& out, HRESULT code
 
 HRESULT encodeBase64(const void* data, size_t length, std::string& out, bool lineBreaks) {
     unsigned flags = lineBreaks ? 0 : detail::kBase64NoCrlf;
-    return runBytes(data, length, out, E_FAIL, [&](const uint8_t* p, size_t n) {
-        return detail::base64EncodeEx(p, n, out, flags);
-    });
+    return runBytes(data, length, out, E_FAIL,
+                    [&](const uint8_t* p, size_t n) { return detail::base64EncodeEx(p, n, out, flags); });
 }
 
 HRESULT encodeBase64(const std::string& data, std::string& out, bool lineBreaks) {
@@ -726,20 +734,26 @@ HRESULT decodeBase64(const void* data, size_t length, std::string& out) {
                     [&](const uint8_t* p, size_t n) { return detail::base64Decode(p, n, out); });
 }
 
-HRESULT decodeBase64(const std::string& data, std::string& out) { return decodeBase64(data.data(), data.size(), out); }
+HRESULT decodeBase64(const std::string& data, std::string& out) {
+    return decodeBase64(data.data(), data.size(), out);
+}
 
 HRESULT encodeQP(const void* data, size_t length, std::string& out) {
     return runBytes(data, length, out, E_FAIL,
                     [&](const uint8_t* p, size_t n) { return detail::qpEncode(p, n, out, 0); });
 }
 
-HRESULT encodeQP(const std::string& data, std::string& out) { return encodeQP(data.data(), data.size(), out); }
+HRESULT encodeQP(const std::string& data, std::string& out) {
+    return encodeQP(data.data(), data.size(), out);
+}
 
 HRESULT decodeQP(const void* data, size_t length, std::string& out) {
     return runBytes(data, length, out, MAPI_E_CORRUPT_DATA,
                     [&](const uint8_t* p, size_t n) { return detail::qpDecode(p, n, out, 0); });
 }
 
-HRESULT decodeQP(const std::string& data, std::string& out) { return decodeQP(data.data(), data.size(), out); }
+HRESULT decodeQP(const std::string& data, std::string& out) {
+    return decodeQP(data.data(), data.size(), out);
+}
 
 }  // namespace Coder

@@ -11,7 +11,7 @@
 namespace Coder::detail {
 
 class OutputSink {
-public:
+  public:
     char* cur = nullptr;
     char* lim = nullptr;
 
@@ -32,7 +32,7 @@ public:
         cur += n;
     }
 
-protected:
+  protected:
     OutputSink() = default;
     ~OutputSink() = default;
     // Makes at least n bytes of room at cur (by flushing or growing).
@@ -44,22 +44,22 @@ protected:
 // produced. The string is not cleared first, so a string reused between calls
 // keeps its memory.
 class StringSink final : public OutputSink {
-public:
+  public:
     StringSink(std::string& target, size_t estimate);
     void finish();
 
-private:
+  private:
     void makeRoom(size_t n) override;
     std::string& target_;
 };
 
 class Base64Encoder {
-public:
+  public:
     explicit Base64Encoder(unsigned flags) : flags_(flags) {}
     void feed(const uint8_t* p, size_t n, OutputSink& out);
     void finish(OutputSink& out);
 
-private:
+  private:
     void encodeGroups(const uint8_t*& p, size_t groups, OutputSink& out);
 
     unsigned flags_;
@@ -70,34 +70,34 @@ private:
 };
 
 class Base64Decoder {
-public:
+  public:
     void feed(const uint8_t* p, size_t n, OutputSink& out);
     void finish(OutputSink& out);
 
-private:
+  private:
     uint32_t acc_ = 0;
     unsigned count_ = 0;
 };
 
 class QpEncoder {
-public:
+  public:
     explicit QpEncoder(unsigned flags) : flags_(flags) {}
     void feed(const uint8_t* p, size_t n, OutputSink& out);
     void finish(OutputSink& out);
 
-private:
+  private:
     unsigned flags_;
     unsigned count_ = 0;
     bool pendingCr_ = false;
 };
 
 class QpDecoder {
-public:
+  public:
     explicit QpDecoder(unsigned flags) : flags_(flags) {}
     void feed(const uint8_t* p, size_t n, OutputSink& out);
     void finish(OutputSink& out);
 
-private:
+  private:
     enum State : uint8_t { Normal, AfterEquals, AfterEqualsByte };
     enum Expect : uint8_t { None, ExpectCr, ExpectLf };
 
@@ -109,13 +109,13 @@ private:
 };
 
 class LineBreakNormalizer {
-public:
+  public:
     void feed(const uint8_t* p, size_t n, OutputSink& out);
     void finish(OutputSink&) {}
     // A NUL byte ends the input; the rest is ignored.
     bool ended() const { return ended_; }
 
-private:
+  private:
     bool skipLf_ = false;
     bool ended_ = false;
 };

@@ -20,7 +20,7 @@ constexpr const char* kFile = "CommonBase\\Coder";
 }
 
 class SourceStreamDataHolder {
-public:
+  public:
     explicit SourceStreamDataHolder(IStream* stream) : stream_(stream) {
         if (stream_) {
             stream_->AddRef();
@@ -84,14 +84,14 @@ public:
         return true;
     }
 
-private:
+  private:
     IStream* stream_;
     uint64_t size_ = 0;
     std::vector<uint8_t> buffer_;
 };
 
 class DestStreamDataHolder final : public OutputSink {
-public:
+  public:
     explicit DestStreamDataHolder(IStream* stream) : stream_(stream) { stream_->AddRef(); }
     ~DestStreamDataHolder() { stream_->Release(); }
     DestStreamDataHolder(const DestStreamDataHolder&) = delete;
@@ -128,7 +128,7 @@ public:
         }
     }
 
-private:
+  private:
     void writeStream() {
         size_t length = static_cast<size_t>(cur - buffer_.data());
         if (length == 0) {
@@ -237,29 +237,32 @@ HRESULT encodeBase64(IStream* source, std::string& out, bool lineBreaks) {
         return streamToString(source, out, Base64Encoder(flags),
                               [](uint64_t n) -> size_t { return base64EncodeGetRequiredLength(n, 0); });
     }
-    return streamToString(source, out, Base64Encoder(flags),
-                          [](uint64_t n) -> size_t { return base64EncodeGetRequiredLength(n, kBase64NoCrlf); });
+    return streamToString(source, out, Base64Encoder(flags), [](uint64_t n) -> size_t {
+        return base64EncodeGetRequiredLength(n, kBase64NoCrlf);
+    });
 }
 
 HRESULT encodeBase64(IStream* source, IStream* destination, bool lineBreaks) {
     unsigned flags = lineBreaks ? 0 : kBase64NoCrlf;
     auto expected = lineBreaks ? +[](uint64_t n) -> uint64_t { return base64EncodeGetRequiredLength(n, 0); }
-                               : +[](uint64_t n) -> uint64_t { return base64EncodeGetRequiredLength(n, kBase64NoCrlf); };
-    return streamToStream(source, destination, Base64Encoder(flags), expected, 273, "Coder::encodeBase64", true);
+    : +[](uint64_t n) -> uint64_t { return base64EncodeGetRequiredLength(n, kBase64NoCrlf); };
+    return streamToStream(source, destination, Base64Encoder(flags), expected, 273, "Coder::encodeBase64",
+                          true);
 }
 
 HRESULT decodeBase64(IStream* source, IStream* destination) {
-    return streamToStream(source, destination, Base64Decoder(), [](uint64_t n) { return n; }, 340,
-                          "Coder::decodeBase64", true);
+    return streamToStream(
+        source, destination, Base64Decoder(), [](uint64_t n) { return n; }, 340, "Coder::decodeBase64", true);
 }
 
 HRESULT encodeQP(IStream* source, std::string& out) {
-    return streamToString(source, out, QpEncoder(0), [](uint64_t n) -> size_t { return qpEncodeEstimate(n); });
+    return streamToString(source, out, QpEncoder(0),
+                          [](uint64_t n) -> size_t { return qpEncodeEstimate(n); });
 }
 
 HRESULT decodeQP(IStream* source, IStream* destination) {
-    return streamToStream(source, destination, QpDecoder(0), [](uint64_t n) { return n; }, 472, "Coder::decodeQP",
-                          true);
+    return streamToStream(
+        source, destination, QpDecoder(0), [](uint64_t n) { return n; }, 472, "Coder::decodeQP", true);
 }
 
 HRESULT normalizeLineBreaks(IStream* source, IStream* destination) {

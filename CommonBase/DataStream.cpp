@@ -68,7 +68,10 @@ StreamCallbacksImpl<DataStream>* StreamCallbacksImpl<DataStream>::create(DataStr
 
 // ---------------------------------------------------------------------------
 DataStream::DataStream(DWORD streamFlags, IStreamData* data, ULONGLONG position, const CLock* lock)
-    : CLock(lock ? CLock(*lock) : CLock(true)), position_(position), streamFlags_(streamFlags), ownLock_(!lock) {
+    : CLock(lock ? CLock(*lock) : CLock(true)),
+      position_(position),
+      streamFlags_(streamFlags),
+      ownLock_(!lock) {
     if (!data) {
         raise(E_INVALIDARG, "DataStream::DataStream");
     }
@@ -106,8 +109,8 @@ HRESULT DataStream::makeData(DWORD flags, const CLock* lock, IStreamData** out) 
 }
 
 template <class Data>
-HRESULT DataStream::create(bool readOnly, bool autoCommit, bool commitOnRelease, IStream** out, const void* content,
-                           size_t size) {
+HRESULT DataStream::create(bool readOnly, bool autoCommit, bool commitOnRelease, IStream** out,
+                           const void* content, size_t size) {
     return guarded([&] {
         if (!out) {
             raise(E_POINTER, "DataStream::create");
@@ -116,12 +119,14 @@ HRESULT DataStream::create(bool readOnly, bool autoCommit, bool commitOnRelease,
         DWORD flags = (readOnly ? kStreamDataReadOnly : 0) | (autoCommit ? kStreamDataAutoCommit : 0);
         IStreamData* data = nullptr;
         check(makeData<Data>(flags, &lock, &data), "DataStream::create");
-        std::unique_ptr<IStreamData, void (*)(IStreamData*)> dataHolder(data, [](IStreamData* d) { d->Release(); });
+        std::unique_ptr<IStreamData, void (*)(IStreamData*)> dataHolder(data,
+                                                                        [](IStreamData* d) { d->Release(); });
         if (!data) {
             raise(E_INVALIDARG, "DataStream::create");
         }
         DataStream* stream = new DataStream(commitOnRelease ? kStreamCommitOnRelease : 0, data, 0, &lock);
-        std::unique_ptr<DataStream, void (*)(DataStream*)> streamHolder(stream, [](DataStream* s) { s->Release(); });
+        std::unique_ptr<DataStream, void (*)(DataStream*)> streamHolder(stream,
+                                                                        [](DataStream* s) { s->Release(); });
         check(stream->init(content, content ? size : 0), "DataStream::create");
         check(stream->QueryInterface(IID_IStream, reinterpret_cast<void**>(out)), "DataStream::create");
         return S_OK;
@@ -132,7 +137,8 @@ template HRESULT DataStream::create<MemoryStreamData>(bool, bool, bool, IStream*
 template HRESULT DataStream::create<TempFileStreamData>(bool, bool, bool, IStream**, const void*, size_t);
 template HRESULT DataStream::create<AdaptiveStreamData>(bool, bool, bool, IStream**, const void*, size_t);
 
-HRESULT DataStream::wrap(IStreamData* data, IStream** out, DWORD streamFlags, ULONGLONG position, const CLock* lock) {
+HRESULT DataStream::wrap(IStreamData* data, IStream** out, DWORD streamFlags, ULONGLONG position,
+                         const CLock* lock) {
     return guarded([&] {
         if (!out) {
             raise(E_POINTER, "DataStream::wrap");
@@ -159,7 +165,9 @@ void DataStream::setAggregated() {
     }
 }
 
-HRESULT DataStream::init(const std::string& content) { return init(content.data(), content.size()); }
+HRESULT DataStream::init(const std::string& content) {
+    return init(content.data(), content.size());
+}
 
 HRESULT DataStream::init(const std::wstring& content) {
     std::string bytes = winplat::wideToBytes(content);
@@ -234,7 +242,9 @@ STDMETHODIMP DataStream::QueryInterface(REFIID riid, void** out) {
     return S_OK;
 }
 
-STDMETHODIMP_(ULONG) DataStream::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
+STDMETHODIMP_(ULONG) DataStream::AddRef() {
+    return static_cast<ULONG>(InterlockedIncrement(&refCount_));
+}
 
 STDMETHODIMP_(ULONG) DataStream::Release() {
     LONG count = InterlockedDecrement(&refCount_);
@@ -278,17 +288,17 @@ STDMETHODIMP DataStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* 
         CLockGuard guard(this);
         ULONGLONG base = 0;
         switch (origin) {
-        case STREAM_SEEK_SET:
-            base = 0;
-            break;
-        case STREAM_SEEK_CUR:
-            base = position_;
-            break;
-        case STREAM_SEEK_END:
-            check(data_->getSize(&base), "DataStream::Seek");
-            break;
-        default:
-            raise(STG_E_INVALIDFUNCTION, "DataStream::Seek");
+            case STREAM_SEEK_SET:
+                base = 0;
+                break;
+            case STREAM_SEEK_CUR:
+                base = position_;
+                break;
+            case STREAM_SEEK_END:
+                check(data_->getSize(&base), "DataStream::Seek");
+                break;
+            default:
+                raise(STG_E_INVALIDFUNCTION, "DataStream::Seek");
         }
         ULONGLONG moved = 0;
         if (origin == STREAM_SEEK_SET) {
@@ -310,7 +320,9 @@ STDMETHODIMP DataStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* 
     });
 }
 
-STDMETHODIMP DataStream::SetSize(ULARGE_INTEGER size) { return data_->setSize(size.QuadPart); }
+STDMETHODIMP DataStream::SetSize(ULARGE_INTEGER size) {
+    return data_->setSize(size.QuadPart);
+}
 
 STDMETHODIMP DataStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read,
                                 ULARGE_INTEGER* written) {
@@ -359,9 +371,13 @@ STDMETHODIMP DataStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_IN
     });
 }
 
-STDMETHODIMP DataStream::Commit(DWORD flags) { return data_->commit(flags); }
+STDMETHODIMP DataStream::Commit(DWORD flags) {
+    return data_->commit(flags);
+}
 
-STDMETHODIMP DataStream::Revert() { return data_->revert(); }
+STDMETHODIMP DataStream::Revert() {
+    return data_->revert();
+}
 
 STDMETHODIMP DataStream::LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD lockType) {
     return data_->lockRegion(offset.QuadPart, count.QuadPart, lockType);
@@ -371,7 +387,9 @@ STDMETHODIMP DataStream::UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER coun
     return data_->unlockRegion(offset.QuadPart, count.QuadPart, lockType);
 }
 
-STDMETHODIMP DataStream::Stat(STATSTG* stat, DWORD statFlag) { return data_->_stat64(stat, statFlag); }
+STDMETHODIMP DataStream::Stat(STATSTG* stat, DWORD statFlag) {
+    return data_->_stat64(stat, statFlag);
+}
 
 STDMETHODIMP DataStream::Clone(IStream** out) {
     ULONGLONG position = 0;
@@ -382,9 +400,13 @@ STDMETHODIMP DataStream::Clone(IStream** out) {
     return wrap(data_, out, streamFlags_, position, ownLock_ ? nullptr : static_cast<const CLock*>(this));
 }
 
-HRESULT DataStream::onCommitNotice() { return S_OK; }
+HRESULT DataStream::onCommitNotice() {
+    return S_OK;
+}
 
-HRESULT DataStream::onSizeNotice(ULONGLONG) { return S_OK; }
+HRESULT DataStream::onSizeNotice(ULONGLONG) {
+    return S_OK;
+}
 
 STDMETHODIMP DataStream::getStreamData(IStreamData** data) {
     return data_->QueryInterface(IID_IStreamData, reinterpret_cast<void**>(data));

@@ -23,7 +23,7 @@ struct IStreamManager : IUnknown {
 constexpr DWORD kStreamCommitOnRelease = 4;
 
 class DataStream : public IStream, public IStreamManager, public CLock, private IOuterLifetime {
-public:
+  public:
     DataStream(DWORD streamFlags, IStreamData* data, ULONGLONG position, const CLock* lock);
 
     // A new stream over a new back-end of kind Data (MemoryStreamData,
@@ -32,7 +32,8 @@ public:
     static HRESULT create(bool readOnly, bool autoCommit, bool commitOnRelease, IStream** out,
                           const void* content = nullptr, size_t size = 0);
     // A stream over an existing back-end; not aggregated.
-    static HRESULT wrap(IStreamData* data, IStream** out, DWORD streamFlags, ULONGLONG position, const CLock* lock);
+    static HRESULT wrap(IStreamData* data, IStream** out, DWORD streamFlags, ULONGLONG position,
+                        const CLock* lock);
 
     // Writes the initial content at offset 0 without notices, whatever the flags.
     HRESULT init(const std::string& content);
@@ -51,7 +52,8 @@ public:
     // IStream
     STDMETHOD(Seek)(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override;
     STDMETHOD(SetSize)(ULARGE_INTEGER size) override;
-    STDMETHOD(CopyTo)(IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override;
+    STDMETHOD(CopyTo)
+    (IStream* target, ULARGE_INTEGER count, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override;
     STDMETHOD(Commit)(DWORD flags) override;
     STDMETHOD(Revert)() override;
     STDMETHOD(LockRegion)(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD lockType) override;
@@ -64,7 +66,7 @@ public:
     // IStreamManager
     STDMETHOD(getStreamData)(IStreamData** data) override;
 
-private:
+  private:
     virtual ~DataStream();
     template <class Data>
     static HRESULT makeData(DWORD flags, const CLock* lock, IStreamData** out);
@@ -81,6 +83,9 @@ private:
     IUnknown* connection_ = nullptr;
 };
 
-extern template HRESULT DataStream::create<MemoryStreamData>(bool, bool, bool, IStream**, const void*, size_t);
-extern template HRESULT DataStream::create<TempFileStreamData>(bool, bool, bool, IStream**, const void*, size_t);
-extern template HRESULT DataStream::create<AdaptiveStreamData>(bool, bool, bool, IStream**, const void*, size_t);
+extern template HRESULT DataStream::create<MemoryStreamData>(bool, bool, bool, IStream**, const void*,
+                                                             size_t);
+extern template HRESULT DataStream::create<TempFileStreamData>(bool, bool, bool, IStream**, const void*,
+                                                               size_t);
+extern template HRESULT DataStream::create<AdaptiveStreamData>(bool, bool, bool, IStream**, const void*,
+                                                               size_t);

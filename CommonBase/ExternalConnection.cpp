@@ -148,7 +148,8 @@ void ClientWatcher<N>::threadBody() {
                 handles.push_back(entry.second);
             }
         }
-        DWORD result = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+        DWORD result =
+            WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
         if (result == WAIT_OBJECT_0) {
             return;
         }
@@ -252,17 +253,20 @@ STDMETHODIMP CExternalConnection<N>::QueryInterface(REFIID riid, void** out) {
 }
 
 template <int N>
-STDMETHODIMP_(ULONG) CExternalConnection<N>::AddRef() {
+STDMETHODIMP_(ULONG)
+CExternalConnection<N>::AddRef() {
     return outer_->AddRef();
 }
 
 template <int N>
-STDMETHODIMP_(ULONG) CExternalConnection<N>::Release() {
+STDMETHODIMP_(ULONG)
+CExternalConnection<N>::Release() {
     return outer_->Release();
 }
 
 template <int N>
-STDMETHODIMP_(DWORD) CExternalConnection<N>::AddConnection(DWORD extconn, DWORD) {
+STDMETHODIMP_(DWORD)
+CExternalConnection<N>::AddConnection(DWORD extconn, DWORD) {
     if ((extconn & EXTCONN_STRONG) == 0) {
         return 0;
     }
@@ -278,7 +282,8 @@ STDMETHODIMP_(DWORD) CExternalConnection<N>::AddConnection(DWORD extconn, DWORD)
 }
 
 template <int N>
-STDMETHODIMP_(DWORD) CExternalConnection<N>::ReleaseConnection(DWORD extconn, DWORD, BOOL lastReleaseCloses) {
+STDMETHODIMP_(DWORD)
+CExternalConnection<N>::ReleaseConnection(DWORD extconn, DWORD, BOOL lastReleaseCloses) {
     if ((extconn & EXTCONN_STRONG) == 0) {
         return 0;
     }

@@ -35,10 +35,10 @@ struct INondelegatingUnknown {
 // An outer object that can refuse a new reference once its count has reached
 // 0, so the watcher never revives an object that is being destroyed.
 class IOuterLifetime {
-public:
+  public:
     virtual bool tryAddRef() = 0;
 
-protected:
+  protected:
     ~IOuterLifetime() = default;
 };
 
@@ -55,7 +55,7 @@ namespace detail {
 
 template <int N>
 class ClientWatcher : public Thread {
-public:
+  public:
     // The singleton, made on first use and destroyed at exit.
     static ClientWatcher* instance();
     // The singleton when it exists (null before first use and after exit).
@@ -70,10 +70,10 @@ public:
 
     ~ClientWatcher() override;
 
-protected:
+  protected:
     void threadBody() override;
 
-private:
+  private:
     ClientWatcher();
     static void destroy();
     void disconnectAll();
@@ -97,7 +97,7 @@ class CExternalConnection : public IExternalConnection,
                             public IClientManip,
                             public INondelegatingUnknown,
                             public CLock {
-public:
+  public:
     // Hands out the nondelegating IUnknown with one reference. A null outer
     // object gives E_FAIL. `lifetime`, when given, is asked before the watcher
     // takes a reference on the outer object.
@@ -122,10 +122,10 @@ public:
     IClientManip* tryReference();
     ULONG connectionCount() const;
 
-private:
+  private:
     // The IUnknown handed out for the nondelegating face.
     class InnerUnknown : public IUnknown {
-    public:
+      public:
         explicit InnerUnknown(CExternalConnection* owner) : owner_(owner) {}
         STDMETHOD(QueryInterface)(REFIID riid, void** out) override {
             return owner_->NondelegatingQueryInterface(riid, out);
@@ -133,7 +133,7 @@ private:
         STDMETHOD_(ULONG, AddRef)() override { return owner_->NondelegatingAddRef(); }
         STDMETHOD_(ULONG, Release)() override { return owner_->NondelegatingRelease(); }
 
-    private:
+      private:
         CExternalConnection* owner_;
     };
 

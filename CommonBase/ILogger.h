@@ -12,7 +12,7 @@
 struct ILog;  // the backend's log object
 
 class ILogger {
-public:
+  public:
     // Whether a message of this category and mask would be written.
     virtual bool isEnabled(int category, ULONG mask) = 0;
     virtual HRESULT logException(int category, ULONG mask, const char* file, int line, const char* function,
@@ -32,7 +32,7 @@ typedef boost::shared_ptr<ILogger> LoggerPtr;
 
 // Discards everything.
 class NullLogger : public ILogger {
-public:
+  public:
     bool isEnabled(int category, ULONG mask) override;
     HRESULT logException(int category, ULONG mask, const char* file, int line, const char* function,
                          const std::wstring& message, const std::exception& exception) override;

@@ -14,11 +14,13 @@ constexpr const char* kFile = "CommonBase\\MapiAlloc";
     raiseHResult(hr, 2, kFile, line, function, nullptr);
 }
 
-[[noreturn]] void invalid(int line, const char* function) { fail(E_INVALIDARG, line, function); }
+[[noreturn]] void invalid(int line, const char* function) {
+    fail(E_INVALIDARG, line, function);
+}
 
 // A new top-level block, freed again unless handed out.
 class TopBlock {
-public:
+  public:
     TopBlock(const MapiAllocFunctions& functions, void* block) : functions_(functions), block_(block) {}
     ~TopBlock() {
         if (block_) {
@@ -29,13 +31,15 @@ public:
     TopBlock& operator=(const TopBlock&) = delete;
     void keep() { block_ = nullptr; }
 
-private:
+  private:
     const MapiAllocFunctions& functions_;
     void* block_;
 };
 
 // The parent for data nested in a new record.
-inline void* nestedParent(void* parent, void* record) { return parent ? parent : record; }
+inline void* nestedParent(void* parent, void* record) {
+    return parent ? parent : record;
+}
 
 constexpr SPropValue kDefaultPropValue = {PR_NULL, 0, {}};
 
@@ -118,10 +122,18 @@ void copy(const GUID* source, GUID* destination) {
     destination->Data3 = source->Data3;
     std::memcpy(destination->Data4, source->Data4, sizeof(source->Data4));
 }
-void copy(const FILETIME* source, FILETIME* destination) { copyScalar(source, destination); }
-void copy(const LARGE_INTEGER* source, LARGE_INTEGER* destination) { copyScalar(source, destination); }
-void copy(const CURRENCY* source, CURRENCY* destination) { copyScalar(source, destination); }
-void copy(const double* source, double* destination) { copyScalar(source, destination); }
+void copy(const FILETIME* source, FILETIME* destination) {
+    copyScalar(source, destination);
+}
+void copy(const LARGE_INTEGER* source, LARGE_INTEGER* destination) {
+    copyScalar(source, destination);
+}
+void copy(const CURRENCY* source, CURRENCY* destination) {
+    copyScalar(source, destination);
+}
+void copy(const double* source, double* destination) {
+    copyScalar(source, destination);
+}
 
 void copyArray(const void* source, void* destination, size_t count, size_t elementSize) {
     if (!source || !destination || count == 0) {
@@ -137,7 +149,8 @@ using detail::allocOne;
 using detail::rawAlloc;
 
 // ---------------------------------------------------------------------------
-void allocSPropTagArray(LPSPropTagArray* out, ULONG count, void* parent, const MapiAllocFunctions& functions) {
+void allocSPropTagArray(LPSPropTagArray* out, ULONG count, void* parent,
+                        const MapiAllocFunctions& functions) {
     rawAlloc(functions, parent, out, CbNewSPropTagArray(count));
 }
 
@@ -146,7 +159,8 @@ void allocSPropProblemArray(LPSPropProblemArray* out, ULONG count, void* parent,
     rawAlloc(functions, parent, out, CbNewSPropProblemArray(count));
 }
 
-void allocSSortOrderSet(LPSSortOrderSet* out, ULONG count, void* parent, const MapiAllocFunctions& functions) {
+void allocSSortOrderSet(LPSSortOrderSet* out, ULONG count, void* parent,
+                        const MapiAllocFunctions& functions) {
     rawAlloc(functions, parent, out, CbNewSSortOrderSet(count));
 }
 
@@ -220,7 +234,8 @@ void copyStringA(const char* text, LPSTR* out, void* parent, const MapiAllocFunc
     *out = copy;
 }
 
-void copyStringALen(const char* text, size_t length, LPSTR* out, void* parent, const MapiAllocFunctions& functions) {
+void copyStringALen(const char* text, size_t length, LPSTR* out, void* parent,
+                    const MapiAllocFunctions& functions) {
     if ((!text && length > 0) || !out) {
         invalid(479, "InternalMapiAlloc::copyStringALen");
     }
@@ -301,7 +316,8 @@ void copyBinaryData(const void* bytes, ULONG length, LPBYTE* out, ULONG* outLeng
     }
 }
 
-void copySBinary(const SBinary* source, SBinary* destination, void* parent, const MapiAllocFunctions& functions) {
+void copySBinary(const SBinary* source, SBinary* destination, void* parent,
+                 const MapiAllocFunctions& functions) {
     if (!source || !destination || !parent || (!source->lpb && source->cb != 0)) {
         invalid(894, "InternalMapiAlloc::copySBinary");
     }
@@ -390,7 +406,8 @@ void copySPropProblemArray(const SPropProblemArray* source, LPSPropProblemArray*
         invalid(960, "InternalMapiAlloc::copySPropProblemArray");
     }
     size_t size = 0;
-    detail::checkedCount(source->cProblem, sizeof(SPropProblem), offsetof(SPropProblemArray, aProblem), &size);
+    detail::checkedCount(source->cProblem, sizeof(SPropProblem), offsetof(SPropProblemArray, aProblem),
+                         &size);
     LPSPropProblemArray problems = nullptr;
     rawAlloc(functions, parent, &problems, size);
     std::memcpy(problems, source, size);
@@ -425,7 +442,8 @@ void copyMvScalars(const Array& source, Array& destination, T* Array::*items, vo
 
 }  // namespace
 
-void copySProp(const SPropValue* source, SPropValue* destination, void* parent, const MapiAllocFunctions& functions) {
+void copySProp(const SPropValue* source, SPropValue* destination, void* parent,
+               const MapiAllocFunctions& functions) {
     if (!source || !destination || !parent) {
         invalid(791, "InternalMapiAlloc::copySProp");
     }
@@ -433,96 +451,97 @@ void copySProp(const SPropValue* source, SPropValue* destination, void* parent, 
     const _PV& from = source->Value;
     _PV& to = destination->Value;
     switch (source->ulPropTag & PROP_TYPE_MASK) {
-    case PT_UNSPECIFIED:
-    case PT_NULL:
-    case PT_I2:
-    case PT_LONG:
-    case PT_R4:
-    case PT_DOUBLE:
-    case PT_CURRENCY:
-    case PT_APPTIME:
-    case PT_ERROR:
-    case PT_BOOLEAN:
-    case PT_OBJECT:
-    case PT_I8:
-    case PT_SYSTIME:
-        break;
-    case PT_STRING8:
-        copyStringA(from.lpszA, &to.lpszA, parent, functions);
-        break;
-    case PT_UNICODE:
-        copyStringW(from.lpszW, &to.lpszW, parent, functions);
-        break;
-    case PT_CLSID: {
-        LPGUID guid = nullptr;
-        allocOne(functions, parent, &guid);
-        detail::copy(from.lpguid, guid);
-        to.lpguid = guid;
-        break;
-    }
-    case PT_BINARY:
-        copySBinary(&from.bin, &to.bin, parent, functions);
-        break;
-    case PT_MV_I2:
-        copyMvScalars(from.MVi, to.MVi, &SShortArray::lpi, parent, functions);
-        break;
-    case PT_MV_LONG:
-        copyMvScalars(from.MVl, to.MVl, &SLongArray::lpl, parent, functions);
-        break;
-    case PT_MV_R4:
-        copyMvScalars(from.MVflt, to.MVflt, &SRealArray::lpflt, parent, functions);
-        break;
-    case PT_MV_DOUBLE:
-        copyMvScalars(from.MVdbl, to.MVdbl, &SDoubleArray::lpdbl, parent, functions);
-        break;
-    case PT_MV_CURRENCY:
-        copyMvScalars(from.MVcur, to.MVcur, &SCurrencyArray::lpcur, parent, functions);
-        break;
-    case PT_MV_APPTIME:
-        copyMvScalars(from.MVat, to.MVat, &SAppTimeArray::lpat, parent, functions);
-        break;
-    case PT_MV_I8:
-        copyMvScalars(from.MVli, to.MVli, &SLargeIntegerArray::lpli, parent, functions);
-        break;
-    case PT_MV_SYSTIME:
-        copyMvScalars(from.MVft, to.MVft, &SDateTimeArray::lpft, parent, functions);
-        break;
-    case PT_MV_CLSID:
-        copyMvScalars(from.MVguid, to.MVguid, &SGuidArray::lpguid, parent, functions);
-        break;
-    case PT_MV_STRING8: {
-        if (from.MVszA.cValues > 0 && !from.MVszA.lppszA) {
-            invalid(791, "InternalMapiAlloc::copySProp");
+        case PT_UNSPECIFIED:
+        case PT_NULL:
+        case PT_I2:
+        case PT_LONG:
+        case PT_R4:
+        case PT_DOUBLE:
+        case PT_CURRENCY:
+        case PT_APPTIME:
+        case PT_ERROR:
+        case PT_BOOLEAN:
+        case PT_OBJECT:
+        case PT_I8:
+        case PT_SYSTIME:
+            break;
+        case PT_STRING8:
+            copyStringA(from.lpszA, &to.lpszA, parent, functions);
+            break;
+        case PT_UNICODE:
+            copyStringW(from.lpszW, &to.lpszW, parent, functions);
+            break;
+        case PT_CLSID: {
+            LPGUID guid = nullptr;
+            allocOne(functions, parent, &guid);
+            detail::copy(from.lpguid, guid);
+            to.lpguid = guid;
+            break;
         }
-        LPSTR* strings = nullptr;
-        allocArray(functions, parent, &strings, from.MVszA.cValues);
-        for (ULONG i = 0; i < from.MVszA.cValues; ++i) {
-            copyStringA(from.MVszA.lppszA[i], &strings[i], parent, functions);
+        case PT_BINARY:
+            copySBinary(&from.bin, &to.bin, parent, functions);
+            break;
+        case PT_MV_I2:
+            copyMvScalars(from.MVi, to.MVi, &SShortArray::lpi, parent, functions);
+            break;
+        case PT_MV_LONG:
+            copyMvScalars(from.MVl, to.MVl, &SLongArray::lpl, parent, functions);
+            break;
+        case PT_MV_R4:
+            copyMvScalars(from.MVflt, to.MVflt, &SRealArray::lpflt, parent, functions);
+            break;
+        case PT_MV_DOUBLE:
+            copyMvScalars(from.MVdbl, to.MVdbl, &SDoubleArray::lpdbl, parent, functions);
+            break;
+        case PT_MV_CURRENCY:
+            copyMvScalars(from.MVcur, to.MVcur, &SCurrencyArray::lpcur, parent, functions);
+            break;
+        case PT_MV_APPTIME:
+            copyMvScalars(from.MVat, to.MVat, &SAppTimeArray::lpat, parent, functions);
+            break;
+        case PT_MV_I8:
+            copyMvScalars(from.MVli, to.MVli, &SLargeIntegerArray::lpli, parent, functions);
+            break;
+        case PT_MV_SYSTIME:
+            copyMvScalars(from.MVft, to.MVft, &SDateTimeArray::lpft, parent, functions);
+            break;
+        case PT_MV_CLSID:
+            copyMvScalars(from.MVguid, to.MVguid, &SGuidArray::lpguid, parent, functions);
+            break;
+        case PT_MV_STRING8: {
+            if (from.MVszA.cValues > 0 && !from.MVszA.lppszA) {
+                invalid(791, "InternalMapiAlloc::copySProp");
+            }
+            LPSTR* strings = nullptr;
+            allocArray(functions, parent, &strings, from.MVszA.cValues);
+            for (ULONG i = 0; i < from.MVszA.cValues; ++i) {
+                copyStringA(from.MVszA.lppszA[i], &strings[i], parent, functions);
+            }
+            to.MVszA.lppszA = strings;
+            break;
         }
-        to.MVszA.lppszA = strings;
-        break;
-    }
-    case PT_MV_UNICODE: {
-        if (from.MVszW.cValues > 0 && !from.MVszW.lppszW) {
-            invalid(791, "InternalMapiAlloc::copySProp");
+        case PT_MV_UNICODE: {
+            if (from.MVszW.cValues > 0 && !from.MVszW.lppszW) {
+                invalid(791, "InternalMapiAlloc::copySProp");
+            }
+            LPWSTR* strings = nullptr;
+            allocArray(functions, parent, &strings, from.MVszW.cValues);
+            for (ULONG i = 0; i < from.MVszW.cValues; ++i) {
+                copyStringW(from.MVszW.lppszW[i], &strings[i], parent, functions);
+            }
+            to.MVszW.lppszW = strings;
+            break;
         }
-        LPWSTR* strings = nullptr;
-        allocArray(functions, parent, &strings, from.MVszW.cValues);
-        for (ULONG i = 0; i < from.MVszW.cValues; ++i) {
-            copyStringW(from.MVszW.lppszW[i], &strings[i], parent, functions);
-        }
-        to.MVszW.lppszW = strings;
-        break;
-    }
-    case PT_MV_BINARY:
-        copySBinaryArray(&from.MVbin, &to.MVbin, parent, functions);
-        break;
-    default:
-        invalid(883, "InternalMapiAlloc::copySProp");
+        case PT_MV_BINARY:
+            copySBinaryArray(&from.MVbin, &to.MVbin, parent, functions);
+            break;
+        default:
+            invalid(883, "InternalMapiAlloc::copySProp");
     }
 }
 
-void copySProp(const SPropValue* source, LPSPropValue* out, void* parent, const MapiAllocFunctions& functions) {
+void copySProp(const SPropValue* source, LPSPropValue* out, void* parent,
+               const MapiAllocFunctions& functions) {
     if (!source || !out) {
         invalid(437, "InternalMapiAlloc::copySProp");
     }
@@ -555,65 +574,66 @@ void copySPropInstance(const SPropValue* source, SPropValue* destination, ULONG 
     };
     _PV& to = destination->Value;
     switch (source->ulPropTag & PROP_TYPE_MASK & ~MVI_FLAG) {
-    case PT_I2:
-        element(from.MVi.lpi);
-        to.i = from.MVi.lpi[index];
-        break;
-    case PT_LONG:
-        element(from.MVl.lpl);
-        to.l = from.MVl.lpl[index];
-        break;
-    case PT_R4:
-        element(from.MVflt.lpflt);
-        to.flt = from.MVflt.lpflt[index];
-        break;
-    case PT_DOUBLE:
-        element(from.MVdbl.lpdbl);
-        to.dbl = from.MVdbl.lpdbl[index];
-        break;
-    case PT_APPTIME:
-        element(from.MVat.lpat);
-        to.at = from.MVat.lpat[index];
-        break;
-    case PT_CURRENCY:
-        element(from.MVcur.lpcur);
-        to.cur = from.MVcur.lpcur[index];
-        break;
-    case PT_I8:
-        element(from.MVli.lpli);
-        to.li = from.MVli.lpli[index];
-        break;
-    case PT_SYSTIME:
-        element(from.MVft.lpft);
-        to.ft = from.MVft.lpft[index];
-        break;
-    case PT_STRING8:
-        element(from.MVszA.lppszA);
-        copyStringA(from.MVszA.lppszA[index], &to.lpszA, parent, functions);
-        break;
-    case PT_UNICODE:
-        element(from.MVszW.lppszW);
-        copyStringW(from.MVszW.lppszW[index], &to.lpszW, parent, functions);
-        break;
-    case PT_CLSID: {
-        element(from.MVguid.lpguid);
-        LPGUID guid = nullptr;
-        allocOne(functions, parent, &guid);
-        detail::copy(&from.MVguid.lpguid[index], guid);
-        to.lpguid = guid;
-        break;
-    }
-    case PT_BINARY:
-        element(from.MVbin.lpbin);
-        copySBinary(&from.MVbin.lpbin[index], &to.bin, parent, functions);
-        break;
-    default:
-        invalid(778, "InternalMapiAlloc::copySPropInstance");
+        case PT_I2:
+            element(from.MVi.lpi);
+            to.i = from.MVi.lpi[index];
+            break;
+        case PT_LONG:
+            element(from.MVl.lpl);
+            to.l = from.MVl.lpl[index];
+            break;
+        case PT_R4:
+            element(from.MVflt.lpflt);
+            to.flt = from.MVflt.lpflt[index];
+            break;
+        case PT_DOUBLE:
+            element(from.MVdbl.lpdbl);
+            to.dbl = from.MVdbl.lpdbl[index];
+            break;
+        case PT_APPTIME:
+            element(from.MVat.lpat);
+            to.at = from.MVat.lpat[index];
+            break;
+        case PT_CURRENCY:
+            element(from.MVcur.lpcur);
+            to.cur = from.MVcur.lpcur[index];
+            break;
+        case PT_I8:
+            element(from.MVli.lpli);
+            to.li = from.MVli.lpli[index];
+            break;
+        case PT_SYSTIME:
+            element(from.MVft.lpft);
+            to.ft = from.MVft.lpft[index];
+            break;
+        case PT_STRING8:
+            element(from.MVszA.lppszA);
+            copyStringA(from.MVszA.lppszA[index], &to.lpszA, parent, functions);
+            break;
+        case PT_UNICODE:
+            element(from.MVszW.lppszW);
+            copyStringW(from.MVszW.lppszW[index], &to.lpszW, parent, functions);
+            break;
+        case PT_CLSID: {
+            element(from.MVguid.lpguid);
+            LPGUID guid = nullptr;
+            allocOne(functions, parent, &guid);
+            detail::copy(&from.MVguid.lpguid[index], guid);
+            to.lpguid = guid;
+            break;
+        }
+        case PT_BINARY:
+            element(from.MVbin.lpbin);
+            copySBinary(&from.MVbin.lpbin[index], &to.bin, parent, functions);
+            break;
+        default:
+            invalid(778, "InternalMapiAlloc::copySPropInstance");
     }
     destination->ulPropTag = source->ulPropTag & ~MVI_FLAG;
 }
 
-void copySPropValueArray(const _SPropValueArray* source, _SPropValueArray** out, const MapiAllocFunctions& functions) {
+void copySPropValueArray(const _SPropValueArray* source, _SPropValueArray** out,
+                         const MapiAllocFunctions& functions) {
     if (!source || !out || (source->cValues > 0 && !source->lpProps)) {
         invalid(1038, "InternalMapiAlloc::copySPropValueArray");
     }
@@ -718,87 +738,87 @@ void copySRestriction(const SRestriction* source, SRestriction* destination, voi
         }
         *destination = *source;
         switch (source->rt) {
-        case RES_AND:
-        case RES_OR: {
-            // AND and OR share one layout.
-            const SAndRestriction& from = source->res.resAnd;
-            if (from.cRes == 0) {
-                destination->res.resAnd.cRes = 0;
-                destination->res.resAnd.lpRes = nullptr;
+            case RES_AND:
+            case RES_OR: {
+                // AND and OR share one layout.
+                const SAndRestriction& from = source->res.resAnd;
+                if (from.cRes == 0) {
+                    destination->res.resAnd.cRes = 0;
+                    destination->res.resAnd.lpRes = nullptr;
+                    return;
+                }
+                if (!from.lpRes) {
+                    invalid(324, "InternalMapiAlloc::copySRestriction");
+                }
+                LPSRestriction children = nullptr;
+                allocArray(functions, parent, &children, from.cRes);
+                for (ULONG i = 0; i < from.cRes; ++i) {
+                    copySRestriction(&from.lpRes[i], &children[i], parent, functions);
+                }
+                destination->res.resAnd.lpRes = children;
                 return;
             }
-            if (!from.lpRes) {
-                invalid(324, "InternalMapiAlloc::copySRestriction");
+            case RES_NOT:
+            case RES_SUBRESTRICTION:
+            case RES_COUNT: {
+                LPSRestriction child = nullptr;
+                const SRestriction* next = nullptr;
+                if (source->rt == RES_NOT) {
+                    next = source->res.resNot.lpRes;
+                } else if (source->rt == RES_SUBRESTRICTION) {
+                    next = source->res.resSub.lpRes;
+                } else {
+                    next = source->res.resCount.lpRes;
+                }
+                if (!next) {
+                    invalid(324, "InternalMapiAlloc::copySRestriction");
+                }
+                allocOne(functions, parent, &child);
+                if (source->rt == RES_NOT) {
+                    destination->res.resNot.lpRes = child;
+                } else if (source->rt == RES_SUBRESTRICTION) {
+                    destination->res.resSub.lpRes = child;
+                } else {
+                    destination->res.resCount.lpRes = child;
+                }
+                source = next;
+                destination = child;
+                continue;
             }
-            LPSRestriction children = nullptr;
-            allocArray(functions, parent, &children, from.cRes);
-            for (ULONG i = 0; i < from.cRes; ++i) {
-                copySRestriction(&from.lpRes[i], &children[i], parent, functions);
+            case RES_CONTENT:
+            case RES_PROPERTY: {
+                const SPropValue* from = source->rt == RES_CONTENT ? source->res.resContent.lpProp
+                                                                   : source->res.resProperty.lpProp;
+                LPSPropValue value = nullptr;
+                allocOne(functions, parent, &value);
+                copySProp(from, value, parent, functions);
+                if (source->rt == RES_CONTENT) {
+                    destination->res.resContent.lpProp = value;
+                } else {
+                    destination->res.resProperty.lpProp = value;
+                }
+                return;
             }
-            destination->res.resAnd.lpRes = children;
-            return;
-        }
-        case RES_NOT:
-        case RES_SUBRESTRICTION:
-        case RES_COUNT: {
-            LPSRestriction child = nullptr;
-            const SRestriction* next = nullptr;
-            if (source->rt == RES_NOT) {
-                next = source->res.resNot.lpRes;
-            } else if (source->rt == RES_SUBRESTRICTION) {
-                next = source->res.resSub.lpRes;
-            } else {
-                next = source->res.resCount.lpRes;
+            case RES_COMPAREPROPS:
+            case RES_BITMASK:
+            case RES_SIZE:
+            case RES_EXIST:
+                return;
+            case RES_COMMENT:
+            case RES_ANNOTATION: {
+                // COMMENT and ANNOTATION share one layout.
+                const SCommentRestriction& from = source->res.resComment;
+                SCommentRestriction& to = destination->res.resComment;
+                if (from.lpRes) {
+                    copySRestriction(from.lpRes, &to.lpRes, parent, functions);
+                }
+                if (from.lpProp) {
+                    copyPropArray(from.lpProp, from.cValues, &to.lpProp, parent, functions);
+                }
+                return;
             }
-            if (!next) {
-                invalid(324, "InternalMapiAlloc::copySRestriction");
-            }
-            allocOne(functions, parent, &child);
-            if (source->rt == RES_NOT) {
-                destination->res.resNot.lpRes = child;
-            } else if (source->rt == RES_SUBRESTRICTION) {
-                destination->res.resSub.lpRes = child;
-            } else {
-                destination->res.resCount.lpRes = child;
-            }
-            source = next;
-            destination = child;
-            continue;
-        }
-        case RES_CONTENT:
-        case RES_PROPERTY: {
-            const SPropValue* from = source->rt == RES_CONTENT ? source->res.resContent.lpProp
-                                                               : source->res.resProperty.lpProp;
-            LPSPropValue value = nullptr;
-            allocOne(functions, parent, &value);
-            copySProp(from, value, parent, functions);
-            if (source->rt == RES_CONTENT) {
-                destination->res.resContent.lpProp = value;
-            } else {
-                destination->res.resProperty.lpProp = value;
-            }
-            return;
-        }
-        case RES_COMPAREPROPS:
-        case RES_BITMASK:
-        case RES_SIZE:
-        case RES_EXIST:
-            return;
-        case RES_COMMENT:
-        case RES_ANNOTATION: {
-            // COMMENT and ANNOTATION share one layout.
-            const SCommentRestriction& from = source->res.resComment;
-            SCommentRestriction& to = destination->res.resComment;
-            if (from.lpRes) {
-                copySRestriction(from.lpRes, &to.lpRes, parent, functions);
-            }
-            if (from.lpProp) {
-                copyPropArray(from.lpProp, from.cValues, &to.lpProp, parent, functions);
-            }
-            return;
-        }
-        default:
-            invalid(411, "InternalMapiAlloc::copySRestriction");
+            default:
+                invalid(411, "InternalMapiAlloc::copySRestriction");
         }
     }
 }
@@ -826,78 +846,78 @@ void copyNotification(const NOTIFICATION* source, NOTIFICATION* destination, voi
     // Without a parent the destination itself must be the start of a block.
     void* nested = nestedParent(parent, destination);
     switch (source->ulEventType) {
-    case fnevCriticalError: {
-        const ERROR_NOTIFICATION& from = source->info.err;
-        ERROR_NOTIFICATION& to = destination->info.err;
-        copyEntryId(from.lpEntryID, from.cbEntryID, &to.lpEntryID, &to.cbEntryID, nested, functions);
-        to.scode = from.scode;
-        to.ulFlags = from.ulFlags;
-        copyMapiError(from.lpMAPIError, &to.lpMAPIError, nested, functions);
-        break;
-    }
-    case fnevNewMail: {
-        const NEWMAIL_NOTIFICATION& from = source->info.newmail;
-        NEWMAIL_NOTIFICATION& to = destination->info.newmail;
-        copyEntryId(from.lpEntryID, from.cbEntryID, &to.lpEntryID, &to.cbEntryID, nested, functions);
-        copyEntryId(from.lpParentID, from.cbParentID, &to.lpParentID, &to.cbParentID, nested, functions);
-        to.ulFlags = from.ulFlags;
-        if (from.ulFlags & MAPI_UNICODE) {
-            copyStringW(from.lpszMessageClass, &to.lpszMessageClass, nested, functions);
-        } else {
-            LPSTR text = nullptr;
-            copyStringA(reinterpret_cast<const char*>(from.lpszMessageClass), &text, nested, functions);
-            to.lpszMessageClass = reinterpret_cast<LPTSTR>(text);
+        case fnevCriticalError: {
+            const ERROR_NOTIFICATION& from = source->info.err;
+            ERROR_NOTIFICATION& to = destination->info.err;
+            copyEntryId(from.lpEntryID, from.cbEntryID, &to.lpEntryID, &to.cbEntryID, nested, functions);
+            to.scode = from.scode;
+            to.ulFlags = from.ulFlags;
+            copyMapiError(from.lpMAPIError, &to.lpMAPIError, nested, functions);
+            break;
         }
-        to.ulMessageFlags = from.ulMessageFlags;
-        break;
-    }
-    case fnevObjectCreated:
-    case fnevObjectDeleted:
-    case fnevObjectModified:
-    case fnevObjectMoved:
-    case fnevObjectCopied:
-    case fnevSearchComplete: {
-        const OBJECT_NOTIFICATION& from = source->info.obj;
-        OBJECT_NOTIFICATION& to = destination->info.obj;
-        copyEntryId(from.lpEntryID, from.cbEntryID, &to.lpEntryID, &to.cbEntryID, nested, functions);
-        to.ulObjType = from.ulObjType;
-        copyEntryId(from.lpParentID, from.cbParentID, &to.lpParentID, &to.cbParentID, nested, functions);
-        copyEntryId(from.lpOldID, from.cbOldID, &to.lpOldID, &to.cbOldID, nested, functions);
-        copyEntryId(from.lpOldParentID, from.cbOldParentID, &to.lpOldParentID, &to.cbOldParentID, nested,
-                    functions);
-        copySPropTagArray(from.lpPropTagArray, &to.lpPropTagArray, nested, functions);
-        break;
-    }
-    case fnevTableModified: {
-        const TABLE_NOTIFICATION& from = source->info.tab;
-        TABLE_NOTIFICATION& to = destination->info.tab;
-        to.ulTableEvent = from.ulTableEvent;
-        to.hResult = from.hResult;
-        copySProp(&from.propIndex, &to.propIndex, nested, functions);
-        copySProp(&from.propPrior, &to.propPrior, nested, functions);
-        copySRow(&from.row, &to.row, nested, functions);
-        break;
-    }
-    case fnevStatusObjectModified: {
-        const STATUS_OBJECT_NOTIFICATION& from = source->info.statobj;
-        STATUS_OBJECT_NOTIFICATION& to = destination->info.statobj;
-        if (from.cValues > 0 && !from.lpPropVals) {
-            invalid(1144, "InternalMapiAlloc::copyNotification");
+        case fnevNewMail: {
+            const NEWMAIL_NOTIFICATION& from = source->info.newmail;
+            NEWMAIL_NOTIFICATION& to = destination->info.newmail;
+            copyEntryId(from.lpEntryID, from.cbEntryID, &to.lpEntryID, &to.cbEntryID, nested, functions);
+            copyEntryId(from.lpParentID, from.cbParentID, &to.lpParentID, &to.cbParentID, nested, functions);
+            to.ulFlags = from.ulFlags;
+            if (from.ulFlags & MAPI_UNICODE) {
+                copyStringW(from.lpszMessageClass, &to.lpszMessageClass, nested, functions);
+            } else {
+                LPSTR text = nullptr;
+                copyStringA(reinterpret_cast<const char*>(from.lpszMessageClass), &text, nested, functions);
+                to.lpszMessageClass = reinterpret_cast<LPTSTR>(text);
+            }
+            to.ulMessageFlags = from.ulMessageFlags;
+            break;
         }
-        copyEntryId(from.lpEntryID, from.cbEntryID, &to.lpEntryID, &to.cbEntryID, nested, functions);
-        to.cValues = from.cValues;
-        copyPropArray(from.lpPropVals, from.cValues, &to.lpPropVals, nested, functions);
-        break;
-    }
-    case fnevExtended: {
-        const EXTENDED_NOTIFICATION& from = source->info.ext;
-        EXTENDED_NOTIFICATION& to = destination->info.ext;
-        to.ulEvent = from.ulEvent;
-        copyBinaryData(from.pbEventParameters, from.cb, &to.pbEventParameters, &to.cb, nested, functions);
-        break;
-    }
-    default:
-        invalid(1183, "InternalMapiAlloc::copyNotification");
+        case fnevObjectCreated:
+        case fnevObjectDeleted:
+        case fnevObjectModified:
+        case fnevObjectMoved:
+        case fnevObjectCopied:
+        case fnevSearchComplete: {
+            const OBJECT_NOTIFICATION& from = source->info.obj;
+            OBJECT_NOTIFICATION& to = destination->info.obj;
+            copyEntryId(from.lpEntryID, from.cbEntryID, &to.lpEntryID, &to.cbEntryID, nested, functions);
+            to.ulObjType = from.ulObjType;
+            copyEntryId(from.lpParentID, from.cbParentID, &to.lpParentID, &to.cbParentID, nested, functions);
+            copyEntryId(from.lpOldID, from.cbOldID, &to.lpOldID, &to.cbOldID, nested, functions);
+            copyEntryId(from.lpOldParentID, from.cbOldParentID, &to.lpOldParentID, &to.cbOldParentID, nested,
+                        functions);
+            copySPropTagArray(from.lpPropTagArray, &to.lpPropTagArray, nested, functions);
+            break;
+        }
+        case fnevTableModified: {
+            const TABLE_NOTIFICATION& from = source->info.tab;
+            TABLE_NOTIFICATION& to = destination->info.tab;
+            to.ulTableEvent = from.ulTableEvent;
+            to.hResult = from.hResult;
+            copySProp(&from.propIndex, &to.propIndex, nested, functions);
+            copySProp(&from.propPrior, &to.propPrior, nested, functions);
+            copySRow(&from.row, &to.row, nested, functions);
+            break;
+        }
+        case fnevStatusObjectModified: {
+            const STATUS_OBJECT_NOTIFICATION& from = source->info.statobj;
+            STATUS_OBJECT_NOTIFICATION& to = destination->info.statobj;
+            if (from.cValues > 0 && !from.lpPropVals) {
+                invalid(1144, "InternalMapiAlloc::copyNotification");
+            }
+            copyEntryId(from.lpEntryID, from.cbEntryID, &to.lpEntryID, &to.cbEntryID, nested, functions);
+            to.cValues = from.cValues;
+            copyPropArray(from.lpPropVals, from.cValues, &to.lpPropVals, nested, functions);
+            break;
+        }
+        case fnevExtended: {
+            const EXTENDED_NOTIFICATION& from = source->info.ext;
+            EXTENDED_NOTIFICATION& to = destination->info.ext;
+            to.ulEvent = from.ulEvent;
+            copyBinaryData(from.pbEventParameters, from.cb, &to.pbEventParameters, &to.cb, nested, functions);
+            break;
+        }
+        default:
+            invalid(1183, "InternalMapiAlloc::copyNotification");
     }
 }
 
@@ -943,7 +963,8 @@ void copyNotificationArray(const _NOTIFICATION_ARRAY* source, _NOTIFICATION_ARRA
     TopBlock headerGuard(functions, copy);
     TopBlock elementsGuard(functions, copy->lpNotifications);
     for (ULONG i = 0; i < source->cNotifications; ++i) {
-        copyNotification(&source->lpNotifications[i], &copy->lpNotifications[i], copy->lpNotifications, functions);
+        copyNotification(&source->lpNotifications[i], &copy->lpNotifications[i], copy->lpNotifications,
+                         functions);
     }
     elementsGuard.keep();
     headerGuard.keep();
@@ -958,14 +979,16 @@ void allocMapiNameIdArray(_MAPINAMEID_ARRAY** out, const MapiAllocFunctions& fun
     allocOne(functions, nullptr, out);
 }
 
-void allocMapiNameIdPtrArray(LPMAPINAMEID** out, ULONG count, void* parent, const MapiAllocFunctions& functions) {
+void allocMapiNameIdPtrArray(LPMAPINAMEID** out, ULONG count, void* parent,
+                             const MapiAllocFunctions& functions) {
     if (!out) {
         invalid(254, "InternalMapiAlloc::allocMapiNameIdPtrArray");
     }
     allocArray(functions, parent, out, count);
 }
 
-void copyMapiNameId(const MAPINAMEID* source, LPMAPINAMEID* out, void* parent, const MapiAllocFunctions& functions) {
+void copyMapiNameId(const MAPINAMEID* source, LPMAPINAMEID* out, void* parent,
+                    const MapiAllocFunctions& functions) {
     if (!source || !out) {
         invalid(220, "InternalMapiAlloc::copyMapiNameId");
     }
@@ -1002,7 +1025,8 @@ void copyMapiNameIdPtrArray(MAPINAMEID* const* source, ULONG count, LPMAPINAMEID
     *out = names;
 }
 
-void copyMapiError(const MAPIERROR* source, LPMAPIERROR* out, void* parent, const MapiAllocFunctions& functions) {
+void copyMapiError(const MAPIERROR* source, LPMAPIERROR* out, void* parent,
+                   const MapiAllocFunctions& functions) {
     if (!source || !out) {
         invalid(179, "InternalMapiAlloc::copyMapiError");
     }
@@ -1025,11 +1049,11 @@ void copyMapiError(const MAPIERROR* source, LPMAPIERROR* out, void* parent, cons
 
 // ---------------------------------------------------------------------------
 // Forms over an allocation source.
-#define FROM_SOURCE(call)                                  \
-    do {                                                   \
-        MapiAllocFunctions functions{};                    \
-        MapiAlloc::getAlloc(functions, source);            \
-        return call;                                       \
+#define FROM_SOURCE(call)                       \
+    do {                                        \
+        MapiAllocFunctions functions{};         \
+        MapiAlloc::getAlloc(functions, source); \
+        return call;                            \
     } while (0)
 
 void allocSPropTagArray(LPSPropTagArray* out, ULONG count, void* parent, IMapiAllocator* source) {
@@ -1041,7 +1065,9 @@ void allocSPropProblemArray(LPSPropProblemArray* out, ULONG count, void* parent,
 void allocSSortOrderSet(LPSSortOrderSet* out, ULONG count, void* parent, IMapiAllocator* source) {
     FROM_SOURCE(allocSSortOrderSet(out, count, parent, functions));
 }
-void allocGuid(LPGUID* out, void* parent, IMapiAllocator* source) { FROM_SOURCE(allocGuid(out, parent, functions)); }
+void allocGuid(LPGUID* out, void* parent, IMapiAllocator* source) {
+    FROM_SOURCE(allocGuid(out, parent, functions));
+}
 void allocSProp(LPSPropValue* out, ULONG count, void* parent, IMapiAllocator* source) {
     FROM_SOURCE(allocSProp(out, count, parent, functions));
 }
@@ -1086,7 +1112,8 @@ void copySBinary(const SBinary* from, SBinary* destination, void* parent, IMapiA
 void copySBinary(const SBinary* from, LPSBinary* out, void* parent, IMapiAllocator* source) {
     FROM_SOURCE(copySBinary(from, out, parent, functions));
 }
-void copySBinaryArray(const SBinaryArray* from, SBinaryArray* destination, void* parent, IMapiAllocator* source) {
+void copySBinaryArray(const SBinaryArray* from, SBinaryArray* destination, void* parent,
+                      IMapiAllocator* source) {
     FROM_SOURCE(copySBinaryArray(from, destination, parent, functions));
 }
 void copySBinaryArray(const SBinaryArray* from, SBinaryArray** out, void* parent, IMapiAllocator* source) {
@@ -1095,14 +1122,16 @@ void copySBinaryArray(const SBinaryArray* from, SBinaryArray** out, void* parent
 void copyGuid(const GUID* from, LPGUID* out, void* parent, IMapiAllocator* source) {
     FROM_SOURCE(copyGuid(from, out, parent, functions));
 }
-void copySPropTagArray(const SPropTagArray* from, LPSPropTagArray* out, void* parent, IMapiAllocator* source) {
+void copySPropTagArray(const SPropTagArray* from, LPSPropTagArray* out, void* parent,
+                       IMapiAllocator* source) {
     FROM_SOURCE(copySPropTagArray(from, out, parent, functions));
 }
 void copySPropProblemArray(const SPropProblemArray* from, LPSPropProblemArray* out, void* parent,
                            IMapiAllocator* source) {
     FROM_SOURCE(copySPropProblemArray(from, out, parent, functions));
 }
-void copySSortOrderSet(const SSortOrderSet* from, LPSSortOrderSet* out, void* parent, IMapiAllocator* source) {
+void copySSortOrderSet(const SSortOrderSet* from, LPSSortOrderSet* out, void* parent,
+                       IMapiAllocator* source) {
     FROM_SOURCE(copySSortOrderSet(from, out, parent, functions));
 }
 void copySProp(const SPropValue* from, SPropValue* destination, void* parent, IMapiAllocator* source) {
@@ -1118,7 +1147,9 @@ void copySPropInstance(const SPropValue* from, SPropValue* destination, ULONG in
 void copySPropValueArray(const _SPropValueArray* from, _SPropValueArray** out, IMapiAllocator* source) {
     FROM_SOURCE(copySPropValueArray(from, out, functions));
 }
-void allocSRow(LPSRow* out, void* parent, IMapiAllocator* source) { FROM_SOURCE(allocSRow(out, parent, functions)); }
+void allocSRow(LPSRow* out, void* parent, IMapiAllocator* source) {
+    FROM_SOURCE(allocSRow(out, parent, functions));
+}
 void allocSRowSet(LPSRowSet* out, ULONG count, void* parent, IMapiAllocator* source) {
     FROM_SOURCE(allocSRowSet(out, count, parent, functions));
 }
@@ -1131,13 +1162,15 @@ void copySRow(const SRow* from, LPSRow* out, void* parent, bool link, IMapiAlloc
 HRESULT reallocSRowSet(LPSRowSet* rowSet, ULONG capacity, void* parent, IMapiAllocator* source) {
     FROM_SOURCE(reallocSRowSet(rowSet, capacity, parent, functions));
 }
-void copySRestriction(const SRestriction* from, SRestriction* destination, void* parent, IMapiAllocator* source) {
+void copySRestriction(const SRestriction* from, SRestriction* destination, void* parent,
+                      IMapiAllocator* source) {
     FROM_SOURCE(copySRestriction(from, destination, parent, functions));
 }
 void copySRestriction(const SRestriction* from, LPSRestriction* out, void* parent, IMapiAllocator* source) {
     FROM_SOURCE(copySRestriction(from, out, parent, functions));
 }
-void copyNotification(const NOTIFICATION* from, NOTIFICATION* destination, void* parent, IMapiAllocator* source) {
+void copyNotification(const NOTIFICATION* from, NOTIFICATION* destination, void* parent,
+                      IMapiAllocator* source) {
     FROM_SOURCE(copyNotification(from, destination, parent, functions));
 }
 void copyNotification(const NOTIFICATION* from, LPNOTIFICATION* out, void* parent, IMapiAllocator* source) {
@@ -1146,7 +1179,8 @@ void copyNotification(const NOTIFICATION* from, LPNOTIFICATION* out, void* paren
 void allocNotificationArray(_NOTIFICATION_ARRAY** out, ULONG count, IMapiAllocator* source) {
     FROM_SOURCE(allocNotificationArray(out, count, functions));
 }
-void copyNotificationArray(const _NOTIFICATION_ARRAY* from, _NOTIFICATION_ARRAY** out, IMapiAllocator* source) {
+void copyNotificationArray(const _NOTIFICATION_ARRAY* from, _NOTIFICATION_ARRAY** out,
+                           IMapiAllocator* source) {
     FROM_SOURCE(copyNotificationArray(from, out, functions));
 }
 void allocMapiNameIdArray(_MAPINAMEID_ARRAY** out, IMapiAllocator* source) {

@@ -85,7 +85,8 @@ void allocSPropValueArray(_SPropValueArray** out, ULONG count, const MapiAllocFu
 
 // ---- copies -----------------------------------------------------------------
 void copyStringA(const char* text, LPSTR* out, void* parent, const MapiAllocFunctions& functions);
-void copyStringALen(const char* text, size_t length, LPSTR* out, void* parent, const MapiAllocFunctions& functions);
+void copyStringALen(const char* text, size_t length, LPSTR* out, void* parent,
+                    const MapiAllocFunctions& functions);
 void copyStringW(const wchar_t* text, LPWSTR* out, void* parent, const MapiAllocFunctions& functions);
 void copyStringWLen(const wchar_t* text, size_t length, LPWSTR* out, void* parent,
                     const MapiAllocFunctions& functions);
@@ -97,7 +98,8 @@ void copyEntryId(const void* bytes, ULONG length, LPENTRYID* out, ULONG* outLeng
 // A length of 0 allocates nothing and leaves *out as it was.
 void copyBinaryData(const void* bytes, ULONG length, LPBYTE* out, ULONG* outLength, void* parent,
                     const MapiAllocFunctions& functions);
-void copySBinary(const SBinary* source, SBinary* destination, void* parent, const MapiAllocFunctions& functions);
+void copySBinary(const SBinary* source, SBinary* destination, void* parent,
+                 const MapiAllocFunctions& functions);
 void copySBinary(const SBinary* source, LPSBinary* out, void* parent, const MapiAllocFunctions& functions);
 void copySBinaryArray(const SBinaryArray* source, SBinaryArray* destination, void* parent,
                       const MapiAllocFunctions& functions);
@@ -110,13 +112,16 @@ void copySPropProblemArray(const SPropProblemArray* source, LPSPropProblemArray*
                            const MapiAllocFunctions& functions);
 void copySSortOrderSet(const SSortOrderSet* source, LPSSortOrderSet* out, void* parent,
                        const MapiAllocFunctions& functions);
-void copySProp(const SPropValue* source, SPropValue* destination, void* parent, const MapiAllocFunctions& functions);
-void copySProp(const SPropValue* source, LPSPropValue* out, void* parent, const MapiAllocFunctions& functions);
+void copySProp(const SPropValue* source, SPropValue* destination, void* parent,
+               const MapiAllocFunctions& functions);
+void copySProp(const SPropValue* source, LPSPropValue* out, void* parent,
+               const MapiAllocFunctions& functions);
 // Element `index` of a multi-valued property as a single value; an index past
 // the end leaves the destination as it was.
 void copySPropInstance(const SPropValue* source, SPropValue* destination, ULONG index, void* parent,
                        const MapiAllocFunctions& functions);
-void copySPropValueArray(const _SPropValueArray* source, _SPropValueArray** out, const MapiAllocFunctions& functions);
+void copySPropValueArray(const _SPropValueArray* source, _SPropValueArray** out,
+                         const MapiAllocFunctions& functions);
 
 // ---- rows, restrictions, notifications, named-property ids, errors ----------
 void allocSRow(LPSRow* out, void* parent, const MapiAllocFunctions& functions);
@@ -141,12 +146,15 @@ void allocNotificationArray(_NOTIFICATION_ARRAY** out, ULONG count, const MapiAl
 void copyNotificationArray(const _NOTIFICATION_ARRAY* source, _NOTIFICATION_ARRAY** out,
                            const MapiAllocFunctions& functions);
 void allocMapiNameIdArray(_MAPINAMEID_ARRAY** out, const MapiAllocFunctions& functions);
-void allocMapiNameIdPtrArray(LPMAPINAMEID** out, ULONG count, void* parent, const MapiAllocFunctions& functions);
-void copyMapiNameId(const MAPINAMEID* source, LPMAPINAMEID* out, void* parent, const MapiAllocFunctions& functions);
+void allocMapiNameIdPtrArray(LPMAPINAMEID** out, ULONG count, void* parent,
+                             const MapiAllocFunctions& functions);
+void copyMapiNameId(const MAPINAMEID* source, LPMAPINAMEID* out, void* parent,
+                    const MapiAllocFunctions& functions);
 void copyMapiNameIdPtrArray(MAPINAMEID* const* source, ULONG count, LPMAPINAMEID** out, void* parent,
                             const MapiAllocFunctions& functions);
 // The texts are copied as wide text whatever the version.
-void copyMapiError(const MAPIERROR* source, LPMAPIERROR* out, void* parent, const MapiAllocFunctions& functions);
+void copyMapiError(const MAPIERROR* source, LPMAPIERROR* out, void* parent,
+                   const MapiAllocFunctions& functions);
 
 // ---- the same operations over an allocation source --------------------------
 void allocSPropTagArray(LPSPropTagArray* out, ULONG count, void* parent, IMapiAllocator* source);
@@ -169,7 +177,8 @@ void copyBinaryData(const void* bytes, ULONG length, LPBYTE* out, ULONG* outLeng
                     IMapiAllocator* source);
 void copySBinary(const SBinary* from, SBinary* destination, void* parent, IMapiAllocator* source);
 void copySBinary(const SBinary* from, LPSBinary* out, void* parent, IMapiAllocator* source);
-void copySBinaryArray(const SBinaryArray* from, SBinaryArray* destination, void* parent, IMapiAllocator* source);
+void copySBinaryArray(const SBinaryArray* from, SBinaryArray* destination, void* parent,
+                      IMapiAllocator* source);
 void copySBinaryArray(const SBinaryArray* from, SBinaryArray** out, void* parent, IMapiAllocator* source);
 void copyGuid(const GUID* from, LPGUID* out, void* parent, IMapiAllocator* source);
 void copySPropTagArray(const SPropTagArray* from, LPSPropTagArray* out, void* parent, IMapiAllocator* source);
@@ -186,12 +195,15 @@ void allocSRowSet(LPSRowSet* out, ULONG count, void* parent, IMapiAllocator* sou
 void copySRow(const SRow* from, SRow* destination, void* parent, IMapiAllocator* source);
 void copySRow(const SRow* from, LPSRow* out, void* parent, bool link, IMapiAllocator* source);
 HRESULT reallocSRowSet(LPSRowSet* rowSet, ULONG capacity, void* parent, IMapiAllocator* source);
-void copySRestriction(const SRestriction* from, SRestriction* destination, void* parent, IMapiAllocator* source);
+void copySRestriction(const SRestriction* from, SRestriction* destination, void* parent,
+                      IMapiAllocator* source);
 void copySRestriction(const SRestriction* from, LPSRestriction* out, void* parent, IMapiAllocator* source);
-void copyNotification(const NOTIFICATION* from, NOTIFICATION* destination, void* parent, IMapiAllocator* source);
+void copyNotification(const NOTIFICATION* from, NOTIFICATION* destination, void* parent,
+                      IMapiAllocator* source);
 void copyNotification(const NOTIFICATION* from, LPNOTIFICATION* out, void* parent, IMapiAllocator* source);
 void allocNotificationArray(_NOTIFICATION_ARRAY** out, ULONG count, IMapiAllocator* source);
-void copyNotificationArray(const _NOTIFICATION_ARRAY* from, _NOTIFICATION_ARRAY** out, IMapiAllocator* source);
+void copyNotificationArray(const _NOTIFICATION_ARRAY* from, _NOTIFICATION_ARRAY** out,
+                           IMapiAllocator* source);
 void allocMapiNameIdArray(_MAPINAMEID_ARRAY** out, IMapiAllocator* source);
 void allocMapiNameIdPtrArray(LPMAPINAMEID** out, ULONG count, void* parent, IMapiAllocator* source);
 void copyMapiNameId(const MAPINAMEID* from, LPMAPINAMEID* out, void* parent, IMapiAllocator* source);
@@ -209,7 +221,7 @@ HRESULT freeRowSet(LPSRowSet rowSet, LPFREEBUFFER freeBuffer);
 // Keeps one reference to an allocation source and offers copies that fetch
 // the routines from it on every call.
 class MapiAllocSource {
-public:
+  public:
     explicit MapiAllocSource(IMapiAllocator* source = nullptr);
     MapiAllocSource(const MapiAllocSource& other);
     MapiAllocSource& operator=(const MapiAllocSource& other);
@@ -225,6 +237,6 @@ public:
     void copySRow(const SRow* from, LPSRow* out, void* parent, bool link) const;
     void copySRestriction(const SRestriction* from, LPSRestriction* out, void* parent) const;
 
-private:
+  private:
     IMapiAllocator* source_;
 };

@@ -20,7 +20,8 @@ struct IStreamDataCallbacks;
 // {97162CEC-9C4F-477A-94F3-63A280CD6981}
 DEFINE_GUID(IID_IStreamData, 0x97162CEC, 0x9C4F, 0x477A, 0x94, 0xF3, 0x63, 0xA2, 0x80, 0xCD, 0x69, 0x81);
 // {D1403CF2-6F64-41D9-A1A3-2985C91491B7}
-DEFINE_GUID(IID_IStreamDataCallbacks, 0xD1403CF2, 0x6F64, 0x41D9, 0xA1, 0xA3, 0x29, 0x85, 0xC9, 0x14, 0x91, 0xB7);
+DEFINE_GUID(IID_IStreamDataCallbacks, 0xD1403CF2, 0x6F64, 0x41D9, 0xA1, 0xA3, 0x29, 0x85, 0xC9, 0x14, 0x91,
+            0xB7);
 
 struct IStreamData : IUnknown {
     STDMETHOD(read)(void* buffer, ULONG count, ULONGLONG offset, ULONG* done) PURE;
@@ -69,7 +70,7 @@ void setTempPath(const std::string& folder);
 // Listener registry of a back-end: cookies from 1, never reused; delivery in
 // cookie order, suppressed inside beginInit/endInit.
 class StreamDataCallbackManager {
-public:
+  public:
     StreamDataCallbackManager() = default;
     ~StreamDataCallbackManager();
     StreamDataCallbackManager(const StreamDataCallbackManager&) = delete;
@@ -86,7 +87,7 @@ public:
     void notifyCommit(IStreamData* source);
     void notifySizeChanged(IStreamData* source, ULONGLONG size);
 
-private:
+  private:
     template <typename Call>
     void notify(Call call);
 
@@ -96,7 +97,7 @@ private:
 };
 
 class BaseStreamData : public iui_::IUnknownImpl<IStreamData> {
-public:
+  public:
     STDMETHOD(registerCallback)(IStreamDataCallbacks* callbacks, DWORD* cookie) override;
     STDMETHOD(unregisterCallback)(DWORD cookie) override;
     STDMETHOD(copyTo)(IStreamData* target) override;
@@ -107,7 +108,7 @@ public:
 
     const CLock& lock() const { return lock_; }
 
-protected:
+  protected:
     explicit BaseStreamData(const CLock* lock);
     ~BaseStreamData() override = default;
 
@@ -124,19 +125,19 @@ protected:
 // detaches it before going away.
 template <typename T>
 class StreamCallbacksImpl : public iui_::IUnknownImpl<IStreamDataCallbacks> {
-public:
+  public:
     static StreamCallbacksImpl* create(T* owner);
     STDMETHOD(onCommit)(IStreamData* source) override;
     STDMETHOD(onSizeChanged)(IStreamData* source, ULONGLONG size) override;
     void detach() { owner_ = nullptr; }
 
-private:
+  private:
     explicit StreamCallbacksImpl(T* owner) : owner_(owner) {}
     T* owner_;
 };
 
 class MemoryStreamData : public BaseStreamData {
-public:
+  public:
     static HRESULT create(DWORD flags, const CLock* lock, IStreamData** out);
 
     STDMETHOD(read)(void* buffer, ULONG count, ULONGLONG offset, ULONG* done) override;
@@ -151,7 +152,7 @@ public:
 
     ULONGLONG capacity() const { return capacity_; }
 
-private:
+  private:
     explicit MemoryStreamData(const CLock* lock);
     ~MemoryStreamData() override;
     void allocate(ULONGLONG capacity);
@@ -169,7 +170,7 @@ private:
 namespace detail {
 // A delete-on-close temporary file in the configured or system folder.
 class TemporaryFile {
-public:
+  public:
     TemporaryFile() = default;
     ~TemporaryFile();
     TemporaryFile(const TemporaryFile&) = delete;
@@ -180,14 +181,14 @@ public:
     const std::wstring& name() const { return name_; }
     [[noreturn]] static void raiseFromWin32(DWORD error);
 
-private:
+  private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     std::wstring name_;
 };
 }  // namespace detail
 
 class TempFileStreamData : public BaseStreamData {
-public:
+  public:
     static HRESULT create(DWORD flags, const CLock* lock, IStreamData** out);
 
     STDMETHOD(read)(void* buffer, ULONG count, ULONGLONG offset, ULONG* done) override;
@@ -205,15 +206,15 @@ public:
 
     // Reaches the file only when one is held.
     class ValidatedFilePtr {
-    public:
+      public:
         explicit ValidatedFilePtr(detail::TemporaryFile& file) : file_(file) {}
         detail::TemporaryFile* operator->() const;
 
-    private:
+      private:
         detail::TemporaryFile& file_;
     };
 
-private:
+  private:
     explicit TempFileStreamData(const CLock* lock);
     void seekTo(ULONGLONG offset, const char* function);
 
@@ -223,7 +224,7 @@ private:
 };
 
 class AdaptiveStreamData : public BaseStreamData {
-public:
+  public:
     static HRESULT create(DWORD flags, const CLock* lock, IStreamData** out, ULONG threshold);
 
     STDMETHOD(read)(void* buffer, ULONG count, ULONGLONG offset, ULONG* done) override;
@@ -246,7 +247,7 @@ public:
     void onInnerCommit();
     void onInnerSizeChanged(ULONGLONG size);
 
-private:
+  private:
     AdaptiveStreamData(const CLock* lock, ULONG threshold);
     ~AdaptiveStreamData() override;
     void createData(Mode kind, bool copy);

@@ -265,7 +265,9 @@ MemoryStreamData::MemoryStreamData(const CLock* lock) : BaseStreamData(lock) {
     modified_ = accessed_ = created_ = currentFileTime();
 }
 
-MemoryStreamData::~MemoryStreamData() { std::free(buffer_); }
+MemoryStreamData::~MemoryStreamData() {
+    std::free(buffer_);
+}
 
 HRESULT MemoryStreamData::create(DWORD flags, const CLock* lock, IStreamData** out) {
     if (!out) {
@@ -416,9 +418,13 @@ STDMETHODIMP MemoryStreamData::revert() {
     return S_OK;
 }
 
-STDMETHODIMP MemoryStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) { return STG_E_INVALIDFUNCTION; }
+STDMETHODIMP MemoryStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) {
+    return STG_E_INVALIDFUNCTION;
+}
 
-STDMETHODIMP MemoryStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) { return STG_E_INVALIDFUNCTION; }
+STDMETHODIMP MemoryStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) {
+    return STG_E_INVALIDFUNCTION;
+}
 
 STDMETHODIMP MemoryStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
     if (!stat) {
@@ -485,7 +491,8 @@ void TemporaryFile::open() {
 
 detail::TemporaryFile* TempFileStreamData::ValidatedFilePtr::operator->() const {
     if (file_.handle() == INVALID_HANDLE_VALUE) {
-        raise(E_HANDLE, "TempFileStreamData::ValidatedFilePtr::operator ->", L"Temporary file is not initialized");
+        raise(E_HANDLE, "TempFileStreamData::ValidatedFilePtr::operator ->",
+              L"Temporary file is not initialized");
     }
     return &file_;
 }
@@ -589,11 +596,17 @@ STDMETHODIMP TempFileStreamData::commit(DWORD) {
     return S_OK;
 }
 
-STDMETHODIMP TempFileStreamData::revert() { return S_OK; }
+STDMETHODIMP TempFileStreamData::revert() {
+    return S_OK;
+}
 
-STDMETHODIMP TempFileStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) { return STG_E_INVALIDFUNCTION; }
+STDMETHODIMP TempFileStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) {
+    return STG_E_INVALIDFUNCTION;
+}
 
-STDMETHODIMP TempFileStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) { return STG_E_INVALIDFUNCTION; }
+STDMETHODIMP TempFileStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) {
+    return STG_E_INVALIDFUNCTION;
+}
 
 STDMETHODIMP TempFileStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
     if (!stat) {
@@ -664,9 +677,13 @@ AdaptiveStreamData::Mode AdaptiveStreamData::mode() const {
     return mode_;
 }
 
-void AdaptiveStreamData::onInnerCommit() { callbacks_.notifyCommit(self()); }
+void AdaptiveStreamData::onInnerCommit() {
+    callbacks_.notifyCommit(self());
+}
 
-void AdaptiveStreamData::onInnerSizeChanged(ULONGLONG size) { callbacks_.notifySizeChanged(self(), size); }
+void AdaptiveStreamData::onInnerSizeChanged(ULONGLONG size) {
+    callbacks_.notifySizeChanged(self(), size);
+}
 
 void AdaptiveStreamData::createData(Mode kind, bool copy) {
     if (copy && mode_ == kind) {

@@ -33,7 +33,9 @@ void check(HRESULT hr, const char* function, int line = __builtin_LINE()) {
     }
 }
 
-ULONG byteCount(size_t count) { return static_cast<ULONG>(size_cast(count)); }
+ULONG byteCount(size_t count) {
+    return static_cast<ULONG>(size_cast(count));
+}
 
 }  // namespace
 
@@ -85,7 +87,9 @@ void rewind(IStream* stream) {
     check(stream->Seek(zero, STREAM_SEEK_SET, nullptr), "streamUtils::rewind");
 }
 
-void seek(IStream* stream, int32_t move, DWORD origin) { seek(stream, static_cast<int64_t>(move), origin); }
+void seek(IStream* stream, int32_t move, DWORD origin) {
+    seek(stream, static_cast<int64_t>(move), origin);
+}
 
 void seek(IStream* stream, int64_t move, DWORD origin) {
     if (!stream) {
@@ -163,18 +167,26 @@ void writeStr(IStream* stream, const wchar_t* text) {
     writeStr(stream, std::wstring(text));
 }
 
-void writeStr(IStream* stream, const std::string& text) { detail::writeStr(stream, text.data(), text.size()); }
+void writeStr(IStream* stream, const std::string& text) {
+    detail::writeStr(stream, text.data(), text.size());
+}
 
 void writeStr(IStream* stream, const std::wstring& text) {
     std::string bytes = winplat::wideToBytes(text);
     detail::writeStr(stream, bytes.data(), bytes.size());
 }
 
-void writeStr(IStream* stream, const void* data, size_t byteCount) { detail::writeStr(stream, data, byteCount); }
+void writeStr(IStream* stream, const void* data, size_t byteCount) {
+    detail::writeStr(stream, data, byteCount);
+}
 
-void writeStr(IStream* stream, uint32_t value) { detail::writeStr(stream, &value, sizeof(value)); }
+void writeStr(IStream* stream, uint32_t value) {
+    detail::writeStr(stream, &value, sizeof(value));
+}
 
-void writeStr(IStream* stream, uint16_t value) { detail::writeStr(stream, &value, sizeof(value)); }
+void writeStr(IStream* stream, uint16_t value) {
+    detail::writeStr(stream, &value, sizeof(value));
+}
 
 // ---------------------------------------------------------------------------
 HRESULT createStream(int kind, IStream** out, bool readOnly, bool autoCommit, bool commitOnRelease) {
@@ -184,16 +196,17 @@ HRESULT createStream(int kind, IStream** out, bool readOnly, bool autoCommit, bo
 HRESULT createStream(int kind, IStream** out, const void* content, size_t contentSize, bool readOnly,
                      bool autoCommit, bool commitOnRelease) {
     switch (kind) {
-    case MemoryStream:
-        return DataStream::create<MemoryStreamData>(readOnly, autoCommit, commitOnRelease, out, content, contentSize);
-    case TempFileStream:
-        return DataStream::create<TempFileStreamData>(readOnly, autoCommit, commitOnRelease, out, content,
-                                                      contentSize);
-    case AdaptiveStream:
-        return DataStream::create<AdaptiveStreamData>(readOnly, autoCommit, commitOnRelease, out, content,
-                                                      contentSize);
-    default:
-        return E_INVALIDARG;
+        case MemoryStream:
+            return DataStream::create<MemoryStreamData>(readOnly, autoCommit, commitOnRelease, out, content,
+                                                        contentSize);
+        case TempFileStream:
+            return DataStream::create<TempFileStreamData>(readOnly, autoCommit, commitOnRelease, out, content,
+                                                          contentSize);
+        case AdaptiveStream:
+            return DataStream::create<AdaptiveStreamData>(readOnly, autoCommit, commitOnRelease, out, content,
+                                                          contentSize);
+        default:
+            return E_INVALIDARG;
     }
 }
 
@@ -305,11 +318,12 @@ namespace {
 // the wide device; an incomplete sequence at the end of a piece waits for the
 // next piece.
 class IConvConverter {
-public:
+  public:
     typedef char char_type;
     struct category : boost::iostreams::sink_tag, boost::iostreams::closable_tag {};
 
-    IConvConverter(ComStreamDeviceT<wchar_t>& output, unsigned codePage) : output_(&output), codePage_(codePage) {}
+    IConvConverter(ComStreamDeviceT<wchar_t>& output, unsigned codePage)
+        : output_(&output), codePage_(codePage) {}
     IConvConverter(const IConvConverter&) = default;
 
     std::streamsize write(const char* data, std::streamsize n) {
@@ -339,7 +353,7 @@ public:
         }
     }
 
-private:
+  private:
     void open() {
         const char* name = getIconvNameFromCodePage(codePage_ == 0 ? 1252 : codePage_);
         // Code pages without a converter name cannot be opened either.
@@ -435,7 +449,9 @@ const HtmlEntities& htmlEntities() {
     return entities;
 }
 
-bool isBreak(wchar_t c) { return c == L'\r' || c == L'\n'; }
+bool isBreak(wchar_t c) {
+    return c == L'\r' || c == L'\n';
+}
 
 bool endsWithLoneBreak(const std::wstring& text) {
     size_t n = text.size();
@@ -476,7 +492,8 @@ void replaceHtmlEntities(IStream* source, IStream* target) {
         std::wstring replaced = boost::regex_replace(text, entities.expression, entities.format,
                                                      boost::match_default | boost::format_all);
         std::string bytes = winplat::wideToBytes(replaced);
-        check(target->Write(bytes.data(), byteCount(bytes.size()), nullptr), "streamUtils::replaceHtmlEntities");
+        check(target->Write(bytes.data(), byteCount(bytes.size()), nullptr),
+              "streamUtils::replaceHtmlEntities");
     };
     while (true) {
         ULONG got = 0;

@@ -20,7 +20,7 @@ namespace streamUtils {
 
 // Thrown when no converter exists for a code page.
 class IConvException : public std::runtime_error {
-public:
+  public:
     IConvException() : std::runtime_error("Can't open iconv converter.") {}
 };
 
@@ -74,7 +74,7 @@ void replaceHtmlEntities(IStream* source, IStream* target);
 // UTF-16LE units (two bytes each) and counts its offsets in units.
 template <typename Ch>
 class ComStreamDeviceT {
-public:
+  public:
     typedef Ch char_type;
     typedef boost::iostreams::seekable_device_tag category;
 
@@ -87,7 +87,7 @@ public:
     std::streamsize write(const Ch* buffer, std::streamsize n);
     boost::iostreams::stream_offset seek(boost::iostreams::stream_offset offset, std::ios_base::seekdir way);
 
-private:
+  private:
     IStream* stream_;
 };
 

@@ -108,8 +108,12 @@ void ThresholdWrite(benchmark::State& state) {
     }
 }
 
-void ThresholdWrite_Adaptive(benchmark::State& state) { ThresholdWrite<streamUtils::AdaptiveStream>(state); }
-void ThresholdWrite_Memory(benchmark::State& state) { ThresholdWrite<streamUtils::MemoryStream>(state); }
+void ThresholdWrite_Adaptive(benchmark::State& state) {
+    ThresholdWrite<streamUtils::AdaptiveStream>(state);
+}
+void ThresholdWrite_Memory(benchmark::State& state) {
+    ThresholdWrite<streamUtils::MemoryStream>(state);
+}
 
 }  // namespace
 

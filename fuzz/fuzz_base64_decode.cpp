@@ -34,8 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (bool lineBreaks : {false, true}) {
         std::string encoded;
         std::string again;
-        if (Coder::encodeBase64(whole, encoded, lineBreaks) != 0 || Coder::decodeBase64(encoded, again) != 0 ||
-            again != whole) {
+        if (Coder::encodeBase64(whole, encoded, lineBreaks) != 0 ||
+            Coder::decodeBase64(encoded, again) != 0 || again != whole) {
             std::abort();
         }
     }

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     std::string decoded;
-    if (Coder::decodeQP(encoded, decoded) != 0 || decoded != std::string(reinterpret_cast<const char*>(data), size)) {
+    if (Coder::decodeQP(encoded, decoded) != 0 ||
+        decoded != std::string(reinterpret_cast<const char*>(data), size)) {
         std::abort();
     }
 

@@ -16,7 +16,7 @@
 #include "MapiProvider/Utilities/MapiAllocator.h"
 
 class MapiTestAllocator {
-public:
+  public:
     static MapiTestAllocator& get() {
         static MapiTestAllocator allocator;
         return allocator;
@@ -100,7 +100,7 @@ public:
         return S_OK;
     }
 
-private:
+  private:
     bool shouldFail() { return allocations_++ == failAt_; }
     static void* make(ULONG size) {
         // Filled with garbage so that missing zero fills show.
@@ -120,7 +120,7 @@ private:
 // An allocation source over the test allocator; the routines it hands out can
 // be withheld and the call made to fail.
 class TestAllocationSource : public IMapiAllocator {
-public:
+  public:
     STDMETHOD(QueryInterface)(REFIID riid, void** out) override {
         if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IMapiAllocator)) {
             *out = this;
@@ -172,12 +172,13 @@ void expectMapiAllocError(Body body, HRESULT hr, int line, const std::string& fu
     } catch (const HResultException& e) {
         EXPECT_EQ(e.getHResult(), hr) << e.what();
         std::string where = "MapiAlloc(" + std::to_string(line) + "), " + function + ":";
-        EXPECT_NE(std::string(e.what()).find(where), std::string::npos) << e.what() << " -- expected " << where;
+        EXPECT_NE(std::string(e.what()).find(where), std::string::npos)
+            << e.what() << " -- expected " << where;
     }
 }
 
 class MapiAllocTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { MapiTestAllocator::get().reset(); }
     void TearDown() override { MapiTestAllocator::get().reset(); }
 

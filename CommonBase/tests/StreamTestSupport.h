@@ -13,7 +13,7 @@
 
 // Owns one reference.
 class StreamRef {
-public:
+  public:
     StreamRef() = default;
     explicit StreamRef(IStream* stream) : stream_(stream) {}
     ~StreamRef() {
@@ -27,14 +27,14 @@ public:
     IStream* operator->() const { return stream_; }
     IStream** out() { return &stream_; }
 
-private:
+  private:
     IStream* stream_ = nullptr;
 };
 
 inline IStream* memoryStream(const std::string& content = std::string()) {
     IStream* stream = nullptr;
-    HRESULT hr = streamUtils::createStream(streamUtils::MemoryStream, &stream, content.data(), content.size(), false,
-                                           false, false);
+    HRESULT hr = streamUtils::createStream(streamUtils::MemoryStream, &stream, content.data(), content.size(),
+                                           false, false, false);
     EXPECT_EQ(hr, S_OK);
     return stream;
 }
@@ -72,7 +72,7 @@ inline std::string streamContent(IStream* stream) {
 // A read-only stream over fixed bytes that hands out at most `piece` bytes
 // per Read and fails every Read after `failAfter` bytes with `failure`.
 class ScriptedStream : public IStream {
-public:
+  public:
     ScriptedStream(std::string content, size_t failAfter, HRESULT failure, size_t piece = SIZE_MAX)
         : content_(std::move(content)), failAfter_(failAfter), failure_(failure), piece_(piece) {}
 
@@ -95,8 +95,8 @@ public:
             }
             return failure_;
         }
-        size_t n = std::min<size_t>({count, piece_, content_.size() - std::min(position_, content_.size()),
-                                     failAfter_ - position_});
+        size_t n = std::min<size_t>(
+            {count, piece_, content_.size() - std::min(position_, content_.size()), failAfter_ - position_});
         std::copy_n(content_.data() + position_, n, static_cast<char*>(buffer));
         position_ += n;
         if (done) {
@@ -106,7 +106,7 @@ public:
     }
     STDMETHOD(Write)(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
     STDMETHOD(Seek)(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        LONGLONG base = origin == STREAM_SEEK_SET ? 0
+        LONGLONG base = origin == STREAM_SEEK_SET   ? 0
                         : origin == STREAM_SEEK_CUR ? static_cast<LONGLONG>(position_)
                                                     : static_cast<LONGLONG>(content_.size());
         position_ = static_cast<size_t>(base + move.QuadPart);
@@ -116,7 +116,9 @@ public:
         return S_OK;
     }
     STDMETHOD(SetSize)(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    STDMETHOD(CopyTo)(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    STDMETHOD(CopyTo)(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
     STDMETHOD(Commit)(DWORD) override { return S_OK; }
     STDMETHOD(Revert)() override { return S_OK; }
     STDMETHOD(LockRegion)(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
@@ -131,7 +133,7 @@ public:
     ULONG refs = 1;
     ULONGLONG statSize = 0;  // reported by Stat when not 0
 
-private:
+  private:
     std::string content_;
     size_t position_ = 0;
     size_t failAfter_;

@@ -23,7 +23,7 @@ using Watcher = detail::ClientWatcher<1>;
 
 // A child that sleeps until it is killed.
 class Child {
-public:
+  public:
     Child() {
         char sleepName[] = "sleep";
         char seconds[] = "120";
@@ -39,7 +39,7 @@ public:
     void kill() { ::kill(pid_, SIGKILL); }
     DWORD pid() const { return static_cast<DWORD>(pid_); }
 
-private:
+  private:
     pid_t pid_ = 0;
 };
 
@@ -62,7 +62,7 @@ IExternalConnection* connectionOf(IStream* stream) {
 
 // A plain outer object that counts its references.
 class Outer : public IUnknown {
-public:
+  public:
     STDMETHOD(QueryInterface)(REFIID riid, void** out) override {
         if (IsEqualGUID(riid, IID_IUnknown)) {
             *out = this;
@@ -78,13 +78,15 @@ public:
 };
 
 class ClientWatcherTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         watcher = Watcher::instance();
         ASSERT_NE(watcher, nullptr);
         ASSERT_TRUE(eventually([&] { return watcher->clientCount() == 0; }));
     }
-    void TearDown() override { EXPECT_TRUE(eventually([&] { return watcher->clientCount() == 0; })); }
+    void TearDown() override {
+        EXPECT_TRUE(eventually([&] { return watcher->clientCount() == 0; }));
+    }
     Watcher* watcher = nullptr;
 };
 
@@ -283,7 +285,7 @@ TEST_F(ClientWatcherTest, ClientManipSlots) {
 namespace {
 // An outer object whose last reference is already gone.
 class DyingOuter : public Outer, public IOuterLifetime {
-public:
+  public:
     bool tryAddRef() override {
         ++asked;
         return false;

@@ -134,7 +134,8 @@ TEST(CoderBase64, RequiredLengthBoundsTheOutput) {
     } catch (const HResultException& e) {
         EXPECT_EQ(e.getHResult(), E_OUTOFMEMORY);
         std::string what = e.what();
-        EXPECT_NE(what.find("Coder(550), Coder::detail::base64EncodeGetRequiredLength:"), std::string::npos) << what;
+        EXPECT_NE(what.find("Coder(550), Coder::detail::base64EncodeGetRequiredLength:"), std::string::npos)
+            << what;
         EXPECT_NE(what.find(": Too large data to encode"), std::string::npos) << what;
     }
 }
@@ -375,7 +376,8 @@ TEST(CoderStreams, NullStreams) {
 TEST(CoderStreams, DestinationThatCannotBeWritten) {
     StreamRef source(memoryStream("Zm9vYmFy"));
     IStream* readOnly = nullptr;
-    ASSERT_EQ(streamUtils::createStream(streamUtils::MemoryStream, &readOnly, "old", 3, true, false, false), S_OK);
+    ASSERT_EQ(streamUtils::createStream(streamUtils::MemoryStream, &readOnly, "old", 3, true, false, false),
+              S_OK);
     StreamRef target(readOnly);
     EXPECT_EQ(decodeBase64(source.get(), target.get()), STG_E_ACCESSDENIED);
     EXPECT_EQ(streamContent(target.get()), "old");
@@ -425,7 +427,9 @@ std::string referenceQpEncode(const std::string& in, bool dots) {
     return out;
 }
 
-bool isHex(uint8_t c) { return std::isxdigit(c) != 0; }
+bool isHex(uint8_t c) {
+    return std::isxdigit(c) != 0;
+}
 
 std::string referenceQpDecode(const std::string& in, bool dots) {
     std::string out;
@@ -452,7 +456,8 @@ std::string referenceQpDecode(const std::string& in, bool dots) {
                 read[got++] = static_cast<uint8_t>(in[i++]);
             }
             if (got == 2 && isHex(read[0]) && isHex(read[1])) {
-                out += static_cast<char>(std::stoi(std::string(reinterpret_cast<char*>(read), 2), nullptr, 16));
+                out +=
+                    static_cast<char>(std::stoi(std::string(reinterpret_cast<char*>(read), 2), nullptr, 16));
                 lineStart = false;
             } else if (got >= 1 && read[0] == '\r') {
                 if (got == 2 && read[1] != '\n') {

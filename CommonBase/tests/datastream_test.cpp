@@ -8,7 +8,7 @@
 namespace {
 
 class Counter : public iui_::IUnknownImpl<IStreamDataCallbacks> {
-public:
+  public:
     STDMETHOD(onCommit)(IStreamData*) override {
         ++commits;
         return S_OK;
@@ -135,7 +135,7 @@ TEST(DataStream, CommitOnReleaseAndLifetime) {
         IStream* clone = nullptr;
         ASSERT_EQ(raw->Clone(&clone), S_OK);
         raw->Release();
-        EXPECT_EQ(counter->commits, 1);  // the created stream committed on its last release
+        EXPECT_EQ(counter->commits, 1);    // the created stream committed on its last release
         EXPECT_EQ(counter->others(), 1u);  // the back-end lives on under the clone
         clone->Write("more", 4, nullptr);
         clone->Release();
@@ -163,7 +163,8 @@ TEST(DataStream, ClonesShareContentNotPosition) {
     EXPECT_EQ(stream->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal)), S_OK);
     marshal->Release();
     EXPECT_EQ(clone->QueryInterface(IID_IMarshal, reinterpret_cast<void**>(&marshal)), E_NOINTERFACE);
-    EXPECT_EQ(clone->QueryInterface(IID_IExternalConnection, reinterpret_cast<void**>(&marshal)), E_NOINTERFACE);
+    EXPECT_EQ(clone->QueryInterface(IID_IExternalConnection, reinterpret_cast<void**>(&marshal)),
+              E_NOINTERFACE);
 }
 
 TEST(DataStream, InterfacesOfAStream) {
@@ -192,7 +193,8 @@ TEST(DataStream, InterfacesOfAStream) {
     STATSTG stat{};
     EXPECT_EQ(stream->Stat(&stat, STATFLAG_NONAME), S_OK);
     EXPECT_EQ(stat.cbSize.QuadPart, 1u);
-    EXPECT_EQ(stream->LockRegion(ULARGE_INTEGER{}, ULARGE_INTEGER{{1, 0}}, LOCK_WRITE), STG_E_INVALIDFUNCTION);
+    EXPECT_EQ(stream->LockRegion(ULARGE_INTEGER{}, ULARGE_INTEGER{{1, 0}}, LOCK_WRITE),
+              STG_E_INVALIDFUNCTION);
     EXPECT_EQ(stream->Revert(), S_OK);
 }
 

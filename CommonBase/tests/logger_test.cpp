@@ -23,7 +23,8 @@ TEST(NullLogger, DiscardsEverythingAndHasNoLog) {
         FAIL() << "no exception";
     } catch (const HResultException& e) {
         EXPECT_EQ(e.getHResult(), E_POINTER);
-        EXPECT_NE(std::string(e.what()).find("CommonBase\\NullLogger(63), NullLogger::getLog:"), std::string::npos)
+        EXPECT_NE(std::string(e.what()).find("CommonBase\\NullLogger(63), NullLogger::getLog:"),
+                  std::string::npos)
             << e.what();
     }
 }

@@ -18,100 +18,100 @@ void expectSameValue(const SPropValue& a, const SPropValue& b) {
     const _PV& x = a.Value;
     const _PV& y = b.Value;
     switch (PROP_TYPE(a.ulPropTag)) {
-    case PT_I2:
-        EXPECT_EQ(x.i, y.i);
-        break;
-    case PT_LONG:
-    case PT_ERROR:
-        EXPECT_EQ(x.l, y.l);
-        break;
-    case PT_BOOLEAN:
-        EXPECT_EQ(x.b, y.b);
-        break;
-    case PT_R4:
-        EXPECT_EQ(x.flt, y.flt);
-        break;
-    case PT_DOUBLE:
-    case PT_APPTIME:
-        EXPECT_EQ(x.dbl, y.dbl);
-        break;
-    case PT_CURRENCY:
-        EXPECT_EQ(x.cur.int64, y.cur.int64);
-        break;
-    case PT_I8:
-        EXPECT_EQ(x.li.QuadPart, y.li.QuadPart);
-        break;
-    case PT_SYSTIME:
-        EXPECT_EQ(x.ft.dwLowDateTime, y.ft.dwLowDateTime);
-        EXPECT_EQ(x.ft.dwHighDateTime, y.ft.dwHighDateTime);
-        break;
-    case PT_STRING8:
-        EXPECT_STREQ(x.lpszA, y.lpszA);
-        EXPECT_NE(x.lpszA, y.lpszA);
-        break;
-    case PT_UNICODE:
-        EXPECT_STREQ(x.lpszW, y.lpszW);
-        EXPECT_NE(x.lpszW, y.lpszW);
-        break;
-    case PT_CLSID:
-        EXPECT_TRUE(IsEqualGUID(*x.lpguid, *y.lpguid));
-        EXPECT_NE(x.lpguid, y.lpguid);
-        break;
-    case PT_BINARY:
-        ASSERT_EQ(x.bin.cb, y.bin.cb);
-        if (x.bin.cb) {
-            EXPECT_EQ(0, std::memcmp(x.bin.lpb, y.bin.lpb, x.bin.cb));
-            EXPECT_NE(x.bin.lpb, y.bin.lpb);
-        } else {
-            EXPECT_EQ(y.bin.lpb, nullptr);
-        }
-        break;
-    case PT_MV_LONG:
-        ASSERT_EQ(x.MVl.cValues, y.MVl.cValues);
-        EXPECT_NE(x.MVl.lpl, y.MVl.lpl);
-        EXPECT_EQ(0, std::memcmp(x.MVl.lpl, y.MVl.lpl, x.MVl.cValues * sizeof(LONG)));
-        break;
-    case PT_MV_I2:
-        ASSERT_EQ(x.MVi.cValues, y.MVi.cValues);
-        EXPECT_EQ(0, std::memcmp(x.MVi.lpi, y.MVi.lpi, x.MVi.cValues * sizeof(SHORT)));
-        break;
-    case PT_MV_DOUBLE:
-        ASSERT_EQ(x.MVdbl.cValues, y.MVdbl.cValues);
-        EXPECT_EQ(0, std::memcmp(x.MVdbl.lpdbl, y.MVdbl.lpdbl, x.MVdbl.cValues * sizeof(double)));
-        break;
-    case PT_MV_SYSTIME:
-        ASSERT_EQ(x.MVft.cValues, y.MVft.cValues);
-        EXPECT_EQ(0, std::memcmp(x.MVft.lpft, y.MVft.lpft, x.MVft.cValues * sizeof(FILETIME)));
-        break;
-    case PT_MV_CLSID:
-        ASSERT_EQ(x.MVguid.cValues, y.MVguid.cValues);
-        EXPECT_NE(x.MVguid.lpguid, y.MVguid.lpguid);
-        EXPECT_EQ(0, std::memcmp(x.MVguid.lpguid, y.MVguid.lpguid, x.MVguid.cValues * sizeof(GUID)));
-        break;
-    case PT_MV_STRING8:
-        ASSERT_EQ(x.MVszA.cValues, y.MVszA.cValues);
-        for (ULONG i = 0; i < x.MVszA.cValues; ++i) {
-            EXPECT_STREQ(x.MVszA.lppszA[i], y.MVszA.lppszA[i]);
-            EXPECT_NE(x.MVszA.lppszA[i], y.MVszA.lppszA[i]);
-        }
-        break;
-    case PT_MV_UNICODE:
-        ASSERT_EQ(x.MVszW.cValues, y.MVszW.cValues);
-        for (ULONG i = 0; i < x.MVszW.cValues; ++i) {
-            EXPECT_STREQ(x.MVszW.lppszW[i], y.MVszW.lppszW[i]);
-        }
-        break;
-    case PT_MV_BINARY:
-        ASSERT_EQ(x.MVbin.cValues, y.MVbin.cValues);
-        EXPECT_NE(x.MVbin.lpbin, y.MVbin.lpbin);
-        for (ULONG i = 0; i < x.MVbin.cValues; ++i) {
-            ASSERT_EQ(x.MVbin.lpbin[i].cb, y.MVbin.lpbin[i].cb);
-            EXPECT_EQ(0, std::memcmp(x.MVbin.lpbin[i].lpb, y.MVbin.lpbin[i].lpb, x.MVbin.lpbin[i].cb));
-            EXPECT_NE(x.MVbin.lpbin[i].lpb, y.MVbin.lpbin[i].lpb);
-        }
-        break;
-    default:
-        FAIL() << "type not compared: " << std::hex << a.ulPropTag;
+        case PT_I2:
+            EXPECT_EQ(x.i, y.i);
+            break;
+        case PT_LONG:
+        case PT_ERROR:
+            EXPECT_EQ(x.l, y.l);
+            break;
+        case PT_BOOLEAN:
+            EXPECT_EQ(x.b, y.b);
+            break;
+        case PT_R4:
+            EXPECT_EQ(x.flt, y.flt);
+            break;
+        case PT_DOUBLE:
+        case PT_APPTIME:
+            EXPECT_EQ(x.dbl, y.dbl);
+            break;
+        case PT_CURRENCY:
+            EXPECT_EQ(x.cur.int64, y.cur.int64);
+            break;
+        case PT_I8:
+            EXPECT_EQ(x.li.QuadPart, y.li.QuadPart);
+            break;
+        case PT_SYSTIME:
+            EXPECT_EQ(x.ft.dwLowDateTime, y.ft.dwLowDateTime);
+            EXPECT_EQ(x.ft.dwHighDateTime, y.ft.dwHighDateTime);
+            break;
+        case PT_STRING8:
+            EXPECT_STREQ(x.lpszA, y.lpszA);
+            EXPECT_NE(x.lpszA, y.lpszA);
+            break;
+        case PT_UNICODE:
+            EXPECT_STREQ(x.lpszW, y.lpszW);
+            EXPECT_NE(x.lpszW, y.lpszW);
+            break;
+        case PT_CLSID:
+            EXPECT_TRUE(IsEqualGUID(*x.lpguid, *y.lpguid));
+            EXPECT_NE(x.lpguid, y.lpguid);
+            break;
+        case PT_BINARY:
+            ASSERT_EQ(x.bin.cb, y.bin.cb);
+            if (x.bin.cb) {
+                EXPECT_EQ(0, std::memcmp(x.bin.lpb, y.bin.lpb, x.bin.cb));
+                EXPECT_NE(x.bin.lpb, y.bin.lpb);
+            } else {
+                EXPECT_EQ(y.bin.lpb, nullptr);
+            }
+            break;
+        case PT_MV_LONG:
+            ASSERT_EQ(x.MVl.cValues, y.MVl.cValues);
+            EXPECT_NE(x.MVl.lpl, y.MVl.lpl);
+            EXPECT_EQ(0, std::memcmp(x.MVl.lpl, y.MVl.lpl, x.MVl.cValues * sizeof(LONG)));
+            break;
+        case PT_MV_I2:
+            ASSERT_EQ(x.MVi.cValues, y.MVi.cValues);
+            EXPECT_EQ(0, std::memcmp(x.MVi.lpi, y.MVi.lpi, x.MVi.cValues * sizeof(SHORT)));
+            break;
+        case PT_MV_DOUBLE:
+            ASSERT_EQ(x.MVdbl.cValues, y.MVdbl.cValues);
+            EXPECT_EQ(0, std::memcmp(x.MVdbl.lpdbl, y.MVdbl.lpdbl, x.MVdbl.cValues * sizeof(double)));
+            break;
+        case PT_MV_SYSTIME:
+            ASSERT_EQ(x.MVft.cValues, y.MVft.cValues);
+            EXPECT_EQ(0, std::memcmp(x.MVft.lpft, y.MVft.lpft, x.MVft.cValues * sizeof(FILETIME)));
+            break;
+        case PT_MV_CLSID:
+            ASSERT_EQ(x.MVguid.cValues, y.MVguid.cValues);
+            EXPECT_NE(x.MVguid.lpguid, y.MVguid.lpguid);
+            EXPECT_EQ(0, std::memcmp(x.MVguid.lpguid, y.MVguid.lpguid, x.MVguid.cValues * sizeof(GUID)));
+            break;
+        case PT_MV_STRING8:
+            ASSERT_EQ(x.MVszA.cValues, y.MVszA.cValues);
+            for (ULONG i = 0; i < x.MVszA.cValues; ++i) {
+                EXPECT_STREQ(x.MVszA.lppszA[i], y.MVszA.lppszA[i]);
+                EXPECT_NE(x.MVszA.lppszA[i], y.MVszA.lppszA[i]);
+            }
+            break;
+        case PT_MV_UNICODE:
+            ASSERT_EQ(x.MVszW.cValues, y.MVszW.cValues);
+            for (ULONG i = 0; i < x.MVszW.cValues; ++i) {
+                EXPECT_STREQ(x.MVszW.lppszW[i], y.MVszW.lppszW[i]);
+            }
+            break;
+        case PT_MV_BINARY:
+            ASSERT_EQ(x.MVbin.cValues, y.MVbin.cValues);
+            EXPECT_NE(x.MVbin.lpbin, y.MVbin.lpbin);
+            for (ULONG i = 0; i < x.MVbin.cValues; ++i) {
+                ASSERT_EQ(x.MVbin.lpbin[i].cb, y.MVbin.lpbin[i].cb);
+                EXPECT_EQ(0, std::memcmp(x.MVbin.lpbin[i].lpb, y.MVbin.lpbin[i].lpb, x.MVbin.lpbin[i].cb));
+                EXPECT_NE(x.MVbin.lpbin[i].lpb, y.MVbin.lpbin[i].lpb);
+            }
+            break;
+        default:
+            FAIL() << "type not compared: " << std::hex << a.ulPropTag;
     }
 }
 
@@ -177,14 +177,16 @@ TEST_F(MapiAllocTest, GetAllocFillsTheRoutinesOrRefuses) {
     EXPECT_EQ(got.allocateMore, &MapiTestAllocator::allocateMore);
     EXPECT_EQ(got.freeBuffer, &MapiTestAllocator::freeBuffer);
 
-    expectMapiAllocError([&] { MapiAlloc::getAlloc(got, nullptr); }, E_INVALIDARG, 1634, "MapiAlloc::getAlloc");
+    expectMapiAllocError([&] { MapiAlloc::getAlloc(got, nullptr); }, E_INVALIDARG, 1634,
+                         "MapiAlloc::getAlloc");
     source.failWith = MAPI_E_CALL_FAILED;
     expectMapiAllocError([&] { MapiAlloc::getAlloc(got, &source); }, MAPI_E_CALL_FAILED, 1637,
                          "MapiAlloc::getAlloc");
     // A source without a free routine is refused even where nothing is freed.
     source.failWith = S_OK;
     source.giveFree = false;
-    expectMapiAllocError([&] { MapiAlloc::getAlloc(got, &source); }, E_INVALIDARG, 1638, "MapiAlloc::getAlloc");
+    expectMapiAllocError([&] { MapiAlloc::getAlloc(got, &source); }, E_INVALIDARG, 1638,
+                         "MapiAlloc::getAlloc");
     EXPECT_EQ(got.freeBuffer, nullptr);
 }
 
@@ -203,8 +205,8 @@ TEST_F(MapiAllocTest, RawAllocZeroFillsAndReportsRoutineFailures) {
     missing.allocateMore = nullptr;
     expectMapiAllocError([&] { detail::rawAlloc(missing, nullptr, &linked, 8); }, E_INVALIDARG, 18,
                          "detail::rawAlloc");
-    expectMapiAllocError([&] { detail::rawAlloc(f, nullptr, static_cast<BYTE**>(nullptr), 8); }, E_INVALIDARG, 18,
-                         "detail::rawAlloc");
+    expectMapiAllocError([&] { detail::rawAlloc(f, nullptr, static_cast<BYTE**>(nullptr), 8); }, E_INVALIDARG,
+                         18, "detail::rawAlloc");
     alloc().failAllocation(0, MAPI_E_NOT_ENOUGH_MEMORY);
     expectMapiAllocError([&] { detail::rawAlloc(f, nullptr, &linked, 8); }, MAPI_E_NOT_ENOUGH_MEMORY, 20,
                          "detail::rawAlloc");
@@ -248,7 +250,8 @@ TEST_F(MapiAllocTest, AllocationsHaveTheirShapes) {
 
     expectMapiAllocError([&] { allocSProp(nullptr, 1, nullptr, f); }, E_INVALIDARG, 422,
                          "InternalMapiAlloc::allocSProp");
-    expectMapiAllocError([&] { allocGuid(nullptr, nullptr, f); }, E_INVALIDARG, 577, "InternalMapiAlloc::allocGuid");
+    expectMapiAllocError([&] { allocGuid(nullptr, nullptr, f); }, E_INVALIDARG, 577,
+                         "InternalMapiAlloc::allocGuid");
     expectMapiAllocError([&] { allocSPropValueArray(nullptr, 1, f); }, E_INVALIDARG, 1021,
                          "InternalMapiAlloc::allocSPropValueArray");
 
@@ -274,10 +277,10 @@ TEST_F(MapiAllocTest, StringsEntryIdsAndBinaries) {
     LPSTR fromObject = nullptr;
     copyStringA(std::string("obj"), &fromObject, a, f);
     EXPECT_STREQ(fromObject, "obj");
-    expectMapiAllocError([&] { copyStringA(static_cast<const char*>(nullptr), &a, nullptr, f); }, E_INVALIDARG, 456,
-                         "InternalMapiAlloc::copyStringA");
-    expectMapiAllocError([&] { copyStringW(static_cast<const wchar_t*>(nullptr), &w, nullptr, f); }, E_INVALIDARG,
-                         499, "InternalMapiAlloc::copyStringW");
+    expectMapiAllocError([&] { copyStringA(static_cast<const char*>(nullptr), &a, nullptr, f); },
+                         E_INVALIDARG, 456, "InternalMapiAlloc::copyStringA");
+    expectMapiAllocError([&] { copyStringW(static_cast<const wchar_t*>(nullptr), &w, nullptr, f); },
+                         E_INVALIDARG, 499, "InternalMapiAlloc::copyStringW");
 
     BYTE id[24] = {0, 0, 0, 0, 1, 2, 3};
     LPENTRYID entry = reinterpret_cast<LPENTRYID>(0x1);
@@ -312,8 +315,8 @@ TEST_F(MapiAllocTest, StringsEntryIdsAndBinaries) {
     EXPECT_EQ(fresh->lpb[2], 3);
     EXPECT_TRUE(alloc().isLinkedTo(fresh->lpb, fresh));
 
-    expectMapiAllocError([&] { copyGuid(nullptr, reinterpret_cast<LPGUID*>(&data), nullptr, f); }, E_INVALIDARG,
-                         588, "InternalMapiAlloc::copyGuid");
+    expectMapiAllocError([&] { copyGuid(nullptr, reinterpret_cast<LPGUID*>(&data), nullptr, f); },
+                         E_INVALIDARG, 588, "InternalMapiAlloc::copyGuid");
     MapiTestAllocator::freeBuffer(fresh);
     MapiTestAllocator::freeBuffer(a);
     EXPECT_EQ(alloc().liveBlocks(), 0u);
@@ -456,32 +459,32 @@ TEST_F(MapiAllocTest, InstanceOfEveryMultiValuedType) {
         copySPropInstance(&mv, &one, 1, parent, f);
         EXPECT_EQ(one.ulPropTag, value.ulPropTag & ~MV_FLAG);
         switch (PROP_TYPE(value.ulPropTag)) {
-        case PT_MV_I2:
-            EXPECT_EQ(one.Value.i, samples.shorts[1]);
-            break;
-        case PT_MV_LONG:
-            EXPECT_EQ(one.Value.l, samples.longs[1]);
-            break;
-        case PT_MV_DOUBLE:
-            EXPECT_EQ(one.Value.dbl, samples.doubles[1]);
-            break;
-        case PT_MV_SYSTIME:
-            EXPECT_EQ(one.Value.ft.dwLowDateTime, 3u);
-            break;
-        case PT_MV_CLSID:
-            EXPECT_TRUE(IsEqualGUID(*one.Value.lpguid, kGuidB));
-            EXPECT_TRUE(alloc().isLinkedTo(one.Value.lpguid, parent));
-            break;
-        case PT_MV_STRING8:
-            EXPECT_STREQ(one.Value.lpszA, "");
-            break;
-        case PT_MV_UNICODE:
-            EXPECT_STREQ(one.Value.lpszW, samples.wide);
-            break;
-        case PT_MV_BINARY:
-            ASSERT_EQ(one.Value.bin.cb, 2u);
-            EXPECT_EQ(one.Value.bin.lpb[0], 4);
-            break;
+            case PT_MV_I2:
+                EXPECT_EQ(one.Value.i, samples.shorts[1]);
+                break;
+            case PT_MV_LONG:
+                EXPECT_EQ(one.Value.l, samples.longs[1]);
+                break;
+            case PT_MV_DOUBLE:
+                EXPECT_EQ(one.Value.dbl, samples.doubles[1]);
+                break;
+            case PT_MV_SYSTIME:
+                EXPECT_EQ(one.Value.ft.dwLowDateTime, 3u);
+                break;
+            case PT_MV_CLSID:
+                EXPECT_TRUE(IsEqualGUID(*one.Value.lpguid, kGuidB));
+                EXPECT_TRUE(alloc().isLinkedTo(one.Value.lpguid, parent));
+                break;
+            case PT_MV_STRING8:
+                EXPECT_STREQ(one.Value.lpszA, "");
+                break;
+            case PT_MV_UNICODE:
+                EXPECT_STREQ(one.Value.lpszW, samples.wide);
+                break;
+            case PT_MV_BINARY:
+                ASSERT_EQ(one.Value.bin.cb, 2u);
+                EXPECT_EQ(one.Value.bin.lpb[0], 4);
+                break;
         }
     }
     // An index at the count leaves the destination as it was.
@@ -491,8 +494,8 @@ TEST_F(MapiAllocTest, InstanceOfEveryMultiValuedType) {
     EXPECT_EQ(untouched.ulPropTag, 0xAAAA0003u);
     EXPECT_EQ(untouched.Value.l, 42);
 
-    expectMapiAllocError([&] { copySPropInstance(&samples.values[1], &untouched, 0, parent, f); }, E_INVALIDARG, 721,
-                         "InternalMapiAlloc::copySPropInstance");
+    expectMapiAllocError([&] { copySPropInstance(&samples.values[1], &untouched, 0, parent, f); },
+                         E_INVALIDARG, 721, "InternalMapiAlloc::copySPropInstance");
     SPropValue booleans{PROP_TAG(0x100B, 0x6008), 0, {}};
     booleans.Value.MVl = {1, samples.longs};
     expectMapiAllocError([&] { copySPropInstance(&booleans, &untouched, 0, parent, f); }, E_INVALIDARG, 778,

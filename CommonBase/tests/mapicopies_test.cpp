@@ -25,59 +25,59 @@ SPropValue textProp(ULONG id, const char* text) {
 void expectSameRestriction(const SRestriction& a, const SRestriction& b) {
     ASSERT_EQ(a.rt, b.rt);
     switch (a.rt) {
-    case RES_AND:
-    case RES_OR:
-        ASSERT_EQ(a.res.resAnd.cRes, b.res.resAnd.cRes);
-        if (a.res.resAnd.cRes == 0) {
-            EXPECT_EQ(b.res.resAnd.lpRes, nullptr);
-        }
-        for (ULONG i = 0; i < a.res.resAnd.cRes; ++i) {
-            expectSameRestriction(a.res.resAnd.lpRes[i], b.res.resAnd.lpRes[i]);
-        }
-        break;
-    case RES_NOT:
-        EXPECT_NE(a.res.resNot.lpRes, b.res.resNot.lpRes);
-        expectSameRestriction(*a.res.resNot.lpRes, *b.res.resNot.lpRes);
-        break;
-    case RES_SUBRESTRICTION:
-        EXPECT_EQ(a.res.resSub.ulSubObject, b.res.resSub.ulSubObject);
-        expectSameRestriction(*a.res.resSub.lpRes, *b.res.resSub.lpRes);
-        break;
-    case RES_COUNT:
-        EXPECT_EQ(a.res.resCount.ulCount, b.res.resCount.ulCount);
-        expectSameRestriction(*a.res.resCount.lpRes, *b.res.resCount.lpRes);
-        break;
-    case RES_PROPERTY:
-        EXPECT_EQ(a.res.resProperty.relop, b.res.resProperty.relop);
-        EXPECT_NE(a.res.resProperty.lpProp, b.res.resProperty.lpProp);
-        EXPECT_STREQ(a.res.resProperty.lpProp->Value.lpszA, b.res.resProperty.lpProp->Value.lpszA);
-        EXPECT_NE(a.res.resProperty.lpProp->Value.lpszA, b.res.resProperty.lpProp->Value.lpszA);
-        break;
-    case RES_CONTENT:
-        EXPECT_EQ(a.res.resContent.ulFuzzyLevel, b.res.resContent.ulFuzzyLevel);
-        EXPECT_EQ(a.res.resContent.lpProp->Value.l, b.res.resContent.lpProp->Value.l);
-        break;
-    case RES_EXIST:
-        EXPECT_EQ(a.res.resExist.ulPropTag, b.res.resExist.ulPropTag);
-        break;
-    case RES_BITMASK:
-        EXPECT_EQ(a.res.resBitMask.ulMask, b.res.resBitMask.ulMask);
-        break;
-    case RES_COMMENT:
-    case RES_ANNOTATION:
-        ASSERT_EQ(a.res.resComment.cValues, b.res.resComment.cValues);
-        EXPECT_NE(a.res.resComment.lpProp, b.res.resComment.lpProp);
-        for (ULONG i = 0; i < a.res.resComment.cValues; ++i) {
-            EXPECT_EQ(a.res.resComment.lpProp[i].ulPropTag, b.res.resComment.lpProp[i].ulPropTag);
-        }
-        if (a.res.resComment.lpRes) {
-            expectSameRestriction(*a.res.resComment.lpRes, *b.res.resComment.lpRes);
-        } else {
-            EXPECT_EQ(b.res.resComment.lpRes, nullptr);
-        }
-        break;
-    default:
-        break;
+        case RES_AND:
+        case RES_OR:
+            ASSERT_EQ(a.res.resAnd.cRes, b.res.resAnd.cRes);
+            if (a.res.resAnd.cRes == 0) {
+                EXPECT_EQ(b.res.resAnd.lpRes, nullptr);
+            }
+            for (ULONG i = 0; i < a.res.resAnd.cRes; ++i) {
+                expectSameRestriction(a.res.resAnd.lpRes[i], b.res.resAnd.lpRes[i]);
+            }
+            break;
+        case RES_NOT:
+            EXPECT_NE(a.res.resNot.lpRes, b.res.resNot.lpRes);
+            expectSameRestriction(*a.res.resNot.lpRes, *b.res.resNot.lpRes);
+            break;
+        case RES_SUBRESTRICTION:
+            EXPECT_EQ(a.res.resSub.ulSubObject, b.res.resSub.ulSubObject);
+            expectSameRestriction(*a.res.resSub.lpRes, *b.res.resSub.lpRes);
+            break;
+        case RES_COUNT:
+            EXPECT_EQ(a.res.resCount.ulCount, b.res.resCount.ulCount);
+            expectSameRestriction(*a.res.resCount.lpRes, *b.res.resCount.lpRes);
+            break;
+        case RES_PROPERTY:
+            EXPECT_EQ(a.res.resProperty.relop, b.res.resProperty.relop);
+            EXPECT_NE(a.res.resProperty.lpProp, b.res.resProperty.lpProp);
+            EXPECT_STREQ(a.res.resProperty.lpProp->Value.lpszA, b.res.resProperty.lpProp->Value.lpszA);
+            EXPECT_NE(a.res.resProperty.lpProp->Value.lpszA, b.res.resProperty.lpProp->Value.lpszA);
+            break;
+        case RES_CONTENT:
+            EXPECT_EQ(a.res.resContent.ulFuzzyLevel, b.res.resContent.ulFuzzyLevel);
+            EXPECT_EQ(a.res.resContent.lpProp->Value.l, b.res.resContent.lpProp->Value.l);
+            break;
+        case RES_EXIST:
+            EXPECT_EQ(a.res.resExist.ulPropTag, b.res.resExist.ulPropTag);
+            break;
+        case RES_BITMASK:
+            EXPECT_EQ(a.res.resBitMask.ulMask, b.res.resBitMask.ulMask);
+            break;
+        case RES_COMMENT:
+        case RES_ANNOTATION:
+            ASSERT_EQ(a.res.resComment.cValues, b.res.resComment.cValues);
+            EXPECT_NE(a.res.resComment.lpProp, b.res.resComment.lpProp);
+            for (ULONG i = 0; i < a.res.resComment.cValues; ++i) {
+                EXPECT_EQ(a.res.resComment.lpProp[i].ulPropTag, b.res.resComment.lpProp[i].ulPropTag);
+            }
+            if (a.res.resComment.lpRes) {
+                expectSameRestriction(*a.res.resComment.lpRes, *b.res.resComment.lpRes);
+            } else {
+                EXPECT_EQ(b.res.resComment.lpRes, nullptr);
+            }
+            break;
+        default:
+            break;
     }
 }
 
@@ -235,7 +235,8 @@ TEST_F(MapiAllocTest, RowEdgesAndErrors) {
                          "InternalMapiAlloc::copySRow");
     expectMapiAllocError([&] { copySRow(&empty, static_cast<LPSRow*>(nullptr), nullptr, true, f); },
                          E_INVALIDARG, 667, "InternalMapiAlloc::copySRow");
-    expectMapiAllocError([&] { allocSRow(nullptr, nullptr, f); }, E_INVALIDARG, 654, "InternalMapiAlloc::allocSRow");
+    expectMapiAllocError([&] { allocSRow(nullptr, nullptr, f); }, E_INVALIDARG, 654,
+                         "InternalMapiAlloc::allocSRow");
     expectMapiAllocError([&] { allocSRowSet(nullptr, 1, nullptr, f); }, E_INVALIDARG, 682,
                          "InternalMapiAlloc::allocSRowSet");
 
@@ -305,8 +306,9 @@ struct Notifications {
         all.push_back(n);
         n = {};
         n.ulEventType = fnevNewMail;
-        n.info.newmail = {24, reinterpret_cast<LPENTRYID>(id), 24, reinterpret_cast<LPENTRYID>(parentId), 0,
-                          reinterpret_cast<LPTSTR>(narrowClass), 5};
+        n.info.newmail = {
+            24, reinterpret_cast<LPENTRYID>(id),       24, reinterpret_cast<LPENTRYID>(parentId),
+            0,  reinterpret_cast<LPTSTR>(narrowClass), 5};
         all.push_back(n);
         n.info.newmail.ulFlags = MAPI_UNICODE;
         n.info.newmail.lpszMessageClass = wideClass;
@@ -315,8 +317,15 @@ struct Notifications {
                             fnevObjectCopied, fnevSearchComplete}) {
             n = {};
             n.ulEventType = event;
-            n.info.obj = {24, reinterpret_cast<LPENTRYID>(id), 5,        24, reinterpret_cast<LPENTRYID>(parentId),
-                          0,  nullptr,                         24,       reinterpret_cast<LPENTRYID>(id),
+            n.info.obj = {24,
+                          reinterpret_cast<LPENTRYID>(id),
+                          5,
+                          24,
+                          reinterpret_cast<LPENTRYID>(parentId),
+                          0,
+                          nullptr,
+                          24,
+                          reinterpret_cast<LPENTRYID>(id),
                           reinterpret_cast<LPSPropTagArray>(&tags)};
             all.push_back(n);
         }
@@ -342,49 +351,49 @@ struct Notifications {
 void expectSameNotification(const NOTIFICATION& a, const NOTIFICATION& b) {
     ASSERT_EQ(a.ulEventType, b.ulEventType);
     switch (a.ulEventType) {
-    case fnevCriticalError:
-        EXPECT_EQ(0, std::memcmp(a.info.err.lpEntryID, b.info.err.lpEntryID, 24));
-        EXPECT_NE(a.info.err.lpEntryID, b.info.err.lpEntryID);
-        EXPECT_EQ(b.info.err.scode, MAPI_E_NETWORK_ERROR);
-        EXPECT_STREQ(b.info.err.lpMAPIError->lpszError, L"error");
-        EXPECT_EQ(b.info.err.lpMAPIError->lpszComponent, nullptr);
-        EXPECT_EQ(b.info.err.lpMAPIError->ulContext, 8u);
-        break;
-    case fnevNewMail:
-        EXPECT_EQ(b.info.newmail.cbParentID, 24u);
-        EXPECT_EQ(b.info.newmail.ulMessageFlags, 5u);
-        if (a.info.newmail.ulFlags & MAPI_UNICODE) {
-            EXPECT_STREQ(b.info.newmail.lpszMessageClass, L"IPM.Wide");
-        } else {
-            EXPECT_STREQ(reinterpret_cast<const char*>(b.info.newmail.lpszMessageClass), "IPM.Note");
-        }
-        EXPECT_NE(a.info.newmail.lpszMessageClass, b.info.newmail.lpszMessageClass);
-        break;
-    case fnevTableModified:
-        EXPECT_EQ(b.info.tab.ulTableEvent, TABLE_ROW_ADDED);
-        EXPECT_EQ(b.info.tab.propIndex.Value.l, 4);
-        EXPECT_STREQ(b.info.tab.propPrior.Value.lpszA, "prior");
-        ASSERT_EQ(b.info.tab.row.cValues, 1u);
-        EXPECT_STREQ(b.info.tab.row.lpProps[0].Value.lpszA, "row");
-        break;
-    case fnevStatusObjectModified:
-        ASSERT_EQ(b.info.statobj.cValues, 2u);
-        EXPECT_STREQ(b.info.statobj.lpPropVals[1].Value.lpszA, "status");
-        break;
-    case fnevExtended:
-        EXPECT_EQ(b.info.ext.ulEvent, 0x1234u);
-        ASSERT_EQ(b.info.ext.cb, 3u);
-        EXPECT_EQ(b.info.ext.pbEventParameters[2], 3);
-        EXPECT_NE(b.info.ext.pbEventParameters, a.info.ext.pbEventParameters);
-        break;
-    default:
-        EXPECT_EQ(b.info.obj.ulObjType, 5u);
-        EXPECT_EQ(b.info.obj.lpOldID, nullptr);
-        EXPECT_EQ(b.info.obj.cbOldID, 0u);
-        EXPECT_EQ(b.info.obj.cbOldParentID, 24u);
-        ASSERT_NE(b.info.obj.lpPropTagArray, nullptr);
-        EXPECT_EQ(b.info.obj.lpPropTagArray->aulPropTag[1], 0x3001001Eu);
-        break;
+        case fnevCriticalError:
+            EXPECT_EQ(0, std::memcmp(a.info.err.lpEntryID, b.info.err.lpEntryID, 24));
+            EXPECT_NE(a.info.err.lpEntryID, b.info.err.lpEntryID);
+            EXPECT_EQ(b.info.err.scode, MAPI_E_NETWORK_ERROR);
+            EXPECT_STREQ(b.info.err.lpMAPIError->lpszError, L"error");
+            EXPECT_EQ(b.info.err.lpMAPIError->lpszComponent, nullptr);
+            EXPECT_EQ(b.info.err.lpMAPIError->ulContext, 8u);
+            break;
+        case fnevNewMail:
+            EXPECT_EQ(b.info.newmail.cbParentID, 24u);
+            EXPECT_EQ(b.info.newmail.ulMessageFlags, 5u);
+            if (a.info.newmail.ulFlags & MAPI_UNICODE) {
+                EXPECT_STREQ(b.info.newmail.lpszMessageClass, L"IPM.Wide");
+            } else {
+                EXPECT_STREQ(reinterpret_cast<const char*>(b.info.newmail.lpszMessageClass), "IPM.Note");
+            }
+            EXPECT_NE(a.info.newmail.lpszMessageClass, b.info.newmail.lpszMessageClass);
+            break;
+        case fnevTableModified:
+            EXPECT_EQ(b.info.tab.ulTableEvent, TABLE_ROW_ADDED);
+            EXPECT_EQ(b.info.tab.propIndex.Value.l, 4);
+            EXPECT_STREQ(b.info.tab.propPrior.Value.lpszA, "prior");
+            ASSERT_EQ(b.info.tab.row.cValues, 1u);
+            EXPECT_STREQ(b.info.tab.row.lpProps[0].Value.lpszA, "row");
+            break;
+        case fnevStatusObjectModified:
+            ASSERT_EQ(b.info.statobj.cValues, 2u);
+            EXPECT_STREQ(b.info.statobj.lpPropVals[1].Value.lpszA, "status");
+            break;
+        case fnevExtended:
+            EXPECT_EQ(b.info.ext.ulEvent, 0x1234u);
+            ASSERT_EQ(b.info.ext.cb, 3u);
+            EXPECT_EQ(b.info.ext.pbEventParameters[2], 3);
+            EXPECT_NE(b.info.ext.pbEventParameters, a.info.ext.pbEventParameters);
+            break;
+        default:
+            EXPECT_EQ(b.info.obj.ulObjType, 5u);
+            EXPECT_EQ(b.info.obj.lpOldID, nullptr);
+            EXPECT_EQ(b.info.obj.cbOldID, 0u);
+            EXPECT_EQ(b.info.obj.cbOldParentID, 24u);
+            ASSERT_NE(b.info.obj.lpPropTagArray, nullptr);
+            EXPECT_EQ(b.info.obj.lpPropTagArray->aulPropTag[1], 0x3001001Eu);
+            break;
     }
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 // Records the notices of one back-end.
 class Recorder : public iui_::IUnknownImpl<IStreamDataCallbacks> {
-public:
+  public:
     STDMETHOD(onCommit)(IStreamData* source) override {
         events.push_back("commit");
         sources.push_back(source);
@@ -60,11 +60,13 @@ std::string pattern(size_t n, unsigned seed = 1) {
     return s;
 }
 
-MemoryStreamData* memory(IStreamData* data) { return static_cast<MemoryStreamData*>(data); }
+MemoryStreamData* memory(IStreamData* data) {
+    return static_cast<MemoryStreamData*>(data);
+}
 
 // A folder of its own for temporary files, configured for the test's duration.
 class TempFolder {
-public:
+  public:
     TempFolder() {
         char path[] = "/tmp/streamdata_testXXXXXX";
         path_ = mkdtemp(path);
@@ -92,7 +94,7 @@ public:
     }
     const std::string& path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 
@@ -281,7 +283,7 @@ TEST(StreamDataCallbacks, OrderInitBracketAutoCommitAndReadOnly) {
 namespace {
 // Unregisters itself from inside its first notice.
 class SelfRemover : public iui_::IUnknownImpl<IStreamDataCallbacks> {
-public:
+  public:
     STDMETHOD(onCommit)(IStreamData*) override { return S_OK; }
     STDMETHOD(onSizeChanged)(IStreamData* source, ULONGLONG) override {
         ++calls;
@@ -410,7 +412,8 @@ TEST(TempFileStreamData, FileErrorsAndTheMissingFile) {
         FAIL() << "no exception";
     } catch (const HResultException& e) {
         EXPECT_EQ(e.getHResult(), E_HANDLE);
-        EXPECT_NE(std::string(e.what()).find("TempFileStreamData::ValidatedFilePtr::operator ->:"), std::string::npos);
+        EXPECT_NE(std::string(e.what()).find("TempFileStreamData::ValidatedFilePtr::operator ->:"),
+                  std::string::npos);
         EXPECT_NE(std::string(e.what()).find("Temporary file is not initialized"), std::string::npos);
     }
 }
@@ -548,7 +551,8 @@ TEST(StreamDataSlots, SlotOrderOfTheInterfaces) {
     Data data;
     ASSERT_EQ(MemoryStreamData::create(0, nullptr, &data.p), S_OK);
     ULONG done = 0;
-    EXPECT_EQ((callSlot<HRESULT, const void*, ULONG, ULONGLONG, ULONG*>(data.p, 4, "abc", 3, 0, &done)), S_OK);
+    EXPECT_EQ((callSlot<HRESULT, const void*, ULONG, ULONGLONG, ULONG*>(data.p, 4, "abc", 3, 0, &done)),
+              S_OK);
     char buffer[3] = {};
     EXPECT_EQ((callSlot<HRESULT, void*, ULONG, ULONGLONG, ULONG*>(data.p, 3, buffer, 3, 0, &done)), S_OK);
     EXPECT_EQ(std::string(buffer, 3), "abc");

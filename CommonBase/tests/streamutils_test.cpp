@@ -24,7 +24,9 @@ void expectRaise(Body body, HRESULT hr, const std::string& function) {
     }
 }
 
-std::string utf16(const std::wstring& text) { return winplat::wideToBytes(text); }
+std::string utf16(const std::wstring& text) {
+    return winplat::wideToBytes(text);
+}
 
 std::wstring convert(const std::string& bytes, unsigned codePage) {
     StreamRef source(memoryStream(bytes));
@@ -48,9 +50,12 @@ TEST(StreamUtils, ExactReadsPositionsAndSizes) {
     char buffer[8] = {};
     detail::readData(stream.get(), buffer, 4);
     EXPECT_EQ(std::string(buffer, 4), "abcd");
-    expectRaise([&] { detail::readData(stream.get(), buffer, 3); }, STG_E_READFAULT, "streamUtils::detail::readData");
-    expectRaise([&] { detail::readData(stream.get(), nullptr, 1); }, E_INVALIDARG, "streamUtils::detail::readData");
-    expectRaise([&] { detail::readData(nullptr, buffer, 1); }, E_INVALIDARG, "streamUtils::detail::checkStream");
+    expectRaise([&] { detail::readData(stream.get(), buffer, 3); }, STG_E_READFAULT,
+                "streamUtils::detail::readData");
+    expectRaise([&] { detail::readData(stream.get(), nullptr, 1); }, E_INVALIDARG,
+                "streamUtils::detail::readData");
+    expectRaise([&] { detail::readData(nullptr, buffer, 1); }, E_INVALIDARG,
+                "streamUtils::detail::checkStream");
 
     rewind(stream.get());
     std::vector<char> terminated;
@@ -93,7 +98,8 @@ TEST(StreamUtils, CopyKeepsOrMovesThePosition) {
     EXPECT_EQ(longPos(source.get()), 10u);
     EXPECT_EQ(streamContent(target.get()), "34567893456789");
     expectRaise([&] { copy(source.get(), source.get(), false); }, E_INVALIDARG, "streamUtils::copy");
-    expectRaise([&] { copy(source.get(), nullptr, false); }, E_INVALIDARG, "streamUtils::detail::checkStream");
+    expectRaise([&] { copy(source.get(), nullptr, false); }, E_INVALIDARG,
+                "streamUtils::detail::checkStream");
 }
 
 TEST(StreamUtils, WritingText) {
@@ -106,7 +112,9 @@ TEST(StreamUtils, WritingText) {
     writeStr(stream.get(), "xyz", 2);
     writeStr(stream.get(), uint32_t(0x04030201));
     writeStr(stream.get(), uint16_t(0x0605));
-    EXPECT_EQ(streamContent(stream.get()), std::string("abc\0\xe9\0" "de\0xy\x01\x02\x03\x04\x05\x06", 17));
+    EXPECT_EQ(streamContent(stream.get()), std::string("abc\0\xe9\0"
+                                                       "de\0xy\x01\x02\x03\x04\x05\x06",
+                                                       17));
     IStream* readOnly = nullptr;
     ASSERT_EQ(createStream(MemoryStream, &readOnly, true, false, false), S_OK);
     StreamRef guard(readOnly);
@@ -154,7 +162,10 @@ TEST(StreamUtils, CodePagesToUtf16) {
     EXPECT_EQ(japanese[4096], L'b');
 
     // An invalid byte is skipped; a character outside the BMP is not representable.
-    EXPECT_EQ(convert("a\xff" "b", 65001), L"ab");
+    EXPECT_EQ(convert("a\xff"
+                      "b",
+                      65001),
+              L"ab");
     EXPECT_EQ(convert("x\xC3\xA9y", 65001), L"x\u00e9y");
     EXPECT_EQ(convert("", 65001), L"");
 

@@ -38,8 +38,7 @@ typedef CY CURRENCY;
 #define PROP_TYPE_MASK 0x0000FFFFu
 #define PROP_TYPE(ulPropTag) (static_cast<ULONG>(ulPropTag) & PROP_TYPE_MASK)
 #define PROP_ID(ulPropTag) (static_cast<ULONG>(ulPropTag) >> 16)
-#define PROP_TAG(ulPropType, ulPropID) \
-    ((static_cast<ULONG>(ulPropID) << 16) | static_cast<ULONG>(ulPropType))
+#define PROP_TAG(ulPropType, ulPropID) ((static_cast<ULONG>(ulPropID) << 16) | static_cast<ULONG>(ulPropType))
 #define CHANGE_PROP_TYPE(ulPropTag, ulPropType) \
     ((0xFFFF0000u & static_cast<ULONG>(ulPropTag)) | static_cast<ULONG>(ulPropType))
 #define PROP_ID_NULL 0
