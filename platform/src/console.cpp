@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "kinternal.h"
 #include "winplat/utf16.h"
 
 namespace winplat::console {
@@ -67,10 +68,23 @@ void emit(bool toErr, std::string_view utf8) {
 
 }  // namespace
 
-void writeOut(std::wstring_view text) { emit(false, utf16ToUtf8(text)); }
-void writeErr(std::wstring_view text) { emit(true, utf16ToUtf8(text)); }
-void writeOutNarrow(std::string_view text) { emit(false, text); }
-void writeErrNarrow(std::string_view text) { emit(true, text); }
+// Each write is one platform call: a suspend never stops it halfway.
+void writeOut(std::wstring_view text) {
+    kernel::CriticalScope scope;
+    emit(false, utf16ToUtf8(text));
+}
+void writeErr(std::wstring_view text) {
+    kernel::CriticalScope scope;
+    emit(true, utf16ToUtf8(text));
+}
+void writeOutNarrow(std::string_view text) {
+    kernel::CriticalScope scope;
+    emit(false, text);
+}
+void writeErrNarrow(std::string_view text) {
+    kernel::CriticalScope scope;
+    emit(true, text);
+}
 
 Capture::Capture() : state_(new State) {
     Writer& w = writer();

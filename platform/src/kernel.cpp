@@ -149,6 +149,9 @@ std::shared_ptr<Object> resolveHandle(HANDLE handle) {
 // under the wait lock directly.
 struct WaitCore {
     static DWORD wait(DWORD count, const HANDLE* handles, bool waitAll, DWORD milliseconds) {
+        // Callers must not hold a scope of their own: the blocking part
+        // below runs outside every scope, where a suspend stops the thread.
+        CriticalScope scope;
         if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
             tLastError = ERROR_INVALID_PARAMETER;
             return WAIT_FAILED;
@@ -192,7 +195,6 @@ struct WaitCore {
         Waiter waiter;
         bool registered = false;
         DWORD result = WAIT_TIMEOUT;
-        CriticalScope scope;
         std::unique_lock<std::mutex> lock(waitMutex());
         for (;;) {
             if (trySatisfy(objects, waitAll, &result)) {
@@ -391,6 +393,7 @@ DWORD GetLastError() { return tLastError; }
 void SetLastError(DWORD error) { tLastError = error; }
 
 BOOL CloseHandle(HANDLE object) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     if (object == WINPLAT_PSEUDO_PROCESS || object == WINPLAT_PSEUDO_THREAD) {
         return TRUE;
     }
@@ -407,6 +410,7 @@ HANDLE GetCurrentThread() { return WINPLAT_PSEUDO_THREAD; }
 
 BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, LPHANDLE target,
                      DWORD /*desiredAccess*/, BOOL /*inheritHandle*/, DWORD options) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     int64_t code = 0;
     if (winplat::inject::take("DuplicateHandle", &code)) {
         tLastError = static_cast<DWORD>(code);
@@ -435,6 +439,7 @@ BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, 
 }
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     int64_t code = 0;
     if (winplat::inject::take("CreateEventW", &code)) {
         tLastError = static_cast<DWORD>(code);
@@ -453,6 +458,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES /*attributes*/, BOOL manualReset, BOOL
 }
 
 BOOL SetEvent(HANDLE event) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     auto e = fromHandleAs<EventObject>(event);
     if (!e) {
         tLastError = ERROR_INVALID_HANDLE;
@@ -463,6 +469,7 @@ BOOL SetEvent(HANDLE event) {
 }
 
 BOOL ResetEvent(HANDLE event) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     auto e = fromHandleAs<EventObject>(event);
     if (!e) {
         tLastError = ERROR_INVALID_HANDLE;
@@ -519,12 +526,12 @@ void Sleep(DWORD milliseconds) {
 }
 
 DWORD TlsAlloc() {
+    CriticalScope scope;  // a platform call is not stopped halfway
     int64_t code = 0;
     if (winplat::inject::take("TlsAlloc", &code)) {
         tLastError = static_cast<DWORD>(code);
         return TLS_OUT_OF_INDEXES;
     }
-    CriticalScope scope;
     TlsTable& t = tlsTable();
     std::lock_guard<std::mutex> lock(t.mutex);
     for (DWORD i = 0; i < kTlsSlots; ++i) {
@@ -539,7 +546,7 @@ DWORD TlsAlloc() {
 }
 
 BOOL TlsFree(DWORD index) {
-    CriticalScope scope;
+    CriticalScope scope;  // a platform call is not stopped halfway
     TlsTable& t = tlsTable();
     std::lock_guard<std::mutex> lock(t.mutex);
     if (index >= kTlsSlots || (t.generation[index].load(std::memory_order_relaxed) & 1) == 0) {
@@ -551,6 +558,7 @@ BOOL TlsFree(DWORD index) {
 }
 
 LPVOID TlsGetValue(DWORD index) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     if (index >= kTlsSlots) {
         tLastError = ERROR_INVALID_PARAMETER;
         return nullptr;
@@ -570,6 +578,7 @@ LPVOID TlsGetValue(DWORD index) {
 }
 
 BOOL TlsSetValue(DWORD index, LPVOID value) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     if (index >= kTlsSlots) {
         tLastError = ERROR_INVALID_PARAMETER;
         return FALSE;
@@ -591,6 +600,7 @@ BOOL TlsSetValue(DWORD index, LPVOID value) {
 }
 
 BOOL IsDebuggerPresent() {
+    CriticalScope scope;  // a platform call is not stopped halfway
     const int forced = debugState().override.load();
     if (forced >= 0) {
         return forced != 0 ? TRUE : FALSE;
@@ -606,6 +616,7 @@ BOOL IsDebuggerPresent() {
 }
 
 void RaiseException(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PTR* arguments) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     if (code != kThreadNameException) {
         std::fprintf(stderr,
                      "RaiseException: exception 0x%08X (flags 0x%X) is not supported on this platform; "
@@ -625,7 +636,6 @@ void RaiseException(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PT
     }
     const DWORD id = record.threadId == 0xFFFFFFFFu ? GetCurrentThreadId() : record.threadId;
     {
-        CriticalScope scope;
         DebugState& d = debugState();
         std::lock_guard<std::mutex> lock(d.mutex);
         d.announced[id] = record.name;

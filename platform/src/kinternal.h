@@ -80,6 +80,23 @@ inline void futexWait(std::atomic<uint32_t>* word, uint32_t expected) {
 // Waits while *word == expected, until `deadline` (CLOCK_MONOTONIC); false
 // when the deadline passed.
 bool futexWaitUntil(std::atomic<uint32_t>* word, uint32_t expected, const struct timespec& deadline);
+// A wait where the thread may get a suspend request. The thread sanitizer
+// runs a deferred signal handler only when the thread comes back from the
+// system call (which SA_RESTART would restart), so wait in slices there.
+inline void futexWaitSuspendable(std::atomic<uint32_t>* word, uint32_t expected) {
+#if WINPLAT_TSAN
+    struct timespec deadline {};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_nsec += 20 * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    futexWaitUntil(word, expected, deadline);
+#else
+    futexWait(word, expected);
+#endif
+}
 inline void futexWakeAll(std::atomic<uint32_t>* word) {
     syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
 }

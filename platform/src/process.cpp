@@ -217,6 +217,7 @@ using namespace winplat::kernel;
 extern "C" {
 
 HANDLE OpenProcess(DWORD /*desiredAccess*/, BOOL /*inheritHandle*/, DWORD processId) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     int64_t code = 0;
     if (winplat::inject::take("OpenProcess", &code)) {
         SetLastError(static_cast<DWORD>(code));
@@ -236,6 +237,7 @@ HANDLE OpenProcess(DWORD /*desiredAccess*/, BOOL /*inheritHandle*/, DWORD proces
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     auto p = resolveProcess(process);
     if (!p) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -251,6 +253,7 @@ BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
 }
 
 BOOL TerminateProcess(HANDLE process, UINT exitCode) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     if (process == WINPLAT_PSEUDO_PROCESS) {
         ::_exit(static_cast<int>(exitCode));
     }
@@ -270,6 +273,7 @@ BOOL TerminateProcess(HANDLE process, UINT exitCode) {
 }
 
 DWORD GetProcessId(HANDLE process) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     if (process == WINPLAT_PSEUDO_PROCESS) {
         return GetCurrentProcessId();
     }

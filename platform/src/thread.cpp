@@ -209,7 +209,7 @@ void* trampoline(void* p) {
 
     // Created suspended: nothing of the procedure runs before the count is 0.
     while (t->released.load() == 0) {
-        futexWait(&t->released, 0);
+        futexWaitSuspendable(&t->released, 0);
     }
     Finisher finisher{t};
     finisher.code = procedure(argument);
@@ -291,6 +291,7 @@ extern "C" {
 
 uintptr_t _beginthreadex(void* /*security*/, unsigned stackSize, unsigned (*startAddress)(void*), void* argList,
                          unsigned initFlag, unsigned* threadId) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     int64_t code = 0;
     if (winplat::inject::take("_beginthreadex", &code)) {
         SetLastError(static_cast<DWORD>(code));
@@ -343,6 +344,7 @@ uintptr_t _beginthreadex(void* /*security*/, unsigned stackSize, unsigned (*star
 }
 
 DWORD SuspendThread(HANDLE thread) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     auto t = resolveThread(thread);
     if (!t) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -350,7 +352,6 @@ DWORD SuspendThread(HANDLE thread) {
     }
     DWORD previous;
     {
-        CriticalScope scope;
         std::lock_guard<std::mutex> lock(t->control);
         uint32_t s = t->state.load();
         previous = s & ~kEndedBit;
@@ -389,17 +390,18 @@ DWORD SuspendThread(HANDLE thread) {
             return previous;
         }
     }
-    park(t.get());  // suspending itself: stop here, outside the lock
+    scope.leave();
+    park(t.get());  // suspending itself: stop here, outside the lock and the scope
     return previous;
 }
 
 DWORD ResumeThread(HANDLE thread) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     auto t = resolveThread(thread);
     if (!t) {
         SetLastError(ERROR_INVALID_HANDLE);
         return static_cast<DWORD>(-1);
     }
-    CriticalScope scope;
     std::lock_guard<std::mutex> lock(t->control);
     uint32_t s = t->state.load();
     for (;;) {
@@ -423,6 +425,7 @@ DWORD ResumeThread(HANDLE thread) {
 }
 
 BOOL SetThreadPriority(HANDLE thread, int priority) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     auto t = resolveThread(thread);
     if (!t) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -445,6 +448,7 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
 }
 
 int GetThreadPriority(HANDLE thread) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     auto t = resolveThread(thread);
     if (!t) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -461,6 +465,7 @@ DWORD GetCurrentThreadId() {
 }
 
 BOOL GetExitCodeThread(HANDLE thread, LPDWORD exitCode) {
+    CriticalScope scope;  // a platform call is not stopped halfway
     auto t = resolveThread(thread);
     if (!t) {
         SetLastError(ERROR_INVALID_HANDLE);
