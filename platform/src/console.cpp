@@ -114,8 +114,12 @@ std::string Capture::err() const {
     return state_->err;
 }
 
-std::wstring Capture::outWide() const { return utf8ToUtf16(out()); }
-std::wstring Capture::errWide() const { return utf8ToUtf16(err()); }
+std::wstring Capture::outWide() const {
+    return utf8ToUtf16(out());
+}
+std::wstring Capture::errWide() const {
+    return utf8ToUtf16(err());
+}
 
 void Capture::clear() {
     std::lock_guard<std::mutex> lock(writer().mutex);

@@ -1,6 +1,5 @@
 // Handles, last error, the wait core, events, critical sections, TLS and the
 // debugger hooks.
-#include <pthread.h>
 #include <sched.h>
 #include <time.h>
 
@@ -23,7 +22,7 @@ namespace winplat::kernel {
 
 // A blocked wait; registered with every object it waits on.
 class Waiter {
-public:
+  public:
     std::atomic<uint32_t> woken{0};
 };
 
@@ -239,8 +238,9 @@ struct WaitCore {
             }
             timespec now{};
             clock_gettime(CLOCK_MONOTONIC, &now);
-            if (deadline != nullptr && (now.tv_sec > deadline->tv_sec ||
-                                        (now.tv_sec == deadline->tv_sec && now.tv_nsec >= deadline->tv_nsec))) {
+            if (deadline != nullptr &&
+                (now.tv_sec > deadline->tv_sec ||
+                 (now.tv_sec == deadline->tv_sec && now.tv_nsec >= deadline->tv_nsec))) {
                 return false;
             }
 #if WINPLAT_TSAN
@@ -253,8 +253,9 @@ struct WaitCore {
                 slice.tv_sec += 1;
                 slice.tv_nsec -= 1000000000L;
             }
-            if (deadline != nullptr && (slice.tv_sec > deadline->tv_sec ||
-                                        (slice.tv_sec == deadline->tv_sec && slice.tv_nsec > deadline->tv_nsec))) {
+            if (deadline != nullptr &&
+                (slice.tv_sec > deadline->tv_sec ||
+                 (slice.tv_sec == deadline->tv_sec && slice.tv_nsec > deadline->tv_nsec))) {
                 slice = *deadline;
             }
             futexWaitUntil(word, 0, slice);
@@ -269,7 +270,8 @@ struct WaitCore {
     }
 
     // Under the wait lock. Wait-any: the lowest signalled index wins.
-    static bool trySatisfy(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll, DWORD* result) {
+    static bool trySatisfy(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll,
+                           DWORD* result) {
         if (waitAll) {
             for (auto& o : objects) {
                 if (!o->signalled_) {
@@ -300,7 +302,7 @@ struct WaitCore {
 namespace {
 
 class EventObject : public Waitable {
-public:
+  public:
     EventObject(bool manualReset, bool initialState) : Waitable(!manualReset, initialState) {}
 };
 
@@ -372,7 +374,9 @@ struct ThreadNameRecord {
 
 }  // namespace
 
-void setDebuggerPresentOverride(int present) { debugState().override.store(present); }
+void setDebuggerPresentOverride(int present) {
+    debugState().override.store(present);
+}
 
 std::string announcedThreadName(DWORD threadId) {
     CriticalScope scope;
@@ -388,9 +392,13 @@ using namespace winplat::kernel;
 
 extern "C" {
 
-DWORD GetLastError() { return tLastError; }
+DWORD GetLastError() {
+    return tLastError;
+}
 
-void SetLastError(DWORD error) { tLastError = error; }
+void SetLastError(DWORD error) {
+    tLastError = error;
+}
 
 BOOL CloseHandle(HANDLE object) {
     CriticalScope scope;  // a platform call is not stopped halfway
@@ -404,9 +412,13 @@ BOOL CloseHandle(HANDLE object) {
     return TRUE;
 }
 
-HANDLE GetCurrentProcess() { return WINPLAT_PSEUDO_PROCESS; }
+HANDLE GetCurrentProcess() {
+    return WINPLAT_PSEUDO_PROCESS;
+}
 
-HANDLE GetCurrentThread() { return WINPLAT_PSEUDO_THREAD; }
+HANDLE GetCurrentThread() {
+    return WINPLAT_PSEUDO_THREAD;
+}
 
 BOOL DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess, LPHANDLE target,
                      DWORD /*desiredAccess*/, BOOL /*inheritHandle*/, DWORD options) {
@@ -487,28 +499,71 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
     return WaitCore::wait(count, handles, waitAll != FALSE, milliseconds);
 }
 
+// Critical sections: a futex lock word (held / held with waiters) plus the
+// owner and its recursion count. A thread waiting for the lock waits on the
+// futex, where a suspend can stop it (a suspender may well hold the lock).
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
-    pthread_mutexattr_t attr;
-    pthread_mutexattr_init(&attr);
-    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-    pthread_mutex_init(&section->mutex, &attr);
-    pthread_mutexattr_destroy(&attr);
+    *section = CRITICAL_SECTION{0, 0, 0, 0};
 }
 
-BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION section, DWORD /*spinCount*/) {
+BOOL InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION section, DWORD spinCount) {
     InitializeCriticalSection(section);
+    section->SpinCount = spinCount;
     return TRUE;
 }
 
-void DeleteCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_destroy(&section->mutex); }
-
-void EnterCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_lock(&section->mutex); }
-
-BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
-    return pthread_mutex_trylock(&section->mutex) == 0 ? TRUE : FALSE;
+void DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    *section = CRITICAL_SECTION{0, 0, 0, 0};
 }
 
-void LeaveCriticalSection(LPCRITICAL_SECTION section) { pthread_mutex_unlock(&section->mutex); }
+void EnterCriticalSection(LPCRITICAL_SECTION section) {
+    const DWORD self = GetCurrentThreadId();
+    if (__atomic_load_n(&section->OwningThread, __ATOMIC_RELAXED) == self) {
+        ++section->RecursionCount;
+        return;
+    }
+    auto* word = reinterpret_cast<std::atomic<uint32_t>*>(&section->LockCount);
+    uint32_t c = 0;
+    if (!word->compare_exchange_strong(c, 1, std::memory_order_acquire)) {
+        if (c != 2) {
+            c = word->exchange(2, std::memory_order_acquire);
+        }
+        while (c != 0) {
+            futexWaitSuspendable(word, 2);
+            c = word->exchange(2, std::memory_order_acquire);
+        }
+    }
+    __atomic_store_n(&section->OwningThread, self, __ATOMIC_RELAXED);
+    section->RecursionCount = 1;
+}
+
+BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
+    const DWORD self = GetCurrentThreadId();
+    if (__atomic_load_n(&section->OwningThread, __ATOMIC_RELAXED) == self) {
+        ++section->RecursionCount;
+        return TRUE;
+    }
+    auto* word = reinterpret_cast<std::atomic<uint32_t>*>(&section->LockCount);
+    uint32_t c = 0;
+    if (!word->compare_exchange_strong(c, 1, std::memory_order_acquire)) {
+        return FALSE;
+    }
+    __atomic_store_n(&section->OwningThread, self, __ATOMIC_RELAXED);
+    section->RecursionCount = 1;
+    return TRUE;
+}
+
+void LeaveCriticalSection(LPCRITICAL_SECTION section) {
+    if (--section->RecursionCount > 0) {
+        return;
+    }
+    __atomic_store_n(&section->OwningThread, DWORD{0}, __ATOMIC_RELAXED);
+    auto* word = reinterpret_cast<std::atomic<uint32_t>*>(&section->LockCount);
+    if (word->fetch_sub(1, std::memory_order_release) != 1) {
+        word->store(0, std::memory_order_release);
+        syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+    }
+}
 
 void Sleep(DWORD milliseconds) {
     if (milliseconds == 0) {
@@ -643,8 +698,12 @@ void RaiseException(DWORD code, DWORD flags, DWORD argumentCount, const ULONG_PT
     nameThreadById(id, record.name);
 }
 
-DWORD GetCurrentProcessId() { return static_cast<DWORD>(getpid()); }
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}
 
-BOOL DisableThreadLibraryCalls(HMODULE /*module*/) { return TRUE; }
+BOOL DisableThreadLibraryCalls(HMODULE /*module*/) {
+    return TRUE;
+}
 
 }  // extern "C"

@@ -68,7 +68,7 @@ struct CriticalScope {
         }
     }
 
-private:
+  private:
     bool active_ = false;
 };
 

@@ -15,7 +15,7 @@ namespace winplat::kernel {
 class Waiter;
 
 class Object {
-public:
+  public:
     Object() = default;
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
@@ -27,7 +27,7 @@ public:
 // (wait-all is atomic). An auto-reset object gives its signal to exactly one
 // satisfied wait.
 class Waitable : public Object {
-public:
+  public:
     explicit Waitable(bool autoReset = false, bool signalled = false)
         : autoReset_(autoReset), signalled_(signalled) {}
     ~Waitable() override;
@@ -40,7 +40,7 @@ public:
     // chance to bring the signal state up to date (a process that has ended).
     virtual void refresh() {}
 
-private:
+  private:
     friend struct WaitCore;
     bool autoReset_;
     bool signalled_;

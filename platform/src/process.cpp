@@ -36,7 +36,7 @@ struct Monitor {
 Monitor& monitor();
 
 class ProcessObject : public Waitable {
-public:
+  public:
     ProcessObject(pid_t pid, int pidfd) : Waitable(false, false), pid_(pid), pidfd_(pidfd) {}
 
     ~ProcessObject() override {
@@ -108,7 +108,7 @@ public:
         return true;
     }
 
-private:
+  private:
     pid_t pid_;
     int pidfd_;
     uint64_t key_ = 0;
@@ -186,7 +186,7 @@ std::shared_ptr<ProcessObject> resolveProcess(HANDLE handle) {
 std::shared_ptr<ProcessObject> openPid(pid_t pid, DWORD* error) {
     const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
     if (fd < 0) {
-        *error = errno == ESRCH || errno == EINVAL ? ERROR_INVALID_PARAMETER
+        *error = errno == ESRCH || errno == EINVAL    ? ERROR_INVALID_PARAMETER
                  : errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES
                                                       : ERROR_ACCESS_DENIED;
         return nullptr;

@@ -35,7 +35,7 @@ constexpr DWORD kErrorSignalRefcountExceeded = 156;
 constexpr uint32_t kEndedBit = 0x80000000u;
 
 class ThreadObject : public Waitable {
-public:
+  public:
     ~ThreadObject() override {
         // Started joinable, so the descriptor stays valid for pthread_kill
         // and naming until no handle can reach the thread.
@@ -108,7 +108,9 @@ void unregisterThread(ThreadObject* t, DWORD id) {
     }
 }
 
-int suspendSignal() { return SIGRTMIN + 4; }
+int suspendSignal() {
+    return SIGRTMIN + 4;
+}
 
 // Stops the calling thread until its suspend count is 0 again.
 void park(ThreadObject* t) {
@@ -289,8 +291,8 @@ using namespace winplat::kernel;
 
 extern "C" {
 
-uintptr_t _beginthreadex(void* /*security*/, unsigned stackSize, unsigned (*startAddress)(void*), void* argList,
-                         unsigned initFlag, unsigned* threadId) {
+uintptr_t _beginthreadex(void* /*security*/, unsigned stackSize, unsigned (*startAddress)(void*),
+                         void* argList, unsigned initFlag, unsigned* threadId) {
     CriticalScope scope;  // a platform call is not stopped halfway
     int64_t code = 0;
     if (winplat::inject::take("_beginthreadex", &code)) {

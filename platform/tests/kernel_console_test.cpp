@@ -25,12 +25,14 @@ TEST(KernelUtf16, Utf8ToUtf16BuildsSurrogatePairsAndReplacesBadInput) {
     EXPECT_EQ(pair[0], static_cast<wchar_t>(0xD83D));
     EXPECT_EQ(pair[1], static_cast<wchar_t>(0xDE00));
     const std::wstring fffd(1, static_cast<wchar_t>(0xFFFD));
-    EXPECT_EQ(utf8ToUtf16("\x80"), fffd);                                  // stray continuation
-    EXPECT_EQ(utf8ToUtf16("\xC0\x80"), fffd + fffd);                       // never a lead byte
-    EXPECT_EQ(utf8ToUtf16("\xE0\x80\x80"), fffd);                          // overlong
-    EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80"), fffd);                          // encoded surrogate
-    EXPECT_EQ(utf8ToUtf16("\xF4\x90\x80\x80"), fffd);                      // above U+10FFFF
-    EXPECT_EQ(utf8ToUtf16("\xE2\x82" "A"), fffd + L"A");                   // cut short
+    EXPECT_EQ(utf8ToUtf16("\x80"), fffd);              // stray continuation
+    EXPECT_EQ(utf8ToUtf16("\xC0\x80"), fffd + fffd);   // never a lead byte
+    EXPECT_EQ(utf8ToUtf16("\xE0\x80\x80"), fffd);      // overlong
+    EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80"), fffd);      // encoded surrogate
+    EXPECT_EQ(utf8ToUtf16("\xF4\x90\x80\x80"), fffd);  // above U+10FFFF
+    EXPECT_EQ(utf8ToUtf16("\xE2\x82"
+                          "A"),
+              fffd + L"A");  // cut short
     EXPECT_EQ(utf8ToUtf16(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
     for (wchar_t u : utf8ToUtf16("\xF0\x9F\x98\x80\xFF\xF4\x8F\xBF\xBF")) {
         EXPECT_LE(static_cast<uint32_t>(u), 0xFFFFu);
@@ -41,10 +43,14 @@ TEST(KernelUtf16, Utf16ToUtf8JoinsPairsAndReplacesLoneSurrogates) {
     EXPECT_EQ(utf16ToUtf8(std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00)}),
               "\xF0\x9F\x98\x80");
     EXPECT_EQ(utf16ToUtf8(std::wstring(1, static_cast<wchar_t>(0xD83D))), "\xEF\xBF\xBD");
-    EXPECT_EQ(utf16ToUtf8(std::wstring{static_cast<wchar_t>(0xDE00), L'x'}), "\xEF\xBF\xBD" "x");
+    EXPECT_EQ(utf16ToUtf8(std::wstring{static_cast<wchar_t>(0xDE00), L'x'}),
+              "\xEF\xBF\xBD"
+              "x");
     // Only the low 16 bits of a unit count.
     EXPECT_EQ(utf16ToUtf8(std::wstring(1, static_cast<wchar_t>(0x120AC))), "\xE2\x82\xAC");
-    const std::string text = "Postf\xC3\xA4" "cher \xE2\x82\xAC \xF0\x9F\x98\x80";
+    const std::string text =
+        "Postf\xC3\xA4"
+        "cher \xE2\x82\xAC \xF0\x9F\x98\x80";
     EXPECT_EQ(utf16ToUtf8(utf8ToUtf16(text)), text);
 }
 
@@ -61,7 +67,8 @@ TEST(KernelUtf16, WideBytesAreTwoPerUnitLittleEndian) {
 TEST(KernelConsole, CaptureCollectsOutAndErrApart) {
     winplat::console::Capture capture;
     winplat::console::writeOut(L"caf\x00E9 ");
-    winplat::console::writeOut(std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00), L'\n'});
+    winplat::console::writeOut(
+        std::wstring{static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xDE00), L'\n'});
     winplat::console::writeErr(L"error\n");
     winplat::console::writeOutNarrow("narrow\n");
     winplat::console::writeErrNarrow("e2\n");
@@ -135,14 +142,17 @@ int recordingWmain(int argc, wchar_t** argv) {
 TEST(KernelConsole, RunWmainConvertsArgumentsFromUtf8) {
     char a0[] = "Storeset";
     char a1[] = "-profile";
-    char a2[] = "Postf\xC3\xA4" "cher \xF0\x9F\x98\x80";
+    char a2[] =
+        "Postf\xC3\xA4"
+        "cher \xF0\x9F\x98\x80";
     char a3[] = "";
     char* argv[] = {a0, a1, a2, a3, nullptr};
     gResult = 0;
     EXPECT_EQ(winplat::runWmain(4, argv, recordingWmain), 0);
     ASSERT_EQ(gArgs.size(), 4u);
     EXPECT_EQ(gArgs[0], L"Storeset");
-    EXPECT_EQ(gArgs[2], std::wstring(L"Postf\x00E4" L"cher \xD83D\xDE00"));
+    EXPECT_EQ(gArgs[2], std::wstring(L"Postf\x00E4"
+                                     L"cher \xD83D\xDE00"));
     EXPECT_EQ(gArgs[3], L"");
     EXPECT_TRUE(gTerminated);
 }

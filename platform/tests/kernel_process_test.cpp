@@ -73,7 +73,8 @@ TEST(KernelProcess, HandleIsSignalledWhenTheChildEndsAndCarriesItsExitCode) {
     const size_t before = winplat::kernel::openHandleCount();
     Child child(3);
     ASSERT_GT(child.pid, 0);
-    HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(child.pid));
+    HANDLE h =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(child.pid));
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(GetProcessId(h), static_cast<DWORD>(child.pid));
     EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_TIMEOUT);

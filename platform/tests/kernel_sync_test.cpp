@@ -12,15 +12,20 @@ namespace {
 
 constexpr DWORD kBound = 20000;
 
-HANDLE manualEvent(bool set = false) { return CreateEventW(nullptr, TRUE, set ? TRUE : FALSE, nullptr); }
-HANDLE autoEvent(bool set = false) { return CreateEventW(nullptr, FALSE, set ? TRUE : FALSE, nullptr); }
+HANDLE manualEvent(bool set = false) {
+    return CreateEventW(nullptr, TRUE, set ? TRUE : FALSE, nullptr);
+}
+HANDLE autoEvent(bool set = false) {
+    return CreateEventW(nullptr, FALSE, set ? TRUE : FALSE, nullptr);
+}
 
 TEST(KernelHandles, CloseAndDuplicateShareOneObject) {
     const size_t before = winplat::kernel::openHandleCount();
     HANDLE e = manualEvent();
     ASSERT_NE(e, nullptr);
     HANDLE dup = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), e, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(
+        DuplicateHandle(GetCurrentProcess(), e, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS));
     EXPECT_EQ(winplat::kernel::openHandleCount(), before + 2);
     EXPECT_TRUE(CloseHandle(e));
     // The event lives on behind the duplicate and keeps its state.
@@ -53,7 +58,8 @@ TEST(KernelHandles, InjectedDuplicateFailureLeavesTheSource) {
     HANDLE e = manualEvent();
     const size_t before = winplat::kernel::openHandleCount();
     HANDLE dup = reinterpret_cast<HANDLE>(1);
-    EXPECT_FALSE(DuplicateHandle(GetCurrentProcess(), e, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    EXPECT_FALSE(
+        DuplicateHandle(GetCurrentProcess(), e, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(winplat::kernel::openHandleCount(), before);
     EXPECT_TRUE(SetEvent(e));
@@ -155,7 +161,7 @@ TEST(KernelWait, WaitAllTakesEveryObjectAtOnce) {
     SetEvent(h[0]);
     SetEvent(h[1]);
     EXPECT_EQ(WaitForMultipleObjects(2, h, TRUE, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_TIMEOUT);  // auto one consumed
+    EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_TIMEOUT);   // auto one consumed
     EXPECT_EQ(WaitForSingleObject(h[1], 0), WAIT_OBJECT_0);  // manual one kept
     // The same object twice in a wait-all is refused.
     HANDLE twice[2] = {h[1], h[1]};
@@ -255,6 +261,32 @@ TEST(KernelCriticalSection, ReentrantAndExclusive) {
     EXPECT_FALSE(TryEnterCriticalSection(&cs));
     release.store(true);
     other.join();
+    EXPECT_TRUE(TryEnterCriticalSection(&cs));
+    LeaveCriticalSection(&cs);
+    DeleteCriticalSection(&cs);
+}
+
+TEST(KernelCriticalSection, ExcludesUnderContention) {
+    CRITICAL_SECTION cs;
+    InitializeCriticalSectionAndSpinCount(&cs, 4000);
+    long plain = 0;  // guarded only by the section
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                EnterCriticalSection(&cs);
+                EnterCriticalSection(&cs);
+                ++plain;
+                LeaveCriticalSection(&cs);
+                ++plain;
+                LeaveCriticalSection(&cs);
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(plain, 160000);
     EXPECT_TRUE(TryEnterCriticalSection(&cs));
     LeaveCriticalSection(&cs);
     DeleteCriticalSection(&cs);

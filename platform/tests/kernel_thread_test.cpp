@@ -164,6 +164,42 @@ TEST(KernelThread, ASuspendedThreadDoesNotEndAndHoldsNoPlatformLock) {
     CloseHandle(event);
 }
 
+struct Contender {
+    CRITICAL_SECTION cs;
+    std::atomic<int> stage{0};
+};
+
+unsigned enterAndCount(void* p) {
+    auto* c = static_cast<Contender*>(p);
+    c->stage.store(1);
+    EnterCriticalSection(&c->cs);
+    c->stage.store(2);
+    LeaveCriticalSection(&c->cs);
+    return 0;
+}
+
+// A thread blocked on a lock that its suspender holds is stopped too, and
+// stays stopped when the lock comes free.
+TEST(KernelThread, SuspendAThreadBlockedOnACriticalSection) {
+    Contender c;
+    InitializeCriticalSection(&c.cs);
+    EnterCriticalSection(&c.cs);
+    HANDLE h = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, enterAndCount, &c, 0, nullptr));
+    ASSERT_NE(h, nullptr);
+    while (c.stage.load() == 0) {
+        Sleep(1);
+    }
+    EXPECT_EQ(SuspendThread(h), 0u);
+    LeaveCriticalSection(&c.cs);
+    EXPECT_EQ(WaitForSingleObject(h, 30), WAIT_TIMEOUT);
+    EXPECT_EQ(c.stage.load(), 1);
+    EXPECT_EQ(ResumeThread(h), 1u);
+    ASSERT_EQ(WaitForSingleObject(h, kBound), WAIT_OBJECT_0);
+    EXPECT_EQ(c.stage.load(), 2);
+    CloseHandle(h);
+    DeleteCriticalSection(&c.cs);
+}
+
 struct SelfSuspend {
     std::atomic<int> stage{0};
 };
@@ -241,7 +277,8 @@ TEST(KernelThread, DuplicateKeepsTheThreadObjectAfterTheOriginalIsClosed) {
     HANDLE h = startCounter(c, 0, nullptr);
     ASSERT_NE(h, nullptr);
     HANDLE dup = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS));
+    ASSERT_TRUE(
+        DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, FALSE, DUPLICATE_SAME_ACCESS));
     ASSERT_NE(dup, h);
     EXPECT_TRUE(CloseHandle(h));
     c.stop.store(true);
@@ -320,7 +357,8 @@ unsigned announceName(void* p) {
         DWORD threadId;
         DWORD flags;
     } record{0x1000, "ClientWatcher<Session>", 0xFFFFFFFFu, 0};
-    RaiseException(0x406D1388, 0, sizeof record / sizeof(ULONG_PTR), reinterpret_cast<const ULONG_PTR*>(&record));
+    RaiseException(0x406D1388, 0, sizeof record / sizeof(ULONG_PTR),
+                   reinterpret_cast<const ULONG_PTR*>(&record));
     pthread_getname_np(pthread_self(), probe->systemName, sizeof probe->systemName);
     probe->named.store(true);
     return 0;

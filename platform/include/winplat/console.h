@@ -22,7 +22,7 @@ WINPLAT_API void writeErrNarrow(std::string_view text);
 // collecting while it lives). Text is kept as the UTF-8 that would have been
 // written.
 class WINPLAT_API Capture {
-public:
+  public:
     Capture();
     ~Capture();
     Capture(const Capture&) = delete;
@@ -36,7 +36,7 @@ public:
 
     struct State;
 
-private:
+  private:
     friend struct CaptureAccess;
     State* state_;
     Capture* previous_;

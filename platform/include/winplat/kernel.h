@@ -2,8 +2,6 @@
 // interlocked operations, threads, TLS, debugger hooks and process handles.
 #pragma once
 
-#include <pthread.h>
-
 #include <cstdint>
 #include <string>
 
@@ -47,15 +45,19 @@
 #define DLL_THREAD_ATTACH 2
 #define DLL_THREAD_DETACH 3
 
-// A recursive mutex: the owner may enter again and must leave as often.
+// A recursive lock: the owner may enter again and must leave as often. All
+// zero is a valid unowned section, so a static one needs no initialisation.
 struct CRITICAL_SECTION {
-    pthread_mutex_t mutex;
+    LONG LockCount;       // 0 free, 1 held, 2 held with waiters
+    LONG RecursionCount;  // entries of the owner
+    DWORD OwningThread;   // thread id of the owner, 0 when free
+    DWORD SpinCount;
 };
 typedef CRITICAL_SECTION* LPCRITICAL_SECTION;
 // Constant initialiser for process-wide critical sections that must exist
-// before any dynamic initialisation runs; InitializeCriticalSection is then
-// not needed (and DeleteCriticalSection need not be called).
-#define WINPLAT_CRITICAL_SECTION_STATIC_INIT {PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP}
+// before any dynamic initialisation runs.
+#define WINPLAT_CRITICAL_SECTION_STATIC_INIT \
+    { 0, 0, 0, 0 }
 
 extern "C" {
 
@@ -77,7 +79,8 @@ WINPLAT_API BOOL ResetEvent(HANDLE event);
 
 // Waits on events, threads and processes, mixed freely.
 WINPLAT_API DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
-WINPLAT_API DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+WINPLAT_API DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                         DWORD milliseconds);
 
 // Critical sections.
 WINPLAT_API void InitializeCriticalSection(LPCRITICAL_SECTION section);
