@@ -10,8 +10,11 @@ function(storeset_add_tests)
   add_executable(${T_NAME} ${_srcs} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main Threads::Threads)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/tests)
-  gtest_discover_tests(${T_NAME}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}"
-               ENVIRONMENT "STORESET_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  # An empty LABELS value would vanish from the property list and shift the
+  # pairs after it, so it is only passed when there is one.
+  set(_props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "STORESET_BUILD_DIR=${CMAKE_BINARY_DIR}")
+  if(T_LABELS)
+    list(APPEND _props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${_props})
 endfunction()

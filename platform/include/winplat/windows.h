@@ -34,3 +34,9 @@
 #if __has_include("winplat/shell.h")
 #include "winplat/shell.h"
 #endif
+#if __has_include("winplat/com.h")
+#include "winplat/com.h"
+#endif
+#if __has_include("winplat/oleauto.h")
+#include "winplat/oleauto.h"
+#endif
