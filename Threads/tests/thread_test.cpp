@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -409,7 +411,26 @@ TEST(ThreadTest, NothingIsAnnouncedWithoutADebugger) {
 // Misuse stops the process with a message naming the condition.
 class ThreadMisuseTest : public ::testing::Test {
   protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+    void SetUp() override {
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        // Destroying a running thread object is the misuse under test and races
+        // with the thread by nature; a race detector that halts on its report
+        // would end the child before the misuse message comes out.
+        const char* current = std::getenv("TSAN_OPTIONS");
+        saved_ = current != nullptr ? std::optional<std::string>(current) : std::nullopt;
+        const std::string options = saved_.value_or("") + ":halt_on_error=0";
+        setenv("TSAN_OPTIONS", options.c_str(), 1);
+    }
+    void TearDown() override {
+        if (saved_) {
+            setenv("TSAN_OPTIONS", saved_->c_str(), 1);
+        } else {
+            unsetenv("TSAN_OPTIONS");
+        }
+    }
+
+  private:
+    std::optional<std::string> saved_;
 };
 
 TEST_F(ThreadMisuseTest, WaitingOnItselfStops) {
@@ -441,6 +462,7 @@ TEST_F(ThreadMisuseTest, DestroyingAnUnfinishedThreadStops) {
             LambdaThread thread(
                 [](LambdaThread& self) { WaitForSingleObject(self.getTerminationEvent(), INFINITE); });
             thread.run();
+            Sleep(100);  // let the body start, so the destruction races with it
         },
         "thread object destroyed before its thread finished");
 }
@@ -451,6 +473,7 @@ TEST_F(ThreadMisuseTest, DestroyingAStartedSelfDeletingThreadFromOutsideStops) {
             auto* thread = new LambdaThread(
                 [](LambdaThread& self) { WaitForSingleObject(self.getTerminationEvent(), INFINITE); }, true);
             thread->run();
+            Sleep(100);
             delete thread;
         },
         "started free-on-terminate thread destroyed from another thread");
