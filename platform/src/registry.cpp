@@ -3,12 +3,12 @@
 //
 // Handles name their key by path, so they survive the tree being re-read
 // when another process changed the file; a handle whose key is gone reports
-// ERROR_KEY_DELETED. A change is made on a copy of the tree, written to a
+// ERROR_KEY_DELETED. A change is made in the tree, which is then written to a
 // temporary file beside the registry file, flushed and renamed over it, all
 // under an advisory lock on "<file>.lock" (the registry file itself is
-// replaced by every write, so it cannot carry the lock); only then does the
-// copy become the tree. A failed write therefore changes neither the file nor
-// the tree, and a crash leaves either the old file or the new one.
+// replaced by every write, so it cannot carry the lock). When the file cannot
+// be written the change is undone, so a failed write changes neither the file
+// nor the tree, and a crash leaves either the old file or the new one.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -261,7 +261,7 @@ LSTATUS writeFile(State& s, const std::string& bytes) {
         // A failing disk: half the file reaches it.
         writeAll(fd, bytes.data(), bytes.size() / 2);
         rc = static_cast<LSTATUS>(injected);
-    } else if (!writeAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) {
+    } else if (!writeAll(fd, bytes.data(), bytes.size()) || ::fdatasync(fd) != 0) {
         rc = errnoStatus(errno);
     }
     struct stat st;
@@ -278,7 +278,9 @@ LSTATUS writeFile(State& s, const std::string& bytes) {
         ::unlink(tmp.c_str());
         return rc;
     }
-    // Make the rename itself durable.
+    // The data is on disk before the name points at it; syncing the folder
+    // makes the rename itself durable, so a change reported done survives a
+    // crash instead of falling back to the previous file.
     const size_t slash = s.file.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : s.file.substr(0, slash));
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -290,16 +292,32 @@ LSTATUS writeFile(State& s, const std::string& bytes) {
     return ERROR_SUCCESS;
 }
 
-// Makes one change: `change` edits a copy of the current tree and returns
-// ERROR_SUCCESS, or an error and the change is dropped.
-LSTATUS commit(State& s, const std::function<LSTATUS(Key&)>& change) {
-    if (s.file.empty()) {
-        auto next = s.tree->clone();
-        const LSTATUS rc = change(*next);
-        if (rc == ERROR_SUCCESS) {
-            s.tree = std::move(next);
+// Puts the tree back as it was before a change whose file could not be
+// written; steps run last first.
+class Undo {
+public:
+    void add(std::function<void()> step) { steps_.push_back(std::move(step)); }
+    void run() {
+        for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
+            (*it)();
         }
-        return rc;
+        steps_.clear();
+    }
+
+private:
+    std::vector<std::function<void()>> steps_;
+};
+
+// Edits the tree in place and returns ERROR_SUCCESS, recording in the Undo
+// how to take the edit back; or returns an error having changed nothing.
+using Change = std::function<LSTATUS(Key&, Undo&)>;
+
+// Makes one change and writes it through; a change the file does not take
+// is undone.
+LSTATUS commit(State& s, const Change& change) {
+    Undo undo;
+    if (s.file.empty()) {
+        return change(*s.tree, undo);
     }
     const std::string lockName = s.file + ".lock";
     const int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -315,18 +333,36 @@ LSTATUS commit(State& s, const std::function<LSTATUS(Key&)>& change) {
     }
     LSTATUS rc = refresh(s);
     if (rc == ERROR_SUCCESS) {
-        auto next = s.tree->clone();
-        rc = change(*next);
+        rc = change(*s.tree, undo);
         if (rc == ERROR_SUCCESS) {
             removeStaleTemps(s.file);
-            rc = writeFile(s, winplat::regtree::serialize(*next, s.encoding));
-            if (rc == ERROR_SUCCESS) {
-                s.tree = std::move(next);
+            rc = writeFile(s, winplat::regtree::serialize(*s.tree, s.encoding));
+            if (rc != ERROR_SUCCESS) {
+                undo.run();
             }
         }
     }
     ::close(lockFd);  // releases the lock
     return rc;
+}
+
+// The key at `path`, creating what is missing; undoing removes the first key
+// it created, and with it the rest.
+Key& ensurePath(Key& top, const Path& path, Undo& undo) {
+    Key* k = &top;
+    bool created = false;
+    for (const std::wstring& part : path) {
+        if (Key* c = k->child(part)) {
+            k = c;
+            continue;
+        }
+        if (!created) {
+            created = true;
+            undo.add([parent = k, part] { parent->removeChild(part); });
+        }
+        k = &k->ensureChild(part);
+    }
+    return *k;
 }
 
 // The key path of a predefined key, or null.
@@ -397,16 +433,9 @@ LSTATUS splitSubKey(LPCWSTR sub, Path& out) {
     return ERROR_SUCCESS;
 }
 
-// The key a resolved handle names, creating a missing predefined root path
-// (HKEY_CLASSES_ROOT without Software\Classes) when `create` is set.
-Key* keyOf(Key& top, const Resolved& r, bool create, LSTATUS& rc) {
+// The key a resolved handle names.
+Key* keyOf(Key& top, const Resolved& r, LSTATUS& rc) {
     Key* k = winplat::regtree::find(top, r.path);
-    if (!k && r.predefined && create) {
-        k = &top;
-        for (const std::wstring& part : r.path) {
-            k = &k->ensureChild(part);
-        }
-    }
     if (!k) {
         rc = r.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
@@ -590,12 +619,9 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
         if (isDenied(s, Path(full.begin(), full.begin() + existing))) {
             return ERROR_ACCESS_DENIED;
         }
-        rc = commit(s, [&full](Key& top) {
-            Key* k = &top;
-            for (const std::wstring& part : full) {
-                k = &k->ensureChild(part);
-            }
-            return ERROR_SUCCESS;
+        rc = commit(s, [&full](Key& top, Undo& undo) {
+            ensurePath(top, full, undo);
+            return static_cast<LSTATUS>(ERROR_SUCCESS);
         });
         if (rc != ERROR_SUCCESS) {
             return rc;
@@ -628,7 +654,7 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
     if (!lpName || !lpcchName) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, false, rc);
+    Key* k = keyOf(*s.tree, r, rc);
     if (!k) {
         return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
     }
@@ -673,7 +699,7 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, false, rc);
+    Key* k = keyOf(*s.tree, r, rc);
     if (!k) {
         return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
     }
@@ -723,7 +749,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     if (lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, false, rc);
+    Key* k = keyOf(*s.tree, r, rc);
     if (!k) {
         return rc;
     }
@@ -770,7 +796,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
         return ERROR_INVALID_PARAMETER;
     }
     static const Key empty;
-    const Key* k = keyOf(*s.tree, r, false, rc);
+    const Key* k = keyOf(*s.tree, r, rc);
     if (!k) {
         if (!r.predefined) {
             return rc;
@@ -845,11 +871,18 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
     if (!storedForm(dwType, lpData, cbData, data)) {
         return ERROR_INVALID_PARAMETER;
     }
-    return commit(s, [&](Key& top) {
-        LSTATUS err = ERROR_SUCCESS;
-        Key* k = keyOf(top, r, true, err);
+    return commit(s, [&](Key& top, Undo& undo) {
+        Key* k = winplat::regtree::find(top, r.path);
         if (!k) {
-            return err;
+            if (!r.predefined) {
+                return static_cast<LSTATUS>(ERROR_KEY_DELETED);
+            }
+            k = &ensurePath(top, r.path, undo);  // HKEY_CLASSES_ROOT before its key exists
+        }
+        if (const winplat::regtree::Value* old = k->value(name)) {
+            undo.add([k, before = *old] { k->setValue(before.name, before.type, before.data); });
+        } else {
+            undo.add([k, name] { k->removeValue(name); });
         }
         k->setValue(name, dwType, std::move(data));
         return static_cast<LSTATUS>(ERROR_SUCCESS);
@@ -872,14 +905,21 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         return ERROR_ACCESS_DENIED;
     }
     const std::wstring name = lpValueName ? lpValueName : L"";
-    return commit(s, [&](Key& top) {
+    return commit(s, [&](Key& top, Undo& undo) {
         LSTATUS err = ERROR_SUCCESS;
-        Key* k = keyOf(top, r, false, err);
+        Key* k = keyOf(top, r, err);
         if (!k) {
             return err;
         }
-        return k->removeValue(name) ? static_cast<LSTATUS>(ERROR_SUCCESS)
-                                    : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        const winplat::regtree::Value* v = k->value(name);
+        if (!v) {
+            return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        }
+        undo.add([k, index = static_cast<size_t>(v - k->values.data()), before = *v] {
+            k->insertValue(index, before);
+        });
+        k->removeValue(name);
+        return static_cast<LSTATUS>(ERROR_SUCCESS);
     });
 }
 
@@ -915,11 +955,14 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     if (!k->subkeys.empty() || isDenied(s, full)) {
         return ERROR_ACCESS_DENIED;
     }
-    return commit(s, [&full](Key& top) {
+    return commit(s, [&full](Key& top, Undo& undo) {
         Key* parent = winplat::regtree::find(top, Path(full.begin(), full.end() - 1));
-        if (!parent || !parent->removeChild(full.back())) {
+        std::unique_ptr<Key> gone = parent ? parent->takeChild(full.back()) : nullptr;
+        if (!gone) {
             return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
         }
+        auto held = std::make_shared<std::unique_ptr<Key>>(std::move(gone));
+        undo.add([parent, held] { parent->putChild(std::move(*held)); });
         return static_cast<LSTATUS>(ERROR_SUCCESS);
     });
 }
