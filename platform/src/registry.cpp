@@ -68,6 +68,17 @@ struct State {
     std::string lastError;
     std::unordered_set<Handle*> handles;
     std::vector<Path> denied;  // folded paths
+    // Bumped whenever the tree may have changed; a cursor of an older
+    // generation is not used.
+    uint64_t generation = 0;
+    // Where the last subkey enumeration stopped, so that walking a key's
+    // subkeys by index does not start again from the first each time.
+    struct {
+        const Key* key = nullptr;
+        uint64_t generation = 0;
+        DWORD index = 0;
+        std::map<std::wstring, std::unique_ptr<Key>>::const_iterator it;
+    } enumCursor;
 };
 
 // Never destroyed: stand-ins and statics may still call in during exit.
@@ -168,6 +179,7 @@ LSTATUS refresh(State& s) {
         if (s.seen.exists || s.bad) {
             // Removed from outside: what stays is an empty registry.
             s.tree = winplat::regtree::emptyTree();
+            ++s.generation;
             s.bad = false;
             s.lastError.clear();
         }
@@ -199,6 +211,7 @@ LSTATUS refresh(State& s) {
         return ERROR_BADDB;
     }
     s.tree = std::move(tree);
+    ++s.generation;
     s.encoding = enc;
     s.bad = false;
     s.lastError.clear();
@@ -209,6 +222,7 @@ LSTATUS loadFresh(State& s) {
     const char* env = std::getenv("WINPLAT_REGISTRY");
     s.file = env ? env : "";
     s.tree = winplat::regtree::emptyTree();
+    ++s.generation;
     s.encoding = Encoding::Utf8;
     s.seen = FileId{};
     s.bad = false;
@@ -315,6 +329,7 @@ using Change = std::function<LSTATUS(Key&, Undo&)>;
 // Makes one change and writes it through; a change the file does not take
 // is undone.
 LSTATUS commit(State& s, const Change& change) {
+    ++s.generation;
     Undo undo;
     if (s.file.empty()) {
         return change(*s.tree, undo);
@@ -661,9 +676,16 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
     if (dwIndex >= k->subkeys.size()) {
         return ERROR_NO_MORE_ITEMS;
     }
-    auto it = k->subkeys.begin();
-    std::advance(it, dwIndex);
-    const std::wstring& name = it->second->name;
+    auto& cursor = s.enumCursor;
+    if (cursor.key != k || cursor.generation != s.generation || cursor.index > dwIndex) {
+        cursor.key = k;
+        cursor.generation = s.generation;
+        cursor.index = 0;
+        cursor.it = k->subkeys.begin();
+    }
+    cursor.it = std::next(cursor.it, dwIndex - cursor.index);
+    cursor.index = dwIndex;
+    const std::wstring& name = cursor.it->second->name;
     if (*lpcchName < name.size() + 1) {
         *lpcchName = static_cast<DWORD>(name.size() + 1);
         return ERROR_MORE_DATA;

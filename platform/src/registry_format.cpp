@@ -116,6 +116,14 @@ bool decode(const uint8_t* d, size_t n, std::wstring& out, Encoding& enc, std::s
     return true;
 }
 
+// Names are mostly ASCII: map those units without the full table.
+wchar_t upperUnit(wchar_t c) {
+    if (static_cast<uint32_t>(c) < 0x80) {
+        return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+    }
+    return text::toUpper(c);
+}
+
 bool isSpace(wchar_t c) {
     return c == L' ' || c == L'\t';
 }
@@ -164,7 +172,7 @@ bool startsWithNoCase(std::wstring_view s, std::wstring_view prefix) {
         return false;
     }
     for (size_t i = 0; i < prefix.size(); ++i) {
-        if (text::toUpper(s[i]) != text::toUpper(prefix[i])) {
+        if (upperUnit(s[i]) != upperUnit(prefix[i])) {
             return false;
         }
     }
@@ -550,7 +558,7 @@ void collectKey(const Key& key, std::wstring& path, Encoding encoding, std::wstr
 std::wstring fold(std::wstring_view name) {
     std::wstring out(name);
     for (wchar_t& c : out) {
-        c = text::toUpper(c);
+        c = upperUnit(c);
     }
     return out;
 }
@@ -594,7 +602,7 @@ const Value* Key::value(std::wstring_view n) const {
             continue;
         }
         size_t i = 0;
-        while (i < n.size() && text::toUpper(v.name[i]) == text::toUpper(n[i])) {
+        while (i < n.size() && upperUnit(v.name[i]) == upperUnit(n[i])) {
             ++i;
         }
         if (i == n.size()) {
