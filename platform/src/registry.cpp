@@ -77,7 +77,7 @@ struct State {
         const Key* key = nullptr;
         uint64_t generation = 0;
         DWORD index = 0;
-        std::map<std::wstring, std::unique_ptr<Key>>::const_iterator it;
+        Key::Subkeys::const_iterator it;
     } enumCursor;
 };
 
@@ -97,6 +97,9 @@ Path foldPath(const Path& p) {
 }
 
 bool isDenied(const State& s, const Path& path) {
+    if (s.denied.empty()) {
+        return false;
+    }
     const Path f = foldPath(path);
     for (const Path& d : s.denied) {
         if (d == f) {
@@ -397,17 +400,18 @@ const Path* predefinedPath(HKEY h) {
     return nullptr;
 }
 
+// Valid while the state's mutex is held: `path` is the handle's own.
 struct Resolved {
-    Path path;
+    const Path* path = nullptr;
     REGSAM access = 0;
     bool predefined = false;
 };
 
 LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
     if (const Path* p = predefinedPath(h)) {
-        out.path = *p;
+        out.path = p;
         out.access = KEY_ALL_ACCESS;
-        if (isDenied(s, out.path)) {
+        if (isDenied(s, *p)) {
             out.access &= ~kWriteRights;
         }
         out.predefined = true;
@@ -417,7 +421,7 @@ LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
     if (!h || !s.handles.count(handle)) {
         return ERROR_INVALID_HANDLE;
     }
-    out.path = handle->path;
+    out.path = &handle->path;
     out.access = handle->access;
     out.predefined = false;
     return ERROR_SUCCESS;
@@ -450,7 +454,7 @@ LSTATUS splitSubKey(LPCWSTR sub, Path& out) {
 
 // The key a resolved handle names.
 Key* keyOf(Key& top, const Resolved& r, LSTATUS& rc) {
-    Key* k = winplat::regtree::find(top, r.path);
+    Key* k = winplat::regtree::find(top, *r.path);
     if (!k) {
         rc = r.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
@@ -569,7 +573,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesir
     if ((rc = splitSubKey(lpSubKey, sub)) != ERROR_SUCCESS) {
         return rc;
     }
-    Path full = base.path;
+    Path full = *base.path;
     full.insert(full.end(), sub.begin(), sub.end());
     if (!winplat::regtree::find(*s.tree, full)) {
         if (!(sub.empty() && base.predefined)) {
@@ -610,7 +614,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
             return ERROR_INVALID_PARAMETER;
         }
     }
-    Path full = base.path;
+    Path full = *base.path;
     full.insert(full.end(), sub.begin(), sub.end());
     const REGSAM access = effectiveAccess(samDesired);
     if ((access & kWriteRights) && isDenied(s, full)) {
@@ -618,17 +622,17 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     }
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     if (!winplat::regtree::find(*s.tree, full)) {
-        if (!base.predefined && !winplat::regtree::find(*s.tree, base.path)) {
+        if (!base.predefined && !winplat::regtree::find(*s.tree, *base.path)) {
             return ERROR_KEY_DELETED;
         }
         // Creating needs KEY_CREATE_SUB_KEY on the handle when the new key
         // goes right under it, and a writable key to go under otherwise.
-        size_t existing = base.path.size();
+        size_t existing = base.path->size();
         while (existing < full.size() &&
                winplat::regtree::find(*s.tree, Path(full.begin(), full.begin() + existing + 1))) {
             ++existing;
         }
-        if (existing == base.path.size() && !(base.access & KEY_CREATE_SUB_KEY)) {
+        if (existing == base.path->size() && !(base.access & KEY_CREATE_SUB_KEY)) {
             return ERROR_ACCESS_DENIED;
         }
         if (isDenied(s, Path(full.begin(), full.begin() + existing))) {
@@ -894,12 +898,12 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
         return ERROR_INVALID_PARAMETER;
     }
     return commit(s, [&](Key& top, Undo& undo) {
-        Key* k = winplat::regtree::find(top, r.path);
+        Key* k = winplat::regtree::find(top, *r.path);
         if (!k) {
             if (!r.predefined) {
                 return static_cast<LSTATUS>(ERROR_KEY_DELETED);
             }
-            k = &ensurePath(top, r.path, undo);  // HKEY_CLASSES_ROOT before its key exists
+            k = &ensurePath(top, *r.path, undo);  // HKEY_CLASSES_ROOT before its key exists
         }
         if (const winplat::regtree::Value* old = k->value(name)) {
             undo.add([k, before = *old] { k->setValue(before.name, before.type, before.data); });
@@ -967,7 +971,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     if (sub.empty() && r.predefined) {
         return ERROR_ACCESS_DENIED;  // a predefined key cannot go
     }
-    Path full = r.path;
+    Path full = *r.path;
     full.insert(full.end(), sub.begin(), sub.end());
     const Key* k = winplat::regtree::find(*s.tree, full);
     if (!k) {

@@ -563,26 +563,44 @@ std::wstring fold(std::wstring_view name) {
     return out;
 }
 
+int FoldedLess::compare(std::wstring_view folded, std::wstring_view name) {
+    const size_t n = std::min(folded.size(), name.size());
+    for (size_t i = 0; i < n; ++i) {
+        const wchar_t a = folded[i];
+        const wchar_t b = upperUnit(name[i]);
+        if (a != b) {
+            return a < b ? -1 : 1;
+        }
+    }
+    return folded.size() < name.size() ? -1 : (folded.size() > name.size() ? 1 : 0);
+}
+
 Key* Key::child(std::wstring_view n) const {
-    auto it = subkeys.find(fold(n));
+    auto it = subkeys.find(Unfolded{n});
     return it == subkeys.end() ? nullptr : it->second.get();
 }
 
 Key& Key::ensureChild(std::wstring_view n) {
-    std::unique_ptr<Key>& slot = subkeys[fold(n)];
-    if (!slot) {
-        slot = std::make_unique<Key>();
-        slot->name = std::wstring(n);
+    auto it = subkeys.lower_bound(Unfolded{n});
+    if (it == subkeys.end() || FoldedLess::compare(it->first, n) != 0) {
+        auto k = std::make_unique<Key>();
+        k->name = std::wstring(n);
+        it = subkeys.emplace_hint(it, fold(n), std::move(k));
     }
-    return *slot;
+    return *it->second;
 }
 
 bool Key::removeChild(std::wstring_view n) {
-    return subkeys.erase(fold(n)) > 0;
+    auto it = subkeys.find(Unfolded{n});
+    if (it == subkeys.end()) {
+        return false;
+    }
+    subkeys.erase(it);
+    return true;
 }
 
 std::unique_ptr<Key> Key::takeChild(std::wstring_view n) {
-    auto it = subkeys.find(fold(n));
+    auto it = subkeys.find(Unfolded{n});
     if (it == subkeys.end()) {
         return nullptr;
     }

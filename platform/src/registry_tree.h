@@ -21,6 +21,22 @@ std::wstring fold(std::wstring_view name);
 
 enum class Encoding { Utf8, Utf16 };
 
+// A name to look up among folded names without folding it into a new string.
+struct Unfolded {
+    std::wstring_view name;
+};
+
+// Orders folded names as std::wstring does; an Unfolded compares as its
+// folded form would.
+struct FoldedLess {
+    using is_transparent = void;
+    bool operator()(const std::wstring& a, const std::wstring& b) const { return a < b; }
+    bool operator()(const std::wstring& folded, Unfolded u) const { return compare(folded, u.name) < 0; }
+    bool operator()(Unfolded u, const std::wstring& folded) const { return compare(folded, u.name) > 0; }
+    // <0, 0, >0 as `folded` sorts before, equal to or after fold(name).
+    static int compare(std::wstring_view folded, std::wstring_view name);
+};
+
 struct Value {
     std::wstring name;  // "" is the default value
     DWORD type = 0;
@@ -31,7 +47,8 @@ struct Value {
 // cached text in step with them.
 struct Key {
     std::wstring name;
-    std::map<std::wstring, std::unique_ptr<Key>> subkeys;  // by folded name: the enumeration order
+    using Subkeys = std::map<std::wstring, std::unique_ptr<Key>, FoldedLess>;
+    Subkeys subkeys;  // by folded name: the enumeration order
     std::vector<Value> values;                             // in the order they were added
 
     // The key's own lines in the file (path line, values, blank line) as
