@@ -312,7 +312,7 @@ LSTATUS writeFile(State& s, const std::string& bytes) {
 // Puts the tree back as it was before a change whose file could not be
 // written; steps run last first.
 class Undo {
-public:
+  public:
     void add(std::function<void()> step) { steps_.push_back(std::move(step)); }
     void run() {
         for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
@@ -321,7 +321,7 @@ public:
         steps_.clear();
     }
 
-private:
+  private:
     std::vector<std::function<void()>> steps_;
 };
 

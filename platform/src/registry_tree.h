@@ -48,8 +48,8 @@ struct Value {
 struct Key {
     std::wstring name;
     using Subkeys = std::map<std::wstring, std::unique_ptr<Key>, FoldedLess>;
-    Subkeys subkeys;  // by folded name: the enumeration order
-    std::vector<Value> values;                             // in the order they were added
+    Subkeys subkeys;            // by folded name: the enumeration order
+    std::vector<Value> values;  // in the order they were added
 
     // The key's own lines in the file (path line, values, blank line) as
     // last serialised: a write re-serialises only the keys that changed.
