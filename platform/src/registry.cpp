@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <unordered_set>
 
 #include "registry_tree.h"
@@ -335,7 +336,12 @@ LSTATUS commit(State& s, const Change& change) {
     ++s.generation;
     Undo undo;
     if (s.file.empty()) {
-        return change(*s.tree, undo);
+        try {
+            return change(*s.tree, undo);
+        } catch (const std::bad_alloc&) {
+            undo.run();
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
     }
     const std::string lockName = s.file + ".lock";
     const int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -351,13 +357,17 @@ LSTATUS commit(State& s, const Change& change) {
     }
     LSTATUS rc = refresh(s);
     if (rc == ERROR_SUCCESS) {
-        rc = change(*s.tree, undo);
-        if (rc == ERROR_SUCCESS) {
-            removeStaleTemps(s.file);
-            rc = writeFile(s, winplat::regtree::serialize(*s.tree, s.encoding));
-            if (rc != ERROR_SUCCESS) {
-                undo.run();
+        try {
+            rc = change(*s.tree, undo);
+            if (rc == ERROR_SUCCESS) {
+                removeStaleTemps(s.file);
+                rc = writeFile(s, winplat::regtree::serialize(*s.tree, s.encoding));
             }
+        } catch (const std::bad_alloc&) {
+            rc = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        if (rc != ERROR_SUCCESS) {
+            undo.run();
         }
     }
     ::close(lockFd);  // releases the lock
@@ -983,12 +993,17 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     }
     return commit(s, [&full](Key& top, Undo& undo) {
         Key* parent = winplat::regtree::find(top, Path(full.begin(), full.end() - 1));
-        std::unique_ptr<Key> gone = parent ? parent->takeChild(full.back()) : nullptr;
-        if (!gone) {
+        if (!parent || !parent->child(full.back())) {
             return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
         }
-        auto held = std::make_shared<std::unique_ptr<Key>>(std::move(gone));
-        undo.add([parent, held] { parent->putChild(std::move(*held)); });
+        // The undo step is in place before the key leaves the tree.
+        auto held = std::make_shared<std::unique_ptr<Key>>();
+        undo.add([parent, held] {
+            if (*held) {
+                parent->putChild(std::move(*held));
+            }
+        });
+        *held = parent->takeChild(full.back());
         return static_cast<LSTATUS>(ERROR_SUCCESS);
     });
 }
