@@ -3,12 +3,12 @@
 //
 // Handles name their key by path, so they survive the tree being re-read
 // when another process changed the file; a handle whose key is gone reports
-// ERROR_KEY_DELETED. A change is made on a copy of the tree, written to a
+// ERROR_KEY_DELETED. A change is made in the tree, which is then written to a
 // temporary file beside the registry file, flushed and renamed over it, all
 // under an advisory lock on "<file>.lock" (the registry file itself is
-// replaced by every write, so it cannot carry the lock); only then does the
-// copy become the tree. A failed write therefore changes neither the file nor
-// the tree, and a crash leaves either the old file or the new one.
+// replaced by every write, so it cannot carry the lock). When the file cannot
+// be written the change is undone, so a failed write changes neither the file
+// nor the tree, and a crash leaves either the old file or the new one.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <unordered_set>
 
 #include "registry_tree.h"
@@ -68,6 +69,17 @@ struct State {
     std::string lastError;
     std::unordered_set<Handle*> handles;
     std::vector<Path> denied;  // folded paths
+    // Bumped whenever the tree may have changed; a cursor of an older
+    // generation is not used.
+    uint64_t generation = 0;
+    // Where the last subkey enumeration stopped, so that walking a key's
+    // subkeys by index does not start again from the first each time.
+    struct {
+        const Key* key = nullptr;
+        uint64_t generation = 0;
+        DWORD index = 0;
+        Key::Subkeys::const_iterator it;
+    } enumCursor;
 };
 
 // Never destroyed: stand-ins and statics may still call in during exit.
@@ -86,6 +98,9 @@ Path foldPath(const Path& p) {
 }
 
 bool isDenied(const State& s, const Path& path) {
+    if (s.denied.empty()) {
+        return false;
+    }
     const Path f = foldPath(path);
     for (const Path& d : s.denied) {
         if (d == f) {
@@ -168,6 +183,7 @@ LSTATUS refresh(State& s) {
         if (s.seen.exists || s.bad) {
             // Removed from outside: what stays is an empty registry.
             s.tree = winplat::regtree::emptyTree();
+            ++s.generation;
             s.bad = false;
             s.lastError.clear();
         }
@@ -199,6 +215,7 @@ LSTATUS refresh(State& s) {
         return ERROR_BADDB;
     }
     s.tree = std::move(tree);
+    ++s.generation;
     s.encoding = enc;
     s.bad = false;
     s.lastError.clear();
@@ -209,6 +226,7 @@ LSTATUS loadFresh(State& s) {
     const char* env = std::getenv("WINPLAT_REGISTRY");
     s.file = env ? env : "";
     s.tree = winplat::regtree::emptyTree();
+    ++s.generation;
     s.encoding = Encoding::Utf8;
     s.seen = FileId{};
     s.bad = false;
@@ -261,7 +279,7 @@ LSTATUS writeFile(State& s, const std::string& bytes) {
         // A failing disk: half the file reaches it.
         writeAll(fd, bytes.data(), bytes.size() / 2);
         rc = static_cast<LSTATUS>(injected);
-    } else if (!writeAll(fd, bytes.data(), bytes.size()) || ::fsync(fd) != 0) {
+    } else if (!writeAll(fd, bytes.data(), bytes.size()) || ::fdatasync(fd) != 0) {
         rc = errnoStatus(errno);
     }
     struct stat st;
@@ -278,7 +296,9 @@ LSTATUS writeFile(State& s, const std::string& bytes) {
         ::unlink(tmp.c_str());
         return rc;
     }
-    // Make the rename itself durable.
+    // The data is on disk before the name points at it; syncing the folder
+    // makes the rename itself durable, so a change reported done survives a
+    // crash instead of falling back to the previous file.
     const size_t slash = s.file.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : s.file.substr(0, slash));
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -290,16 +310,38 @@ LSTATUS writeFile(State& s, const std::string& bytes) {
     return ERROR_SUCCESS;
 }
 
-// Makes one change: `change` edits a copy of the current tree and returns
-// ERROR_SUCCESS, or an error and the change is dropped.
-LSTATUS commit(State& s, const std::function<LSTATUS(Key&)>& change) {
-    if (s.file.empty()) {
-        auto next = s.tree->clone();
-        const LSTATUS rc = change(*next);
-        if (rc == ERROR_SUCCESS) {
-            s.tree = std::move(next);
+// Puts the tree back as it was before a change whose file could not be
+// written; steps run last first.
+class Undo {
+  public:
+    void add(std::function<void()> step) { steps_.push_back(std::move(step)); }
+    void run() {
+        for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
+            (*it)();
         }
-        return rc;
+        steps_.clear();
+    }
+
+  private:
+    std::vector<std::function<void()>> steps_;
+};
+
+// Edits the tree in place and returns ERROR_SUCCESS, recording in the Undo
+// how to take the edit back; or returns an error having changed nothing.
+using Change = std::function<LSTATUS(Key&, Undo&)>;
+
+// Makes one change and writes it through; a change the file does not take
+// is undone.
+LSTATUS commit(State& s, const Change& change) {
+    ++s.generation;
+    Undo undo;
+    if (s.file.empty()) {
+        try {
+            return change(*s.tree, undo);
+        } catch (const std::bad_alloc&) {
+            undo.run();
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
     }
     const std::string lockName = s.file + ".lock";
     const int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -315,18 +357,40 @@ LSTATUS commit(State& s, const std::function<LSTATUS(Key&)>& change) {
     }
     LSTATUS rc = refresh(s);
     if (rc == ERROR_SUCCESS) {
-        auto next = s.tree->clone();
-        rc = change(*next);
-        if (rc == ERROR_SUCCESS) {
-            removeStaleTemps(s.file);
-            rc = writeFile(s, winplat::regtree::serialize(*next, s.encoding));
+        try {
+            rc = change(*s.tree, undo);
             if (rc == ERROR_SUCCESS) {
-                s.tree = std::move(next);
+                removeStaleTemps(s.file);
+                rc = writeFile(s, winplat::regtree::serialize(*s.tree, s.encoding));
             }
+        } catch (const std::bad_alloc&) {
+            rc = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        if (rc != ERROR_SUCCESS) {
+            undo.run();
         }
     }
     ::close(lockFd);  // releases the lock
     return rc;
+}
+
+// The key at `path`, creating what is missing; undoing removes the first key
+// it created, and with it the rest.
+Key& ensurePath(Key& top, const Path& path, Undo& undo) {
+    Key* k = &top;
+    bool created = false;
+    for (const std::wstring& part : path) {
+        if (Key* c = k->child(part)) {
+            k = c;
+            continue;
+        }
+        if (!created) {
+            created = true;
+            undo.add([parent = k, part] { parent->removeChild(part); });
+        }
+        k = &k->ensureChild(part);
+    }
+    return *k;
 }
 
 // The key path of a predefined key, or null.
@@ -346,17 +410,18 @@ const Path* predefinedPath(HKEY h) {
     return nullptr;
 }
 
+// Valid while the state's mutex is held: `path` is the handle's own.
 struct Resolved {
-    Path path;
+    const Path* path = nullptr;
     REGSAM access = 0;
     bool predefined = false;
 };
 
 LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
     if (const Path* p = predefinedPath(h)) {
-        out.path = *p;
+        out.path = p;
         out.access = KEY_ALL_ACCESS;
-        if (isDenied(s, out.path)) {
+        if (isDenied(s, *p)) {
             out.access &= ~kWriteRights;
         }
         out.predefined = true;
@@ -366,7 +431,7 @@ LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
     if (!h || !s.handles.count(handle)) {
         return ERROR_INVALID_HANDLE;
     }
-    out.path = handle->path;
+    out.path = &handle->path;
     out.access = handle->access;
     out.predefined = false;
     return ERROR_SUCCESS;
@@ -397,16 +462,9 @@ LSTATUS splitSubKey(LPCWSTR sub, Path& out) {
     return ERROR_SUCCESS;
 }
 
-// The key a resolved handle names, creating a missing predefined root path
-// (HKEY_CLASSES_ROOT without Software\Classes) when `create` is set.
-Key* keyOf(Key& top, const Resolved& r, bool create, LSTATUS& rc) {
-    Key* k = winplat::regtree::find(top, r.path);
-    if (!k && r.predefined && create) {
-        k = &top;
-        for (const std::wstring& part : r.path) {
-            k = &k->ensureChild(part);
-        }
-    }
+// The key a resolved handle names.
+Key* keyOf(Key& top, const Resolved& r, LSTATUS& rc) {
+    Key* k = winplat::regtree::find(top, *r.path);
     if (!k) {
         rc = r.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
@@ -525,7 +583,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesir
     if ((rc = splitSubKey(lpSubKey, sub)) != ERROR_SUCCESS) {
         return rc;
     }
-    Path full = base.path;
+    Path full = *base.path;
     full.insert(full.end(), sub.begin(), sub.end());
     if (!winplat::regtree::find(*s.tree, full)) {
         if (!(sub.empty() && base.predefined)) {
@@ -566,7 +624,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
             return ERROR_INVALID_PARAMETER;
         }
     }
-    Path full = base.path;
+    Path full = *base.path;
     full.insert(full.end(), sub.begin(), sub.end());
     const REGSAM access = effectiveAccess(samDesired);
     if ((access & kWriteRights) && isDenied(s, full)) {
@@ -574,28 +632,25 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     }
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     if (!winplat::regtree::find(*s.tree, full)) {
-        if (!base.predefined && !winplat::regtree::find(*s.tree, base.path)) {
+        if (!base.predefined && !winplat::regtree::find(*s.tree, *base.path)) {
             return ERROR_KEY_DELETED;
         }
         // Creating needs KEY_CREATE_SUB_KEY on the handle when the new key
         // goes right under it, and a writable key to go under otherwise.
-        size_t existing = base.path.size();
+        size_t existing = base.path->size();
         while (existing < full.size() &&
                winplat::regtree::find(*s.tree, Path(full.begin(), full.begin() + existing + 1))) {
             ++existing;
         }
-        if (existing == base.path.size() && !(base.access & KEY_CREATE_SUB_KEY)) {
+        if (existing == base.path->size() && !(base.access & KEY_CREATE_SUB_KEY)) {
             return ERROR_ACCESS_DENIED;
         }
         if (isDenied(s, Path(full.begin(), full.begin() + existing))) {
             return ERROR_ACCESS_DENIED;
         }
-        rc = commit(s, [&full](Key& top) {
-            Key* k = &top;
-            for (const std::wstring& part : full) {
-                k = &k->ensureChild(part);
-            }
-            return ERROR_SUCCESS;
+        rc = commit(s, [&full](Key& top, Undo& undo) {
+            ensurePath(top, full, undo);
+            return static_cast<LSTATUS>(ERROR_SUCCESS);
         });
         if (rc != ERROR_SUCCESS) {
             return rc;
@@ -628,16 +683,23 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
     if (!lpName || !lpcchName) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, false, rc);
+    Key* k = keyOf(*s.tree, r, rc);
     if (!k) {
         return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
     }
     if (dwIndex >= k->subkeys.size()) {
         return ERROR_NO_MORE_ITEMS;
     }
-    auto it = k->subkeys.begin();
-    std::advance(it, dwIndex);
-    const std::wstring& name = it->second->name;
+    auto& cursor = s.enumCursor;
+    if (cursor.key != k || cursor.generation != s.generation || cursor.index > dwIndex) {
+        cursor.key = k;
+        cursor.generation = s.generation;
+        cursor.index = 0;
+        cursor.it = k->subkeys.begin();
+    }
+    cursor.it = std::next(cursor.it, dwIndex - cursor.index);
+    cursor.index = dwIndex;
+    const std::wstring& name = cursor.it->second->name;
     if (*lpcchName < name.size() + 1) {
         *lpcchName = static_cast<DWORD>(name.size() + 1);
         return ERROR_MORE_DATA;
@@ -673,7 +735,7 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, false, rc);
+    Key* k = keyOf(*s.tree, r, rc);
     if (!k) {
         return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
     }
@@ -723,7 +785,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     if (lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, false, rc);
+    Key* k = keyOf(*s.tree, r, rc);
     if (!k) {
         return rc;
     }
@@ -770,7 +832,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
         return ERROR_INVALID_PARAMETER;
     }
     static const Key empty;
-    const Key* k = keyOf(*s.tree, r, false, rc);
+    const Key* k = keyOf(*s.tree, r, rc);
     if (!k) {
         if (!r.predefined) {
             return rc;
@@ -845,11 +907,18 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
     if (!storedForm(dwType, lpData, cbData, data)) {
         return ERROR_INVALID_PARAMETER;
     }
-    return commit(s, [&](Key& top) {
-        LSTATUS err = ERROR_SUCCESS;
-        Key* k = keyOf(top, r, true, err);
+    return commit(s, [&](Key& top, Undo& undo) {
+        Key* k = winplat::regtree::find(top, *r.path);
         if (!k) {
-            return err;
+            if (!r.predefined) {
+                return static_cast<LSTATUS>(ERROR_KEY_DELETED);
+            }
+            k = &ensurePath(top, *r.path, undo);  // HKEY_CLASSES_ROOT before its key exists
+        }
+        if (const winplat::regtree::Value* old = k->value(name)) {
+            undo.add([k, before = *old] { k->setValue(before.name, before.type, before.data); });
+        } else {
+            undo.add([k, name] { k->removeValue(name); });
         }
         k->setValue(name, dwType, std::move(data));
         return static_cast<LSTATUS>(ERROR_SUCCESS);
@@ -872,14 +941,21 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         return ERROR_ACCESS_DENIED;
     }
     const std::wstring name = lpValueName ? lpValueName : L"";
-    return commit(s, [&](Key& top) {
+    return commit(s, [&](Key& top, Undo& undo) {
         LSTATUS err = ERROR_SUCCESS;
-        Key* k = keyOf(top, r, false, err);
+        Key* k = keyOf(top, r, err);
         if (!k) {
             return err;
         }
-        return k->removeValue(name) ? static_cast<LSTATUS>(ERROR_SUCCESS)
-                                    : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        const winplat::regtree::Value* v = k->value(name);
+        if (!v) {
+            return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        }
+        undo.add([k, index = static_cast<size_t>(v - k->values.data()), before = *v] {
+            k->insertValue(index, before);
+        });
+        k->removeValue(name);
+        return static_cast<LSTATUS>(ERROR_SUCCESS);
     });
 }
 
@@ -905,7 +981,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     if (sub.empty() && r.predefined) {
         return ERROR_ACCESS_DENIED;  // a predefined key cannot go
     }
-    Path full = r.path;
+    Path full = *r.path;
     full.insert(full.end(), sub.begin(), sub.end());
     const Key* k = winplat::regtree::find(*s.tree, full);
     if (!k) {
@@ -915,11 +991,19 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     if (!k->subkeys.empty() || isDenied(s, full)) {
         return ERROR_ACCESS_DENIED;
     }
-    return commit(s, [&full](Key& top) {
+    return commit(s, [&full](Key& top, Undo& undo) {
         Key* parent = winplat::regtree::find(top, Path(full.begin(), full.end() - 1));
-        if (!parent || !parent->removeChild(full.back())) {
+        if (!parent || !parent->child(full.back())) {
             return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
         }
+        // The undo step is in place before the key leaves the tree.
+        auto held = std::make_shared<std::unique_ptr<Key>>();
+        undo.add([parent, held] {
+            if (*held) {
+                parent->putChild(std::move(*held));
+            }
+        });
+        *held = parent->takeChild(full.back());
         return static_cast<LSTATUS>(ERROR_SUCCESS);
     });
 }

@@ -1,7 +1,7 @@
 // The registry tree and the `.reg` text form ("Windows Registry Editor
 // Version 5.00"): what the Windows registry editor writes, read back, and the
 // same form written. Text data in the file is UTF-16LE bytes, as stored.
-#include <cstdio>
+#include <algorithm>
 
 #include "registry_tree.h"
 #include "winplat/registry.h"
@@ -116,6 +116,14 @@ bool decode(const uint8_t* d, size_t n, std::wstring& out, Encoding& enc, std::s
     return true;
 }
 
+// Names are mostly ASCII: map those units without the full table.
+wchar_t upperUnit(wchar_t c) {
+    if (static_cast<uint32_t>(c) < 0x80) {
+        return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - (L'a' - L'A')) : c;
+    }
+    return text::toUpper(c);
+}
+
 bool isSpace(wchar_t c) {
     return c == L' ' || c == L'\t';
 }
@@ -164,7 +172,7 @@ bool startsWithNoCase(std::wstring_view s, std::wstring_view prefix) {
         return false;
     }
     for (size_t i = 0; i < prefix.size(); ++i) {
-        if (text::toUpper(s[i]) != text::toUpper(prefix[i])) {
+        if (upperUnit(s[i]) != upperUnit(prefix[i])) {
             return false;
         }
     }
@@ -400,10 +408,24 @@ std::vector<std::wstring_view> splitLines(std::wstring_view text) {
     return lines;
 }
 
+constexpr wchar_t kDigits[] = L"0123456789abcdef";
+
 void appendHex2(std::wstring& out, uint8_t b) {
-    static const wchar_t digits[] = L"0123456789abcdef";
-    out.push_back(digits[b >> 4]);
-    out.push_back(digits[b & 15]);
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 15]);
+}
+
+// Lower-case hex without leading zeros.
+void appendHexNumber(std::wstring& out, uint32_t v) {
+    wchar_t buf[8];
+    size_t n = 0;
+    do {
+        buf[n++] = kDigits[v & 15];
+        v >>= 4;
+    } while (v != 0);
+    while (n > 0) {
+        out.push_back(buf[--n]);
+    }
 }
 
 void appendEscaped(std::wstring& out, std::wstring_view s) {
@@ -449,22 +471,22 @@ void appendValue(std::wstring& out, const Value& v, std::wstring_view nl) {
         return;
     }
     if (v.type == REG_DWORD && v.data.size() == 4) {
-        wchar_t buf[24];
-        const uint32_t d =
-            v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
-        swprintf(buf, 24, L"dword:%08x", d);
-        out.append(buf);
+        out.append(L"dword:");
+        for (size_t i = 4; i-- > 0;) {
+            appendHex2(out, v.data[i]);
+        }
         out.append(nl);
         return;
     }
     if (v.type == REG_BINARY) {
         out.append(L"hex:");
     } else {
-        wchar_t buf[24];
-        swprintf(buf, 24, L"hex(%x):", v.type);
-        out.append(buf);
+        out.append(L"hex(");
+        appendHexNumber(out, v.type);
+        out.append(L"):");
     }
     size_t col = out.size() - lineStart;
+    out.reserve(out.size() + v.data.size() * 3 + (v.data.size() / 24 + 1) * (nl.size() + 3));
     for (size_t i = 0; i < v.data.size(); ++i) {
         if (i > 0) {
             out.push_back(L',');
@@ -482,7 +504,8 @@ void appendValue(std::wstring& out, const Value& v, std::wstring_view nl) {
     out.append(nl);
 }
 
-void appendKey(std::wstring& out, const Key& key, std::wstring& path, std::wstring_view nl) {
+// The key's own lines: its path, its values and a blank line.
+void appendKeyLines(std::wstring& out, const Key& key, std::wstring_view path, std::wstring_view nl) {
     out.push_back(L'[');
     out.append(path);
     out.push_back(L']');
@@ -491,6 +514,10 @@ void appendKey(std::wstring& out, const Key& key, std::wstring& path, std::wstri
         appendValue(out, v, nl);
     }
     out.append(nl);
+}
+
+void appendKey(std::wstring& out, const Key& key, std::wstring& path, std::wstring_view nl) {
+    appendKeyLines(out, key, path, nl);
     for (const auto& [folded, child] : key.subkeys) {
         const size_t len = path.size();
         path.push_back(L'\\');
@@ -500,32 +527,91 @@ void appendKey(std::wstring& out, const Key& key, std::wstring& path, std::wstri
     }
 }
 
+std::string encode(std::wstring_view text, Encoding encoding) {
+    return encoding == Encoding::Utf16 ? wideToBytes(text) : utf16ToUtf8(text);
+}
+
+// Gathers the cached text of `key` and its subtree in file order, first
+// re-serialising the keys that changed since their text was made.
+void collectKey(const Key& key, std::wstring& path, Encoding encoding, std::wstring& scratch,
+                std::vector<const std::string*>& pieces, size_t& total) {
+    if (!key.textValid || key.textEncoding != encoding) {
+        scratch.clear();
+        appendKeyLines(scratch, key, path, encoding == Encoding::Utf16 ? L"\r\n" : L"\n");
+        key.text = encode(scratch, encoding);
+        key.textEncoding = encoding;
+        key.textValid = true;
+    }
+    pieces.push_back(&key.text);
+    total += key.text.size();
+    for (const auto& [folded, child] : key.subkeys) {
+        const size_t len = path.size();
+        path.push_back(L'\\');
+        path.append(child->name);
+        collectKey(*child, path, encoding, scratch, pieces, total);
+        path.resize(len);
+    }
+}
+
 }  // namespace
 
 std::wstring fold(std::wstring_view name) {
     std::wstring out(name);
     for (wchar_t& c : out) {
-        c = text::toUpper(c);
+        c = upperUnit(c);
     }
     return out;
 }
 
+int FoldedLess::compare(std::wstring_view folded, std::wstring_view name) {
+    const size_t n = std::min(folded.size(), name.size());
+    for (size_t i = 0; i < n; ++i) {
+        const wchar_t a = folded[i];
+        const wchar_t b = upperUnit(name[i]);
+        if (a != b) {
+            return a < b ? -1 : 1;
+        }
+    }
+    return folded.size() < name.size() ? -1 : (folded.size() > name.size() ? 1 : 0);
+}
+
 Key* Key::child(std::wstring_view n) const {
-    auto it = subkeys.find(fold(n));
+    auto it = subkeys.find(Unfolded{n});
     return it == subkeys.end() ? nullptr : it->second.get();
 }
 
 Key& Key::ensureChild(std::wstring_view n) {
-    std::unique_ptr<Key>& slot = subkeys[fold(n)];
-    if (!slot) {
-        slot = std::make_unique<Key>();
-        slot->name = std::wstring(n);
+    auto it = subkeys.lower_bound(Unfolded{n});
+    if (it == subkeys.end() || FoldedLess::compare(it->first, n) != 0) {
+        auto k = std::make_unique<Key>();
+        k->name = std::wstring(n);
+        it = subkeys.emplace_hint(it, fold(n), std::move(k));
     }
-    return *slot;
+    return *it->second;
 }
 
 bool Key::removeChild(std::wstring_view n) {
-    return subkeys.erase(fold(n)) > 0;
+    auto it = subkeys.find(Unfolded{n});
+    if (it == subkeys.end()) {
+        return false;
+    }
+    subkeys.erase(it);
+    return true;
+}
+
+std::unique_ptr<Key> Key::takeChild(std::wstring_view n) {
+    auto it = subkeys.find(Unfolded{n});
+    if (it == subkeys.end()) {
+        return nullptr;
+    }
+    std::unique_ptr<Key> out = std::move(it->second);
+    subkeys.erase(it);
+    return out;
+}
+
+void Key::putChild(std::unique_ptr<Key> c) {
+    std::wstring folded = fold(c->name);
+    subkeys[std::move(folded)] = std::move(c);
 }
 
 const Value* Key::value(std::wstring_view n) const {
@@ -534,7 +620,7 @@ const Value* Key::value(std::wstring_view n) const {
             continue;
         }
         size_t i = 0;
-        while (i < n.size() && text::toUpper(v.name[i]) == text::toUpper(n[i])) {
+        while (i < n.size() && upperUnit(v.name[i]) == upperUnit(n[i])) {
             ++i;
         }
         if (i == n.size()) {
@@ -549,6 +635,7 @@ Value* Key::value(std::wstring_view n) {
 }
 
 void Key::setValue(std::wstring_view n, DWORD type, std::vector<uint8_t> data) {
+    touch();
     if (Value* v = value(n)) {
         v->type = type;
         v->data = std::move(data);
@@ -563,17 +650,13 @@ bool Key::removeValue(std::wstring_view n) {
         return false;
     }
     values.erase(values.begin() + (v - values.data()));
+    touch();
     return true;
 }
 
-std::unique_ptr<Key> Key::clone() const {
-    auto k = std::make_unique<Key>();
-    k->name = name;
-    k->values = values;
-    for (const auto& [folded, child] : subkeys) {
-        k->subkeys.emplace(folded, child->clone());
-    }
-    return k;
+void Key::insertValue(size_t index, Value v) {
+    values.insert(values.begin() + static_cast<ptrdiff_t>(std::min(index, values.size())), std::move(v));
+    touch();
 }
 
 std::unique_ptr<Key> emptyTree() {
@@ -681,20 +764,27 @@ bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& topOut, Encod
 
 std::string serialize(const Key& top, Encoding encoding) {
     const std::wstring_view nl = encoding == Encoding::Utf16 ? L"\r\n" : L"\n";
-    std::wstring out(kHeader);
-    out.append(nl);
-    out.append(nl);
+    std::wstring head(kHeader);
+    head.append(nl);
+    head.append(nl);
+    std::string out = encoding == Encoding::Utf16 ? "\xFF\xFE" : "";
+    out += encode(head, encoding);
+    std::vector<const std::string*> pieces;
+    size_t total = out.size();
+    std::wstring scratch;
+    std::wstring path;
     for (const auto& [folded, root] : top.subkeys) {
         if (root->values.empty() && root->subkeys.empty()) {
             continue;
         }
-        std::wstring path = root->name;
-        appendKey(out, *root, path, nl);
+        path = root->name;
+        collectKey(*root, path, encoding, scratch, pieces, total);
     }
-    if (encoding == Encoding::Utf16) {
-        return "\xFF\xFE" + wideToBytes(out);
+    out.reserve(total);
+    for (const std::string* piece : pieces) {
+        out.append(*piece);
     }
-    return utf16ToUtf8(out);
+    return out;
 }
 
 std::string serializeKey(const Key& key, const Path& path) {

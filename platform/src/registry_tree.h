@@ -19,26 +19,58 @@ constexpr size_t kMaxValueName = 16383;
 // Names compare by their upper-cased units.
 std::wstring fold(std::wstring_view name);
 
+enum class Encoding { Utf8, Utf16 };
+
+// A name to look up among folded names without folding it into a new string.
+struct Unfolded {
+    std::wstring_view name;
+};
+
+// Orders folded names as std::wstring does; an Unfolded compares as its
+// folded form would.
+struct FoldedLess {
+    using is_transparent = void;
+    bool operator()(const std::wstring& a, const std::wstring& b) const { return a < b; }
+    bool operator()(const std::wstring& folded, Unfolded u) const { return compare(folded, u.name) < 0; }
+    bool operator()(Unfolded u, const std::wstring& folded) const { return compare(folded, u.name) > 0; }
+    // <0, 0, >0 as `folded` sorts before, equal to or after fold(name).
+    static int compare(std::wstring_view folded, std::wstring_view name);
+};
+
 struct Value {
     std::wstring name;  // "" is the default value
     DWORD type = 0;
     std::vector<uint8_t> data;  // as stored: text types are UTF-16LE
 };
 
+// Values change only through the member functions, which keep the key's
+// cached text in step with them.
 struct Key {
     std::wstring name;
-    std::map<std::wstring, std::unique_ptr<Key>> subkeys;  // by folded name: the enumeration order
-    std::vector<Value> values;                             // in the order they were added
+    using Subkeys = std::map<std::wstring, std::unique_ptr<Key>, FoldedLess>;
+    Subkeys subkeys;            // by folded name: the enumeration order
+    std::vector<Value> values;  // in the order they were added
+
+    // The key's own lines in the file (path line, values, blank line) as
+    // last serialised: a write re-serialises only the keys that changed.
+    mutable std::string text;
+    mutable bool textValid = false;
+    mutable Encoding textEncoding = Encoding::Utf8;
 
     Key* child(std::wstring_view name) const;
     Key& ensureChild(std::wstring_view name);
     bool removeChild(std::wstring_view name);
+    // Detaches a subkey with its subtree (null when there is none) and puts
+    // one back, to undo a change.
+    std::unique_ptr<Key> takeChild(std::wstring_view name);
+    void putChild(std::unique_ptr<Key> child);
     Value* value(std::wstring_view name);
     const Value* value(std::wstring_view name) const;
     // Sets a value; an existing one of that name keeps its spelling and place.
     void setValue(std::wstring_view name, DWORD type, std::vector<uint8_t> data);
     bool removeValue(std::wstring_view name);
-    std::unique_ptr<Key> clone() const;
+    void insertValue(size_t index, Value v);
+    void touch() { textValid = false; }
 };
 
 // The top holds the two roots, named as the file spells them.
@@ -51,8 +83,6 @@ std::unique_ptr<Key> emptyTree();
 using Path = std::vector<std::wstring>;
 Key* find(const Key& top, const Path& path);
 
-enum class Encoding { Utf8, Utf16 };
-
 // True when a name can be kept in the file (and read back the same): no NUL,
 // no line break, units at most 0xFFFF and surrogates only in pairs.
 bool storableName(std::wstring_view name);
@@ -63,7 +93,7 @@ bool storableKeyName(std::wstring_view name);
 bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& top, Encoding& encoding,
            std::string& error);
 
-// The whole tree as a file.
+// The whole tree as a file; reuses and refreshes the keys' cached text.
 std::string serialize(const Key& top, Encoding encoding);
 // One key and its subtree (UTF-8, no header); `path` names `key`.
 std::string serializeKey(const Key& key, const Path& path);

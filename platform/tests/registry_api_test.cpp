@@ -1,6 +1,7 @@
 // The registry calls as their callers rely on them: names, sizes, access,
 // enumeration order, handles, deletion, the classes root, failures.
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include "registry_fixture.h"
@@ -447,6 +448,111 @@ TEST_F(RegistryTest, InjectedFailuresChangeNothing) {
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software", 0, KEY_READ, &h), ERROR_ACCESS_DENIED);
     EXPECT_EQ(openKeyCount(), handles);
     EXPECT_EQ(winplat::inject::calls("RegOpenKeyExW"), 2);  // the registry's calls can be counted
+}
+
+// Every kind of change whose file cannot be written is taken back, and what
+// a later write puts in the file is the tree as it really is.
+TEST_F(RegistryTest, EveryChangeThatCannotBeWrittenIsTakenBack) {
+    const std::string start =
+        "Windows Registry Editor Version 5.00\n"
+        "\n"
+        "[HKEY_CURRENT_USER\\Software\\App]\n"
+        "\"One\"=dword:00000001\n"
+        "\"Two\"=\"two\"\n"
+        "\"Three\"=hex:03\n"
+        "\n"
+        "[HKEY_CURRENT_USER\\Software\\App\\Child]\n"
+        "\n";
+    ASSERT_EQ(load(start), ERROR_SUCCESS);
+    const std::string tree = winplat::registry::exportText();
+    KeyHolder app;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\App", 0, KEY_ALL_ACCESS, app.out()),
+              ERROR_SUCCESS);
+
+    const auto failing = [&](const char* what, const std::function<LSTATUS()>& change) {
+        winplat::inject::arm("RegistryFileWrite", ERROR_DISK_FULL);
+        EXPECT_EQ(change(), ERROR_DISK_FULL) << what;
+        EXPECT_EQ(fileText(), start) << what;
+        EXPECT_EQ(winplat::registry::exportText(), tree) << what;
+        EXPECT_TRUE(strayFiles().empty()) << what;
+    };
+    failing("replace a value", [&] { return setString(app, L"TWO", L"changed", REG_EXPAND_SZ); });
+    failing("add a value", [&] { return setBytes(app, L"Four", bytesOf({4})); });
+    failing("delete a value", [&] { return RegDeleteValueW(app, L"two"); });
+    failing("delete a key", [&] { return RegDeleteKeyW(app, L"Child"); });
+    failing("create keys", [&] {
+        HKEY k = nullptr;
+        const LSTATUS rc =
+            RegCreateKeyExW(app, L"New\\Deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        if (k) {
+            RegCloseKey(k);
+        }
+        return rc;
+    });
+    failing("create the classes root", [&] { return setString(HKEY_CLASSES_ROOT, L"", L"x"); });
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    EXPECT_EQ(queryRaw(app, L"Two", type, data), ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(RegQueryValueExW(app, L"Four", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    KeyHolder child;
+    EXPECT_EQ(RegOpenKeyExW(app, L"Child", 0, KEY_READ, child.out()), ERROR_SUCCESS);
+
+    // The next write goes through and carries only its own change.
+    ASSERT_EQ(setBytes(app, L"Three", bytesOf({0x33})), ERROR_SUCCESS);
+    EXPECT_EQ(fileText(),
+              "Windows Registry Editor Version 5.00\n"
+              "\n"
+              "[HKEY_CURRENT_USER]\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Software]\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Software\\App]\n"
+              "\"One\"=dword:00000001\n"
+              "\"Two\"=\"two\"\n"
+              "\"Three\"=hex:33\n"
+              "\n"
+              "[HKEY_CURRENT_USER\\Software\\App\\Child]\n"
+              "\n");
+}
+
+// Walking subkeys by index sees changes made between two steps, and two
+// keys walked in turn do not disturb each other.
+TEST_F(RegistryTest, EnumerationByIndexFollowsChanges) {
+    ASSERT_EQ(load("Windows Registry Editor Version 5.00\n\n"
+                   "[HKEY_CURRENT_USER\\A\\b1]\n[HKEY_CURRENT_USER\\A\\b3]\n[HKEY_CURRENT_USER\\A\\b5]\n"
+                   "[HKEY_CURRENT_USER\\Z\\y1]\n[HKEY_CURRENT_USER\\Z\\y2]\n"),
+              ERROR_SUCCESS);
+    KeyHolder a, z;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"A", 0, KEY_ALL_ACCESS, a.out()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Z", 0, KEY_ALL_ACCESS, z.out()), ERROR_SUCCESS);
+    const auto nameAt = [](HKEY key, DWORD i) {
+        WCHAR name[64];
+        DWORD cch = 64;
+        const LSTATUS rc = RegEnumKeyExW(key, i, name, &cch, nullptr, nullptr, nullptr, nullptr);
+        return rc == ERROR_SUCCESS ? std::wstring(name) : L"rc " + std::to_wstring(rc);
+    };
+    EXPECT_EQ(nameAt(a, 0), L"b1");
+    EXPECT_EQ(nameAt(z, 1), L"y2");
+    EXPECT_EQ(nameAt(a, 1), L"b3");
+    EXPECT_EQ(nameAt(z, 0), L"y1");
+    EXPECT_EQ(nameAt(a, 2), L"b5");
+    EXPECT_EQ(nameAt(a, 1), L"b3");  // back to an earlier index
+
+    KeyHolder added;
+    ASSERT_EQ(RegCreateKeyExW(a, L"B2", 0, nullptr, 0, KEY_READ, nullptr, added.out(), nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(nameAt(a, 2), L"b3");
+    ASSERT_EQ(RegDeleteKeyW(a, L"b3"), ERROR_SUCCESS);
+    EXPECT_EQ(nameAt(a, 2), L"b5");
+    EXPECT_EQ(nameAt(a, 3), L"rc " + std::to_wstring(ERROR_NO_MORE_ITEMS));
+
+    // A change by another process, seen between two steps.
+    writeBytes(file_,
+               "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A\\a0]\n"
+               "[HKEY_CURRENT_USER\\A\\b1]\n[HKEY_CURRENT_USER\\A\\b5]\n");
+    EXPECT_EQ(nameAt(a, 1), L"b1");
+    EXPECT_EQ(nameAt(a, 2), L"b5");
 }
 
 TEST_F(RegistryTest, WithoutAFileTheRegistryLivesInMemory) {

@@ -1,0 +1,143 @@
+// The registry's write-through: one value set in a registry file of K keys
+// (each with four binary values, about 450 bytes of file per key). Every set
+// rewrites and flushes the whole file, so the cost per write grows with K;
+// the in-memory registry (no file) shows the part that is not the file.
+// Peers: a pass of subkey enumeration with a value read per key, the
+// pattern of a search through a profile.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "winplat/registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::wstring kBase = L"Software\\Bench";
+
+std::string hexBytes(int n, int fill) {
+    std::string out = "hex:";
+    char buf[4];
+    for (int i = 0; i < n; ++i) {
+        std::snprintf(buf, sizeof buf, "%02x", (fill + i) & 0xFF);
+        out += (i ? "," : "");
+        out += buf;
+    }
+    return out;
+}
+
+// The files of the run go when it ends.
+struct Folder {
+    fs::path path = fs::temp_directory_path() / ("registry-bench-" + std::to_string(getpid()));
+    ~Folder() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
+const fs::path& folder() {
+    static Folder f;
+    return f.path;
+}
+
+// A fresh registry of `keys` keys in a file of its own, or in memory.
+void makeRegistry(int keys, bool file) {
+    if (!file) {
+        ::unsetenv("WINPLAT_REGISTRY");
+        winplat::registry::reload();
+        for (int i = 0; i < keys; ++i) {
+            HKEY k = nullptr;
+            const std::wstring name = kBase + L"\\" + std::to_wstring(100000 + i);
+            RegCreateKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k,
+                            nullptr);
+            BYTE v[16] = {static_cast<BYTE>(i)};
+            RegSetValueExW(k, L"01020ff9", 0, REG_BINARY, v, sizeof v);
+            RegCloseKey(k);
+        }
+        return;
+    }
+    const fs::path& dir = folder();
+    fs::create_directories(dir);
+    const std::string path = (dir / ("r" + std::to_string(keys) + ".reg")).string();
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << "Windows Registry Editor Version 5.00\n\n";
+        for (int i = 0; i < keys; ++i) {
+            out << "[HKEY_CURRENT_USER\\Software\\Bench\\" << 100000 + i << "]\n";
+            out << "\"01023414\"=" << hexBytes(16, i) << "\n";
+            out << "\"01020ff9\"=" << hexBytes(16, 0xAA) << "\n";
+            out << "\"01020ffa\"=" << hexBytes(16, 0xAA) << "\n";
+            out << "\"01020fff\"=" << hexBytes(24, 0xAA) << "\n\n";
+        }
+    }
+    ::setenv("WINPLAT_REGISTRY", path.c_str(), 1);
+    winplat::registry::reload();
+}
+
+void writes(benchmark::State& state, bool file) {
+    const int keys = static_cast<int>(state.range(0));
+    makeRegistry(keys, file);
+    const std::wstring name = kBase + L"\\" + std::to_wstring(100000 + keys / 2);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+        state.SkipWithError("no key");
+        return;
+    }
+    BYTE value[16] = {1};
+    for (auto _ : state) {
+        ++value[1];
+        if (RegSetValueExW(key, L"01020ff9", 0, REG_BINARY, value, sizeof value) != ERROR_SUCCESS) {
+            state.SkipWithError("write failed");
+            break;
+        }
+    }
+    RegCloseKey(key);
+    state.counters["keys"] = keys;
+}
+
+void BM_WriteThroughFile(benchmark::State& state) {
+    writes(state, true);
+}
+BENCHMARK(BM_WriteThroughFile)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_WriteInMemory(benchmark::State& state) {
+    writes(state, false);
+}
+BENCHMARK(BM_WriteInMemory)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+void BM_EnumerateAndRead(benchmark::State& state) {
+    const int keys = static_cast<int>(state.range(0));
+    makeRegistry(keys, true);
+    HKEY base = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kBase.c_str(), 0, KEY_READ, &base) != ERROR_SUCCESS) {
+        state.SkipWithError("no key");
+        return;
+    }
+    for (auto _ : state) {
+        wchar_t name[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD chars = 256;
+            if (RegEnumKeyExW(base, i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+                break;
+            }
+            HKEY k = nullptr;
+            RegOpenKeyExW(base, name, 0, KEY_READ, &k);
+            BYTE data[16];
+            DWORD size = sizeof data;
+            RegQueryValueExW(k, L"01023414", nullptr, nullptr, data, &size);
+            RegCloseKey(k);
+        }
+    }
+    RegCloseKey(base);
+    state.counters["keys"] = keys;
+}
+BENCHMARK(BM_EnumerateAndRead)->Arg(100)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
