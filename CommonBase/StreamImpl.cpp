@@ -29,18 +29,6 @@ void check(HRESULT hr, const char* function, int line = __builtin_LINE()) {
     }
 }
 
-// Runs a slot body: raised errors come back as their HRESULT.
-template <typename Body>
-HRESULT slot(Body body) {
-    try {
-        return body();
-    } catch (const HResultException& e) {
-        return e.getHResult();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
-
 FILETIME toFileTime(uint64_t value) {
     FILETIME time;
     time.dwLowDateTime = static_cast<DWORD>(value);
@@ -160,7 +148,7 @@ void StreamDataCallbackManager::notifySizeChanged(IStreamData* source, ULONGLONG
 BaseStreamData::BaseStreamData(const CLock* lock) : lock_(lock ? CLock(*lock) : CLock(true)) {}
 
 STDMETHODIMP BaseStreamData::registerCallback(IStreamDataCallbacks* callbacks, DWORD* cookie) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         return callbacks_.registerCallback(callbacks, cookie);
     });
@@ -172,7 +160,7 @@ STDMETHODIMP BaseStreamData::unregisterCallback(DWORD cookie) {
 }
 
 STDMETHODIMP BaseStreamData::copyTo(IStreamData* target) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (!target) {
             raise(E_INVALIDARG, "doCopyTo");
@@ -210,7 +198,7 @@ STDMETHODIMP BaseStreamData::setFlags(DWORD flags, DWORD* oldFlags) {
 }
 
 STDMETHODIMP BaseStreamData::getFlags(DWORD* flags) {
-    return slot([&] {
+    return hresultOf([&] {
         if (!flags) {
             raise(E_POINTER, "BaseStreamData::getFlags");
         }
@@ -273,7 +261,7 @@ HRESULT MemoryStreamData::create(DWORD flags, const CLock* lock, IStreamData** o
     if (!out) {
         return E_POINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         MemoryStreamData* data = new MemoryStreamData(lock);
         data->setFlags(flags, nullptr);
         HRESULT hr = data->QueryInterface(IID_IStreamData, reinterpret_cast<void**>(out));
@@ -333,7 +321,7 @@ STDMETHODIMP MemoryStreamData::write(const void* buffer, ULONG count, ULONGLONG 
     if (!buffer) {
         return STG_E_INVALIDPOINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (readOnly()) {
             return STG_E_ACCESSDENIED;
@@ -378,7 +366,7 @@ STDMETHODIMP MemoryStreamData::write(const void* buffer, ULONG count, ULONGLONG 
 }
 
 STDMETHODIMP MemoryStreamData::setSize(ULONGLONG size) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (readOnly()) {
             return STG_E_ACCESSDENIED;
@@ -442,7 +430,7 @@ STDMETHODIMP MemoryStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
 }
 
 STDMETHODIMP MemoryStreamData::getSize(ULONGLONG* size) {
-    return slot([&] {
+    return hresultOf([&] {
         if (!size) {
             raise(E_POINTER, "MemoryStreamData::getSize");
         }
@@ -500,7 +488,7 @@ detail::TemporaryFile* TempFileStreamData::ValidatedFilePtr::operator->() const 
 TempFileStreamData::TempFileStreamData(const CLock* lock) : BaseStreamData(lock) {}
 
 HRESULT TempFileStreamData::create(DWORD flags, const CLock* lock, IStreamData** out) {
-    return slot([&] {
+    return hresultOf([&] {
         if (!out) {
             raise(E_POINTER, "TempFileStreamData::create");
         }
@@ -530,7 +518,7 @@ STDMETHODIMP TempFileStreamData::read(void* buffer, ULONG count, ULONGLONG offse
     if (!buffer) {
         return STG_E_INVALIDPOINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         seekTo(offset, "TempFileStreamData::read");
         DWORD got = 0;
@@ -548,7 +536,7 @@ STDMETHODIMP TempFileStreamData::write(const void* buffer, ULONG count, ULONGLON
     if (!buffer) {
         return STG_E_INVALIDPOINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (readOnly()) {
             return STG_E_ACCESSDENIED;
@@ -570,7 +558,7 @@ STDMETHODIMP TempFileStreamData::write(const void* buffer, ULONG count, ULONGLON
 }
 
 STDMETHODIMP TempFileStreamData::setSize(ULONGLONG size) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (readOnly()) {
             return STG_E_ACCESSDENIED;
@@ -615,7 +603,7 @@ STDMETHODIMP TempFileStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
     if (statFlag != STATFLAG_DEFAULT && statFlag != STATFLAG_NONAME) {
         return STG_E_INVALIDFLAG;
     }
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(file()->handle(), &info)) {
@@ -630,7 +618,7 @@ STDMETHODIMP TempFileStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
 }
 
 STDMETHODIMP TempFileStreamData::getSize(ULONGLONG* size) {
-    return slot([&] {
+    return hresultOf([&] {
         if (!size) {
             raise(E_POINTER, "TempFileStreamData::getSize");
         }
@@ -663,7 +651,7 @@ HRESULT AdaptiveStreamData::create(DWORD flags, const CLock* lock, IStreamData**
     if (!out) {
         return E_POINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         AdaptiveStreamData* data = new AdaptiveStreamData(lock, threshold);
         data->BaseStreamData::setFlags(flags, nullptr);
         HRESULT hr = data->QueryInterface(IID_IStreamData, reinterpret_cast<void**>(out));
@@ -728,7 +716,7 @@ void AdaptiveStreamData::moveForEnd(ULONGLONG end) {
 }
 
 STDMETHODIMP AdaptiveStreamData::read(void* buffer, ULONG count, ULONGLONG offset, ULONG* done) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->read(buffer, count, offset, done), "AdaptiveStreamData::read");
@@ -737,7 +725,7 @@ STDMETHODIMP AdaptiveStreamData::read(void* buffer, ULONG count, ULONGLONG offse
 }
 
 STDMETHODIMP AdaptiveStreamData::write(const void* buffer, ULONG count, ULONGLONG offset, ULONG* done) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ULONGLONG end = offset + count;
         moveForEnd(end < offset ? ~0ull : end);
@@ -748,7 +736,7 @@ STDMETHODIMP AdaptiveStreamData::write(const void* buffer, ULONG count, ULONGLON
 }
 
 STDMETHODIMP AdaptiveStreamData::setSize(ULONGLONG size) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (!inner_) {
             createData(size >= threshold_ ? InFile : InMemory, false);
@@ -763,7 +751,7 @@ STDMETHODIMP AdaptiveStreamData::setSize(ULONGLONG size) {
 }
 
 STDMETHODIMP AdaptiveStreamData::commit(DWORD flags) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->commit(flags), "AdaptiveStreamData::commit");
@@ -772,7 +760,7 @@ STDMETHODIMP AdaptiveStreamData::commit(DWORD flags) {
 }
 
 STDMETHODIMP AdaptiveStreamData::revert() {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->revert(), "AdaptiveStreamData::revert");
@@ -781,7 +769,7 @@ STDMETHODIMP AdaptiveStreamData::revert() {
 }
 
 STDMETHODIMP AdaptiveStreamData::lockRegion(ULONGLONG offset, ULONGLONG count, DWORD lockType) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ULONGLONG end = offset + count;
         moveForEnd(end < offset ? ~0ull : end);
@@ -791,7 +779,7 @@ STDMETHODIMP AdaptiveStreamData::lockRegion(ULONGLONG offset, ULONGLONG count, D
 }
 
 STDMETHODIMP AdaptiveStreamData::unlockRegion(ULONGLONG offset, ULONGLONG count, DWORD lockType) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->unlockRegion(offset, count, lockType), "AdaptiveStreamData::unlockRegion");
@@ -800,7 +788,7 @@ STDMETHODIMP AdaptiveStreamData::unlockRegion(ULONGLONG offset, ULONGLONG count,
 }
 
 STDMETHODIMP AdaptiveStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->_stat64(stat, statFlag), "AdaptiveStreamData::_stat64");
@@ -809,7 +797,7 @@ STDMETHODIMP AdaptiveStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
 }
 
 STDMETHODIMP AdaptiveStreamData::getSize(ULONGLONG* size) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->getSize(size), "AdaptiveStreamData::getSize");
@@ -818,7 +806,7 @@ STDMETHODIMP AdaptiveStreamData::getSize(ULONGLONG* size) {
 }
 
 STDMETHODIMP AdaptiveStreamData::setFlags(DWORD flags, DWORD* oldFlags) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         BaseStreamData::setFlags(flags, oldFlags);
         if (inner_) {
