@@ -36,6 +36,16 @@ FILETIME toFileTime(uint64_t value) {
     return time;
 }
 
+HRESULT checkStatArguments(const STATSTG* stat, DWORD statFlag) {
+    if (!stat) {
+        return STG_E_INVALIDPOINTER;
+    }
+    if (statFlag != STATFLAG_DEFAULT && statFlag != STATFLAG_NONAME) {
+        return STG_E_INVALIDFLAG;
+    }
+    return S_OK;
+}
+
 void fillStat(STATSTG* stat, ULONGLONG size) {
     std::memset(stat, 0, sizeof(STATSTG));
     stat->type = STGTY_STREAM;
@@ -218,6 +228,14 @@ STDMETHODIMP BaseStreamData::endInit() {
     CLockGuard guard(lock_);
     callbacks_.endInit();
     return S_OK;
+}
+
+STDMETHODIMP BaseStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) {
+    return STG_E_INVALIDFUNCTION;
+}
+
+STDMETHODIMP BaseStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) {
+    return STG_E_INVALIDFUNCTION;
 }
 
 // ---------------------------------------------------------------------------
@@ -406,20 +424,9 @@ STDMETHODIMP MemoryStreamData::revert() {
     return S_OK;
 }
 
-STDMETHODIMP MemoryStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) {
-    return STG_E_INVALIDFUNCTION;
-}
-
-STDMETHODIMP MemoryStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) {
-    return STG_E_INVALIDFUNCTION;
-}
-
 STDMETHODIMP MemoryStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
-    if (!stat) {
-        return STG_E_INVALIDPOINTER;
-    }
-    if (statFlag != STATFLAG_DEFAULT && statFlag != STATFLAG_NONAME) {
-        return STG_E_INVALIDFLAG;
+    if (HRESULT hr = checkStatArguments(stat, statFlag); FAILED(hr)) {
+        return hr;
     }
     CLockGuard guard(lock_);
     fillStat(stat, size_);
@@ -588,20 +595,9 @@ STDMETHODIMP TempFileStreamData::revert() {
     return S_OK;
 }
 
-STDMETHODIMP TempFileStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) {
-    return STG_E_INVALIDFUNCTION;
-}
-
-STDMETHODIMP TempFileStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) {
-    return STG_E_INVALIDFUNCTION;
-}
-
 STDMETHODIMP TempFileStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
-    if (!stat) {
-        return STG_E_INVALIDPOINTER;
-    }
-    if (statFlag != STATFLAG_DEFAULT && statFlag != STATFLAG_NONAME) {
-        return STG_E_INVALIDFLAG;
+    if (HRESULT hr = checkStatArguments(stat, statFlag); FAILED(hr)) {
+        return hr;
     }
     return hresultOf([&] {
         CLockGuard guard(lock_);
