@@ -169,14 +169,11 @@ namespace {
 
 using namespace detail;
 
+// Any other exception from the engine is a plain failure.
 template <typename Body>
 HRESULT guarded(Body body) {
     try {
-        return body();
-    } catch (const HResultException& e) {
-        return e.getHResult();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+        return hresultOf(body);
     } catch (const std::exception&) {
         return E_FAIL;
     }

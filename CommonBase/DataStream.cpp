@@ -21,17 +21,6 @@ void check(HRESULT hr, const char* function, int line = __builtin_LINE()) {
     }
 }
 
-template <typename Body>
-HRESULT guarded(Body body) {
-    try {
-        return body();
-    } catch (const HResultException& e) {
-        return e.getHResult();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -111,7 +100,7 @@ HRESULT DataStream::makeData(DWORD flags, const CLock* lock, IStreamData** out) 
 template <class Data>
 HRESULT DataStream::create(bool readOnly, bool autoCommit, bool commitOnRelease, IStream** out,
                            const void* content, size_t size) {
-    return guarded([&] {
+    return hresultOf([&] {
         if (!out) {
             raise(E_POINTER, "DataStream::create");
         }
@@ -139,7 +128,7 @@ template HRESULT DataStream::create<AdaptiveStreamData>(bool, bool, bool, IStrea
 
 HRESULT DataStream::wrap(IStreamData* data, IStream** out, DWORD streamFlags, ULONGLONG position,
                          const CLock* lock) {
-    return guarded([&] {
+    return hresultOf([&] {
         if (!out) {
             raise(E_POINTER, "DataStream::wrap");
         }
@@ -175,7 +164,7 @@ HRESULT DataStream::init(const std::wstring& content) {
 }
 
 HRESULT DataStream::init(const void* content, size_t size) {
-    return guarded([&] {
+    return hresultOf([&] {
         CLockGuard guard(this);
         setAggregated();
         if (!content || size == 0) {
@@ -284,7 +273,7 @@ STDMETHODIMP DataStream::Write(const void* buffer, ULONG count, ULONG* done) {
 }
 
 STDMETHODIMP DataStream::Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) {
-    return guarded([&] {
+    return hresultOf([&] {
         CLockGuard guard(this);
         ULONGLONG base = 0;
         switch (origin) {
@@ -332,7 +321,7 @@ STDMETHODIMP DataStream::CopyTo(IStream* target, ULARGE_INTEGER count, ULARGE_IN
     if (written) {
         written->QuadPart = 0;
     }
-    return guarded([&] {
+    return hresultOf([&] {
         if (!target) {
             raise(STG_E_INVALIDPOINTER, "DataStream::CopyTo");
         }

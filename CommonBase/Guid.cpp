@@ -1,6 +1,5 @@
 #include "CommonBase/Guid.h"
 
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
 
@@ -28,6 +27,18 @@ uint32_t hexField(const std::wstring& text, size_t from, size_t digits) {
     for (size_t i = 0; i < digits; ++i)
         value = (value << 4) | static_cast<uint32_t>(hexValue(text[from + i]));
     return value;
+}
+
+// The 32 digits in their 8-4-4-4-12 groups.
+std::wstring groupedDigits(const GUID& g, bool upperCase) {
+    wchar_t buffer[37];
+    const uint8_t* d4 = g.Data4;
+    int written = std::swprintf(buffer, 37,
+                                upperCase ? L"%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X"
+                                          : L"%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, d4[0], d4[1], d4[2],
+                                d4[3], d4[4], d4[5], d4[6], d4[7]);
+    return written == 36 ? std::wstring(buffer, 36) : std::wstring();
 }
 
 }  // namespace
@@ -115,12 +126,8 @@ HRESULT Guid::parse(const std::string& text) {
 }
 
 std::wstring Guid::toBracedString() const {
-    wchar_t buffer[39];
-    const uint8_t* d4 = data_.Data4;
-    int written = std::swprintf(buffer, 39, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                                static_cast<unsigned long>(data_.Data1), data_.Data2, data_.Data3, d4[0],
-                                d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
-    return written == 38 ? std::wstring(buffer, 38) : std::wstring();
+    const std::wstring digits = groupedDigits(data_, true);
+    return digits.empty() ? digits : L"{" + digits + L"}";
 }
 
 std::string Guid::toBracedStringA() const {
@@ -128,21 +135,11 @@ std::string Guid::toBracedStringA() const {
 }
 
 std::wstring Guid::toPlainString() const {
-    wchar_t buffer[37];
-    const uint8_t* d4 = data_.Data4;
-    int written = std::swprintf(buffer, 37, L"%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                                static_cast<unsigned long>(data_.Data1), data_.Data2, data_.Data3, d4[0],
-                                d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
-    return written == 36 ? std::wstring(buffer, 36) : std::wstring();
+    return groupedDigits(data_, false);
 }
 
 std::string Guid::toPlainStringA() const {
-    char buffer[37];
-    const uint8_t* d4 = data_.Data4;
-    int written = std::snprintf(buffer, sizeof(buffer), "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
-                                static_cast<unsigned long>(data_.Data1), data_.Data2, data_.Data3, d4[0],
-                                d4[1], d4[2], d4[3], d4[4], d4[5], d4[6], d4[7]);
-    return written == 36 ? std::string(buffer, 36) : std::string();
+    return narrowChars(toPlainString());
 }
 
 std::string Guid::toBytes() const {

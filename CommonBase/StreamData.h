@@ -105,6 +105,9 @@ class BaseStreamData : public iui_::IUnknownImpl<IStreamData> {
     STDMETHOD(getFlags)(DWORD* flags) override;
     STDMETHOD(beginInit)() override;
     STDMETHOD(endInit)() override;
+    // Region locks are not supported (the adaptive back-end passes them on).
+    STDMETHOD(lockRegion)(ULONGLONG offset, ULONGLONG count, DWORD lockType) override;
+    STDMETHOD(unlockRegion)(ULONGLONG offset, ULONGLONG count, DWORD lockType) override;
 
     const CLock& lock() const { return lock_; }
 
@@ -145,8 +148,6 @@ class MemoryStreamData : public BaseStreamData {
     STDMETHOD(setSize)(ULONGLONG size) override;
     STDMETHOD(commit)(DWORD flags) override;
     STDMETHOD(revert)() override;
-    STDMETHOD(lockRegion)(ULONGLONG offset, ULONGLONG count, DWORD lockType) override;
-    STDMETHOD(unlockRegion)(ULONGLONG offset, ULONGLONG count, DWORD lockType) override;
     STDMETHOD(_stat64)(STATSTG* stat, DWORD statFlag) override;
     STDMETHOD(getSize)(ULONGLONG* size) override;
 
@@ -196,8 +197,6 @@ class TempFileStreamData : public BaseStreamData {
     STDMETHOD(setSize)(ULONGLONG size) override;
     STDMETHOD(commit)(DWORD flags) override;
     STDMETHOD(revert)() override;
-    STDMETHOD(lockRegion)(ULONGLONG offset, ULONGLONG count, DWORD lockType) override;
-    STDMETHOD(unlockRegion)(ULONGLONG offset, ULONGLONG count, DWORD lockType) override;
     STDMETHOD(_stat64)(STATSTG* stat, DWORD statFlag) override;
     STDMETHOD(getSize)(ULONGLONG* size) override;
 

@@ -29,23 +29,21 @@ void check(HRESULT hr, const char* function, int line = __builtin_LINE()) {
     }
 }
 
-// Runs a slot body: raised errors come back as their HRESULT.
-template <typename Body>
-HRESULT slot(Body body) {
-    try {
-        return body();
-    } catch (const HResultException& e) {
-        return e.getHResult();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
-
 FILETIME toFileTime(uint64_t value) {
     FILETIME time;
     time.dwLowDateTime = static_cast<DWORD>(value);
     time.dwHighDateTime = static_cast<DWORD>(value >> 32);
     return time;
+}
+
+HRESULT checkStatArguments(const STATSTG* stat, DWORD statFlag) {
+    if (!stat) {
+        return STG_E_INVALIDPOINTER;
+    }
+    if (statFlag != STATFLAG_DEFAULT && statFlag != STATFLAG_NONAME) {
+        return STG_E_INVALIDFLAG;
+    }
+    return S_OK;
 }
 
 void fillStat(STATSTG* stat, ULONGLONG size) {
@@ -160,7 +158,7 @@ void StreamDataCallbackManager::notifySizeChanged(IStreamData* source, ULONGLONG
 BaseStreamData::BaseStreamData(const CLock* lock) : lock_(lock ? CLock(*lock) : CLock(true)) {}
 
 STDMETHODIMP BaseStreamData::registerCallback(IStreamDataCallbacks* callbacks, DWORD* cookie) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         return callbacks_.registerCallback(callbacks, cookie);
     });
@@ -172,7 +170,7 @@ STDMETHODIMP BaseStreamData::unregisterCallback(DWORD cookie) {
 }
 
 STDMETHODIMP BaseStreamData::copyTo(IStreamData* target) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (!target) {
             raise(E_INVALIDARG, "doCopyTo");
@@ -210,7 +208,7 @@ STDMETHODIMP BaseStreamData::setFlags(DWORD flags, DWORD* oldFlags) {
 }
 
 STDMETHODIMP BaseStreamData::getFlags(DWORD* flags) {
-    return slot([&] {
+    return hresultOf([&] {
         if (!flags) {
             raise(E_POINTER, "BaseStreamData::getFlags");
         }
@@ -230,6 +228,14 @@ STDMETHODIMP BaseStreamData::endInit() {
     CLockGuard guard(lock_);
     callbacks_.endInit();
     return S_OK;
+}
+
+STDMETHODIMP BaseStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) {
+    return STG_E_INVALIDFUNCTION;
+}
+
+STDMETHODIMP BaseStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) {
+    return STG_E_INVALIDFUNCTION;
 }
 
 // ---------------------------------------------------------------------------
@@ -273,7 +279,7 @@ HRESULT MemoryStreamData::create(DWORD flags, const CLock* lock, IStreamData** o
     if (!out) {
         return E_POINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         MemoryStreamData* data = new MemoryStreamData(lock);
         data->setFlags(flags, nullptr);
         HRESULT hr = data->QueryInterface(IID_IStreamData, reinterpret_cast<void**>(out));
@@ -333,7 +339,7 @@ STDMETHODIMP MemoryStreamData::write(const void* buffer, ULONG count, ULONGLONG 
     if (!buffer) {
         return STG_E_INVALIDPOINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (readOnly()) {
             return STG_E_ACCESSDENIED;
@@ -378,7 +384,7 @@ STDMETHODIMP MemoryStreamData::write(const void* buffer, ULONG count, ULONGLONG 
 }
 
 STDMETHODIMP MemoryStreamData::setSize(ULONGLONG size) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (readOnly()) {
             return STG_E_ACCESSDENIED;
@@ -418,20 +424,9 @@ STDMETHODIMP MemoryStreamData::revert() {
     return S_OK;
 }
 
-STDMETHODIMP MemoryStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) {
-    return STG_E_INVALIDFUNCTION;
-}
-
-STDMETHODIMP MemoryStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) {
-    return STG_E_INVALIDFUNCTION;
-}
-
 STDMETHODIMP MemoryStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
-    if (!stat) {
-        return STG_E_INVALIDPOINTER;
-    }
-    if (statFlag != STATFLAG_DEFAULT && statFlag != STATFLAG_NONAME) {
-        return STG_E_INVALIDFLAG;
+    if (HRESULT hr = checkStatArguments(stat, statFlag); FAILED(hr)) {
+        return hr;
     }
     CLockGuard guard(lock_);
     fillStat(stat, size_);
@@ -442,7 +437,7 @@ STDMETHODIMP MemoryStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
 }
 
 STDMETHODIMP MemoryStreamData::getSize(ULONGLONG* size) {
-    return slot([&] {
+    return hresultOf([&] {
         if (!size) {
             raise(E_POINTER, "MemoryStreamData::getSize");
         }
@@ -500,7 +495,7 @@ detail::TemporaryFile* TempFileStreamData::ValidatedFilePtr::operator->() const 
 TempFileStreamData::TempFileStreamData(const CLock* lock) : BaseStreamData(lock) {}
 
 HRESULT TempFileStreamData::create(DWORD flags, const CLock* lock, IStreamData** out) {
-    return slot([&] {
+    return hresultOf([&] {
         if (!out) {
             raise(E_POINTER, "TempFileStreamData::create");
         }
@@ -530,7 +525,7 @@ STDMETHODIMP TempFileStreamData::read(void* buffer, ULONG count, ULONGLONG offse
     if (!buffer) {
         return STG_E_INVALIDPOINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         seekTo(offset, "TempFileStreamData::read");
         DWORD got = 0;
@@ -548,7 +543,7 @@ STDMETHODIMP TempFileStreamData::write(const void* buffer, ULONG count, ULONGLON
     if (!buffer) {
         return STG_E_INVALIDPOINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (readOnly()) {
             return STG_E_ACCESSDENIED;
@@ -570,7 +565,7 @@ STDMETHODIMP TempFileStreamData::write(const void* buffer, ULONG count, ULONGLON
 }
 
 STDMETHODIMP TempFileStreamData::setSize(ULONGLONG size) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (readOnly()) {
             return STG_E_ACCESSDENIED;
@@ -600,22 +595,11 @@ STDMETHODIMP TempFileStreamData::revert() {
     return S_OK;
 }
 
-STDMETHODIMP TempFileStreamData::lockRegion(ULONGLONG, ULONGLONG, DWORD) {
-    return STG_E_INVALIDFUNCTION;
-}
-
-STDMETHODIMP TempFileStreamData::unlockRegion(ULONGLONG, ULONGLONG, DWORD) {
-    return STG_E_INVALIDFUNCTION;
-}
-
 STDMETHODIMP TempFileStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
-    if (!stat) {
-        return STG_E_INVALIDPOINTER;
+    if (HRESULT hr = checkStatArguments(stat, statFlag); FAILED(hr)) {
+        return hr;
     }
-    if (statFlag != STATFLAG_DEFAULT && statFlag != STATFLAG_NONAME) {
-        return STG_E_INVALIDFLAG;
-    }
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(file()->handle(), &info)) {
@@ -630,7 +614,7 @@ STDMETHODIMP TempFileStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
 }
 
 STDMETHODIMP TempFileStreamData::getSize(ULONGLONG* size) {
-    return slot([&] {
+    return hresultOf([&] {
         if (!size) {
             raise(E_POINTER, "TempFileStreamData::getSize");
         }
@@ -663,7 +647,7 @@ HRESULT AdaptiveStreamData::create(DWORD flags, const CLock* lock, IStreamData**
     if (!out) {
         return E_POINTER;
     }
-    return slot([&] {
+    return hresultOf([&] {
         AdaptiveStreamData* data = new AdaptiveStreamData(lock, threshold);
         data->BaseStreamData::setFlags(flags, nullptr);
         HRESULT hr = data->QueryInterface(IID_IStreamData, reinterpret_cast<void**>(out));
@@ -728,7 +712,7 @@ void AdaptiveStreamData::moveForEnd(ULONGLONG end) {
 }
 
 STDMETHODIMP AdaptiveStreamData::read(void* buffer, ULONG count, ULONGLONG offset, ULONG* done) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->read(buffer, count, offset, done), "AdaptiveStreamData::read");
@@ -737,7 +721,7 @@ STDMETHODIMP AdaptiveStreamData::read(void* buffer, ULONG count, ULONGLONG offse
 }
 
 STDMETHODIMP AdaptiveStreamData::write(const void* buffer, ULONG count, ULONGLONG offset, ULONG* done) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ULONGLONG end = offset + count;
         moveForEnd(end < offset ? ~0ull : end);
@@ -748,7 +732,7 @@ STDMETHODIMP AdaptiveStreamData::write(const void* buffer, ULONG count, ULONGLON
 }
 
 STDMETHODIMP AdaptiveStreamData::setSize(ULONGLONG size) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         if (!inner_) {
             createData(size >= threshold_ ? InFile : InMemory, false);
@@ -763,7 +747,7 @@ STDMETHODIMP AdaptiveStreamData::setSize(ULONGLONG size) {
 }
 
 STDMETHODIMP AdaptiveStreamData::commit(DWORD flags) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->commit(flags), "AdaptiveStreamData::commit");
@@ -772,7 +756,7 @@ STDMETHODIMP AdaptiveStreamData::commit(DWORD flags) {
 }
 
 STDMETHODIMP AdaptiveStreamData::revert() {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->revert(), "AdaptiveStreamData::revert");
@@ -781,7 +765,7 @@ STDMETHODIMP AdaptiveStreamData::revert() {
 }
 
 STDMETHODIMP AdaptiveStreamData::lockRegion(ULONGLONG offset, ULONGLONG count, DWORD lockType) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ULONGLONG end = offset + count;
         moveForEnd(end < offset ? ~0ull : end);
@@ -791,7 +775,7 @@ STDMETHODIMP AdaptiveStreamData::lockRegion(ULONGLONG offset, ULONGLONG count, D
 }
 
 STDMETHODIMP AdaptiveStreamData::unlockRegion(ULONGLONG offset, ULONGLONG count, DWORD lockType) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->unlockRegion(offset, count, lockType), "AdaptiveStreamData::unlockRegion");
@@ -800,7 +784,7 @@ STDMETHODIMP AdaptiveStreamData::unlockRegion(ULONGLONG offset, ULONGLONG count,
 }
 
 STDMETHODIMP AdaptiveStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->_stat64(stat, statFlag), "AdaptiveStreamData::_stat64");
@@ -809,7 +793,7 @@ STDMETHODIMP AdaptiveStreamData::_stat64(STATSTG* stat, DWORD statFlag) {
 }
 
 STDMETHODIMP AdaptiveStreamData::getSize(ULONGLONG* size) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         ensureData();
         check(inner_->getSize(size), "AdaptiveStreamData::getSize");
@@ -818,7 +802,7 @@ STDMETHODIMP AdaptiveStreamData::getSize(ULONGLONG* size) {
 }
 
 STDMETHODIMP AdaptiveStreamData::setFlags(DWORD flags, DWORD* oldFlags) {
-    return slot([&] {
+    return hresultOf([&] {
         CLockGuard guard(lock_);
         BaseStreamData::setFlags(flags, oldFlags);
         if (inner_) {

@@ -19,6 +19,7 @@
 #include "winplat/kernel.h"
 #include "winplat/modules.h"
 #include "winplat/registry.h"
+#include "hex_internal.h"
 
 extern "C" {
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -214,19 +215,6 @@ HRESULT classObject(REFCLSID clsid, DWORD context, bool aggregating, REFIID riid
     return entry(clsid, riid, ppv);
 }
 
-int hexValue(WCHAR c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
-
 bool parseGuid(LPCOLESTR text, GUID* out) {
     if (text == nullptr) {
         *out = GUID_NULL;
@@ -244,7 +232,7 @@ bool parseGuid(LPCOLESTR text, GUID* out) {
             }
             continue;
         }
-        const int v = hexValue(c);
+        const int v = winplat::detail::hexDigitValue(c);
         if (v < 0) {
             return false;
         }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "files_internal.h"
+#include "inject_internal.h"
 #include "kobject.h"
 #include "winplat/files.h"
 #include "winplat/inject.h"
@@ -133,15 +134,6 @@ bool compatible(const Access& a, DWORD aShare, const Access& b, DWORD bShare) {
 
 bool fail(DWORD error) {
     SetLastError(error);
-    return false;
-}
-
-bool injected(const char* name) {
-    int64_t code = 0;
-    if (winplat::inject::take(name, &code)) {
-        SetLastError(static_cast<DWORD>(code));
-        return true;
-    }
     return false;
 }
 

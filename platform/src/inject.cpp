@@ -3,6 +3,9 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "inject_internal.h"
+#include "winplat/kernel.h"
+
 namespace winplat::inject {
 namespace {
 
@@ -73,3 +76,16 @@ int64_t calls(const std::string& name) {
 }
 
 }  // namespace winplat::inject
+
+namespace winplat::detail {
+
+bool injected(const char* name) {
+    int64_t code = 0;
+    if (winplat::inject::take(name, &code)) {
+        SetLastError(static_cast<DWORD>(code));
+        return true;
+    }
+    return false;
+}
+
+}  // namespace winplat::detail

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "files_internal.h"
+#include "inject_internal.h"
 #include "winplat/files.h"
 #include "winplat/inject.h"
 #include "winplat/kernel.h"
@@ -42,15 +43,6 @@ struct Table {
 
 thread_local std::string tLastLoadError;
 std::atomic<UINT> gErrorMode{0};
-
-bool injected(const char* name) {
-    int64_t code = 0;
-    if (winplat::inject::take(name, &code)) {
-        SetLastError(static_cast<DWORD>(code));
-        return true;
-    }
-    return false;
-}
 
 std::string programPath() {
     std::vector<char> buf(4096);

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "inject_internal.h"
 #include "text_casemap.h"
 #include "winplat/errors.h"
 #include "winplat/inject.h"
@@ -265,14 +266,7 @@ int deliver(const Src& result, Char* out, int outSize) {
     return n;
 }
 
-bool injected(const char* name) {
-    int64_t code = 0;
-    if (winplat::inject::take(name, &code)) {
-        SetLastError(static_cast<DWORD>(code));
-        return true;
-    }
-    return false;
-}
+using winplat::detail::injected;
 
 // Decodes `len` bytes of `cp` into UTF-16 units. Sets the last error and
 // returns false on failure.

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "inject_internal.h"
 #include "winplat/inject.h"
 #include "winplat/kernel.h"
 #include "winplat/time.h"
@@ -66,14 +67,7 @@ void ticksToSystemTime(int64_t ticks, SYSTEMTIME* st) {
     st->wMilliseconds = static_cast<WORD>(rest / 10000 % 1000);
 }
 
-bool injected(const char* name) {
-    int64_t code = 0;
-    if (winplat::inject::take(name, &code)) {
-        SetLastError(static_cast<DWORD>(code));
-        return true;
-    }
-    return false;
-}
+using winplat::detail::injected;
 
 uint64_t monotonicMilliseconds() {
     struct timespec ts;

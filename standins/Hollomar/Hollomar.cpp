@@ -26,6 +26,7 @@
 namespace {
 
 using standin::injected;
+using standin::Object;
 using standin::record;
 
 constexpr HRESULT MIRT_E_DATABASE = static_cast<HRESULT>(0x80041000u);
@@ -96,41 +97,6 @@ bool loadDatabase(BSTR name, std::vector<Store>* stores) {
     }
     return true;
 }
-
-// IUnknown over a list of interface IDs; counted while alive.
-template <class I>
-class Object : public I, private standin::Counted {
-  public:
-    explicit Object(const char* kind) : standin::Counted(kind) {}
-    virtual ~Object() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) {
-            return E_POINTER;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || answers(riid)) {
-            *ppv = static_cast<I*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG now = --refs_;
-        if (now == 0) {
-            delete this;
-        }
-        return now;
-    }
-
-  protected:
-    virtual bool answers(REFIID riid) const = 0;
-
-  private:
-    std::atomic<ULONG> refs_{1};
-};
 
 #define NOT_IMPLEMENTED_SLOT(slot, name, params, args, treatment) \
     HRESULT STDMETHODCALLTYPE name params override {              \

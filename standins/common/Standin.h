@@ -8,6 +8,7 @@
 //   void standinReset()                                 // forget calls and state
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "winplat/com.h"
 #include "winplat/inject.h"
 #include "winplat/types.h"
 
@@ -110,6 +112,42 @@ class Counted {
 
   private:
     const char* kind_;
+};
+
+// IUnknown over the interface IDs a subclass answers; counted while alive.
+// `NullOut` is what QueryInterface returns for a null out-pointer.
+template <class I, HRESULT NullOut = E_POINTER>
+class Object : public I, private Counted {
+  public:
+    explicit Object(const char* kind) : Counted(kind) {}
+    virtual ~Object() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) {
+            return NullOut;
+        }
+        if (IsEqualIID(riid, IID_IUnknown) || answers(riid)) {
+            *ppv = static_cast<I*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG now = --refs_;
+        if (now == 0) {
+            delete this;
+        }
+        return now;
+    }
+
+  protected:
+    virtual bool answers(REFIID riid) const = 0;
+
+  private:
+    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace standin

@@ -146,39 +146,9 @@ std::vector<bool>& comEntered() {
 // ---------------------------------------------------------------------------
 // COM object helper
 // ---------------------------------------------------------------------------
+// A null out-pointer to QueryInterface is an invalid argument here.
 template <class I>
-class Object : public I, private standin::Counted {
-  public:
-    explicit Object(const char* kind) : standin::Counted(kind) {}
-    virtual ~Object() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) {
-            return E_INVALIDARG;
-        }
-        if (IsEqualIID(riid, IID_IUnknown) || answers(riid)) {
-            *ppv = static_cast<I*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        ULONG now = --refs_;
-        if (now == 0) {
-            delete this;
-        }
-        return now;
-    }
-
-  protected:
-    virtual bool answers(REFIID riid) const = 0;
-
-  private:
-    std::atomic<ULONG> refs_{1};
-};
+using Object = standin::Object<I, E_INVALIDARG>;
 
 std::wstring lowerHex(const BYTE* bytes, size_t count) {
     static const wchar_t digits[] = L"0123456789abcdef";

@@ -8,20 +8,21 @@ namespace {
 
 std::atomic<long> gLive{0};
 
-class Thing final : public IComTestThing {
+// IUnknown for an object of interface I, counted in gLive while alive.
+template <class I>
+class Object : public I {
   public:
-    Thing() { ++gLive; }
-    ~Thing() { --gLive; }
-    Thing(const Thing&) = delete;
-    Thing& operator=(const Thing&) = delete;
+    Object() { ++gLive; }
+    virtual ~Object() { --gLive; }
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (ppv == nullptr) {
             return E_POINTER;
         }
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IComTestThing) ||
-            IsEqualGUID(riid, IID_IComTestUnproxied)) {
-            *ppv = static_cast<IComTestThing*>(this);
+        if (IsEqualGUID(riid, IID_IUnknown) || answers(riid)) {
+            *ppv = static_cast<I*>(this);
             AddRef();
             return S_OK;
         }
@@ -36,39 +37,38 @@ class Thing final : public IComTestThing {
         }
         return left;
     }
-    STDMETHODIMP_(ULONG) value() override { return 42; }
+
+  protected:
+    virtual bool answers(REFIID riid) const = 0;
 
   private:
     std::atomic<ULONG> refs_{1};
 };
 
-class Factory final : public IClassFactory {
-  public:
-    Factory() { ++gLive; }
-    ~Factory() { --gLive; }
-    Factory(const Factory&) = delete;
-    Factory& operator=(const Factory&) = delete;
+// Makes a T and hands out its `riid` interface.
+template <class T>
+HRESULT create(REFIID riid, void** ppv) {
+    auto* object = new (std::nothrow) T;
+    if (object == nullptr) {
+        return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = object->QueryInterface(riid, ppv);
+    object->Release();
+    return hr;
+}
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IClassFactory)) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+class Thing final : public Object<IComTestThing> {
+  public:
+    STDMETHODIMP_(ULONG) value() override { return 42; }
+
+  protected:
+    bool answers(REFIID riid) const override {
+        return IsEqualGUID(riid, IID_IComTestThing) || IsEqualGUID(riid, IID_IComTestUnproxied);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) {
-            delete this;
-        }
-        return left;
-    }
+};
+
+class Factory final : public Object<IClassFactory> {
+  public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (ppv == nullptr) {
             return E_POINTER;
@@ -77,18 +77,12 @@ class Factory final : public IClassFactory {
         if (outer != nullptr) {
             return CLASS_E_NOAGGREGATION;
         }
-        auto* thing = new (std::nothrow) Thing;
-        if (thing == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        const HRESULT hr = thing->QueryInterface(riid, ppv);
-        thing->Release();
-        return hr;
+        return create<Thing>(riid, ppv);
     }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
-  private:
-    std::atomic<ULONG> refs_{1};
+  protected:
+    bool answers(REFIID riid) const override { return IsEqualGUID(riid, IID_IClassFactory); }
 };
 
 }  // namespace
@@ -101,13 +95,7 @@ extern "C" WINPLAT_API HRESULT DllGetClassObject(REFCLSID clsid, REFIID riid, vo
     if (!IsEqualGUID(clsid, CLSID_ComTestThing)) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
-    auto* factory = new (std::nothrow) Factory;
-    if (factory == nullptr) {
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = factory->QueryInterface(riid, ppv);
-    factory->Release();
-    return hr;
+    return create<Factory>(riid, ppv);
 }
 
 extern "C" WINPLAT_API long comTestLiveObjects() {
