@@ -3,6 +3,7 @@
 // same form written. Text data in the file is UTF-16LE bytes, as stored.
 #include <algorithm>
 
+#include "hex_internal.h"
 #include "registry_tree.h"
 #include "winplat/registry.h"
 #include "winplat/text.h"
@@ -138,19 +139,6 @@ std::wstring_view trim(std::wstring_view s) {
     return s;
 }
 
-int hexDigit(wchar_t c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
-
 // 1 to 8 hex digits, nothing else.
 bool parseHex32(std::wstring_view s, uint32_t& v) {
     if (s.empty() || s.size() > 8) {
@@ -158,7 +146,7 @@ bool parseHex32(std::wstring_view s, uint32_t& v) {
     }
     v = 0;
     for (wchar_t c : s) {
-        const int d = hexDigit(c);
+        const int d = detail::hexDigitValue(c);
         if (d < 0) {
             return false;
         }
