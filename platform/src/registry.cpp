@@ -462,6 +462,20 @@ LSTATUS splitSubKey(LPCWSTR sub, Path& out) {
     return ERROR_SUCCESS;
 }
 
+// The key a handle stands for and a subkey path below it, split; `full` is
+// the two joined.
+LSTATUS resolveSubKey(State& s, HKEY h, LPCWSTR subKey, Resolved& base, Path& sub, Path& full) {
+    LSTATUS rc = resolveHandle(s, h, base);
+    if (rc == ERROR_SUCCESS) {
+        rc = splitSubKey(subKey, sub);
+    }
+    if (rc == ERROR_SUCCESS) {
+        full = *base.path;
+        full.insert(full.end(), sub.begin(), sub.end());
+    }
+    return rc;
+}
+
 // The key a resolved handle names.
 Key* keyOf(Key& top, const Resolved& r, LSTATUS& rc) {
     Key* k = winplat::regtree::find(top, *r.path);
@@ -576,15 +590,11 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesir
     std::lock_guard<std::mutex> lock(s.mutex);
     ensureFresh(s);
     Resolved base;
-    if ((rc = resolveHandle(s, hKey, base)) != ERROR_SUCCESS) {
-        return rc;
-    }
     Path sub;
-    if ((rc = splitSubKey(lpSubKey, sub)) != ERROR_SUCCESS) {
+    Path full;
+    if ((rc = resolveSubKey(s, hKey, lpSubKey, base, sub, full)) != ERROR_SUCCESS) {
         return rc;
     }
-    Path full = *base.path;
-    full.insert(full.end(), sub.begin(), sub.end());
     if (!winplat::regtree::find(*s.tree, full)) {
         if (!(sub.empty() && base.predefined)) {
             return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
@@ -612,11 +622,9 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     std::lock_guard<std::mutex> lock(s.mutex);
     ensureFresh(s);
     Resolved base;
-    if ((rc = resolveHandle(s, hKey, base)) != ERROR_SUCCESS) {
-        return rc;
-    }
     Path sub;
-    if ((rc = splitSubKey(lpSubKey, sub)) != ERROR_SUCCESS) {
+    Path full;
+    if ((rc = resolveSubKey(s, hKey, lpSubKey, base, sub, full)) != ERROR_SUCCESS) {
         return rc;
     }
     for (const std::wstring& part : sub) {
@@ -624,8 +632,6 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
             return ERROR_INVALID_PARAMETER;
         }
     }
-    Path full = *base.path;
-    full.insert(full.end(), sub.begin(), sub.end());
     const REGSAM access = effectiveAccess(samDesired);
     if ((access & kWriteRights) && isDenied(s, full)) {
         return ERROR_ACCESS_DENIED;
@@ -971,18 +977,14 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     std::lock_guard<std::mutex> lock(s.mutex);
     ensureFresh(s);
     Resolved r;
-    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
-        return rc;
-    }
     Path sub;
-    if ((rc = splitSubKey(lpSubKey, sub)) != ERROR_SUCCESS) {
+    Path full;
+    if ((rc = resolveSubKey(s, hKey, lpSubKey, r, sub, full)) != ERROR_SUCCESS) {
         return rc;
     }
     if (sub.empty() && r.predefined) {
         return ERROR_ACCESS_DENIED;  // a predefined key cannot go
     }
-    Path full = *r.path;
-    full.insert(full.end(), sub.begin(), sub.end());
     const Key* k = winplat::regtree::find(*s.tree, full);
     if (!k) {
         return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
