@@ -437,6 +437,15 @@ LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
     return ERROR_SUCCESS;
 }
 
+// As above, and the handle must carry the rights an operation needs.
+LSTATUS resolveHandle(State& s, HKEY h, Resolved& out, REGSAM needed) {
+    const LSTATUS rc = resolveHandle(s, h, out);
+    if (rc == ERROR_SUCCESS && (out.access & needed) != needed) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return rc;
+}
+
 // Splits a subkey path at backslashes; a trailing backslash is allowed.
 LSTATUS splitSubKey(LPCWSTR sub, Path& out) {
     out.clear();
@@ -680,11 +689,8 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
     std::lock_guard<std::mutex> lock(s.mutex);
     ensureFresh(s);
     Resolved r;
-    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+    if ((rc = resolveHandle(s, hKey, r, KEY_ENUMERATE_SUB_KEYS)) != ERROR_SUCCESS) {
         return rc;
-    }
-    if (!(r.access & KEY_ENUMERATE_SUB_KEYS)) {
-        return ERROR_ACCESS_DENIED;
     }
     if (!lpName || !lpcchName) {
         return ERROR_INVALID_PARAMETER;
@@ -732,11 +738,8 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
     std::lock_guard<std::mutex> lock(s.mutex);
     ensureFresh(s);
     Resolved r;
-    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+    if ((rc = resolveHandle(s, hKey, r, KEY_QUERY_VALUE)) != ERROR_SUCCESS) {
         return rc;
-    }
-    if (!(r.access & KEY_QUERY_VALUE)) {
-        return ERROR_ACCESS_DENIED;
     }
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
@@ -782,11 +785,8 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     std::lock_guard<std::mutex> lock(s.mutex);
     ensureFresh(s);
     Resolved r;
-    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+    if ((rc = resolveHandle(s, hKey, r, KEY_QUERY_VALUE)) != ERROR_SUCCESS) {
         return rc;
-    }
-    if (!(r.access & KEY_QUERY_VALUE)) {
-        return ERROR_ACCESS_DENIED;
     }
     if (lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
@@ -828,11 +828,8 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
     std::lock_guard<std::mutex> lock(s.mutex);
     ensureFresh(s);
     Resolved r;
-    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+    if ((rc = resolveHandle(s, hKey, r, KEY_QUERY_VALUE)) != ERROR_SUCCESS) {
         return rc;
-    }
-    if (!(r.access & KEY_QUERY_VALUE)) {
-        return ERROR_ACCESS_DENIED;
     }
     if (lpReserved) {
         return ERROR_INVALID_PARAMETER;
@@ -896,11 +893,8 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
     std::lock_guard<std::mutex> lock(s.mutex);
     ensureFresh(s);
     Resolved r;
-    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+    if ((rc = resolveHandle(s, hKey, r, KEY_SET_VALUE)) != ERROR_SUCCESS) {
         return rc;
-    }
-    if (!(r.access & KEY_SET_VALUE)) {
-        return ERROR_ACCESS_DENIED;
     }
     if (!lpData && cbData > 0) {
         return ERROR_NOACCESS;
@@ -940,11 +934,8 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
     std::lock_guard<std::mutex> lock(s.mutex);
     ensureFresh(s);
     Resolved r;
-    if ((rc = resolveHandle(s, hKey, r)) != ERROR_SUCCESS) {
+    if ((rc = resolveHandle(s, hKey, r, KEY_SET_VALUE)) != ERROR_SUCCESS) {
         return rc;
-    }
-    if (!(r.access & KEY_SET_VALUE)) {
-        return ERROR_ACCESS_DENIED;
     }
     const std::wstring name = lpValueName ? lpValueName : L"";
     return commit(s, [&](Key& top, Undo& undo) {
