@@ -5,7 +5,7 @@
 #include "Backend/v74/IAppServer.h"
 #include "Backend/v74/IDbMapiProps.h"
 #include "Backend/v74/IDbMsgStore.h"
-#include "Backend/v74/IDbObject.h"
+#include "Backend/common/IDbObject.h"
 #include "Backend/v74/Structures.h"
 
 // The backend server's class, created as a local server.

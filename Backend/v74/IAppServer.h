@@ -1,7 +1,7 @@
 // IAppServer: the root interface of the backend server.
 #pragma once
 
-#include "Backend/v74/SlotTable.h"
+#include "Backend/common/SlotTable.h"
 #include "Backend/v74/Structures.h"
 #include "winplat/com.h"
 

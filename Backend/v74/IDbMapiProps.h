@@ -1,7 +1,7 @@
 // IDbMapiProps: a stored object seen as a set of MAPI properties.
 #pragma once
 
-#include "Backend/v74/IDbObject.h"
+#include "Backend/common/IDbObject.h"
 
 // One row per slot; the formatter would break the rows apart.
 // clang-format off

@@ -9,7 +9,7 @@
 #include <string>
 #include <type_traits>
 
-#include "Backend/v74/Structures.h"
+#include "Backend/common/Structures.h"
 #include "MapiProvider/Utilities/MapiAllocator.h"
 #include "winplat/mapi.h"
 

@@ -1,8 +1,8 @@
 // IDbObject: base of every stored object the backend server hands out.
 #pragma once
 
-#include "Backend/v74/SlotTable.h"
-#include "Backend/v74/Structures.h"
+#include "Backend/common/SlotTable.h"
+#include "Backend/common/Structures.h"
 #include "winplat/com.h"
 
 // One row per slot; the formatter would break the rows apart.
