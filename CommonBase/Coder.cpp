@@ -162,6 +162,18 @@ size_t qpEncodeEstimate(size_t n) {
     return (3 * n / 68 + n + 1) * 3;
 }
 
+namespace {
+
+// Output never outgrows the input by more than the room one block asks for,
+// unless lone line ends are widened: the estimate covers that room, so a
+// plain decode never grows (and re-fills) its string.
+constexpr size_t kQpDecodeBlock = 8192;
+size_t qpDecodeEstimate(size_t n) {
+    return n + kQpDecodeBlock + 4;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 void Base64Encoder::encodeGroups(const uint8_t*& p, size_t groups, OutputSink& out) {
     const bool crlf = (flags_ & kBase64NoCrlf) == 0;
@@ -428,7 +440,7 @@ void QpDecoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
     const uint8_t* e = p + n;
     const bool dots = (flags_ & kQpDot) != 0;
     while (p < e) {
-        size_t block = std::min<size_t>(static_cast<size_t>(e - p), 8192);
+        size_t block = std::min<size_t>(static_cast<size_t>(e - p), kQpDecodeBlock);
         // At most two bytes per input byte (a lone LF becomes CR LF), plus the
         // held "=" and byte of an escape that turned out to be none.
         out.ensure(2 * block + 4);
@@ -680,7 +692,7 @@ int qpEncode(const uint8_t* input, size_t length, std::string& output, unsigned 
 }
 
 int qpDecode(const uint8_t* input, size_t length, std::string& output, unsigned flags) {
-    StringSink sink(output, length);
+    StringSink sink(output, qpDecodeEstimate(length));
     QpDecoder decoder(flags);
     decoder.feed(input, length, sink);
     decoder.finish(sink);
