@@ -27,8 +27,8 @@ typedef IProviderAdmin* LPPROVIDERADMIN;
         }                                                  \
     }
 // One name per value. A profile section is opened with IID_IMAPIProp,
-// {00020303-0000-0000-C000-000000000046}, the property interface it answers
-// to: the one ID of a profile section this header names.
+// {00020303-0000-0000-C000-000000000046}, the property interface; no other ID
+// for a profile section is named here, so no other can be passed by mistake.
 inline constexpr IID IID_IMAPITable = WINPLAT_MAPI_IID(0x00020301);
 inline constexpr IID IID_IMAPIProp = WINPLAT_MAPI_IID(0x00020303);
 inline constexpr IID IID_IProfAdmin = WINPLAT_MAPI_IID(0x0002031C);
