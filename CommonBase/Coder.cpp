@@ -158,9 +158,32 @@ void StringSink::finish() {
     target_.resize(static_cast<size_t>(cur - target_.data()));
 }
 
+namespace {
+
+// Bytes of input the encoder takes between two checks for room.
+constexpr size_t kQpEncodeBatch = 8192;
+
+}  // namespace
+
+// Text grows by about a tenth, binary data up to three times: half again and
+// the room of one batch covers text, and binary data grows the string a time
+// or two. (Sizing for the worst case would zero a string three times the
+// input on every call, as long as the encoding itself takes.)
 size_t qpEncodeEstimate(size_t n) {
-    return (3 * n / 68 + n + 1) * 3;
+    return n + n / 2 + 6 * kQpEncodeBatch + 3;
 }
+
+namespace {
+
+// Output never outgrows the input by more than the room one block asks for,
+// unless lone line ends are widened: the estimate covers that room, so a
+// plain decode never grows (and re-fills) its string.
+constexpr size_t kQpDecodeBlock = 8192;
+size_t qpDecodeEstimate(size_t n) {
+    return n + kQpDecodeBlock + 4;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 void Base64Encoder::encodeGroups(const uint8_t*& p, size_t groups, OutputSink& out) {
@@ -321,7 +344,7 @@ void QpEncoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
     const uint8_t* e = p + n;
     const bool dots = (flags_ & kQpDot) != 0;
     while (p < e) {
-        size_t batch = std::min<size_t>(static_cast<size_t>(e - p), 8192);
+        size_t batch = std::min<size_t>(static_cast<size_t>(e - p), kQpEncodeBatch);
         // Per byte at most a soft break and an escape; a byte after a held CR
         // also carries that CR's escape.
         out.ensure(batch * 6 + 3);
@@ -428,7 +451,7 @@ void QpDecoder::feed(const uint8_t* p, size_t n, OutputSink& out) {
     const uint8_t* e = p + n;
     const bool dots = (flags_ & kQpDot) != 0;
     while (p < e) {
-        size_t block = std::min<size_t>(static_cast<size_t>(e - p), 8192);
+        size_t block = std::min<size_t>(static_cast<size_t>(e - p), kQpDecodeBlock);
         // At most two bytes per input byte (a lone LF becomes CR LF), plus the
         // held "=" and byte of an escape that turned out to be none.
         out.ensure(2 * block + 4);
@@ -680,7 +703,7 @@ int qpEncode(const uint8_t* input, size_t length, std::string& output, unsigned 
 }
 
 int qpDecode(const uint8_t* input, size_t length, std::string& output, unsigned flags) {
-    StringSink sink(output, length);
+    StringSink sink(output, qpDecodeEstimate(length));
     QpDecoder decoder(flags);
     decoder.feed(input, length, sink);
     decoder.finish(sink);

@@ -132,6 +132,7 @@ inline std::string standinFolder() {
 struct World {
     std::string root;          // the drive root: C:\ is root/c
     std::string registryFile;  // root/registry.reg
+    std::string database;      // where the store database was written; empty when nowhere
 
     std::string posix(const std::string& windowsPath) const {
         return winplat::paths::toPosix(winplat::utf8ToUtf16(windowsPath));
@@ -140,7 +141,7 @@ struct World {
 
 // Points the process at `root` and its registry file and reloads it.
 inline World activate(const std::string& root) {
-    World w{root, root + "/registry.reg"};
+    World w{root, root + "/registry.reg", ""};
     setenv("WINPLAT_ROOT", root.c_str(), 1);
     setenv("WINPLAT_REGISTRY", w.registryFile.c_str(), 1);
     if (winplat::registry::reload() != ERROR_SUCCESS) {
@@ -172,7 +173,7 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
     namespace fs = std::filesystem;
     fs::remove_all(root);
     fs::create_directories(root);
-    World w{root, root + "/registry.reg"};
+    World w{root, root + "/registry.reg", ""};
     // The export goes in as it is; the machine part is added through the
     // registry itself, so any form the registry reads is accepted.
     writeFile(w.registryFile, profileExport);
@@ -197,6 +198,7 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
     }
     if (!dbPath.empty()) {
         writeFile(dbPath, database);
+        w.database = dbPath;
     }
     return w;
 }

@@ -3,8 +3,11 @@
 //   storeset_world layout <root> <profile.reg> <profile> <store database> [<stand-in folder>]
 //   storeset_world compare <profile> <before.reg> <after.reg>
 //
-// compare prints, per section of the profile, the values the adoption reads
-// or writes before and after, and the connector section's server property.
+// layout says on its standard output what the world lacks for a run (the
+// profile, its connector section, the database name there), since Storeset
+// then fails on it. compare prints, per section of the profile, the values
+// the adoption reads or writes before and after, and the connector section's
+// server property.
 #include <cstdio>
 #include <map>
 #include <string>
@@ -63,6 +66,37 @@ std::string displayName(const Section& s) {
     return " (" + winplat::utf16ToUtf8(w.substr(0, w.find(L'\0'))) + ")";
 }
 
+bool keyExists(const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+void layout(const std::string& root, const std::string& exportFile, const std::string& profile,
+            const std::string& database, const std::string& standins) {
+    world::World w =
+        world::layOut(root, world::readFile(exportFile), profile, world::readFile(database), standins);
+    if (!w.database.empty()) {
+        return;
+    }
+    const std::wstring profileKey = std::wstring(world::ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile);
+    std::string missing;
+    if (!keyExists(profileKey)) {
+        missing = "the export holds no profile '" + profile + "' (no key HKEY_CURRENT_USER\\" +
+                  world::ProfilesKey + "\\" + profile + ")";
+    } else if (!keyExists(profileKey + L"\\" + world::ServiceSectionW)) {
+        missing = "the profile '" + profile + "' has no connector section " + world::ServiceSection;
+    } else {
+        missing = "the connector section of the profile '" + profile +
+                  "' names no store database (no value 001f6708)";
+    }
+    std::printf("=== missing: %s; no store database was written, and Storeset will fail on it\n",
+                missing.c_str());
+}
+
 int compare(const std::string& profile, const std::string& beforeFile, const std::string& afterFile) {
     auto before = snapshot(beforeFile, profile);
     auto after = snapshot(afterFile, profile);
@@ -111,8 +145,7 @@ int main(int argc, char** argv) {
     try {
         std::string mode = argc > 1 ? argv[1] : "";
         if (mode == "layout" && (argc == 6 || argc == 7)) {
-            std::string standins = argc == 7 ? argv[6] : world::standinFolder();
-            world::layOut(argv[2], world::readFile(argv[3]), argv[4], world::readFile(argv[5]), standins);
+            layout(argv[2], argv[3], argv[4], argv[5], argc == 7 ? argv[6] : world::standinFolder());
             return 0;
         }
         if (mode == "compare" && argc == 5) {

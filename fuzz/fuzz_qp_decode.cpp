@@ -1,6 +1,7 @@
 // Quoted-printable decoding (and line-break normalisation) of arbitrary
-// bytes: no fault, the same result however the input is split, and encoding
-// followed by decoding gives any byte string back.
+// bytes: no fault, the result of the byte-at-a-time reading of the rules, the
+// same result however the input is split, and encoding followed by decoding
+// gives any byte string back.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 
 #include "CommonBase/Coder.h"
 #include "CommonBase/CoderEngine.h"
+#include "CommonBase/tests/QpReference.h"
 
 namespace {
 
@@ -35,6 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::string whole;
     Coder::detail::qpDecode(data, size, whole, flags);
+    if (whole != qpreference::decode(std::string(reinterpret_cast<const char*>(data), size), flags != 0)) {
+        std::abort();
+    }
     if (inPieces(Coder::detail::QpDecoder(flags), data, size, a, b) != whole) {
         std::abort();
     }

@@ -2,12 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <vector>
 
 #include "kinternal.h"
+#include "winplat/text.h"
 #include "winplat/utf16.h"
 
 namespace winplat::console {
@@ -66,6 +68,18 @@ void emit(bool toErr, std::string_view utf8) {
     writeAll(toErr ? 2 : 1, utf8);
 }
 
+// Narrow console text is in the ANSI code page; ASCII reads the same in both.
+std::string ansiToUtf8(std::string_view text) {
+    const bool ascii = std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; });
+    if (ascii) {
+        return std::string(text);
+    }
+    const int n = static_cast<int>(text.size());
+    std::wstring wide(text.size(), L'\0');  // one unit per byte in this code page
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), n, wide.data(), n)));
+    return utf16ToUtf8(wide);
+}
+
 }  // namespace
 
 // Each write is one platform call: a suspend never stops it halfway.
@@ -79,11 +93,11 @@ void writeErr(std::wstring_view text) {
 }
 void writeOutNarrow(std::string_view text) {
     kernel::CriticalScope scope;
-    emit(false, text);
+    emit(false, ansiToUtf8(text));
 }
 void writeErrNarrow(std::string_view text) {
     kernel::CriticalScope scope;
-    emit(true, text);
+    emit(true, ansiToUtf8(text));
 }
 
 Capture::Capture() : state_(new State) {

@@ -163,10 +163,11 @@ bool writeAll(int fd, const char* p, size_t n) {
 }
 
 void reportBadFile(const State& s) {
-    winplat::console::writeErrNarrow(
-        "winplat: the registry file cannot be used: " + s.lastError +
-        "\nwinplat: the file is left as it is and changes are refused until it is "
-        "mended.\n");
+    // The file's name is UTF-8, not the ANSI code page narrow console text is in.
+    winplat::console::writeErr(
+        winplat::utf8ToUtf16("winplat: the registry file cannot be used: " + s.lastError +
+                             "\nwinplat: the file is left as it is and changes are refused until it is "
+                             "mended.\n"));
 }
 
 // Reads the file when its version differs from the one last seen. A file

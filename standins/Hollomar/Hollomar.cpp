@@ -52,12 +52,6 @@ std::string text(BSTR value) {
     return value ? "'" + winplat::utf16ToUtf8(value) + "'" : "(null)";
 }
 
-std::string guidText(const GUID& g) {
-    wchar_t buffer[40];
-    StringFromGUID2(g, buffer, 40);
-    return winplat::utf16ToUtf8(buffer);
-}
-
 // The routines handed to the proxy/stub module; E_UNEXPECTED before that.
 HRESULT allocationFunctions(LPALLOCATEBUFFER* a, LPALLOCATEMORE* m, LPFREEBUFFER* f) {
     HMODULE ps = GetModuleHandleW(L"HollomarPS");
@@ -177,7 +171,8 @@ class MsgStore : public MsgStoreSlots {
         result->cValues = tags->cValues;
         result->lpProps = values;
         *out = result;
-        record().call("IDbMapiProps::GetProps " + guidText(store_.id) + " -> " + standin::hex32(overall));
+        record().call("IDbMapiProps::GetProps " + standin::guidText(store_.id) + " -> " +
+                      standin::hex32(overall));
         return overall;
     }
 
@@ -220,7 +215,7 @@ class AppConnection : public AppConnectionSlots {
         if (injected("Hollomar!IAppConnection::OpenMsgStore", &hr)) {
             return hr;
         }
-        record().call("IAppConnection::OpenMsgStore " + guidText(id) + " " + std::to_string(flags));
+        record().call("IAppConnection::OpenMsgStore " + standin::guidText(id) + " " + std::to_string(flags));
         if (!out) {
             return E_POINTER;
         }

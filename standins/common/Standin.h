@@ -20,6 +20,7 @@
 #include "winplat/com.h"
 #include "winplat/inject.h"
 #include "winplat/types.h"
+#include "winplat/utf16.h"
 
 #define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -94,6 +95,13 @@ inline std::string hex32(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof(text), "0x%08x", value);
     return text;
+}
+
+// A GUID in registry form, "{...}".
+inline std::string guidText(const GUID& g) {
+    wchar_t buffer[40];
+    StringFromGUID2(g, buffer, 40);
+    return winplat::utf16ToUtf8(buffer);
 }
 
 // A live object of kind `counter` ("liveObjects" and its own kind).

@@ -299,9 +299,7 @@ class ProfSect : public Object<IProfSect> {
     }
 
   protected:
-    bool answers(REFIID riid) const override {
-        return IsEqualIID(riid, IID_IMAPIProp) || IsEqualIID(riid, IID_IProfSect);
-    }
+    bool answers(REFIID riid) const override { return IsEqualIID(riid, IID_IMAPIProp); }
 
   private:
     static bool readValue(HKEY key, ULONG tag, std::vector<BYTE>* data) {
@@ -442,7 +440,11 @@ class MsgServiceAdmin : public Object<IMsgServiceAdmin> {
         if (!uid || !out) {
             return E_INVALIDARG;
         }
-        if (iid && !IsEqualIID(*iid, IID_IMAPIProp) && !IsEqualIID(*iid, IID_IProfSect)) {
+        // The interface asked for is recorded, so a test sees which one the
+        // caller chose; the section is a property object and answers no other.
+        if (iid && !IsEqualIID(*iid, IID_IMAPIProp)) {
+            record().call("IMsgServiceAdmin::OpenProfileSection " + standin::guidText(*iid) + " -> " +
+                          standin::hex32(E_NOINTERFACE));
             return E_NOINTERFACE;
         }
         if (flags & ~(MAPI_MODIFY | MAPI_DEFERRED_ERRORS)) {
@@ -452,6 +454,7 @@ class MsgServiceAdmin : public Object<IMsgServiceAdmin> {
         HKEY key = nullptr;
         LSTATUS r = RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key);
         record().call("IMsgServiceAdmin::OpenProfileSection " + narrow(lowerHex(uid->ab, sizeof(uid->ab))) +
+                      " " + (iid ? standin::guidText(*iid) : std::string("(null)")) +
                       (flags & MAPI_MODIFY ? " modify" : ""));
         if (r != ERROR_SUCCESS) {
             return MAPI_E_NOT_FOUND;

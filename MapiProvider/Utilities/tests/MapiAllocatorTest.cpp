@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <regex>
+#include <string>
 
 #include "CommonBase/HResultException.h"
 #include "MapiProvider/Utilities/MapiAllocatorImpl.h"
@@ -52,7 +54,20 @@ TEST(MapiAllocator, HandsOutTheRuntimeStubsAndOnlyThoseAskedFor) {
 }
 
 TEST(MapiAllocator, CreateRefusesANullOut) {
-    EXPECT_THROW(Utilities::detail::MapiAllocatorImpl::create(nullptr), HResultException);
+    long live = Utilities::detail::MapiAllocatorImpl::liveCount();
+    HRESULT hr = S_OK;
+    std::string what;
+    try {
+        Utilities::detail::MapiAllocatorImpl::create(nullptr);
+    } catch (const HResultException& e) {
+        hr = e.getHResult();
+        what = std::regex_replace(e.what(), std::regex("\\([0-9]+\\)"), "(N)");
+    }
+    EXPECT_EQ(hr, E_INVALIDARG);
+    EXPECT_EQ(what,
+              "Exception of class HResultException: Utilities\\MapiAllocatorImpl(N), "
+              "Utilities::detail::MapiAllocatorImpl::create:\n0x80070057 E_INVALIDARG");
+    EXPECT_EQ(Utilities::detail::MapiAllocatorImpl::liveCount(), live);
 }
 
 TEST(TaskAllocator, AHeadFreesItsWholeChain) {

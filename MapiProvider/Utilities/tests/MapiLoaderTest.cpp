@@ -258,13 +258,28 @@ TEST_F(MapiLoaderTest, TheOfficeLcidIsTriedFirst) {
 // sized as 42 characters of this platform's WCHAR.
 TEST_F(MapiLoaderTest, TheQualifiedComponentIsAskedWithEachQualifierForm) {
     const std::wstring component = L"{00112233-4455-6677-8899-AABBCCDDEEFF}";
-    setText(HKEY_LOCAL_MACHINE, OutlookClient, L"MSIComponentID", component);
+    setText(HKEY_CURRENT_USER, OutlookClient, L"MSIComponentID", component);
+    setMulti(HKEY_CURRENT_USER, OutlookClient, L"MSIApplicationLCID", L"Office\\Lang", L"UILanguage");
+    setDword(HKEY_CURRENT_USER, L"Software\\Office\\Lang", L"UILanguage", 1031);
     install("C:\\Windows\\system32\\msi.dll", "msi.dll");
     install("C:\\Office\\MSMAPI32.DLL");
     // Only the plain form is published: the "\NT" form is asked first and fails.
     setText(HKEY_LOCAL_MACHINE, std::wstring(WINPLAT_MSI_COMPONENTS_KEY) + L"\\" + component, L"1033",
             L"C:\\Office\\MSMAPI32.DLL");
+    // Held here, so its record of requests outlives the loader's use of it.
+    Owned msi(LoadLibraryW(L"C:\\Windows\\system32\\msi.dll"));
+    ASSERT_NE(msi.module, nullptr);
+    auto requests = reinterpret_cast<DWORD (*)(LPWSTR, DWORD)>(
+        reinterpret_cast<void*>(GetProcAddress(msi.module, "standinMsiRequests")));
+    ASSERT_NE(requests, nullptr);
     expectModuleAt(Owned(MapiLoader::loadMsiPublishedMapi()).module, "C:\\Office\\MSMAPI32.DLL");
+    std::wstring asked(requests(nullptr, 0), L'\0');
+    asked.resize(requests(asked.data(), static_cast<DWORD>(asked.size())));
+    // Every LCID with "\NT" first (the client's 1031, then the user's, the
+    // system's and 1033, all 1033 here), then the plain form until one is found.
+    const std::wstring line = component + L"|";
+    EXPECT_EQ(asked, line + L"1031\\NT|-1\n" + line + L"1033\\NT|-1\n" + line + L"1033\\NT|-1\n" + line +
+                         L"1033\\NT|-1\n" + line + L"1031|-1\n" + line + L"1033|-1\n");
 }
 
 TEST_F(MapiLoaderTest, AComponentPathThatIsNoFileLoadsNothing) {

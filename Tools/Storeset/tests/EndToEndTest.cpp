@@ -1,5 +1,9 @@
-// Storeset run in-process against a fresh demo world: the whole transcript,
-// the registry before and after, and the stand-ins' records.
+// Storeset run against a fresh demo world, in-process and as the real
+// program: the whole transcript, the registry before and after, and the
+// stand-ins' records.
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include "StandinWorld.h"
 
 namespace {
@@ -38,8 +42,101 @@ const std::string Head =
     "Connecting to MirtBackend\n"
     "Retrieving list of stores\n";
 
+// The whole transcript of a run on the demo world; `profile` and `database`
+// as the console shows them (UTF-8).
+std::string demoTranscript(const std::string& profile = "Demo",
+                           const std::string& database = "C:\\ProgramData\\Connector\\Demo.db") {
+    return "Opening MAPI profile '" + profile +
+           "'\n"
+           "Retrieving database name from MAPI profile\n"
+           "Database name is '" +
+           database +
+           "'\n"
+           "Connecting to MirtBackend\n"
+           "Retrieving list of stores\n"
+           "Handling of store #0\nAdjusting primary store\n" +
+           StoreLines + "Handling of store #1\nAdjusting public store\n" + StoreLines +
+           "Handling of store #2\nDelegated store, skipped\n"
+           "Handling of store #3\nUnknown store, skipped\n"
+           "Making server unavailable\n"
+           "\nok\n";
+}
+
+// What the real program did: its two streams apart and its exit status.
+struct Process {
+    std::string out;
+    std::string err;
+    int status = -1;
+};
+
+std::string drain(int fd) {
+    std::string bytes;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) > 0) {
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return bytes;
+}
+
+// Runs the Storeset program with `arguments` in this process's environment
+// (which names the world). Its output is small: the pipes never fill.
+Process runProgram(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), STORESET_BINARY);
+    std::vector<char*> argv;
+    for (auto& a : arguments) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    int out[2];
+    int err[2];
+    Process p;
+    if (pipe(out) != 0 || pipe(err) != 0) {
+        return p;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    close(err[1]);
+    p.out = drain(out[0]);
+    p.err = drain(err[0]);
+    int status = 0;
+    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+        p.status = WEXITSTATUS(status);
+    }
+    return p;
+}
+
 class EndToEnd : public WorldTest {
   protected:
+    std::string registryBytes() { return world::readFile(world_.registryFile); }
+
+    // The demo world again, its profile named `profile` (UTF-8) and its
+    // connector section naming the database `database`.
+    void layOutRenamed(const std::string& profile, const std::wstring& database) {
+        std::string text = world::readFile(std::string(STORESET_SOURCE_DIR) + "/demo/Demo.reg");
+        const std::string from = "\\Profiles\\Demo";
+        for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1)) {
+            text.replace(at, from.size(), "\\Profiles\\" + profile);
+        }
+        const size_t value = text.find("\"001f6708\"=");
+        ASSERT_NE(value, std::string::npos);
+        const size_t end = text.find('\n', value);
+        text.replace(value, end - value,
+                     "\"001f6708\"=" + world::regHex(winplat::wideToBytes(database + L'\0')));
+        world_ = world::layOut(root_, text, profile,
+                               world::readFile(std::string(STORESET_SOURCE_DIR) + "/demo/Demo.db"),
+                               world::standinFolder());
+    }
+
     void expectAdopted(world::ProfileSnapshot& expected, const std::wstring& section, int store) {
         expected[section][L"01020ff9"] = {REG_BINARY, storeBytes(store)};
         expected[section][L"01020ffa"] = {REG_BINARY, storeBytes(store)};
@@ -56,12 +153,7 @@ class EndToEnd : public WorldTest {
 TEST_F(EndToEnd, AdoptsThePrimaryAndPublicStoresAndMarksTheServerUnavailable) {
     Run r = run();
     EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.out, Head + "Handling of store #0\nAdjusting primary store\n" + StoreLines +
-                         "Handling of store #1\nAdjusting public store\n" + StoreLines +
-                         "Handling of store #2\nDelegated store, skipped\n"
-                         "Handling of store #3\nUnknown store, skipped\n"
-                         "Making server unavailable\n"
-                         "\nok\n");
+    EXPECT_EQ(r.out, demoTranscript());
     EXPECT_EQ(r.err, "");
 
     world::ProfileSnapshot expected = before_;
@@ -82,6 +174,17 @@ TEST_F(EndToEnd, AdoptsThePrimaryAndPublicStoresAndMarksTheServerUnavailable) {
         "user='' display='' autoConnect=1 email='' port=443 securePort=1 local=1 keepAlive=1 timeout=180 "
         "profileType=0 type=1 flags=0");
     EXPECT_EQ(proxyStub().calls(), std::vector<std::string>{"setAllocationFunctions"});
+    // The runtime's record, in order: the profile section is asked for with
+    // the property interface's ID, {00020303-...}, writable.
+    EXPECT_EQ(
+        runtime().calls(),
+        (std::vector<std::string>{
+            "MAPIInitialize null", "MAPIAdminProfiles 0x00000000", "IProfAdmin::AdminServices Demo unicode",
+            "IMsgServiceAdmin::OpenProfileSection " + std::string(world::ServiceSection) +
+                " {00020303-0000-0000-C000-000000000046} modify",
+            "IProfSect::GetProps 0x6708001f -> 0x00000000", "WrapStoreEntryID ZAVUZU.DLL 24",
+            "WrapStoreEntryID ZAVUZU.DLL 24", "IProfSect::SetProps 0x660c001e -> 0x00000000",
+            "HrSetOneProp 0x660c001e -> 0x00000000", "MAPIUninitialize"}));
     EXPECT_EQ(runtime().counter("initCalls"), 1);
     EXPECT_EQ(runtime().counter("uninitCalls"), 1);
 }
@@ -136,7 +239,8 @@ TEST_F(EndToEnd, TheFirstMatchingSectionIsRewrittenForEveryStoreOfItsKind) {
 TEST_F(EndToEnd, BothSwitchCharactersWork) {
     Run r = run({L"-p", L"Demo"});
     EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.out.substr(r.out.size() - 4), "\nok\n");
+    EXPECT_EQ(r.out, demoTranscript());
+    EXPECT_EQ(r.err, "");
     expectAllReleased();
 }
 
@@ -145,4 +249,59 @@ TEST_F(EndToEnd, UsageNeverTouchesMapi) {
     EXPECT_EQ(r.result, 0);
     EXPECT_EQ(runtime().counter("initCalls"), 0);
     expectProfile(before_);
+}
+
+// A name outside ASCII looks the same on the wide line and on the narrow
+// lines (ANSI code page text), and reaches MAPI and the server unchanged.
+TEST_F(EndToEnd, ANonAsciiProfileShowsTheSameOnEveryLine) {
+    layOutRenamed("Caf\xC3\xA9", L"C:\\ProgramData\\Connector\\Caf\x00E9.db");
+    const world::ProfileSnapshot before = world::snapshotProfile("Caf\xC3\xA9");
+    Run r = run({L"/p", L"Caf\x00E9"});
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.out, demoTranscript("Caf\xC3\xA9", "C:\\ProgramData\\Connector\\Caf\xC3\xA9.db"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(world::snapshotProfile("Caf\xC3\xA9"), before);
+    std::vector<std::string> calls = server().calls();
+    ASSERT_GE(calls.size(), 3u);
+    EXPECT_EQ(
+        calls[2],
+        "IAppServer::OpenConnection database='C:\\ProgramData\\Connector\\Caf\xC3\xA9.db' "
+        "profile='Caf\xC3\xA9' server='' user='' display='' autoConnect=1 email='' port=443 securePort=1 "
+        "local=1 keepAlive=1 timeout=180 profileType=0 type=1 flags=0");
+    expectAllReleased();
+}
+
+// The real program, out of process: what it prints on each stream, its exit
+// status, and the registry file it leaves, byte for byte the file an
+// in-process run on the same world leaves.
+TEST_F(EndToEnd, TheProgramPrintsTheTranscriptAndWritesWhatTheRunInProcessWrites) {
+    const std::string before = registryBytes();
+    Process p = runProgram({"/p", "Demo"});
+    EXPECT_EQ(p.status, 0);
+    EXPECT_EQ(p.out, demoTranscript());
+    EXPECT_EQ(p.err, "");
+    const std::string after = registryBytes();
+    EXPECT_NE(after, before);
+
+    world_ = world::layOutDemo(root_, STORESET_SOURCE_DIR, world::standinFolder());
+    ASSERT_EQ(registryBytes(), before);
+    Run r = run();
+    ASSERT_EQ(r.result, 0);
+    EXPECT_EQ(registryBytes(), after);
+}
+
+// A profile the registry does not hold: the program says so on its output,
+// the error on its error stream, exits with the HRESULT's low byte and
+// leaves the registry file as it was.
+TEST_F(EndToEnd, TheProgramFailsOnAnUnknownProfileWithItsOwnStatus) {
+    const std::string before = registryBytes();
+    Process p = runProgram({"/p", "Caf\xC3\xA9"});
+    EXPECT_EQ(p.status, 5);  // E_ACCESSDENIED, 0x80070005
+    EXPECT_EQ(p.out,
+              "Insufficient permissions to 'HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows "
+              "Messaging Subsystem\\Profiles\\Caf\xC3\xA9'\nREAD / WRITE access requested\n");
+    EXPECT_EQ(withoutLines(p.err),
+              "\nError occurred: Exception of class HResultException: Storeset\\RegistryHelper(N), "
+              "RegistryHelper::checkRights:\n0x80070005 E_ACCESSDENIED\n");
+    EXPECT_EQ(registryBytes(), before);
 }

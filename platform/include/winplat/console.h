@@ -1,7 +1,9 @@
 // The console writer and the main -> wmain glue. All console text of the
-// system goes through here: wide text becomes UTF-8 and is written to file
-// descriptor 1 or 2 on one narrow path (mixing wide and narrow writes on one
-// stream loses text, so nothing may use std::wcout/std::wcerr).
+// system goes through here: wide text, and narrow text in the ANSI code page
+// (as a Windows console program's narrow text is), becomes UTF-8 and is
+// written to file descriptor 1 or 2 on one narrow path (mixing wide and narrow
+// writes on one stream loses text, so nothing may use std::wcout/std::wcerr).
+// So a name shows the same on every line, whichever way it was printed.
 #pragma once
 
 #include <string>
@@ -13,7 +15,7 @@ namespace winplat::console {
 
 WINPLAT_API void writeOut(std::wstring_view text);
 WINPLAT_API void writeErr(std::wstring_view text);
-// Narrow text is taken as UTF-8 and written unchanged.
+// Narrow text is taken in the ANSI code page (Windows-1252) and converted.
 WINPLAT_API void writeOutNarrow(std::string_view text);
 WINPLAT_API void writeErrNarrow(std::string_view text);
 

@@ -26,9 +26,11 @@ typedef IProviderAdmin* LPPROVIDERADMIN;
             0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46 \
         }                                                  \
     }
+// One name per value. A profile section is opened with IID_IMAPIProp,
+// {00020303-0000-0000-C000-000000000046}, the property interface; no other ID
+// for a profile section is named here, so no other can be passed by mistake.
 inline constexpr IID IID_IMAPITable = WINPLAT_MAPI_IID(0x00020301);
 inline constexpr IID IID_IMAPIProp = WINPLAT_MAPI_IID(0x00020303);
-inline constexpr IID IID_IProfSect = WINPLAT_MAPI_IID(0x00020304);
 inline constexpr IID IID_IProfAdmin = WINPLAT_MAPI_IID(0x0002031C);
 inline constexpr IID IID_IMsgServiceAdmin = WINPLAT_MAPI_IID(0x0002031D);
 #undef WINPLAT_MAPI_IID
