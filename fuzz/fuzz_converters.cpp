@@ -6,56 +6,20 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
-#include "winplat/converter.h"
+#include "platform/tests/converter_feed.h"
 
 namespace {
 
 const char* const kPages[] = {"HZ-GB-2312", "ISO-2022-JP-1", "MACARABIC", "MACUKRAINE"};
 
-struct Outcome {
-    std::string out;
-    int error = 0;
-    size_t offset = 0;
-    bool operator==(const Outcome&) const = default;
-};
+using winplat::testing::Outcome;
 
-// Two pieces cut at `cut`, an output buffer of `room` bytes.
 Outcome run(const char* to, const char* from, const std::string& input, size_t cut, size_t room) {
-    winplat::Converter conv(to, from);
-    if (!conv.ok()) {
+    const Outcome o = winplat::testing::feed(to, from, input, cut, room);
+    if (o.error == EBADF) {
         std::abort();
     }
-    Outcome o;
-    std::vector<char> buffer(room);
-    auto drain = [&](char** in, size_t* left) {
-        while (true) {
-            char* out = buffer.data();
-            size_t outLeft = room;
-            const size_t r = conv.convert(in, left, &out, &outLeft);
-            const int error = r == static_cast<size_t>(-1) ? errno : 0;
-            o.out.append(buffer.data(), room - outLeft);
-            if (error != E2BIG || outLeft == room) {
-                return error;
-            }
-        }
-    };
-    std::string pending;
-    for (size_t start = 0; size_t end : {cut, input.size()}) {
-        pending += input.substr(start, end - start);
-        start = end;
-        char* in = pending.data();
-        size_t left = pending.size();
-        const int error = drain(&in, &left);
-        o.offset += pending.size() - left;
-        pending.erase(0, pending.size() - left);
-        if (error != 0 && !(error == EINVAL && end < input.size())) {
-            o.error = error;
-            return o;
-        }
-    }
-    o.error = drain(nullptr, nullptr);
     return o;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "converter_feed.h"
 #include "winplat/converter.h"
 
 namespace {
@@ -42,50 +43,8 @@ std::vector<std::vector<std::string>> golden(const std::string& kind) {
     return rows;
 }
 
-struct Outcome {
-    std::string out;
-    int error = 0;
-    size_t offset = 0;  // input bytes consumed
-};
-
-// Feeds `input` as two pieces cut at `cut` through an output buffer of `room`
-// bytes, as a streaming caller does: E2BIG drains the buffer, EINVAL waits for
-// the next piece, the end returns to the initial state.
-Outcome run(const std::string& to, const std::string& from, const std::string& input, size_t cut,
-            size_t room) {
-    winplat::Converter conv(to.c_str(), from.c_str());
-    EXPECT_TRUE(conv.ok()) << to << " from " << from;
-    Outcome o;
-    std::vector<char> buffer(room);
-    auto drain = [&](char** in, size_t* left) {
-        while (true) {
-            char* out = buffer.data();
-            size_t outLeft = room;
-            const size_t r = conv.convert(in, left, &out, &outLeft);
-            const int error = r == static_cast<size_t>(-1) ? errno : 0;
-            o.out.append(buffer.data(), room - outLeft);
-            if (error != E2BIG || outLeft == room) {
-                return error;
-            }
-        }
-    };
-    std::string pending;
-    for (size_t from = 0; size_t end : {cut, input.size()}) {
-        pending += input.substr(from, end - from);
-        from = end;
-        char* in = pending.data();
-        size_t left = pending.size();
-        const int error = drain(&in, &left);
-        o.offset += pending.size() - left;
-        pending.erase(0, pending.size() - left);
-        if (error != 0 && !(error == EINVAL && end < input.size())) {
-            o.error = error;
-            return o;
-        }
-    }
-    o.error = drain(nullptr, nullptr);
-    return o;
-}
+using winplat::testing::feed;
+using winplat::testing::Outcome;
 
 int errorNamed(const std::string& name) {
     return name == "ok" ? 0 : name == "EILSEQ" ? EILSEQ : name == "EINVAL" ? EINVAL : -1;
@@ -98,7 +57,7 @@ TEST(Converter, EveryByteOfTheSingleBytePagesBothWays) {
         SCOPED_TRACE(page + " byte " + row[1]);
         ++bytesPerPage[page];
         const std::string byte = unhex(row[1]);
-        const Outcome decoded = run("UTF-16LE", page, byte, 1, 8);
+        const Outcome decoded = feed("UTF-16LE", page, byte, 1, 8);
         if (row[2] == "-") {
             EXPECT_EQ(decoded.error, EILSEQ);
             continue;
@@ -106,7 +65,7 @@ TEST(Converter, EveryByteOfTheSingleBytePagesBothWays) {
         const std::string unit = unhex(row[2].substr(2, 2) + row[2].substr(0, 2));
         EXPECT_EQ(decoded.error, 0);
         EXPECT_EQ(decoded.out, unit);
-        const Outcome encoded = run(page, "UTF-16LE", unit, 2, 8);
+        const Outcome encoded = feed(page, "UTF-16LE", unit, 2, 8);
         EXPECT_EQ(encoded.error, row[3] == "-" ? EILSEQ : 0);
         EXPECT_EQ(encoded.out, unhex(row[3]));
     }
@@ -127,7 +86,7 @@ TEST(Converter, StatefulPagesAsPythonAnswers) {
             for (size_t cut = 0; cut <= input.size(); ++cut) {
                 SCOPED_TRACE(kind + " " + page + " " + row[1] + " cut at " + std::to_string(cut));
                 const Outcome o =
-                    decoding ? run("UTF-16LE", page, input, cut, 8) : run(page, "UTF-16LE", input, cut, 8);
+                    decoding ? feed("UTF-16LE", page, input, cut, 8) : feed(page, "UTF-16LE", input, cut, 8);
                 EXPECT_EQ(o.error, errorNamed(row[3]));
                 EXPECT_EQ(o.offset, std::stoul(row[4]));
                 EXPECT_EQ(o.out, unhex(row[2]));
@@ -149,18 +108,18 @@ TEST(Converter, OpeningAndTheWideSide) {
     // pages under another name pair with anything.
     EXPECT_FALSE(winplat::Converter("UTF-8", "MACGREEK").ok());
     EXPECT_FALSE(winplat::Converter("HZ-GB-2312", "MACGREEK").ok());
-    EXPECT_EQ(run("UTF-8", "maccentraleurope", "\x80", 1, 8).out, "\xC3\x84");
-    EXPECT_EQ(run("UTF-8", "MACUKRAINE", "\xA2\xFF", 2, 8).out, "\xD2\x90\xC2\xA4");
-    EXPECT_EQ(run("UCS-2LE", "MacGreek", "\xA1", 1, 8).out, "\x93\x03");
+    EXPECT_EQ(feed("UTF-8", "maccentraleurope", "\x80", 1, 8).out, "\xC3\x84");
+    EXPECT_EQ(feed("UTF-8", "MACUKRAINE", "\xA2\xFF", 2, 8).out, "\xD2\x90\xC2\xA4");
+    EXPECT_EQ(feed("UCS-2LE", "MacGreek", "\xA1", 1, 8).out, "\x93\x03");
 
     // A cut unit waits; a high surrogate ending UTF-16LE waits, in UCS-2LE it
     // has no conversion, as has a whole pair.
-    const Outcome cut = run("MACROMAN", "UTF-16LE", std::string("a\0b", 3), 3, 8);
+    const Outcome cut = feed("MACROMAN", "UTF-16LE", std::string("a\0b", 3), 3, 8);
     EXPECT_EQ(cut.error, EINVAL);
     EXPECT_EQ(cut.offset, 2u);
-    EXPECT_EQ(run("MACROMAN", "UTF-16LE", "\x3D\xD8", 2, 8).error, EINVAL);
-    EXPECT_EQ(run("MACROMAN", "UCS-2LE", "\x3D\xD8", 2, 8).error, EILSEQ);
-    EXPECT_EQ(run("MACROMAN", "UTF-16LE", std::string("\x3D\xD8\x00\xDE", 4), 4, 8).error, EILSEQ);
+    EXPECT_EQ(feed("MACROMAN", "UTF-16LE", "\x3D\xD8", 2, 8).error, EINVAL);
+    EXPECT_EQ(feed("MACROMAN", "UCS-2LE", "\x3D\xD8", 2, 8).error, EILSEQ);
+    EXPECT_EQ(feed("MACROMAN", "UTF-16LE", std::string("\x3D\xD8\x00\xDE", 4), 4, 8).error, EILSEQ);
 
     // No room: E2BIG without consuming; a null output only resets.
     winplat::Converter hz("HZ-GB-2312", "UTF-16LE");
