@@ -71,45 +71,7 @@ class IconvHandle {
 class Codec {
   public:
     virtual ~Codec() = default;
-
-    virtual size_t convert(char** in, size_t* inLeft, char** out, size_t* outLeft) {
-        if (in == nullptr || *in == nullptr) {
-            size_t wrote = 0;
-            if (out == nullptr || *out == nullptr) {
-                reset();
-                return 0;
-            }
-            if (const int error = finish(reinterpret_cast<uint8_t*>(*out), *outLeft, wrote)) {
-                return failWith(error);
-            }
-            *out += wrote;
-            *outLeft -= wrote;
-            reset();
-            return 0;
-        }
-        while (*inLeft > 0) {
-            size_t used = 0;
-            size_t wrote = 0;
-            const int error = step(reinterpret_cast<const uint8_t*>(*in), *inLeft, used,
-                                   reinterpret_cast<uint8_t*>(*out), *outLeft, wrote);
-            if (error != 0) {
-                return failWith(error);
-            }
-            *in += used;
-            *inLeft -= used;
-            *out += wrote;
-            *outLeft -= wrote;
-        }
-        return 0;
-    }
-
-  protected:
-    // One input sequence: sets `used` and `wrote` and returns 0, or returns
-    // E2BIG, EILSEQ or EINVAL having consumed nothing.
-    virtual int step(const uint8_t*, size_t, size_t&, uint8_t*, size_t, size_t&) { return EILSEQ; }
-    // Writes what returns the output to its initial state.
-    virtual int finish(uint8_t*, size_t, size_t&) { return 0; }
-    virtual void reset() {}
+    virtual size_t convert(char** in, size_t* inLeft, char** out, size_t* outLeft) = 0;
 };
 
 namespace {
@@ -171,7 +133,51 @@ int writeBytes(std::string_view bytes, uint8_t* out, size_t outLeft, size_t& wro
 }
 
 // ---------------------------------------------------------------------------
-class SingleByteDecoder : public Codec {
+// A page of our own, converted one input sequence at a time.
+class SteppedCodec : public Codec {
+  public:
+    size_t convert(char** in, size_t* inLeft, char** out, size_t* outLeft) final {
+        if (in == nullptr || *in == nullptr) {
+            size_t wrote = 0;
+            if (out == nullptr || *out == nullptr) {
+                reset();
+                return 0;
+            }
+            if (const int error = finish(reinterpret_cast<uint8_t*>(*out), *outLeft, wrote)) {
+                return failWith(error);
+            }
+            *out += wrote;
+            *outLeft -= wrote;
+            reset();
+            return 0;
+        }
+        while (*inLeft > 0) {
+            size_t used = 0;
+            size_t wrote = 0;
+            const int error = step(reinterpret_cast<const uint8_t*>(*in), *inLeft, used,
+                                   reinterpret_cast<uint8_t*>(*out), *outLeft, wrote);
+            if (error != 0) {
+                return failWith(error);
+            }
+            *in += used;
+            *inLeft -= used;
+            *out += wrote;
+            *outLeft -= wrote;
+        }
+        return 0;
+    }
+
+  protected:
+    // One input sequence: sets `used` and `wrote` and returns 0, or returns
+    // E2BIG, EILSEQ or EINVAL having consumed nothing.
+    virtual int step(const uint8_t* in, size_t inLeft, size_t& used, uint8_t* out, size_t outLeft,
+                     size_t& wrote) = 0;
+    // Writes what returns the output to its initial state.
+    virtual int finish(uint8_t*, size_t, size_t&) { return 0; }
+    virtual void reset() {}
+};
+
+class SingleByteDecoder : public SteppedCodec {
   public:
     explicit SingleByteDecoder(const SingleBytePage& page) : page_(page) {}
 
@@ -189,7 +195,7 @@ class SingleByteDecoder : public Codec {
     const SingleBytePage& page_;
 };
 
-class SingleByteEncoder : public Codec {
+class SingleByteEncoder : public SteppedCodec {
   public:
     SingleByteEncoder(const SingleBytePage& page, bool utf16) : page_(page), utf16_(utf16) {}
 
@@ -231,7 +237,7 @@ bool isGbByte(uint8_t b) {
     return b >= 0x21 && b <= 0x7E;
 }
 
-class HzDecoder : public Codec {
+class HzDecoder : public SteppedCodec {
   public:
     HzDecoder() : gb_("UTF-16LE", "EUC-CN") {}
     bool ok() const { return gb_.ok(); }
@@ -287,7 +293,7 @@ class HzDecoder : public Codec {
     bool gbMode_ = false;
 };
 
-class HzEncoder : public Codec {
+class HzEncoder : public SteppedCodec {
   public:
     explicit HzEncoder(bool utf16) : gb_("EUC-CN", "UTF-16LE"), utf16_(utf16) {}
     bool ok() const { return gb_.ok(); }
@@ -402,7 +408,7 @@ class Jp1Decoder : public Codec {
 
 enum class JpSet { Ascii, Roman, Jis0208, Jis0212 };
 
-class Jp1Encoder : public Codec {
+class Jp1Encoder : public SteppedCodec {
   public:
     explicit Jp1Encoder(bool utf16) : euc_("EUC-JP", "UTF-16LE"), utf16_(utf16) {}
     bool ok() const { return euc_.ok(); }
