@@ -168,8 +168,8 @@ class SteppedCodec : public Codec {
     }
 
   protected:
-    // One input sequence: sets `used` and `wrote` and returns 0, or returns
-    // E2BIG, EILSEQ or EINVAL having consumed nothing.
+    // One input sequence or more: sets `used` and `wrote` and returns 0, or
+    // returns E2BIG, EILSEQ or EINVAL having consumed nothing.
     virtual int step(const uint8_t* in, size_t inLeft, size_t& used, uint8_t* out, size_t outLeft,
                      size_t& wrote) = 0;
     // Writes what returns the output to its initial state.
@@ -182,13 +182,18 @@ class SingleByteDecoder : public SteppedCodec {
     explicit SingleByteDecoder(const SingleBytePage& page) : page_(page) {}
 
   protected:
-    int step(const uint8_t* in, size_t, size_t& used, uint8_t* out, size_t outLeft, size_t& wrote) override {
-        const uint16_t unit = page_.decode[in[0]];
-        if (unit == kNoUnit) {
-            return EILSEQ;
+    // Every byte up to one without a character, as far as the output holds.
+    int step(const uint8_t* in, size_t inLeft, size_t& used, uint8_t* out, size_t outLeft,
+             size_t& wrote) override {
+        const size_t n = std::min(inLeft, outLeft / 2);
+        while (used < n && page_.decode[in[used]] != kNoUnit) {
+            const uint16_t unit = page_.decode[in[used]];
+            out[2 * used] = static_cast<uint8_t>(unit & 0xFF);
+            out[2 * used + 1] = static_cast<uint8_t>(unit >> 8);
+            ++used;
         }
-        used = 1;
-        return writeUnit(unit, out, outLeft, wrote);
+        wrote = 2 * used;
+        return used > 0 ? 0 : page_.decode[in[0]] == kNoUnit ? EILSEQ : E2BIG;
     }
 
   private:
@@ -200,25 +205,32 @@ class SingleByteEncoder : public SteppedCodec {
     SingleByteEncoder(const SingleBytePage& page, bool utf16) : page_(page), utf16_(utf16) {}
 
   protected:
+    // Every unit up to one without a byte, as far as the output holds.
     int step(const uint8_t* in, size_t inLeft, size_t& used, uint8_t* out, size_t outLeft,
              size_t& wrote) override {
-        uint16_t unit = 0;
-        if (const int error = readUnit(in, inLeft, utf16_, unit)) {
-            return error;
-        }
         const SingleBytePage::Pair* end = page_.encode + page_.encodeCount;
-        const SingleBytePage::Pair* it = std::lower_bound(
-            page_.encode, end, unit, [](const SingleBytePage::Pair& p, uint16_t u) { return p.unit < u; });
-        if (it == end || it->unit != unit) {
-            return EILSEQ;
+        while (wrote < outLeft) {
+            uint16_t unit = 0;
+            int error = readUnit(in + used, inLeft - used, utf16_, unit);
+            if (error == 0 && unit < 0x80 && page_.decode[unit] == unit) {
+                out[wrote++] = static_cast<uint8_t>(unit);  // ASCII, where the page keeps it
+                used += 2;
+                continue;
+            }
+            if (error == 0) {
+                const SingleBytePage::Pair* it =
+                    std::lower_bound(page_.encode, end, unit,
+                                     [](const SingleBytePage::Pair& p, uint16_t u) { return p.unit < u; });
+                if (it != end && it->unit == unit) {
+                    out[wrote++] = it->byte;
+                    used += 2;
+                    continue;
+                }
+                error = EILSEQ;
+            }
+            return used > 0 ? 0 : error;
         }
-        if (outLeft < 1) {
-            return E2BIG;
-        }
-        out[0] = it->byte;
-        used = 2;
-        wrote = 1;
-        return 0;
+        return used > 0 ? 0 : E2BIG;
     }
 
   private:
@@ -277,14 +289,28 @@ class HzDecoder : public SteppedCodec {
         if (!isGbByte(in[0]) || !isGbByte(in[1])) {
             return EILSEQ;
         }
-        const uint8_t euc[2] = {static_cast<uint8_t>(in[0] | 0x80), static_cast<uint8_t>(in[1] | 0x80)};
-        uint8_t unit[4];
-        size_t len = 0;
-        if (gb_.one(euc, 2, unit, sizeof(unit), len) != 0 || len != 2) {
-            return EILSEQ;
+        if (outLeft < 2) {
+            return E2BIG;
         }
-        used = 2;
-        return writeBytes(std::string_view(reinterpret_cast<char*>(unit), 2), out, outLeft, wrote);
+        // The pairs up to the next tilde, as many as the output holds, in one
+        // call: every GB 2312 character is one unit.
+        char euc[256];
+        size_t n = 0;
+        while (n + 2 <= std::min({inLeft, outLeft, sizeof(euc)}) && in[n] != '~' && isGbByte(in[n]) &&
+               isGbByte(in[n + 1])) {
+            euc[n] = static_cast<char>(in[n] | 0x80);
+            euc[n + 1] = static_cast<char>(in[n + 1] | 0x80);
+            n += 2;
+        }
+        char* from = euc;
+        size_t fromLeft = n;
+        char* to = reinterpret_cast<char*>(out);
+        size_t toLeft = outLeft;
+        gb_.run(&from, &fromLeft, &to, &toLeft);
+        gb_.run(nullptr, nullptr, nullptr, nullptr);
+        used = n - fromLeft;
+        wrote = outLeft - toLeft;
+        return used == 0 || wrote != used ? EILSEQ : 0;
     }
     void reset() override { gbMode_ = false; }
 
@@ -355,6 +381,20 @@ constexpr Designation kJp1Designations[] = {
     {"\x1b$(@", "\x1b$@"}, {"\x1b$(B", "\x1b$B"}, {"\x1b$(D", "\x1b$(D"},
 };
 
+// The designation `text` opens with; null, with `cut` set when `text` is the
+// start of one.
+const Designation* designationAt(std::string_view text, bool* cut) {
+    for (const Designation& d : kJp1Designations) {
+        if (text.substr(0, d.escape.size()) == d.escape) {
+            return &d;
+        }
+        if (cut != nullptr && text.size() < d.escape.size() && d.escape.substr(0, text.size()) == text) {
+            *cut = true;
+        }
+    }
+    return nullptr;
+}
+
 class Jp1Decoder : public Codec {
   public:
     Jp1Decoder() : jp2_("UTF-16LE", "ISO-2022-JP-2") {}
@@ -365,39 +405,46 @@ class Jp1Decoder : public Codec {
             return jp2_.run(nullptr, nullptr, out, outLeft);
         }
         while (*inLeft > 0) {
-            if (**in == '\x1b') {
-                const std::string_view rest(*in, *inLeft);
-                const Designation* found = nullptr;
-                bool cut = false;
-                for (const Designation& d : kJp1Designations) {
-                    if (rest.substr(0, d.escape.size()) == d.escape) {
-                        found = &d;
-                    } else if (rest.size() < d.escape.size() && d.escape.substr(0, rest.size()) == rest) {
-                        cut = true;
-                    }
+            // The longest stretch whose escapes the C library reads as they
+            // stand goes through in one call.
+            size_t run = 0;
+            while (run < *inLeft) {
+                const void* escape = std::memchr(*in + run, '\x1b', *inLeft - run);
+                if (escape == nullptr) {
+                    run = *inLeft;
+                    break;
                 }
-                if (found == nullptr) {
-                    return failWith(cut ? EINVAL : EILSEQ);
+                run = static_cast<size_t>(static_cast<const char*>(escape) - *in);
+                const Designation* d = designationAt(std::string_view(*in + run, *inLeft - run), nullptr);
+                if (d == nullptr || d->escape != d->canonical) {
+                    break;
                 }
-                char* escape = const_cast<char*>(found->canonical.data());
-                size_t escapeLeft = found->canonical.size();
-                if (jp2_.run(&escape, &escapeLeft, out, outLeft) == static_cast<size_t>(-1)) {
-                    return static_cast<size_t>(-1);
+                run += d->escape.size();
+            }
+            if (run > 0) {
+                const bool last = run == *inLeft;
+                size_t runLeft = run;
+                const size_t r = jp2_.run(in, &runLeft, out, outLeft);
+                *inLeft -= run - runLeft;
+                if (r == static_cast<size_t>(-1)) {
+                    // A character cut by an escape is not at the input's end.
+                    return failWith(errno == EINVAL && !last ? EILSEQ : errno);
                 }
-                *in += found->escape.size();
-                *inLeft -= found->escape.size();
                 continue;
             }
-            // The text up to the next escape.
-            const char* escape = static_cast<const char*>(std::memchr(*in, '\x1b', *inLeft));
-            const size_t run = escape ? static_cast<size_t>(escape - *in) : *inLeft;
-            size_t runLeft = run;
-            const size_t r = jp2_.run(in, &runLeft, out, outLeft);
-            *inLeft -= run - runLeft;
-            if (r == static_cast<size_t>(-1)) {
-                // A character cut by an escape is not at the input's end.
-                return failWith(errno == EINVAL && escape ? EILSEQ : errno);
+            // An escape in another spelling, one JP-1 lacks, or a cut one.
+            bool cut = false;
+            const Designation* d = designationAt(std::string_view(*in, *inLeft), &cut);
+            if (d == nullptr) {
+                return failWith(cut ? EINVAL : EILSEQ);
             }
+            char* escape = const_cast<char*>(d->canonical.data());
+            size_t escapeLeft = d->canonical.size();
+            if (jp2_.run(&escape, &escapeLeft, out, outLeft) == static_cast<size_t>(-1)) {
+                return static_cast<size_t>(-1);
+            }
+            *in += d->escape.size();
+            *inLeft -= d->escape.size();
         }
         return 0;
     }
