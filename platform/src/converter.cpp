@@ -1,10 +1,10 @@
 // Converters opened by name. Every converter is a Codec with iconv's
-// contract; most are the C library's iconv itself. The pages of our own work
-// one character at a time through step(), which consumes one input sequence
-// and writes its output, or answers E2BIG/EILSEQ/EINVAL without consuming, so
-// the shared loop in Codec::convert gives every page iconv's streaming. The
-// double-byte sets of HZ and ISO-2022-JP-1 come from the C library's EUC-CN,
-// EUC-JP and ISO-2022-JP-2; only the shift rules are ours.
+// contract; most are the C library's iconv itself. Most pages of our own are
+// a SteppedCodec: step() consumes whole input sequences and writes their
+// output, or answers E2BIG/EILSEQ/EINVAL without consuming, so one loop gives
+// every such page iconv's streaming. The double-byte sets of HZ and
+// ISO-2022-JP-1 come from the C library's EUC-CN, EUC-JP and ISO-2022-JP-2;
+// only the shift rules are ours.
 #include "winplat/converter.h"
 
 #include <iconv.h>
@@ -368,8 +368,8 @@ class HzEncoder : public SteppedCodec {
 
 // ---------------------------------------------------------------------------
 // ISO-2022-JP-1: ISO-2022-JP with JIS X 0212 added. The C library's
-// ISO-2022-JP-2 reads a superset, so decoding hands it the text between
-// escapes and only lets through the designations JP-1 has.
+// ISO-2022-JP-2 reads a superset, so decoding hands it the text and stops at
+// the designations JP-1 lacks; encoding writes only JP-1's designations.
 
 struct Designation {
     std::string_view escape;     // as it stands in the text
