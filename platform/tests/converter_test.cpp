@@ -111,6 +111,11 @@ TEST(Converter, OpeningAndTheWideSide) {
     EXPECT_EQ(feed("UTF-8", "maccentraleurope", "\x80", 1, 8).out, "\xC3\x84");
     EXPECT_EQ(feed("UTF-8", "MACUKRAINE", "\xA2\xFF", 2, 8).out, "\xD2\x90\xC2\xA4");
     EXPECT_EQ(feed("UCS-2LE", "MacGreek", "\xA1", 1, 8).out, "\x93\x03");
+    // A character the page lacks stops the conversion where it stands.
+    const Outcome lacking = feed("MACGREEK", "UTF-16LE", std::string("a\0\x16\x04", 4), 4, 8);
+    EXPECT_EQ(lacking.error, EILSEQ);
+    EXPECT_EQ(lacking.offset, 2u);
+    EXPECT_EQ(lacking.out, "a");
 
     // A cut unit waits; a high surrogate ending UTF-16LE waits, in UCS-2LE it
     // has no conversion, as has a whole pair.
