@@ -9,6 +9,7 @@
 uint16_t getCodePageFromCharset(const char* charsetName);
 // The charset name of a code page, or null.
 const char* getCharsetFromCodePage(unsigned codePage);
-// The converter name of a code page (0 is taken as 1252), or null. Some names
-// of the table are unknown to the C library's iconv; opening them fails.
+// The converter name of a code page (0 is taken as 1252), or null, to open
+// with winplat::Converter; of the names, only MACHEBREW and MACTHAI do not
+// open.
 const char* getIconvNameFromCodePage(unsigned codePage);

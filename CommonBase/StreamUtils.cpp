@@ -1,12 +1,12 @@
 #include "CommonBase/StreamUtils.h"
 
 #include <errno.h>
-#include <iconv.h>
 
 #include <boost/iostreams/copy.hpp>
 #include <boost/regex.hpp>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -14,6 +14,7 @@
 #include "CommonBase/DataStream.h"
 #include "CommonBase/HResultException.h"
 #include "CommonBase/StringUtils.h"
+#include "winplat/converter.h"
 #include "winplat/mapi.h"
 #include "winplat/utf16.h"
 
@@ -324,10 +325,9 @@ class IConvConverter {
 
     IConvConverter(ComStreamDeviceT<wchar_t>& output, unsigned codePage)
         : output_(&output), codePage_(codePage) {}
-    IConvConverter(const IConvConverter&) = default;
 
     std::streamsize write(const char* data, std::streamsize n) {
-        if (descriptor_ == reinterpret_cast<iconv_t>(-1)) {
+        if (!converter_) {
             open();
         }
         pending_.append(data, static_cast<size_t>(n));
@@ -336,22 +336,16 @@ class IConvConverter {
     }
 
     void close() {
-        if (descriptor_ == reinterpret_cast<iconv_t>(-1)) {
+        if (!converter_) {
             return;
         }
         convert(true);
         pending_.clear();
-        iconv_close(descriptor_);
-        descriptor_ = reinterpret_cast<iconv_t>(-1);
+        converter_.reset();
     }
 
-    // Closes the descriptor when a failure leaves the conversion early.
-    void abandon() {
-        if (descriptor_ != reinterpret_cast<iconv_t>(-1)) {
-            iconv_close(descriptor_);
-            descriptor_ = reinterpret_cast<iconv_t>(-1);
-        }
-    }
+    // Closes the converter when a failure leaves the conversion early.
+    void abandon() { converter_.reset(); }
 
   private:
     void open() {
@@ -360,11 +354,11 @@ class IConvConverter {
         if (!name) {
             throw IConvException();
         }
-        iconv_t descriptor = iconv_open("UCS-2LE", name);
-        if (descriptor == reinterpret_cast<iconv_t>(-1)) {
+        auto converter = std::make_unique<winplat::Converter>("UCS-2LE", name);
+        if (!converter->ok()) {
             throw IConvException();
         }
-        descriptor_ = descriptor;
+        converter_ = std::move(converter);
     }
 
     void convert(bool last) {
@@ -375,7 +369,7 @@ class IConvConverter {
         size_t outLeft = out.size();
         bool dropped = false;
         while (inLeft > 0) {
-            size_t result = iconv(descriptor_, &in, &inLeft, &to, &outLeft);
+            size_t result = converter_->convert(&in, &inLeft, &to, &outLeft);
             if (result != static_cast<size_t>(-1)) {
                 break;
             }
@@ -392,7 +386,7 @@ class IConvConverter {
         }
         if (last && !dropped) {
             // Return a stateful encoding to its initial state.
-            iconv(descriptor_, nullptr, nullptr, &to, &outLeft);
+            converter_->convert(nullptr, nullptr, &to, &outLeft);
         }
         if (dropped) {
             pending_.clear();
@@ -409,7 +403,7 @@ class IConvConverter {
     ComStreamDeviceT<wchar_t>* output_;
     unsigned codePage_;
     std::string pending_;
-    iconv_t descriptor_ = reinterpret_cast<iconv_t>(-1);
+    std::unique_ptr<winplat::Converter> converter_;
 };
 
 }  // namespace

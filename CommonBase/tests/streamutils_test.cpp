@@ -182,9 +182,11 @@ TEST(StreamUtils, CodePagesWithoutAConverter) {
     StreamRef target(memoryStream());
     // EBCDIC: no converter name at all.
     EXPECT_THROW(multibyteToUnicode(source.get(), target.get(), 37), IConvException);
-    // A name the C library does not know.
-    rewind(source.get());
-    EXPECT_THROW(multibyteToUnicode(source.get(), target.get(), 10000), IConvException);
+    // Mac Hebrew and Mac Thai: a converter name, but no mapping on this platform.
+    for (unsigned codePage : {10005u, 10021u}) {
+        rewind(source.get());
+        EXPECT_THROW(multibyteToUnicode(source.get(), target.get(), codePage), IConvException);
+    }
     try {
         rewind(source.get());
         multibyteToUnicode(source.get(), target.get(), 37);
@@ -194,6 +196,43 @@ TEST(StreamUtils, CodePagesWithoutAConverter) {
     EXPECT_EQ(streamContent(target.get()), "");
     expectRaise([&] { multibyteToUnicode(nullptr, target.get(), 1252); }, E_INVALIDARG,
                 "streamUtils::multibyteToUnicode");
+}
+
+// The code pages whose converters are not the C library's own, read in
+// pieces of one to three bytes; the expected text is Python's codecs'.
+TEST(StreamUtils, CodePagesOfOurOwnConvertersInSmallPieces) {
+    const std::string mac = "\x41\x80\xA2\xC6\xDB\xF0\xFF";
+    const struct {
+        unsigned codePage;
+        std::string bytes;
+        std::wstring text;
+    } rows[] = {
+        {10000, mac, L"A\u00C4\u00A2\u2206\u20AC\uF8FF\u02C7"},
+        {10004, mac, L"A\u00C4\"\u0626[\u0650\u06D2"},
+        {10006, mac, L"A\u00C4\u0394\u03A4\u03AD\u03C0\u00AD"},
+        {10010, mac, L"A\u00C4\u00A2\u2206\u20AC\uF8FF\u02C7"},
+        {10017, mac, L"A\u0410\u0490\u2206\u045F\u0440\u00A4"},
+        {10029, mac, L"A\u00C4\u0118\u2206\u0158\u016B\u02C7"},
+        {10079, mac, L"A\u00C4\u00A2\u2206\u20AC\uF8FF\u02C7"},
+        {10081, mac, L"A\u00C4\u00A2\u2206\u011F\uF8FF\u02C7"},
+        {10082, mac, L"A\u00C4\u00A2\u0106\u20AC\u0111\u02C7"},
+        {52936, "a~{VPND~}b~~c~\nd~{VP", L"a\u4E2D\u6587b~cd\u4E2D"},
+        {50221, "a\x1b$BCf\x1b$(D+1\x1b(J\\\x1b(B\\", L"a\u4E2D\u00E9\u00A5\\"},
+    };
+    for (const auto& row : rows) {
+        for (size_t piece = 1; piece <= 3; ++piece) {
+            SCOPED_TRACE(std::to_string(row.codePage) + " in pieces of " + std::to_string(piece));
+            ScriptedStream source(row.bytes, SIZE_MAX, S_OK, piece);
+            StreamRef target(memoryStream());
+            multibyteToUnicode(&source, target.get(), row.codePage);
+            EXPECT_EQ(streamContent(target.get()), utf16(row.text));
+            EXPECT_EQ(source.refs, 1u);
+        }
+    }
+    // A bad escape is skipped byte by byte, as for any code page; a cut
+    // character at the end is dropped.
+    EXPECT_EQ(convert("a~xb~{VP~}~", 52936), L"axb\u4E2D");
+    EXPECT_EQ(convert("\x1b$ACf\x1b$BC", 50221), L"$ACf");
 }
 
 TEST(StreamUtils, HtmlEntities) {

@@ -1,8 +1,6 @@
 // Code-page conversion, ordinal comparison and case mapping.
 #include "winplat/text.h"
 
-#include <iconv.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +13,7 @@
 
 #include "inject_internal.h"
 #include "text_casemap.h"
+#include "winplat/converter.h"
 #include "winplat/errors.h"
 #include "winplat/inject.h"
 #include "winplat/kernel.h"
@@ -89,15 +88,10 @@ struct PageInfo {
 };
 
 bool iconvKnows(const std::string& name) {
-    iconv_t cd = iconv_open("UTF-16LE", name.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        return false;
-    }
-    iconv_close(cd);
-    return true;
+    return winplat::Converter("UTF-16LE", name.c_str()).ok();
 }
 
-// The glibc converter name of a Windows code page; "" when glibc has none.
+// The converter name of a Windows code page; "" when there is none.
 std::string iconvNameOf(UINT cp) {
     switch (cp) {
         case 20127:
@@ -123,16 +117,28 @@ std::string iconvNameOf(UINT cp) {
             return "ISO-2022-KR";
         case 65000:
             return "UTF-7";
+        case 52936:
+            return "HZ-GB-2312";
         case 10000:
-            return "MACINTOSH";
+            return "MACROMAN";
+        case 10004:
+            return "MACARABIC";
+        case 10006:
+            return "MACGREEK";
         case 10007:
             return "MAC-CYRILLIC";
+        case 10010:
+            return "MACROMANIA";
         case 10017:
-            return "MAC-UK";
+            return "MACUKRAINE";
         case 10029:
-            return "MAC-CENTRALEUROPE";
+            return "MACCENTRALEUROPE";
         case 10079:
-            return "MAC-IS";
+            return "MACICELAND";
+        case 10081:
+            return "MACTURKISH";
+        case 10082:
+            return "MACCROATIAN";
         case 20924:
             return "IBM1047";
         case 28603:
@@ -194,17 +200,9 @@ PageInfo pageOf(UINT cp) {
 }
 
 struct Iconv {
-    iconv_t cd;
-    explicit Iconv(const std::string& to, const std::string& from)
-        : cd(iconv_open(to.c_str(), from.c_str())) {}
-    ~Iconv() {
-        if (ok()) {
-            iconv_close(cd);
-        }
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    bool ok() const { return cd != reinterpret_cast<iconv_t>(-1); }
+    winplat::Converter cd;
+    explicit Iconv(const std::string& to, const std::string& from) : cd(to.c_str(), from.c_str()) {}
+    bool ok() const { return cd.ok(); }
 };
 
 // Runs iconv over all of `in`, appending to `out`, then returns the shift
@@ -219,7 +217,7 @@ bool runIconv(Iconv& conv, const char* in, size_t inLen, std::string& out, OnBad
     while (inLeft > 0) {
         char* outPtr = buffer;
         size_t outLeft = sizeof(buffer);
-        const size_t r = iconv(conv.cd, &inPtr, &inLeft, &outPtr, &outLeft);
+        const size_t r = conv.cd.convert(&inPtr, &inLeft, &outPtr, &outLeft);
         const int err = errno;
         out.append(buffer, static_cast<size_t>(outPtr - buffer));
         if (r != static_cast<size_t>(-1) || err == E2BIG) {
@@ -235,7 +233,7 @@ bool runIconv(Iconv& conv, const char* in, size_t inLen, std::string& out, OnBad
     while (true) {
         char* outPtr = buffer;
         size_t outLeft = sizeof(buffer);
-        const size_t r = iconv(conv.cd, nullptr, nullptr, &outPtr, &outLeft);
+        const size_t r = conv.cd.convert(nullptr, nullptr, &outPtr, &outLeft);
         const int err = errno;
         out.append(buffer, static_cast<size_t>(outPtr - buffer));
         if (r != static_cast<size_t>(-1) || err != E2BIG) {
@@ -442,7 +440,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
                 char reset[16];
                 char* p = reset;
                 size_t left = sizeof(reset);
-                iconv(conv.cd, nullptr, nullptr, &p, &left);
+                conv.cd.convert(nullptr, nullptr, &p, &left);
                 o.append(reset, static_cast<size_t>(p - reset));
                 o += defaultChar;
                 usedDefault = true;

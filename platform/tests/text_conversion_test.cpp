@@ -200,6 +200,15 @@ TEST(TextConversion, NumberedCodePagesThroughIconv) {
     EXPECT_EQ(toWide(20273, "\x4A"), L"\u00C4");
     EXPECT_EQ(toBytes(20273, L"\u00C4A"), "\x4A\xC1");
 
+    // Pages the C library lacks come from the platform's own converters.
+    EXPECT_EQ(toWide(CP_MACCP, "\xC6\xF0"), L"\u2206\uF8FF");
+    EXPECT_EQ(toBytes(10006, L"\u0394x", &used), "\xA2x");
+    EXPECT_FALSE(used);
+    EXPECT_EQ(toWide(52936, "a~{VP~}"), L"a\u4E2D");
+    // The default character follows a return to ASCII.
+    EXPECT_EQ(toBytes(52936, L"\u4E2D\u20AC", &used), "~{VP~}?");
+    EXPECT_TRUE(used);
+
     // The OEM page is 437.
     EXPECT_EQ(toWide(CP_OEMCP, "\x82\x9B"), L"\u00E9\u00A2");
     EXPECT_EQ(toBytes(CP_OEMCP, L"\u00E9"), "\x82");

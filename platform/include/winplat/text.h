@@ -3,7 +3,7 @@
 // CP_ACP is Windows-1252 on this platform (a built-in table, so results never
 // depend on the host's locale or iconv build); CP_OEMCP is code page 437.
 // CP_UTF8 uses the project's own UTF-8 codec; other numbered code pages go
-// through iconv. Sizes are counted in characters (WCHAR units or bytes) as on
+// through the converters of winplat/converter.h. Sizes are counted in characters (WCHAR units or bytes) as on
 // Windows; a length of -1 counts the terminator; an output size of 0 asks for
 // the size needed.
 #pragma once
