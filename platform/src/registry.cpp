@@ -23,6 +23,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "kinternal.h"
 #include "registry_tree.h"
 #include "winplat/console.h"
 #include "winplat/inject.h"
@@ -59,7 +60,7 @@ FileId idOf(const struct stat& st) {
 }
 
 struct State {
-    std::mutex mutex;
+    winplat::kernel::PlatformLock mutex;
     bool loaded = false;
     std::string file;  // "" : the registry lives in memory only
     std::unique_ptr<Key> tree;
@@ -596,7 +597,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesir
     }
     *phkResult = nullptr;
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved base;
     Path sub;
@@ -628,7 +629,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     }
     *phkResult = nullptr;
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved base;
     Path sub;
@@ -686,7 +687,7 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_ENUMERATE_SUB_KEYS)) != ERROR_SUCCESS) {
@@ -735,7 +736,7 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_QUERY_VALUE)) != ERROR_SUCCESS) {
@@ -782,7 +783,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_QUERY_VALUE)) != ERROR_SUCCESS) {
@@ -825,7 +826,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_QUERY_VALUE)) != ERROR_SUCCESS) {
@@ -890,7 +891,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_SET_VALUE)) != ERROR_SUCCESS) {
@@ -931,7 +932,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_SET_VALUE)) != ERROR_SUCCESS) {
@@ -965,7 +966,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         return ERROR_INVALID_PARAMETER;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     Path sub;
@@ -1010,7 +1011,7 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
         return ERROR_SUCCESS;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     auto* h = reinterpret_cast<Handle*>(hKey);
     if (!hKey || s.handles.erase(h) == 0) {
         return ERROR_INVALID_HANDLE;
@@ -1025,13 +1026,13 @@ namespace winplat::registry {
 
 LSTATUS reload() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     return loadFresh(s);
 }
 
 std::string filePath() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     if (!s.loaded) {
         loadFresh(s);
     }
@@ -1040,19 +1041,19 @@ std::string filePath() {
 
 std::string lastLoadError() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     return s.lastError;
 }
 
 size_t openKeyCount() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     return s.handles.size();
 }
 
 void denyWrite(HKEY root, const std::wstring& subKey) {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     const Path* base = predefinedPath(root);
     Path sub;
     if (!base || splitSubKey(subKey.c_str(), sub) != ERROR_SUCCESS) {
@@ -1065,20 +1066,20 @@ void denyWrite(HKEY root, const std::wstring& subKey) {
 
 void clearDeniedKeys() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     s.denied.clear();
 }
 
 std::string exportText() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     return regtree::serialize(*s.tree, Encoding::Utf8);
 }
 
 std::string exportKey(HKEY root, const std::wstring& subKey) {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     const Path* base = predefinedPath(root);
     Path sub;
@@ -1105,7 +1106,7 @@ std::string fileBytes() {
     std::string file;
     {
         State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
+        winplat::kernel::PlatformGuard lock(s.mutex);
         if (!s.loaded) {
             loadFresh(s);
         }
