@@ -15,6 +15,10 @@ namespace winplat::regtree {
 // Longest key name and value name, in UTF-16 units.
 constexpr size_t kMaxKeyName = 255;
 constexpr size_t kMaxValueName = 16383;
+// Deepest key, counting the root as the first level, and the most levels one
+// RegCreateKeyExW call creates.
+constexpr size_t kMaxDepth = 512;
+constexpr size_t kMaxCreateDepth = 32;
 
 // Names compare by their upper-cased units.
 std::wstring fold(std::wstring_view name);
@@ -50,6 +54,9 @@ struct Key {
     using Subkeys = std::map<std::wstring, std::unique_ptr<Key>, FoldedLess>;
     Subkeys subkeys;            // by folded name: the enumeration order
     std::vector<Value> values;  // in the order they were added
+    // Comment lines of the file under the key's line (the top: under the
+    // header), written back right after that line.
+    std::vector<std::wstring> comments;
 
     // The key's own lines in the file (path line, values, blank line) as
     // last serialised: a write re-serialises only the keys that changed.
