@@ -54,9 +54,16 @@ namespace {
 constexpr REGSAM kWriteRights =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
 
+// The key a path led to, good while the tree's generation is unchanged.
+struct KeyCache {
+    Key* key = nullptr;
+    uint64_t generation = 0;
+};
+
 struct Handle {
     Path path;
     REGSAM access = 0;
+    KeyCache cache;
 };
 
 struct FileId {
@@ -105,9 +112,10 @@ struct State {
     std::unordered_map<uintptr_t, Handle> handles;
     uintptr_t nextHandle = 0x10000;  // values grow by 4 and are not reused
     std::vector<Path> denied;        // folded paths
-    // Bumped whenever the tree may have changed; a cursor of an older
-    // generation is not used.
-    uint64_t generation = 0;
+    // Bumped whenever the tree may have changed; a cursor or a cached key of
+    // an older generation is not used.
+    uint64_t generation = 1;
+    KeyCache predefinedCache[3];
     // Where the last subkey enumeration stopped, so that walking a key's
     // subkeys by index does not start again from the first each time.
     struct {
@@ -482,12 +490,15 @@ LSTATUS commit(State& s, const Change& change) {
     ++s.generation;
     Undo undo;
     if (s.file.empty()) {
+        LSTATUS rc;
         try {
-            return change(*s.tree, undo);
+            rc = change(*s.tree, undo);
         } catch (const std::bad_alloc&) {
             undo.run();
-            return ERROR_NOT_ENOUGH_MEMORY;
+            rc = ERROR_NOT_ENOUGH_MEMORY;
         }
+        ++s.generation;
+        return rc;
     }
     if (s.lockFd < 0) {
         openLock(s);
@@ -521,6 +532,7 @@ LSTATUS commit(State& s, const Change& change) {
             undo.run();
         }
     }
+    ++s.generation;  // keys found during the change may have gone with its undoing
     ::flock(s.lockFd, LOCK_UN);
     return rc;
 }
@@ -561,16 +573,18 @@ const Path* predefinedPath(HKEY h) {
     return nullptr;
 }
 
-// Valid while the state's mutex is held: `path` is the handle's own.
+// Valid while the state's mutex is held: `path` and `cache` are the handle's own.
 struct Resolved {
     const Path* path = nullptr;
     REGSAM access = 0;
     bool predefined = false;
+    KeyCache* cache = nullptr;
 };
 
-LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
+LSTATUS resolveHandle(State& s, HKEY h, Resolved& out) {
     if (const Path* p = predefinedPath(h)) {
         out.path = p;
+        out.cache = &s.predefinedCache[reinterpret_cast<uintptr_t>(h) & 3];
         out.access = KEY_ALL_ACCESS;
         if (isDenied(s, *p)) {
             out.access &= ~kWriteRights;
@@ -585,6 +599,7 @@ LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
     out.path = &it->second.path;
     out.access = it->second.access;
     out.predefined = false;
+    out.cache = &it->second.cache;
     return ERROR_SUCCESS;
 }
 
@@ -637,12 +652,16 @@ LSTATUS resolveSubKey(State& s, HKEY h, LPCWSTR subKey, Resolved& base, Path& su
 }
 
 // The key a resolved handle names.
-Key* keyOf(Key& top, const Resolved& r, LSTATUS& rc) {
-    Key* k = winplat::regtree::find(top, *r.path);
-    if (!k) {
+Key* keyOf(const State& s, const Resolved& r, LSTATUS& rc) {
+    KeyCache& c = *r.cache;
+    if (c.generation != s.generation) {
+        c.key = winplat::regtree::find(*s.tree, *r.path);
+        c.generation = s.generation;
+    }
+    if (!c.key) {
         rc = r.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
-    return k;
+    return c.key;
 }
 
 REGSAM effectiveAccess(REGSAM sam) {
@@ -653,10 +672,10 @@ REGSAM effectiveAccess(REGSAM sam) {
     return sam;
 }
 
-HKEY newHandle(State& s, Path path, REGSAM access) {
+HKEY newHandle(State& s, Path path, REGSAM access, Key* key = nullptr) {
     const uintptr_t value = s.nextHandle;
     s.nextHandle += 4;
-    s.handles.emplace(value, Handle{std::move(path), access});
+    s.handles.emplace(value, Handle{std::move(path), access, KeyCache{key, key ? s.generation : 0}});
     return reinterpret_cast<HKEY>(value);
 }
 
@@ -756,16 +775,17 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesir
     if ((rc = resolveSubKey(s, hKey, lpSubKey, base, sub, full)) != ERROR_SUCCESS) {
         return rc;
     }
-    if (!winplat::regtree::find(*s.tree, full)) {
-        if (!(sub.empty() && base.predefined)) {
-            return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
-        }
+    // Found from the handle's key, which is usually known already.
+    Key* baseKey = keyOf(s, base, rc);
+    Key* k = baseKey ? winplat::regtree::find(*baseKey, sub) : nullptr;
+    if (!k && !(sub.empty() && base.predefined)) {
+        return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
     }
     const REGSAM access = effectiveAccess(samDesired);
     if ((access & kWriteRights) && isDenied(s, full)) {
         return ERROR_ACCESS_DENIED;
     }
-    *phkResult = newHandle(s, std::move(full), access);
+    *phkResult = newHandle(s, std::move(full), access, k);
     return ERROR_SUCCESS;
 }
 
@@ -859,7 +879,7 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
     if (!lpName || !lpcchName) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, rc);
+    Key* k = keyOf(s, r, rc);
     if (!k) {
         return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
     }
@@ -908,7 +928,7 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, rc);
+    Key* k = keyOf(s, r, rc);
     if (!k) {
         return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
     }
@@ -955,7 +975,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     if (lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, rc);
+    Key* k = keyOf(s, r, rc);
     if (!k) {
         return rc;
     }
@@ -999,7 +1019,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
         return ERROR_INVALID_PARAMETER;
     }
     static const Key empty;
-    const Key* k = keyOf(*s.tree, r, rc);
+    const Key* k = keyOf(s, r, rc);
     if (!k) {
         if (!r.predefined) {
             return rc;
@@ -1102,9 +1122,9 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         return rc;
     }
     const std::wstring name = lpValueName ? lpValueName : L"";
-    return commit(s, [&](Key& top, Undo& undo) {
+    return commit(s, [&](Key&, Undo& undo) {
         LSTATUS err = ERROR_SUCCESS;
-        Key* k = keyOf(top, r, err);
+        Key* k = keyOf(s, r, err);
         if (!k) {
             return err;
         }

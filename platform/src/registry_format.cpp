@@ -581,6 +581,15 @@ int FoldedLess::compare(std::wstring_view folded, std::wstring_view name) {
 }
 
 Key* Key::child(std::wstring_view n) const {
+    // Folded once into a buffer, the lookup compares whole units.
+    wchar_t folded[kMaxKeyName];
+    if (n.size() <= kMaxKeyName) {
+        for (size_t i = 0; i < n.size(); ++i) {
+            folded[i] = upperUnit(n[i]);
+        }
+        auto it = subkeys.find(FoldedView{std::wstring_view(folded, n.size())});
+        return it == subkeys.end() ? nullptr : it->second.get();
+    }
     auto it = subkeys.find(Unfolded{n});
     return it == subkeys.end() ? nullptr : it->second.get();
 }

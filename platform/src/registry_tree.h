@@ -30,11 +30,18 @@ struct Unfolded {
     std::wstring_view name;
 };
 
+// A name already folded, to look up without making a string of it.
+struct FoldedView {
+    std::wstring_view name;
+};
+
 // Orders folded names as std::wstring does; an Unfolded compares as its
 // folded form would.
 struct FoldedLess {
     using is_transparent = void;
     bool operator()(const std::wstring& a, const std::wstring& b) const { return a < b; }
+    bool operator()(const std::wstring& a, FoldedView b) const { return std::wstring_view(a) < b.name; }
+    bool operator()(FoldedView a, const std::wstring& b) const { return a.name < std::wstring_view(b); }
     bool operator()(const std::wstring& folded, Unfolded u) const { return compare(folded, u.name) < 0; }
     bool operator()(Unfolded u, const std::wstring& folded) const { return compare(folded, u.name) > 0; }
     // <0, 0, >0 as `folded` sorts before, equal to or after fold(name).
