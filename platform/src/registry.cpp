@@ -78,7 +78,13 @@ struct FileId {
 };
 
 FileId idOf(const struct stat& st) {
-    return FileId{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
+    FileId id{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
+    // Tests play a file system whose file times have a coarse tick.
+    int64_t tickMs = 0;
+    if (winplat::inject::take("RegistryCoarseFileTimes", &tickMs) && tickMs > 0) {
+        id.mtimeNsec -= id.mtimeNsec % (tickMs * 1000000);
+    }
+    return id;
 }
 
 // An outside change (another program replacing the file) is looked for at
