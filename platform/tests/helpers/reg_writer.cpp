@@ -1,7 +1,7 @@
 // Writes to the registry file named by WINPLAT_REGISTRY, for the registry
 // tests that need other processes:
 //   reg_writer loop               rewrites HKCU\Software\Crash until killed: each round
-//                                 sets "Payload" (256 KiB, every byte the round's low byte),
+//                                 sets "Payload" (32 KiB, every byte the round's low byte),
 //                                 "R<round>" and then "Round" (dwords)
 //   reg_writer values <tag> <n>   sets <tag>_0 .. <tag>_<n-1> (REG_SZ "<tag>:<i>") under
 //                                 HKCU\Software\Concurrent, then exits 0
@@ -40,7 +40,7 @@ int loop() {
         ERROR_SUCCESS) {
         round = 0;
     }
-    std::vector<BYTE> payload(256 * 1024);
+    std::vector<BYTE> payload(32 * 1024);
     for (++round;; ++round) {
         std::fill(payload.begin(), payload.end(), static_cast<BYTE>(round));
         rc = RegSetValueExW(key, L"Payload", 0, REG_BINARY, payload.data(),
