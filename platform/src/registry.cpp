@@ -26,11 +26,14 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -195,6 +198,35 @@ bool readAll(int fd, std::string& out) {
         }
         out.append(buf, static_cast<size_t>(n));
     }
+}
+
+// Writes the pieces one after the other, many per system call.
+bool writePieces(int fd, const std::vector<const std::string*>& pieces) {
+    size_t index = 0;   // the first piece not wholly written
+    size_t offset = 0;  // how much of it is
+    std::vector<struct iovec> iov;
+    while (index < pieces.size()) {
+        iov.clear();
+        for (size_t i = index; i < pieces.size() && iov.size() < IOV_MAX; ++i) {
+            const size_t skip = i == index ? offset : 0;
+            iov.push_back({const_cast<char*>(pieces[i]->data()) + skip, pieces[i]->size() - skip});
+        }
+        const ssize_t n = ::writev(fd, iov.data(), static_cast<int>(iov.size()));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        size_t left = static_cast<size_t>(n);
+        while (index < pieces.size() && left >= pieces[index]->size() - offset) {
+            left -= pieces[index]->size() - offset;
+            offset = 0;
+            ++index;
+        }
+        offset += left;
+    }
+    return true;
 }
 
 bool writeAll(int fd, const char* p, size_t n) {
@@ -432,7 +464,7 @@ void removeStaleTemps(const std::string& file) {
 // folder, flushed where the file system needs it, then renamed over the old
 // one. The folder is not flushed: a power cut can lose the last changes and
 // leaves an older complete file.
-LSTATUS writeFile(State& s, const std::string& bytes) {
+LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     std::string tmp = s.target + ".tmp.XXXXXX";
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -444,9 +476,13 @@ LSTATUS writeFile(State& s, const std::string& bytes) {
     LSTATUS rc = ERROR_SUCCESS;
     if (winplat::inject::take("RegistryFileWrite", &injected)) {
         // A failing disk: half the file reaches it.
+        std::string bytes;
+        for (const std::string* piece : pieces) {
+            bytes += *piece;
+        }
         writeAll(fd, bytes.data(), bytes.size() / 2);
         rc = static_cast<LSTATUS>(injected);
-    } else if (!writeAll(fd, bytes.data(), bytes.size()) || (s.flushData && ::fdatasync(fd) != 0)) {
+    } else if (!writePieces(fd, pieces) || (s.flushData && ::fdatasync(fd) != 0)) {
         rc = errnoStatus(errno);
     }
     struct stat st;
@@ -526,7 +562,10 @@ LSTATUS commit(State& s, const Change& change) {
                     removeStaleTemps(s.target);
                     s.tempsSwept = true;
                 }
-                rc = writeFile(s, winplat::regtree::serialize(*s.tree, s.encoding));
+                std::string head;
+                std::vector<const std::string*> pieces;
+                winplat::regtree::serializePieces(*s.tree, s.encoding, head, pieces);
+                rc = writeFile(s, pieces);
                 if (rc == ERROR_SUCCESS && s.shared) {
                     s.seenGeneration = s.shared->fetch_add(1, std::memory_order_acq_rel) + 1;
                 }

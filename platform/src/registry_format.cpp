@@ -783,18 +783,20 @@ bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& topOut, Encod
     return true;
 }
 
-std::string serialize(const Key& top, Encoding encoding) {
+size_t serializePieces(const Key& top, Encoding encoding, std::string& head,
+                       std::vector<const std::string*>& pieces) {
     const std::wstring_view nl = encoding == Encoding::Utf16 ? L"\r\n" : L"\n";
-    std::wstring head(kHeader);
-    head.append(nl);
+    std::wstring header(kHeader);
+    header.append(nl);
     if (!top.comments.empty()) {
-        appendComments(head, top, nl);
+        appendComments(header, top, nl);
     }
-    head.append(nl);
-    std::string out = encoding == Encoding::Utf16 ? "\xFF\xFE" : "";
-    out += encode(head, encoding);
-    std::vector<const std::string*> pieces;
-    size_t total = out.size();
+    header.append(nl);
+    head = encoding == Encoding::Utf16 ? "\xFF\xFE" : "";
+    head += encode(header, encoding);
+    pieces.clear();
+    pieces.push_back(&head);
+    size_t total = head.size();
     std::wstring scratch;
     std::wstring path;
     for (const auto& [folded, root] : top.subkeys) {
@@ -804,7 +806,14 @@ std::string serialize(const Key& top, Encoding encoding) {
         path = root->name;
         collectKey(*root, path, encoding, scratch, pieces, total);
     }
-    out.reserve(total);
+    return total;
+}
+
+std::string serialize(const Key& top, Encoding encoding) {
+    std::string head;
+    std::vector<const std::string*> pieces;
+    std::string out;
+    out.reserve(serializePieces(top, encoding, head, pieces));
     for (const std::string* piece : pieces) {
         out.append(*piece);
     }

@@ -109,6 +109,10 @@ bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& top, Encoding
 
 // The whole tree as a file; reuses and refreshes the keys' cached text.
 std::string serialize(const Key& top, Encoding encoding);
+// The same as pieces in file order (`head`, then keys' cached texts, good
+// until the tree changes), so a writer need not join them; returns the size.
+size_t serializePieces(const Key& top, Encoding encoding, std::string& head,
+                       std::vector<const std::string*>& pieces);
 // One key and its subtree (UTF-8, no header); `path` names `key`.
 std::string serializeKey(const Key& key, const Path& path);
 
