@@ -123,74 +123,90 @@ TEST_F(RegistryTest, WriterKilledAtRandomMomentsLosesNothingWritten) {
     ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
 }
 
-// Processes and threads creating keys, deleting their parents and counting
-// at once, with file times of a coarse tick: no key created and written is
-// lost, no counter goes back, every counter ends at its last value.
+// Processes and threads counting, creating keys and deleting their parents
+// at once, with file times of a coarse tick: no counter goes back or loses a
+// step, and no key created and written is lost.
 TEST_F(RegistryTest, ProcessesAndThreadsRacingLoseNothingEvenWithCoarseFileTimes) {
     constexpr int kEach = 120;
-    winplat::inject::arm("RegistryCoarseFileTimes", 4, -1);
-    std::vector<pid_t> children;
-    for (std::vector<std::string> args :
-         std::vector<std::vector<std::string>>{{"nest", "A", std::to_string(kEach)},
-                                               {"nest", "B", std::to_string(kEach)},
-                                               {"prune", std::to_string(4 * kEach)},
-                                               {"count", "C", std::to_string(kEach)},
-                                               {"count", "D", std::to_string(kEach)}}) {
-        args.insert(args.begin(), "coarse");
-        children.push_back(spawnWriter(args));
-        ASSERT_GT(children.back(), 0);
-    }
-    std::atomic<bool> running{true};
-    std::vector<std::thread> threads;
-    for (const wchar_t* tag : {L"T", L"U"}) {
-        threads.emplace_back([tag] {
-            for (int i = 0; i < kEach / 2; ++i) {
-                KeyHolder k;
-                const std::wstring path =
-                    L"Software\\Race\\P" + std::to_wstring(i % 4) + L"\\" + tag + L"_" + std::to_wstring(i);
-                ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                          nullptr, k.out(), nullptr),
-                          ERROR_SUCCESS);
-                const DWORD v = static_cast<DWORD>(i);
-                ASSERT_EQ(RegSetValueExW(k, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v),
-                          ERROR_SUCCESS);
-            }
-        });
-    }
+    const std::wstring counterNames[] = {L"C", L"D", L"E"};
+    const std::string n = std::to_string(kEach);
+    const std::vector<std::vector<std::vector<std::string>>> phases = {
+        // Files of one size one after the other: only a generation tells them apart.
+        {{"count", "C", n}, {"count", "D", n}, {"count", "E", n}},
+        // Creators (and two threads here) and a deleter of their parents.
+        {{"nest", "A", n}, {"nest", "B", n}, {"prune", std::to_string(4 * kEach)}},
+    };
+    winplat::inject::arm("RegistryCoarseFileTimes", 2000, -1);
     // A reader sees each counter only go up.
-    DWORD seen[2] = {0, 0};
+    std::atomic<bool> running{true};
+    DWORD seen[3] = {0, 0, 0};
     int rollbacks = 0;
-    threads.emplace_back([&] {
+    std::thread reader([&] {
         while (running.load()) {
             KeyHolder k;
             if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Race\\Counters", 0, KEY_READ, k.out()) !=
                 ERROR_SUCCESS) {
                 continue;
             }
-            for (int c = 0; c < 2; ++c) {
+            for (int c = 0; c < 3; ++c) {
                 DWORD v = 0, cb = sizeof v;
-                if (RegQueryValueExW(k, c ? L"D" : L"C", nullptr, nullptr, reinterpret_cast<BYTE*>(&v),
-                                     &cb) == ERROR_SUCCESS) {
+                if (RegQueryValueExW(k, counterNames[c].c_str(), nullptr, nullptr,
+                                     reinterpret_cast<BYTE*>(&v), &cb) == ERROR_SUCCESS) {
                     rollbacks += v < seen[c];
                     seen[c] = std::max(seen[c], v);
                 }
             }
         }
     });
-    for (pid_t pid : children) {
-        EXPECT_EQ(waitBounded(pid, std::chrono::seconds(120)), 0);
+    for (size_t phase = 0; phase < phases.size(); ++phase) {
+        std::vector<pid_t> children;
+        for (std::vector<std::string> args : phases[phase]) {
+            args.insert(args.begin(), "coarse");
+            children.push_back(spawnWriter(args));
+            ASSERT_GT(children.back(), 0);
+        }
+        std::vector<std::thread> creators;
+        for (const wchar_t* tag : {L"T", L"U"}) {
+            creators.emplace_back([tag, phase] {
+                for (int i = 0; phase == 1 && i < kEach / 2; ++i) {
+                    KeyHolder k;
+                    const std::wstring path = L"Software\\Race\\P" + std::to_wstring(i % 4) + L"\\" + tag +
+                                              L"_" + std::to_wstring(i);
+                    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                              nullptr, k.out(), nullptr),
+                              ERROR_SUCCESS);
+                    const DWORD v = static_cast<DWORD>(i);
+                    ASSERT_EQ(
+                        RegSetValueExW(k, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v),
+                        ERROR_SUCCESS);
+                }
+            });
+        }
+        for (pid_t pid : children) {
+            EXPECT_EQ(waitBounded(pid, std::chrono::seconds(120)), 0);
+        }
+        for (std::thread& t : creators) {
+            t.join();
+        }
     }
     running.store(false);
-    for (std::thread& t : threads) {
-        t.join();
-    }
+    reader.join();
     EXPECT_EQ(rollbacks, 0);
 
     ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+    KeyHolder counters;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Race\\Counters", 0, KEY_READ, counters.out()),
+              ERROR_SUCCESS);
+    for (const std::wstring& c : counterNames) {
+        DWORD v = 0, cb = sizeof v;
+        ASSERT_EQ(RegQueryValueExW(counters, c.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(v, static_cast<DWORD>(kEach));
+    }
     int lost = 0;
-    for (const auto& [tag, n] :
+    for (const auto& [tag, count] :
          {std::pair{L"A", kEach}, {L"B", kEach}, {L"T", kEach / 2}, {L"U", kEach / 2}}) {
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < count; ++i) {
             const std::wstring path =
                 L"Software\\Race\\P" + std::to_wstring(i % 4) + L"\\" + tag + L"_" + std::to_wstring(i);
             KeyHolder k;
@@ -204,15 +220,6 @@ TEST_F(RegistryTest, ProcessesAndThreadsRacingLoseNothingEvenWithCoarseFileTimes
         }
     }
     EXPECT_EQ(lost, 0);
-    KeyHolder counters;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Race\\Counters", 0, KEY_READ, counters.out()),
-              ERROR_SUCCESS);
-    for (const wchar_t* c : {L"C", L"D"}) {
-        DWORD v = 0, cb = sizeof v;
-        ASSERT_EQ(RegQueryValueExW(counters, c, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb),
-                  ERROR_SUCCESS);
-        EXPECT_EQ(v, static_cast<DWORD>(kEach));
-    }
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingTogetherLoseNothing) {

@@ -137,7 +137,7 @@ int count(const std::string& tag, int n) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "coarse") {
-        winplat::inject::arm("RegistryCoarseFileTimes", 4, -1);
+        winplat::inject::arm("RegistryCoarseFileTimes", 2000, -1);
         --argc;
         ++argv;
     }
