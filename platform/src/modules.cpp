@@ -334,6 +334,7 @@ long referenceCount(HMODULE module) {
 extern "C" {
 
 HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("LoadLibraryW")) {
         return nullptr;
     }
@@ -341,6 +342,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
 }
 
 HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("LoadLibraryExW")) {
         return nullptr;
     }
@@ -354,6 +356,7 @@ HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     Table& t = table();
     void* dl = nullptr;
     {
@@ -377,6 +380,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
 }
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("GetModuleHandleW")) {
         return nullptr;
     }
@@ -399,6 +403,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
 }
 
 BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (phModule == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -447,6 +452,7 @@ BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phM
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("GetModuleFileNameW")) {
         return 0;
     }
@@ -478,6 +484,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("GetProcAddress")) {
         return nullptr;
     }

@@ -19,6 +19,12 @@ namespace {
 
 // A call that needs longer than this is taken for a hang.
 constexpr int kBoundMs = 10000;
+// Suspensions per kind of call; sanitized builds are slower per round.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kRounds = 15;
+#else
+constexpr int kRounds = 40;
+#endif
 
 // Runs `op` in a platform thread until told to stop.
 struct Worker {
@@ -134,7 +140,7 @@ TEST_F(Suspension, ASuspendedCallNeverBlocksTheSameKindOfCallElsewhere) {
         worker.start();
         ASSERT_NE(worker.handle, nullptr);
         int wedged = 0;
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; i < kRounds; ++i) {
             const uint64_t before = worker.rounds.load();
             while (worker.rounds.load() == before) {
                 std::this_thread::yield();  // suspend it in the middle of a call
