@@ -3,14 +3,18 @@
 // rewrites and flushes the whole file, so the cost per write grows with K;
 // the in-memory registry (no file) shows the part that is not the file.
 // Peers: a pass of subkey enumeration with a value read per key, the
-// pattern of a search through a profile.
+// pattern of a search through a profile; a read of an unchanged key beside a
+// std::map lookup of the same tree.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "winplat/registry.h"
 
@@ -157,6 +161,48 @@ BENCHMARK(BM_EnumerateAndRead)
     ->Arg(10000)
     ->Unit(benchmark::kMicrosecond)
     ->MinWarmUpTime(kWarmUp);
+
+// A read of a value of a key nobody changes, through an open handle of the
+// file-backed registry; the peer is the same lookup in a std::map of the
+// same tree (key path, then value name).
+void BM_ReadUnchangedKey(benchmark::State& state) {
+    const int keys = static_cast<int>(state.range(0));
+    makeRegistry(keys, true);
+    const std::wstring name = kBase + L"\\" + std::to_wstring(100000 + keys / 2);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        state.SkipWithError("no key");
+        return;
+    }
+    BYTE data[16];
+    for (auto _ : state) {
+        DWORD size = sizeof data;
+        benchmark::DoNotOptimize(RegQueryValueExW(key, L"01020ff9", nullptr, nullptr, data, &size));
+    }
+    RegCloseKey(key);
+    state.counters["keys"] = keys;
+}
+BENCHMARK(BM_ReadUnchangedKey)->Arg(1000)->Unit(benchmark::kNanosecond);
+
+void BM_StdMapLookup(benchmark::State& state) {
+    const int keys = static_cast<int>(state.range(0));
+    std::map<std::wstring, std::map<std::wstring, std::vector<BYTE>>> tree;
+    for (int i = 0; i < keys; ++i) {
+        auto& values = tree[L"HKEY_CURRENT_USER\\" + kBase + L"\\" + std::to_wstring(100000 + i)];
+        for (const wchar_t* v : {L"01023414", L"01020ff9", L"01020ffa", L"01020fff"}) {
+            values[v] = std::vector<BYTE>(16, static_cast<BYTE>(i));
+        }
+    }
+    const std::wstring name = L"HKEY_CURRENT_USER\\" + kBase + L"\\" + std::to_wstring(100000 + keys / 2);
+    BYTE data[16];
+    for (auto _ : state) {
+        const auto& v = tree.find(name)->second.find(L"01020ff9")->second;
+        std::memcpy(data, v.data(), v.size());
+        benchmark::DoNotOptimize(data);
+    }
+    state.counters["keys"] = keys;
+}
+BENCHMARK(BM_StdMapLookup)->Arg(1000)->Unit(benchmark::kNanosecond);
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 
+#include "kinternal.h"
 #include "winplat/files.h"
 #include "winplat/inject.h"
 #include "winplat/kernel.h"
@@ -52,8 +53,8 @@ std::atomic<int64_t> gMarshalers{0};
 
 // Lives until exit and past it: watcher threads may still disconnect late.
 struct DisconnectRecord {
-    std::mutex mutex;
-    std::condition_variable changed;
+    winplat::kernel::PlatformLock mutex;
+    std::condition_variable_any changed;
     std::map<IUnknown*, uint64_t> counts;
     uint64_t total = 0;
 };
@@ -659,7 +660,7 @@ HRESULT WINAPI CoDisconnectObject(LPUNKNOWN pUnk, DWORD dwReserved) {
     }
     DisconnectRecord& record = disconnectRecord();
     {
-        std::lock_guard<std::mutex> lock(record.mutex);
+        winplat::kernel::PlatformGuard lock(record.mutex);
         ++record.counts[identity];
         ++record.total;
     }
@@ -693,27 +694,27 @@ int64_t liveMarshalerCount() {
 
 uint64_t disconnectCount(IUnknown* object) {
     DisconnectRecord& record = disconnectRecord();
-    std::lock_guard<std::mutex> lock(record.mutex);
+    winplat::kernel::PlatformGuard lock(record.mutex);
     const auto it = record.counts.find(object);
     return it == record.counts.end() ? 0 : it->second;
 }
 
 uint64_t disconnectTotal() {
     DisconnectRecord& record = disconnectRecord();
-    std::lock_guard<std::mutex> lock(record.mutex);
+    winplat::kernel::PlatformGuard lock(record.mutex);
     return record.total;
 }
 
 bool waitForDisconnects(uint64_t total, uint32_t timeoutMs) {
     DisconnectRecord& record = disconnectRecord();
-    std::unique_lock<std::mutex> lock(record.mutex);
+    std::unique_lock<winplat::kernel::PlatformLock> lock(record.mutex);
     return record.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                    [&] { return record.total >= total; });
 }
 
 void resetDisconnectRecord() {
     DisconnectRecord& record = disconnectRecord();
-    std::lock_guard<std::mutex> lock(record.mutex);
+    winplat::kernel::PlatformGuard lock(record.mutex);
     record.counts.clear();
     record.total = 0;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "files_internal.h"
+#include "kinternal.h"
 #include "winplat/files.h"
 #include "winplat/inject.h"
 #include "winplat/kernel.h"
@@ -17,8 +18,8 @@ namespace winplat::detail {
 
 namespace {
 
-std::mutex& envMutex() {
-    static std::mutex* m = new std::mutex;
+winplat::kernel::PlatformLock& envMutex() {
+    static auto* m = new winplat::kernel::PlatformLock;
     return *m;
 }
 
@@ -65,7 +66,7 @@ std::vector<std::string> matchingNames(std::string_view name) {
 }  // namespace
 
 bool envGet(std::string_view name, std::string* value) {
-    std::lock_guard<std::mutex> lock(envMutex());
+    winplat::kernel::PlatformGuard lock(envMutex());
     std::vector<std::string> names = matchingNames(name);
     if (names.empty()) {
         return false;
@@ -79,7 +80,7 @@ bool envGet(std::string_view name, std::string* value) {
 }
 
 void envSet(std::string_view name, const std::string* value) {
-    std::lock_guard<std::mutex> lock(envMutex());
+    winplat::kernel::PlatformGuard lock(envMutex());
     std::string n(name);
     for (const auto& other : matchingNames(name)) {
         if (!value || other != n) {

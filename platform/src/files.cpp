@@ -17,6 +17,7 @@
 
 #include "files_internal.h"
 #include "inject_internal.h"
+#include "kinternal.h"
 #include "kobject.h"
 #include "winplat/files.h"
 #include "winplat/inject.h"
@@ -55,7 +56,7 @@ struct InodeKey {
 };
 
 struct OpenTable {
-    std::mutex mutex;
+    winplat::kernel::PlatformLock mutex;
     std::map<InodeKey, InodeState> files;
 };
 
@@ -72,7 +73,7 @@ class FileObject : public winplat::kernel::Object {
     ~FileObject() override {
         if (registered) {
             OpenTable& t = openTable();
-            std::lock_guard<std::mutex> lock(t.mutex);
+            winplat::kernel::PlatformGuard lock(t.mutex);
             auto it = t.files.find(key);
             if (it != t.files.end()) {
                 InodeState& s = it->second;
@@ -107,7 +108,7 @@ class FileObject : public winplat::kernel::Object {
     bool deleteOnClose;
     bool registered = false;
     InodeKey key{};
-    std::mutex mutex;  // guards position
+    winplat::kernel::PlatformLock mutex;  // guards position
     int64_t position = 0;
 };
 
@@ -324,7 +325,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
     file->key = InodeKey{st.st_dev, st.st_ino};
     {
         OpenTable& t = openTable();
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         InodeState& s = t.files[file->key];
         DWORD error = ERROR_SUCCESS;
         if (s.deletePending) {
@@ -384,7 +385,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
     if (!f->access.read) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    std::lock_guard<std::mutex> lock(f->mutex);
+    winplat::kernel::PlatformGuard lock(f->mutex);
     DWORD done = 0;
     while (done < nNumberOfBytesToRead) {
         ssize_t n = pread(f->fd, static_cast<char*>(lpBuffer) + done, nNumberOfBytesToRead - done,
@@ -431,7 +432,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (!f->access.write) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    std::lock_guard<std::mutex> lock(f->mutex);
+    winplat::kernel::PlatformGuard lock(f->mutex);
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
         ssize_t n = pwrite(f->fd, static_cast<const char*>(lpBuffer) + done, nNumberOfBytesToWrite - done,
@@ -464,7 +465,7 @@ BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARG
     if (!f) {
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(f->mutex);
+    winplat::kernel::PlatformGuard lock(f->mutex);
     int64_t base;
     switch (dwMoveMethod) {
         case FILE_BEGIN:
@@ -517,7 +518,7 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
         }
         int64_t base = 0;
         {
-            std::lock_guard<std::mutex> lock(f->mutex);
+            winplat::kernel::PlatformGuard lock(f->mutex);
             if (dwMoveMethod == FILE_CURRENT) {
                 base = f->position;
             } else if (dwMoveMethod == FILE_END) {
@@ -555,7 +556,7 @@ BOOL WINAPI SetEndOfFile(HANDLE hFile) {
     if (!f->access.write) {
         return fail(ERROR_ACCESS_DENIED);
     }
-    std::lock_guard<std::mutex> lock(f->mutex);
+    winplat::kernel::PlatformGuard lock(f->mutex);
     if (ftruncate(f->fd, static_cast<off_t>(f->position)) != 0) {
         return fail(errno == EINVAL ? ERROR_DISK_FULL : win32FromErrno(errno));
     }
@@ -658,7 +659,7 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
         return fail(ERROR_ACCESS_DENIED);
     }
     OpenTable& t = openTable();
-    std::lock_guard<std::mutex> lock(t.mutex);
+    winplat::kernel::PlatformGuard lock(t.mutex);
     auto it = t.files.find(InodeKey{st.st_dev, st.st_ino});
     if (it != t.files.end()) {
         if (it->second.deletePending) {

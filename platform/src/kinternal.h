@@ -1,4 +1,5 @@
-// Shared internals of the kernel sources (kernel.cpp, thread.cpp, process.cpp).
+// Shared internals of the kernel sources (kernel.cpp, thread.cpp, process.cpp)
+// and the lock every platform table is guarded with.
 #pragma once
 
 #include <linux/futex.h>
@@ -48,6 +49,15 @@ extern thread_local std::atomic<int> tCriticalDepth __attribute__((tls_model("in
 extern thread_local std::atomic<bool> tParkPending __attribute__((tls_model("initial-exec")));
 void parkPending();
 
+inline void enterCritical() {
+    tCriticalDepth.fetch_add(1);
+}
+inline void leaveCritical() {
+    if (tCriticalDepth.fetch_sub(1) == 1 && tParkPending.load()) {
+        parkPending();
+    }
+}
+
 struct CriticalScope {
     CriticalScope() { enter(); }
     ~CriticalScope() {
@@ -58,19 +68,46 @@ struct CriticalScope {
     CriticalScope(const CriticalScope&) = delete;
     CriticalScope& operator=(const CriticalScope&) = delete;
     void enter() {
-        tCriticalDepth.fetch_add(1);
+        enterCritical();
         active_ = true;
     }
     void leave() {
         active_ = false;
-        if (tCriticalDepth.fetch_sub(1) == 1 && tParkPending.load()) {
-            parkPending();
-        }
+        leaveCritical();
     }
 
   private:
     bool active_ = false;
 };
+
+// The lock for every table of the platform: whoever holds it is inside a
+// CriticalScope, so a suspension waits until it is released. A thread
+// blocked waiting for it is inside the scope too and stops once it has
+// taken and released it. With std::condition_variable_any a wait leaves the
+// scope while it waits.
+class PlatformLock {
+  public:
+    void lock() {
+        enterCritical();
+        mutex_.lock();
+    }
+    bool try_lock() {
+        enterCritical();
+        if (mutex_.try_lock()) {
+            return true;
+        }
+        leaveCritical();
+        return false;
+    }
+    void unlock() {
+        mutex_.unlock();
+        leaveCritical();
+    }
+
+  private:
+    std::mutex mutex_;
+};
+using PlatformGuard = std::lock_guard<PlatformLock>;
 
 // Futex waits on a 32-bit atomic; used where a wait must stay usable from a
 // signal handler.
@@ -80,19 +117,23 @@ inline void futexWait(std::atomic<uint32_t>* word, uint32_t expected) {
 // Waits while *word == expected, until `deadline` (CLOCK_MONOTONIC); false
 // when the deadline passed.
 bool futexWaitUntil(std::atomic<uint32_t>* word, uint32_t expected, const struct timespec& deadline);
+// CLOCK_MONOTONIC `ms` milliseconds (below 1000) from now.
+inline struct timespec monotonicIn(long ms) {
+    struct timespec t {};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    t.tv_nsec += ms * 1000000L;
+    if (t.tv_nsec >= 1000000000L) {
+        t.tv_sec += 1;
+        t.tv_nsec -= 1000000000L;
+    }
+    return t;
+}
 // A wait where the thread may get a suspend request. The thread sanitizer
 // runs a deferred signal handler only when the thread comes back from the
 // system call (which SA_RESTART would restart), so wait in slices there.
 inline void futexWaitSuspendable(std::atomic<uint32_t>* word, uint32_t expected) {
 #if WINPLAT_TSAN
-    struct timespec deadline {};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_nsec += 20 * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    futexWaitUntil(word, expected, deadline);
+    futexWaitUntil(word, expected, monotonicIn(20));
 #else
     futexWait(word, expected);
 #endif

@@ -15,6 +15,7 @@
 
 #include "files_internal.h"
 #include "inject_internal.h"
+#include "kinternal.h"
 #include "winplat/files.h"
 #include "winplat/inject.h"
 #include "winplat/kernel.h"
@@ -34,7 +35,7 @@ struct Module {
 };
 
 struct Table {
-    std::mutex mutex;
+    winplat::kernel::PlatformLock mutex;
     std::map<uintptr_t, Module> modules;
     bool dllDirectorySet = false;
     std::wstring dllDirectory;
@@ -174,7 +175,7 @@ HMODULE loadPath(const std::string& posix) {
     Table& t = table();
     bool extra = false;
     {
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         auto it = t.modules.find(base);
         if (it != t.modules.end()) {
             // Loaded already (another name for the same file, or a race):
@@ -220,7 +221,7 @@ HMODULE loadModule(LPCWSTR fileName) {
         return loadPath(posix);
     }
     {
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         uintptr_t base = 0;
         if (Module* m = findByName(t, name, &base)) {
             if (m->refs >= 0) {
@@ -236,7 +237,7 @@ HMODULE loadModule(LPCWSTR fileName) {
         if (cut != std::wstring::npos) {
             folders.push_back(program.substr(0, cut + 1));
         }
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         if (t.dllDirectorySet && !t.dllDirectory.empty()) {
             folders.push_back(t.dllDirectory);
         }
@@ -269,7 +270,7 @@ bool entryForAddress(const void* address, uintptr_t* base) {
     uintptr_t b = reinterpret_cast<uintptr_t>(info.dli_fbase);
     Table& t = table();
     {
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         if (t.modules.count(b)) {
             *base = b;
             return true;
@@ -283,7 +284,7 @@ bool entryForAddress(const void* address, uintptr_t* base) {
         }
         return false;
     }
-    std::lock_guard<std::mutex> lock(t.mutex);
+    winplat::kernel::PlatformGuard lock(t.mutex);
     auto [it, inserted] = t.modules.try_emplace(b);
     if (inserted) {
         it->second.dl = dl;
@@ -308,7 +309,7 @@ std::string lastLoadError() {
 
 size_t loadedCount() {
     Table& t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
+    winplat::kernel::PlatformGuard lock(t.mutex);
     size_t n = 0;
     for (const auto& [b, m] : t.modules) {
         if (m.refs > 0) {
@@ -320,7 +321,7 @@ size_t loadedCount() {
 
 long referenceCount(HMODULE module) {
     Table& t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
+    winplat::kernel::PlatformGuard lock(t.mutex);
     auto it = t.modules.find(reinterpret_cast<uintptr_t>(module));
     if (it == t.modules.end() || it->second.refs < 0) {
         return -1;
@@ -333,6 +334,7 @@ long referenceCount(HMODULE module) {
 extern "C" {
 
 HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("LoadLibraryW")) {
         return nullptr;
     }
@@ -340,6 +342,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
 }
 
 HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("LoadLibraryExW")) {
         return nullptr;
     }
@@ -353,10 +356,11 @@ HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     Table& t = table();
     void* dl = nullptr;
     {
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         auto it = t.modules.find(reinterpret_cast<uintptr_t>(hLibModule));
         if (it == t.modules.end()) {
             SetLastError(ERROR_MOD_NOT_FOUND);
@@ -376,6 +380,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
 }
 
 HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("GetModuleHandleW")) {
         return nullptr;
     }
@@ -388,7 +393,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
         return nullptr;
     }
     std::wstring name = withExtension(lpModuleName);
-    std::lock_guard<std::mutex> lock(t.mutex);
+    winplat::kernel::PlatformGuard lock(t.mutex);
     uintptr_t base = 0;
     if (!findByName(t, name, &base)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -398,6 +403,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName) {
 }
 
 BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (phModule == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -423,13 +429,13 @@ BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phM
     } else if (lpModuleName == nullptr) {
         base = t.programBase;
     } else {
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         if (!findByName(t, withExtension(lpModuleName), &base)) {
             SetLastError(ERROR_MOD_NOT_FOUND);
             return FALSE;
         }
     }
-    std::lock_guard<std::mutex> lock(t.mutex);
+    winplat::kernel::PlatformGuard lock(t.mutex);
     auto it = t.modules.find(base);
     if (it == t.modules.end()) {
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -446,13 +452,14 @@ BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phM
 }
 
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("GetModuleFileNameW")) {
         return 0;
     }
     Table& t = table();
     std::string path;
     {
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         uintptr_t base = hModule ? reinterpret_cast<uintptr_t>(hModule) : t.programBase;
         auto it = t.modules.find(base);
         if (it == t.modules.end()) {
@@ -477,6 +484,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    winplat::kernel::CriticalScope scope;  // the C library's loader lock: not stopped halfway
     if (injected("GetProcAddress")) {
         return nullptr;
     }
@@ -484,7 +492,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     void* dl = nullptr;
     uintptr_t base = hModule ? reinterpret_cast<uintptr_t>(hModule) : t.programBase;
     {
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         auto it = t.modules.find(base);
         if (it == t.modules.end()) {
             SetLastError(ERROR_MOD_NOT_FOUND);
@@ -532,7 +540,7 @@ BOOL WINAPI SetDllDirectoryW(LPCWSTR lpPathName) {
         return FALSE;
     }
     Table& t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
+    winplat::kernel::PlatformGuard lock(t.mutex);
     t.dllDirectorySet = lpPathName != nullptr;
     t.dllDirectory = lpPathName ? lpPathName : L"";
     return TRUE;
@@ -542,7 +550,7 @@ DWORD WINAPI GetDllDirectoryW(DWORD nBufferLength, LPWSTR lpBuffer) {
     Table& t = table();
     std::wstring dir;
     {
-        std::lock_guard<std::mutex> lock(t.mutex);
+        winplat::kernel::PlatformGuard lock(t.mutex);
         dir = t.dllDirectory;
     }
     if (dir.empty()) {

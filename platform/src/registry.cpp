@@ -3,26 +3,45 @@
 //
 // Handles name their key by path, so they survive the tree being re-read
 // when another process changed the file; a handle whose key is gone reports
-// ERROR_KEY_DELETED. A change is made in the tree, which is then written to a
-// temporary file beside the registry file, flushed and renamed over it, all
-// under an advisory lock on "<file>.lock" (the registry file itself is
-// replaced by every write, so it cannot carry the lock). When the file cannot
-// be written the change is undone, so a failed write changes neither the file
-// nor the tree, and a crash leaves either the old file or the new one.
+// ERROR_KEY_DELETED. Handle values grow and are not reused, so a closed
+// handle fails instead of reaching a newer key.
+//
+// A change is decided and made in the tree under an advisory lock on
+// "<file>.lock" (the registry file itself is replaced by every write, so it
+// cannot carry the lock), after the tree was brought up to date with the file
+// under that lock. The tree is then written to a temporary file beside the
+// file and renamed over it. When the file cannot be written the change is
+// undone, so a failed write changes neither the file nor the tree, and a
+// crash leaves either the old file or the new one. A file named through a
+// symbolic link is written where the link points, with the lock beside it.
+//
+// The lock file also holds, in a shared mapping, a generation number that
+// every write bumps under the lock after its rename. A call compares it with
+// the generation it last read (no system call) and re-reads the file when it
+// moved; a file replaced by another program is noticed by its identity,
+// checked at most every kOutsideCheckMs.
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/vfs.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 
+#include "kinternal.h"
 #include "registry_tree.h"
 #include "winplat/console.h"
 #include "winplat/inject.h"
@@ -38,9 +57,16 @@ namespace {
 constexpr REGSAM kWriteRights =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
 
+// The key a path led to, good while the tree's generation is unchanged.
+struct KeyCache {
+    Key* key = nullptr;
+    uint64_t generation = 0;
+};
+
 struct Handle {
     Path path;
     REGSAM access = 0;
+    KeyCache cache;
 };
 
 struct FileId {
@@ -55,23 +81,50 @@ struct FileId {
 };
 
 FileId idOf(const struct stat& st) {
-    return FileId{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
+    FileId id{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
+    // Tests play a file system whose file times have a coarse tick.
+    int64_t tickMs = 0;
+    if (winplat::inject::take("RegistryCoarseFileTimes", &tickMs) && tickMs > 0) {
+        id.mtimeNsec -= id.mtimeNsec % (tickMs * 1000000);
+    }
+    return id;
+}
+
+// An outside change (another program replacing the file) is looked for at
+// most this often; a change made through this layer is seen at once.
+constexpr int64_t kOutsideCheckMs = 10;
+
+// Milliseconds of a clock that is read without a system call.
+int64_t coarseMillis() {
+    struct timespec t {};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
 struct State {
-    std::mutex mutex;
+    winplat::kernel::PlatformLock mutex;  // taken before the file lock and the console's
     bool loaded = false;
-    std::string file;  // "" : the registry lives in memory only
+    std::string file;    // "" : the registry lives in memory only
+    std::string target;  // `file` with symbolic links followed: what is read and replaced
     std::unique_ptr<Key> tree;
     Encoding encoding = Encoding::Utf8;
-    FileId seen;       // the file version last read (or found unreadable)
-    bool bad = false;  // that version does not parse: changes are refused
+    FileId seen;       // the file version last read (or found unusable)
+    bool bad = false;  // that version cannot be used: changes are refused with badCode
+    LSTATUS badCode = ERROR_SUCCESS;
     std::string lastError;
-    std::unordered_set<Handle*> handles;
-    std::vector<Path> denied;  // folded paths
-    // Bumped whenever the tree may have changed; a cursor of an older
-    // generation is not used.
-    uint64_t generation = 0;
+    int lockFd = -1;                          // "<target>.lock", open while the file is in use
+    std::atomic<uint64_t>* shared = nullptr;  // the generation in the lock file's mapping
+    uint64_t seenGeneration = 0;              // the shared generation of the version read
+    int64_t checkedAt = 0;                    // coarseMillis() of the last identity check
+    bool flushData = true;                    // the file system needs a flush before a rename
+    bool tempsSwept = false;                  // temporary files of killed writers removed
+    std::unordered_map<uintptr_t, Handle> handles;
+    uintptr_t nextHandle = 0x10000;  // values grow by 4 and are not reused
+    std::vector<Path> denied;        // folded paths
+    // Bumped whenever the tree may have changed; a cursor or a cached key of
+    // an older generation is not used.
+    uint64_t generation = 1;
+    KeyCache predefinedCache[3];
     // Where the last subkey enumeration stopped, so that walking a key's
     // subkeys by index does not start again from the first each time.
     struct {
@@ -147,6 +200,35 @@ bool readAll(int fd, std::string& out) {
     }
 }
 
+// Writes the pieces one after the other, many per system call.
+bool writePieces(int fd, const std::vector<const std::string*>& pieces) {
+    size_t index = 0;   // the first piece not wholly written
+    size_t offset = 0;  // how much of it is
+    std::vector<struct iovec> iov;
+    while (index < pieces.size()) {
+        iov.clear();
+        for (size_t i = index; i < pieces.size() && iov.size() < IOV_MAX; ++i) {
+            const size_t skip = i == index ? offset : 0;
+            iov.push_back({const_cast<char*>(pieces[i]->data()) + skip, pieces[i]->size() - skip});
+        }
+        const ssize_t n = ::writev(fd, iov.data(), static_cast<int>(iov.size()));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        size_t left = static_cast<size_t>(n);
+        while (index < pieces.size() && left >= pieces[index]->size() - offset) {
+            left -= pieces[index]->size() - offset;
+            offset = 0;
+            ++index;
+        }
+        offset += left;
+    }
+    return true;
+}
+
 bool writeAll(int fd, const char* p, size_t n) {
     while (n > 0) {
         const ssize_t w = ::write(fd, p, n);
@@ -170,14 +252,37 @@ void reportBadFile(const State& s) {
                              "mended.\n"));
 }
 
-// Reads the file when its version differs from the one last seen. A file
-// that does not parse leaves the tree as it was and marks it bad.
-LSTATUS refresh(State& s) {
+// Marks the version `id` of the file unusable and says so once per version.
+LSTATUS markBad(State& s, const FileId& id, LSTATUS code, const std::string& what) {
+    const bool repeated = s.bad && s.seen == id && s.lastError == what;
+    s.seen = id;
+    s.bad = true;
+    s.badCode = code;
+    s.lastError = what;
+    if (!repeated) {
+        reportBadFile(s);
+    }
+    return code;
+}
+
+// Reads the file when it may have changed since it was last read: always
+// when `exact` (under the file lock, before a change), otherwise when the
+// shared generation moved or, at most every kOutsideCheckMs, when the file's
+// identity changed. A file that cannot be used leaves the tree as it was.
+LSTATUS refresh(State& s, bool exact) {
     if (s.file.empty()) {
         return ERROR_SUCCESS;
     }
+    const uint64_t generation = s.shared ? s.shared->load(std::memory_order_acquire) : 0;
+    if (!exact && s.shared && generation == s.seenGeneration) {
+        const int64_t now = coarseMillis();
+        if (now - s.checkedAt < kOutsideCheckMs) {
+            return s.bad ? s.badCode : ERROR_SUCCESS;
+        }
+        s.checkedAt = now;
+    }
     struct stat st;
-    if (::stat(s.file.c_str(), &st) != 0) {
+    if (::stat(s.target.c_str(), &st) != 0) {
         if (errno != ENOENT) {
             return errnoStatus(errno);
         }
@@ -189,32 +294,41 @@ LSTATUS refresh(State& s) {
             s.lastError.clear();
         }
         s.seen = FileId{};
+        s.seenGeneration = generation;
         return ERROR_SUCCESS;
     }
-    if (s.seen == idOf(st)) {
-        return s.bad ? ERROR_BADDB : ERROR_SUCCESS;
+    if (generation == s.seenGeneration && s.seen == idOf(st)) {
+        return s.bad ? s.badCode : ERROR_SUCCESS;
     }
-    const int fd = ::open(s.file.c_str(), O_RDONLY | O_CLOEXEC);
+    s.seenGeneration = generation;
+    if (S_ISDIR(st.st_mode)) {
+        return markBad(s, idOf(st), ERROR_CANTREAD, s.file + ": a folder stands where the file should be");
+    }
+    const int fd = ::open(s.target.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        return errno == ENOENT ? ERROR_SUCCESS : errnoStatus(errno);
+        if (errno == ENOENT) {
+            return ERROR_SUCCESS;
+        }
+        return markBad(s, idOf(st), ERROR_CANTREAD,
+                       s.file + ": the file cannot be read (" + std::strerror(errno) + ")");
     }
     std::string bytes;
     const bool ok = ::fstat(fd, &st) == 0 && readAll(fd, bytes);
+    const int readErrno = errno;
     ::close(fd);
     if (!ok) {
-        return ERROR_CANTREAD;
+        return markBad(s, idOf(st), ERROR_CANTREAD,
+                       s.file + ": the file cannot be read (" + std::strerror(readErrno) + ")");
     }
-    s.seen = idOf(st);
     std::unique_ptr<Key> tree;
     Encoding enc;
     std::string error;
     if (!winplat::regtree::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), tree, enc,
                                  error)) {
-        s.bad = true;
-        s.lastError = s.file + ":" + error.substr(5);  // "line N: ..." becomes "<file>:N: ..."
-        reportBadFile(s);
-        return ERROR_BADDB;
+        // "line N: ..." becomes "<file>:N: ..."
+        return markBad(s, idOf(st), ERROR_BADDB, s.file + ":" + error.substr(5));
     }
+    s.seen = idOf(st);
     s.tree = std::move(tree);
     ++s.generation;
     s.encoding = enc;
@@ -223,9 +337,87 @@ LSTATUS refresh(State& s) {
     return ERROR_SUCCESS;
 }
 
+// The path with every symbolic link of its last component followed (a link
+// to a file not there yet names where the file will be).
+std::string followLinks(const std::string& path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            break;
+        }
+        std::string to(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t n = ::readlink(p.c_str(), to.data(), to.size());
+        if (n <= 0) {
+            break;
+        }
+        to.resize(static_cast<size_t>(n));
+        const size_t slash = p.rfind('/');
+        p = (to.front() == '/' || slash == std::string::npos) ? to : p.substr(0, slash + 1) + to;
+    }
+    return p;
+}
+
+std::string folderOf(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
+}
+
+// A rename over an existing file is ordered after that file's data by these
+// file systems (ext4's auto_da_alloc, btrfs), or nothing survives a power
+// cut anyway (tmpfs); elsewhere the data is flushed before the rename.
+bool needsDataFlush(const std::string& folder) {
+    struct statfs fs;
+    if (::statfs(folder.c_str(), &fs) != 0) {
+        return true;
+    }
+    switch (static_cast<uint64_t>(fs.f_type)) {
+        case EXT4_SUPER_MAGIC:  // also ext2 and ext3, which share the number
+        case BTRFS_SUPER_MAGIC:
+        case TMPFS_MAGIC:
+        case RAMFS_MAGIC:
+            return false;
+        default:
+            return true;
+    }
+}
+
+void closeLock(State& s) {
+    if (s.shared) {
+        ::munmap(s.shared, sizeof(uint64_t));
+        s.shared = nullptr;
+    }
+    if (s.lockFd >= 0) {
+        ::close(s.lockFd);
+        s.lockFd = -1;
+    }
+}
+
+// Opens "<target>.lock" and maps its generation; without it (a folder that
+// cannot be written) every call checks the file's identity instead.
+void openLock(State& s) {
+    const std::string lockName = s.target + ".lock";
+    s.lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (s.lockFd < 0) {
+        return;
+    }
+    struct stat st;
+    if (::fstat(s.lockFd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof(uint64_t)) &&
+                                        ::ftruncate(s.lockFd, static_cast<off_t>(sizeof(uint64_t))) != 0)) {
+        return;
+    }
+    void* map = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, s.lockFd, 0);
+    if (map != MAP_FAILED) {
+        s.shared = static_cast<std::atomic<uint64_t>*>(map);
+        s.seenGeneration = s.shared->load() - 1;  // differs: the first call reads the file
+    }
+}
+
 LSTATUS loadFresh(State& s) {
     const char* env = std::getenv("WINPLAT_REGISTRY");
+    closeLock(s);
     s.file = env ? env : "";
+    s.target = s.file.empty() ? "" : followLinks(s.file);
     s.tree = winplat::regtree::emptyTree();
     ++s.generation;
     s.encoding = Encoding::Utf8;
@@ -233,7 +425,13 @@ LSTATUS loadFresh(State& s) {
     s.bad = false;
     s.lastError.clear();
     s.loaded = true;
-    return refresh(s);
+    s.tempsSwept = false;
+    if (s.file.empty()) {
+        return ERROR_SUCCESS;
+    }
+    s.flushData = needsDataFlush(folderOf(s.target));
+    openLock(s);
+    return refresh(s, true);
 }
 
 // Brings the tree up to date with the file before a call uses it. A file
@@ -242,7 +440,7 @@ void ensureFresh(State& s) {
     if (!s.loaded) {
         loadFresh(s);
     } else {
-        refresh(s);
+        refresh(s, false);
     }
 }
 
@@ -250,9 +448,8 @@ void ensureFresh(State& s) {
 // the lock no other writer can be using one.
 void removeStaleTemps(const std::string& file) {
     const size_t slash = file.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
     const std::string prefix = (slash == std::string::npos ? file : file.substr(slash + 1)) + ".tmp.";
-    DIR* d = ::opendir(dir.c_str());
+    DIR* d = ::opendir(folderOf(file).c_str());
     if (!d) {
         return;
     }
@@ -265,22 +462,28 @@ void removeStaleTemps(const std::string& file) {
 }
 
 // Writes `bytes` as the new registry file: a temporary file in the same
-// folder, flushed, then renamed over the old one.
-LSTATUS writeFile(State& s, const std::string& bytes) {
-    std::string tmp = s.file + ".tmp.XXXXXX";
+// folder, flushed where the file system needs it, then renamed over the old
+// one. The folder is not flushed: a power cut can lose the last changes and
+// leaves an older complete file.
+LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
+    std::string tmp = s.target + ".tmp.XXXXXX";
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {
         return errnoStatus(errno);
     }
     struct stat old;
-    ::fchmod(fd, ::stat(s.file.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    ::fchmod(fd, ::stat(s.target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     int64_t injected = 0;
     LSTATUS rc = ERROR_SUCCESS;
     if (winplat::inject::take("RegistryFileWrite", &injected)) {
         // A failing disk: half the file reaches it.
+        std::string bytes;
+        for (const std::string* piece : pieces) {
+            bytes += *piece;
+        }
         writeAll(fd, bytes.data(), bytes.size() / 2);
         rc = static_cast<LSTATUS>(injected);
-    } else if (!writeAll(fd, bytes.data(), bytes.size()) || ::fdatasync(fd) != 0) {
+    } else if (!writePieces(fd, pieces) || (s.flushData && ::fdatasync(fd) != 0)) {
         rc = errnoStatus(errno);
     }
     struct stat st;
@@ -290,22 +493,12 @@ LSTATUS writeFile(State& s, const std::string& bytes) {
     if (::close(fd) != 0 && rc == ERROR_SUCCESS) {
         rc = errnoStatus(errno);
     }
-    if (rc == ERROR_SUCCESS && ::rename(tmp.c_str(), s.file.c_str()) != 0) {
+    if (rc == ERROR_SUCCESS && ::rename(tmp.c_str(), s.target.c_str()) != 0) {
         rc = errnoStatus(errno);
     }
     if (rc != ERROR_SUCCESS) {
         ::unlink(tmp.c_str());
         return rc;
-    }
-    // The data is on disk before the name points at it; syncing the folder
-    // makes the rename itself durable, so a change reported done survives a
-    // crash instead of falling back to the previous file.
-    const size_t slash = s.file.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : s.file.substr(0, slash));
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
     }
     s.seen = idOf(st);
     return ERROR_SUCCESS;
@@ -322,47 +515,61 @@ class Undo {
         }
         steps_.clear();
     }
+    bool empty() const { return steps_.empty(); }
 
   private:
     std::vector<std::function<void()>> steps_;
 };
 
-// Edits the tree in place and returns ERROR_SUCCESS, recording in the Undo
-// how to take the edit back; or returns an error having changed nothing.
+// Decides on the tree as it is under the file lock, edits it in place and
+// returns ERROR_SUCCESS, recording in the Undo how to take the edit back (no
+// step: nothing changed, nothing is written); or returns an error having
+// changed nothing.
 using Change = std::function<LSTATUS(Key&, Undo&)>;
 
 // Makes one change and writes it through; a change the file does not take
-// is undone.
+// is undone. Called with the state's mutex held; takes the file lock.
 LSTATUS commit(State& s, const Change& change) {
     ++s.generation;
     Undo undo;
     if (s.file.empty()) {
+        LSTATUS rc;
         try {
-            return change(*s.tree, undo);
+            rc = change(*s.tree, undo);
         } catch (const std::bad_alloc&) {
             undo.run();
-            return ERROR_NOT_ENOUGH_MEMORY;
+            rc = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        ++s.generation;
+        return rc;
+    }
+    if (s.lockFd < 0) {
+        openLock(s);
+        if (s.lockFd < 0) {
+            return errnoStatus(errno);
         }
     }
-    const std::string lockName = s.file + ".lock";
-    const int lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lockFd < 0) {
-        return errnoStatus(errno);
-    }
-    while (::flock(lockFd, LOCK_EX) != 0) {
+    while (::flock(s.lockFd, LOCK_EX) != 0) {
         if (errno != EINTR) {
-            const LSTATUS rc = errnoStatus(errno);
-            ::close(lockFd);
-            return rc;
+            return errnoStatus(errno);
         }
     }
-    LSTATUS rc = refresh(s);
+    LSTATUS rc = refresh(s, true);
     if (rc == ERROR_SUCCESS) {
         try {
             rc = change(*s.tree, undo);
-            if (rc == ERROR_SUCCESS) {
-                removeStaleTemps(s.file);
-                rc = writeFile(s, winplat::regtree::serialize(*s.tree, s.encoding));
+            if (rc == ERROR_SUCCESS && !undo.empty()) {
+                if (!s.tempsSwept) {
+                    removeStaleTemps(s.target);
+                    s.tempsSwept = true;
+                }
+                std::string head;
+                std::vector<const std::string*> pieces;
+                winplat::regtree::serializePieces(*s.tree, s.encoding, head, pieces);
+                rc = writeFile(s, pieces);
+                if (rc == ERROR_SUCCESS && s.shared) {
+                    s.seenGeneration = s.shared->fetch_add(1, std::memory_order_acq_rel) + 1;
+                }
             }
         } catch (const std::bad_alloc&) {
             rc = ERROR_NOT_ENOUGH_MEMORY;
@@ -371,7 +578,8 @@ LSTATUS commit(State& s, const Change& change) {
             undo.run();
         }
     }
-    ::close(lockFd);  // releases the lock
+    ++s.generation;  // keys found during the change may have gone with its undoing
+    ::flock(s.lockFd, LOCK_UN);
     return rc;
 }
 
@@ -411,16 +619,18 @@ const Path* predefinedPath(HKEY h) {
     return nullptr;
 }
 
-// Valid while the state's mutex is held: `path` is the handle's own.
+// Valid while the state's mutex is held: `path` and `cache` are the handle's own.
 struct Resolved {
     const Path* path = nullptr;
     REGSAM access = 0;
     bool predefined = false;
+    KeyCache* cache = nullptr;
 };
 
-LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
+LSTATUS resolveHandle(State& s, HKEY h, Resolved& out) {
     if (const Path* p = predefinedPath(h)) {
         out.path = p;
+        out.cache = &s.predefinedCache[reinterpret_cast<uintptr_t>(h) & 3];
         out.access = KEY_ALL_ACCESS;
         if (isDenied(s, *p)) {
             out.access &= ~kWriteRights;
@@ -428,13 +638,14 @@ LSTATUS resolveHandle(const State& s, HKEY h, Resolved& out) {
         out.predefined = true;
         return ERROR_SUCCESS;
     }
-    auto* handle = reinterpret_cast<Handle*>(h);
-    if (!h || !s.handles.count(handle)) {
+    const auto it = s.handles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == s.handles.end()) {
         return ERROR_INVALID_HANDLE;
     }
-    out.path = &handle->path;
-    out.access = handle->access;
+    out.path = &it->second.path;
+    out.access = it->second.access;
     out.predefined = false;
+    out.cache = &it->second.cache;
     return ERROR_SUCCESS;
 }
 
@@ -487,12 +698,16 @@ LSTATUS resolveSubKey(State& s, HKEY h, LPCWSTR subKey, Resolved& base, Path& su
 }
 
 // The key a resolved handle names.
-Key* keyOf(Key& top, const Resolved& r, LSTATUS& rc) {
-    Key* k = winplat::regtree::find(top, *r.path);
-    if (!k) {
+Key* keyOf(const State& s, const Resolved& r, LSTATUS& rc) {
+    KeyCache& c = *r.cache;
+    if (c.generation != s.generation) {
+        c.key = winplat::regtree::find(*s.tree, *r.path);
+        c.generation = s.generation;
+    }
+    if (!c.key) {
         rc = r.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
-    return k;
+    return c.key;
 }
 
 REGSAM effectiveAccess(REGSAM sam) {
@@ -503,10 +718,11 @@ REGSAM effectiveAccess(REGSAM sam) {
     return sam;
 }
 
-HKEY newHandle(State& s, Path path, REGSAM access) {
-    auto* h = new Handle{std::move(path), access};
-    s.handles.insert(h);
-    return reinterpret_cast<HKEY>(h);
+HKEY newHandle(State& s, Path path, REGSAM access, Key* key = nullptr) {
+    const uintptr_t value = s.nextHandle;
+    s.nextHandle += 4;
+    s.handles.emplace(value, Handle{std::move(path), access, KeyCache{key, key ? s.generation : 0}});
+    return reinterpret_cast<HKEY>(value);
 }
 
 bool injected(const char* name, LSTATUS& rc) {
@@ -597,7 +813,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesir
     }
     *phkResult = nullptr;
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved base;
     Path sub;
@@ -605,16 +821,17 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesir
     if ((rc = resolveSubKey(s, hKey, lpSubKey, base, sub, full)) != ERROR_SUCCESS) {
         return rc;
     }
-    if (!winplat::regtree::find(*s.tree, full)) {
-        if (!(sub.empty() && base.predefined)) {
-            return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
-        }
+    // Found from the handle's key, which is usually known already.
+    Key* baseKey = keyOf(s, base, rc);
+    Key* k = baseKey ? winplat::regtree::find(*baseKey, sub) : nullptr;
+    if (!k && !(sub.empty() && base.predefined)) {
+        return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
     }
     const REGSAM access = effectiveAccess(samDesired);
     if ((access & kWriteRights) && isDenied(s, full)) {
         return ERROR_ACCESS_DENIED;
     }
-    *phkResult = newHandle(s, std::move(full), access);
+    *phkResult = newHandle(s, std::move(full), access, k);
     return ERROR_SUCCESS;
 }
 
@@ -629,7 +846,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     }
     *phkResult = nullptr;
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved base;
     Path sub;
@@ -646,32 +863,44 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     if ((access & kWriteRights) && isDenied(s, full)) {
         return ERROR_ACCESS_DENIED;
     }
+    if (full.size() > winplat::regtree::kMaxDepth) {
+        return ERROR_BADKEY;
+    }
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     if (!winplat::regtree::find(*s.tree, full)) {
-        if (!base.predefined && !winplat::regtree::find(*s.tree, *base.path)) {
-            return ERROR_KEY_DELETED;
-        }
-        // Creating needs KEY_CREATE_SUB_KEY on the handle when the new key
-        // goes right under it, and a writable key to go under otherwise.
-        size_t existing = base.path->size();
-        while (existing < full.size() &&
-               winplat::regtree::find(*s.tree, Path(full.begin(), full.begin() + existing + 1))) {
-            ++existing;
-        }
-        if (existing == base.path->size() && !(base.access & KEY_CREATE_SUB_KEY)) {
-            return ERROR_ACCESS_DENIED;
-        }
-        if (isDenied(s, Path(full.begin(), full.begin() + existing))) {
-            return ERROR_ACCESS_DENIED;
-        }
-        rc = commit(s, [&full](Key& top, Undo& undo) {
+        // Decided again under the file lock: another process may have
+        // created the key or deleted the handle's key meanwhile.
+        rc = commit(s, [&](Key& top, Undo& undo) {
+            if (winplat::regtree::find(top, full)) {
+                return static_cast<LSTATUS>(ERROR_SUCCESS);  // opened, not created
+            }
+            if (!base.predefined && !winplat::regtree::find(top, *base.path)) {
+                return static_cast<LSTATUS>(ERROR_KEY_DELETED);
+            }
+            // Creating needs KEY_CREATE_SUB_KEY on the handle when the new
+            // key goes right under it, and a writable key to go under
+            // otherwise; at most kMaxCreateDepth new levels at once.
+            size_t existing = base.path->size();
+            while (existing < full.size() &&
+                   winplat::regtree::find(top, Path(full.begin(), full.begin() + existing + 1))) {
+                ++existing;
+            }
+            if (existing == base.path->size() && !(base.access & KEY_CREATE_SUB_KEY)) {
+                return static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
+            }
+            if (isDenied(s, Path(full.begin(), full.begin() + existing))) {
+                return static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
+            }
+            if (full.size() - existing > winplat::regtree::kMaxCreateDepth) {
+                return static_cast<LSTATUS>(ERROR_BADKEY);
+            }
             ensurePath(top, full, undo);
+            disposition = REG_CREATED_NEW_KEY;
             return static_cast<LSTATUS>(ERROR_SUCCESS);
         });
         if (rc != ERROR_SUCCESS) {
             return rc;
         }
-        disposition = REG_CREATED_NEW_KEY;
     }
     *phkResult = newHandle(s, std::move(full), access);
     if (lpdwDisposition) {
@@ -687,7 +916,7 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_ENUMERATE_SUB_KEYS)) != ERROR_SUCCESS) {
@@ -696,7 +925,7 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
     if (!lpName || !lpcchName) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, rc);
+    Key* k = keyOf(s, r, rc);
     if (!k) {
         return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
     }
@@ -736,7 +965,7 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_QUERY_VALUE)) != ERROR_SUCCESS) {
@@ -745,7 +974,7 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, rc);
+    Key* k = keyOf(s, r, rc);
     if (!k) {
         return r.predefined ? ERROR_NO_MORE_ITEMS : rc;
     }
@@ -783,7 +1012,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_QUERY_VALUE)) != ERROR_SUCCESS) {
@@ -792,7 +1021,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     if (lpReserved || (lpData && !lpcbData)) {
         return ERROR_INVALID_PARAMETER;
     }
-    Key* k = keyOf(*s.tree, r, rc);
+    Key* k = keyOf(s, r, rc);
     if (!k) {
         return rc;
     }
@@ -826,7 +1055,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_QUERY_VALUE)) != ERROR_SUCCESS) {
@@ -836,7 +1065,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
         return ERROR_INVALID_PARAMETER;
     }
     static const Key empty;
-    const Key* k = keyOf(*s.tree, r, rc);
+    const Key* k = keyOf(s, r, rc);
     if (!k) {
         if (!r.predefined) {
             return rc;
@@ -891,7 +1120,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_SET_VALUE)) != ERROR_SUCCESS) {
@@ -932,16 +1161,16 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         return rc;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     if ((rc = resolveHandle(s, hKey, r, KEY_SET_VALUE)) != ERROR_SUCCESS) {
         return rc;
     }
     const std::wstring name = lpValueName ? lpValueName : L"";
-    return commit(s, [&](Key& top, Undo& undo) {
+    return commit(s, [&](Key&, Undo& undo) {
         LSTATUS err = ERROR_SUCCESS;
-        Key* k = keyOf(top, r, err);
+        Key* k = keyOf(s, r, err);
         if (!k) {
             return err;
         }
@@ -966,7 +1195,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
         return ERROR_INVALID_PARAMETER;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved r;
     Path sub;
@@ -977,18 +1206,17 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     if (sub.empty() && r.predefined) {
         return ERROR_ACCESS_DENIED;  // a predefined key cannot go
     }
-    const Key* k = winplat::regtree::find(*s.tree, full);
-    if (!k) {
-        return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
-    }
-    // Like Windows: a key with subkeys stays; it must be emptied first.
-    if (!k->subkeys.empty() || isDenied(s, full)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    return commit(s, [&full](Key& top, Undo& undo) {
+    // Decided under the file lock, on the tree as it is there: a subkey
+    // another process has just created keeps its parent.
+    return commit(s, [&](Key& top, Undo& undo) {
         Key* parent = winplat::regtree::find(top, Path(full.begin(), full.end() - 1));
-        if (!parent || !parent->child(full.back())) {
-            return static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+        const Key* k = parent ? parent->child(full.back()) : nullptr;
+        if (!k) {
+            return static_cast<LSTATUS>(sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND);
+        }
+        // Like Windows: a key with subkeys stays; it must be emptied first.
+        if (!k->subkeys.empty() || isDenied(s, full)) {
+            return static_cast<LSTATUS>(ERROR_ACCESS_DENIED);
         }
         // The undo step is in place before the key leaves the tree.
         auto held = std::make_shared<std::unique_ptr<Key>>();
@@ -1011,12 +1239,10 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
         return ERROR_SUCCESS;
     }
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    auto* h = reinterpret_cast<Handle*>(hKey);
-    if (!hKey || s.handles.erase(h) == 0) {
+    winplat::kernel::PlatformGuard lock(s.mutex);
+    if (s.handles.erase(reinterpret_cast<uintptr_t>(hKey)) == 0) {
         return ERROR_INVALID_HANDLE;
     }
-    delete h;
     return ERROR_SUCCESS;
 }
 
@@ -1026,13 +1252,13 @@ namespace winplat::registry {
 
 LSTATUS reload() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     return loadFresh(s);
 }
 
 std::string filePath() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     if (!s.loaded) {
         loadFresh(s);
     }
@@ -1041,19 +1267,19 @@ std::string filePath() {
 
 std::string lastLoadError() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     return s.lastError;
 }
 
 size_t openKeyCount() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     return s.handles.size();
 }
 
 void denyWrite(HKEY root, const std::wstring& subKey) {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     const Path* base = predefinedPath(root);
     Path sub;
     if (!base || splitSubKey(subKey.c_str(), sub) != ERROR_SUCCESS) {
@@ -1066,20 +1292,20 @@ void denyWrite(HKEY root, const std::wstring& subKey) {
 
 void clearDeniedKeys() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     s.denied.clear();
 }
 
 std::string exportText() {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     return regtree::serialize(*s.tree, Encoding::Utf8);
 }
 
 std::string exportKey(HKEY root, const std::wstring& subKey) {
     State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     const Path* base = predefinedPath(root);
     Path sub;
@@ -1106,7 +1332,7 @@ std::string fileBytes() {
     std::string file;
     {
         State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
+        winplat::kernel::PlatformGuard lock(s.mutex);
         if (!s.loaded) {
             loadFresh(s);
         }

@@ -66,6 +66,12 @@ bool decode(const uint8_t* d, size_t n, std::wstring& out, Encoding& enc, std::s
         error = lineError(1, "big-endian UTF-16 text is not supported (use UTF-8 or UTF-16LE)");
         return false;
     }
+    if (n >= 2 && (d[0] == 0) != (d[1] == 0)) {
+        error = lineError(1,
+                          "the text is UTF-16 without a byte-order mark (save it as UTF-8, or as "
+                          "UTF-16LE with a byte-order mark)");
+        return false;
+    }
     enc = Encoding::Utf8;
     size_t i = (n >= 3 && d[0] == 0xEF && d[1] == 0xBB && d[2] == 0xBF) ? 3 : 0;
     out.reserve(n);
@@ -278,6 +284,9 @@ struct Parser {
             return fail(no, "unknown root key '" + utf16ToUtf8(path.front()) + "'");
         }
         full.insert(full.end(), path.begin() + 1, path.end());
+        if (full.size() > kMaxDepth) {
+            return fail(no, "the key path is deeper than " + std::to_string(kMaxDepth) + " levels");
+        }
         if (remove) {
             if (full.size() == 1) {
                 return fail(no, "a root key cannot be deleted");
@@ -493,11 +502,19 @@ void appendValue(std::wstring& out, const Value& v, std::wstring_view nl) {
 }
 
 // The key's own lines: its path, its values and a blank line.
+void appendComments(std::wstring& out, const Key& key, std::wstring_view nl) {
+    for (const std::wstring& c : key.comments) {
+        out.append(c);
+        out.append(nl);
+    }
+}
+
 void appendKeyLines(std::wstring& out, const Key& key, std::wstring_view path, std::wstring_view nl) {
     out.push_back(L'[');
     out.append(path);
     out.push_back(L']');
     out.append(nl);
+    appendComments(out, key, nl);
     for (const Value& v : key.values) {
         appendValue(out, v, nl);
     }
@@ -564,6 +581,15 @@ int FoldedLess::compare(std::wstring_view folded, std::wstring_view name) {
 }
 
 Key* Key::child(std::wstring_view n) const {
+    // Folded once into a buffer, the lookup compares whole units.
+    wchar_t folded[kMaxKeyName];
+    if (n.size() <= kMaxKeyName) {
+        for (size_t i = 0; i < n.size(); ++i) {
+            folded[i] = upperUnit(n[i]);
+        }
+        auto it = subkeys.find(FoldedView{std::wstring_view(folded, n.size())});
+        return it == subkeys.end() ? nullptr : it->second.get();
+    }
     auto it = subkeys.find(Unfolded{n});
     return it == subkeys.end() ? nullptr : it->second.get();
 }
@@ -711,7 +737,14 @@ bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& topOut, Encod
     for (++i; i < lines.size(); ++i) {
         const size_t no = i + 1;
         std::wstring_view line = trim(lines[i]);
-        if (line.empty() || line.front() == L';') {
+        if (line.empty()) {
+            continue;
+        }
+        if (line.front() == L';') {
+            // Kept with the key it stands under; a deleted key's go with it.
+            if (parser.current || !parser.inDeleted) {
+                (parser.current ? parser.current : top.get())->comments.emplace_back(line);
+            }
             continue;
         }
         if (line.front() == L'[') {
@@ -750,25 +783,37 @@ bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& topOut, Encod
     return true;
 }
 
-std::string serialize(const Key& top, Encoding encoding) {
+size_t serializePieces(const Key& top, Encoding encoding, std::string& head,
+                       std::vector<const std::string*>& pieces) {
     const std::wstring_view nl = encoding == Encoding::Utf16 ? L"\r\n" : L"\n";
-    std::wstring head(kHeader);
-    head.append(nl);
-    head.append(nl);
-    std::string out = encoding == Encoding::Utf16 ? "\xFF\xFE" : "";
-    out += encode(head, encoding);
-    std::vector<const std::string*> pieces;
-    size_t total = out.size();
+    std::wstring header(kHeader);
+    header.append(nl);
+    if (!top.comments.empty()) {
+        appendComments(header, top, nl);
+    }
+    header.append(nl);
+    head = encoding == Encoding::Utf16 ? "\xFF\xFE" : "";
+    head += encode(header, encoding);
+    pieces.clear();
+    pieces.push_back(&head);
+    size_t total = head.size();
     std::wstring scratch;
     std::wstring path;
     for (const auto& [folded, root] : top.subkeys) {
-        if (root->values.empty() && root->subkeys.empty()) {
+        if (root->values.empty() && root->subkeys.empty() && root->comments.empty()) {
             continue;
         }
         path = root->name;
         collectKey(*root, path, encoding, scratch, pieces, total);
     }
-    out.reserve(total);
+    return total;
+}
+
+std::string serialize(const Key& top, Encoding encoding) {
+    std::string head;
+    std::vector<const std::string*> pieces;
+    std::string out;
+    out.reserve(serializePieces(top, encoding, head, pieces));
     for (const std::string* piece : pieces) {
         out.append(*piece);
     }

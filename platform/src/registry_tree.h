@@ -15,6 +15,10 @@ namespace winplat::regtree {
 // Longest key name and value name, in UTF-16 units.
 constexpr size_t kMaxKeyName = 255;
 constexpr size_t kMaxValueName = 16383;
+// Deepest key, counting the root as the first level, and the most levels one
+// RegCreateKeyExW call creates.
+constexpr size_t kMaxDepth = 512;
+constexpr size_t kMaxCreateDepth = 32;
 
 // Names compare by their upper-cased units.
 std::wstring fold(std::wstring_view name);
@@ -26,11 +30,18 @@ struct Unfolded {
     std::wstring_view name;
 };
 
+// A name already folded, to look up without making a string of it.
+struct FoldedView {
+    std::wstring_view name;
+};
+
 // Orders folded names as std::wstring does; an Unfolded compares as its
 // folded form would.
 struct FoldedLess {
     using is_transparent = void;
     bool operator()(const std::wstring& a, const std::wstring& b) const { return a < b; }
+    bool operator()(const std::wstring& a, FoldedView b) const { return std::wstring_view(a) < b.name; }
+    bool operator()(FoldedView a, const std::wstring& b) const { return a.name < std::wstring_view(b); }
     bool operator()(const std::wstring& folded, Unfolded u) const { return compare(folded, u.name) < 0; }
     bool operator()(Unfolded u, const std::wstring& folded) const { return compare(folded, u.name) > 0; }
     // <0, 0, >0 as `folded` sorts before, equal to or after fold(name).
@@ -50,6 +61,9 @@ struct Key {
     using Subkeys = std::map<std::wstring, std::unique_ptr<Key>, FoldedLess>;
     Subkeys subkeys;            // by folded name: the enumeration order
     std::vector<Value> values;  // in the order they were added
+    // Comment lines of the file under the key's line (the top: under the
+    // header), written back right after that line.
+    std::vector<std::wstring> comments;
 
     // The key's own lines in the file (path line, values, blank line) as
     // last serialised: a write re-serialises only the keys that changed.
@@ -95,6 +109,10 @@ bool parse(const uint8_t* data, size_t size, std::unique_ptr<Key>& top, Encoding
 
 // The whole tree as a file; reuses and refreshes the keys' cached text.
 std::string serialize(const Key& top, Encoding encoding);
+// The same as pieces in file order (`head`, then keys' cached texts, good
+// until the tree changes), so a writer need not join them; returns the size.
+size_t serializePieces(const Key& top, Encoding encoding, std::string& head,
+                       std::vector<const std::string*>& pieces);
 // One key and its subtree (UTF-8, no header); `path` names `key`.
 std::string serializeKey(const Key& key, const Path& path);
 

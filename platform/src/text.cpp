@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "inject_internal.h"
+#include "kinternal.h"
 #include "text_casemap.h"
 #include "winplat/converter.h"
 #include "winplat/errors.h"
@@ -182,9 +183,9 @@ PageInfo pageOf(UINT cp) {
         return {};
     }
     // Finding a converter opens a few; remember the answer per code page.
-    static std::mutex mutex;
+    static winplat::kernel::PlatformLock mutex;
     static std::map<UINT, std::string> known;
-    std::lock_guard<std::mutex> lock(mutex);
+    winplat::kernel::PlatformGuard lock(mutex);
     auto it = known.find(cp);
     if (it == known.end()) {
         std::string name = iconvNameOf(cp);
@@ -200,6 +201,7 @@ PageInfo pageOf(UINT cp) {
 }
 
 struct Iconv {
+    winplat::kernel::CriticalScope scope;  // the C library locks its converter tables
     winplat::Converter cd;
     explicit Iconv(const std::string& to, const std::string& from) : cd(to.c_str(), from.c_str()) {}
     bool ok() const { return cd.ok(); }

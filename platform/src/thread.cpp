@@ -380,20 +380,25 @@ DWORD SuspendThread(HANDLE thread) {
             return previous;
         }
         if (t.get() != tCurrent) {
-            // Return only once the thread has really stopped (or has left
-            // its procedure and will stop before it ends).
             installSuspendHandler();
             if (t->ack.load() == kRunning) {
                 pthread_kill(t->pthread, suspendSignal());
             }
-            while (t->ack.load() == kRunning) {
-                futexWait(&t->ack, kRunning);
-            }
-            return previous;
         }
     }
+    // Outside the lock and the scope: two threads that suspend each other
+    // both stop here, and a third thread can resume either of them.
     scope.leave();
-    park(t.get());  // suspending itself: stop here, outside the lock and the scope
+    if (t.get() == tCurrent) {
+        park(t.get());  // suspending itself
+        return previous;
+    }
+    // Return only once the thread has really stopped (or has left its
+    // procedure and will stop before it ends), or a resume has released it
+    // again meanwhile. A resume changes `released`, not `ack`: wait in slices.
+    while (t->ack.load() == kRunning && t->released.load() == 0) {
+        futexWaitUntil(&t->ack, kRunning, monotonicIn(5));
+    }
     return previous;
 }
 

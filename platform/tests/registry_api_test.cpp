@@ -548,9 +548,9 @@ TEST_F(RegistryTest, EnumerationByIndexFollowsChanges) {
     EXPECT_EQ(nameAt(a, 3), L"rc " + std::to_wstring(ERROR_NO_MORE_ITEMS));
 
     // A change by another process, seen between two steps.
-    writeBytes(file_,
-               "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A\\a0]\n"
-               "[HKEY_CURRENT_USER\\A\\b1]\n[HKEY_CURRENT_USER\\A\\b5]\n");
+    replaceFromOutside(
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A\\a0]\n"
+        "[HKEY_CURRENT_USER\\A\\b1]\n[HKEY_CURRENT_USER\\A\\b5]\n");
     EXPECT_EQ(nameAt(a, 1), L"b1");
     EXPECT_EQ(nameAt(a, 2), L"b5");
 }

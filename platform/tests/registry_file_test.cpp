@@ -251,8 +251,7 @@ INSTANTIATE_TEST_SUITE_P(Files, RegistryBadFileTest, ::testing::ValuesIn(kBadFil
 TEST_F(RegistryTest, ChangesFromOutsideAreReadAndKept) {
     ASSERT_EQ(setString(HKEY_CURRENT_USER, L"mine", L"1"), ERROR_SUCCESS);
     // Another program replaces the file.
-    writeBytes(
-        file_,
+    replaceFromOutside(
         "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER]\n\"mine\"=\"1\"\n\"theirs\"=\"2\"\n");
     DWORD type = 0;
     std::vector<BYTE> data;
@@ -264,7 +263,7 @@ TEST_F(RegistryTest, ChangesFromOutsideAreReadAndKept) {
         "\"later\"=\"3\"\n\n");
 
     // A file broken from outside keeps serving what was read last, and refuses changes.
-    writeBytes(file_, "Windows Registry Editor Version 5.00\n[broken\n");
+    replaceFromOutside("Windows Registry Editor Version 5.00\n[broken\n");
     {
         winplat::console::Capture capture;
         EXPECT_EQ(queryRaw(HKEY_CURRENT_USER, L"later", type, data), ERROR_SUCCESS);

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "winplat/inject.h"
@@ -95,6 +97,12 @@ class RegistryTest : public ::testing::Test {
     }
 
     std::string fileText() const { return readBytes(file_); }
+
+    // Another program replaces the file; reads notice it within 10 ms.
+    void replaceFromOutside(const std::string& bytes) {
+        writeBytes(file_, bytes);
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 
     std::vector<std::string> strayFiles() const {
         std::vector<std::string> out;

@@ -1,14 +1,16 @@
-// The registry file shared with other processes: a writer killed mid-write
-// never leaves a file that does not load, and writers in two processes lose
-// nothing of each other's.
+// The registry file shared with other processes: a writer killed at any
+// moment never leaves a file that does not load, and writers in several
+// processes lose nothing of each other's.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <thread>
 
 #include "registry_fixture.h"
@@ -51,11 +53,9 @@ int waitBounded(pid_t pid, std::chrono::seconds bound) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// The round the file holds (0: none yet, or the file cannot be read).
+// The round the file holds (0: none yet, or the file cannot be read); the
+// writer's changes are seen as soon as they are made.
 DWORD roundOnDisk() {
-    if (winplat::registry::reload() != ERROR_SUCCESS) {
-        return 0;
-    }
     KeyHolder key;
     DWORD round = 0, cb = sizeof round;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Crash", 0, KEY_READ, key.out()) != ERROR_SUCCESS ||
@@ -66,31 +66,33 @@ DWORD roundOnDisk() {
     return round;
 }
 
-TEST_F(RegistryTest, WriterKilledMidWriteLeavesAFileThatLoads) {
-    constexpr int kRounds = 15;
+// A writer killed at random moments: the file always loads and holds every
+// round written before, and the round in flight whole or not at all.
+TEST_F(RegistryTest, WriterKilledAtRandomMomentsLosesNothingWritten) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    constexpr int kKills = 25;  // a sanitized writer takes long to start
+#else
+    constexpr int kKills = 200;
+#endif
     int killedWhileWriting = 0;
     DWORD lastRound = 0;
-    for (int i = 0; i < kRounds; ++i) {
+    std::minstd_rand random(12345);
+    for (int i = 0; i < kKills; ++i) {
         const pid_t pid = spawnWriter({"loop"});
         ASSERT_GT(pid, 0);
-        // Wait for a new round to be on disk, then for the writer to be in the
-        // middle of its next file (its temporary file exists), and kill it.
+        // Let it reach a new round, then kill it a random while later.
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        bool writing = false;
         int status = 0;
         while (std::chrono::steady_clock::now() < end && waitpid(pid, &status, WNOHANG) == 0 &&
                roundOnDisk() <= lastRound) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        while (std::chrono::steady_clock::now() < end && !writing) {
-            writing = !strayFiles().empty();
-        }
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
+        killedWhileWriting += !strayFiles().empty();
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself: " << status;
-        killedWhileWriting += writing;
 
-        // Whatever the moment, the file loads and holds whole values.
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS) << winplat::registry::lastLoadError();
         KeyHolder key;
         ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Crash", 0, KEY_READ, key.out()),
@@ -98,15 +100,23 @@ TEST_F(RegistryTest, WriterKilledMidWriteLeavesAFileThatLoads) {
         DWORD type = 0;
         std::vector<BYTE> payload, round;
         ASSERT_EQ(queryRaw(key, L"Payload", type, payload), ERROR_SUCCESS);
-        ASSERT_EQ(payload.size(), 256u * 1024u);
+        ASSERT_EQ(payload.size(), 32u * 1024u);
         EXPECT_EQ(std::count(payload.begin(), payload.end(), payload[0]), static_cast<long>(payload.size()));
         ASSERT_EQ(queryRaw(key, L"Round", type, round), ERROR_SUCCESS);
         ASSERT_EQ(round.size(), 4u);
         DWORD r;
         std::memcpy(&r, round.data(), 4);
-        // "Payload" of round r is written before "Round" = r.
+        // "Payload" and "R<r>" of round r are written before "Round" = r.
         EXPECT_TRUE(static_cast<BYTE>(r) == payload[0] || static_cast<BYTE>(r + 1) == payload[0]) << r;
-        EXPECT_GT(r, lastRound);
+        ASSERT_GT(r, lastRound);
+        for (DWORD k = lastRound + 1; k <= r; ++k) {
+            DWORD v = 0, cb = sizeof v;
+            ASSERT_EQ(RegQueryValueExW(key, (L"R" + std::to_wstring(k)).c_str(), nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(&v), &cb),
+                      ERROR_SUCCESS)
+                << k;
+            ASSERT_EQ(v, k);
+        }
         lastRound = r;
     }
     RecordProperty("killed_while_writing", killedWhileWriting);
@@ -115,6 +125,105 @@ TEST_F(RegistryTest, WriterKilledMidWriteLeavesAFileThatLoads) {
     ASSERT_EQ(setString(HKEY_CURRENT_USER, L"after", L"crashes"), ERROR_SUCCESS);
     EXPECT_TRUE(strayFiles().empty());
     ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+}
+
+// Processes and threads counting, creating keys and deleting their parents
+// at once, with file times of a coarse tick: no counter goes back or loses a
+// step, and no key created and written is lost.
+TEST_F(RegistryTest, ProcessesAndThreadsRacingLoseNothingEvenWithCoarseFileTimes) {
+    constexpr int kEach = 120;
+    const std::wstring counterNames[] = {L"C", L"D", L"E"};
+    const std::string n = std::to_string(kEach);
+    const std::vector<std::vector<std::vector<std::string>>> phases = {
+        // Files of one size one after the other: only a generation tells them apart.
+        {{"count", "C", n}, {"count", "D", n}, {"count", "E", n}},
+        // Creators (and two threads here) and a deleter of their parents.
+        {{"nest", "A", n}, {"nest", "B", n}, {"prune", std::to_string(4 * kEach)}},
+    };
+    winplat::inject::arm("RegistryCoarseFileTimes", 2000, -1);
+    // A reader sees each counter only go up.
+    std::atomic<bool> running{true};
+    DWORD seen[3] = {0, 0, 0};
+    int rollbacks = 0;
+    std::thread reader([&] {
+        while (running.load()) {
+            KeyHolder k;
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Race\\Counters", 0, KEY_READ, k.out()) !=
+                ERROR_SUCCESS) {
+                continue;
+            }
+            for (int c = 0; c < 3; ++c) {
+                DWORD v = 0, cb = sizeof v;
+                if (RegQueryValueExW(k, counterNames[c].c_str(), nullptr, nullptr,
+                                     reinterpret_cast<BYTE*>(&v), &cb) == ERROR_SUCCESS) {
+                    rollbacks += v < seen[c];
+                    seen[c] = std::max(seen[c], v);
+                }
+            }
+        }
+    });
+    for (size_t phase = 0; phase < phases.size(); ++phase) {
+        std::vector<pid_t> children;
+        for (std::vector<std::string> args : phases[phase]) {
+            args.insert(args.begin(), "coarse");
+            children.push_back(spawnWriter(args));
+            ASSERT_GT(children.back(), 0);
+        }
+        std::vector<std::thread> creators;
+        for (const wchar_t* tag : {L"T", L"U"}) {
+            creators.emplace_back([tag, phase] {
+                for (int i = 0; phase == 1 && i < kEach / 2; ++i) {
+                    KeyHolder k;
+                    const std::wstring path = L"Software\\Race\\P" + std::to_wstring(i % 4) + L"\\" + tag +
+                                              L"_" + std::to_wstring(i);
+                    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                              nullptr, k.out(), nullptr),
+                              ERROR_SUCCESS);
+                    const DWORD v = static_cast<DWORD>(i);
+                    ASSERT_EQ(
+                        RegSetValueExW(k, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v),
+                        ERROR_SUCCESS);
+                }
+            });
+        }
+        for (pid_t pid : children) {
+            EXPECT_EQ(waitBounded(pid, std::chrono::seconds(120)), 0);
+        }
+        for (std::thread& t : creators) {
+            t.join();
+        }
+    }
+    running.store(false);
+    reader.join();
+    EXPECT_EQ(rollbacks, 0);
+
+    ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+    KeyHolder counters;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Race\\Counters", 0, KEY_READ, counters.out()),
+              ERROR_SUCCESS);
+    for (const std::wstring& c : counterNames) {
+        DWORD v = 0, cb = sizeof v;
+        ASSERT_EQ(RegQueryValueExW(counters, c.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(v, static_cast<DWORD>(kEach));
+    }
+    int lost = 0;
+    for (const auto& [tag, count] :
+         {std::pair{L"A", kEach}, {L"B", kEach}, {L"T", kEach / 2}, {L"U", kEach / 2}}) {
+        for (int i = 0; i < count; ++i) {
+            const std::wstring path =
+                L"Software\\Race\\P" + std::to_wstring(i % 4) + L"\\" + tag + L"_" + std::to_wstring(i);
+            KeyHolder k;
+            DWORD v = 0, cb = sizeof v;
+            const bool kept =
+                RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, k.out()) == ERROR_SUCCESS &&
+                RegQueryValueExW(k, L"v", nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb) ==
+                    ERROR_SUCCESS &&
+                v == static_cast<DWORD>(i);
+            lost += !kept;
+        }
+    }
+    EXPECT_EQ(lost, 0);
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingTogetherLoseNothing) {

@@ -24,15 +24,29 @@
 // - Missing keys and values give ERROR_FILE_NOT_FOUND; a handle whose key was
 //   deleted gives ERROR_KEY_DELETED; a call the handle's access does not
 //   allow gives ERROR_ACCESS_DENIED; RegDeleteKeyW refuses a key that has
-//   subkeys with ERROR_ACCESS_DENIED.
+//   subkeys with ERROR_ACCESS_DENIED, judged on the registry as it is when
+//   the change is made (also with other processes writing).
+// - Handle values are not reused: a closed handle gives ERROR_INVALID_HANDLE
+//   (stricter than Windows, which may hand the value out again).
+// - Keys are at most 512 levels deep, the root being the first, and one
+//   RegCreateKeyExW call creates at most 32 of them: beyond, it fails with
+//   ERROR_BADKEY, and a file with a deeper key does not load.
 // - Changes fail with ERROR_BADDB while the registry file does not parse,
-//   and with the file system's error when the file cannot be written; the
-//   file and the tree then stay as they were.
+//   with ERROR_CANTREAD while it cannot be read (or is a folder), and with
+//   the file system's error when the file cannot be written; the file and
+//   the tree then stay as they were. Why the file cannot be used is said
+//   once on stderr.
+// - A change is in the file when the call returns, and other processes
+//   using this layer see it at their next call. A file replaced by another
+//   program is seen by reads within 10 ms and by changes at once. A file
+//   named through a symbolic link is written where the link points.
+// - Comment lines of the file are kept, under the line of their key.
 // - KEY_WOW64_* select nothing (there is one view); REG_OPTION_VOLATILE keys
 //   are kept in the file like the others.
 // - Every call asks winplat::inject::take with its own name first, so tests
 //   can make it fail and count it; "RegistryFileWrite" makes the next file
-//   write fail half-way with the armed code.
+//   write fail half-way with the armed code; "RegistryCoarseFileTimes"
+//   (code: a tick in milliseconds) makes file times look that coarse.
 #pragma once
 
 #include <cstddef>

@@ -1,16 +1,22 @@
 // Writes to the registry file named by WINPLAT_REGISTRY, for the registry
 // tests that need other processes:
 //   reg_writer loop               rewrites HKCU\Software\Crash until killed: each round
-//                                 sets "Payload" (256 KiB, every byte the round's low byte)
-//                                 and then "Round" (dword)
+//                                 sets "Payload" (32 KiB, every byte the round's low byte),
+//                                 "R<round>" and then "Round" (dwords)
 //   reg_writer values <tag> <n>   sets <tag>_0 .. <tag>_<n-1> (REG_SZ "<tag>:<i>") under
 //                                 HKCU\Software\Concurrent, then exits 0
-// Exit 1 on a failed call, printing it.
+//   reg_writer nest <tag> <n>     creates HKCU\Software\Race\P<i % 4>\<tag>_<i> and sets
+//                                 its "v" to i, for i below n
+//   reg_writer prune <n>          n times tries to delete each HKCU\Software\Race\P<k>
+//   reg_writer count <tag> <n>    sets HKCU\Software\Race\Counters "<tag>" to 1 .. n
+// A first argument "coarse" rounds file times to 4 ms ticks, as coarse file
+// systems do. Exit 1 on a failed call, printing it.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "winplat/inject.h"
 #include "winplat/registry.h"
 #include "winplat/utf16.h"
 
@@ -34,11 +40,17 @@ int loop() {
         ERROR_SUCCESS) {
         round = 0;
     }
-    std::vector<BYTE> payload(256 * 1024);
+    std::vector<BYTE> payload(32 * 1024);
     for (++round;; ++round) {
         std::fill(payload.begin(), payload.end(), static_cast<BYTE>(round));
         rc = RegSetValueExW(key, L"Payload", 0, REG_BINARY, payload.data(),
                             static_cast<DWORD>(payload.size()));
+        if (rc != ERROR_SUCCESS) {
+            return failed("RegSetValueExW", rc);
+        }
+        const std::wstring mark = L"R" + std::to_wstring(round);
+        rc = RegSetValueExW(key, mark.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&round),
+                            sizeof round);
         if (rc != ERROR_SUCCESS) {
             return failed("RegSetValueExW", rc);
         }
@@ -69,9 +81,66 @@ int values(const std::string& tag, int n) {
     return 0;
 }
 
+std::wstring raceKey(int parent) {
+    return L"Software\\Race\\P" + std::to_wstring(parent);
+}
+
+int nest(const std::string& tag, int n) {
+    for (int i = 0; i < n; ++i) {
+        const std::wstring path =
+            raceKey(i % 4) + L"\\" + winplat::utf8ToUtf16(tag) + L"_" + std::to_wstring(i);
+        HKEY key;
+        LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                     &key, nullptr);
+        if (rc != ERROR_SUCCESS) {
+            return failed("RegCreateKeyExW", rc);
+        }
+        const DWORD v = static_cast<DWORD>(i);
+        rc = RegSetValueExW(key, L"v", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+        RegCloseKey(key);
+        if (rc != ERROR_SUCCESS) {
+            return failed("RegSetValueExW", rc);
+        }
+    }
+    return 0;
+}
+
+int prune(int n) {
+    for (int i = 0; i < n; ++i) {
+        const LSTATUS rc = RegDeleteKeyW(HKEY_CURRENT_USER, raceKey(i % 4).c_str());
+        if (rc != ERROR_SUCCESS && rc != ERROR_ACCESS_DENIED && rc != ERROR_FILE_NOT_FOUND) {
+            return failed("RegDeleteKeyW", rc);
+        }
+    }
+    return 0;
+}
+
+int count(const std::string& tag, int n) {
+    HKEY key;
+    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Race\\Counters", 0, nullptr, 0,
+                                 KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS) {
+        return failed("RegCreateKeyExW", rc);
+    }
+    const std::wstring name = winplat::utf8ToUtf16(tag);
+    for (DWORD i = 1; i <= static_cast<DWORD>(n); ++i) {
+        rc = RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&i), sizeof i);
+        if (rc != ERROR_SUCCESS) {
+            return failed("RegSetValueExW", rc);
+        }
+    }
+    RegCloseKey(key);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "coarse") {
+        winplat::inject::arm("RegistryCoarseFileTimes", 2000, -1);
+        --argc;
+        ++argv;
+    }
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "loop") {
         return loop();
@@ -79,6 +148,15 @@ int main(int argc, char** argv) {
     if (mode == "values" && argc == 4) {
         return values(argv[2], std::atoi(argv[3]));
     }
-    std::fprintf(stderr, "usage: reg_writer loop | reg_writer values <tag> <n>\n");
+    if (mode == "nest" && argc == 4) {
+        return nest(argv[2], std::atoi(argv[3]));
+    }
+    if (mode == "prune" && argc == 3) {
+        return prune(std::atoi(argv[2]));
+    }
+    if (mode == "count" && argc == 4) {
+        return count(argv[2], std::atoi(argv[3]));
+    }
+    std::fprintf(stderr, "usage: reg_writer [coarse] loop | values|nest|count <tag> <n> | prune <n>\n");
     return 2;
 }

@@ -1,0 +1,216 @@
+// Suspension inside platform calls: a thread suspended again and again while
+// it makes one kind of call never keeps another thread from making the same
+// kind of call, and two threads that suspend each other can both be resumed.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "registry_fixture.h"
+#include "winplat/com.h"
+#include "winplat/files.h"
+#include "winplat/kernel.h"
+#include "winplat/modules.h"
+#include "winplat/text.h"
+
+namespace {
+
+// A call that needs longer than this is taken for a hang.
+constexpr int kBoundMs = 10000;
+// Suspensions per kind of call; sanitized builds are slower per round.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kRounds = 15;
+#else
+constexpr int kRounds = 40;
+#endif
+
+// Runs `op` in a platform thread until told to stop.
+struct Worker {
+    std::function<void()> op;
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> rounds{0};
+    HANDLE handle = nullptr;
+
+    static unsigned run(void* p) {
+        auto* w = static_cast<Worker*>(p);
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        while (!w->stop.load()) {
+            w->op();
+            w->rounds.fetch_add(1);
+        }
+        CoUninitialize();
+        return 0;
+    }
+    void start() { handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, run, this, 0, nullptr)); }
+    void finish() {
+        stop.store(true);
+        while (ResumeThread(handle) > 1) {
+        }
+        EXPECT_EQ(WaitForSingleObject(handle, kBoundMs), WAIT_OBJECT_0);
+        CloseHandle(handle);
+    }
+};
+
+// Runs `op` on this thread while a watchdog frees a wedged call by resuming
+// `suspended`; false when the watchdog had to.
+bool completesWhileSuspended(const std::function<void()>& op, HANDLE suspended) {
+    std::atomic<bool> done{false};
+    std::atomic<bool> rescued{false};
+    std::thread watchdog([&] {
+        for (int waited = 0; !done.load(); waited += 1) {
+            if (waited == kBoundMs) {
+                rescued.store(true);
+                ResumeThread(suspended);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    op();
+    done.store(true);
+    watchdog.join();
+    return !rescued.load();
+}
+
+class Suspension : public regtest::RegistryTest {};
+
+TEST_F(Suspension, ASuspendedCallNeverBlocksTheSameKindOfCallElsewhere) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Suspend", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(regtest::setString(key, L"v", L"start"), ERROR_SUCCESS);
+    const std::wstring file = std::wstring(dir_.wstring()) + L"/scratch.bin";
+    HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    const GUID unknownClass{0x12345678, 0x1, 0x2, {1, 2, 3, 4, 5, 6, 7, 8}};
+    struct Kind {
+        const char* name;
+        std::function<void()> op;
+    };
+    const Kind kinds[] = {
+        {"registry read",
+         [&] {
+             DWORD type = 0, cb = 0;
+             RegQueryValueExW(key, L"v", nullptr, &type, nullptr, &cb);
+         }},
+        {"registry write", [&] { regtest::setString(key, L"w", L"x"); }},
+        {"text",
+         [] {
+             wchar_t out[16];
+             MultiByteToWideChar(932, 0, "abc", 3, out, 16);
+             WideCharToMultiByte(1252, 0, L"abc", 3, reinterpret_cast<char*>(out), 16, nullptr, nullptr);
+         }},
+        {"modules",
+         [] {
+             GetModuleHandleW(L"no-such-module");
+             LoadLibraryW(L"no-such-module.dll");
+         }},
+        {"environment",
+         [] {
+             wchar_t buf[32];
+             SetEnvironmentVariableW(L"WINPLAT_SUSPEND_TEST", L"1");
+             GetEnvironmentVariableW(L"WINPLAT_SUSPEND_TEST", buf, 32);
+         }},
+        {"files",
+         [&] {
+             HANDLE f = CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+             DWORD written = 0;
+             WriteFile(f, "x", 1, &written, nullptr);
+             CloseHandle(f);
+         }},
+        {"COM",
+         [&] {
+             IUnknown* unknown = nullptr;
+             CoCreateInstance(unknownClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                              reinterpret_cast<void**>(&unknown));
+         }},
+        {"waits",
+         [&] {
+             SetEvent(event);
+             WaitForSingleObject(event, 0);
+         }},
+    };
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    for (const Kind& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        Worker worker;
+        worker.op = kind.op;
+        worker.start();
+        ASSERT_NE(worker.handle, nullptr);
+        int wedged = 0;
+        for (int i = 0; i < kRounds; ++i) {
+            const uint64_t before = worker.rounds.load();
+            while (worker.rounds.load() == before) {
+                std::this_thread::yield();  // suspend it in the middle of a call
+            }
+            ASSERT_EQ(SuspendThread(worker.handle), 0u);
+            wedged += completesWhileSuspended(kind.op, worker.handle) ? 0 : 1;
+            ResumeThread(worker.handle);
+        }
+        worker.finish();
+        EXPECT_EQ(wedged, 0);
+    }
+    CoUninitialize();
+    CloseHandle(event);
+    RegCloseKey(key);
+}
+
+struct Pair {
+    HANDLE threads[2] = {nullptr, nullptr};
+    std::atomic<int> ready{0};
+    std::atomic<int> done{0};
+};
+struct Side {
+    Pair* pair;
+    int index;
+};
+
+unsigned suspendTheOther(void* p) {
+    auto* side = static_cast<Side*>(p);
+    Pair& pair = *side->pair;
+    pair.ready.fetch_add(1);
+    while (pair.ready.load() < 2) {
+    }
+    SuspendThread(pair.threads[1 - side->index]);
+    pair.done.fetch_add(1);
+    return 0;
+}
+
+// Two threads that suspend each other at once end both suspended (unless one
+// stopped the other first), and a third thread resumes them.
+TEST(SuspensionPair, ThreadsSuspendingEachOtherCanBothBeResumed) {
+    int bothStopped = 0;
+    for (int round = 0; round < 50; ++round) {
+        Pair pair;
+        Side sides[2] = {{&pair, 0}, {&pair, 1}};
+        for (int i = 0; i < 2; ++i) {
+            pair.threads[i] = reinterpret_cast<HANDLE>(
+                _beginthreadex(nullptr, 0, suspendTheOther, &sides[i], CREATE_SUSPENDED, nullptr));
+            ASSERT_NE(pair.threads[i], nullptr);
+        }
+        ResumeThread(pair.threads[0]);
+        ResumeThread(pair.threads[1]);
+        int waited = 0;
+        while (pair.done.load() < 2) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_LT(++waited, kBoundMs) << "the pair hangs";
+            if (waited % 10 == 0) {
+                // Each resume returns at once, whatever the pair is doing.
+                const bool neitherReturned = pair.done.load() == 0;
+                const DWORD counts[2] = {ResumeThread(pair.threads[0]), ResumeThread(pair.threads[1])};
+                bothStopped += neitherReturned && counts[0] == 1 && counts[1] == 1 ? 1 : 0;
+            }
+        }
+        for (HANDLE h : pair.threads) {
+            while (ResumeThread(h) > 0) {
+            }
+            EXPECT_EQ(WaitForSingleObject(h, kBoundMs), WAIT_OBJECT_0);
+            CloseHandle(h);
+        }
+    }
+    EXPECT_GT(bothStopped, 0);
+}
+
+}  // namespace
