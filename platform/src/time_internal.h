@@ -14,7 +14,6 @@ inline int daysInMonth(int64_t y, int m) {
     return m == 2 && isLeap(y) ? 29 : days[m - 1];
 }
 
-
 // Days since 0000-03-01 of the proleptic Gregorian calendar, in 400-year eras.
 constexpr int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
     y -= m <= 2 ? 1 : 0;

@@ -244,7 +244,8 @@ SYSTEMTIME ruleDate(const PosixRule& r, int64_t year) {
         const int64_t days = winplat::detail::daysFromCivil(year, month, mday);
         st.wMonth = static_cast<WORD>(month);
         st.wDayOfWeek = static_cast<WORD>((days + 3) % 7);  // day 0 (0000-03-01) was a Wednesday
-        st.wDay = static_cast<WORD>(mday + 7 > winplat::detail::daysInMonth(year, month) ? 5 : (mday - 1) / 7 + 1);
+        st.wDay =
+            static_cast<WORD>(mday + 7 > winplat::detail::daysInMonth(year, month) ? 5 : (mday - 1) / 7 + 1);
     }
     long secs = r.seconds < 0 ? 0 : r.seconds > 86399 ? 86399 : r.seconds;
     st.wHour = static_cast<WORD>(secs / 3600);
