@@ -630,7 +630,13 @@ DateTime& DateTime::setFixedOffset(Duration d) {
         moved.kind_ = FixedOffset;
         moved.offsetMinutes_ = static_cast<int32_t>(d.count() / 60);
     }
-    if (moved.shift(-moved.offset().seconds())) {
+    // A fixed offset is exact; the machine zone needs the placement rule,
+    // since its offset at the wall time read as UTC may not be the one at the
+    // instant.
+    if (d.isUnknown()) {
+        moved.place();
+        *this = moved;
+    } else if (moved.shift(-moved.offset().seconds())) {
         *this = moved;
     }
     return *this;

@@ -122,9 +122,10 @@ TEST(Calendar, OutOfRangeFieldsCarry) {
         int year, month0, day, hour, minute, second;
     };
     const Case cases[] = {
-        {2023, -1, 15, 0, 0, 0},  {2023, 12, 15, 0, 0, 0},  {2023, -13, 1, 0, 0, 0}, {2024, 1, 0, 0, 0, 0},
-        {2024, 0, 32, 0, 0, 0},   {2024, 1, 30, 0, 0, 0},   {2023, 1, 29, 0, 0, 0},  {2024, 5, 10, 25, 0, 0},
-        {2024, 5, 10, -1, 0, 0},  {2024, 5, 10, 0, -61, 0}, {2024, 5, 10, 0, 0, -1}, {2024, 11, 31, 23, 59, 60},
+        {2023, -1, 15, 0, 0, 0},  {2023, 12, 15, 0, 0, 0}, {2023, -13, 1, 0, 0, 0},
+        {2024, 1, 0, 0, 0, 0},    {2024, 0, 32, 0, 0, 0},  {2024, 1, 30, 0, 0, 0},
+        {2023, 1, 29, 0, 0, 0},   {2024, 5, 10, 25, 0, 0}, {2024, 5, 10, -1, 0, 0},
+        {2024, 5, 10, 0, -61, 0}, {2024, 5, 10, 0, 0, -1}, {2024, 11, 31, 23, 59, 60},
         {2000, 24, 366, 0, 0, 0}, {2100, 1, 29, 0, 0, 0},
     };
     for (const Case& c : cases) {
@@ -145,13 +146,14 @@ TEST(Calendar, LeapYears) {
 }
 
 TEST(Calendar, WeekNumbers) {
-    for (chr::sys_days d = chr::sys_days(chr::year(1900) / 1 / 1); d <= chr::sys_days(chr::year(2100) / 12 / 31);
-         d += chr::days(1)) {
+    for (chr::sys_days d = chr::sys_days(chr::year(1900) / 1 / 1);
+         d <= chr::sys_days(chr::year(2100) / 12 / 31); d += chr::days(1)) {
         const DateTime t(d.time_since_epoch().count() * 86400LL + 43200);
         ASSERT_EQ(t.weekNumber(1), isoWeek(d)) << d.time_since_epoch().count();
         if (d.time_since_epoch().count() % 5 == 0) {
             for (int ws : {2, 3, 4, 5, 6, 7}) {
-                ASSERT_EQ(t.weekNumber(ws), bruteWeek(d, ws % 7)) << d.time_since_epoch().count() << " " << ws;
+                ASSERT_EQ(t.weekNumber(ws), bruteWeek(d, ws % 7))
+                    << d.time_since_epoch().count() << " " << ws;
             }
         }
     }
@@ -179,13 +181,26 @@ TEST(Calendar, UnitsPerTable) {
         int frequency, field, in2023, in2024;
     };
     const Case cases[] = {
-        {Secondly, FieldHour, 3600, 3600},   {Daily, FieldYear, 365, 366},      {Yearly, FieldYear, 1, 1},
-        {Monthly, FieldYear, 12, 12},        {Hourly, FieldYear, 8760, 8784},   {Yearly, FieldMonth, 0, 0},
-        {Weekly, FieldMonth, 4, 4},          {Daily, FieldMonth, 28, 29},       {Minutely, FieldMonth, 40320, 41760},
-        {Weekly, FieldWeekNumber, 1, 1},     {Secondly, FieldWeekNumber, 604800, 604800},
-        {Daily, FieldWeekday, 1, 1},         {Hourly, FieldMonthDay, 24, 24},   {Weekly, FieldYearDay, 0, 0},
-        {Minutely, 42, 1440, 1440},          {Minutely, FieldMinute, 1, 1},     {Secondly, FieldSecond, 1, 1},
-        {Hourly, FieldSecond, 0, 0},         {7, FieldYear, 0, 0},              {-1, FieldYear, 0, 0},
+        {Secondly, FieldHour, 3600, 3600},
+        {Daily, FieldYear, 365, 366},
+        {Yearly, FieldYear, 1, 1},
+        {Monthly, FieldYear, 12, 12},
+        {Hourly, FieldYear, 8760, 8784},
+        {Yearly, FieldMonth, 0, 0},
+        {Weekly, FieldMonth, 4, 4},
+        {Daily, FieldMonth, 28, 29},
+        {Minutely, FieldMonth, 40320, 41760},
+        {Weekly, FieldWeekNumber, 1, 1},
+        {Secondly, FieldWeekNumber, 604800, 604800},
+        {Daily, FieldWeekday, 1, 1},
+        {Hourly, FieldMonthDay, 24, 24},
+        {Weekly, FieldYearDay, 0, 0},
+        {Minutely, 42, 1440, 1440},
+        {Minutely, FieldMinute, 1, 1},
+        {Secondly, FieldSecond, 1, 1},
+        {Hourly, FieldSecond, 0, 0},
+        {7, FieldYear, 0, 0},
+        {-1, FieldYear, 0, 0},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(t2023.unitsPer(c.frequency, 1, c.field), c.in2023) << c.frequency << " " << c.field;
@@ -220,8 +235,8 @@ TEST(Durations, PartsAndReaders) {
         int hours, minutes;
         bool negative;
     };
-    const Case cases[] = {{19800, 5, 30, false}, {-5400, 1, 30, true}, {90000, 1, 0, false}, {-86399, 23, 59, true},
-                          {59, 0, 0, false},     {0, 0, 0, false}};
+    const Case cases[] = {{19800, 5, 30, false},  {-5400, 1, 30, true}, {90000, 1, 0, false},
+                          {-86399, 23, 59, true}, {59, 0, 0, false},    {0, 0, 0, false}};
     for (const Case& c : cases) {
         const Duration d(c.seconds);
         EXPECT_EQ(std::make_tuple(d.hours(), d.minutes(), d.isNegative(), d.seconds()),
@@ -240,8 +255,9 @@ TEST(Durations, PartsAndReaders) {
 namespace {
 
 void expectSame(const DateTime& a, const DateTime& b) {
-    EXPECT_EQ(std::make_tuple(a.value(), a.isDateOnly(), a.offsetMinutes(), a.kind(), a.reserved(), a.getZone()),
-              std::make_tuple(b.value(), b.isDateOnly(), b.offsetMinutes(), b.kind(), b.reserved(), b.getZone()));
+    EXPECT_EQ(
+        std::make_tuple(a.value(), a.isDateOnly(), a.offsetMinutes(), a.kind(), a.reserved(), a.getZone()),
+        std::make_tuple(b.value(), b.isDateOnly(), b.offsetMinutes(), b.kind(), b.reserved(), b.getZone()));
 }
 
 DateTime marker() {
@@ -252,7 +268,8 @@ DateTime marker() {
 
 TEST(DateTimeValues, ConstructionAndUnset) {
     const DateTime unset;
-    EXPECT_EQ(std::make_tuple(unset.value(), unset.isDateOnly(), unset.offsetMinutes(), unset.kind(), unset.reserved()),
+    EXPECT_EQ(std::make_tuple(unset.value(), unset.isDateOnly(), unset.offsetMinutes(), unset.kind(),
+                              unset.reserved()),
               std::make_tuple(INT64_MIN, false, INT32_MAX, Floating, -1));
     expectSame(unsetDateTime(), unset);
     expectSame(DateTime::fromTime(-1), unset);
@@ -335,17 +352,23 @@ TEST(DateTimeValues, SetField) {
         int ey, em, ed;
     };
     const Case cases[] = {
-        {2023, 1, 31, FieldMonth, 2, 1, 2023, 2, 28},   {2024, 1, 31, FieldMonth, 2, 1, 2024, 2, 29},
-        {2024, 1, 31, FieldMonth, 13, 1, 2025, 1, 31},  {2024, 3, 31, FieldMonth, 0, 1, 2023, 12, 31},
-        {2024, 5, 10, FieldYear, 2030, 1, 2030, 5, 10}, {2024, 2, 29, FieldYear, 2023, 1, 2023, 3, 1},
-        {2024, 5, 10, FieldYearDay, 60, 1, 2024, 2, 29}, {2024, 5, 10, FieldMonthDay, 32, 1, 2024, 6, 1},
+        {2023, 1, 31, FieldMonth, 2, 1, 2023, 2, 28},
+        {2024, 1, 31, FieldMonth, 2, 1, 2024, 2, 29},
+        {2024, 1, 31, FieldMonth, 13, 1, 2025, 1, 31},
+        {2024, 3, 31, FieldMonth, 0, 1, 2023, 12, 31},
+        {2024, 5, 10, FieldYear, 2030, 1, 2030, 5, 10},
+        {2024, 2, 29, FieldYear, 2023, 1, 2023, 3, 1},
+        {2024, 5, 10, FieldYearDay, 60, 1, 2024, 2, 29},
+        {2024, 5, 10, FieldMonthDay, 32, 1, 2024, 6, 1},
         // 2024-05-10 is a Friday: week 19 (Monday weeks); the Friday of week 1 is 2024-01-05.
-        {2024, 5, 10, FieldWeekNumber, 1, 1, 2024, 1, 5}, {2024, 5, 10, FieldWeekNumber, 20, 1, 2024, 5, 17},
+        {2024, 5, 10, FieldWeekNumber, 1, 1, 2024, 1, 5},
+        {2024, 5, 10, FieldWeekNumber, 20, 1, 2024, 5, 17},
     };
     for (const Case& c : cases) {
         DateTime t(instantOf(c.y, c.m, c.d, 3600));
         t.setField(c.index, c.v, c.weekStart);
-        EXPECT_EQ(t.value(), instantOf(c.ey, c.em, c.ed, 3600)) << c.y << "-" << c.m << "-" << c.d << " " << c.index;
+        EXPECT_EQ(t.value(), instantOf(c.ey, c.em, c.ed, 3600))
+            << c.y << "-" << c.m << "-" << c.d << " " << c.index;
     }
     // A weekday lands inside the week that starts on weekStart, for every start.
     for (int weekStart = 1; weekStart <= 7; ++weekStart) {
@@ -354,9 +377,10 @@ TEST(DateTimeValues, SetField) {
                 DateTime t(instantOf(2024, 5, 5 + day, 60));
                 const chr::sys_days from = chr::sys_days(chr::year(2024) / 5 / (5 + day));
                 t.setField(FieldWeekday, v, weekStart);
-                const chr::sys_days got(chr::days(chr::floor<chr::days>(chr::sys_seconds(chr::seconds(t.value())))
-                                                      .time_since_epoch()
-                                                      .count()));
+                const chr::sys_days got(
+                    chr::days(chr::floor<chr::days>(chr::sys_seconds(chr::seconds(t.value())))
+                                  .time_since_epoch()
+                                  .count()));
                 const int offsetInWeek = (chr::weekday(from).c_encoding() - weekStart % 7 + 7) % 7;
                 const chr::sys_days weekBegin = from - chr::days(offsetInWeek);
                 ASSERT_GE(got, weekBegin) << weekStart << " " << day << " " << v;
