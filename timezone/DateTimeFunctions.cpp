@@ -254,11 +254,13 @@ uint64_t dateTimeToFileTime(const DateTime& t) {
         return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     }
     constexpr int64_t kLastSecond = INT64_MAX / kTicksPerSecond;
-    const int64_t since1601 = t.value() < -kSecondsFrom1601To1970 ? 0 : t.value() + kSecondsFrom1601To1970;
-    if (since1601 > kLastSecond) {
+    if (t.value() < -kSecondsFrom1601To1970) {
+        return 0;
+    }
+    if (t.value() > kLastSecond - kSecondsFrom1601To1970) {
         return static_cast<uint64_t>(INT64_MAX);
     }
-    return static_cast<uint64_t>(since1601 * kTicksPerSecond);
+    return static_cast<uint64_t>((t.value() + kSecondsFrom1601To1970) * kTicksPerSecond);
 }
 
 DateTime systemTimeToDateTime(const SYSTEMTIME& st) {
