@@ -20,6 +20,16 @@ NativeHandle& NativeHandle::operator=(const NativeHandle& other) {
     return *this;
 }
 
+NativeHandle::NativeHandle(NativeHandle&& other) noexcept
+    : handle_(std::exchange(other.handle_, 0)), release_(other.release_), duplicate_(other.duplicate_) {}
+
+NativeHandle& NativeHandle::operator=(NativeHandle&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    std::swap(release_, other.release_);
+    std::swap(duplicate_, other.duplicate_);
+    return *this;
+}
+
 NativeHandle::~NativeHandle() {
     if (handle_ != 0 && release_ != nullptr) {
         release_(handle_);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "timezone/DateTime.h"
@@ -26,6 +27,9 @@ class NativeHandle {
         : handle_(handle), release_(release), duplicate_(duplicate) {}
     NativeHandle(const NativeHandle& other);
     NativeHandle& operator=(const NativeHandle& other);
+    // Moving hands the handle over without a duplicate.
+    NativeHandle(NativeHandle&& other) noexcept;
+    NativeHandle& operator=(NativeHandle&& other) noexcept;
     ~NativeHandle();
 
     uint32_t handle() const { return handle_; }
@@ -76,7 +80,7 @@ class XTimeZone {
     const std::vector<int32_t>& zoneIds() const { return zoneIds_; }
     void setZoneIds(const std::vector<int32_t>& ids) { zoneIds_ = ids; }
     const NativeHandle& nativeHandle() const { return handle_; }
-    void setNativeHandle(const NativeHandle& handle) { handle_ = handle; }
+    void setNativeHandle(NativeHandle handle) { handle_ = std::move(handle); }
     // Empty until computed; cleared by addObservance.
     const std::string& storedFingerprint() const { return fingerprint_; }
 
