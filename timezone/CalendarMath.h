@@ -21,6 +21,10 @@ constexpr int64_t floorMod(int64_t a, int64_t b) {
 int64_t instantFromFields(int64_t year, int64_t month0, int64_t day, int64_t hour, int64_t minute,
                           int64_t second);
 
+// Days since 1970-01-01 of a date with the month in 0-11 and the year in
+// 1600-30000; the day may be out of range and carries.
+int64_t daysOfDate(int64_t year, int64_t month0, int64_t day);
+
 // Days of a month (0-based) of a full year.
 int daysInMonth(int64_t year, int month0);
 

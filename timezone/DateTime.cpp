@@ -73,19 +73,23 @@ int weekNumberOf(const CalendarFields& f, int w0) {
 
 namespace calendar {
 
+int64_t daysOfDate(int64_t year, int64_t month0, int64_t day) {
+    const bool winter = month0 < 2;  // counted with the March year before
+    const int64_t marchIndex = winter ? month0 + 10 : month0 - 2;
+    const int64_t y = year - 1600 - (winter ? 1 : 0);
+    // Only January and February of 1600 give -1, whose leap count is 0.
+    const uint32_t u = y < 0 ? 0 : static_cast<uint32_t>(y);
+    return 365 * y + u / 4 - u / 100 + u / 400 + kMarchDays[marchIndex] + day - 135081;
+}
+
 int64_t instantFromFields(int64_t year, int64_t month0, int64_t day, int64_t hour, int64_t minute,
                           int64_t second) {
-    year += floorDiv(month0, 12);
-    month0 = floorMod(month0, 12);
-    year = std::clamp<int64_t>(year, 1600, 30000);
-    int64_t marchIndex = month0 - 2;
-    if (month0 < 2) {
-        year -= 1;
-        marchIndex = month0 + 10;
+    if (month0 < 0 || month0 > 11) {
+        year += floorDiv(month0, 12);
+        month0 = floorMod(month0, 12);
     }
-    const int64_t y = year - 1600;
-    const int64_t days = 365 * y + y / 4 - y / 100 + y / 400 + kMarchDays[marchIndex] + day - 135081;
-    return ((days * 24 + hour) * 60 + minute) * 60 + second;
+    year = std::clamp<int64_t>(year, 1600, 30000);
+    return ((daysOfDate(year, month0, day) * 24 + hour) * 60 + minute) * 60 + second;
 }
 
 int daysInMonth(int64_t year, int month0) {
@@ -97,32 +101,29 @@ int daysInMonth(int64_t year, int month0) {
 
 CalendarFields calendarFromTime(int64_t t) {
     t = std::clamp(t, kFirstInstant, kLastInstant);
-    const int64_t s = t + kSecondsFrom1600March;
-    int64_t days = s / 86400;
-    const int64_t secs = s % 86400;
+    // Non-negative from here on; the day count and the second of the day fit 32 bits.
+    const uint64_t s = static_cast<uint64_t>(t + kSecondsFrom1600March);
+    uint32_t days = static_cast<uint32_t>(s / 86400);
+    const uint32_t secs = static_cast<uint32_t>(s - uint64_t{days} * 86400);
     CalendarFields f;
     f.weekday = static_cast<int32_t>((days + 3) % 7);  // 1600-03-01 was a Wednesday
-    const int64_t c400 = days / 146097;
-    days %= 146097;
-    const int64_t c100 = std::min<int64_t>(days / 36524, 3);
-    days -= c100 * 36524;
-    const int64_t c4 = days / 1461;
-    days %= 1461;
-    const int64_t y1 = std::min<int64_t>(days / 365, 3);
-    days -= y1 * 365;
-    int64_t year = 1600 + 400 * c400 + 100 * c100 + 4 * c4 + y1;
-    // The closed form of a search in kMarchDays.
-    const int mi = static_cast<int>((5 * days + 2) / 153);
+    // The 400-, 100-, 4- and 1-year split in one step: each quotient corrects
+    // for the leap days of the cycles before it (146096 and 1460 are the
+    // final 29 Februaries of a 400- and a 4-year cycle).
+    const uint32_t c400 = days / 146097;
+    days -= c400 * 146097;
+    const uint32_t years = (days - days / 1460 + days / 36524 - days / 146096) / 365;
+    days -= 365 * years + years / 4 - years / 100;
+    uint32_t year = 1600 + 400 * c400 + years;
+    // The closed form of a search in kMarchDays; selects rather than branches,
+    // since the month of a random instant is not predictable.
+    const uint32_t mi = (5 * days + 2) / 153;
+    const bool winter = mi >= 10;  // January or February: the next Gregorian year
+    const bool leap = (year & 3) == 0 && (year % 25 != 0 || (year & 15) == 0);
     f.day = static_cast<int32_t>(days - kMarchDays[mi] + 1);
-    if (mi < 10) {
-        f.month = mi + 2;
-        f.yearDay = static_cast<int32_t>(days + 59 + (isLeapYear(year - 1900) ? 1 : 0));
-    } else {
-        f.month = mi - 10;
-        f.yearDay = static_cast<int32_t>(days - 306);
-        ++year;
-    }
-    f.year = static_cast<int32_t>(year - 1900);
+    f.month = static_cast<int32_t>(winter ? mi - 10 : mi + 2);
+    f.yearDay = static_cast<int32_t>(winter ? days - 306 : days + 59 + (leap ? 1 : 0));
+    f.year = static_cast<int32_t>(year + (winter ? 1 : 0)) - 1900;
     f.hour = static_cast<int32_t>(secs / 3600);
     f.minute = static_cast<int32_t>(secs / 60 % 60);
     f.second = static_cast<int32_t>(secs % 60);
@@ -131,15 +132,35 @@ CalendarFields calendarFromTime(int64_t t) {
 }
 
 int64_t timeFromCalendar(CalendarFields& fields) {
-    const int64_t t = calendar::instantFromFields(fields.year + 1900LL, fields.month, fields.day, fields.hour,
-                                                  fields.minute, fields.second);
+    // Fields already in normal form inside the calendar keep their values;
+    // only the weekday and the day of the year are derived.
+    static const int kLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    static const int kJanuaryDays[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    const int64_t year = fields.year + 1900LL;
+    const int month = fields.month;
+    if (year >= 1601 && year < 30000 && month >= 0 && month <= 11 && fields.day >= 1 && fields.hour >= 0 &&
+        fields.hour <= 23 && fields.minute >= 0 && fields.minute <= 59 && fields.second >= 0 &&
+        fields.second <= 59) {
+        const int leap = isLeapYear(fields.year) ? 1 : 0;
+        if (fields.day <= kLengths[month] + (month == 1 ? leap : 0)) {
+            const int64_t days = calendar::daysOfDate(year, month, fields.day);
+            // Shifted by whole weeks to stay positive; 1970-01-01 was a Thursday.
+            fields.weekday = static_cast<int32_t>(static_cast<uint64_t>(days + 4 + 7 * 200000) % 7);
+            fields.yearDay = kJanuaryDays[month] + fields.day - 1 + (month > 1 ? leap : 0);
+            fields.daylight = -1;
+            return days * 86400 + fields.hour * 3600 + fields.minute * 60 + fields.second;
+        }
+    }
+    const int64_t t = calendar::instantFromFields(year, fields.month, fields.day, fields.hour, fields.minute,
+                                                  fields.second);
     fields = calendarFromTime(t);
     return t;
 }
 
 bool isLeapYear(int64_t yearsSince1900) {
     const int64_t y = yearsSince1900 + 1900;
-    return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0);
+    // y % 100 != 0 is y % 25 != 0 for multiples of 4, and y % 400 == 0 is then y % 16 == 0.
+    return (y & 3) == 0 && (y % 25 != 0 || (y & 15) == 0);
 }
 
 int frequencyOfField(int index) {

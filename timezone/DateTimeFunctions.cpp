@@ -33,8 +33,31 @@ bool sameFields(const SYSTEMTIME& a, const SYSTEMTIME& b) {
            a.wMinute == b.wMinute && a.wSecond == b.wSecond;
 }
 
-// Seconds of the OLE time line (0 = 1899-12-30T00:00:00) of an accepted date.
+constexpr int64_t kOleEpochToUnix = 25569LL * 86400;      // 1899-12-30 to 1970-01-01
+constexpr int64_t kFirstCalendarSecond = -11644473600LL;  // 1601-01-01T00:00:00Z
+constexpr int64_t kLastOleSecond = 253402300799LL;        // 9999-12-31T23:59:59Z
+
+SYSTEMTIME systemTimeOf(const CalendarFields& f);
+
+// Seconds of the OLE time line (0 = 1899-12-30T00:00:00) of an accepted date:
+// one that the OLE date form holds unchanged. From 1601 on the library's own
+// calendar answers the same in closed form.
 bool acceptedSeconds(const SYSTEMTIME& st, int64_t* seconds, SYSTEMTIME* normal = nullptr) {
+    if (st.wYear >= 1601 && st.wYear <= 9999) {
+        if (st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 ||
+            st.wDay > calendar::daysInMonth(st.wYear, st.wMonth - 1) || st.wHour > 23 || st.wMinute > 59 ||
+            st.wSecond > 59) {
+            return false;
+        }
+        const int64_t days = calendar::daysOfDate(st.wYear, st.wMonth - 1, st.wDay);
+        *seconds = days * 86400 + st.wHour * 3600 + st.wMinute * 60 + st.wSecond + kOleEpochToUnix;
+        if (normal != nullptr) {
+            *normal = st;
+            normal->wMilliseconds = 0;
+            normal->wDayOfWeek = static_cast<WORD>(calendar::floorMod(days + 4, 7));  // 1970-01-01: Thursday
+        }
+        return true;
+    }
     SYSTEMTIME copy = st;
     double date;
     SYSTEMTIME back;
@@ -53,6 +76,11 @@ bool acceptedSeconds(const SYSTEMTIME& st, int64_t* seconds, SYSTEMTIME* normal 
 
 // The SYSTEMTIME of a point of the OLE time line; false outside its range.
 bool systemTimeAt(int64_t seconds, SYSTEMTIME* out) {
+    const int64_t sinceEpoch = seconds - kOleEpochToUnix;
+    if (sinceEpoch >= kFirstCalendarSecond && sinceEpoch <= kLastOleSecond) {
+        *out = systemTimeOf(calendarFromTime(sinceEpoch));
+        return true;
+    }
     const int64_t days = calendar::floorDiv(seconds, 86400);
     const double fraction = static_cast<double>(calendar::floorMod(seconds, 86400)) / 86400.0;
     const double date =

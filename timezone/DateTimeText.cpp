@@ -1,5 +1,6 @@
 // Text forms of date-times: ISO 8601 / iCalendar dates, date-times and
 // durations, and RFC 822 mail-header dates with their zone names.
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -19,8 +20,20 @@ bool isDigit(char c) {
 
 // atoi of exactly two characters: a non-digit ends the number early.
 int twoChars(std::string_view text, size_t at) {
+    if (isDigit(text[at]) && isDigit(text[at + 1])) {
+        return (text[at] - '0') * 10 + (text[at + 1] - '0');
+    }
     const char buf[3] = {text[at], text[at + 1], 0};
     return std::atoi(buf);
+}
+
+// Zero-padded decimal digits of a non-negative value.
+char* putDigits(char* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
 }
 
 struct Rfc822Zone {
@@ -44,34 +57,7 @@ std::string DateTime::format(int flags) const {
     }
     const bool dateForm = dateOnly_ && (flags & FormatDateTime) == 0;
     const bool extended = (flags & FormatExtended) != 0;
-    std::string templ = dateForm ? (extended ? "%04d-%02d-%02d" : "%04d%02d%02d")
-                                 : (extended ? "%04d-%02d-%02dT%02d:%02d:%02d" : "%04d%02d%02dT%02d%02d%02d");
     const Duration o = offset();
-    if (!dateForm) {
-        if (flags & FormatMilliseconds) {
-            templ += ".000";
-        }
-        if (kind_ != Floating) {
-            const char* separator = extended ? ":" : "";
-            char designator[32] = "";
-            if (o.isUnknown()) {
-                if ((flags & FormatNoZ) == 0) {
-                    boundedFormat(designator, sizeof(designator), "Z");
-                } else if ((flags & FormatNoOffset) == 0) {
-                    boundedFormat(designator, sizeof(designator), "+00%s00", separator);
-                }
-            } else {
-                const int32_t low = static_cast<int32_t>(o.count());
-                if (low == 0 && (flags & FormatNoZ) == 0) {
-                    boundedFormat(designator, sizeof(designator), "Z");
-                } else if ((flags & FormatNoOffset) == 0) {
-                    boundedFormat(designator, sizeof(designator), "%c%02d%s%02d", low < 0 ? '-' : '+',
-                                  o.hours(), separator, o.minutes());
-                }
-            }
-            templ += designator;
-        }
-    }
     int64_t wall;
     if (__builtin_add_overflow(value_, o.seconds(), &wall)) {
         return std::string();
@@ -80,14 +66,45 @@ std::string DateTime::format(int flags) const {
     if (f.year + 1900 > 9999) {
         return std::string();
     }
+    // The fields of "%04d-%02d-%02dT%02d:%02d:%02d" (without the separators
+    // in the basic form), then ".000" and the designator.
     char buffer[128];
-    if (dateForm) {
-        boundedFormat(buffer, sizeof(buffer), templ.c_str(), f.year + 1900, f.month + 1, f.day);
-    } else {
-        boundedFormat(buffer, sizeof(buffer), templ.c_str(), f.year + 1900, f.month + 1, f.day, f.hour,
-                      f.minute, f.second);
+    char* p = putDigits(buffer, f.year + 1900, 4);
+    if (extended) {
+        *p++ = '-';
     }
-    return buffer;
+    p = putDigits(p, f.month + 1, 2);
+    if (extended) {
+        *p++ = '-';
+    }
+    p = putDigits(p, f.day, 2);
+    if (!dateForm) {
+        *p++ = 'T';
+        const int parts[3] = {f.hour, f.minute, f.second};
+        for (int i = 0; i < 3; ++i) {
+            if (extended && i > 0) {
+                *p++ = ':';
+            }
+            p = putDigits(p, parts[i], 2);
+        }
+        if (flags & FormatMilliseconds) {
+            p = std::copy_n(".000", 4, p);
+        }
+        if (kind_ != Floating) {
+            const char* separator = extended ? ":" : "";
+            const size_t room = static_cast<size_t>(buffer + sizeof(buffer) - p);
+            const int32_t low = static_cast<int32_t>(o.count());
+            if ((o.isUnknown() || low == 0) && (flags & FormatNoZ) == 0) {
+                *p++ = 'Z';
+            } else if (o.isUnknown() && (flags & FormatNoOffset) == 0) {
+                p += boundedFormat(p, room, "+00%s00", separator);
+            } else if ((flags & FormatNoOffset) == 0) {
+                p += boundedFormat(p, room, "%c%02d%s%02d", low < 0 ? '-' : '+', o.hours(), separator,
+                                   o.minutes());
+            }
+        }
+    }
+    return std::string(buffer, p);
 }
 
 bool parseIsoDateTime(std::string_view text, bool* dateOnly, Duration* offset, int64_t* start, int64_t* end) {

@@ -78,7 +78,9 @@ TEST(Calendar, RandomInstantsMatchChrono) {
         const int64_t t = dist(rng);
         CalendarFields f = calendarFromTime(t);
         ASSERT_NO_FATAL_FAILURE(expectFieldsOf(t, f));
+        f.weekday = f.yearDay = 99;
         ASSERT_EQ(timeFromCalendar(f), t);
+        ASSERT_NO_FATAL_FAILURE(expectFieldsOf(t, f));
     }
 }
 

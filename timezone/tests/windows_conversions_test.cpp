@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <climits>
 #include <functional>
 #include <random>
@@ -14,6 +15,7 @@
 #include "ScopedTz.h"
 #include "timezone/DateTimeFunctions.h"
 #include "winplat/inject.h"
+#include "winplat/oleauto.h"
 
 using namespace tavlo::timezone;
 namespace chr = std::chrono;
@@ -180,6 +182,45 @@ TEST(Bias, PresentMomentOfTheMachine) {
     const int now = static_cast<int>(-glibcOffset(time(nullptr)) / 60);
     EXPECT_EQ(timeZoneBias(st(2001, 1, 1), false, false, nullptr), now);
     EXPECT_EQ(timeZoneBias(st(2001, 7, 1), false, false, &kEastern), now);
+}
+
+// A moment is accepted exactly when the OLE date form holds it unchanged,
+// and minutes are added on the OLE time line.
+TEST(Bias, AcceptedDatesAreThoseOfTheOleForm) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> year(0, 10010), month(0, 13), day(0, 32), hour(0, 24), minute(0, 60);
+    int accepted = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const int y = i % 3 == 0 ? year(rng) : 1580 + year(rng) % 60;
+        SYSTEMTIME s = st(y, month(rng), day(rng), hour(rng), minute(rng), minute(rng));
+        SYSTEMTIME copy = s, back{};
+        double date = 0;
+        const bool ole =
+            SystemTimeToVariantTime(&copy, &date) && VariantTimeToSystemTime(date, &back) &&
+            std::make_tuple(back.wYear, back.wMonth, back.wDay, back.wHour, back.wMinute, back.wSecond) ==
+                std::make_tuple(s.wYear, s.wMonth, s.wDay, s.wHour, s.wMinute, s.wSecond);
+        SYSTEMTIME got = st(0, 0, 0);
+        HRESULT hr = S_OK;
+        try {
+            got = localToGmt(s, true, &kKolkata);
+        } catch (const HResultException& e) {
+            hr = e.getHResult();
+        }
+        ASSERT_EQ(hr, ole ? S_OK : E_INVALIDARG) << y << "-" << s.wMonth << "-" << s.wDay << " " << s.wHour;
+        if (ole) {
+            ++accepted;
+            const double whole = std::ceil(date);
+            const double linear = (date >= 0 ? date : whole - (date - whole)) - 330.0 / 1440.0;
+            const double shifted = linear >= 0 ? linear : std::floor(linear) - (linear - std::floor(linear));
+            SYSTEMTIME expected{};
+            if (VariantTimeToSystemTime(shifted, &expected)) {
+                ASSERT_EQ(fieldsOf(got), fieldsOf(expected)) << y << "-" << s.wMonth << "-" << s.wDay;
+            } else {
+                ASSERT_EQ(fieldsOf(got), fieldsOf(SYSTEMTIME{}));
+            }
+        }
+    }
+    EXPECT_GT(accepted, 20000);
 }
 
 TEST(RaiseSites, CodeLineAndFunction) {
