@@ -162,6 +162,10 @@ TEST(Calendar, WeekNumbers) {
     EXPECT_EQ(DateTime(instantOf(2021, 1, 3)).weekNumber(1), 53);
     EXPECT_EQ(DateTime(instantOf(2020, 12, 31)).weekNumber(1), 53);
     EXPECT_EQ(DateTime(instantOf(2024, 12, 30)).weekNumber(1), 1);
+    // At the calendar's lower end there is no earlier year to belong to.
+    for (int ws = 1; ws <= 7; ++ws) {
+        EXPECT_EQ(DateTime(kFirst).weekNumber(ws), 1) << ws;
+    }
 }
 
 // The week count of a year is the week number of its last week, whatever day

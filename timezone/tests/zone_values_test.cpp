@@ -141,6 +141,10 @@ TEST(ZoneBoundValues, OneObservanceAnswersItsOffset) {
     const DateTime parsed = DateTime::parse("20240105T100000", kolkata);
     EXPECT_EQ(std::make_tuple(parsed.value(), parsed.kind()),
               std::make_tuple(utc(2024, 1, 5, 4, 30), ZoneBound));
+    // A written offset gives the wall clock, which the zone then re-reads.
+    const DateTime offsetAndZone = DateTime::parse("20240105T100000+02:00", kolkata);
+    EXPECT_EQ(std::make_tuple(offsetAndZone.value(), offsetAndZone.kind()),
+              std::make_tuple(utc(2024, 1, 5, 4, 30), ZoneBound));
     const DateTime start = parsed.startOfDay();
     EXPECT_EQ(start.value(), utc(2024, 1, 4, 18, 30));
     const DateTime part = parsed.datePart();
