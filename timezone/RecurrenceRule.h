@@ -3,6 +3,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "timezone/DateTime.h"
@@ -33,6 +35,24 @@ struct RecurrenceRule {
     bool valid = false;
 
     void reset() { *this = RecurrenceRule(); }
+
+    // Reads an RRULE value (RFC 5545 keys, X-UNTIL) or a vCalendar 1.0 rule.
+    // Never fails loudly: unknown keys and items are dropped, an unknown FREQ
+    // stops the reading, and the outcome is the valid flag. Integers saturate
+    // at the 32-bit limits; a BYDAY ordinal that does not fit 24 bits drops
+    // its item. UNTIL and X-UNTIL keep their written clock as a UTC clock (an
+    // offset in the text is dropped).
+    void parse(std::string_view text);
+    // The RRULE text; empty for an invalid rule.
+    std::string format() const;
 };
+
+// Appends the comma-separated integers of text to list index; an empty item
+// between commas appends 0, a trailing comma adds nothing.
+void parseByList(std::string_view text, RecurrenceRule& rule, int index);
+// "MO" .. "SU" for 1 .. 7, null for any other code.
+const char* weekdayName(int code);
+// 1 .. 7 for the names (case ignored), 0 for anything else.
+int weekdayFromName(std::string_view name);
 
 }  // namespace tavlo::timezone
