@@ -462,14 +462,34 @@ void RecurrenceIterator::expandByDay(int level, const DateTime& e) {
     }
 }
 
-// How many further periods after seed's fall in the same month, day, hour or
-// minute that list index has just rejected as a whole.
+// How many further periods after seed's are rejected by list index too: those
+// in the same month, day, hour or minute when the list's field is coarser
+// than the frequency, else those before the next value of the frequency's own
+// field that the list names. Capped at a week of periods, so that a run never
+// spans two changes of the wall clock's offset.
 int64_t RecurrenceIterator::emptyRun(int index, const DateTime& seed) const {
     const int frequency = rule_->frequency;
-    if (frequency < Daily || frequencyOfField(index) >= frequency) {
+    if (frequency < Daily || frequencyOfField(index) > frequency) {
         return 0;
     }
+    const int64_t step = kStepSeconds[frequency] * rule_->interval;
+    const int64_t cap = 7 * 86400 / step;
     const int64_t wall = wallOf(seed);
+    if (frequencyOfField(index) == frequency) {
+        if (index < FieldHour) {
+            return 0;
+        }
+        const int64_t n = index == FieldHour ? 24 : 60;
+        const int64_t value = seed.field(index, weekStart());
+        const auto& list = rule_->byLists[index];
+        for (int64_t k = 1; k <= n; ++k) {
+            const int64_t next = (value + k * rule_->interval) % n;
+            if (std::any_of(list.begin(), list.end(), [&](int32_t v) { return fromEnd(v, n) == next; })) {
+                return std::min(k - 1, cap);
+            }
+        }
+        return cap;
+    }
     int64_t boundary;
     if (index == ByMonth) {
         const CalendarFields f = calendarFromTime(wall);
@@ -478,8 +498,7 @@ int64_t RecurrenceIterator::emptyRun(int index, const DateTime& seed) const {
         const int64_t unit = index <= ByDay ? 86400 : index == ByHour ? 3600 : 60;
         boundary = (calendar::floorDiv(wall, unit) + 1) * unit;
     }
-    const int64_t step = kStepSeconds[frequency] * rule_->interval;
-    return boundary > wall ? (boundary - 1 - wall) / step : 0;
+    return boundary > wall ? std::min((boundary - 1 - wall) / step, cap) : 0;
 }
 
 int RecurrenceIterator::expansionLevel(int index) const {

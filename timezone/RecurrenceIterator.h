@@ -25,9 +25,11 @@
 // Bounds: one period holds at most kMaxCandidates candidates; a period that
 // would hold more ends the walk. A step that does not move the wall clock
 // forward (the calendar's upper clamp) ends it too. Runs of empty periods
-// of a fine frequency are crossed in one step where a limiting list rejects
-// a whole month, day, hour or minute; the occurrences are those of the
-// period-by-period walk.
+// of a fine frequency are crossed in steps of up to a week where a limiting
+// list rejects a whole month, day, hour or minute, or the frequency's own
+// field misses the list's values; a time list no value of which fits gives up
+// at once. The occurrences are those of the period-by-period walk (where the
+// wall clock's offset changes twice within a week, the plain walk may differ).
 //
 // Ownership: an iterator points at its rule and does not own it. The rule
 // must outlive every iterator (and every copy of one) and must not change

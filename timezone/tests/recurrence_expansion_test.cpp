@@ -104,6 +104,15 @@ TEST(RecurrenceExpansion, EdgeCases) {
     for (const Case& c : cases) {
         check(c);
     }
+    // Steps that never reach the named hour: the plain walk gives up after
+    // eight years, the skipping one sooner, with the same answer.
+    RecurrenceRule never;
+    never.parse("FREQ=HOURLY;INTERVAL=2;BYHOUR=1,3");
+    const DateTime even(1, 1, 2024, 4, 0, 0, Duration(0));
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
+    EXPECT_EQ(walk(never, even, 5, false), (Clocks{"20240101T040000", "END"}));
+    never.parse("FREQ=SECONDLY;INTERVAL=2;BYSECOND=1");
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
 }
 
 // Where the walk departs from RFC 5545 on purpose; each line pins one.
@@ -146,6 +155,15 @@ TEST(RecurrenceExpansion, KeptDepartures) {
     for (const Case& c : cases) {
         check(c);
     }
+    // Steps that never reach the named hour: the plain walk gives up after
+    // eight years, the skipping one sooner, with the same answer.
+    RecurrenceRule never;
+    never.parse("FREQ=HOURLY;INTERVAL=2;BYHOUR=1,3");
+    const DateTime even(1, 1, 2024, 4, 0, 0, Duration(0));
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
+    EXPECT_EQ(walk(never, even, 5, false), (Clocks{"20240101T040000", "END"}));
+    never.parse("FREQ=SECONDLY;INTERVAL=2;BYSECOND=1");
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
 }
 
 TEST(RecurrenceExpansion, MendedFaults) {
@@ -178,6 +196,15 @@ TEST(RecurrenceExpansion, MendedFaults) {
         const Clocks got = walk(rule, DateTime(31, 12, 29995, 9, 0, 0, Duration(0)), 100000);
         EXPECT_EQ(got.back(), "END") << text;
     }
+    // Steps that never reach the named hour: the plain walk gives up after
+    // eight years, the skipping one sooner, with the same answer.
+    RecurrenceRule never;
+    never.parse("FREQ=HOURLY;INTERVAL=2;BYHOUR=1,3");
+    const DateTime even(1, 1, 2024, 4, 0, 0, Duration(0));
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
+    EXPECT_EQ(walk(never, even, 5, false), (Clocks{"20240101T040000", "END"}));
+    never.parse("FREQ=SECONDLY;INTERVAL=2;BYSECOND=1");
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
 }
 
 TEST(RecurrenceExpansion, BoundsOfTheWalk) {
@@ -312,13 +339,21 @@ TEST(RecurrenceExpansion, DailyAcrossASpringChangeOnTheMachineZone) {
         EXPECT_EQ(got[k].field(FieldHour, 1), 2) << k;
         EXPECT_EQ(got[k].field(FieldMinute, 1), 30) << k;
     }
+    // Steps that never reach the named hour: the plain walk gives up after
+    // eight years, the skipping one sooner, with the same answer.
+    RecurrenceRule never;
+    never.parse("FREQ=HOURLY;INTERVAL=2;BYHOUR=1,3");
+    const DateTime even(1, 1, 2024, 4, 0, 0, Duration(0));
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
+    EXPECT_EQ(walk(never, even, 5, false), (Clocks{"20240101T040000", "END"}));
+    never.parse("FREQ=SECONDLY;INTERVAL=2;BYSECOND=1");
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
 }
 
 // The crossing of empty periods must deliver what the plain walk delivers.
 TEST(RecurrenceExpansion, SkippingMatchesThePlainWalk) {
     std::mt19937 rng(11);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    const char* frequencies[] = {"DAILY", "HOURLY", "MINUTELY", "SECONDLY"};
     // Each frequency with lists coarser than it, chosen so that the plain
     // walk stays short.
     const char* shapes[][3] = {
@@ -326,23 +361,32 @@ TEST(RecurrenceExpansion, SkippingMatchesThePlainWalk) {
         {"HOURLY", "BYMONTH", "BYHOUR"},    {"MINUTELY", "BYHOUR", "BYDAY"}, {"MINUTELY", "BYMONTHDAY", "BYMINUTE"},
         {"SECONDLY", "BYMINUTE", ""},       {"MINUTELY", "BYMINUTE", "BYHOUR"},
     };
-    auto value = [&](const std::string& key) {
-        if (key == "BYMONTH") {
-            return std::to_string(pick(1, 4));
-        }
-        if (key == "BYMONTHDAY") {
-            return std::to_string(pick(0, 1) ? pick(1, 31) : pick(-31, -1));
-        }
-        if (key == "BYDAY") {
-            return std::string((const char*[]){"MO", "TU", "WE", "TH", "FR", "SA", "SU"}[pick(0, 6)]);
-        }
-        return std::to_string(key == "BYHOUR" ? pick(-2, 25) : pick(0, 59));
-    };
     for (int n = 0; n < 64; ++n) {
         const auto& shape = shapes[n % 8];
         const bool seconds = std::string(shape[0]) == "SECONDLY";
+        const int interval = pick(1, 7);
+        const bool floating = pick(0, 2) == 0;
+        const int hour = pick(0, 23), minute = floating ? 30 : pick(0, 59);
+        // The frequency's own field is given values its steps reach, so that
+        // the plain walk finds them soon.
+        const std::string frequency = shape[0];
+        auto value = [&](const std::string& key) {
+            if (key == "BYMONTH") {
+                return std::to_string(pick(1, 4));
+            }
+            if (key == "BYMONTHDAY") {
+                return std::to_string(pick(0, 1) ? pick(1, 31) : pick(-31, -1));
+            }
+            if (key == "BYDAY") {
+                return std::string((const char*[]){"MO", "TU", "WE", "TH", "FR", "SA", "SU"}[pick(0, 6)]);
+            }
+            if (key == "BYHOUR") {
+                return std::to_string(frequency == "HOURLY" ? (hour + interval * pick(0, 5)) % 24 : pick(-2, 25));
+            }
+            return std::to_string(frequency == "MINUTELY" ? (minute + interval * pick(0, 5)) % 60 : pick(0, 59));
+        };
         std::string text = std::string("FREQ=") + shape[0] + ";COUNT=" + std::to_string(pick(1, seconds ? 2 : 6)) +
-                           ";INTERVAL=" + std::to_string(pick(1, 7));
+                           ";INTERVAL=" + std::to_string(interval);
         for (int k = 1; k <= 2; ++k) {
             if (*shape[k] != 0 && pick(0, 3) != 0) {
                 text += std::string(";") + shape[k] + "=" + value(shape[k]);
@@ -350,14 +394,23 @@ TEST(RecurrenceExpansion, SkippingMatchesThePlainWalk) {
         }
         RecurrenceRule rule;
         rule.parse(text);
-        DateTime start(pick(1, 28), pick(1, 2), 2024, pick(0, 23), pick(0, 59), pick(0, 59), Duration(0));
+        DateTime start(pick(1, 28), pick(1, 2), 2024, hour, minute, pick(0, 59), Duration(0));
         std::unique_ptr<ScopedTz> tz;
-        if (pick(0, 2) == 0) {
+        if (floating) {
             tz = std::make_unique<ScopedTz>("America/New_York");
-            start = DateTime(pick(1, 28), 3, 2024, pick(0, 23), 30, 0, Duration(0));
+            start = DateTime(pick(1, 28), 3, 2024, hour, minute, 0, Duration(0));
             start.makeFloating();
         }
         SCOPED_TRACE(text + " from " + start.format(FormatExtended));
         EXPECT_EQ(walk(rule, start, 40, true), walk(rule, start, 40, false));
     }
+    // Steps that never reach the named hour: the plain walk gives up after
+    // eight years, the skipping one sooner, with the same answer.
+    RecurrenceRule never;
+    never.parse("FREQ=HOURLY;INTERVAL=2;BYHOUR=1,3");
+    const DateTime even(1, 1, 2024, 4, 0, 0, Duration(0));
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
+    EXPECT_EQ(walk(never, even, 5, false), (Clocks{"20240101T040000", "END"}));
+    never.parse("FREQ=SECONDLY;INTERVAL=2;BYSECOND=1");
+    EXPECT_EQ(walk(never, even, 5, true), (Clocks{"20240101T040000", "END"}));
 }
