@@ -151,8 +151,9 @@ bool RecurrenceIterator::computeBatch() {
 
 bool RecurrenceIterator::neverProduces() const {
     // A time list none of whose values fits an hour, minute or second never
-    // yields a candidate, in any period. (A list that ends the walk for want
-    // of an expansion level decides otherwise, so it keeps the plain walk.)
+    // yields a candidate, in any period, and neither does a BYSETPOS beyond
+    // every period's size. (A list that ends the walk for want of an
+    // expansion level decides otherwise, so it keeps the plain walk.)
     bool never = false;
     for (int i = FieldHour; i <= FieldSecond; ++i) {
         const auto& list = rule_->byLists[i];
@@ -166,7 +167,32 @@ bool RecurrenceIterator::neverProduces() const {
         never = never || std::none_of(list.begin(), list.end(),
                                       [&](int32_t v) { return inRange(i, fromEnd(v, n), n); });
     }
-    return never;
+    if (never) {
+        return true;
+    }
+    // A period holds at most `most` candidates; BYSETPOS values that no such
+    // period has a position for never keep one.
+    const auto& positions = rule_->byLists[BySetPos];
+    if (positions.empty()) {
+        return false;
+    }
+    int64_t most = 1;
+    for (int i = 1; i <= 8; ++i) {
+        const auto& list = rule_->byLists[i];
+        if (list.empty() || levels_[i] < 0) {
+            continue;
+        }
+        const int parent = parentOf(i);
+        int64_t each = 1;
+        if (i == ByDay) {
+            each = 54;
+        } else if (levels_[i] < parent && finerField(levels_[i], 1) == parent) {
+            each = parent == FieldMonth ? 12 : parent == FieldMonthDay ? 31 : parent == FieldHour ? 24 : 60;
+        }
+        most = std::min<int64_t>(most * each * static_cast<int64_t>(list.size()), int64_t{1} << 40);
+    }
+    return std::none_of(positions.begin(), positions.end(),
+                        [&](int32_t p) { return p != 0 && p >= -most && p <= most; });
 }
 
 RecurrenceIterator::Search RecurrenceIterator::search(DateTime base) {
