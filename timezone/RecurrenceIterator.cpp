@@ -9,7 +9,7 @@ namespace tavlo::timezone {
 
 namespace {
 
-constexpr int kStepFields[] = {FieldYear, FieldMonth, FieldWeekNumber, FieldMonthDay,
+constexpr int kStepFields[] = {FieldYear, FieldMonth,  FieldWeekNumber, FieldMonthDay,
                                FieldHour, FieldMinute, FieldSecond};
 constexpr int64_t kStepSeconds[] = {0, 0, 0, 86400, 3600, 60, 1};
 
@@ -63,7 +63,8 @@ RecurrenceIterator::RecurrenceIterator(const RecurrenceRule& rule, const DateTim
 }
 
 DateTime RecurrenceIterator::current() const {
-    return position_ >= 0 && static_cast<size_t>(position_) < batch_.size() ? batch_[position_] : unsetDateTime();
+    return position_ >= 0 && static_cast<size_t>(position_) < batch_.size() ? batch_[position_]
+                                                                            : unsetDateTime();
 }
 
 bool RecurrenceIterator::equals(const RecurrenceIterator& other) const {
@@ -145,7 +146,8 @@ bool RecurrenceIterator::computeBatch() {
         }
     }
     batch_.resize(keep);
-    delivered_ = static_cast<int32_t>(std::min<int64_t>(int64_t{delivered_} + static_cast<int64_t>(keep), INT32_MAX));
+    delivered_ =
+        static_cast<int32_t>(std::min<int64_t>(int64_t{delivered_} + static_cast<int64_t>(keep), INT32_MAX));
     return true;
 }
 
@@ -225,7 +227,8 @@ RecurrenceIterator::Search RecurrenceIterator::search(DateTime base) {
                 next = from;
                 const int64_t target = stepValue(from, u) + (1 + skip) * int64_t{rule_->interval};
                 next.setField(u, static_cast<int>(std::min<int64_t>(target, INT32_MAX)), weekStart());
-                if (skip == 0 || (next.offset() == base.offset() && wallOf(next) == wallOf(base) + (1 + skip) * step)) {
+                if (skip == 0 ||
+                    (next.offset() == base.offset() && wallOf(next) == wallOf(base) + (1 + skip) * step)) {
                     break;
                 }
             }
@@ -321,7 +324,8 @@ RecurrenceIterator::Period RecurrenceIterator::runPeriod(DateTime& base, bool fi
             std::erase_if(batch_, [&](const DateTime& d) { return !matches(i, d); });
         }
     }
-    if (carried || offsetCarry_ != 0 || wallOf(seed) != wallOf(base) + kStepSeconds[frequency] * rule_->interval) {
+    if (carried || offsetCarry_ != 0 ||
+        wallOf(seed) != wallOf(base) + kStepSeconds[frequency] * rule_->interval) {
         period.skip = 0;
     }
     if (batch_.empty()) {
@@ -341,7 +345,8 @@ RecurrenceIterator::Period RecurrenceIterator::runPeriod(DateTime& base, bool fi
         batch_.swap(picked);
     }
     const int64_t floor = base.value();
-    std::erase_if(batch_, [&](const DateTime& d) { return d.value() < floor || (!first && d.value() == floor); });
+    std::erase_if(batch_,
+                  [&](const DateTime& d) { return d.value() < floor || (!first && d.value() == floor); });
     return period;
 }
 
@@ -440,7 +445,8 @@ bool RecurrenceIterator::matches(int index, const DateTime& e) const {
         const int month = e.field(FieldMonth, ws);
         return std::any_of(list.begin(), list.end(), [&](int32_t v) {
             DateTime s = e;
-            s.setField(FieldWeekNumber, static_cast<int>(std::clamp<int64_t>(fromEnd(v, n), INT_MIN, INT_MAX)), ws);
+            s.setField(FieldWeekNumber,
+                       static_cast<int>(std::clamp<int64_t>(fromEnd(v, n), INT_MIN, INT_MAX)), ws);
             return s.field(FieldMonth, ws) == month;
         });
     }

@@ -15,7 +15,8 @@ namespace tavlo::timezone {
 
 namespace {
 
-constexpr const char* kFrequencyNames[] = {"YEARLY", "MONTHLY", "WEEKLY", "DAILY", "HOURLY", "MINUTELY", "SECONDLY"};
+constexpr const char* kFrequencyNames[] = {"YEARLY", "MONTHLY",  "WEEKLY",  "DAILY",
+                                           "HOURLY", "MINUTELY", "SECONDLY"};
 constexpr const char* kWeekdayNames[] = {"MO", "TU", "WE", "TH", "FR", "SA", "SU"};
 // Keys of the integer lists and the list each fills.
 constexpr struct {
@@ -24,8 +25,8 @@ constexpr struct {
 } kListKeys[] = {{"BYSECOND", BySecond},     {"BYMINUTE", ByMinute},   {"BYHOUR", ByHour},
                  {"BYMONTHDAY", ByMonthDay}, {"BYYEARDAY", ByYearDay}, {"BYWEEKNO", ByWeekNo},
                  {"BYMONTH", ByMonth}};
-constexpr const char* kListNames[] = {"",       "BYMONTH", "BYWEEKNO", "BYYEARDAY", "BYMONTHDAY",
-                                      "BYDAY",  "BYHOUR",  "BYMINUTE", "BYSECOND",  "BYSETPOS"};
+constexpr const char* kListNames[] = {"",      "BYMONTH", "BYWEEKNO", "BYYEARDAY", "BYMONTHDAY",
+                                      "BYDAY", "BYHOUR",  "BYMINUTE", "BYSECOND",  "BYSETPOS"};
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -114,7 +115,16 @@ void parseByDay(std::string_view text, RecurrenceRule& rule) {
     }
 }
 
-enum class VcalMode { Undetermined, Minutely, Daily, Weekly, MonthlyByPosition, MonthlyByDay, YearlyByMonth, YearlyByDay };
+enum class VcalMode {
+    Undetermined,
+    Minutely,
+    Daily,
+    Weekly,
+    MonthlyByPosition,
+    MonthlyByDay,
+    YearlyByMonth,
+    YearlyByDay
+};
 
 // "%[A-Z]%d": upper-case letters, then an integer with an optional sign.
 bool scanLettersAndNumber(const char* word, std::string* letters, int32_t* number) {
@@ -153,12 +163,9 @@ void parseVCalendar(char* token, RecurrenceRule& rule) {
         const char* letters;
         int frequency;
         VcalMode mode;
-    } kKinds[] = {{"M", Minutely, VcalMode::Minutely},
-                  {"D", Daily, VcalMode::Daily},
-                  {"W", Weekly, VcalMode::Weekly},
-                  {"MP", Monthly, VcalMode::MonthlyByPosition},
-                  {"MD", Monthly, VcalMode::MonthlyByDay},
-                  {"YM", Yearly, VcalMode::YearlyByMonth},
+    } kKinds[] = {{"M", Minutely, VcalMode::Minutely},     {"D", Daily, VcalMode::Daily},
+                  {"W", Weekly, VcalMode::Weekly},         {"MP", Monthly, VcalMode::MonthlyByPosition},
+                  {"MD", Monthly, VcalMode::MonthlyByDay}, {"YM", Yearly, VcalMode::YearlyByMonth},
                   {"YD", Yearly, VcalMode::YearlyByDay}};
     VcalMode mode = VcalMode::Undetermined;
     int32_t ordinal = 0;

@@ -85,7 +85,10 @@ TEST(RecurrenceExpansion, EdgeCases) {
         {"FREQ=DAILY;INTERVAL=0", "20240101", 9, {"20240101", "END"}},
         {"FREQ=DAILY;INTERVAL=1024;COUNT=2", "20240101", 9, {"20240101", "20261021", "END"}},
         {"FREQ=WEEKLY;BYDAY=MO,WE", "20240103", 4, {"20240103", "20240108", "20240110", "20240115"}},
-        {"FREQ=DAILY;BYHOUR=23", "20240101T230000", 3, {"20240101T230000", "20240102T230000", "20240103T230000"}},
+        {"FREQ=DAILY;BYHOUR=23",
+         "20240101T230000",
+         3,
+         {"20240101T230000", "20240102T230000", "20240103T230000"}},
         {"FREQ=DAILY;BYHOUR=24", "20240101T230000", 3, {"20240101T230000", "END"}},
         {"FREQ=DAILY;BYHOUR=-1", "20240101T230000", 3, {"20240101T230000", "END"}},
         {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30", "20240210", 3, {"20240210", "END"}},
@@ -94,12 +97,14 @@ TEST(RecurrenceExpansion, EdgeCases) {
         // An invalid rule, and one whose walk has nothing, deliver the start.
         {"FREQ=WEEKLY;BYSETPOS=1", "20240101", 3, {"20240101", "END"}},
         {"FREQ=YEARLY;BYMONTHDAY=1", "20240115", 3, {"20240115", "20240201", "20240301"}},
-        {"FREQ=YEARLY;BYMONTH=1;BYDAY=SU,MO,TU,WE,TH,FR,SA;COUNT=33", "20240101", 40,
-         {"20240101", "20240102", "20240103", "20240104", "20240105", "20240106", "20240107", "20240108",
-          "20240109", "20240110", "20240111", "20240112", "20240113", "20240114", "20240115", "20240116",
-          "20240117", "20240118", "20240119", "20240120", "20240121", "20240122", "20240123", "20240124",
-          "20240125", "20240126", "20240127", "20240128", "20240129", "20240130", "20240131", "20250101",
-          "20250102", "END"}},
+        {"FREQ=YEARLY;BYMONTH=1;BYDAY=SU,MO,TU,WE,TH,FR,SA;COUNT=33",
+         "20240101",
+         40,
+         {"20240101", "20240102", "20240103", "20240104", "20240105", "20240106", "20240107",
+          "20240108", "20240109", "20240110", "20240111", "20240112", "20240113", "20240114",
+          "20240115", "20240116", "20240117", "20240118", "20240119", "20240120", "20240121",
+          "20240122", "20240123", "20240124", "20240125", "20240126", "20240127", "20240128",
+          "20240129", "20240130", "20240131", "20250101", "20250102", "END"}},
     };
     for (const Case& c : cases) {
         check(c);
@@ -124,16 +129,23 @@ TEST(RecurrenceExpansion, KeptDepartures) {
         {"FREQ=MONTHLY;BYMONTHDAY=15;COUNT=3", "20240110", 9, {"20240110", "20240115", "20240215", "END"}},
         {"FREQ=DAILY;COUNT=0", "20240110", 9, {"20240110", "END"}},
         // Expanded duplicates are kept and counted; a limit matches once.
-        {"FREQ=MONTHLY;BYMONTHDAY=1,1;COUNT=4", "20240101", 9, {"20240101", "20240101", "20240201", "20240201", "END"}},
+        {"FREQ=MONTHLY;BYMONTHDAY=1,1;COUNT=4",
+         "20240101",
+         9,
+         {"20240101", "20240101", "20240201", "20240201", "END"}},
         {"FREQ=DAILY;BYMONTHDAY=1,1;COUNT=3", "20240101", 9, {"20240101", "20240201", "20240301", "END"}},
         // A time list expanded from the day visits every hour.
-        {"FREQ=DAILY;BYMINUTE=30", "20240101T000000", 4,
+        {"FREQ=DAILY;BYMINUTE=30",
+         "20240101T000000",
+         4,
          {"20240101", "20240101T003000", "20240101T013000", "20240101T023000"}},
         // A time list that would expand from the year ends the walk.
         {"FREQ=YEARLY;BYHOUR=5", "20240101T050000", 9, {"20240101T050000", "END"}},
         {"FREQ=DAILY;BYSECOND=5", "20240101T000005", 9, {"20240101T000005", "END"}},
         // An hour list from the week expands on the element's own day.
-        {"FREQ=WEEKLY;BYHOUR=9,17", "20240101T090000", 4,
+        {"FREQ=WEEKLY;BYHOUR=9,17",
+         "20240101T090000",
+         4,
          {"20240101T090000", "20240101T170000", "20240108T090000", "20240108T170000"}},
         // BYWEEKNO limits a MONTHLY rule.
         {"FREQ=MONTHLY;BYWEEKNO=20", "20240515", 3, {"20240515", "20250507", "20260506"}},
@@ -142,14 +154,21 @@ TEST(RecurrenceExpansion, KeptDepartures) {
         {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29", "20960229", 2, {"20960229", "21040229"}},
         {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29;BYDAY=MO", "20160229", 3, {"20160229", "END"}},
         // UNTIL is an instant; its written offset is dropped.
-        {"FREQ=DAILY;UNTIL=20240103T090000+0200", "20240101T090000", 9,
+        {"FREQ=DAILY;UNTIL=20240103T090000+0200",
+         "20240101T090000",
+         9,
          {"20240101T090000", "20240102T090000", "20240103T090000", "END"}},
         // X-UNTIL plays no part in the walk.
-        {"FREQ=DAILY;X-UNTIL=20240102T000000Z;COUNT=3", "20240101", 9, {"20240101", "20240102", "20240103", "END"}},
+        {"FREQ=DAILY;X-UNTIL=20240102T000000Z;COUNT=3",
+         "20240101",
+         9,
+         {"20240101", "20240102", "20240103", "END"}},
         // An unknown FREQ stops the reading: COUNT is never read.
         {"FREQ=DAILY;FREQ=NONE;COUNT=2", "20240101", 3, {"20240101", "20240102", "20240103"}},
         // An unknown WKST counts as Sunday (RFC 5545's WKST=SU answer).
-        {"FREQ=WEEKLY;INTERVAL=2;COUNT=4;BYDAY=TU,SU;WKST=XX", "19970805T090000", 9,
+        {"FREQ=WEEKLY;INTERVAL=2;COUNT=4;BYDAY=TU,SU;WKST=XX",
+         "19970805T090000",
+         9,
          {"19970805T090000", "19970817T090000", "19970819T090000", "19970831T090000", "END"}},
     };
     for (const Case& c : cases) {
@@ -176,14 +195,21 @@ TEST(RecurrenceExpansion, MendedFaults) {
         {"FREQ=YEARLY;BYDAY=MO;COUNT=2", "20250106", 9, {"20250106", "20250113", "END"}},
         {"FREQ=YEARLY;BYWEEKNO=-1;BYDAY=MO;COUNT=2", "20231225", 9, {"20231225", "20241223", "END"}},
         // Weekdays before a week start after Monday stay in their week.
-        {"FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TU;WKST=WE", "20240103", 5,
+        {"FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TU;WKST=WE",
+         "20240103",
+         5,
          {"20240103", "20240108", "20240109", "20240122", "20240123"}},
         // A week that straddles two months keeps the days BYMONTH names.
         {"FREQ=WEEKLY;BYMONTH=3;BYDAY=MO,FR", "20120330", 3, {"20120330", "20130301", "20130304"}},
         {"FREQ=WEEKLY;BYMONTH=12;BYDAY=MO,SU", "20131229", 3, {"20131229", "20131230", "20141201"}},
         // A January day of the year before's last week does not skip a year.
-        {"FREQ=YEARLY;BYWEEKNO=-1;BYDAY=SA;COUNT=3", "20270102", 9, {"20270102", "20280101", "20281230", "END"}},
-        {"FREQ=YEARLY;BYWEEKNO=-1;BYDAY=SU,MO,WE;COUNT=6", "20121224", 9,
+        {"FREQ=YEARLY;BYWEEKNO=-1;BYDAY=SA;COUNT=3",
+         "20270102",
+         9,
+         {"20270102", "20280101", "20281230", "END"}},
+        {"FREQ=YEARLY;BYWEEKNO=-1;BYDAY=SU,MO,WE;COUNT=6",
+         "20121224",
+         9,
          {"20121224", "20121226", "20121230", "20131223", "20131225", "20131229", "END"}},
     };
     for (const Case& c : cases) {
@@ -287,8 +313,8 @@ TEST(RecurrenceExpansion, ExpansionLevelsFollowTheDecisionTable) {
     for (const Case& c : cases) {
         for (int f = Yearly; f <= Daily; ++f) {
             RecurrenceRule rule;
-            rule.parse(std::string("FREQ=") + (const char*[]){"YEARLY", "MONTHLY", "WEEKLY", "DAILY"}[f] + ";" +
-                       c.lists);
+            rule.parse(std::string("FREQ=") + (const char*[]){"YEARLY", "MONTHLY", "WEEKLY", "DAILY"}[f] +
+                       ";" + c.lists);
             RecurrenceIterator it(rule, at("20240101"), true);
             EXPECT_EQ(it.expansionLevel(c.index), c.levels[f]) << c.lists << " frequency " << f;
         }
@@ -311,12 +337,13 @@ TEST(RecurrenceExpansion, WeekRangeAndStepValue) {
     const Case cases[] = {
         {"20240615", FieldYear, 1, 53},  // 2024-12-30 lies in week 1 of 2025
         {"20270615", FieldYear, 0, 52},  // 2027-01-01 lies in week 53 of 2026
-        {"20240115", FieldMonth, 1, 5},   {"20241215", FieldMonth, 48, 53},
-        {"20210115", FieldMonth, 0, 4},   {"20240612", FieldWeekNumber, 24, 24},
+        {"20240115", FieldMonth, 1, 5},    {"20241215", FieldMonth, 48, 53},
+        {"20210115", FieldMonth, 0, 4},    {"20240612", FieldWeekNumber, 24, 24},
         {"20240612", FieldMonthDay, 1, 1},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(it.weekRange(at(c.date), c.level), std::make_pair(c.first, c.last)) << c.date << " " << c.level;
+        EXPECT_EQ(it.weekRange(at(c.date), c.level), std::make_pair(c.first, c.last))
+            << c.date << " " << c.level;
     }
     EXPECT_EQ(it.stepValue(at("20210103"), FieldWeekNumber), 0);
     EXPECT_EQ(it.stepValue(at("20241230"), FieldWeekNumber), 53);
@@ -362,8 +389,9 @@ TEST(RecurrenceExpansion, SkippingMatchesThePlainWalk) {
     // Each frequency with lists coarser than it, chosen so that the plain
     // walk stays short.
     const char* shapes[][3] = {
-        {"DAILY", "BYMONTH", "BYMONTHDAY"}, {"DAILY", "BYDAY", "BYMONTH"},   {"HOURLY", "BYMONTHDAY", "BYDAY"},
-        {"HOURLY", "BYMONTH", "BYHOUR"},    {"MINUTELY", "BYHOUR", "BYDAY"}, {"MINUTELY", "BYMONTHDAY", "BYMINUTE"},
+        {"DAILY", "BYMONTH", "BYMONTHDAY"}, {"DAILY", "BYDAY", "BYMONTH"},
+        {"HOURLY", "BYMONTHDAY", "BYDAY"},  {"HOURLY", "BYMONTH", "BYHOUR"},
+        {"MINUTELY", "BYHOUR", "BYDAY"},    {"MINUTELY", "BYMONTHDAY", "BYMINUTE"},
         {"SECONDLY", "BYMINUTE", ""},       {"MINUTELY", "BYMINUTE", "BYHOUR"},
     };
     for (int n = 0; n < 64; ++n) {
@@ -386,11 +414,14 @@ TEST(RecurrenceExpansion, SkippingMatchesThePlainWalk) {
                 return std::string((const char*[]){"MO", "TU", "WE", "TH", "FR", "SA", "SU"}[pick(0, 6)]);
             }
             if (key == "BYHOUR") {
-                return std::to_string(frequency == "HOURLY" ? (hour + interval * pick(0, 5)) % 24 : pick(-2, 25));
+                return std::to_string(frequency == "HOURLY" ? (hour + interval * pick(0, 5)) % 24
+                                                            : pick(-2, 25));
             }
-            return std::to_string(frequency == "MINUTELY" ? (minute + interval * pick(0, 5)) % 60 : pick(0, 59));
+            return std::to_string(frequency == "MINUTELY" ? (minute + interval * pick(0, 5)) % 60
+                                                          : pick(0, 59));
         };
-        std::string text = std::string("FREQ=") + shape[0] + ";COUNT=" + std::to_string(pick(1, seconds ? 2 : 6)) +
+        std::string text = std::string("FREQ=") + shape[0] +
+                           ";COUNT=" + std::to_string(pick(1, seconds ? 2 : 6)) +
                            ";INTERVAL=" + std::to_string(interval);
         for (int k = 1; k <= 2; ++k) {
             if (*shape[k] != 0 && pick(0, 3) != 0) {

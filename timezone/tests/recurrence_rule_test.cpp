@@ -57,7 +57,8 @@ TEST(RecurrenceRuleText, ParseAndFormatVectors) {
         {"FREQ=YEARLY;BYMONTH=1,,3", true, "FREQ=YEARLY;BYMONTH=1,0,3"},
         {"FREQ=YEARLY;BYMONTH=1,2,", true, "FREQ=YEARLY;BYMONTH=1,2"},
         {"FREQ=YEARLY;BYMONTH=1;BYMONTH=2;COUNT=3;COUNT=4", true, "FREQ=YEARLY;COUNT=4;BYMONTH=1,2"},
-        {"FREQ=MONTHLY;BYDAY=1MO,+1MO,-2FR,mo,MON,1XX, 2TU,TU,", true, "FREQ=MONTHLY;BYDAY=1MO,1MO,-2FR,MO,TU,TU"},
+        {"FREQ=MONTHLY;BYDAY=1MO,+1MO,-2FR,mo,MON,1XX, 2TU,TU,", true,
+         "FREQ=MONTHLY;BYDAY=1MO,1MO,-2FR,MO,TU,TU"},
         {"FREQ=MONTHLY;BYDAY=1\xC3MO", true, "FREQ=MONTHLY;BYDAY=1MO"},
         {"FREQ=YEARLY;BYSETPOS=1;BYSECOND=1;BYMINUTE=2;BYHOUR=3;BYDAY=MO;BYMONTHDAY=4;BYYEARDAY=5;"
          "BYWEEKNO=6;BYMONTH=7;INTERVAL=2;COUNT=2;WKST=SU",
@@ -137,8 +138,10 @@ TEST(RecurrenceRuleText, Fields) {
 }
 
 TEST(RecurrenceRuleText, UntilKeepsTheWrittenClockAsUtc) {
-    const char* zones[] = {"UTC", "America/New_York", "Australia/Sydney", "Europe/Paris", "Pacific/Kiritimati"};
-    const char* forms[] = {"19971224T000000Z", "19971224T000000", "19971224T000000+0200", "19971224T000000-0530"};
+    const char* zones[] = {"UTC", "America/New_York", "Australia/Sydney", "Europe/Paris",
+                           "Pacific/Kiritimati"};
+    const char* forms[] = {"19971224T000000Z", "19971224T000000", "19971224T000000+0200",
+                           "19971224T000000-0530"};
     for (const char* zone : zones) {
         ScopedTz tz(zone);
         for (const char* form : forms) {
@@ -161,8 +164,9 @@ TEST(RecurrenceRuleText, ByListAndWeekdayHelpers) {
         const char* text;
         List values;
     };
-    const Case lists[] = {{"", {}},       {"1,,3", {1, 0, 3}},           {"1,2,", {1, 2}},
-                          {",", {0}},     {" 7, -2,+3,x,4z", {7, -2, 3, 0, 4}}, {"--1", {0}}};
+    const Case lists[] = {
+        {"", {}},    {"1,,3", {1, 0, 3}}, {"1,2,", {1, 2}}, {",", {0}}, {" 7, -2,+3,x,4z", {7, -2, 3, 0, 4}},
+        {"--1", {0}}};
     for (const Case& c : lists) {
         RecurrenceRule r;
         r.byLists[ByHour] = {42};
@@ -196,7 +200,8 @@ TEST(RecurrenceRuleText, NextToken) {
         std::string copy = c.text;
         char* cursor = reinterpret_cast<char*>(1);
         std::vector<std::string> got;
-        for (char* t = nextToken(copy.data(), ";", &cursor); t != nullptr; t = nextToken(nullptr, ";", &cursor)) {
+        for (char* t = nextToken(copy.data(), ";", &cursor); t != nullptr;
+             t = nextToken(nullptr, ";", &cursor)) {
             got.push_back(t);
         }
         EXPECT_EQ(got, c.tokens) << c.text;
