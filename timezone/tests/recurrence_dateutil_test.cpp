@@ -117,8 +117,8 @@ TEST(RecurrenceDateutil, LiveGenerator) {
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
-    const std::string command =
-        python + " '" + kDir + "/rrule_golden.py' '" + kDir + "/data/rfc5545_examples.txt' '" + path + "'";
+    const std::string command = python + " '" + kDir + "/rrule_golden.py' '" + kDir +
+                                "/data/rfc5545_examples.txt' '" + path + "' 2000";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::string golden, live;
     readGolden(kDir + "/data/rrule_golden.txt", &golden);

@@ -6,7 +6,7 @@ The rules lie where this library's walk and RFC 5545 agree: the start is the
 rule's first occurrence, BY values are unique, INTERVAL 1-4, COUNT up to 30
 or an UNTIL, years before 2100, no gap of seven years or more, time lists
 only where the start's time is in them. The first line names the dateutil
-version. Usage: rrule_golden.py EXAMPLES_FILE OUTPUT_FILE
+version. Usage: rrule_golden.py EXAMPLES_FILE OUTPUT_FILE [CASES]
 """
 import datetime as dt
 import random
@@ -141,6 +141,7 @@ def line(text, start, occurrences):
 
 def main():
     examples, output = sys.argv[1], sys.argv[2]
+    cases = int(sys.argv[3]) if len(sys.argv) > 3 else CASES
     r = random.Random(20261209)
     lines = ["# dateutil " + dateutil.__version__]
     with open(examples) as f:
@@ -152,7 +153,7 @@ def main():
             start = dt.datetime.strptime(start_text, FMT)
             lines.append(line(text, start, list(du.rrulestr(dateutil_text(text), dtstart=start))))
     made = 0
-    while made < CASES:
+    while made < cases:
         c = case(r)
         if c:
             lines.append(line(*c))
