@@ -21,9 +21,6 @@ constexpr int64_t kSecondsFrom1600March = 11670912000LL;
 constexpr int64_t kMachineFirst = 86401;
 constexpr int64_t kMachineLast = 32535215999LL;
 
-// Cumulative days before each month of a year that begins in March.
-constexpr int kMarchDays[12] = {0, 31, 61, 92, 122, 153, 184, 214, 245, 275, 306, 337};
-
 // A 64-bit sum that is neither out of range nor one of the no-date values.
 bool checkedAdd(int64_t a, int64_t b, int64_t* out) {
     int64_t r;
@@ -73,15 +70,6 @@ int weekNumberOf(const CalendarFields& f, int w0) {
 
 namespace calendar {
 
-int64_t daysOfDate(int64_t year, int64_t month0, int64_t day) {
-    const bool winter = month0 < 2;  // counted with the March year before
-    const int64_t marchIndex = winter ? month0 + 10 : month0 - 2;
-    const int64_t y = year - 1600 - (winter ? 1 : 0);
-    // Only January and February of 1600 give -1, whose leap count is 0.
-    const uint32_t u = y < 0 ? 0 : static_cast<uint32_t>(y);
-    return 365 * y + u / 4 - u / 100 + u / 400 + kMarchDays[marchIndex] + day - 135081;
-}
-
 int64_t instantFromFields(int64_t year, int64_t month0, int64_t day, int64_t hour, int64_t minute,
                           int64_t second) {
     if (month0 < 0 || month0 > 11) {
@@ -107,22 +95,24 @@ CalendarFields calendarFromTime(int64_t t) {
     const uint32_t secs = static_cast<uint32_t>(s - uint64_t{days} * 86400);
     CalendarFields f;
     f.weekday = static_cast<int32_t>((days + 3) % 7);  // 1600-03-01 was a Wednesday
-    // The 400-, 100-, 4- and 1-year split in one step: each quotient corrects
-    // for the leap days of the cycles before it (146096 and 1460 are the
-    // final 29 Februaries of a 400- and a 4-year cycle).
-    const uint32_t c400 = days / 146097;
-    days -= c400 * 146097;
-    const uint32_t years = (days - days / 1460 + days / 36524 - days / 146096) / 365;
-    days -= 365 * years + years / 4 - years / 100;
-    uint32_t year = 1600 + 400 * c400 + years;
-    // The closed form of a search in kMarchDays; selects rather than branches,
-    // since the month of a random instant is not predictable.
-    const uint32_t mi = (5 * days + 2) / 153;
-    const bool winter = mi >= 10;  // January or February: the next Gregorian year
+    // The 400-, 100-, 4- and 1-year split, and the month and day within the
+    // March-based year, by multiplications in place of the cascade of
+    // divisions and the table search (same answers: 146096 and 1460 stay the
+    // final 29 Februaries of their cycles).
+    const uint32_t n1 = 4 * days + 3;
+    const uint32_t centuries = n1 / 146097;
+    const uint32_t n2 = (n1 % 146097) | 3;
+    const uint64_t p2 = uint64_t{2939745} * n2;
+    const uint32_t yearsInCentury = static_cast<uint32_t>(p2 >> 32);
+    const uint32_t dayOfYear = static_cast<uint32_t>(p2) / 2939745 / 4;  // 0 = 1 March
+    const uint32_t n3 = 2141 * dayOfYear + 197913;
+    const uint32_t marchMonth = n3 >> 16;  // 3 = March .. 14 = February
+    const uint32_t year = 1600 + 100 * centuries + yearsInCentury;
+    const bool winter = dayOfYear >= 306;  // January or February: the next Gregorian year
     const bool leap = (year & 3) == 0 && (year % 25 != 0 || (year & 15) == 0);
-    f.day = static_cast<int32_t>(days - kMarchDays[mi] + 1);
-    f.month = static_cast<int32_t>(winter ? mi - 10 : mi + 2);
-    f.yearDay = static_cast<int32_t>(winter ? days - 306 : days + 59 + (leap ? 1 : 0));
+    f.day = static_cast<int32_t>((n3 & 0xFFFF) / 2141 + 1);
+    f.month = static_cast<int32_t>(winter ? marchMonth - 13 : marchMonth - 1);
+    f.yearDay = static_cast<int32_t>(winter ? dayOfYear - 306 : dayOfYear + 59 + (leap ? 1 : 0));
     f.year = static_cast<int32_t>(year + (winter ? 1 : 0)) - 1900;
     f.hour = static_cast<int32_t>(secs / 3600);
     f.minute = static_cast<int32_t>(secs / 60 % 60);

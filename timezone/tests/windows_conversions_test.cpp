@@ -128,9 +128,15 @@ TEST(Bias, DocumentedVectors) {
 }
 
 struct BiasZone {
+    const char* name;
     const char* posix;
     TIME_ZONE_INFORMATION record;
 };
+
+// Test names must not show the record's bytes: they hold an address.
+void PrintTo(const BiasZone& zone, std::ostream* os) {
+    *os << zone.name;
+}
 
 class BiasAgainstCLibrary : public ::testing::TestWithParam<BiasZone> {};
 
@@ -173,9 +179,12 @@ TEST_P(BiasAgainstCLibrary, EveryHalfHour) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Zones, BiasAgainstCLibrary,
-                         ::testing::Values(BiasZone{"EST5EDT,M3.2.0,M11.1.0", kEastern},
-                                           BiasZone{"AEST-10AEDT,M10.1.0,M4.1.0/3", kSydney},
-                                           BiasZone{"IST-5:30", kKolkata}));
+                         ::testing::Values(BiasZone{"Eastern", "EST5EDT,M3.2.0,M11.1.0", kEastern},
+                                           BiasZone{"Sydney", "AEST-10AEDT,M10.1.0,M4.1.0/3", kSydney},
+                                           BiasZone{"Kolkata", "IST-5:30", kKolkata}),
+                         [](const ::testing::TestParamInfo<BiasZone>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST(Bias, PresentMomentOfTheMachine) {
     ScopedTz tz("EST5EDT,M3.2.0,M11.1.0");
@@ -190,7 +199,7 @@ TEST(Bias, AcceptedDatesAreThoseOfTheOleForm) {
     std::mt19937 rng(5);
     std::uniform_int_distribution<int> year(0, 10010), month(0, 13), day(0, 32), hour(0, 24), minute(0, 60);
     int accepted = 0;
-    for (int i = 0; i < 200000; ++i) {
+    for (int i = 0; i < 60000; ++i) {
         const int y = i % 3 == 0 ? year(rng) : 1580 + year(rng) % 60;
         SYSTEMTIME s = st(y, month(rng), day(rng), hour(rng), minute(rng), minute(rng));
         SYSTEMTIME copy = s, back{};
@@ -220,7 +229,7 @@ TEST(Bias, AcceptedDatesAreThoseOfTheOleForm) {
             }
         }
     }
-    EXPECT_GT(accepted, 20000);
+    EXPECT_GT(accepted, 6000);
 }
 
 TEST(RaiseSites, CodeLineAndFunction) {
