@@ -4,9 +4,14 @@
 #include <cstdint>
 
 #include "inject_internal.h"
+#include "time_internal.h"
 #include "winplat/inject.h"
 #include "winplat/kernel.h"
 #include "winplat/time.h"
+
+using winplat::detail::civilFromDays;
+using winplat::detail::daysFromCivil;
+using winplat::detail::daysInMonth;
 
 namespace {
 
@@ -14,36 +19,6 @@ constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kTicksPerDay = kTicksPerSecond * 86400;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
 constexpr int64_t kDaysFromEpochTo1601 = 584694;  // 1601-01-01 in the day count of daysFromCivil
-
-bool isLeap(int64_t y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
-
-int daysInMonth(int64_t y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeap(y) ? 29 : days[m - 1];
-}
-
-// Days since 0000-03-01 of the proleptic Gregorian calendar, in 400-year eras.
-constexpr int64_t daysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2 ? 1 : 0;
-    int64_t era = y / 400;
-    int64_t yoe = y - era * 400;
-    int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe;
-}
-
-void civilFromDays(int64_t z, int64_t* y, int* m, int* d) {
-    int64_t era = z / 146097;
-    int64_t doe = z - era * 146097;
-    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    int64_t mp = (5 * doy + 2) / 153;
-    *d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    *m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    *y = yoe + era * 400 + (*m <= 2 ? 1 : 0);
-}
 
 int64_t nowTicks() {
     struct timespec ts;
@@ -76,6 +51,18 @@ uint64_t monotonicMilliseconds() {
 }
 
 static_assert(daysFromCivil(1601, 1, 1) == kDaysFromEpochTo1601);
+
+constexpr __time64_t kLastCrtTime = 32535215999LL;  // 3000-12-31T23:59:59Z
+constexpr int64_t kDaysFromEpochTo1970 = 719468;
+
+bool inCrtRange(const __time64_t* t) {
+    return t != nullptr && *t >= 0 && *t <= kLastCrtTime;
+}
+
+struct tm* crtBuffer() {
+    thread_local struct tm buffer;
+    return &buffer;
+}
 
 }  // namespace
 
@@ -149,6 +136,60 @@ DWORD WINAPI GetTickCount() {
 
 ULONGLONG WINAPI GetTickCount64() {
     return monotonicMilliseconds();
+}
+
+__time64_t _time64(__time64_t* destTime) {
+    const __time64_t now = static_cast<__time64_t>(::time(nullptr));
+    if (destTime != nullptr) {
+        *destTime = now;
+    }
+    return now;
+}
+
+// Closed form: the UTC split is on the hot path of every local-time query.
+struct tm* _gmtime64(const __time64_t* sourceTime) {
+    if (!inCrtRange(sourceTime)) {
+        return nullptr;
+    }
+    const int64_t days = *sourceTime / 86400;
+    const int64_t secs = *sourceTime % 86400;
+    int64_t y;
+    int m, d;
+    civilFromDays(days + kDaysFromEpochTo1970, &y, &m, &d);
+    static const int kDaysBefore[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    struct tm* out = crtBuffer();
+    *out = {};
+    out->tm_sec = static_cast<int>(secs % 60);
+    out->tm_min = static_cast<int>(secs / 60 % 60);
+    out->tm_hour = static_cast<int>(secs / 3600);
+    out->tm_mday = d;
+    out->tm_mon = m - 1;
+    out->tm_year = static_cast<int>(y - 1900);
+    out->tm_wday = static_cast<int>((days + 4) % 7);  // 1970-01-01 was a Thursday
+    out->tm_yday = kDaysBefore[m - 1] + d - 1 + (m > 2 && winplat::detail::isLeap(y) ? 1 : 0);
+    out->tm_isdst = 0;
+    return out;
+}
+
+struct tm* _localtime64(const __time64_t* sourceTime) {
+    if (!inCrtRange(sourceTime)) {
+        return nullptr;
+    }
+    const time_t t = static_cast<time_t>(*sourceTime);
+    return localtime_r(&t, crtBuffer());
+}
+
+__time64_t _mktime64(struct tm* timeptr) {
+    if (timeptr == nullptr) {
+        return -1;
+    }
+    struct tm copy = *timeptr;
+    const time_t t = mktime(&copy);
+    if (t == static_cast<time_t>(-1) || t < 0 || t > kLastCrtTime) {
+        return -1;
+    }
+    *timeptr = copy;
+    return static_cast<__time64_t>(t);
 }
 
 }  // extern "C"

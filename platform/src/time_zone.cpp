@@ -1,0 +1,292 @@
+// GetTimeZoneInformation over the process zone.
+//
+// The zone is what the C library reads: TZ names a zone file (":name",
+// "name", or an absolute path) or is itself a POSIX rule string; without TZ
+// the zone is /etc/localtime. A zone file's present rules are the POSIX rule
+// string in its footer (the last line of a version 2 or later file), so both
+// sources come down to one reader of "std offset [dst [offset] [,start[/time],end[/time]]]".
+#include <stdlib.h>
+#include <time.h>
+
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "inject_internal.h"
+#include "time_internal.h"
+#include "winplat/kernel.h"
+#include "winplat/time.h"
+
+namespace {
+
+// One transition rule of a rule string, and the wall-clock second of the day
+// at which it applies.
+struct PosixRule {
+    char form = 0;  // 'M' (month.week.day), 'J' (1-365, no leap day) or 'n' (0-365)
+    int month = 0, week = 0, weekday = 0, day = 0;
+    long seconds = 7200;
+};
+
+struct PosixZone {
+    std::string stdName, dstName;
+    long stdWest = 0, dstWest = 0;  // seconds west of UTC
+    bool hasDst = false;
+    PosixRule start, end;
+};
+
+class Reader {
+  public:
+    explicit Reader(const std::string& text) : p_(text.c_str()) {}
+
+    bool name(std::string* out) {
+        if (*p_ == '<') {
+            const char* close = std::strchr(p_, '>');
+            if (close == nullptr) {
+                return false;
+            }
+            out->assign(p_ + 1, close);
+            p_ = close + 1;
+            return out->size() >= 1;
+        }
+        const char* b = p_;
+        while (std::isalpha(static_cast<unsigned char>(*p_))) {
+            ++p_;
+        }
+        out->assign(b, p_);
+        return out->size() >= 3;
+    }
+
+    // [+-]hh[:mm[:ss]] in seconds; hours up to 167.
+    bool offset(long* out) {
+        long sign = 1;
+        if (*p_ == '+' || *p_ == '-') {
+            sign = *p_ == '-' ? -1 : 1;
+            ++p_;
+        }
+        long parts[3] = {0, 0, 0};
+        for (int i = 0; i < 3; ++i) {
+            if (i > 0 && *p_ != ':') {
+                break;
+            }
+            if (i > 0) {
+                ++p_;
+            }
+            if (!number(&parts[i], i == 0 ? 167 : 59)) {
+                return false;
+            }
+        }
+        *out = sign * (parts[0] * 3600 + parts[1] * 60 + parts[2]);
+        return true;
+    }
+
+    bool rule(PosixRule* r) {
+        long a = 0, b = 0, c = 0;
+        if (*p_ == 'M') {
+            ++p_;
+            if (!number(&a, 12) || !expect('.') || !number(&b, 5) || !expect('.') || !number(&c, 6) ||
+                a < 1 || b < 1) {
+                return false;
+            }
+            r->form = 'M';
+            r->month = static_cast<int>(a);
+            r->week = static_cast<int>(b);
+            r->weekday = static_cast<int>(c);
+        } else {
+            r->form = *p_ == 'J' ? 'J' : 'n';
+            if (*p_ == 'J') {
+                ++p_;
+            }
+            if (!number(&a, 365) || (r->form == 'J' && a < 1)) {
+                return false;
+            }
+            r->day = static_cast<int>(a);
+        }
+        if (*p_ == '/') {
+            ++p_;
+            return offset(&r->seconds);
+        }
+        return true;
+    }
+
+    bool expect(char c) {
+        if (*p_ != c) {
+            return false;
+        }
+        ++p_;
+        return true;
+    }
+    bool atEnd() const { return *p_ == 0; }
+    char peek() const { return *p_; }
+
+  private:
+    bool number(long* out, long max) {
+        if (!std::isdigit(static_cast<unsigned char>(*p_))) {
+            return false;
+        }
+        long v = 0;
+        while (std::isdigit(static_cast<unsigned char>(*p_))) {
+            v = v * 10 + (*p_++ - '0');
+            if (v > max) {
+                return false;
+            }
+        }
+        *out = v;
+        return true;
+    }
+
+    const char* p_;
+};
+
+bool parsePosixZone(const std::string& text, PosixZone* z) {
+    Reader r(text);
+    if (!r.name(&z->stdName) || !r.offset(&z->stdWest)) {
+        return false;
+    }
+    if (r.atEnd()) {
+        return true;
+    }
+    if (!r.name(&z->dstName)) {
+        return false;
+    }
+    z->hasDst = true;
+    z->dstWest = z->stdWest - 3600;
+    if (!r.atEnd() && r.peek() != ',' && !r.offset(&z->dstWest)) {
+        return false;
+    }
+    if (r.atEnd()) {
+        // No rules given: the C library's default, the US rules.
+        z->start = {'M', 3, 2, 0, 0, 7200};
+        z->end = {'M', 11, 1, 0, 0, 7200};
+        return true;
+    }
+    return r.expect(',') && r.rule(&z->start) && r.expect(',') && r.rule(&z->end) && r.atEnd();
+}
+
+std::string zoneDirectory() {
+    const char* dir = getenv("TZDIR");
+    return dir != nullptr && *dir != 0 ? dir : "/usr/share/zoneinfo";
+}
+
+// The footer of a version 2+ zone file; false when the file cannot be read
+// or is no zone file.
+bool readFooter(const std::string& path, std::string* footer) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (data.size() < 5 || data.compare(0, 4, "TZif") != 0) {
+        return false;
+    }
+    footer->clear();
+    if (data[4] < '2' || data.back() != '\n') {
+        return true;
+    }
+    const size_t open = data.rfind('\n', data.size() - 2);
+    if (open != std::string::npos) {
+        footer->assign(data, open + 1, data.size() - open - 2);
+    }
+    return true;
+}
+
+std::string processRuleString() {
+    const char* tz = getenv("TZ");
+    std::string footer;
+    if (tz == nullptr) {
+        return readFooter("/etc/localtime", &footer) ? footer : std::string();
+    }
+    std::string name = tz;
+    const bool fileOnly = !name.empty() && name[0] == ':';
+    if (fileOnly) {
+        name.erase(0, 1);
+    }
+    if (name.empty()) {
+        return std::string();
+    }
+    const std::string path = name[0] == '/' ? name : zoneDirectory() + "/" + name;
+    if (readFooter(path, &footer)) {
+        return footer;
+    }
+    return fileOnly ? std::string() : name;
+}
+
+void copyName(const std::string& name, WCHAR (&out)[32]) {
+    size_t i = 0;
+    for (; i < name.size() && i < 31; ++i) {
+        out[i] = static_cast<unsigned char>(name[i]);
+    }
+    out[i] = 0;
+}
+
+// The nearest SYSTEMTIME rule of a POSIX rule for `year`.
+SYSTEMTIME ruleDate(const PosixRule& r, int64_t year) {
+    SYSTEMTIME st = {};
+    if (r.form == 'M') {
+        st.wMonth = static_cast<WORD>(r.month);
+        st.wDay = static_cast<WORD>(r.week);
+        st.wDayOfWeek = static_cast<WORD>(r.weekday);
+    } else {
+        // Day of a non-leap year for Jn; of this year for n.
+        int dayOfYear = r.form == 'J' ? r.day - 1 : r.day;
+        int month = 1;
+        while (month < 12) {
+            const int len = r.form == 'J' ? winplat::detail::daysInMonth(2001, month)
+                                          : winplat::detail::daysInMonth(year, month);
+            if (dayOfYear < len) {
+                break;
+            }
+            dayOfYear -= len;
+            ++month;
+        }
+        const int mday = dayOfYear + 1;
+        const int64_t days = winplat::detail::daysFromCivil(year, month, mday);
+        st.wMonth = static_cast<WORD>(month);
+        st.wDayOfWeek = static_cast<WORD>((days + 3) % 7);  // day 0 (0000-03-01) was a Wednesday
+        st.wDay =
+            static_cast<WORD>(mday + 7 > winplat::detail::daysInMonth(year, month) ? 5 : (mday - 1) / 7 + 1);
+    }
+    long secs = r.seconds < 0 ? 0 : r.seconds > 86399 ? 86399 : r.seconds;
+    st.wHour = static_cast<WORD>(secs / 3600);
+    st.wMinute = static_cast<WORD>(secs / 60 % 60);
+    st.wSecond = static_cast<WORD>(secs % 60);
+    return st;
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformation) {
+    if (winplat::detail::injected("GetTimeZoneInformation")) {
+        return TIME_ZONE_ID_INVALID;
+    }
+    if (lpTimeZoneInformation == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return TIME_ZONE_ID_INVALID;
+    }
+    TIME_ZONE_INFORMATION& z = *lpTimeZoneInformation;
+    z = {};
+    PosixZone posix;
+    if (!parsePosixZone(processRuleString(), &posix)) {
+        posix = PosixZone();
+        posix.stdName = "UTC";
+    }
+    z.Bias = static_cast<LONG>(posix.stdWest / 60);
+    copyName(posix.stdName, z.StandardName);
+    if (!posix.hasDst) {
+        copyName(posix.stdName, z.DaylightName);
+        return TIME_ZONE_ID_UNKNOWN;
+    }
+    copyName(posix.dstName, z.DaylightName);
+    z.DaylightBias = static_cast<LONG>((posix.dstWest - posix.stdWest) / 60);
+    const time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    z.DaylightDate = ruleDate(posix.start, local.tm_year + 1900);
+    z.StandardDate = ruleDate(posix.end, local.tm_year + 1900);
+    return local.tm_isdst > 0 ? TIME_ZONE_ID_DAYLIGHT : TIME_ZONE_ID_STANDARD;
+}
+
+}  // extern "C"

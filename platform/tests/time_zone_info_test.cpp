@@ -1,0 +1,175 @@
+// The process zone as a TIME_ZONE_INFORMATION, and the C runtime's 64-bit
+// time calls against the C library.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <tuple>
+
+#include "winplat/inject.h"
+#include "winplat/kernel.h"
+#include "winplat/time.h"
+
+namespace {
+
+class ScopedTz {
+  public:
+    explicit ScopedTz(const char* tz) {
+        if (const char* old = getenv("TZ")) {
+            old_ = old;
+        }
+        if (tz != nullptr) {
+            setenv("TZ", tz, 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+    ~ScopedTz() {
+        if (old_) {
+            setenv("TZ", old_->c_str(), 1);
+        } else {
+            unsetenv("TZ");
+        }
+        tzset();
+    }
+
+  private:
+    std::optional<std::string> old_;
+};
+
+std::string narrow(const WCHAR* text) {
+    std::string out;
+    for (; *text != 0; ++text) {
+        out += static_cast<char>(*text);
+    }
+    return out;
+}
+
+// month.occurrence.weekday@hh:mm:ss
+std::string ruleText(const SYSTEMTIME& r) {
+    char buf[64];
+    snprintf(buf, sizeof(buf), "%d.%d.%d@%02d:%02d:%02d", r.wMonth, r.wDay, r.wDayOfWeek, r.wHour, r.wMinute,
+             r.wSecond);
+    return buf;
+}
+
+struct ZoneCase {
+    const char* tz;
+    int bias, daylightBias;
+    const char *standardName, *daylightName, *daylightDate, *standardDate;
+};
+
+}  // namespace
+
+TEST(TimeZoneInformation, FromRuleStringsAndZoneFiles) {
+    const ZoneCase cases[] = {
+        {"EST5EDT,M3.2.0,M11.1.0", 300, -60, "EST", "EDT", "3.2.0@02:00:00", "11.1.0@02:00:00"},
+        {"America/New_York", 300, -60, "EST", "EDT", "3.2.0@02:00:00", "11.1.0@02:00:00"},
+        {":America/New_York", 300, -60, "EST", "EDT", "3.2.0@02:00:00", "11.1.0@02:00:00"},
+        {"/usr/share/zoneinfo/Europe/Paris", -60, -60, "CET", "CEST", "3.5.0@02:00:00", "10.5.0@03:00:00"},
+        {"Australia/Sydney", -600, -60, "AEST", "AEDT", "10.1.0@02:00:00", "4.1.0@03:00:00"},
+        {"AEST-10AEDT,M10.1.0,M4.1.0/3", -600, -60, "AEST", "AEDT", "10.1.0@02:00:00", "4.1.0@03:00:00"},
+        {"IST-5:30", -330, 0, "IST", "IST", "0.0.0@00:00:00", "0.0.0@00:00:00"},
+        {"<+0530>-5:30", -330, 0, "+0530", "+0530", "0.0.0@00:00:00", "0.0.0@00:00:00"},
+        {"Asia/Kolkata", -330, 0, "IST", "IST", "0.0.0@00:00:00", "0.0.0@00:00:00"},
+        {"UTC", 0, 0, "UTC", "UTC", "0.0.0@00:00:00", "0.0.0@00:00:00"},
+        {"", 0, 0, "UTC", "UTC", "0.0.0@00:00:00", "0.0.0@00:00:00"},
+        {"1234", 0, 0, "UTC", "UTC", "0.0.0@00:00:00", "0.0.0@00:00:00"},
+        {":No/Such_Zone", 0, 0, "UTC", "UTC", "0.0.0@00:00:00", "0.0.0@00:00:00"},
+        // Negative daylight time: the record keeps the rule as written.
+        {"Europe/Dublin", -60, 60, "IST", "GMT", "10.5.0@02:00:00", "3.5.0@01:00:00"},
+        // Changes outside the day are clamped to it; a default offset is an hour ahead.
+        {"<-04>4<-03>,M9.1.6/24,M4.1.6/24", 240, -60, "-04", "-03", "9.1.6@23:59:59", "4.1.6@23:59:59"},
+        {"XST3XDT,M3.5.0/-1,M10.5.0/26", 180, -60, "XST", "XDT", "3.5.0@00:00:00", "10.5.0@23:59:59"},
+        {"AAA3BBB2:30,M3.2.0/1:15:30,M11.1.0", 180, -30, "AAA", "BBB", "3.2.0@01:15:30", "11.1.0@02:00:00"},
+        // Without rules, the United States ones.
+        {"EST5EDT", 300, -60, "EST", "EDT", "3.2.0@02:00:00", "11.1.0@02:00:00"},
+    };
+    for (const ZoneCase& c : cases) {
+        ScopedTz tz(c.tz);
+        TIME_ZONE_INFORMATION z;
+        const DWORD id = GetTimeZoneInformation(&z);
+        EXPECT_EQ(std::make_tuple(z.Bias, z.StandardBias, z.DaylightBias, narrow(z.StandardName),
+                                  narrow(z.DaylightName), ruleText(z.DaylightDate), ruleText(z.StandardDate)),
+                  std::make_tuple(c.bias, 0, c.daylightBias, std::string(c.standardName),
+                                  std::string(c.daylightName), std::string(c.daylightDate),
+                                  std::string(c.standardDate)))
+            << c.tz;
+        const time_t now = time(nullptr);
+        struct tm local;
+        localtime_r(&now, &local);
+        const DWORD expected = z.DaylightDate.wMonth == 0 ? TIME_ZONE_ID_UNKNOWN
+                               : local.tm_isdst > 0       ? TIME_ZONE_ID_DAYLIGHT
+                                                          : TIME_ZONE_ID_STANDARD;
+        EXPECT_EQ(id, expected) << c.tz;
+    }
+}
+
+TEST(TimeZoneInformation, DayOfYearRulesAndFailures) {
+    {
+        // J60 is 1 March; day 300 of the year (0-based) is late October.
+        ScopedTz tz("XST3XDT,J60,300");
+        TIME_ZONE_INFORMATION z;
+        GetTimeZoneInformation(&z);
+        EXPECT_EQ(std::make_tuple(z.DaylightDate.wMonth, z.DaylightDate.wDay, z.StandardDate.wMonth),
+                  std::make_tuple(3, 1, 10));
+    }
+    ScopedTz tz("UTC");
+    EXPECT_EQ(GetTimeZoneInformation(nullptr), TIME_ZONE_ID_INVALID);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    winplat::inject::Scope scope;
+    winplat::inject::arm("GetTimeZoneInformation", ERROR_ACCESS_DENIED);
+    TIME_ZONE_INFORMATION z;
+    EXPECT_EQ(GetTimeZoneInformation(&z), TIME_ZONE_ID_INVALID);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    static_assert(sizeof(TIME_ZONE_INFORMATION) ==
+                  3 * sizeof(LONG) + 64 * sizeof(WCHAR) + 2 * sizeof(SYSTEMTIME));
+}
+
+TEST(CrtTime, AgainstTheCLibrary) {
+    ScopedTz tz("America/New_York");
+    std::mt19937_64 rng(11);
+    std::uniform_int_distribution<int64_t> dist(0, 32535215999LL);
+    for (int i = 0; i < 100000; ++i) {
+        const __time64_t t = i == 0 ? 0 : i == 1 ? 32535215999LL : dist(rng);
+        const time_t tt = static_cast<time_t>(t);
+        struct tm gm, local;
+        gmtime_r(&tt, &gm);
+        localtime_r(&tt, &local);
+        const struct tm* g = _gmtime64(&t);
+        ASSERT_NE(g, nullptr);
+        ASSERT_EQ(std::make_tuple(g->tm_year, g->tm_mon, g->tm_mday, g->tm_hour, g->tm_min, g->tm_sec,
+                                  g->tm_wday, g->tm_yday, g->tm_isdst),
+                  std::make_tuple(gm.tm_year, gm.tm_mon, gm.tm_mday, gm.tm_hour, gm.tm_min, gm.tm_sec,
+                                  gm.tm_wday, gm.tm_yday, 0))
+            << t;
+        const struct tm* l = _localtime64(&t);
+        ASSERT_NE(l, nullptr);
+        ASSERT_EQ(std::make_tuple(l->tm_year, l->tm_yday, l->tm_hour, l->tm_min, l->tm_isdst),
+                  std::make_tuple(local.tm_year, local.tm_yday, local.tm_hour, local.tm_min, local.tm_isdst));
+        struct tm viaCrt = local, viaLibc = local;
+        viaCrt.tm_isdst = viaLibc.tm_isdst = -1;
+        ASSERT_EQ(_mktime64(&viaCrt), static_cast<__time64_t>(mktime(&viaLibc))) << t;
+        ASSERT_EQ(viaCrt.tm_gmtoff, viaLibc.tm_gmtoff);
+    }
+    for (__time64_t bad : {__time64_t{-1}, __time64_t{32535216000LL}, __time64_t{INT64_MIN}}) {
+        EXPECT_EQ(_gmtime64(&bad), nullptr);
+        EXPECT_EQ(_localtime64(&bad), nullptr);
+    }
+    EXPECT_EQ(_gmtime64(nullptr), nullptr);
+    EXPECT_EQ(_mktime64(nullptr), -1);
+    struct tm early = {};
+    early.tm_year = 60;
+    early.tm_mday = 1;
+    const struct tm before = early;
+    EXPECT_EQ(_mktime64(&early), -1);
+    EXPECT_EQ(std::make_tuple(early.tm_year, early.tm_mday), std::make_tuple(before.tm_year, before.tm_mday));
+    __time64_t stored = 0;
+    const __time64_t now = _time64(&stored);
+    EXPECT_EQ(now, stored);
+    EXPECT_NEAR(static_cast<double>(now), static_cast<double>(time(nullptr)), 5.0);
+}

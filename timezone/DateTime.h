@@ -1,0 +1,207 @@
+// Date-time values of the time-zone library.
+//
+// The model: an instant is a count of seconds since 1970-01-01T00:00:00 UTC.
+// Civil (wall-clock) fields are never stored; they are read through the way
+// the value is bound: a zone (ZoneBound), a fixed UTC offset (FixedOffset) or
+// the machine's own zone (Floating). Changing the binding either keeps the
+// instant (attachZone) or keeps the wall clock and moves the instant
+// (setZone, setFixedOffset, makeFloating); the latter places a wall-clock time
+// that a daylight change skips or repeats by one fixed rule, see place().
+//
+// No operation raises: failure answers the unknown Duration, the unset
+// DateTime or an unchanged value. The unset value and the marker value both
+// mean "no date", never take part in arithmetic and are never produced by it.
+//
+// The calendar is the proleptic Gregorian one from 1601-01-01 to 30000-01-01
+// in closed form; instants outside are clamped when broken down.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tavlo::timezone {
+
+class XTimeZone;
+using ZonePtr = boost::shared_ptr<XTimeZone>;
+
+// A signed span of seconds; the most negative count is the unknown duration.
+class Duration {
+  public:
+    static constexpr int64_t kUnknownSeconds = INT64_MIN;
+
+    constexpr Duration() : count_(kUnknownSeconds) {}
+    constexpr explicit Duration(int64_t seconds) : count_(seconds) {}
+
+    // ((days × 24 + hours) × 60 + minutes) × 60 + seconds, negated on request;
+    // unknown when that does not fit.
+    static Duration fromParts(int64_t days, int64_t hours, int64_t minutes, int64_t seconds, bool negate);
+    // The ISO 8601 duration reader: weeks, days, hours, minutes, seconds.
+    static Duration parse(std::string_view text);
+
+    constexpr bool isUnknown() const { return count_ == kUnknownSeconds; }
+    constexpr bool isNegative() const { return !isUnknown() && count_ < 0; }
+    // 0 for the unknown duration.
+    constexpr int64_t seconds() const { return isUnknown() ? 0 : count_; }
+    // |hours within the day| and |minutes within the hour|, 0 for unknown.
+    int hours() const;
+    int minutes() const;
+    // The raw count, the unknown marker included.
+    constexpr int64_t count() const { return count_; }
+
+    constexpr bool operator==(const Duration&) const = default;
+
+  private:
+    int64_t count_;
+};
+
+// Unknown when either side is unknown or the difference does not fit.
+Duration operator-(Duration a, Duration b);
+
+inline constexpr Duration kUnknownDuration{};
+
+// Broken-down fields, in the order of the C library's struct tm.
+struct CalendarFields {
+    int32_t second = 0;
+    int32_t minute = 0;
+    int32_t hour = 0;
+    int32_t day = 1;      // day of month, 1-based
+    int32_t month = 0;    // 0 = January
+    int32_t year = 70;    // years since 1900
+    int32_t weekday = 0;  // 0 = Sunday
+    int32_t yearDay = 0;  // 0-based
+    int32_t daylight = -1;
+};
+
+enum DateTimeKind : int32_t { ZoneBound = 1, FixedOffset = 2, Floating = 3 };
+
+// Calendar-field indexes, shared with the recurrence rules' BY lists.
+enum CalendarFieldIndex : int {
+    FieldYear = 0,
+    FieldMonth = 1,
+    FieldWeekNumber = 2,
+    FieldYearDay = 3,
+    FieldMonthDay = 4,
+    FieldWeekday = 5,
+    FieldHour = 6,
+    FieldMinute = 7,
+    FieldSecond = 8,
+};
+
+// Recurrence frequencies.
+enum Frequency : int { Yearly = 0, Monthly, Weekly, Daily, Hourly, Minutely, Secondly };
+
+// Format flags of DateTime::format.
+enum DateTimeFormatFlags : int {
+    FormatExtended = 1,
+    FormatMilliseconds = 2,
+    FormatNoZ = 4,
+    FormatNoOffset = 8,
+    FormatDateTime = 16,
+};
+
+// Instant to fields, after clamping to 1601-01-01 .. 30000-01-01.
+CalendarFields calendarFromTime(int64_t t);
+// Fields to instant; out-of-range fields carry, the year is clamped to
+// 1600-30000, and the record is rewritten in normal form.
+int64_t timeFromCalendar(CalendarFields& fields);
+bool isLeapYear(int64_t yearsSince1900);
+
+int frequencyOfField(int index);
+int coarserField(int index, int n);
+int finerField(int index, int n);
+
+class DateTime {
+  public:
+    static constexpr int64_t kUnsetValue = INT64_MIN;
+    static constexpr int64_t kMarkerValue = 67723044291792000LL;  // 0x00F099BFFE1ECC80
+    static constexpr int32_t kUnknownOffsetMinutes = INT32_MAX;
+
+    // The unset value.
+    DateTime();
+    // The instant at the fixed offset 0.
+    explicit DateTime(int64_t instant);
+    // Wall-clock fields (month 1-based) at the given UTC offset; an unknown
+    // offset counts as 0 and gives a Floating value without machine offset.
+    DateTime(int day, int month, int year, int hour, int minute, int second, Duration offset);
+
+    // Negative t gives the unset value.
+    static DateTime fromTime(int64_t t);
+    static DateTime now();
+    // 1 January of the year, 00:00:00 UTC, date-only.
+    static DateTime fromYear(int year);
+    // Reads an ISO 8601 / iCalendar text; see parseIsoDateTime.
+    static DateTime parse(std::string_view text, const ZonePtr& defaultZone);
+
+    bool isUnset() const { return value_ == kUnsetValue; }
+    bool isMarker() const { return value_ == kMarkerValue; }
+    int64_t value() const { return value_; }
+    bool isDateOnly() const { return dateOnly_; }
+    void setDateOnly(bool dateOnly) { dateOnly_ = dateOnly; }
+    DateTimeKind kind() const { return kind_; }
+    int32_t offsetMinutes() const { return offsetMinutes_; }
+    int32_t reserved() const { return reserved_; }
+    ZonePtr getZone() const { return zone_; }
+
+    // The UTC offset in force at the instant.
+    Duration offset() const;
+    int field(int index, int weekStart) const;
+    int weekNumber(int weekStart) const;
+    int unitsPer(int frequency, int weekStart, int fieldIndex) const;
+    // this − other; unknown when either is no date.
+    Duration difference(const DateTime& other) const;
+
+    DateTime& add(Duration d);
+    DateTime& subtract(Duration d);
+    DateTime& setField(int index, int v, int weekStart);
+    DateTime& setZone(const ZonePtr& zone);
+    DateTime& attachZone(const ZonePtr& zone);
+    DateTime& setFixedOffset(Duration d);
+    DateTime& makeFloating();
+    DateTime startOfDay() const;
+    DateTime datePart() const;
+
+    std::string format(int flags) const;
+
+    // The machine zone's UTC offset at a UTC instant (valueIsUtc) or at a
+    // wall-clock time written as if UTC; outside 1970-01-02T00:00:01 ..
+    // 3000-12-31T23:59:59 the offset of the present moment.
+    static Duration machineOffset(int64_t value, bool valueIsUtc);
+
+    friend DateTime operator+(DateTime t, Duration d) { return t.add(d); }
+    friend DateTime operator-(DateTime t, Duration d) { return t.subtract(d); }
+
+  private:
+    bool noDate() const { return isUnset() || isMarker(); }
+    // value + offset, the unknown offset counting as 0; false on overflow.
+    bool wallSeconds(int64_t* out) const;
+    CalendarFields wallFields() const;
+    void storeValue(int64_t v);
+    bool shift(int64_t d);
+    void place();
+    Duration zoneOffset() const;
+
+    int64_t value_;
+    bool dateOnly_;
+    mutable int32_t offsetMinutes_;  // ZoneBound: cache of the last zone offset
+    ZonePtr zone_;
+    DateTimeKind kind_;
+    int32_t reserved_;
+};
+
+// The unset value every failing operation answers.
+const DateTime& unsetDateTime();
+
+// Reads an ISO 8601 / iCalendar date or date-time. start and end are the
+// first and last second of the period the text names; offset is the zone
+// designator's offset or unknown. Outputs are left zeroed on failure.
+bool parseIsoDateTime(std::string_view text, bool* dateOnly, Duration* offset, int64_t* start, int64_t* end);
+// An RFC 822 date-time as seconds since 1970 UTC.
+bool parseRfc822DateTime(const char* text, int64_t* out);
+// An RFC 822 zone as minutes east of UTC, 0 when unreadable.
+int rfc822ZoneMinutes(const char* text);
+bool namedZoneMinutes(const char* name, int* minutes);
+
+}  // namespace tavlo::timezone

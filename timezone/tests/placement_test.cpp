@@ -1,0 +1,166 @@
+// Wall-clock placement of Floating values and the machine offset, against
+// the C library under pinned zones.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <set>
+#include <tuple>
+
+#include "ScopedTz.h"
+#include "timezone/DateTime.h"
+
+using namespace tavlo::timezone;
+
+namespace {
+
+int64_t wallSecondsOf(int y, int m, int d, int h = 0, int mi = 0) {
+    CalendarFields f{0, mi, h, d, m - 1, y - 1900};
+    return timeFromCalendar(f);
+}
+
+// The placement rule for a wall time that the zone skips or repeats: one
+// guess and one correction, with the C library's offsets.
+int64_t ruleAnswer(int64_t wall) {
+    const long r = glibcOffset(wall);
+    int64_t v = wall - r;
+    const long s = glibcOffset(v);
+    if (s < r || (r >= 0 && s >= 0)) {
+        v += r - s;
+    }
+    return v;
+}
+
+struct PlacementCount {
+    int unique = 0, skippedOrRepeated = 0;
+};
+
+PlacementCount sweepTransitionDays(int firstYear, int lastYear) {
+    PlacementCount count;
+    for (int y = firstYear; y <= lastYear; ++y) {
+        std::set<int64_t> days;
+        for (int64_t day = wallSecondsOf(y, 1, 1); day < wallSecondsOf(y + 1, 1, 1); day += 86400) {
+            const int64_t noon = day + 43200;
+            if (glibcOffset(noon - 129600) != glibcOffset(noon + 129600)) {
+                days.insert(day);
+            }
+        }
+        for (int64_t day : days) {
+            const long before = glibcOffset(day - 86400);
+            const long after = glibcOffset(day + 2 * 86400);
+            for (int64_t wall = day; wall < day + 86400; wall += 900) {
+                std::set<int64_t> found;
+                for (long off : {before, after}) {
+                    if (glibcOffset(wall - off) == off) {
+                        found.insert(wall - off);
+                    }
+                }
+                const int64_t expected = found.size() == 1 ? *found.begin() : ruleAnswer(wall);
+                (found.size() == 1 ? count.unique : count.skippedOrRepeated)++;
+                DateTime floating(wall);
+                floating.makeFloating();
+                DateTime viaOffset(wall);
+                viaOffset.setFixedOffset(kUnknownDuration);
+                EXPECT_EQ(floating.value(), expected) << "wall " << wall;
+                EXPECT_EQ(viaOffset.value(), expected) << "wall " << wall;
+                EXPECT_EQ(floating.kind(), Floating);
+                if (found.size() == 1) {
+                    // The wall clock reads back unchanged.
+                    EXPECT_EQ(floating.value() + floating.offset().count(), wall);
+                }
+            }
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+class Placement : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(Placement, TransitionDaysAgainstTheCLibrary) {
+    ScopedTz tz(GetParam());
+    const PlacementCount count = sweepTransitionDays(2020, 2030);
+    EXPECT_GT(count.unique, 5000);
+    EXPECT_EQ(count.skippedOrRepeated, 11 * 2 * 4);  // one skipped and one repeated hour a year
+}
+
+INSTANTIATE_TEST_SUITE_P(Zones, Placement,
+                         ::testing::Values("America/New_York", "Europe/Paris", "Australia/Sydney"));
+
+TEST(PlacementPinned, SpringForwardWestOfUtc) {
+    ScopedTz tz("America/New_York");
+    struct Case {
+        int h, mi;
+        int64_t utcHour;
+    };
+    // 02:00-02:59 does not exist; the hours after it are EDT (UTC-4).
+    const Case cases[] = {{1, 59, 6}, {3, 0, 7}, {3, 30, 7}, {6, 59, 10}, {7, 0, 11}};
+    for (const Case& c : cases) {
+        DateTime t(wallSecondsOf(2024, 3, 10, c.h, c.mi));
+        t.makeFloating();
+        EXPECT_EQ(t.value(), wallSecondsOf(2024, 3, 10, static_cast<int>(c.utcHour), c.mi))
+            << c.h << ":" << c.mi;
+    }
+    // Skipped: the rule's answer, 02:30 read as EST.
+    DateTime gap(wallSecondsOf(2024, 3, 10, 2, 30));
+    gap.makeFloating();
+    EXPECT_EQ(gap.value(), wallSecondsOf(2024, 3, 10, 7, 30));
+    // Repeated: the first (daylight) reading.
+    DateTime overlap(wallSecondsOf(2024, 11, 3, 1, 30));
+    overlap.makeFloating();
+    EXPECT_EQ(overlap.value(), wallSecondsOf(2024, 11, 3, 5, 30));
+}
+
+TEST(PlacementPinned, StartOfDayKeepsTheWallClock) {
+    ScopedTz tz("Australia/Sydney");
+    DateTime t(wallSecondsOf(2024, 10, 6, 12));
+    t.makeFloating();
+    const DateTime s = t.startOfDay();
+    EXPECT_EQ(s.value(), wallSecondsOf(2024, 10, 6) - 10 * 3600);
+    EXPECT_EQ(s.value() + s.offset().count(), wallSecondsOf(2024, 10, 6));
+    EXPECT_EQ(s.kind(), Floating);
+}
+
+TEST(MachineOffset, AcrossTheDateLine) {
+    std::mt19937_64 rng(7);
+    std::uniform_int_distribution<int64_t> dist(86401, 32535215999LL);
+    for (const char* zone : {"Pacific/Kiritimati", "Pacific/Pago_Pago", "America/New_York", "Asia/Kolkata"}) {
+        ScopedTz tz(zone);
+        for (int i = 0; i < 20000; ++i) {
+            const int64_t t = dist(rng);
+            const long expected = glibcOffset(t) / 60 * 60;
+            ASSERT_EQ(DateTime::machineOffset(t, true).count(), expected) << zone << " " << t;
+            const int64_t wall = t + glibcOffset(t);
+            // Away from a change, the wall clock names this instant alone.
+            if (wall >= 86401 && wall <= 32535215999LL && glibcOffset(t - 86400) == glibcOffset(t + 86400)) {
+                ASSERT_EQ(DateTime::machineOffset(wall, false).count(), expected) << zone << " " << wall;
+            }
+        }
+    }
+}
+
+TEST(MachineOffset, OutsideTheRangeAnswersThePresent) {
+    ScopedTz tz("America/New_York");
+    const long now = glibcOffset(time(nullptr));
+    for (int64_t t : {int64_t{86400}, int64_t{0}, int64_t{-5}, int64_t{32535216000LL}, int64_t{INT64_MAX}}) {
+        for (bool utc : {true, false}) {
+            EXPECT_EQ(DateTime::machineOffset(t, utc).count(), now) << t;
+        }
+    }
+    // The first and last instants of the range are read as given.
+    EXPECT_EQ(DateTime::machineOffset(86401, true).count(), -5 * 3600);
+    EXPECT_EQ(DateTime::machineOffset(32535215999LL, true).count(), -5 * 3600);
+}
+
+TEST(MachineOffset, FloatingValuesReadTheMachineZone) {
+    ScopedTz tz("Europe/Paris");
+    const DateTime t = DateTime::parse("20240701T120000", ZonePtr());
+    EXPECT_EQ(std::make_tuple(t.value(), t.kind(), t.offsetMinutes()),
+              std::make_tuple(wallSecondsOf(2024, 7, 1, 10), Floating, INT32_MAX));
+    EXPECT_EQ(t.offset().count(), 7200);
+    EXPECT_EQ(t.format(FormatExtended), "2024-07-01T12:00:00");
+    EXPECT_EQ(t.field(FieldHour, 1), 12);
+    const DateTime d = DateTime::parse("20240105", ZonePtr());
+    EXPECT_EQ(std::make_tuple(d.value(), d.isDateOnly()),
+              std::make_tuple(wallSecondsOf(2024, 1, 4, 23), true));
+}
