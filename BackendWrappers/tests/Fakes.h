@@ -174,6 +174,16 @@ inline HRESULT answer(int slot, const char* name, std::string args, void** out =
 BACKEND_WRAPPERS_V74(FAKE_CLASS)
 #pragma GCC diagnostic pop
 
+// The fake of a wrapper class's interface.
+template <class W>
+struct FakeOf;
+#define FAKE_OF(W, I, SLOTS)            \
+    template <>                         \
+    struct FakeOf<BackendWrappers::W> { \
+        typedef Fake##W type;           \
+    };
+BACKEND_WRAPPERS_V74(FAKE_OF)
+
 // Sentinel arguments: distinct values per position; a foreign counted
 // object for an interface going in, a null-started local for one coming out.
 template <class T, class... Set>
