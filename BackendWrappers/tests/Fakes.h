@@ -124,7 +124,7 @@ struct Hostile : Counted<> {
 // Hands out the [out] object of a slot: a fresh counted object, or null.
 inline HRESULT answer(int slot, const char* name, std::string args, void** out = nullptr) {
     record(slot, name, std::move(args));
-    if (out) {
+    if (out && SUCCEEDED(script().hr)) {
         *out = script().nullOut ? nullptr : static_cast<IUnknown*>(new Counted<>);
     }
     return script().hr;
@@ -195,19 +195,51 @@ constexpr bool isInterface =
           IAppConnection, ILog, ILogManager, ISynchronizator, AsyncISynchronizator, IDbNamedPropsManager,
           IDatabaseManager, IDbNotificationEngine, BackendUI::ISyncEventsUI, IDbAdviseSink, IDbReportSender>;
 
+// What an interface argument is: going in, a foreign object, a wrapper of
+// this layer, null or a hostile object; coming out, a null-started local,
+// null, or a local holding a marker that must stay.
+enum class In { Foreign, Wrapper, Null, Hostile };
+enum class Out { Local, Null, Prefilled };
+inline IUnknown* const Prefill = reinterpret_cast<IUnknown*>(uintptr_t{0x5A5A5A5A});
+
 struct Sentinels {
+    In in = In::Foreign;
+    Out out = Out::Local;
     std::vector<IUnknown*> foreign;  // released by the destructor
     std::vector<void*> outLocals;
     std::vector<std::unique_ptr<uint64_t[]>> buffers;
+    std::vector<std::pair<const void*, const void*>> seenAs;  // argument -> what the backend sees
     ~Sentinels() {
         for (IUnknown* f : foreign) {
             f->Release();
         }
         for (void* p : outLocals) {
-            if (IUnknown* got = *static_cast<IUnknown**>(p)) {
+            IUnknown* got = *static_cast<IUnknown**>(p);
+            if (got && got != Prefill) {
                 got->Release();
             }
             delete static_cast<IUnknown**>(p);
+        }
+    }
+    IUnknown* inObject() {
+        switch (in) {
+            case In::Null:
+                return nullptr;
+            case In::Hostile:
+                foreign.push_back(new Hostile);
+                return foreign.back();
+            case In::Wrapper: {
+                auto* inner = new Counted<>;
+                IUnknown* wrapper = nullptr;
+                BackendWrappers::createTypedWrapper<BackendWrappers::UnknownWrapper>(
+                    inner, &wrapper, false, BackendWrappers::OutOfThreadCaller::instance());
+                foreign.push_back(wrapper);
+                seenAs.push_back({wrapper, inner});
+                return wrapper;
+            }
+            default:
+                foreign.push_back(new Counted<>);
+                return foreign.back();
         }
     }
 
@@ -216,13 +248,14 @@ struct Sentinels {
         using T = std::remove_cvref_t<A>;
         using P = std::remove_pointer_t<T>;
         if constexpr (std::is_pointer_v<T> && std::is_pointer_v<P> && isInterface<std::remove_pointer_t<P>>) {
-            auto* local = new IUnknown*(nullptr);
+            if (out == Out::Null) {
+                return nullptr;
+            }
+            auto* local = new IUnknown*(out == Out::Prefilled ? Prefill : nullptr);
             outLocals.push_back(local);
             return reinterpret_cast<T>(local);
         } else if constexpr (std::is_pointer_v<T> && isInterface<std::remove_cv_t<P>>) {
-            auto* f = new Counted<>;
-            foreign.push_back(f);
-            return reinterpret_cast<T>(static_cast<IUnknown*>(f));
+            return reinterpret_cast<T>(inObject());
         } else if constexpr (std::is_pointer_v<T>) {
             // Distinct and writable: a special method may fill it in.
             buffers.emplace_back(new uint64_t[8]());
@@ -244,14 +277,21 @@ struct Sentinels {
 
     // The bytes a backend should see for these sentinels.
     template <class... V>
-    static std::string expected(const std::tuple<V...>& values) {
-        return std::apply([](const auto&... v) { return (std::string() + ... + expectedOf(v)); }, values);
+    std::string expected(const std::tuple<V...>& values) {
+        return std::apply([this](const auto&... v) { return (std::string() + ... + expectedOf(v)); }, values);
     }
     template <class T>
-    static std::string expectedOf(const T& v) {
+    std::string expectedOf(const T& v) {
         if constexpr (std::is_pointer_v<T> && std::is_pointer_v<std::remove_pointer_t<T>> &&
                       isInterface<std::remove_pointer_t<std::remove_pointer_t<T>>>) {
             return bytesOf(reinterpret_cast<T>(static_cast<uintptr_t>(v ? 1 : 0)));
+        } else if constexpr (std::is_pointer_v<T>) {
+            for (const auto& [given, seen] : seenAs) {
+                if (given == static_cast<const void*>(v)) {
+                    return bytesOf(reinterpret_cast<T>(const_cast<void*>(seen)));
+                }
+            }
+            return bytesOf(v);
         } else {
             return bytesOf(v);
         }
@@ -265,7 +305,7 @@ std::pair<HRESULT, std::string> callWithSentinels(void* object, size_t index, Se
                                                   HRESULT(STDMETHODCALLTYPE*)(void*, A...)) {
     int i = 0;
     std::tuple<std::remove_cvref_t<A>...> values{s.make<A>(++i)...};
-    std::string expected = Sentinels::expected(values);
+    std::string expected = s.expected(values);
     void** vtable = *static_cast<void***>(object);
     auto fn = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, A...)>(vtable[index]);
     HRESULT hr = std::apply([&](auto&... v) { return fn(object, v...); }, values);
