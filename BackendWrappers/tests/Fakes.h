@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <type_traits>
 #include <vector>
 
@@ -300,16 +301,24 @@ struct Sentinels {
 
 // Calls vtable entry `index` of `object` with sentinels for the slot's own
 // parameter types; returns the result and the bytes the backend should see.
-template <class... A>
-std::pair<HRESULT, std::string> callWithSentinels(void* object, size_t index, Sentinels& s,
-                                                  HRESULT(STDMETHODCALLTYPE*)(void*, A...)) {
-    int i = 0;
-    std::tuple<std::remove_cvref_t<A>...> values{s.make<A>(++i)...};
+template <class... A, size_t... Is>
+std::pair<HRESULT, std::string> callWithSentinelsAt(void* object, size_t index, Sentinels& s,
+                                                    HRESULT(STDMETHODCALLTYPE*)(void*, A...),
+                                                    std::index_sequence<Is...>) {
+    std::tuple<std::remove_cvref_t<A>...> values{s.make<A>(static_cast<int>(Is) + 1)...};
     std::string expected = s.expected(values);
     void** vtable = *static_cast<void***>(object);
     auto fn = reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(void*, A...)>(vtable[index]);
     HRESULT hr = std::apply([&](auto&... v) { return fn(object, v...); }, values);
     return {hr, expected};
+}
+
+// Calls vtable entry `index` of `object` with sentinels for the slot's own
+// parameter types; returns the result and the bytes the backend should see.
+template <class... A>
+std::pair<HRESULT, std::string> callWithSentinels(void* object, size_t index, Sentinels& s,
+                                                  HRESULT(STDMETHODCALLTYPE* fn)(void*, A...)) {
+    return callWithSentinelsAt(object, index, s, fn, std::index_sequence_for<A...>());
 }
 
 // The backend object under a wrapper.

@@ -61,15 +61,15 @@ void expectWrappedOut(fakes::Sentinels& s, bool direct) {
         SWEEP_TARGET_##treatment++ rows;                                                                  \
     }
 
-#define SWEEP_WRAPPER(W, I, SLOTS)                                \
-    sweepOne<W, fakes::Fake##W>(direct, rows, [&](void* object) { \
-        using Iface = W::Interface;                               \
-        (void)object;                                             \
-        SLOTS(SWEEP_ROW)                                          \
+#define SWEEP_WRAPPER(W, I, SLOTS)                          \
+    sweepOne<W, fakes::Fake##W>(direct, [&](void* object) { \
+        using Iface [[maybe_unused]] = W::Interface;        \
+        (void)object;                                       \
+        SLOTS(SWEEP_ROW)                                    \
     });
 
 template <class W, class Fake, class Body>
-void sweepOne(bool direct, int& rows, Body body) {
+void sweepOne(bool direct, Body body) {
     SCOPED_TRACE(W::QueryInterfaceName);
     using I = typename W::Interface;
     auto* fake = new Fake;
