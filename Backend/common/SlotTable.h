@@ -12,6 +12,8 @@
 //   FORWARD                  every argument goes through unchanged
 //   OUT_WRAPPED(W, arg)      the interface returned through arg is wrapped as W
 //   IN_UNWRAPPED(arg)        the interface passed in arg is unwrapped first
+//   IN_UNWRAPPED_OUT_WRAPPED(in, W, out)
+//                            both of the above, in that order
 //   SPECIAL                  the method is written by hand in the wrapper
 // A consumer dispatches on it by pasting a prefix: BACKEND_TREAT_##treatment
 // turns OUT_WRAPPED(W, arg) into BACKEND_TREAT_OUT_WRAPPED(W, arg).
@@ -40,6 +42,26 @@
 #define BACKEND_WITH_SELF(...) (void* self __VA_OPT__(, ) __VA_ARGS__)
 #define BACKEND_RAW_SLOT_TYPE(params) HRESULT(STDMETHODCALLTYPE*) BACKEND_WITH_SELF params
 
+// List helpers for tables that keep a slot's in and out parameters apart:
+// BACKEND_JOIN((a, b), (c)) is (a, b, c); either list may be empty.
+#define BACKEND_EXPAND(...) __VA_ARGS__
+#define BACKEND_NONEMPTY(...) __VA_OPT__(1)
+#define BACKEND_JOIN(a, b) \
+    (BACKEND_EXPAND a BACKEND_JOIN_COMMA(BACKEND_NONEMPTY a, BACKEND_NONEMPTY b) BACKEND_EXPAND b)
+#define BACKEND_JOIN_COMMA(x, y) BACKEND_JOIN_COMMA_I(x, y)
+#define BACKEND_JOIN_COMMA_I(x, y) BACKEND_COMMA_IF_##x##y
+#define BACKEND_COMMA_IF_11 ,
+#define BACKEND_COMMA_IF_1
+#define BACKEND_COMMA_IF_
+// The treatment of a slot made of an in half and an out half: the in half's
+// when it has one, else the out half's.
+#define BACKEND_PICK_TREATMENT(inTreatment, outTreatment) BACKEND_PICK_##inTreatment(outTreatment)
+#define BACKEND_PICK_FORWARD(outTreatment) outTreatment
+#define BACKEND_PICK_IN_UNWRAPPED(arg) IN_UNWRAPPED(arg) BACKEND_DROP
+#define BACKEND_DROP(...)
+// Calls X with its arguments expanded first, so that X sees finished rows.
+#define BACKEND_APPLY(X, ...) X(__VA_ARGS__)
+
 namespace backend_detail {
 
 template <std::size_t N>
@@ -67,6 +89,13 @@ constexpr bool slotsAreConsecutive(const int (&slots)[N], int first) {
 // BackendIid<I>::value for code that is generic over the interface.
 template <class I>
 struct BackendIid;
+
+// Names the interface ID of an interface declared elsewhere (the platform's).
+#define BACKEND_NAME_IID(I, iid)                 \
+    template <>                                  \
+    struct BackendIid<I> {                       \
+        static constexpr const IID& value = iid; \
+    };
 
 #define BACKEND_DEFINE_IID(I, l, w1, w2, b1, b2, b3, b4, b5, b6, b7, b8)          \
     inline constexpr IID IID_##I = {l, w1, w2, {b1, b2, b3, b4, b5, b6, b7, b8}}; \

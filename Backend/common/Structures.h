@@ -23,6 +23,15 @@ struct ILog;
 struct IDbNamedPropsManager;
 struct IDatabaseManager;
 struct IDbNotificationEngine;
+struct IDbTable;
+struct IDbMessage;
+struct IDbAttach;
+struct ILogManager;
+struct ISynchronize;
+// Interfaces of the server that no wrapper covers: callers' sinks and senders
+// reach the server as they are, unless they are wrappers of this layer.
+struct IDbAdviseSink;
+struct IDbReportSender;
 
 // MAPI records under the names the server's definitions give them.
 typedef SPropTagArray _SPropTagArray;
@@ -30,7 +39,16 @@ typedef SPropProblemArray _SPropProblemArray;
 typedef SRowSet _SRowSet;
 typedef SBinary _SBinary;
 typedef SBinaryArray _SBinaryArray;
-// _SPropValueArray {cValues, lpProps} and _MAPINAMEID_ARRAY come with winplat/mapi.h.
+typedef SRow _SRow;
+typedef SSortOrderSet _SSortOrderSet;
+// _SPropValueArray {cValues, lpProps}, _NOTIFICATION_ARRAY and _MAPINAMEID_ARRAY
+// come with winplat/mapi.h.
+
+// The server's own restriction: a MAPI restriction with the server's flags.
+struct _SRestrictionEx {
+    ULONG ulFlags;
+    SRestriction* lpRes;
+};
 
 // How a connection is opened; the tool opens its connections as ConnectionTypeLocal.
 enum _ConnectionType : int32_t {
@@ -94,3 +112,30 @@ struct _SyncInfo {
     ULONG cb;
     BYTE* lpb;
 };
+
+// Synchronisation events the server reports to a client's user interface.
+namespace BackendUI {
+
+enum SyncStatusEvents : int32_t {
+    SyncStatusStarted = 0,
+    SyncStatusFinished = 1,
+    SyncStatusFailed = 2,
+};
+
+enum SyncGlobalEvents : int32_t {
+    SyncGlobalProgress = 0,
+    SyncGlobalItemCount = 1,
+};
+
+enum SyncFolderEvents : int32_t {
+    SyncFolderStarted = 0,
+    SyncFolderFinished = 1,
+};
+
+struct SyncFolderEventInfo {
+    GUID folder;
+    ULONG ulItems;
+    HRESULT hr;
+};
+
+}  // namespace BackendUI

@@ -1,11 +1,22 @@
 // The backend server's interfaces of the 7.4 set that the system declares.
 #pragma once
 
+#include "Backend/common/ComInterfaces.h"
+#include "Backend/common/IDatabaseManager.h"
+#include "Backend/common/IDbNamedPropsManager.h"
+#include "Backend/common/IDbNotificationEngine.h"
+#include "Backend/common/IDbObject.h"
+#include "Backend/common/IDbTable.h"
+#include "Backend/common/ISyncEventsUI.h"
 #include "Backend/v74/IAppConnection.h"
 #include "Backend/v74/IAppServer.h"
+#include "Backend/v74/IDbAttach.h"
+#include "Backend/v74/IDbFolder.h"
 #include "Backend/v74/IDbMapiProps.h"
+#include "Backend/v74/IDbMessage.h"
 #include "Backend/v74/IDbMsgStore.h"
-#include "Backend/common/IDbObject.h"
+#include "Backend/v74/ILog.h"
+#include "Backend/v74/ISynchronizator.h"
 #include "Backend/v74/Structures.h"
 
 // The backend server's class, created as a local server.

@@ -10,3 +10,47 @@ struct __MIDL___MIDL_itf_idlStructures_0000_0001 {
     GUID guid;
     wchar_t* lpszName;
 };
+
+// Log records of ILog.
+enum _LogSeverity : int32_t {
+    LogSeverityInfo = 0,
+    LogSeverityWarning = 1,
+    LogSeverityError = 2,
+};
+
+enum _LogFacility : int32_t {
+    LogFacilityServer = 0,
+    LogFacilitySync = 1,
+};
+
+enum _LogDisplaying : int32_t {
+    LogDisplayingNone = 0,
+    LogDisplayingAll = 1,
+};
+
+// Synchronisation requests of ISynchronizator.
+enum _SynchronizatorCallFlags : int32_t {
+    SynchronizatorCallDefault = 0,
+    SynchronizatorCallForce = 1,
+};
+
+enum _QueueRequestPriority : int32_t {
+    QueueRequestLow = 0,
+    QueueRequestNormal = 1,
+    QueueRequestHigh = 2,
+};
+
+struct _ConnectionInfo {
+    ULONG ulState;
+    wchar_t* lpszServer;
+};
+
+struct _SharingList {
+    ULONG cEntries;
+    GUID* lpEntries;
+};
+
+struct _ServerInfo {
+    ULONG ulVersion;
+    wchar_t* lpszName;
+};

@@ -48,6 +48,15 @@ void resetModule() {
     clientRegistered = false;
 }
 
+// Where each call of the server came from: counted per calling thread
+// ("callsOnThread:<id>") and per single-threaded apartment ("callsInSta").
+void noteCaller() {
+    record().add("callsOnThread:" + std::to_string(GetCurrentThreadId()), 1);
+    if (winplat::com::currentApartment() == winplat::com::Apartment::SingleThreaded) {
+        record().add("callsInSta", 1);
+    }
+}
+
 std::string text(BSTR value) {
     return value ? "'" + winplat::utf16ToUtf8(value) + "'" : "(null)";
 }
@@ -119,6 +128,7 @@ class MsgStore : public MsgStoreSlots {
     explicit MsgStore(Store store) : MsgStoreSlots("liveStores"), store_(std::move(store)) {}
 
     HRESULT STDMETHODCALLTYPE GetProps(_SPropTagArray* tags, _SPropValueArray** out) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IDbMapiProps::GetProps", &hr)) {
             return hr;
@@ -211,6 +221,7 @@ class AppConnection : public AppConnectionSlots {
         : AppConnectionSlots("liveConnections"), stores_(std::move(stores)) {}
 
     HRESULT STDMETHODCALLTYPE OpenMsgStore(GUID id, ULONG flags, IDbMsgStore** out) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IAppConnection::OpenMsgStore", &hr)) {
             return hr;
@@ -229,6 +240,7 @@ class AppConnection : public AppConnectionSlots {
     }
 
     HRESULT STDMETHODCALLTYPE GetStoreIds(ULONG* count, GUID** ids) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IAppConnection::GetStoreIds", &hr)) {
             return hr;
@@ -272,6 +284,7 @@ class AppServer : public AppServerSlots {
 
     HRESULT STDMETHODCALLTYPE OpenConnection(_ServerConfiguration* c, _ConnectionType type, ULONG flags,
                                              IAppConnection** out) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IAppServer::OpenConnection", &hr)) {
             return hr;
@@ -307,6 +320,7 @@ class AppServer : public AppServerSlots {
     }
 
     HRESULT STDMETHODCALLTYPE RegisterClientProcess(ULONG pid, ULONG reserved, int registering) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IAppServer::RegisterClientProcess", &hr)) {
             return hr;

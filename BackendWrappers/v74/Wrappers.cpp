@@ -1,0 +1,93 @@
+#include "BackendWrappers/v74/Wrappers.h"
+
+#include "BackendWrappers/Forwarding.h"
+#include "BackendWrappers/Specials.h"
+
+namespace BackendWrappers {
+
+HRESULT IsSupportedIID(const IID& riid) {
+    return detail::isSupportedIn(WrapperSet(), riid);
+}
+
+HRESULT detail::createWrapperByIid(const IID& riid, void** ppOut, IUnknown* pUnk, bool direct,
+                                   const boost::shared_ptr<OutOfThreadCaller>& caller) {
+    return createWrapperIn(WrapperSet(), riid, ppOut, pUnk, direct, caller);
+}
+
+HRESULT CreateWrapper(const IID& riid, void** ppOut, IUnknown* pUnk, bool direct,
+                      boost::shared_ptr<OutOfThreadCaller> caller) {
+    return detail::createWrapperByIid(riid, ppOut, pUnk, direct, caller);
+}
+
+// The methods of each class, one per row of its table.
+#define BW_CLASS DbMapiPropsWrapper
+BACKEND_IDBMAPIPROPS_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS DbMessageWrapper
+BACKEND_IDBMESSAGE_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS DbFolderWrapper
+BACKEND_IDBFOLDER_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS DbTableWrapper
+BACKEND_IDBTABLE_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS DbAttachWrapper
+BACKEND_IDBATTACH_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS LogWrapper
+BACKEND_ILOG_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS LogManagerWrapper
+BACKEND_ILOGMANAGER_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS DbMsgStoreWrapper
+BACKEND_IDBMSGSTORE_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS AppServerWrapper
+BACKEND_IAPPSERVER_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS AppConnectionWrapper
+BACKEND_IAPPCONNECTION_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS SynchronizatorWrapper
+BACKEND_ISYNCHRONIZATOR_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS SynchronizeWrapper
+BACKEND_ISYNCHRONIZE_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS StreamWrapper
+BACKEND_ISTREAM_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS StorageWrapper
+BACKEND_ISTORAGE_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS DbObjectWrapper
+BACKEND_IDBOBJECT_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS DbNamedPropsManagerWrapper
+BACKEND_IDBNAMEDPROPSMANAGER_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS DatabaseManagerWrapper
+BACKEND_IDATABASEMANAGER_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS DbNotificationEngineWrapper
+BACKEND_IDBNOTIFICATIONENGINE_ALL_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS SequentialStreamWrapper
+BACKEND_ISEQUENTIALSTREAM_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS EnumSTATSTGWrapper
+BACKEND_IENUMSTATSTG_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS CallFactoryWrapper
+BACKEND_ICALLFACTORY_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS AsyncISynchronizatorWrapper
+BACKEND_ASYNCISYNCHRONIZATOR_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+#define BW_CLASS SyncEventUIWrapper
+BACKEND_ISYNCEVENTSUI_SLOTS(BW_DEFINE_SLOT)
+#undef BW_CLASS
+
+}  // namespace BackendWrappers

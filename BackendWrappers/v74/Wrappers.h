@@ -1,0 +1,69 @@
+// The 24 wrapper classes of the 7.4 interface set, each expanded from its
+// interface's slot table, and the set in factory order.
+#pragma once
+
+#include <boost/shared_ptr.hpp>
+
+#include "Backend/v74/Backend.h"
+#include "BackendWrappers/WrapperBase.h"
+#include "BackendWrappers/WrapperFactory.h"
+
+#define BW_NO_SLOTS(X)
+
+// X(wrapper class, interface, every slot from 3 on), in factory order.
+// clang-format off
+#define BACKEND_WRAPPERS_V74(X)                                                        \
+    X(UnknownWrapper, IUnknown, BW_NO_SLOTS)                                           \
+    X(DbMapiPropsWrapper, IDbMapiProps, BACKEND_IDBMAPIPROPS_ALL_SLOTS)                \
+    X(DbMessageWrapper, IDbMessage, BACKEND_IDBMESSAGE_ALL_SLOTS)                      \
+    X(DbFolderWrapper, IDbFolder, BACKEND_IDBFOLDER_ALL_SLOTS)                         \
+    X(DbTableWrapper, IDbTable, BACKEND_IDBTABLE_ALL_SLOTS)                            \
+    X(DbAttachWrapper, IDbAttach, BACKEND_IDBATTACH_ALL_SLOTS)                         \
+    X(LogWrapper, ILog, BACKEND_ILOG_SLOTS)                                            \
+    X(LogManagerWrapper, ILogManager, BACKEND_ILOGMANAGER_SLOTS)                       \
+    X(DbMsgStoreWrapper, IDbMsgStore, BACKEND_IDBMSGSTORE_ALL_SLOTS)                   \
+    X(AppServerWrapper, IAppServer, BACKEND_IAPPSERVER_SLOTS)                          \
+    X(AppConnectionWrapper, IAppConnection, BACKEND_IAPPCONNECTION_SLOTS)              \
+    X(SynchronizatorWrapper, ISynchronizator, BACKEND_ISYNCHRONIZATOR_SLOTS)           \
+    X(SynchronizeWrapper, ISynchronize, BACKEND_ISYNCHRONIZE_SLOTS)                    \
+    X(StreamWrapper, IStream, BACKEND_ISTREAM_ALL_SLOTS)                               \
+    X(StorageWrapper, IStorage, BACKEND_ISTORAGE_SLOTS)                                \
+    X(DbObjectWrapper, IDbObject, BACKEND_IDBOBJECT_SLOTS)                             \
+    X(DbNamedPropsManagerWrapper, IDbNamedPropsManager, BACKEND_IDBNAMEDPROPSMANAGER_ALL_SLOTS) \
+    X(DatabaseManagerWrapper, IDatabaseManager, BACKEND_IDATABASEMANAGER_ALL_SLOTS)    \
+    X(DbNotificationEngineWrapper, IDbNotificationEngine, BACKEND_IDBNOTIFICATIONENGINE_ALL_SLOTS) \
+    X(SequentialStreamWrapper, ISequentialStream, BACKEND_ISEQUENTIALSTREAM_SLOTS)     \
+    X(EnumSTATSTGWrapper, IEnumSTATSTG, BACKEND_IENUMSTATSTG_SLOTS)                    \
+    X(CallFactoryWrapper, ICallFactory, BACKEND_ICALLFACTORY_SLOTS)                    \
+    X(AsyncISynchronizatorWrapper, AsyncISynchronizator, BACKEND_ASYNCISYNCHRONIZATOR_SLOTS) \
+    X(SyncEventUIWrapper, BackendUI::ISyncEventsUI, BACKEND_ISYNCEVENTSUI_SLOTS)
+
+// clang-format on
+#define BW_DECLARE_WRAPPER(W, I, SLOTS)                                                                  \
+    class W : public WrapperBase<I, W> {                                                                 \
+      public:                                                                                            \
+        using WrapperBase<I, W>::WrapperBase;                                                            \
+        static constexpr const char* QueryInterfaceName =                                                \
+            "BackendWrappers::WrapperBase<struct " #I ",class BackendWrappers::" #W ">::QueryInterface"; \
+        SLOTS(BACKEND_OVERRIDE_SLOT)                                                                     \
+    };
+#define BW_LIST_WRAPPER(W, I, SLOTS) , W
+
+namespace BackendWrappers {
+
+BACKEND_WRAPPERS_V74(BW_DECLARE_WRAPPER)
+
+// The set in factory order (the first comma is eaten by the dummy).
+namespace detail {
+template <class Dummy, class... Wrappers>
+struct DropFirst {
+    typedef InterfaceSet<Wrappers...> type;
+};
+}  // namespace detail
+typedef detail::DropFirst<void BACKEND_WRAPPERS_V74(BW_LIST_WRAPPER)>::type WrapperSet;
+
+// Wraps pUnk as the interface named by riid (one of the set).
+HRESULT CreateWrapper(const IID& riid, void** ppOut, IUnknown* pUnk, bool direct,
+                      boost::shared_ptr<OutOfThreadCaller> caller);
+
+}  // namespace BackendWrappers
