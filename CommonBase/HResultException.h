@@ -3,6 +3,11 @@
 // name as literals; the message shows them with the code's symbolic name.
 #pragma once
 
+#ifdef STORESET_BUILD_71
+// The 7.1 build has its own, narrow error type of the same name.
+#include "Tools/Storeset_7_1/HResultException.h"
+#else
+
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -73,3 +78,5 @@ struct ErrorLocation {
 
 // "Missing property 0x%08x" for a property tag; never throws a formatting error.
 std::wstring formatMessageSafely(uint32_t propTag);
+
+#endif  // STORESET_BUILD_71

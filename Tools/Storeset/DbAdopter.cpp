@@ -147,26 +147,22 @@ void DbAdopter::adoptOneStore(IAppConnection* connection, RegistryHelper& regist
         ScopeGuard::make([&] { ScopedMapiArray<_SPropValueArray> holder(freeBuffer, props); });
     raiseIfFailed(msgStore->GetProps(reinterpret_cast<_SPropTagArray*>(&tags), &props), __LINE__, function);
 
-    // A store without a usable provider value (missing, another type, or
-    // shorter than a GUID) is one this adoption does not know.
-    const SPropValue* value = props && props->cValues >= 1 ? props->lpProps : nullptr;
-    if (!value || PROP_TYPE(value->ulPropTag) != PT_BINARY || value->Value.bin.cb < sizeof(GUID) ||
-        !value->Value.bin.lpb) {
-        out("Unknown store, skipped\n");
-        return;
-    }
     GUID provider;
-    std::memcpy(&provider, value->Value.bin.lpb, sizeof(GUID));
-    if (IsEqualGUID(provider, PrimaryStoreProviderUid)) {
-        out("Adjusting primary store\n");
-        adjustProfileSection(registry, provider, store);
-    } else if (IsEqualGUID(provider, PublicStoreProviderUid)) {
-        out("Adjusting public store\n");
-        adjustProfileSection(registry, provider, store);
-    } else if (IsEqualGUID(provider, DelegateStoreProviderUid)) {
-        out("Delegated store, skipped\n");
-    } else {
-        out("Unknown store, skipped\n");
+    switch (storeKindOf(props, &provider)) {
+        case StoreKind::Primary:
+            out("Adjusting primary store\n");
+            adjustProfileSection(registry, provider, store);
+            break;
+        case StoreKind::Public:
+            out("Adjusting public store\n");
+            adjustProfileSection(registry, provider, store);
+            break;
+        case StoreKind::Delegate:
+            out("Delegated store, skipped\n");
+            break;
+        case StoreKind::Unknown:
+            out("Unknown store, skipped\n");
+            break;
     }
 }
 
