@@ -1,6 +1,7 @@
 // storeset_world: lays out a world for Storeset, and shows what a run changed.
 //
 //   storeset_world layout <root> <profile.reg> <profile> <store database> [<stand-in folder>]
+//   storeset_world layout71 ...   the same for Storeset_7_1
 //   storeset_world compare <profile> <before.reg> <after.reg>
 //
 // compare prints, per section of the profile, the values the adoption reads
@@ -110,9 +111,10 @@ int compare(const std::string& profile, const std::string& beforeFile, const std
 int main(int argc, char** argv) {
     try {
         std::string mode = argc > 1 ? argv[1] : "";
-        if (mode == "layout" && (argc == 6 || argc == 7)) {
+        if ((mode == "layout" || mode == "layout71") && (argc == 6 || argc == 7)) {
             std::string standins = argc == 7 ? argv[6] : world::standinFolder();
-            world::layOut(argv[2], world::readFile(argv[3]), argv[4], world::readFile(argv[5]), standins);
+            world::layOut(argv[2], world::readFile(argv[3]), argv[4], world::readFile(argv[5]), standins,
+                          mode == "layout71" ? world::Build::v71 : world::Build::v74);
             return 0;
         }
         if (mode == "compare" && argc == 5) {
@@ -120,7 +122,7 @@ int main(int argc, char** argv) {
         }
         std::fprintf(
             stderr,
-            "usage: storeset_world layout <root> <profile.reg> <profile> <store database> [<stand-ins>]\n"
+            "usage: storeset_world layout|layout71 <root> <profile.reg> <profile> <store database> [<stand-ins>]\n"
             "       storeset_world compare <profile> <before.reg> <after.reg>\n");
         return 2;
     } catch (const std::exception& e) {
