@@ -9,6 +9,7 @@
 #include "Tools/Storeset_7_1/Storeset71.h"
 #include "demo/WorldTest.h"
 #include "winplat/console.h"
+#include "winplat/mapi.h"
 
 inline Standin& runtime() {
     return runtime(world::Build::v71);
