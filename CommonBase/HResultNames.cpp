@@ -279,7 +279,8 @@ const NameMap& nameTable() {
             NameMap built;
             for (const HResultNamePair& p : pairs)
                 if (buildTraits::ProductMigrationCodeNames || !isMigrationCode(p.code))
-                    built.emplace(static_cast<HRESULT>(p.code), p.name);  // a repeated code keeps its first name
+                    built.emplace(static_cast<HRESULT>(p.code),
+                                  p.name);  // a repeated code keeps its first name
             return built;
         }();
         table = &map;

@@ -120,10 +120,10 @@ int main(int argc, char** argv) {
         if (mode == "compare" && argc == 5) {
             return compare(argv[2], argv[3], argv[4]);
         }
-        std::fprintf(
-            stderr,
-            "usage: storeset_world layout|layout71 <root> <profile.reg> <profile> <store database> [<stand-ins>]\n"
-            "       storeset_world compare <profile> <before.reg> <after.reg>\n");
+        std::fprintf(stderr,
+                     "usage: storeset_world layout|layout71 <root> <profile.reg> <profile> <store database> "
+                     "[<stand-ins>]\n"
+                     "       storeset_world compare <profile> <before.reg> <after.reg>\n");
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "storeset_world: %s\n", e.what());

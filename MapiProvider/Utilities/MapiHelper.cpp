@@ -43,8 +43,8 @@ HRESULT MapiHelper::getOneProp(IMAPIProp* object, ULONG tag, SPropValue** values
             freeBuffer(result);
         }
         if (withDetail) {
-            ErrorLocation{2, site.file, site.line, FunctionName}.raiseFormatted(hr, "Requested property: 0x%08x",
-                                                                              tag);
+            ErrorLocation{2, site.file, site.line, FunctionName}.raiseFormatted(
+                hr, "Requested property: 0x%08x", tag);
         }
         raiseHResult(hr, 2, site.file, site.line, FunctionName, nullptr);
     };

@@ -10,7 +10,6 @@
 #include "Tools/Storeset/StoreProviders.h"
 #include "winplat/mapix.h"
 
-
 class DbAdopter {
   public:
     DbAdopter();

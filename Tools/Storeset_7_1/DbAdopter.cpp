@@ -80,8 +80,8 @@ void DbAdopter::execute(const Parameters& parameters) {
     IMsgServiceAdmin* serviceAdmin = nullptr;
     ScopeGuard releaseServiceAdmin = releaser(serviceAdmin);
     // Without MAPI_UNICODE the profile name is narrow text.
-    raiseIfFailed(profAdmin->AdminServices(reinterpret_cast<LPTSTR>(const_cast<char*>(profile.c_str())), nullptr,
-                                           0, 0, &serviceAdmin),
+    raiseIfFailed(profAdmin->AdminServices(reinterpret_cast<LPTSTR>(const_cast<char*>(profile.c_str())),
+                                           nullptr, 0, 0, &serviceAdmin),
                   49, function);
 
     out("Retrieving database name from MAPI profile\n");
@@ -111,7 +111,8 @@ void DbAdopter::execute(const Parameters& parameters) {
     Utilities::MapiServiceConfigurationWrapper settings;
     settings.localMode = 1;  // the field of 0x6706000B
     configuration.fill(database, buildTraits::widenProfileName(profile), settings);
-    raiseIfFailed(server->OpenConnection(&configuration.get(), ConnectionTypeLocal, &connection), 72, function);
+    raiseIfFailed(server->OpenConnection(&configuration.get(), ConnectionTypeLocal, &connection), 72,
+                  function);
 
     out("Retrieving list of stores\n");
     LPFREEBUFFER freeBuffer = freeRoutine();
@@ -178,8 +179,9 @@ void DbAdopter::adjustProfileSection(RegistryHelper& registry, const GUID& provi
     std::string id = buildStoreEntryId(store);
     ULONG wrappedSize = 0;
     LPENTRYID wrapped = nullptr;
-    HRESULT hr = WrapStoreEntryID(MAPI_UNICODE, const_cast<LPTSTR>(L"ZAVUZU.DLL"), static_cast<ULONG>(id.size()),
-                                  reinterpret_cast<LPENTRYID>(id.data()), &wrappedSize, &wrapped);
+    HRESULT hr =
+        WrapStoreEntryID(MAPI_UNICODE, const_cast<LPTSTR>(L"ZAVUZU.DLL"), static_cast<ULONG>(id.size()),
+                         reinterpret_cast<LPENTRYID>(id.data()), &wrappedSize, &wrapped);
     raiseIfFailed(hr, 139, "DbAdopter::adjustProfileSection");
     ScopedMapiBuffer freeWrapped(freeRoutine(), wrapped);
 

@@ -58,7 +58,8 @@ HRESULT HResultException::getHResult() const {
     return hr_;
 }
 
-void raiseHResult(HRESULT hr, int code, const char* file, int line, const char* function, const char* detail) {
+void raiseHResult(HRESULT hr, int code, const char* file, int line, const char* function,
+                  const char* detail) {
     throw HResultException(hr, code, file, line, function, detail);
 }
 

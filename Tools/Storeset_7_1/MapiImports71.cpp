@@ -10,7 +10,17 @@ namespace mapiImports {
 namespace {
 
 // The imports by ordinal, in the order of the table below.
-enum Import { Allocate, AllocateMore, Free, AdminProfiles, Initialize, Uninitialize, Wrap, SetOneProp, Count };
+enum Import {
+    Allocate,
+    AllocateMore,
+    Free,
+    AdminProfiles,
+    Initialize,
+    Uninitialize,
+    Wrap,
+    SetOneProp,
+    Count
+};
 constexpr WORD Ordinals[Count] = {13, 15, 17, 19, 21, 23, 73, 136};
 
 struct Table {
@@ -118,5 +128,6 @@ HRESULT HrSetOneProp(LPMAPIPROP lpMapiProp, LPSPropValue lpProp) {
 HRESULT WrapStoreEntryID(ULONG ulFlags, LPTSTR lpszDLLName, ULONG cbOrigEntry, LPENTRYID lpOrigEntry,
                          ULONG* lpcbWrappedEntry, LPENTRYID* lppWrappedEntry) {
     auto fn = bound<LPWRAPSTOREENTRYID>(mapiImports::Wrap);
-    return fn ? fn(ulFlags, lpszDLLName, cbOrigEntry, lpOrigEntry, lpcbWrappedEntry, lppWrappedEntry) : E_FAIL;
+    return fn ? fn(ulFlags, lpszDLLName, cbOrigEntry, lpOrigEntry, lpcbWrappedEntry, lppWrappedEntry)
+              : E_FAIL;
 }

@@ -18,7 +18,8 @@ bool equalNoCase(char a, char b) {
 }
 
 bool startsWithNoCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), equalNoCase);
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), equalNoCase);
 }
 
 bool isSpace(char c) {

@@ -15,9 +15,8 @@ int runAnsiMain(int argc, char** argv, int (*main)(int, char**)) {
         std::wstring wide = utf8ToUtf16(argv[i] != nullptr ? argv[i] : "");
         int units = static_cast<int>(wide.size()) + 1;
         std::string ansi(static_cast<size_t>(units) * 2, '\0');
-        int bytes =
-            WideCharToMultiByte(CP_ACP, 0, wide.c_str(), units, ansi.data(), static_cast<int>(ansi.size()), nullptr,
-                                nullptr);
+        int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), units, ansi.data(),
+                                        static_cast<int>(ansi.size()), nullptr, nullptr);
         ansi.resize(bytes > 0 ? static_cast<size_t>(bytes - 1) : 0);
         args.push_back(std::move(ansi));
     }

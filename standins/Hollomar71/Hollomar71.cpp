@@ -153,8 +153,8 @@ class AppServer : public AppServerSlots {
             throw std::bad_alloc();
         }
         bool self = pid == GetCurrentProcessId();
-        record().call("13 IAppServer::RegisterClientProcess " + std::string(self ? "self" : std::to_string(pid)) +
-                      " " + std::to_string(reserved));
+        record().call("13 IAppServer::RegisterClientProcess " +
+                      std::string(self ? "self" : std::to_string(pid)) + " " + std::to_string(reserved));
         if (!self) {
             return E_INVALIDARG;
         }

@@ -44,8 +44,8 @@ inline std::string guidText(const GUID& g) {
 }
 
 inline std::string configurationText(const _ServerConfiguration& c) {
-    return "database=" + text(c.databaseName) + " profile=" + text(c.profileName) + " server=" +
-           text(c.serverName) + " user=" + text(c.userName) + " display=" + text(c.displayName) +
+    return "database=" + text(c.databaseName) + " profile=" + text(c.profileName) +
+           " server=" + text(c.serverName) + " user=" + text(c.userName) + " display=" + text(c.displayName) +
            " autoConnect=" + std::to_string(c.autoConnect) + " email=" + text(c.emailAddress) +
            " port=" + std::to_string(c.port) + " securePort=" + std::to_string(c.useSecurePort) +
            " local=" + std::to_string(c.localMode) + " keepAlive=" + std::to_string(c.keepAlive) +
@@ -94,10 +94,14 @@ inline bool loadDatabase(BSTR name, std::vector<Store>* stores) {
 
 // The provider value of a store kind, or null for a store without one.
 inline const GUID* providerOf(const Store& store, ULONG tag) {
-    static const GUID primary = {0xA64C7941, 0x2364, 0x405E, {0x8B, 0x55, 0xFE, 0x85, 0x5E, 0x5A, 0x7E, 0xA7}};
-    static const GUID publicStore = {0x563C0C2D, 0xF9C2, 0x4C8E, {0x85, 0xF7, 0xDF, 0xF1, 0xD4, 0xD1, 0x9E, 0x82}};
-    static const GUID delegate = {0xB83BE415, 0xC446, 0x4ADD, {0x9D, 0x32, 0x5C, 0x04, 0x0A, 0xDE, 0x1C, 0x3D}};
-    static const GUID foreign = {0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};
+    static const GUID primary = {
+        0xA64C7941, 0x2364, 0x405E, {0x8B, 0x55, 0xFE, 0x85, 0x5E, 0x5A, 0x7E, 0xA7}};
+    static const GUID publicStore = {
+        0x563C0C2D, 0xF9C2, 0x4C8E, {0x85, 0xF7, 0xDF, 0xF1, 0xD4, 0xD1, 0x9E, 0x82}};
+    static const GUID delegate = {
+        0xB83BE415, 0xC446, 0x4ADD, {0x9D, 0x32, 0x5C, 0x04, 0x0A, 0xDE, 0x1C, 0x3D}};
+    static const GUID foreign = {
+        0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};
     if (tag != MdbProviderTag || store.kind == "noprovider") {
         return nullptr;
     }
@@ -184,7 +188,8 @@ inline HRESULT storeIds(const std::vector<Store>& stores, ULONG* count, GUID** i
     }
     GUID* array = nullptr;
     if (!stores.empty()) {
-        if (FAILED(hr = allocate(static_cast<ULONG>(stores.size() * sizeof(GUID)), reinterpret_cast<void**>(&array)))) {
+        if (FAILED(hr = allocate(static_cast<ULONG>(stores.size() * sizeof(GUID)),
+                                 reinterpret_cast<void**>(&array)))) {
             return hr;
         }
         for (size_t i = 0; i < stores.size(); ++i) {

@@ -544,7 +544,6 @@ class ProfAdmin : public Object<IProfAdmin> {
 
 void resetModule() {}
 
-
 }  // namespace
 
 // ---------------------------------------------------------------------------

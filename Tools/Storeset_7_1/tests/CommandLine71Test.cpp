@@ -13,7 +13,8 @@
 namespace {
 
 const std::string Usage =
-    "\nStoreset - Utility for setting Mirt database to MAPI profile\nUsing: Storeset /profile=<profile>\n\n\n";
+    "\nStoreset - Utility for setting Mirt database to MAPI profile\nUsing: Storeset "
+    "/profile=<profile>\n\n\n";
 
 // The bytes the console writer makes of narrow (ANSI code-page) text: the
 // tool must hand it over unconverted.
@@ -56,7 +57,12 @@ const Case Cases[] = {
     {{"/profile=Demo", "/profile="}, Parameters::Error, "", "\nMissing parameter(s).\n"},
     // Code-page text above 0x7F: kept as it is, never folded or trimmed away.
     {{"/PROFILE=Caf\xe9 \xa0"}, Parameters::Profile, "Caf\xe9 \xa0", ""},
-    {{"/pr\xd6" "file=x"}, Parameters::Error, "", "\nInvalid parameter: /pr\xd6" "file=x.\n"},
+    {{"/pr\xd6"
+      "file=x"},
+     Parameters::Error,
+     "",
+     "\nInvalid parameter: /pr\xd6"
+     "file=x.\n"},
 };
 
 }  // namespace

@@ -42,9 +42,9 @@ TEST_F(EndToEnd71, AdoptsThePrimaryAndPublicStoresAndMarksTheServerUnavailable) 
 
     // The slots, in order, and the configuration the server received.
     std::vector<std::string> expectedCalls = {
-        "IClassFactory::CreateInstance -> 0x00000000",
-        "13 IAppServer::RegisterClientProcess self 0",
-        "3 IAppServer::OpenConnection database='C:\\ProgramData\\Connector\\Demo.db' profile='Demo' server='' "
+        "IClassFactory::CreateInstance -> 0x00000000", "13 IAppServer::RegisterClientProcess self 0",
+        "3 IAppServer::OpenConnection database='C:\\ProgramData\\Connector\\Demo.db' profile='Demo' "
+        "server='' "
         "user='' display='' autoConnect=1 email='' port=443 securePort=1 local=1 keepAlive=1 timeout=180 "
         "profileType=0 type=1",
         "11 IAppConnection::GetStoreIds"};

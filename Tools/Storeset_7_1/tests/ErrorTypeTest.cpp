@@ -36,12 +36,14 @@ TEST(ErrorType, MessagesAreComposedByteForByte) {
         {E_INVALIDARG, ".\\Parameters", 143, "Parameters::missingParameter", "",
          "Exception of class HResultException: .\\Parameters(143), Parameters::missingParameter:\n"
          "0x80070057 E_INVALIDARG"},
-        {MAPI_E_NOT_FOUND, ".\\MapiHelper", 72, "Utilities::MapiHelper::getOneProp", "Requested property: 0x6708001f",
+        {MAPI_E_NOT_FOUND, ".\\MapiHelper", 72, "Utilities::MapiHelper::getOneProp",
+         "Requested property: 0x6708001f",
          "Exception of class HResultException: .\\MapiHelper(72), Utilities::MapiHelper::getOneProp:\n"
          "0x8004010f MAPI_E_NOT_FOUND: Requested property: 0x6708001f"},
         {E_FAIL, nullptr, 0, nullptr, nullptr,
          "Exception of class HResultException: <unknown file>(0), <no function>:\n0x80004005 E_FAIL"},
-        {E_FAIL, "a\\b\\c", 7, "f", nullptr, "Exception of class HResultException: b\\c(7), f:\n0x80004005 E_FAIL"},
+        {E_FAIL, "a\\b\\c", 7, "f", nullptr,
+         "Exception of class HResultException: b\\c(7), f:\n0x80004005 E_FAIL"},
         // The product's migration and input codes have no name in this build.
         {static_cast<HRESULT>(0x8004100Bu), ".\\DbAdopter", 77, "DbAdopter::execute", nullptr,
          "Exception of class HResultException: .\\DbAdopter(77), DbAdopter::execute:\n0x8004100b"},
@@ -65,8 +67,8 @@ TEST(ErrorType, CopiesCarryEverything) {
 
 TEST(ErrorType, SourcePathTailKeepsTheLastTwoComponents) {
     const std::pair<const char*, const char*> cases[] = {
-        {nullptr, ""},          {"a", "a"},          {".\\X", ".\\X"},
-        {"\\a\\b", "\\a\\b"},   {"x\\y\\z", "y\\z"}, {"..\\..\\src\\Lib\\File", "Lib\\File"},
+        {nullptr, ""},        {"a", "a"},          {".\\X", ".\\X"},
+        {"\\a\\b", "\\a\\b"}, {"x\\y\\z", "y\\z"}, {"..\\..\\src\\Lib\\File", "Lib\\File"},
     };
     for (const auto& [path, tail] : cases) {
         EXPECT_EQ(sourcePathTail(path), tail) << (path ? path : "(null)");
@@ -84,9 +86,10 @@ TEST(ErrorType, AnsiConversionsRoundTripTheCodePage) {
 
 TEST(ErrorType, StoreEntryIdIsFlagsGuidAndStoreType) {
     const GUID store = {0x0A1B2C3D, 0x4E5F, 0x4A6B, {0x8C, 0x7D, 0x8E, 0x9F, 0xA0, 0xB1, 0xC2, 0x01}};
-    const std::string expected("\0\0\0\0"
-                               "\x3d\x2c\x1b\x0a\x5f\x4e\x6b\x4a\x8c\x7d\x8e\x9f\xa0\xb1\xc2\x01"
-                               "\0\0\0\0",
-                               24);
+    const std::string expected(
+        "\0\0\0\0"
+        "\x3d\x2c\x1b\x0a\x5f\x4e\x6b\x4a\x8c\x7d\x8e\x9f\xa0\xb1\xc2\x01"
+        "\0\0\0\0",
+        24);
     EXPECT_EQ(buildStoreEntryId(store), expected);
 }

@@ -9,7 +9,8 @@ using namespace demo71;
 namespace {
 
 const std::string FirstStore = "Handling of store #0\nAdjusting primary store\n" + Checks;
-const std::string SectionCheck = "Handling of store #0\nAdjusting primary store\nSearching profile section in registry\n";
+const std::string SectionCheck =
+    "Handling of store #0\nAdjusting primary store\nSearching profile section in registry\n";
 const std::string NoRights =
     "Insufficient permissions to 'HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows "
     "Messaging Subsystem\\Profiles\\Nobody'\nREAD / WRITE access requested\n";
@@ -51,7 +52,8 @@ const Road Roads[] = {
     {"AdminServices", Edit::None, "olmapi32!IProfAdmin::AdminServices", MAPI_E_NOT_FOUND, 0, MAPI_E_NOT_FOUND,
      Opening, at(".\\DbAdopter(49), DbAdopter::execute", "0x8004010f MAPI_E_NOT_FOUND")},
     {"OpenProfileSection", Edit::None, "olmapi32!IMsgServiceAdmin::OpenProfileSection", MAPI_E_NO_ACCESS, 0,
-     MAPI_E_NO_ACCESS, Opening + Reading, at(".\\DbAdopter(55), DbAdopter::execute", "0x80070005 E_ACCESSDENIED")},
+     MAPI_E_NO_ACCESS, Opening + Reading,
+     at(".\\DbAdopter(55), DbAdopter::execute", "0x80070005 E_ACCESSDENIED")},
     {"SectionGetProps", Edit::None, "olmapi32!IProfSect::GetProps", E_FAIL, 0, E_FAIL, Opening + Reading,
      at(".\\MapiHelper(52), Utilities::MapiHelper::getOneProp", "0x80004005 E_FAIL")},
     {"NoDatabaseName", Edit::NoDatabaseName, nullptr, 0, 0, MAPI_E_NOT_FOUND, Opening + Reading,
@@ -81,17 +83,19 @@ const Road Roads[] = {
      at(".\\DbAdopter(72), DbAdopter::execute", "0x80041000 MIRT_E_DATABASE")},
     {"GetStoreIds", Edit::None, "Hollomar!IAppConnection::GetStoreIds", E_OUTOFMEMORY, 0, E_OUTOFMEMORY, Head,
      at(".\\DbAdopter(77), DbAdopter::execute", "0x8007000e E_OUTOFMEMORY")},
-    {"OpenMapiPropsOfTheSecondStore", Edit::None, "Hollomar!IAppConnection::OpenMapiProps", MAPI_E_NOT_FOUND, 1,
-     MAPI_E_NOT_FOUND, Head + FirstStore + "Handling of store #1\n",
+    {"OpenMapiPropsOfTheSecondStore", Edit::None, "Hollomar!IAppConnection::OpenMapiProps", MAPI_E_NOT_FOUND,
+     1, MAPI_E_NOT_FOUND, Head + FirstStore + "Handling of store #1\n",
      at(".\\DbAdopter(93), DbAdopter::adoptOneStore", "0x8004010f MAPI_E_NOT_FOUND"), Written::FirstStore},
     {"GetPropsOfTheSecondStore", Edit::None, "Hollomar!IDbMapiProps::GetProps", E_FAIL, 1, E_FAIL,
-     Head + FirstStore + "Handling of store #1\n", at(".\\DbAdopter(97), DbAdopter::adoptOneStore", "0x80004005 E_FAIL"),
-     Written::FirstStore},
+     Head + FirstStore + "Handling of store #1\n",
+     at(".\\DbAdopter(97), DbAdopter::adoptOneStore", "0x80004005 E_FAIL"), Written::FirstStore},
     // The skips count the registry opens before the search: the rights check,
     // the runtime's and COM's own; a changed count shows as another message.
     {"ProfileKeyDoesNotOpenForTheSearch", Edit::None, "RegOpenKeyExW", ERROR_ACCESS_DENIED, 8, E_ACCESSDENIED,
-     Head + SectionCheck, at(".\\RegistryHelper(43), RegistryHelper::searchKeyByMdbProvider", "0x80070005 E_ACCESSDENIED")},
-    {"SectionDoesNotOpen", Edit::None, "RegOpenKeyExW", ERROR_ACCESS_DENIED, 9, E_ACCESSDENIED, Head + SectionCheck,
+     Head + SectionCheck,
+     at(".\\RegistryHelper(43), RegistryHelper::searchKeyByMdbProvider", "0x80070005 E_ACCESSDENIED")},
+    {"SectionDoesNotOpen", Edit::None, "RegOpenKeyExW", ERROR_ACCESS_DENIED, 9, E_ACCESSDENIED,
+     Head + SectionCheck,
      at(".\\RegistryHelper(59), RegistryHelper::searchKeyByMdbProvider", "0x80070005 E_ACCESSDENIED")},
     {"NoSectionForTheProvider", Edit::ProviderNotBinary, nullptr, 0, 0, static_cast<HRESULT>(0x80070103u),
      Head + SectionCheck + "Profile section not found\n",
@@ -102,8 +106,9 @@ const Road Roads[] = {
     {"EntryIdNotBinary", Edit::EntryIdNotBinary, nullptr, 0, 0, static_cast<HRESULT>(0x8007000Du),
      Head + "Handling of store #0\nAdjusting primary store\n" + Checks.substr(0, Checks.find("Setting")),
      at(".\\RegistryHelper(84), RegistryHelper::checkPropertyExists", "0x8007000d")},
-    {"WrapStoreEntryId", Edit::None, "olmapi32!WrapStoreEntryID", MAPI_E_UNKNOWN_FLAGS, 0, MAPI_E_UNKNOWN_FLAGS,
-     Head + FirstStore, at(".\\DbAdopter(139), DbAdopter::adjustProfileSection", "0x80040106 MAPI_E_UNKNOWN_FLAGS")},
+    {"WrapStoreEntryId", Edit::None, "olmapi32!WrapStoreEntryID", MAPI_E_UNKNOWN_FLAGS, 0,
+     MAPI_E_UNKNOWN_FLAGS, Head + FirstStore,
+     at(".\\DbAdopter(139), DbAdopter::adjustProfileSection", "0x80040106 MAPI_E_UNKNOWN_FLAGS")},
     {"SecondWriteOfTheFirstStore", Edit::None, "RegSetValueExW", ERROR_WRITE_FAULT, 1,
      static_cast<HRESULT>(0x8007001Du), Head + FirstStore,
      at(".\\RegistryHelper(105), RegistryHelper::setPropertyValue", "0x8007001d"), Written::FirstRecordKey},
@@ -116,8 +121,8 @@ const Road Roads[] = {
     // What is not an HResultException still ends as a failure, after unwinding.
     {"ForeignThrow", Edit::None, "Hollomar!IAppServer::RegisterClientProcess#throw", 0, 0, E_FAIL,
      Opening + Reading + Named + Connecting, "unknown exception"},
-    {"AllocationFailure", Edit::None, "Hollomar!IAppServer::RegisterClientProcess#badalloc", 0, 0, E_OUTOFMEMORY,
-     Opening + Reading + Named + Connecting, "std::bad_alloc"},
+    {"AllocationFailure", Edit::None, "Hollomar!IAppServer::RegisterClientProcess#badalloc", 0, 0,
+     E_OUTOFMEMORY, Opening + Reading + Named + Connecting, "std::bad_alloc"},
 };
 
 class FailureRoads71 : public World71Test, public ::testing::WithParamInterface<Road> {
@@ -140,10 +145,12 @@ class FailureRoads71 : public World71Test, public ::testing::WithParamInterface<
     void change(const std::wstring& section, const wchar_t* name, DWORD type, const std::string& bytes) {
         std::wstring path = std::wstring(world::ProfilesKeyW) + L"\\Demo\\" + section;
         HKEY key = nullptr;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ | KEY_WRITE, &key), ERROR_SUCCESS);
-        LSTATUS r = type == REG_NONE ? RegDeleteValueW(key, name)
-                                     : RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                                                      static_cast<DWORD>(bytes.size()));
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ | KEY_WRITE, &key),
+                  ERROR_SUCCESS);
+        LSTATUS r = type == REG_NONE
+                        ? RegDeleteValueW(key, name)
+                        : RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                         static_cast<DWORD>(bytes.size()));
         RegCloseKey(key);
         ASSERT_EQ(r, ERROR_SUCCESS);
         before_ = world::snapshotProfile(Profile);
@@ -187,4 +194,6 @@ TEST_P(FailureRoads71, EndsWithItsMessageAndResultAndLeavesNothingBehind) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryRaiseSite, FailureRoads71, ::testing::ValuesIn(Roads),
-                         [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Road>& info) {
+                             return std::string(info.param.name);
+                         });

@@ -22,14 +22,16 @@ Outcome runProgram(const std::string& root) {
     std::string command = "WINPLAT_ROOT='" + root + "' WINPLAT_REGISTRY='" + root + "/registry.reg' '" +
                           STORESET71_PROGRAM + "' /profile=Demo >'" + root + "/out' 2>'" + root + "/err'";
     int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, world::readFile(root + "/err"), world::readFile(root + "/out")};
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, world::readFile(root + "/err"),
+            world::readFile(root + "/out")};
 }
 
 }  // namespace
 
 TEST(MissingMapi, TheProgramStopsBeforeMainNamingTheModuleOrTheOrdinal) {
     namespace fs = std::filesystem;
-    const std::string root = (fs::temp_directory_path() / ("storeset71-nomapi-" + std::to_string(getpid()))).string();
+    const std::string root =
+        (fs::temp_directory_path() / ("storeset71-nomapi-" + std::to_string(getpid()))).string();
     fs::remove_all(root);
     fs::create_directories(root + "/c/windows/system32");
     world::writeFile(root + "/registry.reg", "Windows Registry Editor Version 5.00\n");
@@ -40,7 +42,8 @@ TEST(MissingMapi, TheProgramStopsBeforeMainNamingTheModuleOrTheOrdinal) {
     EXPECT_EQ(missing.out, "");
 
     // A module of that name without the ordinals.
-    fs::copy_file(fs::path(world::standinFolder()) / "HollomarPS.dll", root + "/c/windows/system32/MAPI32.dll");
+    fs::copy_file(fs::path(world::standinFolder()) / "HollomarPS.dll",
+                  root + "/c/windows/system32/MAPI32.dll");
     Outcome noOrdinal = runProgram(root);
     EXPECT_EQ(noOrdinal.status, 0x38);  // 0xC0000138
     EXPECT_EQ(noOrdinal.err, "The ordinal 13 could not be located in the dynamic link library MAPI32.dll.\n");

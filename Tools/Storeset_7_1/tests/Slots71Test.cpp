@@ -53,24 +53,49 @@ std::vector<std::string> namesFrom(std::initializer_list<const char*> names) {
 }  // namespace
 
 TEST(Slots71, TablesNameTheirSlotsInThePublishedOrder) {
-    EXPECT_EQ(namesFrom({BACKEND_IAPPSERVER_SLOTS(BACKEND_SLOT_NAME)}),
-              namesFrom({"OpenConnection", "Slot4", "Slot5", "Slot6", "OpenSynchronizator", "GetLastError", "Slot9",
-                         "Slot10", "Slot11", "Slot12", "RegisterClientProcess", "Slot14", "GetLog", "Slot16"}));
+    EXPECT_EQ(
+        namesFrom({BACKEND_IAPPSERVER_SLOTS(BACKEND_SLOT_NAME)}),
+        namesFrom({"OpenConnection", "Slot4", "Slot5", "Slot6", "OpenSynchronizator", "GetLastError", "Slot9",
+                   "Slot10", "Slot11", "Slot12", "RegisterClientProcess", "Slot14", "GetLog", "Slot16"}));
     EXPECT_EQ(namesFrom({BACKEND_IAPPCONNECTION_SLOTS(BACKEND_SLOT_NAME)}),
-              namesFrom({"GetConfiguration", "Slot4", "Slot5", "Slot6", "Slot7", "Slot8", "OpenFolder",
-                         "OpenMapiProps", "GetStoreIds", "GetNamedPropsManager", "GetLastError", "GetDatabaseManager",
-                         "GetNotificationEngine", "GetLog", "Slot17", "GetSynchronizator", "Slot19", "Slot20",
-                         "Slot21", "Slot22", "Slot23", "Slot24", "Slot25", "Slot26", "Slot27", "Slot28"}));
+              namesFrom({"GetConfiguration",
+                         "Slot4",
+                         "Slot5",
+                         "Slot6",
+                         "Slot7",
+                         "Slot8",
+                         "OpenFolder",
+                         "OpenMapiProps",
+                         "GetStoreIds",
+                         "GetNamedPropsManager",
+                         "GetLastError",
+                         "GetDatabaseManager",
+                         "GetNotificationEngine",
+                         "GetLog",
+                         "Slot17",
+                         "GetSynchronizator",
+                         "Slot19",
+                         "Slot20",
+                         "Slot21",
+                         "Slot22",
+                         "Slot23",
+                         "Slot24",
+                         "Slot25",
+                         "Slot26",
+                         "Slot27",
+                         "Slot28"}));
     EXPECT_EQ(namesFrom({BACKEND_IDBMAPIPROPS_ALL_SLOTS(BACKEND_SLOT_NAME)}),
-              namesFrom({"GetConnection", "GetLastError", "GetObjectType", "Slot6", "Slot7", "Slot8", "GetPropList",
-                         "GetProps", "SetProps", "Slot12", "OpenProperty", "DeleteProps", "Slot15", "Slot16",
-                         "Slot17"}));
-    EXPECT_EQ(namesFrom({BACKEND_IDBOBJECT_SLOTS(BACKEND_SLOT_NAME)}), namesFrom({"GetConnection", "GetLastError"}));
+              namesFrom({"GetConnection", "GetLastError", "GetObjectType", "Slot6", "Slot7", "Slot8",
+                         "GetPropList", "GetProps", "SetProps", "Slot12", "OpenProperty", "DeleteProps",
+                         "Slot15", "Slot16", "Slot17"}));
+    EXPECT_EQ(namesFrom({BACKEND_IDBOBJECT_SLOTS(BACKEND_SLOT_NAME)}),
+              namesFrom({"GetConnection", "GetLastError"}));
 }
 
 TEST(Slots71, RawIndicesReachTheMethodsThe71LayoutPutsThere) {
     typedef HRESULT(STDMETHODCALLTYPE * Register)(void*, ULONG, UINT);
-    typedef HRESULT(STDMETHODCALLTYPE * Open)(void*, _ServerConfiguration*, _ConnectionType, IAppConnection**);
+    typedef HRESULT(STDMETHODCALLTYPE * Open)(void*, _ServerConfiguration*, _ConnectionType,
+                                              IAppConnection**);
     typedef HRESULT(STDMETHODCALLTYPE * GuidToGuid)(void*, GUID, GUID*);
     typedef HRESULT(STDMETHODCALLTYPE * OpenProps)(void*, GUID, ULONG, IDbMapiProps**);
     typedef HRESULT(STDMETHODCALLTYPE * StoreIds)(void*, ULONG*, GUID**);
