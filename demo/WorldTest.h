@@ -15,6 +15,7 @@
 #include "standins/common/StandinProbe.h"
 #include "winplat/com.h"
 #include "winplat/inject.h"
+#include "winplat/kernel.h"
 #include "winplat/oleauto.h"
 #include "winplat/registry.h"
 
@@ -57,6 +58,7 @@ class StandinWorldTest : public ::testing::Test {
         }
         keysBefore_ = winplat::registry::openKeyCount();
         bstrsBefore_ = winplat::com::liveBstrCount();
+        handlesBefore_ = winplat::kernel::openHandleCount();
         before_ = world::snapshotProfile(Profile);
     }
 
@@ -83,6 +85,7 @@ class StandinWorldTest : public ::testing::Test {
         EXPECT_EQ(server().counter("liveObjects"), 0);
         EXPECT_EQ(winplat::registry::openKeyCount(), keysBefore_);
         EXPECT_EQ(winplat::com::liveBstrCount(), bstrsBefore_);
+        EXPECT_EQ(winplat::kernel::openHandleCount(), handlesBefore_);
         EXPECT_EQ(winplat::com::currentApartment(), winplat::com::Apartment::None);
     }
 
@@ -109,4 +112,5 @@ class StandinWorldTest : public ::testing::Test {
     world::ProfileSnapshot before_;
     size_t keysBefore_ = 0;
     int64_t bstrsBefore_ = 0;
+    size_t handlesBefore_ = 0;
 };
