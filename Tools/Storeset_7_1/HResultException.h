@@ -34,7 +34,7 @@ class HResultException : public std::exception {
 
   private:
     HRESULT hr_;
-    int32_t code_;
+    [[maybe_unused]] int32_t code_;  // stored as raised; the message does not show it
     std::string message_;
 };
 
