@@ -9,40 +9,19 @@
 #include "MapiProvider/Utilities/MapiServiceConfiguration.h"
 #include "MapiProvider/Utilities/MapiStubs.h"
 #include "MapiProvider/Utilities/Support.h"
-#include "Tools/Storeset/StoreProviders.h"
+#include "Tools/Storeset/AdoptionSteps.h"
 #include "Tools/Storeset_7_1/HResultException.h"
-#include "winplat/console.h"
 
 namespace {
 
+using namespace adoption;
+
 const char* const SourceFile = ".\\DbAdopter";
-
-constexpr ULONG DatabaseNameTag = 0x6708001F;
-constexpr ULONG ServerTag = 0x660C001E;
-constexpr ULONG MdbProviderTag = 0x34140102;
-constexpr ULONG RecordKeyTag = 0x0FF90102;
-constexpr ULONG StoreRecordKeyTag = 0x0FFA0102;
-constexpr ULONG EntryIdTag = 0x0FFF0102;
-// In-process server, in-process handler, local server, remote server.
-constexpr DWORD ServerContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-
-void out(const char* text) {
-    winplat::console::writeOutNarrow(text);
-}
-void out(const boost::format& text) {
-    winplat::console::writeOutNarrow(str(text));
-}
 
 void raiseIfFailed(HRESULT hr, int line, const char* function) {
     if (FAILED(hr)) {
         raiseHResult(hr, 2, SourceFile, line, function, nullptr);
     }
-}
-
-template <class I>
-ScopeGuard releaser(I*& object) {
-    return ScopeGuard::make([&object] { releaseIfNotNull(&object); });
 }
 
 }  // namespace
@@ -146,48 +125,19 @@ void DbAdopter::adoptOneStore(IAppConnection* connection, RegistryHelper& regist
     raiseIfFailed(storeProps->GetProps(reinterpret_cast<_SPropTagArray*>(&tags), &props), 97, function);
 
     GUID provider;
-    switch (storeKindOf(props, &provider)) {
-        case StoreKind::Primary:
-            out("Adjusting primary store\n");
-            adjustProfileSection(registry, provider, store);
-            break;
-        case StoreKind::Public:
-            out("Adjusting public store\n");
-            adjustProfileSection(registry, provider, store);
-            break;
-        case StoreKind::Delegate:
-            out("Delegated store, skipped\n");
-            break;
-        case StoreKind::Unknown:
-            out("Unknown store, skipped\n");
-            break;
+    if (announce(storeKindOf(props, &provider))) {
+        adjustProfileSection(registry, provider, store);
     }
 }
 
 void DbAdopter::adjustProfileSection(RegistryHelper& registry, const GUID& provider, const GUID& store) {
-    out("Searching profile section in registry\n");
-    // Closed when this store's step ends, on every road.
-    RegistryKey section(registry.searchKeyByMdbProvider(provider));
-    out("Checking existence of PR_RECORD_KEY\n");
-    registry.checkPropertyExists(section.get(), RecordKeyTag);
-    out("Checking existence of PR_STORE_RECORD_KEY\n");
-    registry.checkPropertyExists(section.get(), StoreRecordKeyTag);
-    out("Checking existence of PR_ENTRYID\n");
-    registry.checkPropertyExists(section.get(), EntryIdTag);
-    out("Setting new property values\n");
-
-    std::string id = buildStoreEntryId(store);
-    ULONG wrappedSize = 0;
-    LPENTRYID wrapped = nullptr;
-    HRESULT hr =
-        WrapStoreEntryID(MAPI_UNICODE, const_cast<LPTSTR>(L"ZAVUZU.DLL"), static_cast<ULONG>(id.size()),
-                         reinterpret_cast<LPENTRYID>(id.data()), &wrappedSize, &wrapped);
-    raiseIfFailed(hr, 139, "DbAdopter::adjustProfileSection");
-    ScopedMapiBuffer freeWrapped(freeRoutine(), wrapped);
-
-    registry.setPropertyValue(section.get(), RecordKeyTag, store);
-    registry.setPropertyValue(section.get(), StoreRecordKeyTag, store);
-    registry.setPropertyValue(section.get(), EntryIdTag, reinterpret_cast<const BYTE*>(wrapped), wrappedSize);
+    rewriteSection(registry, provider, store, freeRoutine(), [&](ULONG* size, LPENTRYID* wrapped) {
+        std::string id = buildStoreEntryId(store);
+        HRESULT hr =
+            WrapStoreEntryID(MAPI_UNICODE, const_cast<LPTSTR>(L"ZAVUZU.DLL"), static_cast<ULONG>(id.size()),
+                             reinterpret_cast<LPENTRYID>(id.data()), size, wrapped);
+        raiseIfFailed(hr, 139, "DbAdopter::adjustProfileSection");
+    });
 }
 
 void DbAdopter::makeServerUnavailable(IProfSect* section) {
