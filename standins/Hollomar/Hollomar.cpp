@@ -88,16 +88,7 @@ class AppConnection : public AppConnectionSlots {
             return hr;
         }
         record().call("IAppConnection::OpenMsgStore " + guidText(id) + " " + std::to_string(flags));
-        if (!out) {
-            return E_POINTER;
-        }
-        for (const Store& store : stores_) {
-            if (IsEqualGUID(store.id, id)) {
-                *out = new MsgStore(store);
-                return S_OK;
-            }
-        }
-        return MAPI_E_NOT_FOUND;
+        return standin::openStore<MsgStore>(stores_, id, out);
     }
 
     HRESULT STDMETHODCALLTYPE GetStoreIds(ULONG* count, GUID** ids) override {
@@ -135,18 +126,7 @@ class AppServer : public AppServerSlots {
         record().call("IAppServer::OpenConnection " + standin::configurationText(*c) +
                       " type=" + std::to_string(type) + " flags=" + std::to_string(flags));
         // The server serves only processes that registered first.
-        if (!clientRegistered) {
-            return E_UNEXPECTED;
-        }
-        if (type != ConnectionTypeLocal) {
-            return E_INVALIDARG;
-        }
-        std::vector<Store> stores;
-        if (!standin::loadDatabase(c->databaseName, &stores)) {
-            return standin::MIRT_E_DATABASE;
-        }
-        *out = new AppConnection(std::move(stores));
-        return S_OK;
+        return standin::openConnection<AppConnection>(*c, type, clientRegistered, out);
     }
 
     HRESULT STDMETHODCALLTYPE RegisterClientProcess(ULONG pid, ULONG reserved, int registering) override {
@@ -154,12 +134,7 @@ class AppServer : public AppServerSlots {
         if (injected("Hollomar!IAppServer::RegisterClientProcess", &hr)) {
             return hr;
         }
-        int64_t code = 0;
-        // A server that breaks the rules: tests check that the tool still
-        // reports the failure.
-        if (winplat::inject::take("Hollomar!IAppServer::RegisterClientProcess#throw", &code)) {
-            throw "backend server raised a narrow text";
-        }
+        standin::misbehaveIfAsked("Hollomar!IAppServer::RegisterClientProcess");
         bool self = pid == GetCurrentProcessId();
         record().call("IAppServer::RegisterClientProcess " +
                       std::string(self ? "self" : std::to_string(pid)) + " " + std::to_string(reserved) +

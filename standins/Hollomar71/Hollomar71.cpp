@@ -4,7 +4,6 @@
 // E_NOTIMPL. Each call is recorded with its slot number first, so a test sees
 // which slot the tool reached.
 #include <atomic>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -77,16 +76,7 @@ class AppConnection : public AppConnectionSlots {
             return hr;
         }
         record().call("10 IAppConnection::OpenMapiProps " + guidText(id) + " " + std::to_string(flags));
-        if (!out) {
-            return E_POINTER;
-        }
-        for (const Store& store : stores_) {
-            if (IsEqualGUID(store.id, id)) {
-                *out = new MapiProps(store);
-                return S_OK;
-            }
-        }
-        return MAPI_E_NOT_FOUND;
+        return standin::openStore<MapiProps>(stores_, id, out);
     }
 
     HRESULT STDMETHODCALLTYPE GetStoreIds(ULONG* count, GUID** ids) override {
@@ -124,18 +114,7 @@ class AppServer : public AppServerSlots {
         record().call("3 IAppServer::OpenConnection " + standin::configurationText(*c) +
                       " type=" + std::to_string(type));
         // The server serves only processes that registered first.
-        if (!clientRegistered) {
-            return E_UNEXPECTED;
-        }
-        if (type != ConnectionTypeLocal) {
-            return E_INVALIDARG;
-        }
-        std::vector<Store> stores;
-        if (!standin::loadDatabase(c->databaseName, &stores)) {
-            return standin::MIRT_E_DATABASE;
-        }
-        *out = new AppConnection(std::move(stores));
-        return S_OK;
+        return standin::openConnection<AppConnection>(*c, type, clientRegistered, out);
     }
 
     HRESULT STDMETHODCALLTYPE RegisterClientProcess(ULONG pid, UINT reserved) override {
@@ -143,15 +122,7 @@ class AppServer : public AppServerSlots {
         if (injected("Hollomar!IAppServer::RegisterClientProcess", &hr)) {
             return hr;
         }
-        // A server that breaks the rules: tests check that the tool still
-        // reports the failure and unwinds first.
-        int64_t code = 0;
-        if (winplat::inject::take("Hollomar!IAppServer::RegisterClientProcess#throw", &code)) {
-            throw "backend server raised a narrow text";
-        }
-        if (winplat::inject::take("Hollomar!IAppServer::RegisterClientProcess#badalloc", &code)) {
-            throw std::bad_alloc();
-        }
+        standin::misbehaveIfAsked("Hollomar!IAppServer::RegisterClientProcess");
         bool self = pid == GetCurrentProcessId();
         record().call("13 IAppServer::RegisterClientProcess " +
                       std::string(self ? "self" : std::to_string(pid)) + " " + std::to_string(reserved));

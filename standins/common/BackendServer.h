@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,52 @@ inline HRESULT storeIds(const std::vector<Store>& stores, ULONG* count, GUID** i
     *count = static_cast<ULONG>(stores.size());
     *ids = array;
     return S_OK;
+}
+
+// Opens the store `id` as a new StoreObject (MAPI_E_NOT_FOUND when the
+// database has no such store).
+template <class StoreObject, class I>
+HRESULT openStore(const std::vector<Store>& stores, const GUID& id, I** out) {
+    if (!out) {
+        return E_POINTER;
+    }
+    for (const Store& store : stores) {
+        if (IsEqualGUID(store.id, id)) {
+            *out = new StoreObject(store);
+            return S_OK;
+        }
+    }
+    return MAPI_E_NOT_FOUND;
+}
+
+// A connection to the database the configuration names, for a client that
+// registered first and asks for a local connection.
+template <class Connection, class I>
+HRESULT openConnection(const _ServerConfiguration& c, _ConnectionType type, bool registered, I** out) {
+    if (!registered) {
+        return E_UNEXPECTED;
+    }
+    if (type != ConnectionTypeLocal) {
+        return E_INVALIDARG;
+    }
+    std::vector<Store> stores;
+    if (!loadDatabase(c.databaseName, &stores)) {
+        return MIRT_E_DATABASE;
+    }
+    *out = new Connection(std::move(stores));
+    return S_OK;
+}
+
+// A server that breaks the rules when a test asks it to, so that the test
+// sees the tool report the failure all the same.
+inline void misbehaveIfAsked(const std::string& call) {
+    int64_t code = 0;
+    if (winplat::inject::take((call + "#throw").c_str(), &code)) {
+        throw "backend server raised a narrow text";
+    }
+    if (winplat::inject::take((call + "#badalloc").c_str(), &code)) {
+        throw std::bad_alloc();
+    }
 }
 
 // The class factory of a stand-in server of type Server.
