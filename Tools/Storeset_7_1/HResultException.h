@@ -42,18 +42,7 @@ class HResultException : public std::exception {
 [[noreturn]] void raiseHResult(HRESULT hr, int code, const char* file, int line, const char* function,
                                const char* detail);
 
-// Runs `body` (which returns an HRESULT) where no exception may leave: a
-// raised error comes back as its HRESULT, a failed allocation as E_OUTOFMEMORY.
-template <typename Body>
-HRESULT hresultOf(Body body) {
-    try {
-        return body();
-    } catch (const HResultException& e) {
-        return e.getHResult();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
+#include "CommonBase/HResultOf.h"
 
 // A raise site: code (always 2), source file, line and qualified function name.
 struct ErrorLocation {
