@@ -669,8 +669,8 @@ uint32_t base64EncodeGetRequiredLength(size_t length, unsigned flags) {
         required += 2 * (required / 76) + 2;
     }
     if (required > 0xFFFFFFFFu || required < n) {
-        raiseHResult(E_OUTOFMEMORY, 2, "CommonBase\\Coder", 550,
-                     "Coder::detail::base64EncodeGetRequiredLength", L"Too large data to encode");
+        ErrorLocation{2, "CommonBase\\Coder", 550, "Coder::detail::base64EncodeGetRequiredLength"}.raise(
+            E_OUTOFMEMORY, L"Too large data to encode");
     }
     return static_cast<uint32_t>(required);
 }

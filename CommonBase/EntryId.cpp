@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "Backend/v74/IDbMapiProps.h"
 #include "CommonBase/HResultException.h"
 #include "winplat/mapi.h"
 
@@ -294,17 +293,4 @@ ULONG EntryId::getChildId() const {
         ErrorLocation{2, kModule, 283, "EntryId::getChildId"}.raise(MAPI_E_INVALID_ENTRYID,
                                                                     L"It is not EntryId of recipient");
     return child;
-}
-
-HRESULT EntryId::writeToProperty(IDbMapiProps* object, ULONG tag) const {
-    if (!object || PROP_TYPE(tag) != PT_BINARY)
-        return E_INVALIDARG;
-    if (size() < kStoreSize)
-        return MAPI_E_INVALID_ENTRYID;
-    SPropValue value{};
-    value.ulPropTag = tag;
-    value.Value.bin.cb = size();
-    value.Value.bin.lpb = reinterpret_cast<LPBYTE>(const_cast<char*>(data_.data()));
-    _SPropValueArray values{1, &value};
-    return object->SetProps(&values, nullptr);
 }

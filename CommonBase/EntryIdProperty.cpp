@@ -51,3 +51,16 @@ HRESULT EntryId::readFromProperty(IDbMapiProps* object, ULONG tag, const MapiAll
             return MAPI_E_INVALID_OBJECT;
     }
 }
+
+HRESULT EntryId::writeToProperty(IDbMapiProps* object, ULONG tag) const {
+    if (!object || PROP_TYPE(tag) != PT_BINARY)
+        return E_INVALIDARG;
+    if (size() < kStoreSize)
+        return MAPI_E_INVALID_ENTRYID;
+    SPropValue value{};
+    value.ulPropTag = tag;
+    value.Value.bin.cb = size();
+    value.Value.bin.lpb = reinterpret_cast<LPBYTE>(const_cast<char*>(data_.data()));
+    _SPropValueArray values{1, &value};
+    return object->SetProps(&values, nullptr);
+}

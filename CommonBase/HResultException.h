@@ -3,6 +3,11 @@
 // name as literals; the message shows them with the code's symbolic name.
 #pragma once
 
+#ifdef STORESET_BUILD_71
+// The 7.1 build has its own, narrow error type of the same name.
+#include "Tools/Storeset_7_1/HResultException.h"
+#else
+
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -39,18 +44,7 @@ class HResultException : public std::exception {
 [[noreturn]] void raiseHResult(HRESULT hr, int code, const char* file, int line, const char* function,
                                const wchar_t* detail);
 
-// Runs `body` (which returns an HRESULT) where no exception may leave: a
-// raised error comes back as its HRESULT, a failed allocation as E_OUTOFMEMORY.
-template <typename Body>
-HRESULT hresultOf(Body body) {
-    try {
-        return body();
-    } catch (const HResultException& e) {
-        return e.getHResult();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-}
+#include "CommonBase/HResultOf.h"
 
 // A raise site: code (always 2), module path, line and qualified function name.
 struct ErrorLocation {
@@ -73,3 +67,5 @@ struct ErrorLocation {
 
 // "Missing property 0x%08x" for a property tag; never throws a formatting error.
 std::wstring formatMessageSafely(uint32_t propTag);
+
+#endif  // STORESET_BUILD_71

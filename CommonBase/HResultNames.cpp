@@ -5,6 +5,7 @@
 #include <map>
 #include <vector>
 
+#include "CommonBase/BuildTraits.h"
 #include "CommonBase/StringUtils.h"
 #include "Threads/CLock.h"
 
@@ -252,6 +253,11 @@ const HResultNamePair kHResultNames[] = {
 
 using NameMap = std::map<HRESULT, const char*>;
 
+// The product codes that only builds with ProductMigrationCodeNames name.
+bool isMigrationCode(uint32_t code) {
+    return code == 0x80041009U || code == 0x8004100AU || code == 0x8004100BU || code == 0x0004100CU;
+}
+
 // The table's own lock, made on first use.
 CLock& tableLock() {
     static CLock lock(true);
@@ -272,7 +278,9 @@ const NameMap& nameTable() {
             std::vector<HResultNamePair> pairs(std::begin(kHResultNames), std::end(kHResultNames));
             NameMap built;
             for (const HResultNamePair& p : pairs)
-                built.emplace(static_cast<HRESULT>(p.code), p.name);  // a repeated code keeps its first name
+                if (buildTraits::ProductMigrationCodeNames || !isMigrationCode(p.code))
+                    built.emplace(static_cast<HRESULT>(p.code),
+                                  p.name);  // a repeated code keeps its first name
             return built;
         }();
         table = &map;

@@ -20,7 +20,7 @@ constexpr ULONGLONG kMaxCapacity = 0xFFFFFFFFull;
 // Raise sites report their own line.
 [[noreturn]] void raise(HRESULT hr, const char* function, const wchar_t* detail = nullptr,
                         int line = __builtin_LINE()) {
-    raiseHResult(hr, 2, kFile, line, function, detail);
+    ErrorLocation{2, kFile, line, function}.raise(hr, detail);
 }
 
 void check(HRESULT hr, const char* function, int line = __builtin_LINE()) {

@@ -150,17 +150,30 @@ inline World activate(const std::string& root) {
     return w;
 }
 
+// Which build of the tool the world is for. The 7.1 world has the same
+// registry and database; its tool links the system's MAPI32.dll (the MAPI
+// stand-in installed there) and its server is the 7.1 stand-in, installed
+// under the server's module name.
+enum class Build { v74, v71 };
+
+inline const char* const SystemFolder = "C:\\Windows\\system32";
+
 // Installs the stand-in modules where the machine part names them.
-inline void installModules(const World& w, const std::string& standins) {
+inline void installModules(const World& w, const std::string& standins, Build build = Build::v74) {
     namespace fs = std::filesystem;
-    const auto copy = [&](const std::string& name, const std::string& folder) {
-        fs::path target = w.posix(folder + "\\" + name);
+    const auto copy = [&](const std::string& name, const std::string& folder, const std::string& as) {
+        fs::path target = w.posix(folder + "\\" + as);
         fs::create_directories(target.parent_path());
         fs::copy_file(fs::path(standins) / name, target, fs::copy_options::overwrite_existing);
     };
-    copy("olmapi32.dll", RuntimeFolder);
-    copy("Hollomar.dll", ConnectorFolder);
-    copy("HollomarPS.dll", ConnectorFolder);
+    if (build == Build::v71) {
+        copy("olmapi32.dll", SystemFolder, "MAPI32.dll");
+        copy("Hollomar71.dll", ConnectorFolder, "Hollomar.dll");
+    } else {
+        copy("olmapi32.dll", RuntimeFolder, "olmapi32.dll");
+        copy("Hollomar.dll", ConnectorFolder, "Hollomar.dll");
+    }
+    copy("HollomarPS.dll", ConnectorFolder, "HollomarPS.dll");
 }
 
 // A fresh world: `root` is emptied, the registry file becomes the profile
@@ -169,7 +182,7 @@ inline void installModules(const World& w, const std::string& standins) {
 // named `profile` says. The export may be UTF-16LE with a byte-order mark,
 // as the Windows registry editor writes it.
 inline World layOut(const std::string& root, const std::string& profileExport, const std::string& profile,
-                    const std::string& database, const std::string& standins) {
+                    const std::string& database, const std::string& standins, Build build = Build::v74) {
     namespace fs = std::filesystem;
     fs::remove_all(root);
     fs::create_directories(root);
@@ -179,7 +192,7 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
     writeFile(w.registryFile, profileExport);
     w = activate(root);
     registerMachine();
-    installModules(w, standins);
+    installModules(w, standins, build);
     // The database where the connector's section names it.
     std::wstring key =
         std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile) + L"\\" + ServiceSectionW;
@@ -204,9 +217,10 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
 }
 
 // The demo world of the source tree's demo folder.
-inline World layOutDemo(const std::string& root, const std::string& sourceDir, const std::string& standins) {
+inline World layOutDemo(const std::string& root, const std::string& sourceDir, const std::string& standins,
+                        Build build = Build::v74) {
     return layOut(root, readFile(sourceDir + "/demo/Demo.reg"), "Demo", readFile(sourceDir + "/demo/Demo.db"),
-                  standins);
+                  standins, build);
 }
 
 // A profile's sections as they are in the registry: section name -> value

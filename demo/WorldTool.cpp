@@ -1,6 +1,7 @@
 // storeset_world: lays out a world for Storeset, and shows what a run changed.
 //
 //   storeset_world layout <root> <profile.reg> <profile> <store database> [<stand-in folder>]
+//   storeset_world layout71 ...   the same for Storeset_7_1
 //   storeset_world compare <profile> <before.reg> <after.reg>
 //
 // layout says on its standard output what the world lacks for a run (the
@@ -76,9 +77,9 @@ bool keyExists(const std::wstring& path) {
 }
 
 void layout(const std::string& root, const std::string& exportFile, const std::string& profile,
-            const std::string& database, const std::string& standins) {
-    world::World w =
-        world::layOut(root, world::readFile(exportFile), profile, world::readFile(database), standins);
+            const std::string& database, const std::string& standins, world::Build build) {
+    world::World w = world::layOut(root, world::readFile(exportFile), profile, world::readFile(database),
+                                   standins, build);
     if (!w.database.empty()) {
         return;
     }
@@ -93,8 +94,8 @@ void layout(const std::string& root, const std::string& exportFile, const std::s
         missing = "the connector section of the profile '" + profile +
                   "' names no store database (no value 001f6708)";
     }
-    std::printf("=== missing: %s; no store database was written, and Storeset will fail on it\n",
-                missing.c_str());
+    std::printf("=== missing: %s; no store database was written, and %s will fail on it\n", missing.c_str(),
+                build == world::Build::v71 ? "Storeset_7_1" : "Storeset");
 }
 
 int compare(const std::string& profile, const std::string& beforeFile, const std::string& afterFile) {
@@ -144,17 +145,18 @@ int compare(const std::string& profile, const std::string& beforeFile, const std
 int main(int argc, char** argv) {
     try {
         std::string mode = argc > 1 ? argv[1] : "";
-        if (mode == "layout" && (argc == 6 || argc == 7)) {
-            layout(argv[2], argv[3], argv[4], argv[5], argc == 7 ? argv[6] : world::standinFolder());
+        if ((mode == "layout" || mode == "layout71") && (argc == 6 || argc == 7)) {
+            layout(argv[2], argv[3], argv[4], argv[5], argc == 7 ? argv[6] : world::standinFolder(),
+                   mode == "layout71" ? world::Build::v71 : world::Build::v74);
             return 0;
         }
         if (mode == "compare" && argc == 5) {
             return compare(argv[2], argv[3], argv[4]);
         }
-        std::fprintf(
-            stderr,
-            "usage: storeset_world layout <root> <profile.reg> <profile> <store database> [<stand-ins>]\n"
-            "       storeset_world compare <profile> <before.reg> <after.reg>\n");
+        std::fprintf(stderr,
+                     "usage: storeset_world layout|layout71 <root> <profile.reg> <profile> <store database> "
+                     "[<stand-ins>]\n"
+                     "       storeset_world compare <profile> <before.reg> <after.reg>\n");
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "storeset_world: %s\n", e.what());

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Backend/common/IDbObject.h"
+#include "Backend/v74/Structures.h"
 
 // One row per slot; the formatter would break the rows apart.
 // clang-format off

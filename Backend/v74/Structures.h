@@ -2,6 +2,10 @@
 // set has; the rest are shared with the 7.1 set.
 #pragma once
 
+#ifdef STORESET_BUILD_71
+#error "Backend/v74 does not belong to the 7.1 build"
+#endif
+
 #include "Backend/common/Structures.h"
 
 // Account record of IAppConnection slots 5 and 6.

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "CommonBase/BuildTraits.h"
 #include "CommonBase/HResultException.h"
 #include "MapiProvider/Utilities/MapiAllocatorImpl.h"
 
@@ -13,8 +14,8 @@ void MapiAllocator::create(IMapiAllocator** allocator) {
     HRESULT hr = impl->QueryInterface(IID_IMapiAllocator, reinterpret_cast<void**>(allocator));
     impl->Release();
     if (FAILED(hr)) {
-        raiseHResult(hr, 2, "MapiProvider\\Utilities\\MapiAllocator", __LINE__,
-                     "Utilities::MapiAllocator::create", nullptr);
+        const buildTraits::RaiseSite& site = buildTraits::mapiAllocator::QueryFailed;
+        raiseHResult(hr, 2, site.file, site.line, "Utilities::MapiAllocator::create", nullptr);
     }
 }
 

@@ -1,16 +1,17 @@
 #include "MapiProvider/Utilities/MapiHelper.h"
 
+#include "CommonBase/BuildTraits.h"
 #include "CommonBase/HResultException.h"
 
 namespace Utilities {
 namespace {
 
-const char* const ModulePath = "MapiProvider\\Utilities\\MapiHelper";
+namespace sites = buildTraits::mapiHelper;
 const char* const FunctionName = "Utilities::MapiHelper::getOneProp";
 
 void logMissing(const LoggerPtr& logger, int line, ULONG tag, HRESULT hr) {
     if (logger && logger->isEnabled(1, 0x100)) {
-        logger->logMessage(1, 0x100, ModulePath, line, FunctionName, formatMessageSafely(tag), hr);
+        logger->logMessage(1, 0x100, sites::File, line, FunctionName, formatMessageSafely(tag), hr);
     }
 }
 
@@ -22,8 +23,11 @@ bool isStringType(ULONG type) {
 
 HRESULT MapiHelper::getOneProp(IMAPIProp* object, ULONG tag, SPropValue** values, bool raiseIfMissing,
                                IMapiAllocator* allocator, const LoggerPtr& logger) {
-    if (!object || !values) {
-        raiseHResult(E_INVALIDARG, 2, ModulePath, __LINE__, FunctionName, nullptr);
+    if (!object) {
+        raiseHResult(E_INVALIDARG, 2, sites::NullObject.file, sites::NullObject.line, FunctionName, nullptr);
+    }
+    if (!values) {
+        raiseHResult(E_INVALIDARG, 2, sites::NullOut.file, sites::NullOut.line, FunctionName, nullptr);
     }
     LPFREEBUFFER freeBuffer = nullptr;
     if (allocator) {
@@ -33,36 +37,36 @@ HRESULT MapiHelper::getOneProp(IMAPIProp* object, ULONG tag, SPropValue** values
     ULONG count = 0;
     SPropValue* result = nullptr;
     // Frees what is not handed to the caller, then raises.
-    auto fail = [&](int line, HRESULT hr, const wchar_t* detail) {
-        logMissing(logger, line, tag, hr);
+    auto fail = [&](const buildTraits::RaiseSite& site, HRESULT hr, bool withDetail) {
+        logMissing(logger, site.line, tag, hr);
         if (freeBuffer && result) {
             freeBuffer(result);
         }
-        if (detail) {
-            ErrorLocation{2, ModulePath, line, FunctionName}.raiseFormatted(hr, "Requested property: 0x%08x",
-                                                                            tag);
+        if (withDetail) {
+            ErrorLocation{2, site.file, site.line, FunctionName}.raiseFormatted(
+                hr, "Requested property: 0x%08x", tag);
         }
-        raiseHResult(hr, 2, ModulePath, line, FunctionName, nullptr);
+        raiseHResult(hr, 2, site.file, site.line, FunctionName, nullptr);
     };
     HRESULT hr = object->GetProps(reinterpret_cast<LPSPropTagArray>(&tags), 0, &count, &result);
     if (FAILED(hr)) {
-        fail(__LINE__, hr, nullptr);
+        fail(sites::GetPropsFailed, hr, false);
     }
     if (count != 1 || !result) {
-        fail(__LINE__, E_FAIL, nullptr);
+        fail(sites::NotOneValue, E_FAIL, false);
     }
     if (hr == S_OK) {
         *values = result;
         return S_OK;
     }
     if (PROP_TYPE(result->ulPropTag) != PT_ERROR) {
-        fail(__LINE__, E_FAIL, nullptr);
+        fail(sites::NotAnError, E_FAIL, false);
     }
     HRESULT missing = result->Value.err;
     if (raiseIfMissing) {
-        fail(__LINE__, missing, L"");
+        fail(sites::Missing, missing, true);
     }
-    logMissing(logger, __LINE__, tag, missing);
+    logMissing(logger, sites::Missing.line, tag, missing);
     *values = result;
     return missing;
 }

@@ -1,13 +1,19 @@
 #include "MapiProvider/Utilities/Support.h"
 
+#include "CommonBase/BuildTraits.h"
 #include "CommonBase/HResultException.h"
+#include "MapiProvider/Utilities/MapiStubs.h"
 #include "winplat/windows.h"
 
 namespace Utilities {
 namespace {
 
-const char* const ModulePath = "MapiProvider\\Utilities\\Support";
+namespace sites = buildTraits::support;
 const char* const FunctionName = "Utilities::Support::setAllocationFunctions";
+
+[[noreturn]] void raiseAt(const buildTraits::RaiseSite& site, HRESULT hr) {
+    ErrorLocation{2, site.file, site.line, FunctionName}.raise(hr);
+}
 
 // A failed lookup that left no last error must still read as a failure.
 HRESULT lastErrorAsHResult() {
@@ -21,23 +27,33 @@ HRESULT lastErrorAsHResult() {
 
 void Support::setAllocationFunctions(LPALLOCATEBUFFER allocateBuffer, LPALLOCATEMORE allocateMore,
                                      LPFREEBUFFER freeBuffer) {
-    if (!allocateBuffer || !allocateMore || !freeBuffer) {
-        raiseHResult(E_INVALIDARG, 2, ModulePath, __LINE__, FunctionName, nullptr);
+    if (!allocateBuffer) {
+        raiseAt(sites::NullAllocateBuffer, E_INVALIDARG);
+    }
+    if (!allocateMore) {
+        raiseAt(sites::NullAllocateMore, E_INVALIDARG);
+    }
+    if (!freeBuffer) {
+        raiseAt(sites::NullFreeBuffer, E_INVALIDARG);
     }
     // COM loaded the module as the proxy/stub of the backend's interfaces.
     HMODULE module = GetModuleHandleW(L"HollomarPS");
     if (!module) {
-        raiseHResult(lastErrorAsHResult(), 2, ModulePath, __LINE__, FunctionName, nullptr);
+        raiseAt(sites::NoModule, lastErrorAsHResult());
     }
     auto set = reinterpret_cast<LPSETALLOCATIONFUNCTIONS>(
         reinterpret_cast<void (*)()>(GetProcAddress(module, "setAllocationFunctions")));
     if (!set) {
-        raiseHResult(lastErrorAsHResult(), 2, ModulePath, __LINE__, FunctionName, nullptr);
+        raiseAt(sites::NoExport, lastErrorAsHResult());
     }
     HRESULT hr = set(allocateBuffer, allocateMore, freeBuffer);
     if (FAILED(hr)) {
-        raiseHResult(hr, 2, ModulePath, __LINE__, FunctionName, nullptr);
+        raiseAt(sites::ExportFailed, hr);
     }
+}
+
+void Support::setAllocationFunctions() {
+    setAllocationFunctions(MAPIAllocateBuffer, MAPIAllocateMore, MAPIFreeBuffer);
 }
 
 }  // namespace Utilities

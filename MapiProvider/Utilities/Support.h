@@ -18,6 +18,8 @@ class Support {
     // export's own failure.
     static void setAllocationFunctions(LPALLOCATEBUFFER allocateBuffer, LPALLOCATEMORE allocateMore,
                                        LPFREEBUFFER freeBuffer);
+    // The same with the program's own MAPI memory routines.
+    static void setAllocationFunctions();
 };
 
 }  // namespace Utilities

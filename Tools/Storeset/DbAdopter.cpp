@@ -12,38 +12,18 @@
 #include "MapiProvider/Utilities/MapiServiceConfiguration.h"
 #include "MapiProvider/Utilities/MapiStubs.h"
 #include "MapiProvider/Utilities/Support.h"
-#include "winplat/console.h"
+#include "Tools/Storeset/AdoptionSteps.h"
 
 namespace {
 
+using namespace adoption;
+
 const char* const ModulePath = "Tools\\Storeset\\DbAdopter";
-
-constexpr ULONG DatabaseNameTag = 0x6708001F;
-constexpr ULONG ServerTag = 0x660C001E;
-constexpr ULONG MdbProviderTag = 0x34140102;
-constexpr ULONG RecordKeyTag = 0x0FF90102;
-constexpr ULONG StoreRecordKeyTag = 0x0FFA0102;
-constexpr ULONG EntryIdTag = 0x0FFF0102;
-// In-process server, in-process handler, local server, remote server.
-constexpr DWORD ServerContext =
-    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
-
-void out(const char* text) {
-    winplat::console::writeOutNarrow(text);
-}
-void out(const boost::format& text) {
-    winplat::console::writeOutNarrow(str(text));
-}
 
 void raiseIfFailed(HRESULT hr, int line, const char* function) {
     if (FAILED(hr)) {
         raiseHResult(hr, 2, ModulePath, line, function, nullptr);
     }
-}
-
-template <class I>
-ScopeGuard releaser(I*& object) {
-    return ScopeGuard::make([&object] { releaseIfNotNull(&object); });
 }
 
 }  // namespace
@@ -147,52 +127,20 @@ void DbAdopter::adoptOneStore(IAppConnection* connection, RegistryHelper& regist
         ScopeGuard::make([&] { ScopedMapiArray<_SPropValueArray> holder(freeBuffer, props); });
     raiseIfFailed(msgStore->GetProps(reinterpret_cast<_SPropTagArray*>(&tags), &props), __LINE__, function);
 
-    // A store without a usable provider value (missing, another type, or
-    // shorter than a GUID) is one this adoption does not know.
-    const SPropValue* value = props && props->cValues >= 1 ? props->lpProps : nullptr;
-    if (!value || PROP_TYPE(value->ulPropTag) != PT_BINARY || value->Value.bin.cb < sizeof(GUID) ||
-        !value->Value.bin.lpb) {
-        out("Unknown store, skipped\n");
-        return;
-    }
     GUID provider;
-    std::memcpy(&provider, value->Value.bin.lpb, sizeof(GUID));
-    if (IsEqualGUID(provider, PrimaryStoreProviderUid)) {
-        out("Adjusting primary store\n");
+    if (announce(storeKindOf(props, &provider))) {
         adjustProfileSection(registry, provider, store);
-    } else if (IsEqualGUID(provider, PublicStoreProviderUid)) {
-        out("Adjusting public store\n");
-        adjustProfileSection(registry, provider, store);
-    } else if (IsEqualGUID(provider, DelegateStoreProviderUid)) {
-        out("Delegated store, skipped\n");
-    } else {
-        out("Unknown store, skipped\n");
     }
 }
 
 void DbAdopter::adjustProfileSection(RegistryHelper& registry, const GUID& provider, const GUID& store) {
-    out("Searching profile section in registry\n");
-    RegistryKey section(registry.searchKeyByMdbProvider(provider));
-    out("Checking existence of PR_RECORD_KEY\n");
-    registry.checkPropertyExists(section.get(), RecordKeyTag);
-    out("Checking existence of PR_STORE_RECORD_KEY\n");
-    registry.checkPropertyExists(section.get(), StoreRecordKeyTag);
-    out("Checking existence of PR_ENTRYID\n");
-    registry.checkPropertyExists(section.get(), EntryIdTag);
-    out("Setting new property values\n");
-
-    EntryId entryId(Guid(&store), 0);
-    ULONG wrappedSize = 0;
-    LPENTRYID wrapped = nullptr;
-    HRESULT hr = WrapStoreEntryID(MAPI_UNICODE, const_cast<LPTSTR>(L"ZAVUZU.DLL"), entryId.size(),
-                                  reinterpret_cast<LPENTRYID>(const_cast<uint8_t*>(entryId.data())),
-                                  &wrappedSize, &wrapped);
-    raiseIfFailed(hr, __LINE__, "DbAdopter::adjustProfileSection");
-    ScopedMapiBuffer freeWrapped(freeRoutine(), wrapped);
-
-    registry.setPropertyValue(section.get(), RecordKeyTag, store);
-    registry.setPropertyValue(section.get(), StoreRecordKeyTag, store);
-    registry.setPropertyValue(section.get(), EntryIdTag, reinterpret_cast<const BYTE*>(wrapped), wrappedSize);
+    rewriteSection(registry, provider, store, freeRoutine(), [&](ULONG* size, LPENTRYID* wrapped) {
+        EntryId entryId(Guid(&store), 0);
+        HRESULT hr = WrapStoreEntryID(MAPI_UNICODE, const_cast<LPTSTR>(L"ZAVUZU.DLL"), entryId.size(),
+                                      reinterpret_cast<LPENTRYID>(const_cast<uint8_t*>(entryId.data())), size,
+                                      wrapped);
+        raiseIfFailed(hr, __LINE__, "DbAdopter::adjustProfileSection");
+    });
 }
 
 void DbAdopter::makeServerUnavailable(IProfSect* section) {

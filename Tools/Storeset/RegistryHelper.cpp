@@ -9,19 +9,23 @@
 
 namespace {
 
-const char* const ModulePath = "Tools\\Storeset\\RegistryHelper";
+namespace sites = buildTraits::registryHelper;
 constexpr REGSAM ReadWrite = KEY_READ | KEY_WRITE;  // 0x2001F
 constexpr DWORD SectionNameChars = 256;
 constexpr DWORD PropertyBufferBytes = 1024;
 
-[[noreturn]] void raiseWin32(LSTATUS result, int line, const char* function) {
-    raiseHResult(HRESULT_FROM_WIN32(static_cast<DWORD>(result)), 2, ModulePath, line, function, nullptr);
+[[noreturn]] void raiseAt(const buildTraits::RaiseSite& site, HRESULT hr, const char* function) {
+    raiseHResult(hr, 2, site.file, site.line, function, nullptr);
+}
+
+[[noreturn]] void raiseWin32(LSTATUS result, const buildTraits::RaiseSite& site, const char* function) {
+    raiseAt(site, HRESULT_FROM_WIN32(static_cast<DWORD>(result)), function);
 }
 
 }  // namespace
 
-RegistryHelper::RegistryHelper(const std::wstring& profileName)
-    : path_(profilesKey() + L"\\" + profileName) {}
+RegistryHelper::RegistryHelper(const buildTraits::ProfileName& profileName)
+    : path_(profilesKey() + L"\\" + buildTraits::widenProfileName(profileName)) {}
 
 RegistryHelper::~RegistryHelper() = default;
 
@@ -45,7 +49,7 @@ void RegistryHelper::checkRights() const {
     winplat::console::writeOutNarrow(
         str(boost::format("Insufficient permissions to 'HKCU\\%s'\nREAD / WRITE access requested\n") %
             wideToAnsi(path_)));
-    raiseHResult(E_ACCESSDENIED, 2, ModulePath, __LINE__, "RegistryHelper::checkRights", nullptr);
+    raiseAt(sites::NoRights, E_ACCESSDENIED, "RegistryHelper::checkRights");
 }
 
 HKEY RegistryHelper::searchKeyByMdbProvider(const GUID& provider) const {
@@ -53,7 +57,7 @@ HKEY RegistryHelper::searchKeyByMdbProvider(const GUID& provider) const {
     RegistryKey profile;
     LSTATUS r = RegOpenKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, ReadWrite, profile.receive());
     if (r != ERROR_SUCCESS) {
-        raiseWin32(r, __LINE__, function);
+        raiseWin32(r, sites::ProfileNotOpened, function);
     }
     for (DWORD index = 0;; ++index) {
         wchar_t name[SectionNameChars];
@@ -61,12 +65,12 @@ HKEY RegistryHelper::searchKeyByMdbProvider(const GUID& provider) const {
         r = RegEnumKeyExW(profile.get(), index, name, &nameChars, nullptr, nullptr, nullptr, nullptr);
         if (r != ERROR_SUCCESS) {
             winplat::console::writeOutNarrow(str(boost::format("Profile section not found\n")));
-            raiseWin32(r, __LINE__, function);
+            raiseWin32(r, sites::SectionNotFound, function);
         }
         HKEY section = nullptr;
         r = RegOpenKeyExW(profile.get(), name, 0, ReadWrite, &section);
         if (r != ERROR_SUCCESS) {
-            raiseWin32(r, __LINE__, function);
+            raiseWin32(r, sites::SectionNotOpened, function);
         }
         BYTE value[sizeof(GUID)];
         DWORD type = REG_NONE;
@@ -88,10 +92,10 @@ void RegistryHelper::checkPropertyExists(HKEY section, ULONG tag) const {
     DWORD size = PropertyBufferBytes;
     LSTATUS r = RegQueryValueExW(section, name.c_str(), nullptr, &type, buffer, &size);
     if (r != ERROR_SUCCESS) {
-        raiseWin32(r, __LINE__, function);
+        raiseWin32(r, sites::ValueMissing, function);
     }
     if (type != REG_BINARY) {
-        raiseHResult(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), 2, ModulePath, __LINE__, function, nullptr);
+        raiseAt(sites::ValueNotBinary, HRESULT_FROM_WIN32(ERROR_INVALID_DATA), function);
     }
 }
 
@@ -99,7 +103,7 @@ void RegistryHelper::setPropertyValue(HKEY section, ULONG tag, const BYTE* bytes
     std::wstring name = valueName(tag);
     LSTATUS r = RegSetValueExW(section, name.c_str(), 0, REG_BINARY, bytes, size);
     if (r != ERROR_SUCCESS) {
-        raiseWin32(r, __LINE__, "RegistryHelper::setPropertyValue");
+        raiseWin32(r, sites::SetFailed, "RegistryHelper::setPropertyValue");
     }
 }
 

@@ -4,11 +4,13 @@
 
 #include <string>
 
+#include "CommonBase/BuildTraits.h"
 #include "winplat/windows.h"
 
 class RegistryHelper {
   public:
-    explicit RegistryHelper(const std::wstring& profileName);
+    // The name is widened where the build's profile names are narrow.
+    explicit RegistryHelper(const buildTraits::ProfileName& profileName);
     virtual ~RegistryHelper();
 
     // "Software\Microsoft\Windows NT\CurrentVersion\Windows Messaging Subsystem\Profiles"

@@ -167,6 +167,14 @@ std::wstring propertyValueName(ULONG tag) {
     return name;
 }
 
+std::wstring ansiText(const char* text) {
+    int units = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units > 0 ? units : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), units);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
 std::string narrow(const std::wstring& text) {
     return winplat::utf16ToUtf8(text);
 }
@@ -518,10 +526,9 @@ class ProfAdmin : public Object<IProfAdmin> {
         if (!name || !out) {
             return E_INVALIDARG;
         }
-        // Without MAPI_UNICODE the name is narrow text.
-        std::wstring profile = (flags & MAPI_UNICODE)
-                                   ? std::wstring(name)
-                                   : winplat::utf8ToUtf16(reinterpret_cast<const char*>(name));
+        // Without MAPI_UNICODE the name is narrow text in the ANSI code page.
+        std::wstring profile =
+            (flags & MAPI_UNICODE) ? std::wstring(name) : ansiText(reinterpret_cast<const char*>(name));
         record().call("IProfAdmin::AdminServices " + narrow(profile) +
                       ((flags & MAPI_UNICODE) ? " unicode" : ""));
         std::wstring path = std::wstring(ProfilesKey) + L"\\" + profile;
@@ -687,6 +694,18 @@ STANDIN_EXPORT HRESULT WrapStoreEntryID_24(ULONG flags, LPTSTR dllName, ULONG cb
     record().call("WrapStoreEntryID " + name + " " + std::to_string(cbOrig));
     return S_OK;
 }
+
+// A program that links the system's MAPI32.dll imports these by ordinal.
+#define STANDIN_ORDINAL(n, target) \
+    extern "C" __attribute__((alias(#target), visibility("default"))) decltype(target) ordinal_##n;
+STANDIN_ORDINAL(13, MAPIAllocateBuffer_8)
+STANDIN_ORDINAL(15, MAPIAllocateMore_12)
+STANDIN_ORDINAL(17, MAPIFreeBuffer_4)
+STANDIN_ORDINAL(19, MAPIAdminProfiles_8)
+STANDIN_ORDINAL(21, MAPIInitialize_4)
+STANDIN_ORDINAL(23, MAPIUninitialize_0)
+STANDIN_ORDINAL(73, WrapStoreEntryID_24)
+STANDIN_ORDINAL(136, HrSetOneProp_8)
 
 STANDIN_EXPORT long standinInitCount() {
     return initCount.load();

@@ -12,22 +12,6 @@ const std::wstring ServiceSection = L"4c743e44ba2e8547ac48d3181fb5e9cc";
 const std::wstring PrimarySection = L"1e2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b";
 const std::wstring PublicSection = L"2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b7c";
 
-// {0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C2nn} in memory order.
-std::string storeBytes(int n) {
-    char last[3];
-    std::snprintf(last, sizeof(last), "%02x", n);
-    return fromHex(std::string("3d2c1b0a5f4e6b4a8c7d8e9fa0b1c2") + last);
-}
-
-// The stand-in runtime's wrapping of the 24-byte store entry identifier.
-std::string wrappedEntryId(const std::string& store) {
-    std::string id = std::string(4, '\0') + store + std::string(4, '\0');
-    std::string wrapped = std::string(4, '\0') + fromHex("38a1bb1005e5101aa1bb08002b2a56c2") +
-                          std::string(2, '\0') + "ZAVUZU.DLL" + std::string(1, '\0');
-    wrapped += std::string((4 - wrapped.size() % 4) % 4, '\0');
-    return wrapped + id;
-}
-
 const std::string StoreLines =
     "Searching profile section in registry\n"
     "Checking existence of PR_RECORD_KEY\n"

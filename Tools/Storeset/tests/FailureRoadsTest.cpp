@@ -29,12 +29,6 @@ std::string adopterError(const char* function, const std::string& code) {
     return error(std::string("Storeset\\DbAdopter(N), ") + function, code);
 }
 
-std::string storeBytes(int n) {
-    char last[3];
-    std::snprintf(last, sizeof(last), "%02x", n);
-    return fromHex(std::string("3d2c1b0a5f4e6b4a8c7d8e9fa0b1c2") + last);
-}
-
 class FailureRoads : public WorldTest {
   protected:
     void arm(const char* name, HRESULT code, int skip = 0) {

@@ -54,6 +54,10 @@ namespace winplat {
 // as 0x80040100) would read as success: such a result exits with 1. Any other
 // result exits with its low byte.
 WINPLAT_API int runWmain(int argc, char** argv, int (*wmain)(int, wchar_t**));
+// The same for a narrow main: argv is converted from UTF-8 to the ANSI code
+// page, as a Windows console program receives it; a character the code page
+// lacks becomes the default character.
+WINPLAT_API int runAnsiMain(int argc, char** argv, int (*main)(int, char**));
 // The mapping runWmain applies to wmain's result.
 WINPLAT_API int exitStatusFromResult(int result);
 

@@ -1,0 +1,12 @@
+// The backend server's interfaces of the 7.1 set that the 7.1 build declares.
+#pragma once
+
+#include "Backend/common/IDbObject.h"
+#include "Backend/v71/IAppConnection.h"
+#include "Backend/v71/IAppServer.h"
+#include "Backend/v71/IDbMapiProps.h"
+#include "Backend/v71/Structures.h"
+
+// The backend server's class, created as a local server.
+inline constexpr CLSID BackendAppServerClsid = {
+    0x0F1BE71C, 0xDFE7, 0x41B1, {0x8D, 0x52, 0xC7, 0x6A, 0x05, 0x4D, 0x1E, 0xAE}};

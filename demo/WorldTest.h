@@ -1,0 +1,116 @@
+// A fresh demo world per test, the stand-ins' records, and the checks that
+// every run leaves nothing behind; for the tests of both builds of the tool.
+// The including test binary defines STORESET_SOURCE_DIR.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "demo/World.h"
+#include "standins/common/StandinProbe.h"
+#include "winplat/com.h"
+#include "winplat/inject.h"
+#include "winplat/kernel.h"
+#include "winplat/oleauto.h"
+#include "winplat/registry.h"
+
+// The MAPI runtime under the name the world installs it by.
+inline Standin& runtime(world::Build build) {
+    static Standin v74(L"olmapi32.dll");
+    static Standin v71(L"MAPI32.dll");
+    return build == world::Build::v71 ? v71 : v74;
+}
+inline Standin& server() {
+    static Standin s(L"Hollomar.dll");
+    return s;
+}
+inline Standin& proxyStub() {
+    static Standin s(L"HollomarPS.dll");
+    return s;
+}
+
+// The location's line number is the source's business; everything else of
+// an error text is compared byte for byte.
+inline std::string withoutLines(const std::string& text) {
+    return std::regex_replace(text, std::regex("\\(([0-9]+)\\), "), "(N), ");
+}
+
+class StandinWorldTest : public ::testing::Test {
+  protected:
+    explicit StandinWorldTest(world::Build build) : build_(build) {}
+
+    static constexpr const char* Profile = "Demo";
+
+    void SetUp() override {
+        winplat::inject::reset();
+        // One root per process: modules loaded from it stay loaded, and a
+        // fresh world at the same paths finds them again.
+        root_ = (std::filesystem::temp_directory_path() / ("storeset-world-" + std::to_string(getpid())))
+                    .string();
+        world_ = world::layOutDemo(root_, STORESET_SOURCE_DIR, world::standinFolder(), build_);
+        for (Standin* s : {&runtime(build_), &server(), &proxyStub()}) {
+            s->reset();
+        }
+        keysBefore_ = winplat::registry::openKeyCount();
+        bstrsBefore_ = winplat::com::liveBstrCount();
+        handlesBefore_ = winplat::kernel::openHandleCount();
+        before_ = world::snapshotProfile(Profile);
+    }
+
+    void TearDown() override {
+        winplat::inject::reset();
+        if (::testing::Test::HasFailure()) {
+            return;  // keep the world for a look
+        }
+        std::filesystem::remove_all(root_);
+    }
+
+    void rewriteDatabase(const std::string& lines) {
+        world::writeFile(world_.posix("C:\\ProgramData\\Connector\\Demo.db"), lines);
+    }
+
+    // Everything the run made is gone again and MAPI was left as found.
+    void expectAllReleased() {
+        EXPECT_EQ(runtime(build_).counter("liveObjects"), 0);
+        EXPECT_EQ(runtime(build_).counter("liveBlocks"), 0);
+        EXPECT_EQ(runtime(build_).counter("badFrees"), 0);
+        EXPECT_EQ(runtime(build_).counter("badAllocateMore"), 0);
+        EXPECT_EQ(runtime(build_).counter("unbalancedUninitialize"), 0);
+        EXPECT_EQ(runtime(build_).counter("initCalls"), runtime(build_).counter("uninitCalls"));
+        EXPECT_EQ(server().counter("liveObjects"), 0);
+        EXPECT_EQ(winplat::registry::openKeyCount(), keysBefore_);
+        EXPECT_EQ(winplat::com::liveBstrCount(), bstrsBefore_);
+        EXPECT_EQ(winplat::kernel::openHandleCount(), handlesBefore_);
+        EXPECT_EQ(winplat::com::currentApartment(), winplat::com::Apartment::None);
+    }
+
+    // The profile now holds exactly `expected`.
+    void expectProfile(const world::ProfileSnapshot& expected) {
+        world::ProfileSnapshot now = world::snapshotProfile(Profile);
+        EXPECT_EQ(now.size(), expected.size());
+        for (const auto& [section, values] : expected) {
+            auto it = now.find(section);
+            ASSERT_NE(it, now.end()) << "section missing";
+            for (const auto& [name, value] : values) {
+                auto v = it->second.find(name);
+                ASSERT_NE(v, it->second.end()) << "value missing";
+                EXPECT_EQ(v->second.first, value.first);
+                EXPECT_EQ(v->second.second, value.second);
+            }
+            EXPECT_EQ(it->second.size(), values.size());
+        }
+    }
+
+    world::Build build_;
+    std::string root_;
+    world::World world_;
+    world::ProfileSnapshot before_;
+    size_t keysBefore_ = 0;
+    int64_t bstrsBefore_ = 0;
+    size_t handlesBefore_ = 0;
+};
