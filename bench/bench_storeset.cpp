@@ -54,7 +54,12 @@ void BM_RegistryWrites(benchmark::State& state) {
     RegCloseKey(key);
     state.counters["writes"] = static_cast<double>(writes);
 }
-BENCHMARK(BM_RegistryWrites)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->MinWarmUpTime(kWarmUp);
+BENCHMARK(BM_RegistryWrites)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinWarmUpTime(kWarmUp);
 
 // One pass over every section of the profile, as one search does.
 void BM_SectionSearch(benchmark::State& state) {
@@ -82,7 +87,12 @@ void BM_SectionSearch(benchmark::State& state) {
         RegCloseKey(profile);
     }
 }
-BENCHMARK(BM_SectionSearch)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond)->MinWarmUpTime(kWarmUp);
+BENCHMARK(BM_SectionSearch)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinWarmUpTime(kWarmUp);
 
 }  // namespace
 

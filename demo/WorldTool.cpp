@@ -78,8 +78,8 @@ bool keyExists(const std::wstring& path) {
 
 void layout(const std::string& root, const std::string& exportFile, const std::string& profile,
             const std::string& database, const std::string& standins, world::Build build) {
-    world::World w = world::layOut(root, world::readFile(exportFile), profile, world::readFile(database),
-                                   standins, build);
+    world::World w =
+        world::layOut(root, world::readFile(exportFile), profile, world::readFile(database), standins, build);
     if (!w.database.empty()) {
         return;
     }

@@ -9,37 +9,12 @@
 #include <string>
 #include <tuple>
 
+#include "ScopedTz.h"
 #include "winplat/inject.h"
 #include "winplat/kernel.h"
 #include "winplat/time.h"
 
 namespace {
-
-class ScopedTz {
-  public:
-    explicit ScopedTz(const char* tz) {
-        if (const char* old = getenv("TZ")) {
-            old_ = old;
-        }
-        if (tz != nullptr) {
-            setenv("TZ", tz, 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    ~ScopedTz() {
-        if (old_) {
-            setenv("TZ", old_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-
-  private:
-    std::optional<std::string> old_;
-};
 
 std::string narrow(const WCHAR* text) {
     std::string out;

@@ -1,35 +1,11 @@
-// Pins the process zone (TZ) for a scope.
+// Zone pinning for the date-time tests, and the C library's view of it.
 #pragma once
 
-#include <stdlib.h>
 #include <time.h>
 
-#include <optional>
-#include <string>
+#include <cstdint>
 
-class ScopedTz {
-  public:
-    explicit ScopedTz(const char* tz) {
-        if (const char* old = getenv("TZ")) {
-            old_ = old;
-        }
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ScopedTz() {
-        if (old_) {
-            setenv("TZ", old_->c_str(), 1);
-        } else {
-            unsetenv("TZ");
-        }
-        tzset();
-    }
-    ScopedTz(const ScopedTz&) = delete;
-    ScopedTz& operator=(const ScopedTz&) = delete;
-
-  private:
-    std::optional<std::string> old_;
-};
+#include "platform/tests/ScopedTz.h"
 
 // The C library's UTC offset in seconds at an instant of the pinned zone.
 inline long glibcOffset(int64_t t) {
