@@ -53,25 +53,49 @@ struct Worker {
     }
 };
 
-// Runs `op` on this thread while a watchdog frees a wedged call by resuming
-// `suspended`; false when the watchdog had to.
-bool completesWhileSuspended(const std::function<void()>& op, HANDLE suspended) {
-    std::atomic<bool> done{false};
-    std::atomic<bool> rescued{false};
-    std::thread watchdog([&] {
-        for (int waited = 0; !done.load(); waited += 1) {
-            if (waited == kBoundMs) {
-                rescued.store(true);
-                ResumeThread(suspended);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-    });
-    op();
-    done.store(true);
-    watchdog.join();
-    return !rescued.load();
-}
+// Frees a call wedged behind a suspended thread by resuming that thread. Its
+// own thread is started before anything is suspended: a thread that starts
+// while another is stopped inside the allocator would wait for it.
+class Watchdog {
+  public:
+    Watchdog()
+        : thread_([this] {
+              uint64_t seen = 0;
+              for (int waited = 0; !quit_.load(); std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+                  const uint64_t generation = generation_.load();
+                  HANDLE target = target_.load();
+                  waited = (generation == seen && target != nullptr) ? waited + 1 : 0;
+                  seen = generation;
+                  if (waited == kBoundMs) {
+                      rescued_.store(true);
+                      ResumeThread(target);
+                  }
+              }
+          }) {}
+    ~Watchdog() {
+        quit_.store(true);
+        thread_.join();
+    }
+
+    // Runs `op` on this thread; false when the watchdog had to resume
+    // `suspended` for it to finish.
+    bool completesWhileSuspended(const std::function<void()>& op, HANDLE suspended) {
+        rescued_.store(false);
+        target_.store(suspended);
+        generation_.fetch_add(1);
+        op();
+        target_.store(nullptr);
+        generation_.fetch_add(1);
+        return !rescued_.load();
+    }
+
+  private:
+    std::atomic<HANDLE> target_{nullptr};
+    std::atomic<uint64_t> generation_{0};
+    std::atomic<bool> rescued_{false};
+    std::atomic<bool> quit_{false};
+    std::thread thread_;
+};
 
 class Suspension : public regtest::RegistryTest {};
 
@@ -133,6 +157,7 @@ TEST_F(Suspension, ASuspendedCallNeverBlocksTheSameKindOfCallElsewhere) {
          }},
     };
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    Watchdog watchdog;
     for (const Kind& kind : kinds) {
         SCOPED_TRACE(kind.name);
         Worker worker;
@@ -146,7 +171,7 @@ TEST_F(Suspension, ASuspendedCallNeverBlocksTheSameKindOfCallElsewhere) {
                 std::this_thread::yield();  // suspend it in the middle of a call
             }
             ASSERT_EQ(SuspendThread(worker.handle), 0u);
-            wedged += completesWhileSuspended(kind.op, worker.handle) ? 0 : 1;
+            wedged += watchdog.completesWhileSuspended(kind.op, worker.handle) ? 0 : 1;
             ResumeThread(worker.handle);
         }
         worker.finish();
