@@ -81,6 +81,11 @@ DateTime readUtcClock(const char* text) {
     }
     DateTime d(clock);
     d.setDateOnly(dateOnly);
+    // A clock without a written form (past year 9999, or the marker) could
+    // not be read back from the rule's own text.
+    if (d.format(0).empty()) {
+        return unsetDateTime();
+    }
     return d;
 }
 

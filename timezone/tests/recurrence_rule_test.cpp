@@ -49,6 +49,8 @@ TEST(RecurrenceRuleText, ParseAndFormatVectors) {
         {"FREQ=DAILY;INTERVAL=0", true, "FREQ=DAILY"},
         {"FREQ=DAILY;UNTIL=19971224T000000Z;COUNT=3", true, "FREQ=DAILY;UNTIL=19971224T000000Z"},
         {"FREQ=DAILY;UNTIL=garbage;COUNT=3", true, "FREQ=DAILY;COUNT=3"},
+        // An end past what the written form can hold is dropped, not written empty.
+        {"FREQ=DAILY;UNTIL=99999999T000000Z;COUNT=3", true, "FREQ=DAILY;COUNT=3"},
         {"FREQ=DAILY;UNTIL=19971224", true, "FREQ=DAILY;UNTIL=19971224"},
         {"FREQ=YEARLY;X-UNTIL=20300101T000000Z;BYMONTH=3", true,
          "FREQ=YEARLY;X-UNTIL=20300101T000000Z;BYMONTH=3"},
@@ -86,6 +88,7 @@ TEST(RecurrenceRuleText, ParseAndFormatVectors) {
         {"YD1 100 0 200 #1", true, "FREQ=YEARLY;COUNT=1;BYYEARDAY=100,200"},
         {"M15 MO 2+ #4", true, "FREQ=MINUTELY;COUNT=4;INTERVAL=15"},
         {"D1 19971224T000000Z", true, "FREQ=DAILY;UNTIL=19971224T000000Z"},
+        {"W2 9999999999999999W# WE", true, "FREQ=WEEKLY;INTERVAL=2;BYDAY=WE"},
         {"D1 #5 TU", true, "FREQ=DAILY;COUNT=5"},
         {"D2 MO;COUNT=9", true, "FREQ=DAILY;INTERVAL=2;BYDAY=MO"},
         {"ABCDEFGHIJKLMNOPQRST D1 #3", false, ""},
