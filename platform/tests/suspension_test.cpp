@@ -26,6 +26,9 @@ constexpr int kRounds = 15;
 constexpr int kRounds = 40;
 #endif
 
+// Calls a worker makes before the first suspension.
+constexpr uint64_t kSettleRounds = 200;
+
 // Runs `op` in a platform thread until told to stop.
 struct Worker {
     std::function<void()> op;
@@ -164,6 +167,13 @@ TEST_F(Suspension, ASuspendedCallNeverBlocksTheSameKindOfCallElsewhere) {
         worker.op = kind.op;
         worker.start();
         ASSERT_NE(worker.handle, nullptr);
+        // A new thread's allocator caches are empty, and filling them takes a
+        // lock the C library shares between threads (always so under ASan):
+        // let the worker settle so a suspension finds it in the platform call,
+        // not inside the allocator.
+        while (worker.rounds.load() < kSettleRounds) {
+            std::this_thread::yield();
+        }
         int wedged = 0;
         for (int i = 0; i < kRounds; ++i) {
             const uint64_t before = worker.rounds.load();
