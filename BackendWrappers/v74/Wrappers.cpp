@@ -19,7 +19,8 @@ HRESULT CreateWrapper(const IID& riid, void** ppOut, IUnknown* pUnk, bool direct
     return detail::createWrapperByIid(riid, ppOut, pUnk, direct, caller);
 }
 
-// The methods of each class, one per row of its table.
+// The methods of each class, one per row of its table; the classes are
+// spread over three sources so that they compile in parallel.
 #define BW_CLASS DbMapiPropsWrapper
 BACKEND_IDBMAPIPROPS_ALL_SLOTS(BW_DEFINE_SLOT)
 #undef BW_CLASS
@@ -35,32 +36,8 @@ BACKEND_IDBTABLE_ALL_SLOTS(BW_DEFINE_SLOT)
 #define BW_CLASS DbAttachWrapper
 BACKEND_IDBATTACH_ALL_SLOTS(BW_DEFINE_SLOT)
 #undef BW_CLASS
-#define BW_CLASS LogWrapper
-BACKEND_ILOG_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS LogManagerWrapper
-BACKEND_ILOGMANAGER_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
 #define BW_CLASS DbMsgStoreWrapper
 BACKEND_IDBMSGSTORE_ALL_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS AppServerWrapper
-BACKEND_IAPPSERVER_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS AppConnectionWrapper
-BACKEND_IAPPCONNECTION_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS SynchronizatorWrapper
-BACKEND_ISYNCHRONIZATOR_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS SynchronizeWrapper
-BACKEND_ISYNCHRONIZE_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS StreamWrapper
-BACKEND_ISTREAM_ALL_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS StorageWrapper
-BACKEND_ISTORAGE_SLOTS(BW_DEFINE_SLOT)
 #undef BW_CLASS
 #define BW_CLASS DbObjectWrapper
 BACKEND_IDBOBJECT_SLOTS(BW_DEFINE_SLOT)
@@ -73,21 +50,6 @@ BACKEND_IDATABASEMANAGER_ALL_SLOTS(BW_DEFINE_SLOT)
 #undef BW_CLASS
 #define BW_CLASS DbNotificationEngineWrapper
 BACKEND_IDBNOTIFICATIONENGINE_ALL_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS SequentialStreamWrapper
-BACKEND_ISEQUENTIALSTREAM_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS EnumSTATSTGWrapper
-BACKEND_IENUMSTATSTG_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS CallFactoryWrapper
-BACKEND_ICALLFACTORY_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS AsyncISynchronizatorWrapper
-BACKEND_ASYNCISYNCHRONIZATOR_SLOTS(BW_DEFINE_SLOT)
-#undef BW_CLASS
-#define BW_CLASS SyncEventUIWrapper
-BACKEND_ISYNCEVENTSUI_SLOTS(BW_DEFINE_SLOT)
 #undef BW_CLASS
 
 }  // namespace BackendWrappers
