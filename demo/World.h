@@ -213,6 +213,8 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
         writeFile(dbPath, database);
         w.database = dbPath;
     }
+    // The file stands whole, to be copied as it is.
+    winplat::registry::flush();
     return w;
 }
 

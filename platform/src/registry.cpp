@@ -9,17 +9,24 @@
 // A change is decided and made in the tree under an advisory lock on
 // "<file>.lock" (the registry file itself is replaced by every write, so it
 // cannot carry the lock), after the tree was brought up to date with the file
-// under that lock. The tree is then written to a temporary file beside the
-// file and renamed over it. When the file cannot be written the change is
-// undone, so a failed write changes neither the file nor the tree, and a
-// crash leaves either the old file or the new one. A file named through a
+// under that lock. The change is then appended as one checksummed record to
+// a journal, "<file>.journal", whose header names the file version it goes
+// with; the tree is written whole (to a temporary file beside the file,
+// renamed over it) when there is no file yet, when the journal has outgrown
+// the file, and when a process that wrote ends or reloads. So a write costs
+// what it changes, a reader applies only the records it has not seen, and a
+// crash leaves the old or the new state: a record cut short fails its
+// checksum and is dropped, a journal whose header names another file version
+// is ignored. When the journal cannot be written the change is undone, so a
+// failed write changes neither the file nor the tree. A file named through a
 // symbolic link is written where the link points, with the lock beside it.
 //
 // The lock file also holds, in a shared mapping, a generation number that
-// every write bumps under the lock after its rename. A call compares it with
-// the generation it last read (no system call) and re-reads the file when it
-// moved; a file replaced by another program is noticed by its identity,
-// checked at most every kOutsideCheckMs.
+// every write bumps under the lock, and a count of journals started. A call
+// compares the generation with the one it last read (no system call) and,
+// when it moved, reads the new records under the lock taken shared; a file
+// replaced by another program is noticed by its identity, checked at most
+// every kOutsideCheckMs.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
@@ -80,8 +87,13 @@ struct FileId {
     bool operator==(const FileId&) const = default;
 };
 
+// As the file system gives it: what a journal's header records.
+FileId rawIdOf(const struct stat& st) {
+    return FileId{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
+}
+
 FileId idOf(const struct stat& st) {
-    FileId id{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
+    FileId id = rawIdOf(st);
     // Tests play a file system whose file times have a coarse tick.
     int64_t tickMs = 0;
     if (winplat::inject::take("RegistryCoarseFileTimes", &tickMs) && tickMs > 0) {
@@ -101,6 +113,12 @@ int64_t coarseMillis() {
     return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
+// The lock file's shared mapping.
+struct Shared {
+    std::atomic<uint64_t> generation;  // bumped by every change
+    std::atomic<uint64_t> journals;    // bumped whenever the journal starts afresh
+};
+
 struct State {
     winplat::kernel::PlatformLock mutex;  // taken before the file lock and the console's
     bool loaded = false;
@@ -112,12 +130,20 @@ struct State {
     bool bad = false;  // that version cannot be used: changes are refused with badCode
     LSTATUS badCode = ERROR_SUCCESS;
     std::string lastError;
-    int lockFd = -1;                          // "<target>.lock", open while the file is in use
-    std::atomic<uint64_t>* shared = nullptr;  // the generation in the lock file's mapping
-    uint64_t seenGeneration = 0;              // the shared generation of the version read
-    int64_t checkedAt = 0;                    // coarseMillis() of the last identity check
-    bool flushData = true;                    // the file system needs a flush before a rename
-    bool tempsSwept = false;                  // temporary files of killed writers removed
+    int lockFd = -1;              // "<target>.lock", open while the file is in use
+    Shared* shared = nullptr;     // in the lock file's mapping
+    uint64_t seenGeneration = 0;  // the shared generation of the version read
+    uint64_t seenJournals = 0;    // the shared journal count of the version read
+    int journalFd = -1;           // "<target>.journal", open with the lock file
+    FileId base;                  // the file version read, as a journal header names it
+    uint64_t journal = 0;         // the journal the tree includes (0: none goes with the file)
+    off_t journalEnd = 0;         // how much of it: header and whole records
+    bool journalTail = false;     // bytes past journalEnd: a record a killed writer cut short
+    std::string journalBytes;     // read buffer
+    bool foldsAtExit = false;     // the exit handler that folds the journal is registered
+    int64_t checkedAt = 0;        // coarseMillis() of the last identity check
+    bool flushData = true;        // the file system needs a flush before a rename
+    bool tempsSwept = false;      // temporary files of killed writers removed
     std::unordered_map<uintptr_t, Handle> handles;
     uintptr_t nextHandle = 0x10000;  // values grow by 4 and are not reused
     std::vector<Path> denied;        // folded paths
@@ -265,15 +291,256 @@ LSTATUS markBad(State& s, const FileId& id, LSTATUS code, const std::string& wha
     return code;
 }
 
+// The journal: a header of kJournalHeader bytes (magic, the raw identity of
+// the file version it goes with, its number, a checksum), then records, each
+// its payload's length, a checksum seeded with the journal's number, and the
+// payload: one key with its values as they are now ('S', creating the path),
+// or one key removed with its subtree ('D'). Names are UTF-16 units.
+constexpr char kJournalMagic[8] = {'w', 'p', 'r', 'e', 'g', 'j', '1', '\n'};
+constexpr size_t kJournalHeader = 64;
+constexpr size_t kRecordHeader = 16;
+// The tree is written whole once the journal is larger than the file and this.
+constexpr off_t kJournalFoldMin = 256 * 1024;
+
+uint64_t checksum(uint64_t seed, const char* p, size_t n) {
+    uint64_t h = 14695981039346656037ull ^ seed;
+    for (size_t i = 0; i < n; ++i) {
+        h = (h ^ static_cast<uint8_t>(p[i])) * 1099511628211ull;
+    }
+    return h;
+}
+
+template <typename T>
+void put(std::string& out, T v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+void putName(std::string& out, std::wstring_view name) {
+    put(out, static_cast<uint32_t>(name.size()));
+    for (wchar_t c : name) {
+        put(out, static_cast<uint16_t>(c));
+    }
+}
+
+// Reads what put() wrote; any read past the end leaves ok false.
+struct Cursor {
+    const char* p;
+    const char* end;
+    bool ok = true;
+
+    template <typename T>
+    T get() {
+        T v{};
+        if (static_cast<size_t>(end - p) < sizeof v) {
+            ok = false;
+            return v;
+        }
+        std::memcpy(&v, p, sizeof v);
+        p += sizeof v;
+        return v;
+    }
+    std::wstring name() {
+        const uint32_t n = get<uint32_t>();
+        std::wstring out;
+        if (static_cast<size_t>(end - p) / 2 < n) {
+            ok = false;
+            return out;
+        }
+        out.resize(n);
+        for (uint32_t i = 0; i < n; ++i) {
+            out[i] = get<uint16_t>();
+        }
+        return out;
+    }
+};
+
+std::string journalHeader(const FileId& id, uint64_t number) {
+    std::string h(kJournalMagic, sizeof kJournalMagic);
+    for (uint64_t v :
+         {static_cast<uint64_t>(id.dev), static_cast<uint64_t>(id.ino), static_cast<uint64_t>(id.size),
+          static_cast<uint64_t>(id.mtimeSec), static_cast<uint64_t>(id.mtimeNsec), number}) {
+        put(h, v);
+    }
+    put(h, checksum(0, h.data(), h.size()));
+    return h;
+}
+
+// The journal's number when `h` is a sound header for the file version `id`, else 0.
+uint64_t journalNumber(const char* h, const FileId& id) {
+    uint64_t f[7];
+    std::memcpy(f, h + sizeof kJournalMagic, sizeof f);
+    if (std::memcmp(h, kJournalMagic, sizeof kJournalMagic) != 0 ||
+        checksum(0, h, kJournalHeader - 8) != f[6]) {
+        return 0;
+    }
+    const bool same = f[0] == static_cast<uint64_t>(id.dev) && f[1] == static_cast<uint64_t>(id.ino) &&
+                      f[2] == static_cast<uint64_t>(id.size) && f[3] == static_cast<uint64_t>(id.mtimeSec) &&
+                      f[4] == static_cast<uint64_t>(id.mtimeNsec);
+    return same ? f[5] : 0;
+}
+
+// The payload of a change to the key at `path`; "" when it cannot be told
+// (the whole tree is written then).
+std::string journalPayload(const Key& top, const Path& path, bool removed) {
+    std::string out;
+    out.push_back(removed ? 'D' : 'S');
+    put(out, static_cast<uint32_t>(path.size()));
+    if (removed) {
+        for (const std::wstring& part : path) {
+            putName(out, part);
+        }
+        return path.empty() ? "" : out;
+    }
+    const Key* k = &top;
+    for (const std::wstring& part : path) {
+        if (!(k = k->child(part))) {
+            return "";
+        }
+        putName(out, k->name);  // spelled as the tree has it
+    }
+    put(out, static_cast<uint32_t>(k->values.size()));
+    for (const winplat::regtree::Value& v : k->values) {
+        putName(out, v.name);
+        put(out, static_cast<uint32_t>(v.type));
+        put(out, static_cast<uint32_t>(v.data.size()));
+        out.append(reinterpret_cast<const char*>(v.data.data()), v.data.size());
+    }
+    return out;
+}
+
+// Applies one payload; false, changing nothing, when it does not read whole.
+bool applyPayload(Key& top, const char* p, size_t n) {
+    Cursor c{p, p + n};
+    const char op = c.get<char>();
+    Path path(std::min<size_t>(c.get<uint32_t>(), winplat::regtree::kMaxDepth + 1));
+    for (std::wstring& part : path) {
+        part = c.name();
+    }
+    if (!c.ok || path.empty() || path.size() > winplat::regtree::kMaxDepth || (op != 'S' && op != 'D')) {
+        return false;
+    }
+    if (op == 'D') {
+        if (c.p != c.end) {
+            return false;
+        }
+        if (Key* parent = winplat::regtree::find(top, Path(path.begin(), path.end() - 1))) {
+            parent->removeChild(path.back());
+        }
+        return true;
+    }
+    std::vector<winplat::regtree::Value> values(std::min<size_t>(c.get<uint32_t>(), n));
+    for (winplat::regtree::Value& v : values) {
+        v.name = c.name();
+        v.type = c.get<uint32_t>();
+        const uint32_t size = c.get<uint32_t>();
+        if (!c.ok || static_cast<size_t>(c.end - c.p) < size) {
+            return false;
+        }
+        v.data.assign(c.p, c.p + size);
+        c.p += size;
+    }
+    if (!c.ok || c.p != c.end) {
+        return false;
+    }
+    Key* k = &top;
+    for (const std::wstring& part : path) {
+        k = &k->ensureChild(part);
+    }
+    k->assignValues(std::move(values));
+    return true;
+}
+
+// Brings the tree up to date with the journal: from its start after the file
+// was read (`fromStart`), otherwise past what was applied before. Stops at the
+// first record that is cut short or does not check out.
+void readJournal(State& s, bool fromStart) {
+    if (s.journalFd < 0) {
+        return;
+    }
+    if (fromStart) {
+        s.journal = 0;
+        s.journalEnd = 0;
+        s.journalTail = false;
+        char h[kJournalHeader];
+        if (!s.base.exists || ::pread(s.journalFd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) {
+            return;
+        }
+        if ((s.journal = journalNumber(h, s.base)) == 0) {
+            return;
+        }
+        s.journalEnd = kJournalHeader;
+    } else if (s.journal == 0) {
+        return;
+    }
+    std::string& bytes = s.journalBytes;
+    bytes.clear();
+    char buf[65536];
+    for (off_t at = s.journalEnd;;) {
+        const ssize_t n = ::pread(s.journalFd, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        bytes.append(buf, static_cast<size_t>(n));
+        at += n;
+    }
+    size_t pos = 0;
+    while (bytes.size() - pos >= kRecordHeader) {
+        uint64_t head[2];
+        std::memcpy(head, bytes.data() + pos, sizeof head);
+        const char* payload = bytes.data() + pos + kRecordHeader;
+        if (head[0] > bytes.size() - pos - kRecordHeader ||
+            checksum(s.journal, payload, static_cast<size_t>(head[0])) != head[1] ||
+            !applyPayload(*s.tree, payload, static_cast<size_t>(head[0]))) {
+            break;
+        }
+        pos += kRecordHeader + static_cast<size_t>(head[0]);
+    }
+    if (pos > 0) {
+        ++s.generation;
+    }
+    s.journalEnd += static_cast<off_t>(pos);
+    s.journalTail = pos < bytes.size();
+    if (bytes.capacity() > (1u << 20)) {
+        bytes = std::string();
+    }
+}
+
+// Holds the file lock shared while a reader brings its tree up to date, so
+// that it sees the file and the journal of one version.
+class SharedFileLock {
+  public:
+    SharedFileLock(int fd, bool take) : fd_(take ? fd : -1) {
+        while (fd_ >= 0 && ::flock(fd_, LOCK_SH) != 0) {
+            if (errno != EINTR) {
+                fd_ = -1;
+            }
+        }
+    }
+    ~SharedFileLock() {
+        if (fd_ >= 0) {
+            ::flock(fd_, LOCK_UN);
+        }
+    }
+    SharedFileLock(const SharedFileLock&) = delete;
+    SharedFileLock& operator=(const SharedFileLock&) = delete;
+
+  private:
+    int fd_;
+};
+
 // Reads the file when it may have changed since it was last read: always
 // when `exact` (under the file lock, before a change), otherwise when the
 // shared generation moved or, at most every kOutsideCheckMs, when the file's
-// identity changed. A file that cannot be used leaves the tree as it was.
+// identity changed. Only the journal's new records are read while the file
+// stays the same. A file that cannot be used leaves the tree as it was.
 LSTATUS refresh(State& s, bool exact) {
     if (s.file.empty()) {
         return ERROR_SUCCESS;
     }
-    const uint64_t generation = s.shared ? s.shared->load(std::memory_order_acquire) : 0;
+    uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
     if (!exact && s.shared && generation == s.seenGeneration) {
         const int64_t now = coarseMillis();
         if (now - s.checkedAt < kOutsideCheckMs) {
@@ -281,6 +548,11 @@ LSTATUS refresh(State& s, bool exact) {
         }
         s.checkedAt = now;
     }
+    const SharedFileLock held(s.lockFd, !exact);
+    if (s.shared) {
+        generation = s.shared->generation.load(std::memory_order_acquire);
+    }
+    const uint64_t journals = s.shared ? s.shared->journals.load(std::memory_order_acquire) : 0;
     struct stat st;
     if (::stat(s.target.c_str(), &st) != 0) {
         if (errno != ENOENT) {
@@ -294,13 +566,24 @@ LSTATUS refresh(State& s, bool exact) {
             s.lastError.clear();
         }
         s.seen = FileId{};
+        s.base = FileId{};
+        s.journal = 0;
         s.seenGeneration = generation;
+        s.seenJournals = journals;
         return ERROR_SUCCESS;
     }
-    if (generation == s.seenGeneration && s.seen == idOf(st)) {
-        return s.bad ? s.badCode : ERROR_SUCCESS;
+    if (s.seen == idOf(st) && journals == s.seenJournals) {
+        if (generation == s.seenGeneration) {
+            return s.bad ? s.badCode : ERROR_SUCCESS;
+        }
+        if (!s.bad) {
+            s.seenGeneration = generation;
+            readJournal(s, false);
+            return ERROR_SUCCESS;
+        }
     }
     s.seenGeneration = generation;
+    s.seenJournals = journals;
     if (S_ISDIR(st.st_mode)) {
         return markBad(s, idOf(st), ERROR_CANTREAD, s.file + ": a folder stands where the file should be");
     }
@@ -329,11 +612,13 @@ LSTATUS refresh(State& s, bool exact) {
         return markBad(s, idOf(st), ERROR_BADDB, s.file + ":" + error.substr(5));
     }
     s.seen = idOf(st);
+    s.base = rawIdOf(st);
     s.tree = std::move(tree);
     ++s.generation;
     s.encoding = enc;
     s.bad = false;
     s.lastError.clear();
+    readJournal(s, true);
     return ERROR_SUCCESS;
 }
 
@@ -384,17 +669,23 @@ bool needsDataFlush(const std::string& folder) {
 
 void closeLock(State& s) {
     if (s.shared) {
-        ::munmap(s.shared, sizeof(uint64_t));
+        ::munmap(s.shared, sizeof(Shared));
         s.shared = nullptr;
     }
+    if (s.journalFd >= 0) {
+        ::close(s.journalFd);
+        s.journalFd = -1;
+    }
+    s.journal = 0;
     if (s.lockFd >= 0) {
         ::close(s.lockFd);
         s.lockFd = -1;
     }
 }
 
-// Opens "<target>.lock" and maps its generation; without it (a folder that
-// cannot be written) every call checks the file's identity instead.
+// Opens "<target>.lock", maps its counters and opens the journal; without
+// them (a folder that cannot be written) every call checks the file's
+// identity instead and every change writes the whole tree.
 void openLock(State& s) {
     const std::string lockName = s.target + ".lock";
     s.lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -402,18 +693,29 @@ void openLock(State& s) {
         return;
     }
     struct stat st;
-    if (::fstat(s.lockFd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof(uint64_t)) &&
-                                        ::ftruncate(s.lockFd, static_cast<off_t>(sizeof(uint64_t))) != 0)) {
+    if (::fstat(s.lockFd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof(Shared)) &&
+                                        ::ftruncate(s.lockFd, static_cast<off_t>(sizeof(Shared))) != 0)) {
         return;
     }
-    void* map = ::mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, s.lockFd, 0);
+    void* map = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, s.lockFd, 0);
     if (map != MAP_FAILED) {
-        s.shared = static_cast<std::atomic<uint64_t>*>(map);
-        s.seenGeneration = s.shared->load() - 1;  // differs: the first call reads the file
+        s.shared = static_cast<Shared*>(map);
+        s.seenGeneration = s.shared->generation.load() - 1;  // differs: the first call reads the file
+        // The journal holds what the file does: it is made as private as the file.
+        const mode_t mode = ::stat(s.target.c_str(), &st) == 0 ? (st.st_mode & 0666) : 0644;
+        s.journalFd = ::open((s.target + ".journal").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
     }
 }
 
+void foldPending(State& s);
+
 LSTATUS loadFresh(State& s) {
+    // Changes still in the journal go into the file first, unless the file
+    // was replaced meanwhile (by a fold, which took them, or from outside).
+    struct stat st;
+    if (s.loaded && s.journal != 0 && ::stat(s.target.c_str(), &st) == 0 && idOf(st) == s.seen) {
+        foldPending(s);
+    }
     const char* env = std::getenv("WINPLAT_REGISTRY");
     closeLock(s);
     s.file = env ? env : "";
@@ -486,8 +788,16 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     } else if (!writePieces(fd, pieces) || (s.flushData && ::fdatasync(fd) != 0)) {
         rc = errnoStatus(errno);
     }
+    // A time of its own that a program rewriting the file in place will not
+    // give it: a journal names the file by it.
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    static std::atomic<uint64_t> stamps{0};
+    const uint64_t mix = (stamps.fetch_add(1) + static_cast<uint64_t>(::getpid())) * 0x9E3779B97F4A7C15ull;
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {now.tv_sec, static_cast<long>((mix >> 16) % 1000000000)}};
     struct stat st;
-    if (rc == ERROR_SUCCESS && ::fstat(fd, &st) != 0) {
+    if (rc == ERROR_SUCCESS && (::futimens(fd, times) != 0 || ::fstat(fd, &st) != 0)) {
         rc = errnoStatus(errno);
     }
     if (::close(fd) != 0 && rc == ERROR_SUCCESS) {
@@ -501,6 +811,108 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         return rc;
     }
     s.seen = idOf(st);
+    s.base = rawIdOf(st);
+    return ERROR_SUCCESS;
+}
+
+bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, p, n, at);
+        if (w < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+        at += w;
+    }
+    return true;
+}
+
+// Writes the whole tree as the file, then starts the journal afresh for it;
+// a crash between the two leaves a journal whose header names the old file.
+// Without a journal (a header that could not be written) the next change
+// writes the whole tree again.
+LSTATUS foldIn(State& s) {
+    std::string head;
+    std::vector<const std::string*> pieces;
+    winplat::regtree::serializePieces(*s.tree, s.encoding, head, pieces);
+    const LSTATUS rc = writeFile(s, pieces);
+    if (rc != ERROR_SUCCESS || s.journalFd < 0 || !s.shared) {
+        return rc;
+    }
+    s.journal = s.shared->journals.fetch_add(1, std::memory_order_acq_rel) + 1;
+    s.seenJournals = s.journal;
+    s.journalTail = false;
+    const std::string header = journalHeader(s.base, s.journal);
+    if (::ftruncate(s.journalFd, 0) != 0 || !pwriteAll(s.journalFd, header.data(), header.size(), 0)) {
+        s.journal = 0;
+        s.journalTail = true;
+        return ERROR_SUCCESS;
+    }
+    s.journalEnd = kJournalHeader;
+    return ERROR_SUCCESS;
+}
+
+// Appends one record to the journal that goes with the file; a record that
+// cannot be written whole is cut off again.
+LSTATUS appendJournal(State& s, const std::string& payload) {
+    const off_t at = s.journalEnd;
+    if (s.journalTail) {
+        if (::ftruncate(s.journalFd, at) != 0) {
+            return errnoStatus(errno);
+        }
+        s.journalTail = false;
+    }
+    std::string bytes;
+    put(bytes, static_cast<uint64_t>(payload.size()));
+    put(bytes, checksum(s.journal, payload.data(), payload.size()));
+    bytes += payload;
+    int64_t injected = 0;
+    LSTATUS rc = ERROR_SUCCESS;
+    if (winplat::inject::take("RegistryFileWrite", &injected)) {
+        // A failing disk: half the record reaches it.
+        pwriteAll(s.journalFd, bytes.data(), bytes.size() / 2, at);
+        rc = static_cast<LSTATUS>(injected);
+    } else if (!pwriteAll(s.journalFd, bytes.data(), bytes.size(), at)) {
+        rc = errnoStatus(errno);
+    }
+    if (rc != ERROR_SUCCESS) {
+        // What reached the file fails its checksum; it is cut off again
+        // now or by the next change.
+        s.journalTail = ::ftruncate(s.journalFd, at) != 0;
+        return rc;
+    }
+    s.journalEnd = at + static_cast<off_t>(bytes.size());
+    return ERROR_SUCCESS;
+}
+
+// Writes a change through: a record in the journal when the file has one to
+// go with (one this layer wrote, so that its time tells it apart from a copy
+// put in its place), otherwise the whole tree, which is also written once the
+// journal has outgrown the file.
+LSTATUS writeThrough(State& s, const Path& path, bool removed) {
+    const std::string payload = s.journal != 0 ? journalPayload(*s.tree, path, removed) : std::string();
+    if (payload.empty()) {
+        return foldIn(s);
+    }
+    const LSTATUS rc = appendJournal(s, payload);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    if (!s.foldsAtExit) {
+        s.foldsAtExit = true;
+        std::atexit([] {
+            State& st = state();
+            winplat::kernel::PlatformGuard lock(st.mutex);
+            foldPending(st);
+        });
+    }
+    if (s.journalEnd > std::max<off_t>(kJournalFoldMin, s.base.size)) {
+        foldIn(s);  // the change is kept by the journal when this fails
+    }
     return ERROR_SUCCESS;
 }
 
@@ -527,9 +939,10 @@ class Undo {
 // changed nothing.
 using Change = std::function<LSTATUS(Key&, Undo&)>;
 
-// Makes one change and writes it through; a change the file does not take
-// is undone. Called with the state's mutex held; takes the file lock.
-LSTATUS commit(State& s, const Change& change) {
+// Makes one change to the key at `path` (`removes`: takes it away) and
+// writes it through; a change the file does not take is undone. Called with
+// the state's mutex held; takes the file lock.
+LSTATUS commit(State& s, const Path& path, bool removes, const Change& change) {
     ++s.generation;
     Undo undo;
     if (s.file.empty()) {
@@ -563,12 +976,9 @@ LSTATUS commit(State& s, const Change& change) {
                     removeStaleTemps(s.target);
                     s.tempsSwept = true;
                 }
-                std::string head;
-                std::vector<const std::string*> pieces;
-                winplat::regtree::serializePieces(*s.tree, s.encoding, head, pieces);
-                rc = writeFile(s, pieces);
+                rc = writeThrough(s, path, removes);
                 if (rc == ERROR_SUCCESS && s.shared) {
-                    s.seenGeneration = s.shared->fetch_add(1, std::memory_order_acq_rel) + 1;
+                    s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
                 }
             }
         } catch (const std::bad_alloc&) {
@@ -581,6 +991,29 @@ LSTATUS commit(State& s, const Change& change) {
     ++s.generation;  // keys found during the change may have gone with its undoing
     ::flock(s.lockFd, LOCK_UN);
     return rc;
+}
+
+// Writes the journal's records into the file, so that the file stands whole
+// on its own; done when a process that wrote ends or reloads.
+void foldPending(State& s) {
+    if (!s.loaded || s.file.empty() || s.lockFd < 0 || s.journalFd < 0) {
+        return;
+    }
+    while (::flock(s.lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return;
+        }
+    }
+    if (refresh(s, true) == ERROR_SUCCESS && s.journal != 0 && s.journalEnd > off_t{kJournalHeader}) {
+        try {
+            if (foldIn(s) == ERROR_SUCCESS) {
+                s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+            }
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    ++s.generation;
+    ::flock(s.lockFd, LOCK_UN);
 }
 
 // The key at `path`, creating what is missing; undoing removes the first key
@@ -870,7 +1303,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     if (!winplat::regtree::find(*s.tree, full)) {
         // Decided again under the file lock: another process may have
         // created the key or deleted the handle's key meanwhile.
-        rc = commit(s, [&](Key& top, Undo& undo) {
+        rc = commit(s, full, false, [&](Key& top, Undo& undo) {
             if (winplat::regtree::find(top, full)) {
                 return static_cast<LSTATUS>(ERROR_SUCCESS);  // opened, not created
             }
@@ -1137,7 +1570,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
     if (!storedForm(dwType, lpData, cbData, data)) {
         return ERROR_INVALID_PARAMETER;
     }
-    return commit(s, [&](Key& top, Undo& undo) {
+    return commit(s, *r.path, false, [&](Key& top, Undo& undo) {
         Key* k = winplat::regtree::find(top, *r.path);
         if (!k) {
             if (!r.predefined) {
@@ -1168,7 +1601,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         return rc;
     }
     const std::wstring name = lpValueName ? lpValueName : L"";
-    return commit(s, [&](Key&, Undo& undo) {
+    return commit(s, *r.path, false, [&](Key&, Undo& undo) {
         LSTATUS err = ERROR_SUCCESS;
         Key* k = keyOf(s, r, err);
         if (!k) {
@@ -1208,7 +1641,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     }
     // Decided under the file lock, on the tree as it is there: a subkey
     // another process has just created keeps its parent.
-    return commit(s, [&](Key& top, Undo& undo) {
+    return commit(s, full, true, [&](Key& top, Undo& undo) {
         Key* parent = winplat::regtree::find(top, Path(full.begin(), full.end() - 1));
         const Key* k = parent ? parent->child(full.back()) : nullptr;
         if (!k) {
@@ -1328,6 +1761,12 @@ std::string exportKey(HKEY root, const std::wstring& subKey) {
     return regtree::serializeKey(*k, spelled);
 }
 
+void flush() {
+    State& s = state();
+    winplat::kernel::PlatformGuard lock(s.mutex);
+    foldPending(s);
+}
+
 std::string fileBytes() {
     std::string file;
     {
@@ -1336,6 +1775,7 @@ std::string fileBytes() {
         if (!s.loaded) {
             loadFresh(s);
         }
+        foldPending(s);
         file = s.file;
     }
     if (file.empty()) {

@@ -84,6 +84,10 @@ struct Key {
     void setValue(std::wstring_view name, DWORD type, std::vector<uint8_t> data);
     bool removeValue(std::wstring_view name);
     void insertValue(size_t index, Value v);
+    void assignValues(std::vector<Value> v) {
+        values = std::move(v);
+        touch();
+    }
     void touch() { textValid = false; }
 };
 

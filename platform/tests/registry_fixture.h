@@ -96,7 +96,11 @@ class RegistryTest : public ::testing::Test {
         return winplat::registry::reload();
     }
 
-    std::string fileText() const { return readBytes(file_); }
+    // The file as it stands once the journal is written into it.
+    std::string fileText() const {
+        winplat::registry::flush();
+        return readBytes(file_);
+    }
 
     // Another program replaces the file; reads notice it within 10 ms.
     void replaceFromOutside(const std::string& bytes) {
@@ -108,7 +112,7 @@ class RegistryTest : public ::testing::Test {
         std::vector<std::string> out;
         for (const auto& e : std::filesystem::directory_iterator(dir_)) {
             const std::string n = e.path().filename().string();
-            if (n != "registry.reg" && n != "registry.reg.lock") {
+            if (n != "registry.reg" && n != "registry.reg.lock" && n != "registry.reg.journal") {
                 out.push_back(n);
             }
         }

@@ -91,16 +91,21 @@ TEST_F(RegistryTest, AFileNamedThroughALinkIsWrittenWhereTheLinkPoints) {
     const std::filesystem::path real = dir_ / "real" / "profile.reg";
     std::filesystem::create_directory(dir_ / "real");
     writeBytes(real.string(), "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER]\n\"a\"=\"1\"\n");
-    std::filesystem::remove(file_ + ".lock");  // the fixture's registry had no link yet
+    for (const char* beside : {".lock", ".journal"}) {  // the fixture's registry had no link yet
+        std::filesystem::remove(file_ + beside);
+    }
     std::filesystem::create_symlink("real/profile.reg", file_);
     ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
     ASSERT_EQ(setString(HKEY_CURRENT_USER, L"b", L"2"), ERROR_SUCCESS);
     EXPECT_TRUE(std::filesystem::is_symlink(file_));
+    winplat::registry::flush();
     EXPECT_EQ(readBytes(real.string()),
               "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER]\n\"a\"=\"1\"\n\"b\"=\"2\"\n\n");
-    // The lock lies beside the target, where a process naming it directly looks.
-    EXPECT_TRUE(std::filesystem::exists(dir_ / "real" / "profile.reg.lock"));
-    EXPECT_FALSE(std::filesystem::exists(file_ + ".lock"));
+    // The lock and the journal lie beside the target, where a process naming it directly looks.
+    for (const char* beside : {".lock", ".journal"}) {
+        EXPECT_TRUE(std::filesystem::exists(dir_ / "real" / ("profile.reg" + std::string(beside))));
+        EXPECT_FALSE(std::filesystem::exists(file_ + beside));
+    }
     EXPECT_EQ(std::vector<std::string>{"real"}, strayFiles());
 }
 

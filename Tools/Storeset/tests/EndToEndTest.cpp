@@ -101,7 +101,10 @@ Process runProgram(std::vector<std::string> arguments) {
 
 class EndToEnd : public WorldTest {
   protected:
-    std::string registryBytes() { return world::readFile(world_.registryFile); }
+    std::string registryBytes() {
+        winplat::registry::flush();
+        return world::readFile(world_.registryFile);
+    }
 
     // The demo world again, its profile named `profile` (UTF-8) and its
     // connector section naming the database `database`.

@@ -192,7 +192,11 @@ WINPLAT_API std::string exportText();
 // One key and its subtree in `.reg` form, without the file header line;
 // "" when the key does not exist.
 WINPLAT_API std::string exportKey(HKEY root, const std::wstring& subKey);
-// The registry file's bytes as they are on disk ("" when there is none).
+// Writes the changes still kept in the journal beside the registry file into
+// the file itself, as a process that wrote does when it ends or reloads.
+WINPLAT_API void flush();
+// The registry file's bytes as they are on disk after a flush ("" when there
+// is none).
 WINPLAT_API std::string fileBytes();
 
 // Parses `.reg` text from memory without touching the registry. On success
