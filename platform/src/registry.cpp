@@ -255,9 +255,9 @@ bool writePieces(int fd, const std::vector<const std::string*>& pieces) {
     return true;
 }
 
-bool writeAll(int fd, const char* p, size_t n) {
+bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
     while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
+        const ssize_t w = ::pwrite(fd, p, n, at);
         if (w < 0) {
             if (errno == EINTR) {
                 continue;
@@ -266,6 +266,7 @@ bool writeAll(int fd, const char* p, size_t n) {
         }
         p += w;
         n -= static_cast<size_t>(w);
+        at += w;
     }
     return true;
 }
@@ -783,7 +784,7 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         for (const std::string* piece : pieces) {
             bytes += *piece;
         }
-        writeAll(fd, bytes.data(), bytes.size() / 2);
+        pwriteAll(fd, bytes.data(), bytes.size() / 2, 0);
         rc = static_cast<LSTATUS>(injected);
     } else if (!writePieces(fd, pieces) || (s.flushData && ::fdatasync(fd) != 0)) {
         rc = errnoStatus(errno);
@@ -813,22 +814,6 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     s.seen = idOf(st);
     s.base = rawIdOf(st);
     return ERROR_SUCCESS;
-}
-
-bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
-    while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, at);
-        if (w < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-        at += w;
-    }
-    return true;
 }
 
 // Writes the whole tree as the file, then starts the journal afresh for it;

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -121,9 +122,14 @@ TEST_F(RegistryTest, WriterKilledAtRandomMomentsLosesNothingWritten) {
     }
     RecordProperty("killed_while_writing", killedWhileWriting);
 
-    // Temporary files left by the killed writers go with the next change.
+    // Temporary files left by the killed writers go with the next change,
+    // and the journal they left is folded into the file whole.
     ASSERT_EQ(setString(HKEY_CURRENT_USER, L"after", L"crashes"), ERROR_SUCCESS);
     EXPECT_TRUE(strayFiles().empty());
+    const std::string text = fileText();
+    std::string canonical;
+    ASSERT_TRUE(winplat::registry::parseText(text.data(), text.size(), nullptr, &canonical));
+    EXPECT_EQ(canonical, winplat::registry::exportText());
     ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
 }
 
@@ -224,6 +230,117 @@ TEST_F(RegistryTest, ProcessesAndThreadsRacingLoseNothingEvenWithCoarseFileTimes
         }
     }
     EXPECT_EQ(lost, 0);
+}
+
+// A writer's changes wait in the journal beside the file: another process
+// reads them while the writer runs, and they reach the file itself when the
+// writer ends, or, when it was killed, when the next process that wrote ends.
+TEST_F(RegistryTest, AWritersJournalIsReadAtOnceAndFoldedInWhenAWriterEnds) {
+    constexpr int kValues = 40;
+    for (const bool killed : {true, false}) {
+        SCOPED_TRACE(killed ? "killed" : "ends");
+        const std::string tag = killed ? "K" : "E";
+        const pid_t pid = spawnWriter({"hold", tag, std::to_string(kValues)});
+        ASSERT_GT(pid, 0);
+        const std::wstring wtag(1, static_cast<wchar_t>(tag[0]));
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        KeyHolder key;
+        while (!key.key && RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, KEY_ALL_ACCESS,
+                                         key.out()) != ERROR_SUCCESS) {
+            ASSERT_LT(std::chrono::steady_clock::now(), end) << "the writer's key never came";
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        while (queryRaw(key, (wtag + L"_" + std::to_wstring(kValues - 1)).c_str(), type, data) !=
+               ERROR_SUCCESS) {
+            ASSERT_LT(std::chrono::steady_clock::now(), end) << "the writer's values never came";
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        for (int i = 0; i < kValues; ++i) {
+            ASSERT_EQ(queryRaw(key, (wtag + L"_" + std::to_wstring(i)).c_str(), type, data), ERROR_SUCCESS);
+            EXPECT_EQ(std::wstring(reinterpret_cast<const WCHAR*>(data.data())),
+                      wtag + L":" + std::to_wstring(i));
+        }
+        const std::string lastInFile = "\"" + tag + "_" + std::to_string(kValues - 1) + "\"";
+        EXPECT_EQ(readBytes(file_).find(lastInFile), std::string::npos) << "still in the journal";
+        if (killed) {
+            kill(pid, SIGKILL);
+            EXPECT_EQ(waitBounded(pid, std::chrono::seconds(60)), 128 + SIGKILL);
+            EXPECT_EQ(readBytes(file_).find(lastInFile), std::string::npos);
+            // The next writer to end takes the killed one's records into the file.
+            EXPECT_EQ(waitBounded(spawnWriter({"values", "N", "1"}), std::chrono::seconds(60)), 0);
+        } else {
+            ASSERT_EQ(setString(key, L"Stop", L"now"), ERROR_SUCCESS);
+            EXPECT_EQ(waitBounded(pid, std::chrono::seconds(60)), 0);
+        }
+        // The file alone, as another program reads it, holds everything.
+        const std::string text = readBytes(file_);
+        EXPECT_NE(text.find(lastInFile), std::string::npos);
+        std::string canonical;
+        ASSERT_TRUE(winplat::registry::parseText(text.data(), text.size(), nullptr, &canonical));
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        EXPECT_EQ(canonical, winplat::registry::exportText());
+    }
+}
+
+// A journal that a writer killed mid-record, or the disk, damaged keeps the
+// records before the damage; the next change and fold go on from there.
+TEST_F(RegistryTest, ADamagedJournalKeepsTheRecordsBeforeTheDamage) {
+    constexpr int kRecords = 5;
+    struct Case {
+        const char* name;
+        std::function<void(std::string&)> damage;
+        int kept;  // records still read
+    } const cases[] = {
+        {"intact", [](std::string&) {}, kRecords},
+        {"junk after the last record", [](std::string& j) { j += "junk of a killed writer"; }, kRecords},
+        {"the last record cut short", [](std::string& j) { j.resize(j.size() - 5); }, kRecords - 1},
+        {"a byte of the last record changed", [](std::string& j) { j.back() ^= 1; }, kRecords - 1},
+        {"a byte of the first record changed", [](std::string& j) { j[64 + 20] ^= 1; }, 0},
+        {"the header changed", [](std::string& j) { j[20] ^= 1; }, 0},
+        {"gone", [](std::string& j) { j.clear(); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(load("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Concurrent]\n"
+                       "\"base\"=\"0\"\n"),
+                  ERROR_SUCCESS);
+        // Its first change writes the whole file, the others go to the journal.
+        ASSERT_EQ(
+            waitBounded(spawnWriter({"leave", "J", std::to_string(kRecords + 1)}), std::chrono::seconds(60)),
+            0);
+        EXPECT_EQ(readBytes(file_).find("\"J_1\""), std::string::npos) << "the records are in the journal";
+        std::string bytes = readBytes(file_ + ".journal");
+        c.damage(bytes);
+        writeBytes(file_ + ".journal", bytes);
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        KeyHolder key;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, KEY_ALL_ACCESS, key.out()),
+                  ERROR_SUCCESS);
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i <= kRecords; ++i) {
+                DWORD type = 0;
+                std::vector<BYTE> data;
+                EXPECT_EQ(queryRaw(key, (L"J_" + std::to_wstring(i)).c_str(), type, data),
+                          i <= c.kept ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND)
+                    << i;
+            }
+            if (round == 0) {
+                ASSERT_EQ(setString(key, L"after", L"damage"), ERROR_SUCCESS);
+                // The file once folded holds what this process sees.
+                const std::string text = fileText();
+                std::string canonical;
+                ASSERT_TRUE(winplat::registry::parseText(text.data(), text.size(), nullptr, &canonical));
+                EXPECT_EQ(canonical, winplat::registry::exportText());
+                ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+            }
+        }
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        EXPECT_EQ(queryRaw(key, L"base", type, data), ERROR_SUCCESS);
+        EXPECT_EQ(queryRaw(key, L"after", type, data), ERROR_SUCCESS);
+    }
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingTogetherLoseNothing) {

@@ -5,6 +5,10 @@
 //                                 "R<round>" and then "Round" (dwords)
 //   reg_writer values <tag> <n>   sets <tag>_0 .. <tag>_<n-1> (REG_SZ "<tag>:<i>") under
 //                                 HKCU\Software\Concurrent, then exits 0
+//   reg_writer hold <tag> <n>     the same, then waits (a minute at most) for a value
+//                                 "Stop" there before it exits 0
+//   reg_writer leave <tag> <n>    the same, then ends at once, as if killed, with its
+//                                 changes left in the journal
 //   reg_writer nest <tag> <n>     creates HKCU\Software\Race\P<i % 4>\<tag>_<i> and sets
 //                                 its "v" to i, for i below n
 //   reg_writer prune <n>          n times tries to delete each HKCU\Software\Race\P<k>
@@ -15,6 +19,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "winplat/inject.h"
 #include "winplat/registry.h"
@@ -79,6 +85,25 @@ int values(const std::string& tag, int n) {
     }
     RegCloseKey(key);
     return 0;
+}
+
+int hold(const std::string& tag, int n) {
+    if (const int rc = values(tag, n)) {
+        return rc;
+    }
+    for (int ms = 0; ms < 60000; ++ms) {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            const LSTATUS rc = RegQueryValueExW(key, L"Stop", nullptr, nullptr, nullptr, nullptr);
+            RegCloseKey(key);
+            if (rc == ERROR_SUCCESS) {
+                return 0;
+            }
+        }
+        usleep(1000);
+    }
+    std::fprintf(stderr, "reg_writer: no Stop came\n");
+    return 3;
 }
 
 std::wstring raceKey(int parent) {
@@ -148,6 +173,13 @@ int main(int argc, char** argv) {
     if (mode == "values" && argc == 4) {
         return values(argv[2], std::atoi(argv[3]));
     }
+    if (mode == "leave" && argc == 4) {
+        const int rc = values(argv[2], std::atoi(argv[3]));
+        _exit(rc);
+    }
+    if (mode == "hold" && argc == 4) {
+        return hold(argv[2], std::atoi(argv[3]));
+    }
     if (mode == "nest" && argc == 4) {
         return nest(argv[2], std::atoi(argv[3]));
     }
@@ -157,6 +189,7 @@ int main(int argc, char** argv) {
     if (mode == "count" && argc == 4) {
         return count(argv[2], std::atoi(argv[3]));
     }
-    std::fprintf(stderr, "usage: reg_writer [coarse] loop | values|nest|count <tag> <n> | prune <n>\n");
+    std::fprintf(stderr,
+                 "usage: reg_writer [coarse] loop | values|hold|leave|nest|count <tag> <n> | prune <n>\n");
     return 2;
 }
