@@ -1,7 +1,9 @@
 // The registry's write-through: one value set in a registry file of K keys
-// (each with four binary values, about 450 bytes of file per key). Every set
-// rewrites and flushes the whole file, so the cost per write grows with K;
-// the in-memory registry (no file) shows the part that is not the file.
+// (each with four binary values, about 450 bytes of file per key). A set
+// appends its key to the journal beside the file, and the whole file is
+// rewritten only when the journal has outgrown it, so the cost per write
+// stays near flat in K; the in-memory registry (no file) shows the part that
+// is not the file.
 // Peers: a pass of subkey enumeration with a value read per key, the
 // pattern of a search through a profile; a read of an unchanged key beside a
 // std::map lookup of the same tree.

@@ -163,7 +163,8 @@ WINPLAT_API LSTATUS WINAPI RegCloseKey(HKEY hKey);
 // Control of the registry for tests, the demo and the stand-ins.
 namespace winplat::registry {
 
-// Drops the tree and loads it again from the file named by WINPLAT_REGISTRY
+// Writes this process's changes still in the journal into the file, then
+// drops the tree and loads it again from the file named by WINPLAT_REGISTRY
 // (no variable: an empty registry in memory; a missing file: an empty
 // registry that the first change creates). Open handles stay open and find
 // their keys again by path. ERROR_SUCCESS, or ERROR_BADDB when the file does
