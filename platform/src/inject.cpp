@@ -4,6 +4,7 @@
 // failures are looked at only while some are armed.
 #include "winplat/inject.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -43,12 +44,17 @@ State& state() {
     return *s;
 }
 
+// From the length and the first and last eight bytes: every platform call
+// asks, so this is kept short; names alike there only probe further.
 size_t hashOf(const char* name) {
-    uint64_t h = 14695981039346656037ull;
-    for (; *name; ++name) {
-        h = (h ^ static_cast<unsigned char>(*name)) * 1099511628211ull;
-    }
-    return static_cast<size_t>(h);
+    const size_t n = std::strlen(name);
+    const size_t part = std::min<size_t>(n, 8);
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    std::memcpy(&head, name, part);
+    std::memcpy(&tail, name + n - part, part);
+    const uint64_t h = (head * 0x9E3779B97F4A7C15ull) ^ ((tail + n) * 0xC2B2AE3D27D4EB4Full);
+    return static_cast<size_t>(h ^ (h >> 29));
 }
 
 // The counter of `name`, added when `add`; null when it is not there (or

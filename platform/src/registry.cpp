@@ -145,6 +145,10 @@ struct State {
     bool flushData = true;        // the file system needs a flush before a rename
     bool tempsSwept = false;      // temporary files of killed writers removed
     std::unordered_map<uintptr_t, Handle> handles;
+    // Paths of closed handles and a subkey path, kept with their buffers:
+    // opening and closing keys one after another allocates nothing.
+    std::vector<Path> sparePaths;
+    Path subPath;
     uintptr_t nextHandle = 0x10000;  // values grow by 4 and are not reused
     std::vector<Path> denied;        // folded paths
     // Bumped whenever the tree may have changed; a cursor or a cached key of
@@ -1076,9 +1080,15 @@ LSTATUS resolveHandle(State& s, HKEY h, Resolved& out, REGSAM needed) {
     return rc;
 }
 
-// Splits a subkey path at backslashes; a trailing backslash is allowed.
+// Splits a subkey path at backslashes; a trailing backslash is allowed. The
+// names already in `out` are written over, keeping their buffers.
 LSTATUS splitSubKey(LPCWSTR sub, Path& out) {
-    out.clear();
+    size_t parts = 0;
+    struct Trim {
+        Path& path;
+        size_t& size;
+        ~Trim() { path.resize(size); }
+    } trim{out, parts};
     if (!sub || !*sub) {
         return ERROR_SUCCESS;
     }
@@ -1092,7 +1102,12 @@ LSTATUS splitSubKey(LPCWSTR sub, Path& out) {
         if (part.size() > winplat::regtree::kMaxKeyName) {
             return ERROR_INVALID_PARAMETER;
         }
-        out.emplace_back(part);
+        if (parts < out.size()) {
+            out[parts].assign(part);
+        } else {
+            out.emplace_back(part);
+        }
+        ++parts;
         if (sep == std::wstring_view::npos) {
             break;
         }
@@ -1109,8 +1124,10 @@ LSTATUS resolveSubKey(State& s, HKEY h, LPCWSTR subKey, Resolved& base, Path& su
         rc = splitSubKey(subKey, sub);
     }
     if (rc == ERROR_SUCCESS) {
-        full = *base.path;
-        full.insert(full.end(), sub.begin(), sub.end());
+        // Assigned name by name, so that a reused path keeps its buffers.
+        full.resize(base.path->size() + sub.size());
+        std::copy(base.path->begin(), base.path->end(), full.begin());
+        std::copy(sub.begin(), sub.end(), full.begin() + static_cast<ptrdiff_t>(base.path->size()));
     }
     return rc;
 }
@@ -1126,6 +1143,17 @@ Key* keyOf(const State& s, const Resolved& r, LSTATUS& rc) {
         rc = r.predefined ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
     }
     return c.key;
+}
+
+// The key at `sub` below `base`; a subkey just enumerated is taken from where
+// the enumeration stopped, without a search among its siblings.
+Key* findBelow(const State& s, const Key& base, const Path& sub) {
+    const auto& c = s.enumCursor;
+    if (sub.size() == 1 && c.key == &base && c.generation == s.generation &&
+        winplat::regtree::FoldedLess::compare(c.it->first, sub.front()) == 0) {
+        return c.it->second.get();
+    }
+    return winplat::regtree::find(base, sub);
 }
 
 REGSAM effectiveAccess(REGSAM sam) {
@@ -1234,14 +1262,18 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesir
     winplat::kernel::PlatformGuard lock(s.mutex);
     ensureFresh(s);
     Resolved base;
-    Path sub;
+    Path& sub = s.subPath;
     Path full;
+    if (!s.sparePaths.empty()) {
+        full = std::move(s.sparePaths.back());
+        s.sparePaths.pop_back();
+    }
     if ((rc = resolveSubKey(s, hKey, lpSubKey, base, sub, full)) != ERROR_SUCCESS) {
         return rc;
     }
     // Found from the handle's key, which is usually known already.
     Key* baseKey = keyOf(s, base, rc);
-    Key* k = baseKey ? winplat::regtree::find(*baseKey, sub) : nullptr;
+    Key* k = baseKey ? findBelow(s, *baseKey, sub) : nullptr;
     if (!k && !(sub.empty() && base.predefined)) {
         return sub.empty() ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
     }
@@ -1658,9 +1690,14 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
     }
     State& s = state();
     winplat::kernel::PlatformGuard lock(s.mutex);
-    if (s.handles.erase(reinterpret_cast<uintptr_t>(hKey)) == 0) {
+    const auto it = s.handles.find(reinterpret_cast<uintptr_t>(hKey));
+    if (it == s.handles.end()) {
         return ERROR_INVALID_HANDLE;
     }
+    if (s.sparePaths.size() < 8) {
+        s.sparePaths.push_back(std::move(it->second.path));
+    }
+    s.handles.erase(it);
     return ERROR_SUCCESS;
 }
 
