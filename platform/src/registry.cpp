@@ -900,7 +900,10 @@ LSTATUS writeThrough(State& s, const Path& path, bool removed) {
         });
     }
     if (s.journalEnd > std::max<off_t>(kJournalFoldMin, s.base.size)) {
-        foldIn(s);  // the change is kept by the journal when this fails
+        try {
+            foldIn(s);  // the change is kept by the journal when this fails
+        } catch (const std::bad_alloc&) {
+        }
     }
     return ERROR_SUCCESS;
 }
