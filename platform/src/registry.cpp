@@ -87,13 +87,8 @@ struct FileId {
     bool operator==(const FileId&) const = default;
 };
 
-// As the file system gives it: what a journal's header records.
-FileId rawIdOf(const struct stat& st) {
-    return FileId{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
-}
-
 FileId idOf(const struct stat& st) {
-    FileId id = rawIdOf(st);
+    FileId id{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
     // Tests play a file system whose file times have a coarse tick.
     int64_t tickMs = 0;
     if (winplat::inject::take("RegistryCoarseFileTimes", &tickMs) && tickMs > 0) {
@@ -135,7 +130,7 @@ struct State {
     uint64_t seenGeneration = 0;  // the shared generation of the version read
     uint64_t seenJournals = 0;    // the shared journal count of the version read
     int journalFd = -1;           // "<target>.journal", open with the lock file
-    FileId base;                  // the file version read, as a journal header names it
+    uint64_t seenHash = 0;        // contentHash() of the version read
     uint64_t journal = 0;         // the journal the tree includes (0: none goes with the file)
     off_t journalEnd = 0;         // how much of it: header and whole records
     bool journalTail = false;     // bytes past journalEnd: a record a killed writer cut short
@@ -296,8 +291,8 @@ LSTATUS markBad(State& s, const FileId& id, LSTATUS code, const std::string& wha
     return code;
 }
 
-// The journal: a header of kJournalHeader bytes (magic, the raw identity of
-// the file version it goes with, its number, a checksum), then records, each
+// The journal: a header of kJournalHeader bytes (magic, the file version it
+// goes with, its number, a checksum), then records, each
 // its payload's length, a checksum seeded with the journal's number, and the
 // payload: one key with its values as they are now ('S', creating the path),
 // or one key removed with its subtree ('D'). Names are UTF-16 units.
@@ -314,6 +309,47 @@ uint64_t checksum(uint64_t seed, const char* p, size_t n) {
     }
     return h;
 }
+
+// A hash of the file's bytes, the same however they are handed in. A
+// journal names its file by it (with device, inode and size), not by the
+// file's time: a file touched keeps its journal, a file rewritten with
+// other bytes does not.
+class ContentHash {
+  public:
+    void add(const char* p, size_t n) {
+        size_ += n;
+        while (n > 0) {
+            const size_t take = std::min(n, sizeof word_ - fill_);
+            std::memcpy(word_ + fill_, p, take);
+            fill_ += take;
+            p += take;
+            n -= take;
+            if (fill_ == sizeof word_) {
+                mixWord();
+            }
+        }
+    }
+    uint64_t done() {
+        if (fill_ > 0) {
+            std::memset(word_ + fill_, 0, sizeof word_ - fill_);
+            mixWord();
+        }
+        return h_ ^ size_;
+    }
+
+  private:
+    void mixWord() {
+        uint64_t w;
+        std::memcpy(&w, word_, sizeof w);
+        h_ = (h_ ^ w) * 0x9E3779B97F4A7C15ull;
+        h_ ^= h_ >> 31;
+        fill_ = 0;
+    }
+    uint64_t h_ = 0x6A09E667F3BCC908ull;
+    uint64_t size_ = 0;
+    char word_[8];
+    size_t fill_ = 0;
+};
 
 template <typename T>
 void put(std::string& out, T v) {
@@ -359,19 +395,19 @@ struct Cursor {
     }
 };
 
-std::string journalHeader(const FileId& id, uint64_t number) {
+std::string journalHeader(const FileId& id, uint64_t hash, uint64_t number) {
     std::string h(kJournalMagic, sizeof kJournalMagic);
-    for (uint64_t v :
-         {static_cast<uint64_t>(id.dev), static_cast<uint64_t>(id.ino), static_cast<uint64_t>(id.size),
-          static_cast<uint64_t>(id.mtimeSec), static_cast<uint64_t>(id.mtimeNsec), number}) {
+    for (uint64_t v : {static_cast<uint64_t>(id.dev), static_cast<uint64_t>(id.ino),
+                       static_cast<uint64_t>(id.size), hash, uint64_t{0}, number}) {
         put(h, v);
     }
     put(h, checksum(0, h.data(), h.size()));
     return h;
 }
 
-// The journal's number when `h` is a sound header for the file version `id`, else 0.
-uint64_t journalNumber(const char* h, const FileId& id) {
+// The journal's number when `h` is a sound header for the file version `id`
+// with bytes of `hash`, else 0.
+uint64_t journalNumber(const char* h, const FileId& id, uint64_t hash) {
     uint64_t f[7];
     std::memcpy(f, h + sizeof kJournalMagic, sizeof f);
     if (std::memcmp(h, kJournalMagic, sizeof kJournalMagic) != 0 ||
@@ -379,8 +415,7 @@ uint64_t journalNumber(const char* h, const FileId& id) {
         return 0;
     }
     const bool same = f[0] == static_cast<uint64_t>(id.dev) && f[1] == static_cast<uint64_t>(id.ino) &&
-                      f[2] == static_cast<uint64_t>(id.size) && f[3] == static_cast<uint64_t>(id.mtimeSec) &&
-                      f[4] == static_cast<uint64_t>(id.mtimeNsec);
+                      f[2] == static_cast<uint64_t>(id.size) && f[3] == hash;
     return same ? f[5] : 0;
 }
 
@@ -467,10 +502,10 @@ void readJournal(State& s, bool fromStart) {
         s.journalEnd = 0;
         s.journalTail = false;
         char h[kJournalHeader];
-        if (!s.base.exists || ::pread(s.journalFd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) {
+        if (!s.seen.exists || ::pread(s.journalFd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) {
             return;
         }
-        if ((s.journal = journalNumber(h, s.base)) == 0) {
+        if ((s.journal = journalNumber(h, s.seen, s.seenHash)) == 0) {
             return;
         }
         s.journalEnd = kJournalHeader;
@@ -571,7 +606,6 @@ LSTATUS refresh(State& s, bool exact) {
             s.lastError.clear();
         }
         s.seen = FileId{};
-        s.base = FileId{};
         s.journal = 0;
         s.seenGeneration = generation;
         s.seenJournals = journals;
@@ -617,7 +651,9 @@ LSTATUS refresh(State& s, bool exact) {
         return markBad(s, idOf(st), ERROR_BADDB, s.file + ":" + error.substr(5));
     }
     s.seen = idOf(st);
-    s.base = rawIdOf(st);
+    ContentHash hash;
+    hash.add(bytes.data(), bytes.size());
+    s.seenHash = hash.done();
     s.tree = std::move(tree);
     ++s.generation;
     s.encoding = enc;
@@ -793,16 +829,8 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     } else if (!writePieces(fd, pieces) || (s.flushData && ::fdatasync(fd) != 0)) {
         rc = errnoStatus(errno);
     }
-    // A time of its own that a program rewriting the file in place will not
-    // give it: a journal names the file by it.
-    struct timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    static std::atomic<uint64_t> stamps{0};
-    const uint64_t mix = (stamps.fetch_add(1) + static_cast<uint64_t>(::getpid())) * 0x9E3779B97F4A7C15ull;
-    const struct timespec times[2] = {{0, UTIME_OMIT},
-                                      {now.tv_sec, static_cast<long>((mix >> 16) % 1000000000)}};
     struct stat st;
-    if (rc == ERROR_SUCCESS && (::futimens(fd, times) != 0 || ::fstat(fd, &st) != 0)) {
+    if (rc == ERROR_SUCCESS && ::fstat(fd, &st) != 0) {
         rc = errnoStatus(errno);
     }
     if (::close(fd) != 0 && rc == ERROR_SUCCESS) {
@@ -816,7 +844,11 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         return rc;
     }
     s.seen = idOf(st);
-    s.base = rawIdOf(st);
+    ContentHash hash;
+    for (const std::string* piece : pieces) {
+        hash.add(piece->data(), piece->size());
+    }
+    s.seenHash = hash.done();
     return ERROR_SUCCESS;
 }
 
@@ -835,7 +867,7 @@ LSTATUS foldIn(State& s) {
     s.journal = s.shared->journals.fetch_add(1, std::memory_order_acq_rel) + 1;
     s.seenJournals = s.journal;
     s.journalTail = false;
-    const std::string header = journalHeader(s.base, s.journal);
+    const std::string header = journalHeader(s.seen, s.seenHash, s.journal);
     if (::ftruncate(s.journalFd, 0) != 0 || !pwriteAll(s.journalFd, header.data(), header.size(), 0)) {
         s.journal = 0;
         s.journalTail = true;
@@ -879,9 +911,8 @@ LSTATUS appendJournal(State& s, const std::string& payload) {
 }
 
 // Writes a change through: a record in the journal when the file has one to
-// go with (one this layer wrote, so that its time tells it apart from a copy
-// put in its place), otherwise the whole tree, which is also written once the
-// journal has outgrown the file.
+// go with, otherwise the whole tree, which is also written once the journal
+// has outgrown the file.
 LSTATUS writeThrough(State& s, const Path& path, bool removed) {
     const std::string payload = s.journal != 0 ? journalPayload(*s.tree, path, removed) : std::string();
     if (payload.empty()) {
@@ -899,7 +930,7 @@ LSTATUS writeThrough(State& s, const Path& path, bool removed) {
             foldPending(st);
         });
     }
-    if (s.journalEnd > std::max<off_t>(kJournalFoldMin, s.base.size)) {
+    if (s.journalEnd > std::max<off_t>(kJournalFoldMin, s.seen.size)) {
         try {
             foldIn(s);  // the change is kept by the journal when this fails
         } catch (const std::bad_alloc&) {

@@ -290,16 +290,26 @@ TEST_F(RegistryTest, ADamagedJournalKeepsTheRecordsBeforeTheDamage) {
     constexpr int kRecords = 5;
     struct Case {
         const char* name;
-        std::function<void(std::string&)> damage;
+        std::function<void(std::string& journal, const std::string& file)> damage;
         int kept;  // records still read
     } const cases[] = {
-        {"intact", [](std::string&) {}, kRecords},
-        {"junk after the last record", [](std::string& j) { j += "junk of a killed writer"; }, kRecords},
-        {"the last record cut short", [](std::string& j) { j.resize(j.size() - 5); }, kRecords - 1},
-        {"a byte of the last record changed", [](std::string& j) { j.back() ^= 1; }, kRecords - 1},
-        {"a byte of the first record changed", [](std::string& j) { j[64 + 20] ^= 1; }, 0},
-        {"the header changed", [](std::string& j) { j[20] ^= 1; }, 0},
-        {"gone", [](std::string& j) { j.clear(); }, 0},
+        {"intact", [](std::string&, const std::string&) {}, kRecords},
+        {"junk after the last record",
+         [](std::string& j, const std::string&) { j += "junk of a killed writer"; }, kRecords},
+        {"the last record cut short", [](std::string& j, const std::string&) { j.resize(j.size() - 5); },
+         kRecords - 1},
+        {"a byte of the last record changed", [](std::string& j, const std::string&) { j.back() ^= 1; },
+         kRecords - 1},
+        {"a byte of the first record changed", [](std::string& j, const std::string&) { j[64 + 20] ^= 1; },
+         0},
+        {"the header changed", [](std::string& j, const std::string&) { j[20] ^= 1; }, 0},
+        {"gone", [](std::string& j, const std::string&) { j.clear(); }, 0},
+        {"the file touched",
+         [](std::string&, const std::string& f) {
+             std::filesystem::last_write_time(f,
+                                              std::filesystem::last_write_time(f) + std::chrono::seconds(5));
+         },
+         kRecords},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -312,7 +322,7 @@ TEST_F(RegistryTest, ADamagedJournalKeepsTheRecordsBeforeTheDamage) {
             0);
         EXPECT_EQ(readBytes(file_).find("\"J_1\""), std::string::npos) << "the records are in the journal";
         std::string bytes = readBytes(file_ + ".journal");
-        c.damage(bytes);
+        c.damage(bytes, file_);
         writeBytes(file_ + ".journal", bytes);
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
         KeyHolder key;
