@@ -1184,7 +1184,8 @@ Key* keyOf(const State& s, const Resolved& r, LSTATUS& rc) {
 Key* findBelow(const State& s, const Key& base, const Path& sub) {
     const auto& c = s.enumCursor;
     if (sub.size() == 1 && c.key == &base && c.generation == s.generation &&
-        winplat::regtree::FoldedLess::compare(c.it->first, sub.front()) == 0) {
+        (c.it->second->name == sub.front() ||
+         winplat::regtree::FoldedLess::compare(c.it->first, sub.front()) == 0)) {
         return c.it->second.get();
     }
     return winplat::regtree::find(base, sub);
