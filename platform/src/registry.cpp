@@ -587,6 +587,10 @@ LSTATUS refresh(State& s, bool exact) {
             return s.bad ? s.badCode : ERROR_SUCCESS;
         }
         s.checkedAt = now;
+        struct stat st;
+        if (::stat(s.target.c_str(), &st) == 0 && s.seen == idOf(st)) {
+            return s.bad ? s.badCode : ERROR_SUCCESS;  // the lock is taken only to read
+        }
     }
     const SharedFileLock held(s.lockFd, !exact);
     if (s.shared) {
