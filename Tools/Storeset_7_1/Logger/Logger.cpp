@@ -185,6 +185,9 @@ HRESULT Logger::write(_LogSeverity severity, _LogFacility facility, const wchar_
 }
 
 ILog* Logger::getLog(ILog** log) {
+    if (!log) {
+        raiseHResult(E_POINTER, 2, File, 226, "Logger::getLog", nullptr);
+    }
     *log = nullptr;
     const HRESULT hr = queryLog(log);
     if (FAILED(hr)) {

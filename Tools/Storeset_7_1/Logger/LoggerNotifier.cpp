@@ -92,7 +92,7 @@ class LoggerNotifier::NotificationThread : public Thread {
     }
 
     bool start() {
-        if (!wake_ || !run()) {
+        if (!wake_ || !getTerminationEvent() || !run()) {
             return false;
         }
         started_ = true;
@@ -118,6 +118,16 @@ class LoggerNotifier::NotificationThread : public Thread {
         if (!owner_) {
             return;
         }
+        try {
+            watch();
+        } catch (...) {
+            // Out of memory for the handle array: the loggers keep the masks
+            // they have, rather than the process going down.
+        }
+    }
+
+  private:
+    void watch() {
         std::vector<HANDLE> handles;
         std::vector<GUID> keys;
         for (;;) {
@@ -164,7 +174,6 @@ class LoggerNotifier::NotificationThread : public Thread {
         }
     }
 
-  private:
     // Called with the entries lock held. Drops the entries whose event is no
     // longer valid; an entry found signalled has had its signal taken by the
     // test and goes into pending, to be dispatched after the lock is left.
@@ -283,14 +292,22 @@ HRESULT LoggerNotifier::unregisterCounter(std::atomic<int>* counter) {
     }
     for (auto it = registrations_.begin(); it != registrations_.end(); ++it) {
         LogRegistration& r = it->second;
-        if (r.counters.erase(counter) == 0) {
+        if (r.counters.count(counter) == 0) {
             continue;
         }
-        if (r.counters.empty()) {
-            r.manager->Slot8(r.cookie);
-            std::vector<LogRegistration> retired{r};
-            registrations_.erase(it);
-            rebuildEntries(std::move(retired));
+        try {
+            std::vector<LogRegistration> retired;
+            if (r.counters.size() == 1) {
+                retired.push_back(r);
+            }
+            r.counters.erase(counter);
+            if (!retired.empty()) {
+                r.manager->Slot8(r.cookie);
+                registrations_.erase(it);
+                rebuildEntries(std::move(retired));
+            }
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
         }
         return S_OK;
     }

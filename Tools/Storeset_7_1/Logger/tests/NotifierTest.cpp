@@ -13,6 +13,7 @@
 #include "LogFakes.h"
 #include "Tools/Storeset_7_1/Logger/Logger.h"
 #include "Tools/Storeset_7_1/Logger/LoggerNotifier.h"
+#include "winplat/inject.h"
 #include "winplat/kernel.h"
 #include "winplat/windows.h"
 
@@ -124,18 +125,29 @@ TEST_F(Notifier, FailuresOfTheManagerAreRaisedAndNothingIsKept) {
     struct Case {
         HRESULT managerResult;
         HRESULT watchResult;
-    } cases[] = {{E_ACCESSDENIED, S_OK}, {S_OK, E_OUTOFMEMORY}};
+        const char* injected;
+        HRESULT expected;
+    } cases[] = {
+        {E_ACCESSDENIED, S_OK, nullptr, E_ACCESSDENIED},
+        {S_OK, E_OUTOFMEMORY, nullptr, E_OUTOFMEMORY},
+        {S_OK, S_OK, "CreateEventW", E_OUTOFMEMORY},
+        {S_OK, S_OK, "CoCreateFreeThreadedMarshaler", E_NOTIMPL},
+    };
     for (const Case& c : cases) {
         log.managerResult = c.managerResult;
         manager.watchResult = c.watchResult;
-        const HRESULT expected = FAILED(c.managerResult) ? c.managerResult : c.watchResult;
+        if (c.injected) {
+            winplat::inject::arm(c.injected, c.expected);
+        }
         try {
             Logger logger(&log, notifier);
             ADD_FAILURE() << "no raise";
         } catch (const HResultException& e) {
-            EXPECT_EQ(e.getHResult(), expected);
+            EXPECT_EQ(e.getHResult(), c.expected);
         }
+        winplat::inject::reset();
         EXPECT_EQ(notifier->registrationCount(), 0u);
+        EXPECT_EQ(manager.watch, nullptr);
         EXPECT_EQ(log.refs, 1u);
         EXPECT_EQ(manager.refs, 1u);
     }
@@ -144,6 +156,22 @@ TEST_F(Notifier, FailuresOfTheManagerAreRaisedAndNothingIsKept) {
         ADD_FAILURE() << "no raise";
     } catch (const HResultException& e) {
         EXPECT_EQ(e.getHResult(), E_INVALIDARG);
+    }
+}
+
+TEST(NotifierStart, WithoutItsThreadOrEventsNoNotifierIsMade) {
+    const size_t handles = winplat::kernel::openHandleCount();
+    for (const char* failing : {"_beginthreadex", "CreateEventW"}) {
+        SCOPED_TRACE(failing);
+        winplat::inject::arm(failing, 1);
+        try {
+            LoggerNotifier notifier;
+            ADD_FAILURE() << "no raise";
+        } catch (const HResultException& e) {
+            EXPECT_EQ(e.getHResult(), E_OUTOFMEMORY);
+        }
+        winplat::inject::reset();
+        EXPECT_EQ(winplat::kernel::openHandleCount(), handles);
     }
 }
 
