@@ -116,6 +116,12 @@ TEST_F(Notifier, TheServersSignalMovesEveryCounterOfItsManagerOnce) {
     EXPECT_TRUE(onB.isEnabled(0, 0x1));
     EXPECT_EQ(a.maskReads, 4);
     EXPECT_EQ(b.maskReads, 1);
+    // One signal, one wake-up: the event does not stay signalled.
+    const size_t waits = notifier->waitCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_LE(notifier->waitCount(), waits + 1);
+    EXPECT_TRUE(onA.isEnabled(0, 0x2));
+    EXPECT_EQ(a.maskReads, 4);
 }
 
 TEST_F(Notifier, FailuresOfTheManagerAreRaisedAndNothingIsKept) {
