@@ -3,6 +3,10 @@
 // test it before every call and log nothing then.
 #pragma once
 
+#ifdef STORESET_BUILD_71
+#include "Tools/Storeset_7_1/ILogger71.h"
+#else
+
 #include <boost/shared_ptr.hpp>
 #include <exception>
 #include <string>
@@ -13,6 +17,10 @@ struct ILog;  // the backend's log object
 
 class ILogger {
   public:
+    // What callers of both builds pass as an entry's first two arguments.
+    typedef int Category;
+    typedef ULONG Mask;
+
     // Whether a message of this category and mask would be written.
     virtual bool isEnabled(int category, ULONG mask) = 0;
     virtual HRESULT logException(int category, ULONG mask, const char* file, int line, const char* function,
@@ -45,3 +53,5 @@ class NullLogger : public ILogger {
     HRESULT queryLog(ILog** log) override;
     ULONG reserved() override;
 };
+
+#endif  // STORESET_BUILD_71

@@ -1,14 +1,15 @@
-// The logger's "missing property" text, shared by both builds of the library.
-#include <boost/format.hpp>
-#include <string>
+// The logger's "missing property" text and the failure texts of the safe
+// formatting, shared by both builds of the library.
+#include "CommonBase/MessageFormat.h"
 
 #include "CommonBase/HResultException.h"
 
-std::wstring formatMessageSafely(uint32_t propTag) {
-    static const wchar_t kFormat[] = L"Missing property 0x%08x";
-    const wchar_t* prefix = nullptr;
+namespace messageFormat_detail {
+
+std::wstring failureText(const wchar_t* pattern) {
+    const wchar_t* prefix;
     try {
-        return (boost::wformat(kFormat) % propTag).str();
+        throw;
     } catch (const boost::io::bad_format_string&) {
         prefix = L"Internal error: Ill-formed format string passed: \"";
     } catch (const boost::io::too_few_args&) {
@@ -20,5 +21,11 @@ std::wstring formatMessageSafely(uint32_t propTag) {
     } catch (const std::exception&) {
         prefix = L"Internal error: Unknown exception occurred: \"";
     }
-    return std::wstring(prefix) + kFormat + L"\"";
+    return std::wstring(prefix) + pattern + L"\"";
+}
+
+}  // namespace messageFormat_detail
+
+std::wstring formatMessageSafely(uint32_t propTag) {
+    return formatMessageSafely(L"Missing property 0x%08x", propTag);
 }

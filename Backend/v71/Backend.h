@@ -5,6 +5,7 @@
 #include "Backend/v71/IAppConnection.h"
 #include "Backend/v71/IAppServer.h"
 #include "Backend/v71/IDbMapiProps.h"
+#include "Backend/v71/ILog.h"
 #include "Backend/v71/Structures.h"
 
 // The backend server's class, created as a local server.

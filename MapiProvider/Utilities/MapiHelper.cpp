@@ -11,7 +11,8 @@ const char* const FunctionName = "Utilities::MapiHelper::getOneProp";
 
 void logMissing(const LoggerPtr& logger, int line, ULONG tag, HRESULT hr) {
     if (logger && logger->isEnabled(1, 0x100)) {
-        logger->logMessage(1, 0x100, sites::File, line, FunctionName, formatMessageSafely(tag), hr);
+        logger->logMessage(ILogger::Category(1), ILogger::Mask(0x100), sites::File, line, FunctionName,
+                           formatMessageSafely(tag), hr);
     }
 }
 
