@@ -238,7 +238,7 @@ TEST(Contract, InterfaceIdsAreThePublishedOnes) {
     };
     std::vector<const IID*> setOrder;
 #define SET_ORDER(W, I, SLOTS) setOrder.push_back(&BackendIid<I>::value);
-    BACKEND_WRAPPERS_V74(SET_ORDER)
+    BACKEND_WRAPPERS(SET_ORDER)
     for (size_t i = 0; i < std::size(ids); ++i) {
         IID parsed;
         std::wstring text(ids[i].second, ids[i].second + std::strlen(ids[i].second));
