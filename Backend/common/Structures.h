@@ -166,3 +166,20 @@ struct SyncFolderEventInfo {
 };
 
 }  // namespace BackendUI
+
+// Log records of ILog.
+enum _LogSeverity : int32_t {
+    LogSeverityInfo = 0,
+    LogSeverityWarning = 1,
+    LogSeverityError = 2,
+};
+
+enum _LogFacility : int32_t {
+    LogFacilityServer = 0,
+    LogFacilitySync = 1,
+};
+
+enum _LogDisplaying : int32_t {
+    LogDisplayingNone = 0,
+    LogDisplayingAll = 1,
+};

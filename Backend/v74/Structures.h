@@ -14,20 +14,3 @@ struct __MIDL___MIDL_itf_idlStructures_0000_0001 {
     GUID guid;
     wchar_t* lpszName;
 };
-
-// Log records of ILog.
-enum _LogSeverity : int32_t {
-    LogSeverityInfo = 0,
-    LogSeverityWarning = 1,
-    LogSeverityError = 2,
-};
-
-enum _LogFacility : int32_t {
-    LogFacilityServer = 0,
-    LogFacilitySync = 1,
-};
-
-enum _LogDisplaying : int32_t {
-    LogDisplayingNone = 0,
-    LogDisplayingAll = 1,
-};
