@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "Tools/Storeset_7_1/MapiImports71.h"
@@ -12,20 +13,24 @@
 
 namespace {
 
+// The world's folder; removed when the process ends (a death test's child
+// process ends without tearing down).
+std::string& root() {
+    static std::string folder;
+    return folder;
+}
+
 class World71 : public ::testing::Environment {
   public:
     void SetUp() override {
-        root_ = (std::filesystem::temp_directory_path() / ("backendwrappers71-" + std::to_string(getpid())))
-                    .string();
-        world::layOutDemo(root_, STORESET_SOURCE_DIR, world::standinFolder(), world::Build::v71);
+        root() = (std::filesystem::temp_directory_path() / ("backendwrappers71-" + std::to_string(getpid())))
+                     .string();
+        std::atexit([] { std::filesystem::remove_all(root()); });
+        world::layOutDemo(root(), STORESET_SOURCE_DIR, world::standinFolder(), world::Build::v71);
         uint32_t status = 0;
         std::string message;
         ASSERT_TRUE(mapiImports::bind(&status, &message)) << message;
     }
-    void TearDown() override { std::filesystem::remove_all(root_); }
-
-  private:
-    std::string root_;
 };
 
 [[maybe_unused]] ::testing::Environment* const world71 = ::testing::AddGlobalTestEnvironment(new World71);
