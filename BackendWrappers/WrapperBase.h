@@ -40,10 +40,10 @@ namespace BackendWrappers {
 namespace detail {
 
 template <class I>
-using WrapperFaces = std::conditional_t<
-    std::is_same_v<I, IUnknown>, iui_::IUnknownImpl<IBackendWrapper>,
-    std::conditional_t<build::InterfaceFaceFirst, iui_::IUnknownImpl<I, IBackendWrapper>,
-                       iui_::IUnknownImpl<IBackendWrapper, I>>>;
+using WrapperFaces =
+    std::conditional_t<std::is_same_v<I, IUnknown>, iui_::IUnknownImpl<IBackendWrapper>,
+                       std::conditional_t<build::InterfaceFaceFirst, iui_::IUnknownImpl<I, IBackendWrapper>,
+                                          iui_::IUnknownImpl<IBackendWrapper, I>>>;
 
 }  // namespace detail
 
@@ -208,7 +208,7 @@ class WrapperBase : public detail::WrapperFaces<I> {
   private:
     // AddRef and Release of the backend object must happen: when the call
     // layer cannot run them (no calling thread), they run here.
-    ULONG forwardCount(ULONG(STDMETHODCALLTYPE IUnknown::*operation)()) {
+    ULONG forwardCount(ULONG (STDMETHODCALLTYPE IUnknown::*operation)()) {
         ULONG count = 0;
         bool ran = false;
         auto bound = [&, backend = static_cast<IUnknown*>(wrapped_)] {
@@ -239,7 +239,7 @@ class WrapperBase : public detail::WrapperFaces<I> {
     I* wrapped_;
     boost::shared_ptr<OutOfThreadCaller> caller_;
     bool direct_;
-    Utilities::Locker locker_;  // entered by nothing; part of every wrapper
+    Utilities::Locker locker_;       // entered by nothing; part of every wrapper
     std::atomic<LONG> ownCount_{1};  // forwarded counting only
 };
 

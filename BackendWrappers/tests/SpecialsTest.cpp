@@ -75,10 +75,10 @@ void openPropertyRoads() {
 TEST(Specials, OpenPropertyInEveryPropertyWrapper) {
     Watchdog watchdog;
     int wrappers = 0;
-#define OPEN_PROPERTY_ROADS(W, I, SLOTS)                  \
-    if constexpr (std::is_base_of_v<IDbMapiProps, I>) {   \
-        openPropertyRoads<W>();                           \
-        ++wrappers;                                       \
+#define OPEN_PROPERTY_ROADS(W, I, SLOTS)                \
+    if constexpr (std::is_base_of_v<IDbMapiProps, I>) { \
+        openPropertyRoads<W>();                         \
+        ++wrappers;                                     \
     }
     BACKEND_WRAPPERS(OPEN_PROPERTY_ROADS)
 #undef OPEN_PROPERTY_ROADS
@@ -269,8 +269,18 @@ INSTANTIATE_TEST_SUITE_P(
                  0},
         CopyCase{
             "reader over-reports", 2 * M, 1500000, 0xFFFFFFFF, 0, 1, 0, S_OK, STG_E_READFAULT, {M}, 0, 0},
-        CopyCase{
-            "writer over-reports", 2 * M, 1500000, 0xFFFFFFFF, 0, 0, 1, S_OK, STG_E_WRITEFAULT, {M}, Unwritten, 0}),
+        CopyCase{"writer over-reports",
+                 2 * M,
+                 1500000,
+                 0xFFFFFFFF,
+                 0,
+                 0,
+                 1,
+                 S_OK,
+                 STG_E_WRITEFAULT,
+                 {M},
+                 Unwritten,
+                 0}),
     [](const auto& info) {
         std::string name = info.param.what;
         std::replace_if(

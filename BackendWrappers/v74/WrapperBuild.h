@@ -1,8 +1,8 @@
 // What the 7.4 build of the wrapper layer fixes that another build of the same
 // sources may fix otherwise: raise texts and lines, what a calling thread
 // enters, where new calling threads go, how long the call layer lives, the
-// pool's lock, the checks of a posted call, how a wrapper counts and ends. The shared sources read these and nothing
-// else of the build; the interface set comes in as a parameter (Wrappers.h).
+// pool's lock, the checks of a posted call, how a wrapper counts and ends. The shared sources read these and
+// nothing else of the build; the interface set comes in as a parameter (Wrappers.h).
 #pragma once
 
 #include "Threads/CLock.h"
