@@ -58,16 +58,9 @@ CallingThread::~CallingThread() {
     }
 }
 
-HRESULT CallingThread::enterApartment() {
-    HRESULT hr = CoInitializeEx(nullptr, build::CallingThreadApartment);
-    if (hr == RPC_E_CHANGED_MODE) {
-        hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    }
-    return hr;
-}
-
 void CallingThread::threadBody() {
-    HRESULT hr = enterApartment();
+    bool entered = false;
+    HRESULT hr = build::CallingThreadRuntime::enter(&entered);
     if (FAILED(hr)) {
         startResult_ = hr;
         ended_ = true;
@@ -80,7 +73,9 @@ void CallingThread::threadBody() {
         DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
         if (woken == WAIT_OBJECT_0 + 1) {
             result_ = detail::invokeGuarded(callee_);
-            callee_ = nullptr;
+            if constexpr (build::CheckPostedCallee) {
+                callee_ = nullptr;
+            }
             SetEvent(done_);
         } else if (woken != WAIT_OBJECT_0) {
             break;  // the wait itself failed: nothing more can be handed over
@@ -89,7 +84,9 @@ void CallingThread::threadBody() {
             break;
         }
     }
-    CoUninitialize();
+    if (entered) {
+        build::CallingThreadRuntime::leave();
+    }
 }
 
 HRESULT CallingThread::post(ICallee* callee) {
@@ -99,7 +96,7 @@ HRESULT CallingThread::post(ICallee* callee) {
     if (ended_) {
         return E_UNEXPECTED;
     }
-    if (callee_) {
+    if (build::CheckPostedCallee && callee_) {
         return HRESULT_FROM_WIN32(ERROR_BUSY);
     }
     callee_ = callee;

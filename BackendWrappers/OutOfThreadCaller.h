@@ -1,10 +1,11 @@
 // The call layer: runs a bound backend call either in place or on a calling
 // thread of its own pool, and hands the HRESULT back to the caller, who waits.
 //
-// Calling threads are made on demand, each in a COM apartment of its own
-// (single-threaded when it can be), and kept until the pool ends. The pool
-// belongs to the one process-wide OutOfThreadCaller, which lives while some
-// holder keeps a shared reference to it and is made anew afterwards.
+// Calling threads are made on demand, each with what the build has it enter
+// first (a COM apartment of its own, or the MAPI runtime), and kept until the
+// pool ends. The pool belongs to the one process-wide OutOfThreadCaller,
+// which lives while some holder keeps a shared reference to it and is made
+// anew afterwards, or (as the build says) is kept until the process ends.
 //
 // Nothing thrown leaves a call: a raised HResultException gives its HRESULT,
 // a failed allocation E_OUTOFMEMORY, anything else E_UNEXPECTED; the calling
@@ -57,8 +58,8 @@ HRESULT invokeGuarded(ICallee* callee);
 
 class CallingThread : public Thread {
   public:
-    // Starts the thread and waits until it has entered its apartment (or
-    // failed to); startResult() then holds the outcome.
+    // Starts the thread and waits until it has entered what the build has it
+    // enter (or failed to); startResult() then holds the outcome.
     CallingThread();
     ~CallingThread() override;
 
@@ -75,9 +76,7 @@ class CallingThread : public Thread {
     void threadBody() override;
 
   private:
-    HRESULT enterApartment();
-
-    ICallee* callee_ = nullptr;  // written by the poster, cleared here
+    ICallee* callee_ = nullptr;  // written by the poster, cleared here when the build checks it
     HANDLE request_ = nullptr;
     HANDLE done_ = nullptr;
     HANDLE ready_ = nullptr;
@@ -91,7 +90,7 @@ class CallingThreadPool {
     typedef std::list<boost::shared_ptr<CallingThread>> Threads;
     typedef Threads::iterator Position;
 
-    CallingThreadPool() : lock_(true) {}
+    CallingThreadPool() = default;
     virtual ~CallingThreadPool();
 
     // An idle thread, marked busy; raises when a new one cannot start.

@@ -92,7 +92,8 @@ inline constexpr ULONG CopyChunk = 1000000;
 // Copies from the wrapped backend stream into a stream of the caller's own:
 // reads through the call layer, writes on the calling thread. Bytes a
 // destination does not take are offered again; the totals always hold the
-// bytes read and written so far.
+// bytes written so far and the bytes read so far (or, as the build says,
+// those of the chunks written in full).
 template <class Wrapper>
 HRESULT copyToInplace(Wrapper& self, IStream* destination, ULARGE_INTEGER* pcbRead,
                       ULARGE_INTEGER* pcbWritten, ULARGE_INTEGER cb) {
@@ -128,7 +129,7 @@ HRESULT copyToInplace(Wrapper& self, IStream* destination, ULARGE_INTEGER* pcbRe
                 if (read == 0) {
                     break;
                 }
-                if (pcbRead) {
+                if (pcbRead && !build::CountReadAfterWrite) {
                     pcbRead->QuadPart += read;
                 }
                 for (ULONG offered = 0; offered < read;) {
@@ -147,6 +148,9 @@ HRESULT copyToInplace(Wrapper& self, IStream* destination, ULARGE_INTEGER* pcbRe
                     if (pcbWritten) {
                         pcbWritten->QuadPart += written;
                     }
+                }
+                if (pcbRead && build::CountReadAfterWrite) {
+                    pcbRead->QuadPart += read;
                 }
                 remaining -= read;
             }

@@ -9,17 +9,21 @@
 // other interface of the set is asked of the backend object and comes back
 // as a new wrapper (IUnknown too, for every wrapper but UnknownWrapper).
 //
-// The last Release releases the backend object through the call layer, then
-// lets go of the call layer, so the object is released before the threads
-// that release it can end.
+// The build decides how a wrapper counts. Either it counts its own references
+// and its last Release releases the backend object through the call layer,
+// then lets go of the call layer, so the object is released before the
+// threads that release it can end. Or every AddRef and Release is forwarded
+// to the backend object (through the call layer) and its count returned; the
+// wrapper's own count only decides when it goes, and its end makes no call.
 //
 // No method lets an exception out and none takes a lock: the fields are
-// written only while the wrapper is made and unmade, the count is interlocked.
+// written only while the wrapper is made and unmade, the counts are atomic.
 #pragma once
 
 #include <boost/ref.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include <atomic>
 #include <type_traits>
 
 #include "BackendWrappers/IBackendWrapper.h"
@@ -36,8 +40,10 @@ namespace BackendWrappers {
 namespace detail {
 
 template <class I>
-using WrapperFaces = std::conditional_t<std::is_same_v<I, IUnknown>, iui_::IUnknownImpl<IBackendWrapper>,
-                                        iui_::IUnknownImpl<IBackendWrapper, I>>;
+using WrapperFaces =
+    std::conditional_t<std::is_same_v<I, IUnknown>, iui_::IUnknownImpl<IBackendWrapper>,
+                       std::conditional_t<build::InterfaceFaceFirst, iui_::IUnknownImpl<I, IBackendWrapper>,
+                                          iui_::IUnknownImpl<IBackendWrapper, I>>>;
 
 }  // namespace detail
 
@@ -50,15 +56,41 @@ class WrapperBase : public detail::WrapperFaces<I> {
         : wrapped_(wrapped), caller_(OutOfThreadCaller::instance()), direct_(direct) {}
 
     ~WrapperBase() override {
-        I* wrapped = wrapped_;
-        auto release = [wrapped] {
-            wrapped->Release();
-            return S_OK;
-        };
-        // The release answers S_OK whenever it ran; otherwise it could not be
-        // posted and runs here rather than leak.
-        if (!build::FinalReleaseThroughCaller || caller_->call(direct_, boost::ref(release)) != S_OK) {
-            wrapped->Release();
+        if constexpr (!build::RefCountForwarded) {
+            I* wrapped = wrapped_;
+            auto release = [wrapped] {
+                wrapped->Release();
+                return S_OK;
+            };
+            // The release answers S_OK whenever it ran; otherwise it could not be
+            // posted and runs here rather than leak.
+            if (caller_->call(direct_, boost::ref(release)) != S_OK) {
+                wrapped->Release();
+            }
+        }
+    }
+
+    // Forwarded counting: the backend's count is returned; the wrapper's own
+    // count (atomic: a wrapper may be used from any thread) decides its end.
+    STDMETHOD_(ULONG, AddRef)() override {
+        if constexpr (build::RefCountForwarded) {
+            ULONG count = forwardCount(&IUnknown::AddRef);
+            ++ownCount_;
+            return count;
+        } else {
+            return detail::WrapperFaces<I>::AddRef();
+        }
+    }
+
+    STDMETHOD_(ULONG, Release)() override {
+        if constexpr (build::RefCountForwarded) {
+            ULONG count = forwardCount(&IUnknown::Release);
+            if (--ownCount_ == 0) {
+                delete this;
+            }
+            return count;
+        } else {
+            return detail::WrapperFaces<I>::Release();
         }
     }
 
@@ -174,6 +206,23 @@ class WrapperBase : public detail::WrapperFaces<I> {
     }
 
   private:
+    // AddRef and Release of the backend object must happen: when the call
+    // layer cannot run them (no calling thread), they run here.
+    ULONG forwardCount(ULONG (STDMETHODCALLTYPE IUnknown::*operation)()) {
+        ULONG count = 0;
+        bool ran = false;
+        auto bound = [&, backend = static_cast<IUnknown*>(wrapped_)] {
+            count = (backend->*operation)();
+            ran = true;
+            return S_OK;
+        };
+        call(bound);
+        if (!ran) {
+            count = (static_cast<IUnknown*>(wrapped_)->*operation)();
+        }
+        return count;
+    }
+
     template <class Body>
     static HRESULT guarded(Body body) {
         try {
@@ -190,7 +239,8 @@ class WrapperBase : public detail::WrapperFaces<I> {
     I* wrapped_;
     boost::shared_ptr<OutOfThreadCaller> caller_;
     bool direct_;
-    Utilities::Locker locker_;  // entered by nothing; part of every wrapper
+    Utilities::Locker locker_;       // entered by nothing; part of every wrapper
+    std::atomic<LONG> ownCount_{1};  // forwarded counting only
 };
 
 }  // namespace BackendWrappers

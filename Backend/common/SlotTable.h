@@ -59,6 +59,19 @@
 #define BACKEND_PICK_FORWARD(outTreatment) outTreatment
 #define BACKEND_PICK_IN_UNWRAPPED(arg) IN_UNWRAPPED(arg) BACKEND_DROP
 #define BACKEND_DROP(...)
+// A synchronous interface and its COM asynchronous form from one table whose
+// rows keep in and out parameters apart (ISynchronizator): Y(X, slot, name,
+// (in params), (in args), (out params), (out args), in treatment, out
+// treatment). The synchronous slot takes the in list then the out list; the
+// asynchronous form has Begin_ at 2k-3 with the in list and Finish_ at 2k-2
+// with the out list.
+#define BACKEND_SYNC_ROW(X, slot, name, inParams, inArgs, outParams, outArgs, inTreatment, outTreatment) \
+    BACKEND_APPLY(X, slot, name, BACKEND_JOIN(inParams, outParams), BACKEND_JOIN(inArgs, outArgs),       \
+                  BACKEND_PICK_TREATMENT(inTreatment, outTreatment))
+#define BACKEND_ASYNC_ROW(X, slot, name, inParams, inArgs, outParams, outArgs, inTreatment, outTreatment) \
+    X((2 * (slot)-3), Begin_##name, inParams, inArgs, inTreatment)                                        \
+    X((2 * (slot)-2), Finish_##name, outParams, outArgs, outTreatment)
+
 // Calls X with its arguments expanded first, so that X sees finished rows.
 #define BACKEND_APPLY(X, ...) X(__VA_ARGS__)
 

@@ -113,6 +113,33 @@ struct _SyncInfo {
     BYTE* lpb;
 };
 
+// Synchronisation requests of ISynchronizator.
+enum _SynchronizatorCallFlags : int32_t {
+    SynchronizatorCallDefault = 0,
+    SynchronizatorCallForce = 1,
+};
+
+enum _QueueRequestPriority : int32_t {
+    QueueRequestLow = 0,
+    QueueRequestNormal = 1,
+    QueueRequestHigh = 2,
+};
+
+struct _ConnectionInfo {
+    ULONG ulState;
+    wchar_t* lpszServer;
+};
+
+struct _SharingList {
+    ULONG cEntries;
+    GUID* lpEntries;
+};
+
+struct _ServerInfo {
+    ULONG ulVersion;
+    wchar_t* lpszName;
+};
+
 // Synchronisation events the server reports to a client's user interface.
 namespace BackendUI {
 

@@ -62,13 +62,6 @@
     Y(X, 26, Slot26, (), (), (), (), FORWARD, FORWARD)
 
 // clang-format on
-#define BACKEND_SYNC_ROW(X, slot, name, inParams, inArgs, outParams, outArgs, inTreatment, outTreatment) \
-    BACKEND_APPLY(X, slot, name, BACKEND_JOIN(inParams, outParams), BACKEND_JOIN(inArgs, outArgs),       \
-                  BACKEND_PICK_TREATMENT(inTreatment, outTreatment))
-#define BACKEND_ASYNC_ROW(X, slot, name, inParams, inArgs, outParams, outArgs, inTreatment, outTreatment) \
-    X((2 * (slot)-3), Begin_##name, inParams, inArgs, inTreatment)                                        \
-    X((2 * (slot)-2), Finish_##name, outParams, outArgs, outTreatment)
-
 #define BACKEND_ISYNCHRONIZATOR_SLOTS(X) BACKEND_ISYNCHRONIZATOR_ROWS(BACKEND_SYNC_ROW, X)
 #define BACKEND_ASYNCISYNCHRONIZATOR_SLOTS(X) BACKEND_ISYNCHRONIZATOR_ROWS(BACKEND_ASYNC_ROW, X)
 

@@ -14,30 +14,3 @@ struct __MIDL___MIDL_itf_idlStructures_0000_0001 {
     GUID guid;
     wchar_t* lpszName;
 };
-
-// Synchronisation requests of ISynchronizator.
-enum _SynchronizatorCallFlags : int32_t {
-    SynchronizatorCallDefault = 0,
-    SynchronizatorCallForce = 1,
-};
-
-enum _QueueRequestPriority : int32_t {
-    QueueRequestLow = 0,
-    QueueRequestNormal = 1,
-    QueueRequestHigh = 2,
-};
-
-struct _ConnectionInfo {
-    ULONG ulState;
-    wchar_t* lpszServer;
-};
-
-struct _SharingList {
-    ULONG cEntries;
-    GUID* lpEntries;
-};
-
-struct _ServerInfo {
-    ULONG ulVersion;
-    wchar_t* lpszName;
-};

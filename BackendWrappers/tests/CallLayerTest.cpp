@@ -4,11 +4,9 @@
 
 #include <atomic>
 #include <latch>
-#include <new>
 #include <thread>
 
 #include "BackendWrappers/OutOfThreadCaller.h"
-#include "CommonBase/HResultException.h"
 #include "Watchdog.h"
 #include "winplat/com.h"
 #include "winplat/inject.h"
@@ -65,44 +63,6 @@ TEST(CallLayer, TwoBlockedCallersGetTwoThreads) {
     EXPECT_EQ(caller->pool().size(), 2u);
 }
 
-// A thread that cannot start is never handed out: its failure is the call's
-// result, the pool stays as it was and the next call works.
-struct StartFailure {
-    const char* call;
-    int64_t code;
-    int skip;
-    HRESULT expected;
-};
-
-class ThreadStart : public ::testing::TestWithParam<StartFailure> {};
-
-TEST_P(ThreadStart, FailureIsReturnedPromptlyAndThePoolIsUnchanged) {
-    Watchdog watchdog;
-    winplat::inject::Scope scope;
-    auto caller = OutOfThreadCaller::instance();
-    const StartFailure& f = GetParam();
-    winplat::inject::arm(f.call, f.code, 1, f.skip);
-    bool ran = false;
-    EXPECT_EQ(caller->call(false,
-                           [&] {
-                               ran = true;
-                               return S_OK;
-                           }),
-              f.expected);
-    EXPECT_FALSE(ran);
-    EXPECT_EQ(caller->pool().size(), 0u);
-    EXPECT_EQ(caller->call(false, [] { return S_FALSE; }), S_FALSE);
-    EXPECT_EQ(caller->pool().size(), 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Injected, ThreadStart,
-    ::testing::Values(StartFailure{"CoInitializeEx", static_cast<int64_t>(0x8007000Eu), 0, E_OUTOFMEMORY},
-                      StartFailure{"_beginthreadex", ERROR_NOT_ENOUGH_MEMORY, 0, HRESULT_FROM_WIN32(8)},
-                      StartFailure{"CreateEventW", ERROR_ACCESS_DENIED, 0, E_ACCESSDENIED},
-                      StartFailure{"CreateEventW", ERROR_ACCESS_DENIED, 2, E_ACCESSDENIED},
-                      StartFailure{"CreateEventW", 0, 1, E_FAIL}));
-
 TEST(CallLayer, AThreadThatCouldNotStartAnswersEveryPostWithItsFailure) {
     Watchdog watchdog;
     winplat::inject::Scope scope;
@@ -122,24 +82,6 @@ TEST(CallLayer, ChangedModeFallsBackToTheMultithreadedApartment) {
     Where where;
     EXPECT_EQ(caller->call(false, [&] { return recordWhere(&where); }), S_FALSE);
     EXPECT_EQ(where.apartment, winplat::com::Apartment::MultiThreaded);
-}
-
-// What a throwing callee gives, posted or in place; the thread goes on.
-TEST(CallLayer, ThrowingCalleesGiveAnHResultAndLeaveTheThreadUsable) {
-    Watchdog watchdog;
-    auto caller = OutOfThreadCaller::instance();
-    for (bool direct : {false, true}) {
-        SCOPED_TRACE(direct ? "direct" : "posted");
-        EXPECT_EQ(
-            caller->call(direct,
-                         []() -> HRESULT { raiseHResult(E_ACCESSDENIED, 2, "test", 1, "test", nullptr); }),
-            E_ACCESSDENIED);
-        EXPECT_EQ(caller->call(direct, []() -> HRESULT { throw std::bad_alloc(); }), E_OUTOFMEMORY);
-        EXPECT_EQ(caller->call(direct, []() -> HRESULT { throw 7; }), E_UNEXPECTED);
-        EXPECT_EQ(caller->call(direct, BackendWrappers::BoundCall()), E_UNEXPECTED);
-        EXPECT_EQ(caller->call(direct, [] { return S_FALSE; }), S_FALSE);
-    }
-    EXPECT_EQ(caller->pool().size(), 1u);
 }
 
 TEST(CallLayer, TheInstanceEndsWithItsLastHolderAndRacingRecreatorsShareTheNewOne) {

@@ -20,7 +20,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "BackendWrappers/v74/Wrappers.h"
+#include "Wrappers.h"
 #include "winplat/com.h"
 #include "winplat/kernel.h"
 
@@ -114,6 +114,13 @@ class Counted : public I {
     HRESULT queryHr = script().queryHr;
 };
 
+// Notes whether it was destroyed.
+struct Observed : Counted<> {
+    std::atomic<bool>* gone;
+    explicit Observed(std::atomic<bool>* g) : gone(g) {}
+    ~Observed() override { *gone = true; }
+};
+
 // QueryInterface for IBackendWrapper fails with E_FAIL.
 struct Hostile : Counted<> {
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
@@ -172,7 +179,7 @@ inline HRESULT answer(int slot, const char* name, std::string args, void** out =
     struct Fake##W : Counted<I> { \
         SLOTS(FAKE_SLOT)          \
     };
-BACKEND_WRAPPERS_V74(FAKE_CLASS)
+BACKEND_WRAPPERS(FAKE_CLASS)
 #pragma GCC diagnostic pop
 
 // The fake of a wrapper class's interface.
@@ -183,18 +190,15 @@ struct FakeOf;
     struct FakeOf<BackendWrappers::W> { \
         typedef Fake##W type;           \
     };
-BACKEND_WRAPPERS_V74(FAKE_OF)
+BACKEND_WRAPPERS(FAKE_OF)
 
 // Sentinel arguments: distinct values per position; a foreign counted
 // object for an interface going in, a null-started local for one coming out.
 template <class T, class... Set>
 constexpr bool oneOf = (std::is_same_v<T, Set> || ...);
+#define FAKE_INTERFACE(W, I, SLOTS) , I
 template <class T>
-constexpr bool isInterface =
-    oneOf<T, IUnknown, IStream, IStorage, ISequentialStream, IEnumSTATSTG, ISynchronize, ICallFactory,
-          IDbObject, IDbMapiProps, IDbMsgStore, IDbFolder, IDbMessage, IDbAttach, IDbTable, IAppServer,
-          IAppConnection, ILog, ILogManager, ISynchronizator, AsyncISynchronizator, IDbNamedPropsManager,
-          IDatabaseManager, IDbNotificationEngine, BackendUI::ISyncEventsUI, IDbAdviseSink, IDbReportSender>;
+constexpr bool isInterface = oneOf<T, IDbAdviseSink, IDbReportSender BACKEND_WRAPPERS(FAKE_INTERFACE)>;
 
 // What an interface argument is: going in, a foreign object, a wrapper of
 // this layer, null or a hostile object; coming out, a null-started local,

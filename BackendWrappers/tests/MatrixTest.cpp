@@ -1,6 +1,7 @@
 // Every row with an [out] interface and every row with an [in] interface,
 // through the raw vtable: what the backend sees, what the caller gets back,
 // and that nothing is left alive or released twice.
+#include "BuildRows.h"
 #include "Fakes.h"
 #include "Watchdog.h"
 
@@ -116,9 +117,9 @@ TEST_P(Matrix, InterfaceArgumentsGoInUnwrappedAndComeOutWrapped) {
     Watchdog watchdog;
     const bool inMatrix = GetParam();
     int rows = 0;
-    BACKEND_WRAPPERS_V74(MATRIX_WRAPPER)
-    // 46 [out] rows (IStorage::OpenStorage among them), 19 [in] rows, each with every case.
-    EXPECT_EQ(rows, inMatrix ? 19 * 4 : 46 * 3);
+    BACKEND_WRAPPERS(MATRIX_WRAPPER)
+    // Every [out] and every [in] row, each with every case.
+    EXPECT_EQ(rows, inMatrix ? rows::InRows * 4 : rows::OutRows * 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Matrix, ::testing::Values(false, true),

@@ -2,17 +2,11 @@
 // interface's slot table, and the set in factory order.
 #pragma once
 
-#include <boost/shared_ptr.hpp>
-
 #include "Backend/v74/Backend.h"
-#include "BackendWrappers/WrapperBase.h"
-#include "BackendWrappers/WrapperFactory.h"
-
-#define BW_NO_SLOTS(X)
 
 // X(wrapper class, interface, every slot from 3 on), in factory order.
 // clang-format off
-#define BACKEND_WRAPPERS_V74(X)                                                        \
+#define BACKEND_WRAPPERS(X)                                                            \
     X(UnknownWrapper, IUnknown, BW_NO_SLOTS)                                           \
     X(DbMapiPropsWrapper, IDbMapiProps, BACKEND_IDBMAPIPROPS_ALL_SLOTS)                \
     X(DbMessageWrapper, IDbMessage, BACKEND_IDBMESSAGE_ALL_SLOTS)                      \
@@ -39,31 +33,4 @@
     X(SyncEventUIWrapper, BackendUI::ISyncEventsUI, BACKEND_ISYNCEVENTSUI_SLOTS)
 
 // clang-format on
-#define BW_DECLARE_WRAPPER(W, I, SLOTS)                                                                  \
-    class W : public WrapperBase<I, W> {                                                                 \
-      public:                                                                                            \
-        using WrapperBase<I, W>::WrapperBase;                                                            \
-        static constexpr const char* QueryInterfaceName =                                                \
-            "BackendWrappers::WrapperBase<struct " #I ",class BackendWrappers::" #W ">::QueryInterface"; \
-        SLOTS(BACKEND_OVERRIDE_SLOT)                                                                     \
-    };
-#define BW_LIST_WRAPPER(W, I, SLOTS) , W
-
-namespace BackendWrappers {
-
-BACKEND_WRAPPERS_V74(BW_DECLARE_WRAPPER)
-
-// The set in factory order (the first comma is eaten by the dummy).
-namespace detail {
-template <class Dummy, class... Wrappers>
-struct DropFirst {
-    typedef InterfaceSet<Wrappers...> type;
-};
-}  // namespace detail
-typedef detail::DropFirst<void BACKEND_WRAPPERS_V74(BW_LIST_WRAPPER)>::type WrapperSet;
-
-// Wraps pUnk as the interface named by riid (one of the set).
-HRESULT CreateWrapper(const IID& riid, void** ppOut, IUnknown* pUnk, bool direct,
-                      boost::shared_ptr<OutOfThreadCaller> caller);
-
-}  // namespace BackendWrappers
+#include "BackendWrappers/WrapperClasses.h"

@@ -1,4 +1,7 @@
-#include "BackendWrappers/v74/Wrappers.h"
+// Shared by every build: "Wrappers.h" is the build's own set (BackendWrappers/v74 or
+// the 7.1 tool's folder), and the methods below are those of the classes every
+// set has.
+#include "Wrappers.h"
 
 #include "BackendWrappers/Forwarding.h"
 #include "BackendWrappers/Specials.h"

@@ -1,6 +1,6 @@
 // The methods of the wrappers of the structured-storage interfaces, one per row of
 // each table (the rest are in Wrappers.cpp).
-#include "BackendWrappers/v74/Wrappers.h"
+#include "Wrappers.h"
 
 #include "BackendWrappers/Forwarding.h"
 #include "BackendWrappers/Specials.h"
