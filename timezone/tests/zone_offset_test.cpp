@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <random>
 #include <thread>
@@ -166,6 +167,35 @@ TEST(OffsetAt, TableVectorsNorthAndSouth) {
     // Anything but two observances with rules has no cached answer.
     EXPECT_TRUE(XTimeZone::offsetAt(utc(2011, 7, 1), displayZone("Arizona")).isUnknown());
     EXPECT_TRUE(XTimeZone::offsetAt(utc(2011, 7, 1), ZonePtr()).isUnknown());
+    // Expanded rules have no change before their start: unknown, and the
+    // zone-bound value answers through the general scan instead.
+    const ZonePtr tehran = displayZone("Tehran");
+    const size_t entries = ZoneOffsetCache::instance().size();
+    EXPECT_TRUE(XTimeZone::offsetAt(utc(2005, 1, 15), tehran).isUnknown());
+    EXPECT_EQ(ZoneOffsetCache::instance().size(), entries);
+    EXPECT_EQ(zoneOffset(utc(2005, 1, 15), tehran), 12600);
+    EXPECT_EQ(zoneOffset(utc(2005, 7, 15), tehran), 16200);
+}
+
+TEST(ZoneRows, OutOfRangeRowsGiveTheEmptyZone) {
+    const ZoneRegistry& registry = ZoneRegistry::instance();
+    const int size = static_cast<int>(registry.displayZones.size());
+    for (int index : {-1, size, size + 1, INT32_MIN}) {
+        const XTimeZone zone = XTimeZone::fromTableRow(index, registry.displayZones);
+        EXPECT_EQ(std::make_tuple(zone.isValid(), zone.getName(), zone.observances().size()),
+                  std::make_tuple(false, std::string(), size_t{0}))
+            << index;
+    }
+    const XTimeZone last = XTimeZone::fromTableRow(size - 1, registry.displayZones);
+    EXPECT_EQ(last.getName(), registry.displayZones.back().name);
+    // A row without daylight time: one observance from one second past 1970.
+    const ZonePtr arizona = displayZone("Arizona");
+    ASSERT_EQ(arizona->observances().size(), 1u);
+    const ZoneObservance& o = arizona->observances().front();
+    EXPECT_EQ(std::make_tuple(o.valid, o.kind, o.start.value(), o.offsetFrom.count(), o.offsetTo.count(),
+                              o.rule.valid),
+              std::make_tuple(1, int{StandardTime}, int64_t{1}, int64_t{-25200}, int64_t{-25200}, false));
+    EXPECT_FALSE(arizona->daylight().valid);
 }
 
 // The rows whose rules name days of the month: every change from 2012 to
@@ -209,9 +239,17 @@ TEST(OffsetAt, AgreesWithTheGeneralScan) {
             continue;
         }
         const ZonePtr twin = scannedTwin(zone);
+        // The scan does not depend on the order of the observances.
+        auto reversed = boost::make_shared<XTimeZone>();
+        reversed->setName(zone->getName());
+        for (auto it = twin->observances().rbegin(); it != twin->observances().rend(); ++it) {
+            reversed->addObservance(*it);
+        }
         for (int i = 0; i < 200; ++i) {
             const int64_t t = instant(rng);
-            EXPECT_EQ(zoneOffset(t, zone), zoneOffset(t, twin)) << zone->getName() << " at " << t;
+            const int64_t cached = zoneOffset(t, zone);
+            EXPECT_EQ(cached, zoneOffset(t, twin)) << zone->getName() << " at " << t;
+            EXPECT_EQ(cached, zoneOffset(t, reversed)) << zone->getName() << " at " << t;
             ++compared;
         }
     }
