@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "timezone/CalendarMath.h"
+#include "timezone/RecurrenceIterator.h"
 #include "timezone/XTimeZone.h"
 #include "winplat/time.h"
 
@@ -345,9 +347,81 @@ Duration DateTime::zoneOffset() const {
     if (observances.size() == 1) {
         return observances.front().offsetTo;
     }
-    // Zones of several observances answer through their transition rules,
-    // which the zone does not offer yet.
-    return kUnknownDuration;
+    if (observances.size() == 2) {
+        const Duration cached = XTimeZone::offsetAt(value_, zone_);
+        if (!cached.isUnknown()) {
+            return cached;
+        }
+    }
+    const Duration answer = scanObservances();
+    offsetMinutes_ = static_cast<int32_t>(answer.count()) / 60;  // the unknown answer's low half is 0
+    return answer;
+}
+
+// The general scan: each observance's change nearest the value's UTC year,
+// each expanded on its own wall clock; the latest change not after the value
+// decides, else the earliest one after it (through its offsetFrom).
+Duration DateTime::scanObservances() const {
+    const int year = calendarFromTime(value_).year + 1900;
+    struct Candidate {
+        int64_t at;
+        const ZoneObservance* observance;
+    };
+    std::vector<Candidate> candidates;
+    for (const ZoneObservance& o : zone_->observances()) {
+        const bool recurs = o.rule.valid;
+        DateTime s = recurs || o.secondDate.noDate() ? o.start : o.secondDate;
+        if (s.noDate()) {
+            continue;
+        }
+        if (s.kind_ == ZoneBound) {
+            s.zone_.reset();
+            s.kind_ = Floating;
+            s.offsetMinutes_ = kUnknownOffsetMinutes;
+        }
+        if (o.offsetFrom.isUnknown()) {
+            s.makeFloating();
+        } else {
+            s.setFixedOffset(o.offsetFrom);
+        }
+        if (!recurs) {
+            candidates.push_back({s.value_, &o});
+            continue;
+        }
+        if (s.field(FieldYear, 1) > year) {
+            s.setField(FieldYear, year - 1, 1);
+        }
+        DateTime reached;
+        for (RecurrenceIterator it(o.rule, s, true);; it.advance()) {
+            const DateTime occurrence = it.current();
+            if (occurrence.isUnset()) {
+                break;
+            }
+            reached = occurrence;
+            if (occurrence.field(FieldYear, 1) >= year) {
+                break;
+            }
+        }
+        if (!reached.isUnset()) {
+            candidates.push_back({reached.value_, &o});
+        }
+    }
+    if (candidates.empty()) {
+        return kUnknownDuration;
+    }
+    Candidate chosen = candidates.front();
+    bool before = value_ < chosen.at;
+    for (size_t i = 1; i < candidates.size(); ++i) {
+        const Candidate& c = candidates[i];
+        if (c.at > chosen.at && c.at <= value_) {
+            chosen = c;
+            before = false;
+        } else if (c.at < chosen.at && c.at > value_) {
+            chosen = c;
+            before = true;
+        }
+    }
+    return before ? chosen.observance->offsetFrom : chosen.observance->offsetTo;
 }
 
 Duration DateTime::offset() const {

@@ -182,6 +182,7 @@ class DateTime {
     bool shift(int64_t d);
     void place();
     Duration zoneOffset() const;
+    Duration scanObservances() const;
 
     int64_t value_;
     bool dateOnly_;

@@ -1,6 +1,17 @@
+// Zones, their observances, offset texts, fingerprints and the offset at an
+// instant.
 #include "timezone/XTimeZone.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <utility>
+
+#include "timezone/BoundedFormat.h"
+#include "timezone/RecurrenceIterator.h"
+#include "timezone/StreamDigest.h"
+#include "timezone/ZoneOffsetCache.h"
+#include "timezone/ZoneRegistry.h"
 
 namespace tavlo::timezone {
 
@@ -52,6 +63,247 @@ ZoneObservance XTimeZone::firstOfKind(int32_t kind) const {
     ZoneObservance fallback = observances_.empty() ? ZoneObservance() : observances_.back();
     fallback.valid = 0;
     return fallback;
+}
+
+std::string XTimeZone::storedFingerprint() const {
+    tiny::XMutexGuard guard(ZoneOffsetCache::instance().mutex());
+    return fingerprint_;
+}
+
+void XTimeZone::describeObservance(const ZoneObservance& observance, std::vector<std::string>& texts) {
+    const std::string prefix = observance.kind == StandardTime ? "STD:" : "DST:";
+    texts.push_back(prefix + observance.start.format(FormatNoZ | FormatNoOffset));
+    texts.push_back(prefix + formatOffset(observance.offsetTo));
+    texts.push_back(prefix + observance.rule.format());
+}
+
+std::string XTimeZone::fingerprint() {
+    // offsetAt may be writing the field of a shared zone at the same time.
+    tiny::XMutexGuard guard(ZoneOffsetCache::instance().mutex());
+    if (observances_.empty()) {
+        fingerprint_.clear();
+        return fingerprint_;
+    }
+    std::vector<std::string> texts;
+    texts.reserve(observances_.size() * 3);
+    for (const ZoneObservance& o : observances_) {
+        describeObservance(o, texts);
+    }
+    std::stable_sort(texts.begin(), texts.end());
+    crypto::StreamDigestMD5 digest;
+    for (const std::string& text : texts) {
+        digest << text;
+    }
+    fingerprint_ = digest.hexDigest(false);
+    return fingerprint_;
+}
+
+std::string XTimeZone::formatOffset(Duration offset) {
+    if (offset.isUnknown()) {
+        return "+0000";
+    }
+    const int64_t o = offset.count();
+    const int s = static_cast<int>(std::abs(o % 60));
+    const int m = static_cast<int>(std::abs(o % 3600 / 60));
+    const int h = static_cast<int>(std::abs(o % 86400 / 3600));
+    const char sign = o < 0 ? '-' : '+';
+    char text[16];
+    if (s > 0) {
+        boundedFormat(text, sizeof(text), "%c%02d%02d%02d", sign, h, m, s);
+    } else {
+        boundedFormat(text, sizeof(text), "%c%02d%02d", sign, h, m);
+    }
+    return text;
+}
+
+namespace {
+
+bool isDigitByte(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+Duration XTimeZone::parseOffset(std::string_view text) {
+    size_t p = 0;
+    bool negative = false;
+    if (p < text.size() && (text[p] == '+' || text[p] == '-')) {
+        negative = text[p] == '-';
+        if (++p >= text.size() || !isDigitByte(text[p])) {
+            return kUnknownDuration;
+        }
+    }
+    if (p < text.size() && isDigitByte(text[p])) {
+        int64_t v = 0;
+        int n = 0;
+        while (p < text.size() && isDigitByte(text[p]) && n < 7) {
+            v = v * 10 + (text[p] - '0');
+            ++n;
+            if (++p < text.size() && std::ispunct(static_cast<unsigned char>(text[p]))) {
+                ++p;
+            }
+        }
+        int64_t hours = v, minutes = 0, seconds = 0;
+        if (n >= 5) {
+            hours = v / 10000;
+            minutes = v % 10000 / 100;
+            seconds = v % 100;
+        } else if (n >= 3) {
+            hours = v / 100;
+            minutes = v % 100;
+        }
+        const int64_t total = hours * 3600 + minutes * 60 + seconds;
+        return Duration(negative ? -total : total);
+    }
+    size_t run = p;
+    while (run < text.size() && std::isalpha(static_cast<unsigned char>(text[run]))) {
+        ++run;
+    }
+    const std::string_view letters = text.substr(p, run - p);
+    for (const ZoneAbbreviation& row : ZoneRegistry::instance().abbreviations) {
+        if (sameIgnoringCase(row.abbreviation, letters)) {
+            return Duration::parse(row.offset);
+        }
+    }
+    return kUnknownDuration;
+}
+
+namespace {
+
+// The wall-clock start of a table row, held at the fixed offset 0.
+DateTime rowStart(const std::string& text) {
+    bool dateOnly = false;
+    Duration offset;
+    int64_t start = 0;
+    if (!parseIsoDateTime(text, &dateOnly, &offset, &start, nullptr)) {
+        return unsetDateTime();
+    }
+    return DateTime::fromTime(start);
+}
+
+}  // namespace
+
+XTimeZone XTimeZone::fromDefinition(const ZoneDefinition& row) {
+    XTimeZone zone;
+    zone.name_ = row.name;
+    const Duration standard = parseOffset(row.standard);
+    if (!row.daylight.empty()) {
+        const Duration daylight = parseOffset(row.daylight);
+        ZoneObservance standardPart;
+        standardPart.valid = 1;
+        standardPart.kind = StandardTime;
+        standardPart.start = rowStart(row.standardStart);
+        standardPart.offsetFrom = daylight;
+        standardPart.offsetTo = standard;
+        standardPart.rule.parse(row.standardRule);
+        ZoneObservance daylightPart;
+        daylightPart.valid = 1;
+        daylightPart.kind = DaylightTime;
+        daylightPart.start = rowStart(row.daylightStart);
+        daylightPart.offsetFrom = standard;
+        daylightPart.offsetTo = daylight;
+        daylightPart.rule.parse(row.daylightRule);
+        zone.observances_.push_back(std::move(standardPart));
+        zone.observances_.push_back(std::move(daylightPart));
+    } else {
+        ZoneObservance standardPart;
+        standardPart.valid = 1;
+        standardPart.kind = StandardTime;
+        standardPart.start = DateTime(1);  // one second past midnight, part of the fingerprint
+        standardPart.offsetFrom = standard;
+        standardPart.offsetTo = standard;
+        zone.observances_.push_back(std::move(standardPart));
+    }
+    zone.zoneIds_ = row.ids;
+    return zone;
+}
+
+XTimeZone XTimeZone::fromTableRow(int index, const std::vector<ZoneDefinition>& table) {
+    if (index < 0 || static_cast<size_t>(index) >= table.size()) {
+        return XTimeZone();
+    }
+    return fromDefinition(table[static_cast<size_t>(index)]);
+}
+
+namespace {
+
+int utcYear(int64_t t) {
+    return calendarFromTime(t).year + 1900;
+}
+
+// The first change of an observance in the year or later, expanded on the
+// observance's own wall clock (the start read at offsetFrom), so that the
+// rule's days are local days; false when there is none in the year.
+bool expandedTransition(const ZoneObservance& o, int year, int64_t* out) {
+    DateTime start = o.start;
+    if (start.isUnset() || start.isMarker()) {
+        return false;
+    }
+    if (!o.offsetFrom.isUnknown()) {
+        start.setFixedOffset(o.offsetFrom);
+    }
+    DateTime last;
+    for (RecurrenceIterator it(o.rule, start, true);; it.advance()) {
+        const DateTime occurrence = it.current();
+        if (occurrence.isUnset()) {
+            break;
+        }
+        last = occurrence;
+        if (utcYear(last.value()) >= year) {
+            break;
+        }
+    }
+    if (last.isUnset() || utcYear(last.value()) > year) {
+        return false;
+    }
+    *out = last.value();
+    return true;
+}
+
+}  // namespace
+
+Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
+    if (!zone) {
+        return kUnknownDuration;
+    }
+    const int year = utcYear(instant);
+    const auto& observances = zone->observances_;
+    if (observances.size() != 2 || !observances[0].rule.valid || !observances[1].rule.valid) {
+        return kUnknownDuration;
+    }
+    ZoneOffsetCache& cache = ZoneOffsetCache::instance();
+    tiny::XMutexGuard guard(cache.mutex());
+    if (zone->fingerprint_.empty()) {
+        zone->fingerprint();
+    }
+    const std::string key = offsetCacheKey(year, zone->fingerprint_);
+    if (const ZoneOffsetEntry* hit = cache.find(key)) {
+        return Duration(hit->offsetAt(instant));
+    }
+    const ZoneObservance& a = observances[0];
+    const ZoneObservance& b = observances[1];
+    int64_t ta, tb;
+    if (isSimpleYearlyRule(a.rule) && isSimpleYearlyRule(b.rule)) {
+        ta = yearlyTransitionAt(a, year);
+        tb = yearlyTransitionAt(b, year);
+    } else if (!expandedTransition(a, year, &ta) || !expandedTransition(b, year, &tb)) {
+        return kUnknownDuration;
+    }
+    ZoneOffsetEntry entry;
+    if (ta < tb) {
+        entry = {a.offsetTo.count(), b.offsetTo.count(), ta, tb};
+    } else {
+        entry = {b.offsetTo.count(), a.offsetTo.count(), tb, ta};
+    }
+    cache.store(key, entry);
+    return Duration(entry.offsetAt(instant));
 }
 
 }  // namespace tavlo::timezone

@@ -2,11 +2,18 @@
 // UTC offsets before and after it and a recurrence rule, in the manner of the
 // STANDARD and DAYLIGHT parts of an iCalendar VTIMEZONE. Zones are shared
 // between DateTime values through ZonePtr and are not locked: a zone must not
-// change while another thread reads it.
+// change while another thread reads it. The one field written behind a
+// reader's back is the fingerprint, which offsetAt fills in under the offset
+// cache's lock; every read of it takes that lock too.
+//
+// Zones come from the built-in tables (fromDefinition, fromTableRow), by name
+// (findByName, findInTzZones) or as the machine's own zone (local, detected
+// once per process). Lookups never fail loudly: they answer the empty zone.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,6 +21,8 @@
 #include "timezone/RecurrenceRule.h"
 
 namespace tavlo::timezone {
+
+struct ZoneDefinition;
 
 // An optional native handle with its release and duplicate callbacks: a copy
 // holds a duplicate (or none), the holder releases its own on destruction.
@@ -82,7 +91,38 @@ class XTimeZone {
     const NativeHandle& nativeHandle() const { return handle_; }
     void setNativeHandle(NativeHandle handle) { handle_ = std::move(handle); }
     // Empty until computed; cleared by addObservance.
-    const std::string& storedFingerprint() const { return fingerprint_; }
+    std::string storedFingerprint() const;
+    // Computes the fingerprint into the zone and returns it: the MD5, in
+    // lowercase hex, of the sorted descriptor texts of every observance;
+    // empty for a zone without observances.
+    std::string fingerprint();
+    // Appends the three descriptor texts of an observance ("STD:" or "DST:"
+    // before the start's basic wall clock, the offsetTo text and the rule).
+    static void describeObservance(const ZoneObservance& observance, std::vector<std::string>& texts);
+
+    // "+hhmm", or "+hhmmss" with seconds; hours wrap at 24; unknown "+0000".
+    static std::string formatOffset(Duration offset);
+    // Seconds east of UTC from "+hh[mm[ss]]" (punctuation between digits
+    // skipped) or a zone abbreviation; the unknown duration otherwise.
+    static Duration parseOffset(std::string_view text);
+
+    static XTimeZone fromDefinition(const ZoneDefinition& row);
+    // The empty zone for an index outside the table.
+    static XTimeZone fromTableRow(int index, const std::vector<ZoneDefinition>& table);
+
+    // The UTC offset at an instant of a zone of exactly two observances with
+    // valid rules, through the process-wide per-year cache; the unknown
+    // duration for any other zone or when the year's changes cannot be found.
+    static Duration offsetAt(int64_t instant, const ZonePtr& zone);
+
+    // "server" or "" give the machine zone; then the display rows, the tz
+    // rows, a number of seconds equal to a display row's standard offset, and
+    // last the "(UTC) Universal Coordinated Time" row.
+    static XTimeZone findByName(std::string_view name);
+    // The best-matching tz row, or the empty zone.
+    static XTimeZone findInTzZones(std::string_view name);
+    // A copy of the machine's zone (the empty zone when none matched).
+    static XTimeZone local();
 
   private:
     ZoneObservance firstOfKind(int32_t kind) const;
