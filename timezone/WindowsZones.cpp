@@ -12,6 +12,7 @@
 #include "CommonBase/StringUtils.h"
 #include "Threads/CLock.h"
 #include "timezone/DateTimeFunctions.h"
+#include "timezone/ZoneSummary.h"
 #include "winplat/registry.h"
 
 namespace tavlo::timezone {
@@ -39,6 +40,12 @@ TIME_ZONE_INFORMATION makeGreenland() {
     return z;
 }
 
+// Minutes of an offset, the unknown one as 0.
+LONG offsetMinutes(Duration d) {
+    const LONG minutes = d.hours() * 60 + d.minutes();
+    return d.isNegative() ? -minutes : minutes;
+}
+
 // One YEARLY rule with a single month; the month goes to out.
 bool yearlyMonth(const RecurrenceRule& rule, SYSTEMTIME* out) {
     if (!rule.valid || rule.frequency != Yearly) {
@@ -50,6 +57,80 @@ bool yearlyMonth(const RecurrenceRule& rule, SYSTEMTIME* out) {
     }
     out->wMonth = static_cast<WORD>(months[0]);
     return true;
+}
+
+// The record date that older versions wrote for a yearly rule on a fixed day
+// of the month: the day in wDay (0 without one).
+bool monthDayDate(const RecurrenceRule& rule, SYSTEMTIME* out) {
+    SYSTEMTIME date = *out;
+    const std::vector<int32_t>& days = rule.byLists[ByMonthDay];
+    if (!yearlyMonth(rule, &date) || !rule.byLists[ByDay].empty() || days.size() > 1 ||
+        (days.size() == 1 && (days[0] < 0 || days[0] > 31))) {
+        return false;
+    }
+    date.wDay = static_cast<WORD>(days.empty() ? 0 : days[0]);
+    *out = date;
+    return true;
+}
+
+// The record date of an observance, at its start's wall-clock time.
+bool observanceDate(const ZoneObservance& o, bool acceptMonthDay, SYSTEMTIME* out) {
+    *out = SYSTEMTIME{};
+    if (!ruleToTziDate(o.rule, out) && !(acceptMonthDay && monthDayDate(o.rule, out))) {
+        return false;
+    }
+    out->wHour = static_cast<WORD>(o.start.field(FieldHour, 1));
+    out->wMinute = static_cast<WORD>(o.start.field(FieldMinute, 1));
+    return true;
+}
+
+// A record whose two seasons are alike describes a zone without daylight time.
+TIME_ZONE_INFORMATION withoutLikeSeasons(const TIME_ZONE_INFORMATION& tzi) {
+    TIME_ZONE_INFORMATION z = tzi;
+    if (systemTimeEqual(z.DaylightDate, z.StandardDate) || z.StandardBias == z.DaylightBias) {
+        z.StandardDate = SYSTEMTIME{};
+        z.StandardBias = 0;
+        std::memset(z.DaylightName, 0, sizeof(z.DaylightName));
+        z.DaylightDate = SYSTEMTIME{};
+        z.DaylightBias = 0;
+    }
+    return z;
+}
+
+// Whether a table row is the zone of a record: the standard offset alone for
+// rows and records without daylight time, else both offsets and both dates.
+bool summaryFits(const ZoneSummary& s, const TIME_ZONE_INFORMATION& z, bool acceptMonthDay) {
+    if (s.standard.valid == 0) {
+        return false;
+    }
+    const int64_t standardSeconds = -60 * (int64_t{z.Bias} + z.StandardBias);
+    if (s.daylight.valid == 0) {
+        return z.StandardDate.wMonth == 0 && s.standard.offsetTo.seconds() == standardSeconds;
+    }
+    SYSTEMTIME standardDate, daylightDate;
+    return z.StandardDate.wMonth != 0 && s.standard.offsetTo.seconds() == standardSeconds &&
+           s.daylight.offsetTo.seconds() == -60 * (int64_t{z.Bias} + z.DaylightBias) &&
+           observanceDate(s.standard, acceptMonthDay, &standardDate) &&
+           observanceDate(s.daylight, acceptMonthDay, &daylightDate) &&
+           systemTimeEqual(standardDate, z.StandardDate) && systemTimeEqual(daylightDate, z.DaylightDate);
+}
+
+bool isGreenlandName(const std::string& name) {
+    return name.size() == 9 && asciiCompareNoCase(name.c_str(), "Greenland") == 0;
+}
+
+// The machine's zone as last matched, and the record it was matched for.
+// Taken before the machine's zone and the zone tables take their locks.
+struct MachineZoneCache {
+    CLock lock{true};
+    XTimeZone zone;
+    TIME_ZONE_INFORMATION tzi{};
+    bool matched = false;
+};
+
+MachineZoneCache& machineZoneCache() {
+    static MachineZoneCache cache;
+    return cache;
 }
 
 }  // namespace
@@ -134,6 +215,154 @@ bool ruleToTziDate(const RecurrenceRule& rule, SYSTEMTIME* out) {
     date.wDay = static_cast<WORD>(ordinal == -1 ? 5 : ordinal);
     *out = date;
     return true;
+}
+
+bool zoneToTzi(const XTimeZone& zone, TIME_ZONE_INFORMATION* out) {
+    *out = TIME_ZONE_INFORMATION{};
+    if (isGreenlandName(zone.getName())) {
+        *out = greenlandTzi();
+        return true;
+    }
+    const ZoneObservance standard = zone.standard();
+    const ZoneObservance daylight = zone.daylight();
+    if (standard.valid == 0) {
+        return false;
+    }
+    out->Bias = -offsetMinutes(standard.offsetTo);
+    if (daylight.valid != 0) {
+        out->DaylightBias = -offsetMinutes(daylight.offsetTo - daylight.offsetFrom);
+    }
+    SYSTEMTIME standardDate, daylightDate;
+    if (observanceDate(standard, false, &standardDate) && daylight.valid != 0 &&
+        observanceDate(daylight, false, &daylightDate)) {
+        out->StandardDate = standardDate;
+        out->DaylightDate = daylightDate;
+    }
+    return true;
+}
+
+bool zoneFromTzi(ZonePtr& out, const TIME_ZONE_INFORMATION* tzi) {
+    out.reset(new XTimeZone(XTimeZone::local()));
+    if (tzi == nullptr) {
+        return false;
+    }
+    TIME_ZONE_INFORMATION own;
+    if (zoneToTzi(*out, &own) && tziEqual(own, *tzi)) {
+        return true;
+    }
+    const TIME_ZONE_INFORMATION z = withoutLikeSeasons(*tzi);
+    if (isGreenlandTzi(z)) {
+        out.reset(new XTimeZone(XTimeZone::findByName("Greenland")));
+        return true;
+    }
+    for (const ZoneSummary& summary : zoneSummaries()) {
+        if (summaryFits(summary, z, true)) {
+            out = summary.toZone();
+            return true;
+        }
+    }
+    return false;
+}
+
+ZonePtr machineZoneFromTzi() {
+    const TIME_ZONE_INFORMATION machine = currentTzi();
+    ZonePtr zone;
+    zoneFromTzi(zone, &machine);
+    return zone;
+}
+
+void adoptZoneIfUtc(ZonePtr& target, const ZonePtr& candidate) {
+    if (!target ||
+        (target->daylight().offsetTo.seconds() == 0 && target->standard().offsetTo.seconds() == 0)) {
+        target = candidate;
+    }
+}
+
+ZonePtr zoneOfDateTime(const DateTime& value) {
+    if (value.isUnset()) {
+        return ZonePtr();
+    }
+    if (value.getZone()) {
+        return value.getZone();
+    }
+    if (value.kind() == Floating) {
+        return ZonePtr(new XTimeZone(XTimeZone::local()));
+    }
+    const Duration offset = value.offset();
+    if (static_cast<uint32_t>(offset.count()) == 0) {
+        return machineZoneFromTzi();
+    }
+    ZonePtr zone(new XTimeZone());
+    zone->setName(std::string("GMT ") + (offset.isNegative() ? '-' : '+') + " " +
+                  std::to_string(offset.hours()));
+    ZoneObservance o;
+    o.valid = 1;
+    o.kind = StandardTime;
+    o.start = DateTime(1, 1, 1970, 0, 0, 1, Duration(0));
+    o.offsetFrom = offset;
+    o.offsetTo = offset;
+    zone->addObservance(o);
+    return zone;
+}
+
+XTimeZone machineZone(bool* matched, const TIME_ZONE_INFORMATION* compareTo) {
+    const TIME_ZONE_INFORMATION machine = currentTzi();
+    MachineZoneCache& cache = machineZoneCache();
+    CLockGuard guard(cache.lock);
+    if (!cache.matched || !tziEqual(machine, cache.tzi)) {
+        cache.matched = false;
+        cache.zone = XTimeZone::local();
+        cache.tzi = machine;
+        TIME_ZONE_INFORMATION own;
+        const TIME_ZONE_INFORMATION z = withoutLikeSeasons(machine);
+        if (zoneToTzi(cache.zone, &own) && tziEqual(own, cache.tzi)) {
+            cache.matched = true;
+        } else if (isGreenlandTzi(z)) {
+            cache.zone = XTimeZone::findByName("Greenland");
+            cache.matched = true;
+        } else {
+            for (const ZoneSummary& summary : displayZoneSummaries()) {
+                if (summaryFits(summary, z, false)) {
+                    cache.zone = *summary.toZone();
+                    cache.matched = true;
+                    break;
+                }
+            }
+        }
+    }
+    if (matched != nullptr) {
+        *matched = compareTo != nullptr ? tziEqual(cache.tzi, *compareTo) : cache.matched;
+    }
+    return cache.zone;
+}
+
+namespace {
+
+// The zone of a record for a SYSTEMTIME: none for an all-zero record.
+ZonePtr zoneOfRecord(const TIME_ZONE_INFORMATION* tzi) {
+    ZonePtr zone;
+    if (!isTziEmpty(tzi)) {
+        zoneFromTzi(zone, tzi);
+    }
+    return zone;
+}
+
+}  // namespace
+
+DateTime utcSystemTimeWithTzi(const SYSTEMTIME& utc, const TIME_ZONE_INFORMATION* tzi) {
+    DateTime t = systemTimeToDateTime(utc);
+    if (const ZonePtr zone = zoneOfRecord(tzi)) {
+        t.attachZone(zone);
+    }
+    return t;
+}
+
+DateTime wallSystemTimeWithTzi(const SYSTEMTIME& wall, const TIME_ZONE_INFORMATION* tzi) {
+    DateTime t = systemTimeToDateTime(wall);
+    if (const ZonePtr zone = zoneOfRecord(tzi)) {
+        t.setZone(zone);
+    }
+    return t;
 }
 
 namespace {
