@@ -25,17 +25,19 @@ void StreamDigest::BufDigest::begin() {
     if (!initPending_) {
         return;
     }
-    if (context_ == nullptr || EVP_DigestInit(context_, algorithm_) == 0) {
+    ready_ = context_ != nullptr && EVP_DigestInit(context_, algorithm_) != 0;
+    if (!ready_) {
         CryptoErrorStore::recordErrors();
     }
     initPending_ = false;
 }
 
 void StreamDigest::BufDigest::update(const void* data, size_t size) {
-    if (size == 0) {
+    // A context whose start failed has no digest to feed.
+    if (size == 0 || !ready_) {
         return;
     }
-    if (context_ == nullptr || EVP_DigestUpdate(context_, data, size) == 0) {
+    if (EVP_DigestUpdate(context_, data, size) == 0) {
         CryptoErrorStore::recordErrors();
     }
 }
@@ -82,7 +84,8 @@ bool StreamDigest::BufDigest::finish(unsigned char* out, unsigned int* length) {
     if (!drain()) {
         return false;
     }
-    if (context_ == nullptr || EVP_DigestFinal(context_, out, length) == 0) {
+    *length = 0;
+    if (!ready_ || EVP_DigestFinal(context_, out, length) == 0) {
         CryptoErrorStore::recordErrors();
     }
     initPending_ = true;

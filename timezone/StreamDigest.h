@@ -61,6 +61,7 @@ class StreamDigest : public std::ostream {
 
         EVP_MD_CTX* context_;
         bool initPending_ = true;
+        bool ready_ = false;  // the running digest started
         const EVP_MD* algorithm_;
         char area_[kAreaSize];
     };

@@ -18,58 +18,26 @@ int64_t wallSecondsOf(int y, int m, int d, int h = 0, int mi = 0) {
     return timeFromCalendar(f);
 }
 
-// The placement rule for a wall time that the zone skips or repeats: one
-// guess and one correction, with the C library's offsets.
-int64_t ruleAnswer(int64_t wall) {
-    const long r = glibcOffset(wall);
-    int64_t v = wall - r;
-    const long s = glibcOffset(v);
-    if (s < r || (r >= 0 && s >= 0)) {
-        v += r - s;
-    }
-    return v;
-}
-
 struct PlacementCount {
     int unique = 0, skippedOrRepeated = 0;
 };
 
 PlacementCount sweepTransitionDays(int firstYear, int lastYear) {
     PlacementCount count;
-    for (int y = firstYear; y <= lastYear; ++y) {
-        std::set<int64_t> days;
-        for (int64_t day = wallSecondsOf(y, 1, 1); day < wallSecondsOf(y + 1, 1, 1); day += 86400) {
-            const int64_t noon = day + 43200;
-            if (glibcOffset(noon - 129600) != glibcOffset(noon + 129600)) {
-                days.insert(day);
-            }
+    sweepTransitionWalls(firstYear, lastYear, [&](int64_t wall, int64_t expected, bool unique) {
+        (unique ? count.unique : count.skippedOrRepeated)++;
+        DateTime floating(wall);
+        floating.makeFloating();
+        DateTime viaOffset(wall);
+        viaOffset.setFixedOffset(kUnknownDuration);
+        EXPECT_EQ(floating.value(), expected) << "wall " << wall;
+        EXPECT_EQ(viaOffset.value(), expected) << "wall " << wall;
+        EXPECT_EQ(floating.kind(), Floating);
+        if (unique) {
+            // The wall clock reads back unchanged.
+            EXPECT_EQ(floating.value() + floating.offset().count(), wall);
         }
-        for (int64_t day : days) {
-            const long before = glibcOffset(day - 86400);
-            const long after = glibcOffset(day + 2 * 86400);
-            for (int64_t wall = day; wall < day + 86400; wall += 900) {
-                std::set<int64_t> found;
-                for (long off : {before, after}) {
-                    if (glibcOffset(wall - off) == off) {
-                        found.insert(wall - off);
-                    }
-                }
-                const int64_t expected = found.size() == 1 ? *found.begin() : ruleAnswer(wall);
-                (found.size() == 1 ? count.unique : count.skippedOrRepeated)++;
-                DateTime floating(wall);
-                floating.makeFloating();
-                DateTime viaOffset(wall);
-                viaOffset.setFixedOffset(kUnknownDuration);
-                EXPECT_EQ(floating.value(), expected) << "wall " << wall;
-                EXPECT_EQ(viaOffset.value(), expected) << "wall " << wall;
-                EXPECT_EQ(floating.kind(), Floating);
-                if (found.size() == 1) {
-                    // The wall clock reads back unchanged.
-                    EXPECT_EQ(floating.value() + floating.offset().count(), wall);
-                }
-            }
-        }
-    }
+    });
     return count;
 }
 
