@@ -227,7 +227,11 @@ def tz_row(zoneinfo, name):
         assert wall.hour * 3600 + wall.minute * 60 + wall.second == time, (name, wall, time)
     cols = [offset_text(std), offset_text(dst), std_wall.strftime("%Y%m%dT%H%M%S"),
             dst_wall.strftime("%Y%m%dT%H%M%S"), std_rule, dst_rule]
-    # Years without changes before the starts do not follow the rules either.
+    # A year in which a change the rules make is missing breaks them too.
+    made = {(wall, before, after) for wall, before, after in changes}
+    for y in range(max(1970, (year or 1969) + 1), changes[-1][0].year + 1 if changes else 0):
+        if ((rule_date(y, start), std, dst) not in made) or ((rule_date(y, end), dst, std) not in made):
+            year = y
     return cols, max(1970, (year or 1969) + 1, std_wall.year, dst_wall.year)
 
 
