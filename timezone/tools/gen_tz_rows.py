@@ -20,7 +20,8 @@ Row columns, in the display table's forms:
 - ids: the zone-id of the name, else of the zone it links to, else of another
   name of that zone; else the ids of the first display row with the same
   standard offset and the same presence of daylight saving (else the same
-  standard offset, else the nearest one). Nothing reads the ids.
+  standard offset, else the nearest one). Nothing reads the ids. The display
+  rows and zone-id names are read from timezone/ZoneTables.cpp.
 
 A second output lists, for tests, each row's first year under its rules.
 """
