@@ -3,11 +3,12 @@
 #include "timezone/XTimeZone.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <utility>
 
-#include "timezone/BoundedFormat.h"
 #include "timezone/RecurrenceIterator.h"
 #include "timezone/StreamDigest.h"
 #include "timezone/ZoneOffsetCache.h"
@@ -52,6 +53,12 @@ XTimeZone::~XTimeZone() = default;
 void XTimeZone::addObservance(const ZoneObservance& observance) {
     observances_.push_back(observance);
     fingerprint_.clear();
+    rulesStamp_ = nextRulesStamp();
+}
+
+uint64_t XTimeZone::nextRulesStamp() {
+    static std::atomic<uint64_t> last{0};
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
 ZoneObservance XTimeZone::firstOfKind(int32_t kind) const {
@@ -70,11 +77,43 @@ std::string XTimeZone::storedFingerprint() const {
     return fingerprint_;
 }
 
+namespace {
+
+// Descriptor texts laid end to end in one buffer, each known by its place.
+struct Descriptors {
+    std::string buffer;
+    std::vector<std::pair<uint32_t, uint32_t>> pieces;  // offset, length
+
+    void add(std::string_view prefix, std::string_view text) {
+        pieces.emplace_back(static_cast<uint32_t>(buffer.size()),
+                            static_cast<uint32_t>(prefix.size() + text.size()));
+        buffer.append(prefix).append(text);
+    }
+    std::string_view piece(size_t i) const {
+        return std::string_view(buffer).substr(pieces[i].first, pieces[i].second);
+    }
+};
+
+void putTwoDigits(char*& p, int v) {
+    *p++ = static_cast<char>('0' + v / 10);
+    *p++ = static_cast<char>('0' + v % 10);
+}
+
+void describe(const ZoneObservance& observance, Descriptors& out) {
+    const std::string_view prefix = observance.kind == StandardTime ? "STD:" : "DST:";
+    out.add(prefix, observance.start.format(FormatNoZ | FormatNoOffset));
+    out.add(prefix, XTimeZone::formatOffset(observance.offsetTo));
+    out.add(prefix, observance.rule.format());
+}
+
+}  // namespace
+
 void XTimeZone::describeObservance(const ZoneObservance& observance, std::vector<std::string>& texts) {
-    const std::string prefix = observance.kind == StandardTime ? "STD:" : "DST:";
-    texts.push_back(prefix + observance.start.format(FormatNoZ | FormatNoOffset));
-    texts.push_back(prefix + formatOffset(observance.offsetTo));
-    texts.push_back(prefix + observance.rule.format());
+    Descriptors d;
+    describe(observance, d);
+    for (size_t i = 0; i < d.pieces.size(); ++i) {
+        texts.emplace_back(d.piece(i));
+    }
 }
 
 std::string XTimeZone::fingerprint() {
@@ -84,15 +123,21 @@ std::string XTimeZone::fingerprint() {
         fingerprint_.clear();
         return fingerprint_;
     }
-    std::vector<std::string> texts;
-    texts.reserve(observances_.size() * 3);
+    Descriptors d;
+    d.buffer.reserve(observances_.size() * 64);
     for (const ZoneObservance& o : observances_) {
-        describeObservance(o, texts);
+        describe(o, d);
+    }
+    std::vector<std::string_view> texts;
+    texts.reserve(d.pieces.size());
+    for (size_t i = 0; i < d.pieces.size(); ++i) {
+        texts.push_back(d.piece(i));
     }
     std::stable_sort(texts.begin(), texts.end());
-    crypto::StreamDigestMD5 digest;
-    for (const std::string& text : texts) {
-        digest << text;
+    // One stream per thread: each digest re-arms it for the next.
+    thread_local crypto::StreamDigestMD5 digest;
+    for (std::string_view text : texts) {
+        digest.write(text.data(), static_cast<std::streamsize>(text.size()));
     }
     fingerprint_ = digest.hexDigest(false);
     return fingerprint_;
@@ -106,14 +151,16 @@ std::string XTimeZone::formatOffset(Duration offset) {
     const int s = static_cast<int>(std::abs(o % 60));
     const int m = static_cast<int>(std::abs(o % 3600 / 60));
     const int h = static_cast<int>(std::abs(o % 86400 / 3600));
-    const char sign = o < 0 ? '-' : '+';
-    char text[16];
+    // "%c%02d%02d", with "%02d" seconds when there are any.
+    char text[8];
+    char* p = text;
+    *p++ = o < 0 ? '-' : '+';
+    putTwoDigits(p, h);
+    putTwoDigits(p, m);
     if (s > 0) {
-        boundedFormat(text, sizeof(text), "%c%02d%02d%02d", sign, h, m, s);
-    } else {
-        boundedFormat(text, sizeof(text), "%c%02d%02d", sign, h, m);
+        putTwoDigits(p, s);
     }
-    return text;
+    return std::string(text, p);
 }
 
 namespace {
@@ -222,6 +269,7 @@ XTimeZone XTimeZone::fromDefinition(const ZoneDefinition& row) {
         zone.observances_.push_back(std::move(standardPart));
     }
     zone.zoneIds_ = row.ids;
+    zone.rulesStamp_ = nextRulesStamp();
     return zone;
 }
 
@@ -278,14 +326,32 @@ Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
     if (observances.size() != 2 || !observances[0].rule.valid || !observances[1].rule.valid) {
         return kUnknownDuration;
     }
+    // Years answered recently on this thread, per set of observances: the
+    // cached entry each came from answers the same, without the lock.
+    struct RecentYear {
+        uint64_t stamp = 0;
+        uint64_t generation = 0;
+        int year = 0;
+        ZoneOffsetEntry entry;
+    };
+    thread_local std::array<RecentYear, 64> recent;
+    RecentYear& slot = recent[(zone->rulesStamp_ * 37 + static_cast<uint64_t>(year)) % recent.size()];
     ZoneOffsetCache& cache = ZoneOffsetCache::instance();
+    const uint64_t generation = cache.generation();
+    if (slot.stamp == zone->rulesStamp_ && slot.year == year && slot.generation == generation) {
+        return Duration(slot.entry.offsetAt(instant));
+    }
+    auto remember = [&](const ZoneOffsetEntry& entry) {
+        slot = {zone->rulesStamp_, generation, year, entry};
+        return Duration(entry.offsetAt(instant));
+    };
     tiny::XMutexGuard guard(cache.mutex());
     if (zone->fingerprint_.empty()) {
         zone->fingerprint();
     }
     const std::string key = offsetCacheKey(year, zone->fingerprint_);
     if (const ZoneOffsetEntry* hit = cache.find(key)) {
-        return Duration(hit->offsetAt(instant));
+        return remember(*hit);
     }
     const ZoneObservance& a = observances[0];
     const ZoneObservance& b = observances[1];
@@ -303,7 +369,7 @@ Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
         entry = {b.offsetTo.count(), a.offsetTo.count(), tb, ta};
     }
     cache.store(key, entry);
-    return Duration(entry.offsetAt(instant));
+    return remember(entry);
 }
 
 }  // namespace tavlo::timezone

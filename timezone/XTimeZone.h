@@ -127,7 +127,12 @@ class XTimeZone {
   private:
     ZoneObservance firstOfKind(int32_t kind) const;
 
+    // Names the observances' content: drawn afresh by every change of them
+    // and carried by copies, so equal stamps mean equal observances.
+    static uint64_t nextRulesStamp();
+
     NativeHandle handle_;
+    uint64_t rulesStamp_ = 0;
     std::string name_;
     std::string description_;
     DateTime reference_;

@@ -46,6 +46,7 @@ void ZoneOffsetCache::clear() {
     tiny::XMutexGuard guard(mutex_);
     entries_.clear();
     order_.clear();
+    generation_.fetch_add(1, std::memory_order_acq_rel);
 }
 
 uint64_t ZoneOffsetCache::misses() {

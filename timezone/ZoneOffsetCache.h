@@ -7,6 +7,7 @@
 // store lock is taken; never the other way round.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -46,7 +47,9 @@ class ZoneOffsetCache {
 
     size_t size();
     bool contains(const std::string& key);
+    // Also retires every thread's recent answers taken from the entries.
     void clear();
+    uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
     // Entries made since the process started (cache misses of offsetAt).
     uint64_t misses();
 
@@ -57,6 +60,7 @@ class ZoneOffsetCache {
     std::unordered_map<std::string, ZoneOffsetEntry> entries_;
     std::list<std::string> order_;  // keys, oldest first
     uint64_t misses_ = 0;
+    std::atomic<uint64_t> generation_{1};
 };
 
 // The year written with at least four digits, zero-filled, then the
