@@ -3,7 +3,9 @@
 // of their generator, and the case-insensitive search against a plain one.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "timezone/RecurrenceIterator.h"
@@ -128,6 +131,34 @@ TEST(ZoneTables, RegistryHoldsCopiesInTableOrder) {
     EXPECT_EQ(full.ids, (std::vector<int32_t>{3, 6}));
     EXPECT_EQ(shortRow.ids, (std::vector<int32_t>{7, 2}));
     EXPECT_TRUE(shortRow.daylight.empty() && shortRow.standardRule.empty() && shortRow.daylightStart.empty());
+}
+
+// Each test runs in its own process, so this one sees the first creation.
+TEST(ZoneTables, RegistryCreatedOnceUnderConcurrentFirstUse) {
+    std::atomic<int> finished{0};
+    std::vector<const ZoneRegistry*> seen(8);
+    std::vector<std::thread> threads;
+    for (size_t k = 0; k < seen.size(); ++k) {
+        threads.emplace_back([&, k] {
+            seen[k] = &ZoneRegistry::instance();
+            ++finished;
+        });
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (finished.load() < 8) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << "threads did not finish";
+            std::abort();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (const ZoneRegistry* registry : seen) {
+        EXPECT_EQ(registry, seen[0]);
+    }
+    EXPECT_EQ(seen[0]->tzZones.size(), 565u);
 }
 
 TEST(ZoneTables, AbbreviationsAscendAndOffsetTextsAreWellFormed) {

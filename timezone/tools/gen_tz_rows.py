@@ -20,7 +20,8 @@ Row columns, in the display table's forms:
 - ids: the zone-id of the name, else of the zone it links to, else of another
   name of that zone; else the ids of the first display row with the same
   standard offset and the same presence of daylight saving (else the same
-  standard offset, else the nearest one). Nothing reads the ids.
+  standard offset, else the nearest one). Nothing reads the ids. The display
+  rows and zone-id names are read from timezone/ZoneTables.cpp.
 
 A second output lists, for tests, each row's first year under its rules.
 """
@@ -227,7 +228,11 @@ def tz_row(zoneinfo, name):
         assert wall.hour * 3600 + wall.minute * 60 + wall.second == time, (name, wall, time)
     cols = [offset_text(std), offset_text(dst), std_wall.strftime("%Y%m%dT%H%M%S"),
             dst_wall.strftime("%Y%m%dT%H%M%S"), std_rule, dst_rule]
-    # Years without changes before the starts do not follow the rules either.
+    # A year in which a change the rules make is missing breaks them too.
+    made = {(wall, before, after) for wall, before, after in changes}
+    for y in range(max(1970, (year or 1969) + 1), changes[-1][0].year + 1 if changes else 0):
+        if ((rule_date(y, start), std, dst) not in made) or ((rule_date(y, end), dst, std) not in made):
+            year = y
     return cols, max(1970, (year or 1969) + 1, std_wall.year, dst_wall.year)
 
 
