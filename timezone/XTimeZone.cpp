@@ -72,6 +72,30 @@ ZoneObservance XTimeZone::firstOfKind(int32_t kind) const {
     return fallback;
 }
 
+XTimeZone::XTimeZone(const XTimeZone& other)
+    : handle_(other.handle_),
+      rulesStamp_(other.rulesStamp_),
+      name_(other.name_),
+      description_(other.description_),
+      reference_(other.reference_),
+      observances_(other.observances_),
+      zoneIds_(other.zoneIds_),
+      fingerprint_(other.storedFingerprint()) {}
+
+XTimeZone& XTimeZone::operator=(const XTimeZone& other) {
+    if (this != &other) {
+        handle_ = other.handle_;
+        rulesStamp_ = other.rulesStamp_;
+        name_ = other.name_;
+        description_ = other.description_;
+        reference_ = other.reference_;
+        observances_ = other.observances_;
+        zoneIds_ = other.zoneIds_;
+        fingerprint_ = other.storedFingerprint();
+    }
+    return *this;
+}
+
 std::string XTimeZone::storedFingerprint() const {
     tiny::XMutexGuard guard(ZoneOffsetCache::instance().mutex());
     return fingerprint_;

@@ -67,8 +67,10 @@ struct ZoneObservance {
 class XTimeZone {
   public:
     XTimeZone() = default;
-    XTimeZone(const XTimeZone&) = default;
-    XTimeZone& operator=(const XTimeZone&) = default;
+    // The fingerprint is read under the lock offsetAt fills it in under, so a
+    // shared zone can be copied while another thread uses it.
+    XTimeZone(const XTimeZone& other);
+    XTimeZone& operator=(const XTimeZone& other);
     virtual ~XTimeZone();
 
     const std::string& getName() const { return name_; }
