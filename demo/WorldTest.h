@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -99,6 +100,8 @@ class StandinWorldTest : public ::testing::Test {
         } else if (how == Unreadable::ReadFails) {
             std::filesystem::create_symlink("/proc/self/mem", path);
         }
+        // Those two open: only their reads fail.
+        ASSERT_EQ(std::ifstream(path).is_open(), how != Unreadable::Missing);
     }
 
     std::string registryBytes() {
