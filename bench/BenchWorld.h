@@ -79,11 +79,27 @@ inline Generated generate(int stores, world::Build build) {
     return g;
 }
 
+// The worlds made so far, removed when the program ends. They outlive the
+// registry's own fold at exit: that is registered during the runs, after
+// this object was made, and so runs before it is destroyed.
+struct Worlds {
+    std::map<int, Generated> byStores;
+    Worlds() = default;
+    Worlds(const Worlds&) = delete;
+    Worlds& operator=(const Worlds&) = delete;
+    ~Worlds() {
+        for (const auto& [stores, g] : byStores) {
+            std::error_code ignored;
+            fs::remove_all(g.world.root, ignored);
+        }
+    }
+};
+
 inline Generated& worldOf(int stores, world::Build build) {
-    static std::map<int, Generated> worlds;
-    auto it = worlds.find(stores);
-    if (it == worlds.end()) {
-        it = worlds.emplace(stores, generate(stores, build)).first;
+    static Worlds worlds;
+    auto it = worlds.byStores.find(stores);
+    if (it == worlds.byStores.end()) {
+        it = worlds.byStores.emplace(stores, generate(stores, build)).first;
     }
     return it->second;
 }

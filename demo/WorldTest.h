@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
@@ -38,6 +39,20 @@ inline Standin& proxyStub() {
 // an error text is compared byte for byte.
 inline std::string withoutLines(const std::string& text) {
     return std::regex_replace(text, std::regex("\\(([0-9]+)\\), "), "(N), ");
+}
+
+// The ways a database can fail to be read, with their names for test rows.
+enum class Unreadable { Missing, Folder, ReadFails };
+inline const Unreadable EveryUnreadable[] = {Unreadable::Missing, Unreadable::Folder, Unreadable::ReadFails};
+inline const char* nameOf(Unreadable how) {
+    const char* const names[] = {"Missing", "Folder", "ReadFails"};
+    return names[static_cast<int>(how)];
+}
+inline std::string rowName(const ::testing::TestParamInfo<Unreadable>& row) {
+    return nameOf(row.param);
+}
+inline void PrintTo(Unreadable how, std::ostream* os) {
+    *os << nameOf(how);
 }
 
 class StandinWorldTest : public ::testing::Test {
@@ -72,6 +87,26 @@ class StandinWorldTest : public ::testing::Test {
 
     void rewriteDatabase(const std::string& lines) {
         world::writeFile(world_.posix("C:\\ProgramData\\Connector\\Demo.db"), lines);
+    }
+
+    // The database the profile names made absent, a folder, or a file that
+    // opens but whose reads fail (/proc/self/mem at offset 0 fails for root
+    // too, where permission bits would not).
+    void makeUnreadable(Unreadable how) {
+        const std::string path = world_.posix("C:\\ProgramData\\Connector\\Demo.db");
+        std::filesystem::remove(path);
+        if (how == Unreadable::Folder) {
+            std::filesystem::create_directory(path);
+        } else if (how == Unreadable::ReadFails) {
+            std::filesystem::create_symlink("/proc/self/mem", path);
+        }
+        // Those two open: only their reads fail.
+        ASSERT_EQ(std::ifstream(path).is_open(), how != Unreadable::Missing);
+    }
+
+    std::string registryBytes() {
+        winplat::registry::flush();
+        return world::readFile(world_.registryFile);
     }
 
     // Everything the run made is gone again and MAPI was left as found.

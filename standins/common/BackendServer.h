@@ -94,7 +94,9 @@ inline bool loadDatabase(BSTR name, std::vector<Store>* stores) {
         store.kind = line.substr(space + 1);
         stores->push_back(store);
     }
-    return true;
+    // A folder opens like a file and only its reads fail: a read that failed
+    // is no database, not an empty one.
+    return file.eof() && !file.bad();
 }
 
 // The provider value of a store kind, or null for a store without one.

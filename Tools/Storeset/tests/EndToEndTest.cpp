@@ -101,11 +101,6 @@ Process runProgram(std::vector<std::string> arguments) {
 
 class EndToEnd : public WorldTest {
   protected:
-    std::string registryBytes() {
-        winplat::registry::flush();
-        return world::readFile(world_.registryFile);
-    }
-
     // The demo world again, its profile named `profile` (UTF-8) and its
     // connector section naming the database `database`.
     void layOutRenamed(const std::string& profile, const std::wstring& database) {
@@ -292,3 +287,31 @@ TEST_F(EndToEnd, TheProgramFailsOnAnUnknownProfileWithItsOwnStatus) {
               "RegistryHelper::checkRights:\n0x80070005 E_ACCESSDENIED\n");
     EXPECT_EQ(registryBytes(), before);
 }
+
+// A database that is absent, a folder, or a file whose reads fail is the
+// server's database error alike: nothing adopted, no marker, the registry
+// file byte for byte as it was, and the program exits with 1 (the error's low
+// byte is 0).
+class UnreadableDatabase : public EndToEnd, public ::testing::WithParamInterface<Unreadable> {};
+
+TEST_P(UnreadableDatabase, FailsWithTheDatabaseErrorAndChangesNothing) {
+    makeUnreadable(GetParam());
+    const std::string before = registryBytes();
+    const std::string err =
+        "\nError occurred: Exception of class HResultException: Storeset\\DbAdopter(N), DbAdopter::execute:\n"
+        "0x80041000 MIRT_E_DATABASE\n";
+    Run r = run();
+    EXPECT_EQ(r.result, static_cast<HRESULT>(0x80041000u));
+    EXPECT_EQ(r.out, Head.substr(0, Head.find("Retrieving list")));
+    EXPECT_EQ(withoutLines(r.err), err);
+    EXPECT_EQ(registryBytes(), before);
+    expectAllReleased();
+
+    Process p = runProgram({"/p", "Demo"});
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.out, r.out);
+    EXPECT_EQ(withoutLines(p.err), err);
+    EXPECT_EQ(registryBytes(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWay, UnreadableDatabase, ::testing::ValuesIn(EveryUnreadable), rowName);

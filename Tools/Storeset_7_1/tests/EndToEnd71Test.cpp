@@ -98,3 +98,23 @@ TEST_F(EndToEnd71, StoresWithoutAUsableProviderAreSkippedAsUnknown) {
     expectAllReleased();
     EXPECT_EQ(server().calls()[5], "10 IDbMapiProps::GetProps " + storeGuid(5) + " -> 0x00040380");
 }
+
+// A database that is absent, a folder, or a file whose reads fail is the
+// server's database error alike: nothing adopted, no marker, and the registry
+// file byte for byte as it was.
+class UnreadableDatabase71 : public EndToEnd71, public ::testing::WithParamInterface<Unreadable> {};
+
+TEST_P(UnreadableDatabase71, FailsWithTheDatabaseErrorAndChangesNothing) {
+    makeUnreadable(GetParam());
+    const std::string before = registryBytes();
+    Run r = run();
+    EXPECT_EQ(r.result, static_cast<HRESULT>(0x80041000u));
+    EXPECT_EQ(r.out, Opening + Reading + Named + Connecting);
+    EXPECT_EQ(r.err,
+              "\nError occurred: Exception of class HResultException: .\\DbAdopter(72), DbAdopter::execute:\n"
+              "0x80041000 MIRT_E_DATABASE\n");
+    EXPECT_EQ(registryBytes(), before);
+    expectAllReleased();
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWay, UnreadableDatabase71, ::testing::ValuesIn(EveryUnreadable), rowName);
