@@ -484,8 +484,11 @@ class HzEncoder : public SteppedCodec {
 // the designations JP-1 lacks; encoding writes only JP-1's designations.
 
 struct Designation {
+    constexpr Designation(std::string_view e, std::string_view c)
+        : escape(e), canonical(c), asItStands(e == c) {}
     std::string_view escape;     // as it stands in the text
     std::string_view canonical;  // as the C library's converter reads it
+    bool asItStands;
 };
 
 constexpr Designation kJp1Designations[] = {
@@ -495,7 +498,7 @@ constexpr Designation kJp1Designations[] = {
 
 // The designation `text` (at an escape) opens with, or null: read byte by
 // byte, as the decoder meets one every few characters.
-const Designation* designationOpening(std::string_view text) {
+[[gnu::always_inline]] inline const Designation* designationOpening(std::string_view text) {
     const auto at = [&](size_t i) { return i < text.size() ? text[i] : '\0'; };
     const char final2 = at(2);
     if (at(1) == '(') {
@@ -551,7 +554,7 @@ class Jp1Decoder : public Codec {
                     continue;
                 }
                 const Designation* d = designationOpening(std::string_view(text + run, *inLeft - run));
-                if (d == nullptr || d->escape != d->canonical) {
+                if (d == nullptr || !d->asItStands) {
                     break;
                 }
                 run += d->escape.size();
