@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -239,103 +240,43 @@ class SingleByteEncoder : public SteppedCodec {
 };
 
 // ---------------------------------------------------------------------------
-// The double-byte sets, read once from the C library's converters at first
-// use, so that converting is a table look-up rather than a call per
-// character. Each entry is what the C library answers for that one
-// character.
-
-bool isWideUnit(uint32_t unit) {
-    return unit < 0xD800 || unit > 0xDFFF;
-}
-
-// Calls `each(unit, bytes, len)` for every non-ASCII unit of the BMP that
-// `encoder` (from UTF-16LE) converts on its own.
-template <typename F>
-bool forEachEncoded(const char* page, F each) {
-    IconvHandle encoder(page, "UTF-16LE");
-    if (!encoder.ok()) {
-        return false;
-    }
-    for (uint32_t unit = 0x80; unit <= 0xFFFF; ++unit) {
-        if (!isWideUnit(unit)) {
-            continue;
+// What the C library answers for one character of a double-byte set, kept
+// once asked, so that converting is a look-up rather than a call per
+// character, and opening costs nothing. An answer is the same whoever asks
+// first, so converters on any thread share the entries without a lock; each
+// asks through a descriptor of its own.
+class Answers {
+  public:
+    template <typename Ask>
+    uint32_t get(uint16_t key, Ask ask) {
+        uint32_t answer = slots_[key].load(std::memory_order_relaxed);
+        if (answer == 0) {
+            answer = ask() | kAsked;
+            slots_[key].store(answer, std::memory_order_relaxed);
         }
-        const uint8_t wide[2] = {static_cast<uint8_t>(unit & 0xFF), static_cast<uint8_t>(unit >> 8)};
-        uint8_t bytes[8];
-        size_t len = 0;
-        if (encoder.one(wide, 2, bytes, sizeof(bytes), len) == 0) {
-            each(static_cast<uint16_t>(unit), bytes, len);
-        }
+        return answer & ~kAsked;
     }
-    return true;
-}
 
-constexpr uint16_t kNoPair = 0;
-
-// GB 2312 in HZ's seven-bit form: row and cell 0x21-0x7E each.
-struct GbTable {
-    bool ok = false;
-    uint16_t unitOf[0x80][0x80] = {};  // by seven-bit pair; 0 where none
-    uint16_t pairOf[0x10000] = {};     // by unit; kNoPair where none
+  private:
+    static constexpr uint32_t kAsked = 0x80000000u;
+    std::atomic<uint32_t> slots_[0x10000];
 };
 
-const GbTable& gbTable() {
-    static const std::unique_ptr<GbTable> table = [] {
-        auto t = std::make_unique<GbTable>();
-        IconvHandle decoder("UTF-16LE", "EUC-CN");
-        if (!decoder.ok()) {
-            return t;
-        }
-        for (unsigned row = 0x21; row <= 0x7E; ++row) {
-            for (unsigned cell = 0x21; cell <= 0x7E; ++cell) {
-                const uint8_t euc[2] = {static_cast<uint8_t>(row | 0x80), static_cast<uint8_t>(cell | 0x80)};
-                uint8_t wide[8];
-                size_t len = 0;
-                if (decoder.one(euc, 2, wide, sizeof(wide), len) == 0 && len == 2) {
-                    t->unitOf[row][cell] = static_cast<uint16_t>(wide[0] | (wide[1] << 8));
-                }
-            }
-        }
-        t->ok = forEachEncoded("EUC-CN", [&](uint16_t unit, const uint8_t* euc, size_t len) {
-            if (len == 2 && euc[0] >= 0xA1 && euc[1] >= 0xA1) {
-                t->pairOf[unit] = static_cast<uint16_t>(((euc[0] & 0x7F) << 8) | (euc[1] & 0x7F));
-            }
-        });
-        return t;
-    }();
-    return *table;
-}
+// The unit of each GB 2312 pair (EUC-CN with the high bits cleared) and the
+// pair of each unit; 0 where none.
+Answers gbUnits;
+Answers gbPairs;
+// The JIS X 0208 or 0212 pair of each unit, under its set; 0 where none.
+Answers jisPairs;
 
 enum class JpSet : uint8_t { Ascii, Roman, Jis0208, Jis0212 };
 
-// JIS X 0208 and 0212 as ISO-2022-JP writes them, by unit.
-struct JisTable {
-    struct Entry {
-        JpSet set = JpSet::Ascii;  // Ascii where the unit has none
-        uint8_t bytes[2] = {};
-    };
-    bool ok = false;
-    Entry of[0x10000];
-};
-
-const JisTable& jisTable() {
-    static const std::unique_ptr<JisTable> table = [] {
-        auto t = std::make_unique<JisTable>();
-        t->ok = forEachEncoded("EUC-JP", [&](uint16_t unit, const uint8_t* euc, size_t len) {
-            JisTable::Entry& e = t->of[unit];
-            if (len == 2 && euc[0] >= 0xA1) {
-                e.set = JpSet::Jis0208;
-            } else if (len == 3 && euc[0] == 0x8F) {
-                e.set = JpSet::Jis0212;
-            } else {
-                return;  // half-width katakana: not in JP-1
-            }
-            e.bytes[0] = static_cast<uint8_t>(euc[len - 2] & 0x7F);
-            e.bytes[1] = static_cast<uint8_t>(euc[len - 1] & 0x7F);
-        });
-        return t;
-    }();
-    return *table;
+// What `encoder` (from UTF-16LE) answers for `unit` alone, into `bytes`; the
+// count of bytes, or 0 where it has no conversion.
+size_t encodeOne(IconvHandle& encoder, uint16_t unit, uint8_t (&bytes)[8]) {
+    const uint8_t wide[2] = {static_cast<uint8_t>(unit & 0xFF), static_cast<uint8_t>(unit >> 8)};
+    size_t len = 0;
+    return encoder.one(wide, 2, bytes, sizeof(bytes), len) == 0 ? len : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -351,8 +292,8 @@ bool isGbByte(uint8_t b) {
 
 class HzDecoder : public SteppedCodec {
   public:
-    HzDecoder() : gb_(gbTable()) {}
-    bool ok() const { return gb_.ok; }
+    HzDecoder() : gb_("UTF-16LE", "EUC-CN") {}
+    bool ok() const { return gb_.ok(); }
 
   protected:
     int step(const uint8_t* in, size_t inLeft, size_t& used, uint8_t* out, size_t outLeft,
@@ -403,7 +344,7 @@ class HzDecoder : public SteppedCodec {
         // as the output holds: every GB 2312 character is one unit.
         const size_t n = std::min(inLeft, outLeft) & ~size_t{1};
         while (used < n && in[used] != '~' && isGbByte(in[used]) && isGbByte(in[used + 1])) {
-            const uint16_t unit = gb_.unitOf[in[used]][in[used + 1]];
+            const uint16_t unit = unitOf(in[used], in[used + 1]);
             if (unit == 0) {
                 break;
             }
@@ -417,14 +358,26 @@ class HzDecoder : public SteppedCodec {
     void reset() override { gbMode_ = false; }
 
   private:
-    const GbTable& gb_;
+    uint16_t unitOf(uint8_t row, uint8_t cell) {
+        return static_cast<uint16_t>(gbUnits.get(static_cast<uint16_t>((row << 8) | cell), [&]() -> uint32_t {
+            const uint8_t euc[2] = {static_cast<uint8_t>(row | 0x80), static_cast<uint8_t>(cell | 0x80)};
+            uint8_t wide[8];
+            size_t len = 0;
+            if (gb_.one(euc, 2, wide, sizeof(wide), len) != 0 || len != 2) {
+                return 0;
+            }
+            return static_cast<uint32_t>(wide[0] | (wide[1] << 8));
+        }));
+    }
+
+    IconvHandle gb_;
     bool gbMode_ = false;
 };
 
 class HzEncoder : public SteppedCodec {
   public:
-    explicit HzEncoder(bool utf16) : gb_(gbTable()), utf16_(utf16) {}
-    bool ok() const { return gb_.ok; }
+    explicit HzEncoder(bool utf16) : gb_("EUC-CN", "UTF-16LE"), utf16_(utf16) {}
+    bool ok() const { return gb_.ok(); }
 
   protected:
     // Every unit up to one without a conversion, as far as the output holds.
@@ -447,8 +400,8 @@ class HzEncoder : public SteppedCodec {
                     text[len++] = '~';
                 }
             } else {
-                const uint16_t pair = gb_.pairOf[unit];
-                if (pair == kNoPair) {
+                const uint16_t pair = pairOf(unit);
+                if (pair == 0) {
                     return used > 0 ? 0 : EILSEQ;
                 }
                 if (!gbMode_) {
@@ -473,7 +426,17 @@ class HzEncoder : public SteppedCodec {
     void reset() override { gbMode_ = false; }
 
   private:
-    const GbTable& gb_;
+    uint16_t pairOf(uint16_t unit) {
+        return static_cast<uint16_t>(gbPairs.get(unit, [&]() -> uint32_t {
+            uint8_t euc[8];
+            if (encodeOne(gb_, unit, euc) != 2 || euc[0] < 0xA1 || euc[1] < 0xA1) {
+                return 0;
+            }
+            return static_cast<uint32_t>(((euc[0] & 0x7F) << 8) | (euc[1] & 0x7F));
+        }));
+    }
+
+    IconvHandle gb_;
     bool utf16_;
     bool gbMode_ = false;
 };
@@ -593,8 +556,8 @@ class Jp1Decoder : public Codec {
 
 class Jp1Encoder : public SteppedCodec {
   public:
-    explicit Jp1Encoder(bool utf16) : jis_(jisTable()), utf16_(utf16) {}
-    bool ok() const { return jis_.ok; }
+    explicit Jp1Encoder(bool utf16) : euc_("EUC-JP", "UTF-16LE"), utf16_(utf16) {}
+    bool ok() const { return euc_.ok(); }
 
   protected:
     // Every unit up to one without a conversion, as far as the output holds.
@@ -614,13 +577,13 @@ class Jp1Encoder : public SteppedCodec {
                 set = JpSet::Roman;
                 bytes[0] = unit == 0x00A5 ? 0x5C : 0x7E;
             } else {
-                const JisTable::Entry& e = jis_.of[unit];
-                if (e.set == JpSet::Ascii) {
+                const uint32_t pair = pairOf(unit);
+                if (pair == 0) {
                     return used > 0 ? 0 : EILSEQ;
                 }
-                set = e.set;
-                bytes[0] = e.bytes[0];
-                bytes[1] = e.bytes[1];
+                set = static_cast<JpSet>(pair >> 16);
+                bytes[0] = static_cast<uint8_t>(pair >> 8);
+                bytes[1] = static_cast<uint8_t>(pair & 0xFF);
                 len = 2;
             }
             const std::string_view escape = set != set_ ? escapeOf(set) : "";
@@ -654,7 +617,22 @@ class Jp1Encoder : public SteppedCodec {
         return "\x1b(B";
     }
 
-    const JisTable& jis_;
+    // The set in the high half, its two bytes below; 0 where none.
+    uint32_t pairOf(uint16_t unit) {
+        return jisPairs.get(unit, [&]() -> uint32_t {
+            uint8_t euc[8];
+            const size_t len = encodeOne(euc_, unit, euc);
+            JpSet set = JpSet::Jis0208;
+            if (len == 3 && euc[0] == 0x8F) {
+                set = JpSet::Jis0212;
+            } else if (len != 2 || euc[0] < 0xA1) {
+                return 0;  // half-width katakana: not in JP-1
+            }
+            return static_cast<uint32_t>(set) << 16 | (euc[len - 2] & 0x7F) << 8 | (euc[len - 1] & 0x7F);
+        });
+    }
+
+    IconvHandle euc_;
     bool utf16_;
     JpSet set_ = JpSet::Ascii;
 };
