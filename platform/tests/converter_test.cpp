@@ -161,24 +161,35 @@ TEST(Converter, OpeningAndTheWideSide) {
 // converters they are read from.
 
 // What the C library answers for the whole of `input`, or nothing where it
-// stops short.
-std::optional<std::string> library(const char* to, const char* from, const std::string& input) {
-    iconv_t cd = iconv_open(to, from);
-    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << to << " " << from;
-    std::string in = input;
-    std::string out(64, '\0');
-    char* inPtr = in.data();
-    size_t inLeft = in.size();
-    char* outPtr = out.data();
-    size_t outLeft = out.size();
-    const size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || inLeft > 0) {
-        return std::nullopt;
+// stops short; one descriptor for every text.
+class Library {
+  public:
+    Library(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+        EXPECT_NE(cd_, reinterpret_cast<iconv_t>(-1)) << to << " " << from;
     }
-    out.resize(out.size() - outLeft);
-    return out;
-}
+    ~Library() { iconv_close(cd_); }
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+
+    std::optional<std::string> operator()(const std::string& input) {
+        std::string in = input;
+        std::string out(64, '\0');
+        char* inPtr = in.data();
+        size_t inLeft = in.size();
+        char* outPtr = out.data();
+        size_t outLeft = out.size();
+        const size_t r = iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft);
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        if (r == static_cast<size_t>(-1) || inLeft > 0) {
+            return std::nullopt;
+        }
+        out.resize(out.size() - outLeft);
+        return out;
+    }
+
+  private:
+    iconv_t cd_;
+};
 
 std::string wideUnit(unsigned unit) {
     return {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
@@ -223,10 +234,11 @@ struct Expected {
 
 Expected hzEncodings() {
     Expected e;
+    Library library("EUC-CN", "UTF-16LE");
     for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
         const std::string input = wideUnit(unit);
         Outcome o;
-        const auto euc = library("EUC-CN", "UTF-16LE", input);
+        const auto euc = library(input);
         if (unit < 0x80 || (unit >= 0xD800 && unit <= 0xDFFF)) {
             o.error = -1;  // not swept
         } else if (euc && euc->size() == 2 && static_cast<uint8_t>((*euc)[0]) >= 0xA1 &&
@@ -246,11 +258,12 @@ Expected hzEncodings() {
 
 Expected jp1Encodings() {
     Expected e;
+    Library library("EUC-JP", "UTF-16LE");
     for (unsigned unit = 0; unit <= 0xFFFF; ++unit) {
         const std::string input = wideUnit(unit);
         Outcome o;
         o.offset = 2;
-        const auto euc = library("EUC-JP", "UTF-16LE", input);
+        const auto euc = library(input);
         const auto seven = [](char b) { return static_cast<char>(b & 0x7F); };
         if (unit < 0x80 || (unit >= 0xD800 && unit <= 0xDFFF)) {
             o.error = -1;  // not swept
@@ -333,6 +346,7 @@ TEST(Converter, EveryUnitEncodesAsTheCLibraryAnswers) {
 
 TEST(Converter, EveryHzPairDecodesAsTheCLibraryAnswers) {
     Reused decode("UTF-16LE", "HZ-GB-2312");
+    Library library("UTF-16LE", "EUC-CN");
     size_t characters = 0;
     // Row 0x7E would open with a tilde, which is an escape.
     for (int row = 0x21; row <= 0x7D; ++row) {
@@ -342,8 +356,7 @@ TEST(Converter, EveryHzPairDecodesAsTheCLibraryAnswers) {
             SCOPED_TRACE(std::to_string(row) + " " + std::to_string(cell));
             const std::string pair{static_cast<char>(row), static_cast<char>(cell)};
             const auto unit =
-                library("UTF-16LE", "EUC-CN",
-                        std::string{static_cast<char>(row | 0x80), static_cast<char>(cell | 0x80)});
+                library(std::string{static_cast<char>(row | 0x80), static_cast<char>(cell | 0x80)});
             const Outcome o = decode("~{" + pair + "~}");
             if (unit && unit->size() == 2) {
                 EXPECT_EQ(o, (Outcome{*unit, 0, 6}));
@@ -387,6 +400,7 @@ TEST(Converter, Jp1DesignationsAndNothingElse) {
         }
     }
     Reused decode("UTF-16LE", "ISO-2022-JP-1");
+    Library library("UTF-16LE", "ISO-2022-JP-2");
     size_t read = 0;
     size_t refused = 0;
     for (const std::string& escape : escapes) {
@@ -401,8 +415,7 @@ TEST(Converter, Jp1DesignationsAndNothingElse) {
             continue;  // a designation and the text after it
         }
         if (met != nullptr) {
-            const auto expected =
-                library("UTF-16LE", "ISO-2022-JP-2", met->canonical + met->character + "\x1b(B");
+            const auto expected = library(met->canonical + met->character + "\x1b(B");
             ASSERT_TRUE(expected);
             const std::string input = "a" + escape + met->character + "\x1b(B";
             EXPECT_EQ(decode(input), (Outcome{std::string("a\0", 2) + *expected, 0, input.size()}));
