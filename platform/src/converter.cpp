@@ -459,10 +459,13 @@ constexpr Designation kJp1Designations[] = {
     {"\x1b$(@", "\x1b$@"}, {"\x1b$(B", "\x1b$B"}, {"\x1b$(D", "\x1b$(D"},
 };
 
-// The designation `text` (at an escape) opens with, or null: read byte by
-// byte, as the decoder meets one every few characters.
+// The designation `text` opens with, or null: read byte by byte, as the
+// decoder meets one every few characters.
 [[gnu::always_inline]] inline const Designation* designationOpening(std::string_view text) {
     const auto at = [&](size_t i) { return i < text.size() ? text[i] : '\0'; };
+    if (at(0) != '\x1b') {
+        return nullptr;
+    }
     const char final2 = at(2);
     if (at(1) == '(') {
         return final2 == 'B' ? &kJp1Designations[0] : final2 == 'J' ? &kJp1Designations[1] : nullptr;
