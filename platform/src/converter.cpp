@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -239,6 +240,46 @@ class SingleByteEncoder : public SteppedCodec {
 };
 
 // ---------------------------------------------------------------------------
+// What the C library answers for one character of a double-byte set, kept
+// once asked, so that converting is a look-up rather than a call per
+// character, and opening costs nothing. An answer is the same whoever asks
+// first, so converters on any thread share the entries without a lock; each
+// asks through a descriptor of its own.
+class Answers {
+  public:
+    template <typename Ask>
+    uint32_t get(uint16_t key, Ask ask) {
+        uint32_t answer = slots_[key].load(std::memory_order_relaxed);
+        if (answer == 0) {
+            answer = ask() | kAsked;
+            slots_[key].store(answer, std::memory_order_relaxed);
+        }
+        return answer & ~kAsked;
+    }
+
+  private:
+    static constexpr uint32_t kAsked = 0x80000000u;
+    std::atomic<uint32_t> slots_[0x10000];
+};
+
+// The unit of each GB 2312 pair (EUC-CN with the high bits cleared) and the
+// pair of each unit; 0 where none.
+Answers gbUnits;
+Answers gbPairs;
+// The JIS X 0208 or 0212 pair of each unit, under its set; 0 where none.
+Answers jisPairs;
+
+enum class JpSet : uint8_t { Ascii, Roman, Jis0208, Jis0212 };
+
+// What `encoder` (from UTF-16LE) answers for `unit` alone, into `bytes`; the
+// count of bytes, or 0 where it has no conversion.
+size_t encodeOne(IconvHandle& encoder, uint16_t unit, uint8_t (&bytes)[8]) {
+    const uint8_t wide[2] = {static_cast<uint8_t>(unit & 0xFF), static_cast<uint8_t>(unit >> 8)};
+    size_t len = 0;
+    return encoder.one(wide, 2, bytes, sizeof(bytes), len) == 0 ? len : 0;
+}
+
+// ---------------------------------------------------------------------------
 // HZ: ASCII by default; "~{" enters GB mode, where each pair of bytes
 // 0x21-0x7E is a GB 2312 character with the high bits cleared, and "~}"
 // leaves it. In ASCII mode "~~" is a tilde and "~" before a line break joins
@@ -280,8 +321,15 @@ class HzDecoder : public SteppedCodec {
             return EILSEQ;
         }
         if (!gbMode_) {
-            used = 1;
-            return writeUnit(in[0], out, outLeft, wrote);
+            // The bytes up to the next tilde, as many as the output holds.
+            const size_t n = std::min(inLeft, outLeft / 2);
+            while (used < n && in[used] != '~' && in[used] < 0x80) {
+                out[2 * used] = in[used];
+                out[2 * used + 1] = 0;
+                ++used;
+            }
+            wrote = 2 * used;
+            return used > 0 ? 0 : E2BIG;
         }
         if (inLeft < 2) {
             return EINVAL;
@@ -292,29 +340,36 @@ class HzDecoder : public SteppedCodec {
         if (outLeft < 2) {
             return E2BIG;
         }
-        // The pairs up to the next tilde, as many as the output holds, in one
-        // call: every GB 2312 character is one unit.
-        char euc[256];
-        size_t n = 0;
-        while (n + 2 <= std::min({inLeft, outLeft, sizeof(euc)}) && in[n] != '~' && isGbByte(in[n]) &&
-               isGbByte(in[n + 1])) {
-            euc[n] = static_cast<char>(in[n] | 0x80);
-            euc[n + 1] = static_cast<char>(in[n + 1] | 0x80);
-            n += 2;
+        // The pairs up to the next tilde or one without a character, as many
+        // as the output holds: every GB 2312 character is one unit.
+        const size_t n = std::min(inLeft, outLeft) & ~size_t{1};
+        while (used < n && in[used] != '~' && isGbByte(in[used]) && isGbByte(in[used + 1])) {
+            const uint16_t unit = unitOf(in[used], in[used + 1]);
+            if (unit == 0) {
+                break;
+            }
+            out[used] = static_cast<uint8_t>(unit & 0xFF);
+            out[used + 1] = static_cast<uint8_t>(unit >> 8);
+            used += 2;
         }
-        char* from = euc;
-        size_t fromLeft = n;
-        char* to = reinterpret_cast<char*>(out);
-        size_t toLeft = outLeft;
-        gb_.run(&from, &fromLeft, &to, &toLeft);
-        gb_.run(nullptr, nullptr, nullptr, nullptr);
-        used = n - fromLeft;
-        wrote = outLeft - toLeft;
-        return used == 0 || wrote != used ? EILSEQ : 0;
+        wrote = used;
+        return used > 0 ? 0 : EILSEQ;
     }
     void reset() override { gbMode_ = false; }
 
   private:
+    uint16_t unitOf(uint8_t row, uint8_t cell) {
+        return static_cast<uint16_t>(gbUnits.get(static_cast<uint16_t>((row << 8) | cell), [&]() -> uint32_t {
+            const uint8_t euc[2] = {static_cast<uint8_t>(row | 0x80), static_cast<uint8_t>(cell | 0x80)};
+            uint8_t wide[8];
+            size_t len = 0;
+            if (gb_.one(euc, 2, wide, sizeof(wide), len) != 0 || len != 2) {
+                return 0;
+            }
+            return static_cast<uint32_t>(wide[0] | (wide[1] << 8));
+        }));
+    }
+
     IconvHandle gb_;
     bool gbMode_ = false;
 };
@@ -325,35 +380,45 @@ class HzEncoder : public SteppedCodec {
     bool ok() const { return gb_.ok(); }
 
   protected:
+    // Every unit up to one without a conversion, as far as the output holds.
     int step(const uint8_t* in, size_t inLeft, size_t& used, uint8_t* out, size_t outLeft,
              size_t& wrote) override {
-        uint16_t unit = 0;
-        if (const int error = readUnit(in, inLeft, utf16_, unit)) {
-            return error;
-        }
-        std::string text;
-        if (unit < 0x80) {
-            text = gbMode_ ? "~}" : "";
-            text += static_cast<char>(unit);
-            if (unit == '~') {
-                text += '~';
+        while (true) {
+            uint16_t unit = 0;
+            if (const int error = readUnit(in + used, inLeft - used, utf16_, unit)) {
+                return used > 0 ? 0 : error;
             }
-        } else {
-            uint8_t euc[8];
+            uint8_t text[5];
             size_t len = 0;
-            if (gb_.one(in, 2, euc, sizeof(euc), len) != 0 || len != 2 || euc[0] < 0xA1 || euc[1] < 0xA1) {
-                return EILSEQ;
+            if (unit < 0x80) {
+                if (gbMode_) {
+                    text[len++] = '~';
+                    text[len++] = '}';
+                }
+                text[len++] = static_cast<uint8_t>(unit);
+                if (unit == '~') {
+                    text[len++] = '~';
+                }
+            } else {
+                const uint16_t pair = pairOf(unit);
+                if (pair == 0) {
+                    return used > 0 ? 0 : EILSEQ;
+                }
+                if (!gbMode_) {
+                    text[len++] = '~';
+                    text[len++] = '{';
+                }
+                text[len++] = static_cast<uint8_t>(pair >> 8);
+                text[len++] = static_cast<uint8_t>(pair & 0xFF);
             }
-            text = gbMode_ ? "" : "~{";
-            text += static_cast<char>(euc[0] & 0x7F);
-            text += static_cast<char>(euc[1] & 0x7F);
+            if (outLeft - wrote < len) {
+                return used > 0 ? 0 : E2BIG;
+            }
+            std::memcpy(out + wrote, text, len);
+            wrote += len;
+            used += 2;
+            gbMode_ = unit >= 0x80;
         }
-        if (const int error = writeBytes(text, out, outLeft, wrote)) {
-            return error;
-        }
-        gbMode_ = unit >= 0x80;
-        used = 2;
-        return 0;
     }
     int finish(uint8_t* out, size_t outLeft, size_t& wrote) override {
         return gbMode_ ? writeBytes("~}", out, outLeft, wrote) : 0;
@@ -361,6 +426,16 @@ class HzEncoder : public SteppedCodec {
     void reset() override { gbMode_ = false; }
 
   private:
+    uint16_t pairOf(uint16_t unit) {
+        return static_cast<uint16_t>(gbPairs.get(unit, [&]() -> uint32_t {
+            uint8_t euc[8];
+            if (encodeOne(gb_, unit, euc) != 2 || euc[0] < 0xA1 || euc[1] < 0xA1) {
+                return 0;
+            }
+            return static_cast<uint32_t>(((euc[0] & 0x7F) << 8) | (euc[1] & 0x7F));
+        }));
+    }
+
     IconvHandle gb_;
     bool utf16_;
     bool gbMode_ = false;
@@ -372,8 +447,11 @@ class HzEncoder : public SteppedCodec {
 // the designations JP-1 lacks; encoding writes only JP-1's designations.
 
 struct Designation {
+    constexpr Designation(std::string_view e, std::string_view c)
+        : escape(e), canonical(c), asItStands(e == c) {}
     std::string_view escape;     // as it stands in the text
     std::string_view canonical;  // as the C library's converter reads it
+    bool asItStands;
 };
 
 constexpr Designation kJp1Designations[] = {
@@ -381,14 +459,41 @@ constexpr Designation kJp1Designations[] = {
     {"\x1b$(@", "\x1b$@"}, {"\x1b$(B", "\x1b$B"}, {"\x1b$(D", "\x1b$(D"},
 };
 
+// The designation `text` opens with, or null: read byte by byte, as the
+// decoder meets one every few characters.
+[[gnu::always_inline]] inline const Designation* designationOpening(std::string_view text) {
+    const auto at = [&](size_t i) { return i < text.size() ? text[i] : '\0'; };
+    if (at(0) != '\x1b') {
+        return nullptr;
+    }
+    const char final2 = at(2);
+    if (at(1) == '(') {
+        return final2 == 'B' ? &kJp1Designations[0] : final2 == 'J' ? &kJp1Designations[1] : nullptr;
+    }
+    if (at(1) != '$') {
+        return nullptr;
+    }
+    if (final2 == '@' || final2 == 'B') {
+        return &kJp1Designations[final2 == '@' ? 2 : 3];
+    }
+    const char final3 = at(3);
+    if (final2 != '(') {
+        return nullptr;
+    }
+    return final3 == '@'   ? &kJp1Designations[4]
+           : final3 == 'B' ? &kJp1Designations[5]
+           : final3 == 'D' ? &kJp1Designations[6]
+                           : nullptr;
+}
+
 // The designation `text` opens with; null, with `cut` set when `text` is the
 // start of one.
 const Designation* designationAt(std::string_view text, bool* cut) {
+    if (const Designation* d = designationOpening(text)) {
+        return d;
+    }
     for (const Designation& d : kJp1Designations) {
-        if (text.substr(0, d.escape.size()) == d.escape) {
-            return &d;
-        }
-        if (cut != nullptr && text.size() < d.escape.size() && d.escape.substr(0, text.size()) == text) {
+        if (text.size() < d.escape.size() && d.escape.substr(0, text.size()) == text) {
             *cut = true;
         }
     }
@@ -407,16 +512,15 @@ class Jp1Decoder : public Codec {
         while (*inLeft > 0) {
             // The longest stretch whose escapes the C library reads as they
             // stand goes through in one call.
+            const char* text = *in;
             size_t run = 0;
             while (run < *inLeft) {
-                const void* escape = std::memchr(*in + run, '\x1b', *inLeft - run);
-                if (escape == nullptr) {
-                    run = *inLeft;
-                    break;
+                if (text[run] != '\x1b') {
+                    ++run;
+                    continue;
                 }
-                run = static_cast<size_t>(static_cast<const char*>(escape) - *in);
-                const Designation* d = designationAt(std::string_view(*in + run, *inLeft - run), nullptr);
-                if (d == nullptr || d->escape != d->canonical) {
+                const Designation* d = designationOpening(std::string_view(text + run, *inLeft - run));
+                if (d == nullptr || !d->asItStands) {
                     break;
                 }
                 run += d->escape.size();
@@ -453,52 +557,48 @@ class Jp1Decoder : public Codec {
     IconvHandle jp2_;
 };
 
-enum class JpSet { Ascii, Roman, Jis0208, Jis0212 };
-
 class Jp1Encoder : public SteppedCodec {
   public:
     explicit Jp1Encoder(bool utf16) : euc_("EUC-JP", "UTF-16LE"), utf16_(utf16) {}
     bool ok() const { return euc_.ok(); }
 
   protected:
+    // Every unit up to one without a conversion, as far as the output holds.
     int step(const uint8_t* in, size_t inLeft, size_t& used, uint8_t* out, size_t outLeft,
              size_t& wrote) override {
-        uint16_t unit = 0;
-        if (const int error = readUnit(in, inLeft, utf16_, unit)) {
-            return error;
-        }
-        JpSet set = JpSet::Ascii;
-        std::string bytes;
-        if (unit < 0x80) {
-            bytes += static_cast<char>(unit);
-        } else if (unit == 0x00A5 || unit == 0x203E) {  // yen sign, overline
-            set = JpSet::Roman;
-            bytes += unit == 0x00A5 ? '\x5C' : '\x7E';
-        } else {
-            uint8_t euc[8];
-            size_t len = 0;
-            if (euc_.one(in, 2, euc, sizeof(euc), len) != 0) {
-                return EILSEQ;
+        while (true) {
+            uint16_t unit = 0;
+            if (const int error = readUnit(in + used, inLeft - used, utf16_, unit)) {
+                return used > 0 ? 0 : error;
             }
-            if (len == 2 && euc[0] >= 0xA1) {
-                set = JpSet::Jis0208;
-            } else if (len == 3 && euc[0] == 0x8F) {
-                set = JpSet::Jis0212;
+            JpSet set = JpSet::Ascii;
+            uint8_t bytes[2];
+            size_t len = 1;
+            if (unit < 0x80) {
+                bytes[0] = static_cast<uint8_t>(unit);
+            } else if (unit == 0x00A5 || unit == 0x203E) {  // yen sign, overline
+                set = JpSet::Roman;
+                bytes[0] = unit == 0x00A5 ? 0x5C : 0x7E;
             } else {
-                return EILSEQ;  // half-width katakana: not in JP-1
+                const uint32_t pair = pairOf(unit);
+                if (pair == 0) {
+                    return used > 0 ? 0 : EILSEQ;
+                }
+                set = static_cast<JpSet>(pair >> 16);
+                bytes[0] = static_cast<uint8_t>(pair >> 8);
+                bytes[1] = static_cast<uint8_t>(pair & 0xFF);
+                len = 2;
             }
-            bytes += static_cast<char>(euc[len - 2] & 0x7F);
-            bytes += static_cast<char>(euc[len - 1] & 0x7F);
+            const std::string_view escape = set != set_ ? escapeOf(set) : "";
+            if (outLeft - wrote < escape.size() + len) {
+                return used > 0 ? 0 : E2BIG;
+            }
+            std::memcpy(out + wrote, escape.data(), escape.size());
+            std::memcpy(out + wrote + escape.size(), bytes, len);
+            wrote += escape.size() + len;
+            used += 2;
+            set_ = set;
         }
-        if (set != set_) {
-            bytes.insert(0, escapeOf(set));
-        }
-        if (const int error = writeBytes(bytes, out, outLeft, wrote)) {
-            return error;
-        }
-        set_ = set;
-        used = 2;
-        return 0;
     }
     int finish(uint8_t* out, size_t outLeft, size_t& wrote) override {
         return set_ == JpSet::Ascii ? 0 : writeBytes(escapeOf(JpSet::Ascii), out, outLeft, wrote);
@@ -518,6 +618,21 @@ class Jp1Encoder : public SteppedCodec {
                 break;
         }
         return "\x1b(B";
+    }
+
+    // The set in the high half, its two bytes below; 0 where none.
+    uint32_t pairOf(uint16_t unit) {
+        return jisPairs.get(unit, [&]() -> uint32_t {
+            uint8_t euc[8];
+            const size_t len = encodeOne(euc_, unit, euc);
+            JpSet set = JpSet::Jis0208;
+            if (len == 3 && euc[0] == 0x8F) {
+                set = JpSet::Jis0212;
+            } else if (len != 2 || euc[0] < 0xA1) {
+                return 0;  // half-width katakana: not in JP-1
+            }
+            return static_cast<uint32_t>(set) << 16 | (euc[len - 2] & 0x7F) << 8 | (euc[len - 1] & 0x7F);
+        });
     }
 
     IconvHandle euc_;
