@@ -2,6 +2,8 @@
 // driven by fault injection on a fresh 7.1 demo world: the exact
 // "Error occurred" text with its line, the HRESULT as the result, everything
 // released, and the registry holding exactly what was written before.
+#include <algorithm>
+
 #include "World71.h"
 
 using namespace demo71;
@@ -189,6 +191,13 @@ TEST_P(FailureRoads71, EndsWithItsMessageAndResultAndLeavesNothingBehind) {
     EXPECT_EQ(r.err, "\nError occurred: " + road.message + "\n");
     expectProfile(expectedAfter(road.written));
     expectAllReleased();
+    // Unwinding gives the connection back before the server, as the end of a
+    // run does.
+    const std::vector<std::string> calls = server().calls();
+    auto serverGone = std::find(calls.begin(), calls.end(), "2 IAppServer::Release -> 0");
+    EXPECT_EQ(std::find(serverGone, calls.end(), "2 IAppConnection::Release -> 0"), calls.end());
+    const bool listed = road.out.find(Listing) != std::string::npos;  // a connection was open
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "2 IAppConnection::Release -> 0"), listed ? 1 : 0);
     // MAPI is uninitialised exactly when it was initialised.
     EXPECT_EQ(runtime().counter("uninitCalls"), road.edit == Edit::None && road.hr == E_UNEXPECTED ? 0 : 1);
 }
