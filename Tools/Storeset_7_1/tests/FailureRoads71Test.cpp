@@ -192,12 +192,18 @@ TEST_P(FailureRoads71, EndsWithItsMessageAndResultAndLeavesNothingBehind) {
     expectProfile(expectedAfter(road.written));
     expectAllReleased();
     // Unwinding gives the connection back before the server, as the end of a
-    // run does.
+    // run does; there is a connection once the stores were being listed.
     const std::vector<std::string> calls = server().calls();
-    auto serverGone = std::find(calls.begin(), calls.end(), "2 IAppServer::Release -> 0");
-    EXPECT_EQ(std::find(serverGone, calls.end(), "2 IAppConnection::Release -> 0"), calls.end());
-    const bool listed = road.out.find(Listing) != std::string::npos;  // a connection was open
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "2 IAppConnection::Release -> 0"), listed ? 1 : 0);
+    auto position = [&](const char* call) {
+        return std::find(calls.begin(), calls.end(), call) - calls.begin();
+    };
+    const auto connectionGone = position("2 IAppConnection::Release -> 0");
+    const auto serverGone = position("2 IAppServer::Release -> 0");
+    if (road.out.find(Listing) != std::string::npos) {
+        EXPECT_LT(connectionGone, serverGone) << "the server went before its connection";
+    } else {
+        EXPECT_EQ(connectionGone, std::ssize(calls)) << "a connection was made";
+    }
     // MAPI is uninitialised exactly when it was initialised.
     EXPECT_EQ(runtime().counter("uninitCalls"), road.edit == Edit::None && road.hr == E_UNEXPECTED ? 0 : 1);
 }
