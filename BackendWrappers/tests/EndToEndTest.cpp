@@ -1,7 +1,9 @@
-// The wrappers over the stand-in backend server, created by COM activation
-// in a fresh demo world: every call reaches the server on a calling thread in
-// a single-threaded apartment, and afterwards live objects, kernel handles
-// and threads are back where they were.
+// The wrappers over the stand-in backend server of the build, created by COM
+// activation in a demo world: every call reaches the server in a
+// single-threaded apartment, on a calling thread or, for direct wrappers, on
+// the caller's own; afterwards the server holds no live object, and where the
+// call layer goes with its last holder, kernel handles and threads are back
+// where they were too.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,11 +14,12 @@
 #include <set>
 #include <thread>
 
-#include "BackendWrappers/v74/Wrappers.h"
+#include "EndToEndBuild.h"
 #include "Fakes.h"
 #include "Threads/Thread.h"
 #include "Watchdog.h"
 #include "demo/World.h"
+#include "standins/common/StandinProbe.h"
 #include "winplat/com.h"
 #include "winplat/kernel.h"
 #include "winplat/modules.h"
@@ -63,19 +66,15 @@ size_t threadCount() {
     return n;
 }
 
-int64_t serverCounter(const std::string& name) {
-    HMODULE server = GetModuleHandleW(L"Hollomar.dll");
-    auto fn = reinterpret_cast<int64_t (*)(const char*)>(
-        reinterpret_cast<void (*)()>(GetProcAddress(server, "standinCounter")));
-    return fn ? fn(name.c_str()) : -1;
-}
+class EndToEnd : public ::testing::TestWithParam<bool> {};
 
-TEST(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
+TEST_P(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
     Watchdog watchdog(60);
+    const bool direct = GetParam();
     namespace fs = std::filesystem;
     const std::string root =
         (fs::temp_directory_path() / ("backendwrappers-" + std::to_string(getpid()))).string();
-    world::layOutDemo(root, STORESET_SOURCE_DIR, world::standinFolder());
+    endToEnd::layOutWorld(root);
     const std::string database = root + "/stores.db";
     world::writeFile(database, world::readFile(std::string(STORESET_SOURCE_DIR) + "/demo/Demo.db"));
     const size_t threadsBefore = threadCount();
@@ -86,6 +85,9 @@ TEST(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
         ASSERT_EQ(CoCreateInstance(BackendAppServerClsid, nullptr, 0x17, IID_IAppServer,
                                    reinterpret_cast<void**>(&raw)),
                   S_OK);
+        Standin backend(L"Hollomar.dll");
+        ASSERT_TRUE(backend.loaded());
+        backend.reset();
         auto setRoutines =
             reinterpret_cast<HRESULT(STDMETHODCALLTYPE*)(LPALLOCATEBUFFER, LPALLOCATEMORE, LPFREEBUFFER)>(
                 reinterpret_cast<void (*)()>(
@@ -93,16 +95,16 @@ TEST(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
         ASSERT_NE(setRoutines, nullptr);
         ASSERT_EQ(setRoutines(allocate, allocateMore, freeBuffer), S_OK);
         void* out = nullptr;
-        ASSERT_EQ(CreateWrapper(IID_IAppServer, &out, raw, false, OutOfThreadCaller::instance()), S_OK);
+        ASSERT_EQ(CreateWrapper(IID_IAppServer, &out, raw, direct, OutOfThreadCaller::instance()), S_OK);
         auto* server = static_cast<IAppServer*>(out);
         ASSERT_NE(static_cast<void*>(server), static_cast<void*>(raw));
 
-        EXPECT_EQ(server->RegisterClientProcess(GetCurrentProcessId(), 0, 1), S_OK);
+        EXPECT_EQ(endToEnd::registerClient(server), S_OK);
         std::wstring name(database.begin(), database.end());
         _ServerConfiguration config{};
         config.databaseName = SysAllocString(name.c_str());
         IAppConnection* connection = nullptr;
-        ASSERT_EQ(server->OpenConnection(&config, ConnectionTypeLocal, 0, &connection), S_OK);
+        ASSERT_EQ(endToEnd::openConnection(server, &config, &connection), S_OK);
         SysFreeString(config.databaseName);
         ULONG count = 0;
         GUID* ids = nullptr;
@@ -110,8 +112,8 @@ TEST(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
         ASSERT_EQ(count, 4u);
         std::set<uint32_t> providers;
         for (ULONG i = 0; i < count; ++i) {
-            IDbMsgStore* store = nullptr;
-            ASSERT_EQ(connection->OpenMsgStore(ids[i], 0, &store), S_OK);
+            endToEnd::Store* store = nullptr;
+            ASSERT_EQ(endToEnd::openStore(connection, ids[i], &store), S_OK);
             struct {
                 ULONG cValues;
                 ULONG tag;
@@ -128,11 +130,18 @@ TEST(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
         EXPECT_EQ(providers.size(), 4u);  // primary, public, delegate and a foreign provider
         freeBuffer(ids);
         // 1 registration, 1 connection, 1 list, 4 opens, 4 reads.
-        EXPECT_EQ(serverCounter("callsInSta"), 11);
-        EXPECT_EQ(serverCounter("callsOnThread:" + std::to_string(GetCurrentThreadId())), 0);
+        EXPECT_EQ(backend.counter("callsInSta"), 11);
+        EXPECT_EQ(backend.counter(("callsOnThread:" + std::to_string(GetCurrentThreadId())).c_str()),
+                  direct ? 11 : 0);
         connection->Release();
         server->Release();
-        EXPECT_EQ(serverCounter("liveObjects"), 0);
+        EXPECT_EQ(backend.counter("liveObjects"), 0);
+    }
+    EXPECT_TRUE(blocks.empty());
+    CoUninitialize();
+    fs::remove_all(root);
+    if constexpr (build::InstanceLivesUntilExit) {
+        return;  // the call layer and its threads stay until the process ends
     }
     // The call layer went with its last holder, and its threads with it (the
     // system may take a moment to take an ended thread off its list).
@@ -141,16 +150,19 @@ TEST(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
     }
     EXPECT_EQ(threadCount(), threadsBefore);
     EXPECT_EQ(winplat::kernel::openHandleCount(), handlesBefore);
-    EXPECT_TRUE(blocks.empty());
-    CoUninitialize();
-    fs::remove_all(root);
 }
+
+INSTANTIATE_TEST_SUITE_P(Modes, EndToEnd, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Direct" : "OnCallingThreads"; });
 
 // A wrapper's last Release run by the server during a call on a calling
 // thread, when it held the last reference on the call layer: the pool would
 // wait for its own thread. The misuse trap ends the process with its message,
 // from a thread of its own, and never hangs.
 TEST(EndToEndDeathTest, LastHolderLetGoOnACallingThreadEndsWithTheMisuseMessage) {
+    if constexpr (build::InstanceLivesUntilExit) {
+        GTEST_SKIP() << "the call layer lives until the process ends: no holder takes it down";
+    }
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {

@@ -2,7 +2,9 @@
 // world: the class registered only as a local server, expanded from the 7.1
 // slot tables, with the slots the 7.1 tool calls. Every other slot answers
 // E_NOTIMPL. Each call is recorded with its slot number first, so a test sees
-// which slot the tool reached.
+// which slot the tool reached, and the last Release of a connection or a
+// server is recorded too, so a test sees the order they went in. Where each
+// call came from is counted as in the 7.4 stand-in.
 //
 // The server's log: each ILog handed out has a log manager of its own, with a
 // GUID of its own. The managers hand out the masks a test scripted and keep
@@ -24,6 +26,7 @@ namespace {
 
 using standin::guidText;
 using standin::injected;
+using standin::noteCaller;
 using standin::Object;
 using standin::record;
 using standin::Store;
@@ -194,6 +197,7 @@ class MapiProps : public MapiPropsSlots {
     explicit MapiProps(Store store) : MapiPropsSlots("liveStores"), store_(std::move(store)) {}
 
     HRESULT STDMETHODCALLTYPE GetProps(_SPropTagArray* tags, _SPropValueArray** out) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IDbMapiProps::GetProps", &hr)) {
             return hr;
@@ -216,8 +220,10 @@ class AppConnection : public AppConnectionSlots {
   public:
     explicit AppConnection(std::vector<Store> stores)
         : AppConnectionSlots("liveConnections"), stores_(std::move(stores)) {}
+    ~AppConnection() override { record().call("2 IAppConnection::Release -> 0"); }
 
     HRESULT STDMETHODCALLTYPE OpenMapiProps(GUID id, ULONG flags, IDbMapiProps** out) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IAppConnection::OpenMapiProps", &hr)) {
             return hr;
@@ -227,6 +233,7 @@ class AppConnection : public AppConnectionSlots {
     }
 
     HRESULT STDMETHODCALLTYPE GetStoreIds(ULONG* count, GUID** ids) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IAppConnection::GetStoreIds", &hr)) {
             return hr;
@@ -245,9 +252,11 @@ class AppConnection : public AppConnectionSlots {
 class AppServer : public AppServerSlots {
   public:
     AppServer() : AppServerSlots("liveServers") {}
+    ~AppServer() override { record().call("2 IAppServer::Release -> 0"); }
 
     HRESULT STDMETHODCALLTYPE OpenConnection(_ServerConfiguration* c, _ConnectionType type,
                                              IAppConnection** out) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IAppServer::OpenConnection", &hr)) {
             return hr;
@@ -265,6 +274,7 @@ class AppServer : public AppServerSlots {
     }
 
     HRESULT STDMETHODCALLTYPE RegisterClientProcess(ULONG pid, UINT reserved) override {
+        noteCaller();
         HRESULT hr;
         if (injected("Hollomar!IAppServer::RegisterClientProcess", &hr)) {
             return hr;

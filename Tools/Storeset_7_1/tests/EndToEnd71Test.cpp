@@ -1,6 +1,6 @@
 // Storeset_7_1 on a fresh 7.1 demo world: the whole transcript, the registry
 // before and after, the slots the server was called at, and every resource
-// given back.
+// given back, the connection before the server.
 #include "World71.h"
 
 using namespace demo71;
@@ -53,6 +53,9 @@ TEST_F(EndToEnd71, AdoptsThePrimaryAndPublicStoresAndMarksTheServerUnavailable) 
             expectedCalls.push_back(call);
         }
     }
+    // The connection goes before the server that made it.
+    expectedCalls.push_back("2 IAppConnection::Release -> 0");
+    expectedCalls.push_back("2 IAppServer::Release -> 0");
     EXPECT_EQ(server().calls(), expectedCalls);
     EXPECT_EQ(proxyStub().calls(), std::vector<std::string>{"setAllocationFunctions"});
     // Narrow profile calls: AdminServices without MAPI_UNICODE.
