@@ -1269,12 +1269,12 @@ LSTATUS commit(State& s, Op op, const Path& path, std::wstring_view name, const 
         try {
             rc = change(*s.tree, undo);
             if (rc == ERROR_SUCCESS && !undo.empty()) {
-                if (!s.tempsSwept) {
+                s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+                rc = writeThrough(s, op, path, name);
+                if (rc == ERROR_SUCCESS && !s.tempsSwept) {
                     removeStaleTemps(s.target);
                     s.tempsSwept = true;
                 }
-                s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
-                rc = writeThrough(s, op, path, name);
             }
         } catch (const std::bad_alloc&) {
             rc = ERROR_NOT_ENOUGH_MEMORY;

@@ -14,45 +14,12 @@
 #include <random>
 #include <thread>
 
+#include "registry_children.h"
 #include "registry_fixture.h"
-
-extern char** environ;
 
 using namespace regtest;
 
 namespace {
-
-const std::string kWriter = std::string(WINPLAT_HELPER_DIR) + "/winplat_reg_writer";
-
-pid_t spawnWriter(std::vector<std::string> args) {
-    args.insert(args.begin(), kWriter);
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, kWriter.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
-        return -1;
-    }
-    return pid;
-}
-
-// The child's exit status, or -1 when it has not ended within the bound
-// (it is then killed).
-int waitBounded(pid_t pid, std::chrono::seconds bound) {
-    const auto end = std::chrono::steady_clock::now() + bound;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > end) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 // The round the file holds (0: none yet, or the file cannot be read); the
 // writer's changes are seen as soon as they are made.
