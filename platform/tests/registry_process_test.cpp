@@ -344,7 +344,9 @@ TEST_F(RegistryTest, TwoProcessesWritingTogetherLoseNothing) {
     ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
                                nullptr, nullptr, nullptr),
               ERROR_SUCCESS);
-    EXPECT_EQ(values, static_cast<DWORD>(2 * kEach + 20));
+    EXPECT_EQ(values, static_cast<DWORD>(2 * kEach + 20))
+        << "seen:\n"
+        << winplat::registry::exportKey(HKEY_CURRENT_USER, L"Software\\Concurrent");
     for (const char* tag : {"A", "B"}) {
         for (int i = 0; i < kEach; ++i) {
             const std::wstring name = std::wstring(1, tag[0]) + L"_" + std::to_wstring(i);

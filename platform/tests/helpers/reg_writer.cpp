@@ -19,7 +19,7 @@
 //   reg_writer await <seen> <name> waits (30 s at most) for "<name>" there, with "<seen>"
 //                                 read first and kept throughout; prints "loaded" when it
 //                                 has read the registry first
-//   reg_writer stress <tag>       until killed: V_<tag>_<i> = i, "Big_<tag>" (8 KiB of i)
+//   reg_writer stress <tag>       until killed: V_<tag>_<i> = i, "Big_<tag>" (2 KiB of i)
 //                                 and N_<tag> = i there, then i (4 bytes) on stdout
 // Leading options, in this order: "as <uid>" runs as that user (and group);
 // "fsize <bytes>" sets that file size limit just before it exits; "at <point>
@@ -236,7 +236,7 @@ int stress(const std::string& tag) {
         return failed("RegCreateKeyExW", rc);
     }
     const std::wstring wtag = winplat::utf8ToUtf16(tag);
-    std::vector<BYTE> big(8192);
+    std::vector<BYTE> big(2048);
     for (DWORD i = 0;; ++i) {
         std::fill(big.begin(), big.end(), static_cast<BYTE>(i));
         if ((rc = setDword(key, L"V_" + wtag + L"_" + std::to_wstring(i), i)) != ERROR_SUCCESS ||
