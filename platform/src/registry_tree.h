@@ -98,6 +98,7 @@ struct Key {
     // a scan per name.
     mutable std::unordered_map<std::wstring, size_t> index_;
     mutable bool indexed_ = false;
+    void buildIndex() const;
     void dropIndex() {
         index_.clear();
         indexed_ = false;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <cwctype>
 #include <map>
 #include <mutex>
 #include <random>
@@ -361,6 +362,60 @@ TEST_F(RegistryJournalTest, WritersKilledAnywhereLoseNothingAcknowledged) {
         }
     }
     EXPECT_EQ(lost, "") << "not in the file alone";
+}
+
+}  // namespace
+
+namespace {
+
+// A key of many values: names found in any case through its index, kept
+// in their places across changes and removals, and a change of one value
+// adds that value to the journal, not the key.
+TEST_F(RegistryJournalTest, AKeyOfManyValuesFindsEachAndJournalsOnlyTheChange) {
+    constexpr DWORD kValues = 2000;
+    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+    KeyHolder key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, KEY_ALL_ACCESS, key.out()),
+              ERROR_SUCCESS);
+    for (DWORD i = 0; i < kValues; ++i) {
+        ASSERT_EQ(setDword(L"Value" + std::to_wstring(i), i), ERROR_SUCCESS);
+    }
+    const auto journalSize = [&] { return std::filesystem::file_size(file_ + ".journal"); };
+    const uintmax_t before = journalSize();
+    ASSERT_EQ(setDword(L"VALUE1000", 7), ERROR_SUCCESS);  // another spelling of an existing name
+    EXPECT_LT(journalSize() - before, 200u) << "a change journals its value only";
+    ASSERT_EQ(RegDeleteValueW(key, L"value5"), ERROR_SUCCESS);
+    ASSERT_EQ(setDword(L"Late", 9), ERROR_SUCCESS);
+    struct Expect {
+        const wchar_t* name;
+        long long value;
+        DWORD index;  // where enumeration finds it
+    } const table[] = {
+        {L"Base", 1, 0},       {L"value0", 0, 1},       {L"VALUE4", 4, 5},          {L"Value5", -1, 0},
+        {L"vAlUe6", 6, 6},     {L"value1000", 7, 1000}, {L"Value1999", 1999, 1999}, {L"late", 9, kValues},
+        {L"Value2000", -1, 0},
+    };
+    for (const bool reloaded : {false, true}) {
+        if (reloaded) {
+            ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        }
+        for (const Expect& e : table) {
+            SCOPED_TRACE(winplat::utf16ToUtf8(e.name) + (reloaded ? " after a reload" : ""));
+            EXPECT_EQ(dwordOf(e.name), e.value);
+            if (e.value < 0) {
+                continue;
+            }
+            wchar_t name[64];
+            DWORD chars = 64;
+            ASSERT_EQ(RegEnumValueW(key, e.index, name, &chars, nullptr, nullptr, nullptr, nullptr),
+                      ERROR_SUCCESS);
+            std::wstring got = name, want = e.name;
+            for (std::wstring* w : {&got, &want}) {
+                std::transform(w->begin(), w->end(), w->begin(), [](wchar_t c) { return std::towupper(c); });
+            }
+            EXPECT_EQ(got, want);
+        }
+    }
 }
 
 }  // namespace
