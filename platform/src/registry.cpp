@@ -7,26 +7,36 @@
 // handle fails instead of reaching a newer key.
 //
 // A change is decided and made in the tree under an advisory lock on
-// "<file>.lock" (the registry file itself is replaced by every write, so it
-// cannot carry the lock), after the tree was brought up to date with the file
-// under that lock. The change is then appended as one checksummed record to
-// a journal, "<file>.journal", whose header names the file version it goes
-// with; the tree is written whole (to a temporary file beside the file,
-// renamed over it) when there is no file yet, when the journal has outgrown
-// the file, and when a process that wrote ends or reloads. So a write costs
-// what it changes, a reader applies only the records it has not seen, and a
-// crash leaves the old or the new state: a record cut short fails its
-// checksum and is dropped, a journal whose header names another file version
-// is ignored. When the journal cannot be written the change is undone, so a
-// failed write changes neither the file nor the tree. A file named through a
-// symbolic link is written where the link points, with the lock beside it.
+// "<file>.lock" taken exclusive (the registry file itself is replaced by
+// every rewrite, so it cannot carry the lock), after the tree was brought up
+// to date with the file and with every whole record of the journal,
+// "<file>.journal", past the end this process knew. The change is then
+// appended there as one record. Each record's checksum is seeded with the
+// one before, from a salt in the journal's header that is drawn afresh
+// whenever the journal starts again, so the journal itself tells where its
+// valid end is: a record cut short, or one left from an earlier journal,
+// ends it. The header names the file version the journal goes with. The
+// tree is written whole (to a temporary file beside the file, renamed over
+// it) when there is no file yet, when the journal has outgrown the file,
+// and when a process that wrote ends or reloads; the journal starts again
+// only after the rename, and the new file holds every record, so a writer
+// killed at any point leaves a state from which the next process recovers
+// everything. Records set or remove what they name, so applying them again
+// to a file that holds them changes nothing. When the journal cannot be
+// written the change is undone, so a failed write changes neither the file
+// nor the tree. A file named through a symbolic link is written where the
+// link points, with the lock beside it.
 //
-// The lock file also holds, in a shared mapping, a generation number that
-// every write bumps under the lock, and a count of journals started. A call
-// compares the generation with the one it last read (no system call) and,
-// when it moved, reads the new records under the lock taken shared; a file
-// replaced by another program is noticed by its identity, checked at most
-// every kOutsideCheckMs.
+// The lock file also holds, in a shared mapping, a generation that every
+// writer bumps under the lock before it touches the journal or the file, and
+// a count of rewrites bumped before each rename. A call compares the
+// generation with the one it last read (no system call) and, when it moved,
+// reads the new records under the lock taken shared; a file replaced by
+// another program is noticed by its identity, checked at most every
+// kOutsideCheckMs. A process that only reads creates neither file; one that
+// may not write them opens them for reading; without a lock file it checks
+// file and journal every kOutsideCheckMs and trusts what it read only when
+// the file is the same before and after the journal was read.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
