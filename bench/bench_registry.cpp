@@ -41,10 +41,13 @@ std::string hexBytes(int n, int fill) {
     return out;
 }
 
-// The files of the run go when it ends.
+// The files of the run go when it ends, once the registry has let go of
+// them (its rewrite at exit would otherwise come after).
 struct Folder {
     fs::path path = fs::temp_directory_path() / ("registry-bench-" + std::to_string(getpid()));
     ~Folder() {
+        ::unsetenv("WINPLAT_REGISTRY");
+        winplat::registry::reload();
         std::error_code ec;
         fs::remove_all(path, ec);
     }

@@ -295,6 +295,17 @@ TEST_F(RegistryJournalTest, WritersKilledAnywhereLoseNothingAcknowledged) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
+    // Stopped however the test ends, so that a failed assertion never leaves it running.
+    struct Stop {
+        std::atomic<bool>& running;
+        std::thread& reader;
+        ~Stop() {
+            running.store(false);
+            if (reader.joinable()) {
+                reader.join();
+            }
+        }
+    } stop{running, reader};
     std::minstd_rand random(2024);
     const char* const points[] = {"RegistryAfterRecord", "RegistryBeforeRename", "RegistryAfterRename"};
     for (int round = 0; round < kRounds; ++round) {
@@ -311,10 +322,20 @@ TEST_F(RegistryJournalTest, WritersKilledAnywhereLoseNothingAcknowledged) {
             writers.push_back(spawnChild(args, true));
             ASSERT_GT(writers.back().pid, 0);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(60 + random() % 140));
+        // Each is killed once it has acknowledged a value (or ended), a
+        // random while later.
+        std::vector<std::string> outs(kWriters);
+        for (int w = 0; w < kWriters; ++w) {
+            struct pollfd p = {writers[w].out, POLLIN, 0};
+            ASSERT_EQ(poll(&p, 1, 60000), 1) << "writer " << w << " of round " << round << " never wrote";
+            char buf[4096];
+            const ssize_t n = read(writers[w].out, buf, sizeof buf);
+            outs[w].assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 60));
         for (int w = 0; w < kWriters; ++w) {
             kill(writers[w].pid, SIGKILL);
-            const std::string out = drain(writers[w].out);
+            const std::string out = outs[w] + drain(writers[w].out);
             const std::string err = drain(writers[w].err);
             EXPECT_EQ(waitBounded(writers[w].pid, std::chrono::seconds(60)), 128 + SIGKILL) << err;
             if (out.size() >= sizeof(DWORD)) {
@@ -327,7 +348,9 @@ TEST_F(RegistryJournalTest, WritersKilledAnywhereLoseNothingAcknowledged) {
         }
     }
     running.store(false);
-    reader.join();
+    if (reader.joinable()) {
+        reader.join();
+    }
     EXPECT_EQ(wentBack.load(), 0);
     size_t values = 0;
     for (const auto& [tag, last] : acked) {
