@@ -850,14 +850,15 @@ void checkpoint(const char* name) {
 }
 
 // A file this layer creates beside the registry file gets that file's mode
-// and, when made by root, its owner: a root process never locks the owner
-// out of their own registry.
-void takeOwnerOf(const std::string& target, int fd) {
+// (`ownerWrites`: and its owner may write it, as a lock file and a journal
+// must be, even beside a file kept read-only) and, when made by root, its
+// owner: a root process never locks the owner out of their own registry.
+void takeOwnerOf(const std::string& target, int fd, bool ownerWrites) {
     struct stat st;
     if (::stat(target.c_str(), &st) != 0) {
         return;
     }
-    ::fchmod(fd, st.st_mode & 07777);
+    ::fchmod(fd, (st.st_mode & 07777) | (ownerWrites ? S_IRUSR | S_IWUSR : 0));
     if (::geteuid() == 0 && (st.st_uid != 0 || st.st_gid != 0)) {
         if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
             ::fchmod(fd, st.st_mode & 0644);  // keeps readers in
@@ -873,7 +874,7 @@ int openBeside(const State& s, const std::string& name, bool create, bool& writa
     if (fd < 0 && errno == ENOENT && create) {
         fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            takeOwnerOf(s.target, fd);
+            takeOwnerOf(s.target, fd, true);
         } else if (errno == EEXIST) {
             fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
         }
@@ -1039,7 +1040,7 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     }
     struct stat old;
     if (::stat(s.target.c_str(), &old) == 0) {
-        takeOwnerOf(s.target, fd);
+        takeOwnerOf(s.target, fd, false);
     } else {
         ::fchmod(fd, 0644);
     }
