@@ -7,29 +7,40 @@
 // handle fails instead of reaching a newer key.
 //
 // A change is decided and made in the tree under an advisory lock on
-// "<file>.lock" (the registry file itself is replaced by every write, so it
-// cannot carry the lock), after the tree was brought up to date with the file
-// under that lock. The change is then appended as one checksummed record to
-// a journal, "<file>.journal", whose header names the file version it goes
-// with; the tree is written whole (to a temporary file beside the file,
-// renamed over it) when there is no file yet, when the journal has outgrown
-// the file, and when a process that wrote ends or reloads. So a write costs
-// what it changes, a reader applies only the records it has not seen, and a
-// crash leaves the old or the new state: a record cut short fails its
-// checksum and is dropped, a journal whose header names another file version
-// is ignored. When the journal cannot be written the change is undone, so a
-// failed write changes neither the file nor the tree. A file named through a
-// symbolic link is written where the link points, with the lock beside it.
+// "<file>.lock" taken exclusive (the registry file itself is replaced by
+// every rewrite, so it cannot carry the lock), after the tree was brought up
+// to date with the file and with every whole record of the journal,
+// "<file>.journal", past the end this process knew. The change is then
+// appended there as one record. Each record's checksum is seeded with the
+// one before, from a salt in the journal's header that is drawn afresh
+// whenever the journal starts again, so the journal itself tells where its
+// valid end is: a record cut short, or one left from an earlier journal,
+// ends it. The header names the file version the journal goes with. The
+// tree is written whole (to a temporary file beside the file, renamed over
+// it) when there is no file yet, when the journal has outgrown the file,
+// and when a process that wrote ends or reloads; the journal starts again
+// only after the rename, and the new file holds every record, so a writer
+// killed at any point leaves a state from which the next process recovers
+// everything. Records set or remove what they name, so applying them again
+// to a file that holds them changes nothing. When the journal cannot be
+// written the change is undone, so a failed write changes neither the file
+// nor the tree. A file named through a symbolic link is written where the
+// link points, with the lock beside it.
 //
-// The lock file also holds, in a shared mapping, a generation number that
-// every write bumps under the lock, and a count of journals started. A call
-// compares the generation with the one it last read (no system call) and,
-// when it moved, reads the new records under the lock taken shared; a file
-// replaced by another program is noticed by its identity, checked at most
-// every kOutsideCheckMs.
+// The lock file also holds, in a shared mapping, a generation that every
+// writer bumps under the lock before it touches the journal or the file, and
+// a count of rewrites bumped before each rename. A call compares the
+// generation with the one it last read (no system call) and, when it moved,
+// reads the new records under the lock taken shared; a file replaced by
+// another program is noticed by its identity, checked at most every
+// kOutsideCheckMs. A process that only reads creates neither file; one that
+// may not write them opens them for reading; without a lock file it checks
+// file and journal every kOutsideCheckMs and trusts what it read only when
+// the file is the same before and after the journal was read.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -108,10 +119,12 @@ int64_t coarseMillis() {
     return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-// The lock file's shared mapping.
+// The lock file's shared mapping. Both counters are bumped under the
+// exclusive lock before the files change, so a writer killed at any later
+// point has already told every other process to look.
 struct Shared {
-    std::atomic<uint64_t> generation;  // bumped by every change
-    std::atomic<uint64_t> journals;    // bumped whenever the journal starts afresh
+    std::atomic<uint64_t> generation;  // bumped before every change of the file or the journal
+    std::atomic<uint64_t> rewrites;    // bumped before every rename of a new file over the old
 };
 
 struct State {
@@ -125,20 +138,26 @@ struct State {
     bool bad = false;  // that version cannot be used: changes are refused with badCode
     LSTATUS badCode = ERROR_SUCCESS;
     std::string lastError;
-    int lockFd = -1;              // "<target>.lock", open while the file is in use
+    int lockFd = -1;              // "<target>.lock", when it exists
+    bool lockWritable = false;    // opened for writing (and mapped so)
     Shared* shared = nullptr;     // in the lock file's mapping
     uint64_t seenGeneration = 0;  // the shared generation of the version read
-    uint64_t seenJournals = 0;    // the shared journal count of the version read
-    int journalFd = -1;           // "<target>.journal", open with the lock file
-    uint64_t seenHash = 0;        // contentHash() of the version read
-    uint64_t journal = 0;         // the journal the tree includes (0: none goes with the file)
-    off_t journalEnd = 0;         // how much of it: header and whole records
-    bool journalTail = false;     // bytes past journalEnd: a record a killed writer cut short
-    std::string journalBytes;     // read buffer
-    bool foldsAtExit = false;     // the exit handler that folds the journal is registered
-    int64_t checkedAt = 0;        // coarseMillis() of the last identity check
-    bool flushData = true;        // the file system needs a flush before a rename
-    bool tempsSwept = false;      // temporary files of killed writers removed
+    uint64_t seenRewrites = 0;    // the shared rewrite count of the version read
+    int journalFd = -1;           // "<target>.journal", when it exists
+    bool journalWritable = false;
+    int lockErrno = 0;         // why the lock file could not be opened for writing
+    int journalErrno = 0;      // why the journal could not be
+    uint64_t seenHash = 0;     // ContentHash of the version read
+    uint64_t salt = 0;         // the journal the tree includes (0: the tree is the file alone)
+    off_t journalEnd = 0;      // how much of it: header and whole records
+    uint64_t chain = 0;        // the checksum of the last whole record (the salt before any)
+    bool journalTail = false;  // bytes past journalEnd: a record a killed writer cut short
+    std::string journalBytes;  // read buffer
+    std::string writeError;    // why the last file write failed
+    bool foldsAtExit = false;  // the exit handler that folds the journal is registered
+    int64_t checkedAt = 0;     // coarseMillis() of the last identity check
+    bool flushData = true;     // the file system needs a flush before a rename
+    bool tempsSwept = false;   // temporary files of killed writers removed
     std::unordered_map<uintptr_t, Handle> handles;
     // Paths of closed handles and a subkey path, kept with their buffers:
     // opening and closing keys one after another allocates nothing.
@@ -199,6 +218,7 @@ LSTATUS errnoStatus(int e) {
             return ERROR_PATH_NOT_FOUND;
         case ENOSPC:
         case EDQUOT:
+        case EFBIG:
             return ERROR_DISK_FULL;
         case ENOMEM:
             return ERROR_NOT_ENOUGH_MEMORY;
@@ -278,8 +298,28 @@ void reportBadFile(const State& s) {
                              "mended.\n"));
 }
 
+// Control characters of a text (a name read from a damaged file) as \xNN,
+// so that an error text never carries a NUL or a line break of its own.
+std::string escapeControls(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out.push_back(kHex[u >> 4]);
+            out.push_back(kHex[u & 15]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
 // Marks the version `id` of the file unusable and says so once per version.
-LSTATUS markBad(State& s, const FileId& id, LSTATUS code, const std::string& what) {
+LSTATUS markBad(State& s, const FileId& id, LSTATUS code, const std::string& text) {
+    const std::string what = escapeControls(text);
     const bool repeated = s.bad && s.seen == id && s.lastError == what;
     s.seen = id;
     s.bad = true;
@@ -291,12 +331,15 @@ LSTATUS markBad(State& s, const FileId& id, LSTATUS code, const std::string& wha
     return code;
 }
 
-// The journal: a header of kJournalHeader bytes (magic, the file version it
-// goes with, its number, a checksum), then records, each
-// its payload's length, a checksum seeded with the journal's number, and the
-// payload: one key with its values as they are now ('S', creating the path),
-// or one key removed with its subtree ('D'). Names are UTF-16 units.
-constexpr char kJournalMagic[8] = {'w', 'p', 'r', 'e', 'g', 'j', '1', '\n'};
+// The journal: a header of kJournalHeader bytes (magic, a salt drawn afresh
+// whenever the journal starts again, the file version it goes with, a
+// checksum), then records, each its payload's length, a checksum of the
+// payload seeded with the checksum before it (the salt for the first), and
+// the payload: one value set ('V') or removed ('X'), one key created ('K')
+// or removed with its subtree ('D'). Names are UTF-16 units. The chain makes
+// the journal tell its own valid end: a record cut short, or one left from
+// an earlier journal, does not check out and ends it.
+constexpr char kJournalMagic[8] = {'w', 'p', 'r', 'e', 'g', 'j', '2', '\n'};
 constexpr size_t kJournalHeader = 64;
 constexpr size_t kRecordHeader = 16;
 // The tree is written whole once the journal is larger than the file and this.
@@ -395,37 +438,53 @@ struct Cursor {
     }
 };
 
-std::string journalHeader(const FileId& id, uint64_t hash, uint64_t number) {
+// A salt no other journal of this file had: time, process and a counter.
+uint64_t newSalt() {
+    static std::atomic<uint64_t> counter{0};
+    struct timespec t {};
+    clock_gettime(CLOCK_REALTIME, &t);
+    uint64_t h = static_cast<uint64_t>(t.tv_sec) * 1000000000ull + static_cast<uint64_t>(t.tv_nsec);
+    h ^= (static_cast<uint64_t>(::getpid()) << 40) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    h = (h ^ (h >> 33)) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 29;
+    return h == 0 ? 1 : h;
+}
+
+std::string journalHeader(const FileId& id, uint64_t hash, uint64_t salt) {
     std::string h(kJournalMagic, sizeof kJournalMagic);
-    for (uint64_t v : {static_cast<uint64_t>(id.dev), static_cast<uint64_t>(id.ino),
-                       static_cast<uint64_t>(id.size), hash, uint64_t{0}, number}) {
+    for (uint64_t v : {salt, static_cast<uint64_t>(id.dev), static_cast<uint64_t>(id.ino),
+                       static_cast<uint64_t>(id.size), hash, uint64_t{0}}) {
         put(h, v);
     }
     put(h, checksum(0, h.data(), h.size()));
     return h;
 }
 
-// The journal's number when `h` is a sound header for the file version `id`
+// The journal's salt when `h` is a sound header for the file version `id`
 // with bytes of `hash`, else 0.
-uint64_t journalNumber(const char* h, const FileId& id, uint64_t hash) {
+uint64_t journalSalt(const char* h, const FileId& id, uint64_t hash) {
     uint64_t f[7];
     std::memcpy(f, h + sizeof kJournalMagic, sizeof f);
     if (std::memcmp(h, kJournalMagic, sizeof kJournalMagic) != 0 ||
         checksum(0, h, kJournalHeader - 8) != f[6]) {
         return 0;
     }
-    const bool same = f[0] == static_cast<uint64_t>(id.dev) && f[1] == static_cast<uint64_t>(id.ino) &&
-                      f[2] == static_cast<uint64_t>(id.size) && f[3] == hash;
-    return same ? f[5] : 0;
+    const bool same = f[1] == static_cast<uint64_t>(id.dev) && f[2] == static_cast<uint64_t>(id.ino) &&
+                      f[3] == static_cast<uint64_t>(id.size) && f[4] == hash;
+    return same ? f[0] : 0;
 }
 
-// The payload of a change to the key at `path`; "" when it cannot be told
-// (the whole tree is written then).
-std::string journalPayload(const Key& top, const Path& path, bool removed) {
+// What a change did, as its journal record tells it.
+enum class Op : char { SetValue = 'V', RemoveValue = 'X', CreateKey = 'K', RemoveKey = 'D' };
+
+// The payload of a change to the key at `path` (and its value `name`), as
+// the tree has it after the change; "" when it cannot be told (the whole
+// tree is written then).
+std::string journalPayload(const Key& top, Op op, const Path& path, std::wstring_view name) {
     std::string out;
-    out.push_back(removed ? 'D' : 'S');
+    out.push_back(static_cast<char>(op));
     put(out, static_cast<uint32_t>(path.size()));
-    if (removed) {
+    if (op == Op::RemoveKey) {
         for (const std::wstring& part : path) {
             putName(out, part);
         }
@@ -438,17 +497,24 @@ std::string journalPayload(const Key& top, const Path& path, bool removed) {
         }
         putName(out, k->name);  // spelled as the tree has it
     }
-    put(out, static_cast<uint32_t>(k->values.size()));
-    for (const winplat::regtree::Value& v : k->values) {
-        putName(out, v.name);
-        put(out, static_cast<uint32_t>(v.type));
-        put(out, static_cast<uint32_t>(v.data.size()));
-        out.append(reinterpret_cast<const char*>(v.data.data()), v.data.size());
+    if (op == Op::SetValue) {
+        const winplat::regtree::Value* v = k->value(name);
+        if (!v) {
+            return "";
+        }
+        putName(out, v->name);
+        put(out, static_cast<uint32_t>(v->type));
+        put(out, static_cast<uint32_t>(v->data.size()));
+        out.append(reinterpret_cast<const char*>(v->data.data()), v->data.size());
+    } else if (op == Op::RemoveValue) {
+        putName(out, name);
     }
     return out;
 }
 
 // Applies one payload; false, changing nothing, when it does not read whole.
+// Every record sets or removes what it names whatever was there, so records
+// applied again over a file that already holds them change nothing.
 bool applyPayload(Key& top, const char* p, size_t n) {
     Cursor c{p, p + n};
     const char op = c.get<char>();
@@ -456,61 +522,80 @@ bool applyPayload(Key& top, const char* p, size_t n) {
     for (std::wstring& part : path) {
         part = c.name();
     }
-    if (!c.ok || path.empty() || path.size() > winplat::regtree::kMaxDepth || (op != 'S' && op != 'D')) {
+    if (!c.ok || path.empty() || path.size() > winplat::regtree::kMaxDepth) {
         return false;
     }
-    if (op == 'D') {
-        if (c.p != c.end) {
-            return false;
+    std::wstring name;
+    winplat::regtree::Value value;
+    switch (static_cast<Op>(op)) {
+        case Op::SetValue: {
+            value.name = c.name();
+            value.type = c.get<uint32_t>();
+            const uint32_t size = c.get<uint32_t>();
+            if (!c.ok || static_cast<size_t>(c.end - c.p) != size) {
+                return false;
+            }
+            value.data.assign(c.p, c.end);
+            c.p = c.end;
+            break;
         }
+        case Op::RemoveValue:
+            name = c.name();
+            break;
+        case Op::CreateKey:
+        case Op::RemoveKey:
+            break;
+        default:
+            return false;
+    }
+    if (!c.ok || c.p != c.end) {
+        return false;
+    }
+    if (static_cast<Op>(op) == Op::RemoveKey) {
         if (Key* parent = winplat::regtree::find(top, Path(path.begin(), path.end() - 1))) {
             parent->removeChild(path.back());
         }
         return true;
     }
-    std::vector<winplat::regtree::Value> values(std::min<size_t>(c.get<uint32_t>(), n));
-    for (winplat::regtree::Value& v : values) {
-        v.name = c.name();
-        v.type = c.get<uint32_t>();
-        const uint32_t size = c.get<uint32_t>();
-        if (!c.ok || static_cast<size_t>(c.end - c.p) < size) {
-            return false;
+    if (static_cast<Op>(op) == Op::RemoveValue) {
+        if (Key* k = winplat::regtree::find(top, path)) {
+            k->removeValue(name);
         }
-        v.data.assign(c.p, c.p + size);
-        c.p += size;
-    }
-    if (!c.ok || c.p != c.end) {
-        return false;
+        return true;
     }
     Key* k = &top;
     for (const std::wstring& part : path) {
         k = &k->ensureChild(part);
     }
-    k->assignValues(std::move(values));
+    if (static_cast<Op>(op) == Op::SetValue) {
+        k->setValue(value.name, value.type, std::move(value.data));
+    }
     return true;
 }
 
-// Brings the tree up to date with the journal: from its start after the file
-// was read (`fromStart`), otherwise past what was applied before. Stops at the
-// first record that is cut short or does not check out.
-void readJournal(State& s, bool fromStart) {
-    if (s.journalFd < 0) {
-        return;
+// Brings the tree up to date with the journal: every whole record past the
+// end read before, or from the start when the journal started afresh for
+// the file the tree was read from. False when the journal the tree includes
+// is no longer there (started again, or replaced): the file must be read
+// again whole.
+bool readJournal(State& s) {
+    char h[kJournalHeader];
+    uint64_t salt = 0;
+    if (s.journalFd >= 0 && s.seen.exists && ::pread(s.journalFd, h, sizeof h, 0) == ssize_t{sizeof h}) {
+        salt = journalSalt(h, s.seen, s.seenHash);
     }
-    if (fromStart) {
-        s.journal = 0;
+    if (salt != s.salt) {
+        if (s.salt != 0) {
+            return false;
+        }
+        s.salt = salt;
+        s.chain = salt;
+        s.journalEnd = kJournalHeader;
+    }
+    if (salt == 0) {
         s.journalEnd = 0;
         s.journalTail = false;
-        char h[kJournalHeader];
-        if (!s.seen.exists || ::pread(s.journalFd, h, sizeof h, 0) != static_cast<ssize_t>(sizeof h)) {
-            return;
-        }
-        if ((s.journal = journalNumber(h, s.seen, s.seenHash)) == 0) {
-            return;
-        }
-        s.journalEnd = kJournalHeader;
-    } else if (s.journal == 0) {
-        return;
+        return true;
     }
     std::string& bytes = s.journalBytes;
     bytes.clear();
@@ -532,10 +617,11 @@ void readJournal(State& s, bool fromStart) {
         std::memcpy(head, bytes.data() + pos, sizeof head);
         const char* payload = bytes.data() + pos + kRecordHeader;
         if (head[0] > bytes.size() - pos - kRecordHeader ||
-            checksum(s.journal, payload, static_cast<size_t>(head[0])) != head[1] ||
+            checksum(s.chain, payload, static_cast<size_t>(head[0])) != head[1] ||
             !applyPayload(*s.tree, payload, static_cast<size_t>(head[0]))) {
             break;
         }
+        s.chain = head[1];
         pos += kRecordHeader + static_cast<size_t>(head[0]);
     }
     if (pos > 0) {
@@ -546,6 +632,7 @@ void readJournal(State& s, bool fromStart) {
     if (bytes.capacity() > (1u << 20)) {
         bytes = std::string();
     }
+    return true;
 }
 
 // Holds the file lock shared while a reader brings its tree up to date, so
@@ -564,6 +651,7 @@ class SharedFileLock {
             ::flock(fd_, LOCK_UN);
         }
     }
+    bool held() const { return fd_ >= 0; }
     SharedFileLock(const SharedFileLock&) = delete;
     SharedFileLock& operator=(const SharedFileLock&) = delete;
 
@@ -571,80 +659,32 @@ class SharedFileLock {
     int fd_;
 };
 
-// Reads the file when it may have changed since it was last read: always
-// when `exact` (under the file lock, before a change), otherwise when the
-// shared generation moved or, at most every kOutsideCheckMs, when the file's
-// identity changed. Only the journal's new records are read while the file
-// stays the same. A file that cannot be used leaves the tree as it was.
-LSTATUS refresh(State& s, bool exact) {
-    if (s.file.empty()) {
-        return ERROR_SUCCESS;
-    }
-    uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
-    if (!exact && s.shared && generation == s.seenGeneration) {
-        const int64_t now = coarseMillis();
-        if (now - s.checkedAt < kOutsideCheckMs) {
-            return s.bad ? s.badCode : ERROR_SUCCESS;
-        }
-        s.checkedAt = now;
-        struct stat st;
-        if (::stat(s.target.c_str(), &st) == 0 && s.seen == idOf(st)) {
-            return s.bad ? s.badCode : ERROR_SUCCESS;  // the lock is taken only to read
-        }
-    }
-    const SharedFileLock held(s.lockFd, !exact);
-    if (s.shared) {
-        generation = s.shared->generation.load(std::memory_order_acquire);
-    }
-    const uint64_t journals = s.shared ? s.shared->journals.load(std::memory_order_acquire) : 0;
-    struct stat st;
-    if (::stat(s.target.c_str(), &st) != 0) {
-        if (errno != ENOENT) {
-            return errnoStatus(errno);
-        }
-        if (s.seen.exists || s.bad) {
-            // Removed from outside: what stays is an empty registry.
-            s.tree = winplat::regtree::emptyTree();
-            ++s.generation;
-            s.bad = false;
-            s.lastError.clear();
-        }
-        s.seen = FileId{};
-        s.journal = 0;
-        s.seenGeneration = generation;
-        s.seenJournals = journals;
-        return ERROR_SUCCESS;
-    }
-    if (s.seen == idOf(st) && journals == s.seenJournals) {
-        if (generation == s.seenGeneration) {
-            return s.bad ? s.badCode : ERROR_SUCCESS;
-        }
-        if (!s.bad) {
-            s.seenGeneration = generation;
-            readJournal(s, false);
-            return ERROR_SUCCESS;
-        }
-    }
-    s.seenGeneration = generation;
-    s.seenJournals = journals;
+void openLock(State& s);
+void openJournal(State& s);
+
+// Reads the file whole into the tree; false, leaving the tree as it was,
+// when that version cannot be used.
+bool readFile(State& s, const struct stat& found, LSTATUS& rc) {
+    struct stat st = found;
     if (S_ISDIR(st.st_mode)) {
-        return markBad(s, idOf(st), ERROR_CANTREAD, s.file + ": a folder stands where the file should be");
+        rc = markBad(s, idOf(st), ERROR_CANTREAD, s.file + ": a folder stands where the file should be");
+        return false;
     }
     const int fd = ::open(s.target.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT) {
-            return ERROR_SUCCESS;
-        }
-        return markBad(s, idOf(st), ERROR_CANTREAD,
-                       s.file + ": the file cannot be read (" + std::strerror(errno) + ")");
+        rc = errno == ENOENT ? ERROR_SUCCESS
+                             : markBad(s, idOf(st), ERROR_CANTREAD,
+                                       s.file + ": the file cannot be read (" + std::strerror(errno) + ")");
+        return false;
     }
     std::string bytes;
     const bool ok = ::fstat(fd, &st) == 0 && readAll(fd, bytes);
     const int readErrno = errno;
     ::close(fd);
     if (!ok) {
-        return markBad(s, idOf(st), ERROR_CANTREAD,
-                       s.file + ": the file cannot be read (" + std::strerror(readErrno) + ")");
+        rc = markBad(s, idOf(st), ERROR_CANTREAD,
+                     s.file + ": the file cannot be read (" + std::strerror(readErrno) + ")");
+        return false;
     }
     std::unique_ptr<Key> tree;
     Encoding enc;
@@ -652,7 +692,8 @@ LSTATUS refresh(State& s, bool exact) {
     if (!winplat::regtree::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), tree, enc,
                                  error)) {
         // "line N: ..." becomes "<file>:N: ..."
-        return markBad(s, idOf(st), ERROR_BADDB, s.file + ":" + error.substr(5));
+        rc = markBad(s, idOf(st), ERROR_BADDB, s.file + ":" + error.substr(5));
+        return false;
     }
     s.seen = idOf(st);
     ContentHash hash;
@@ -663,7 +704,94 @@ LSTATUS refresh(State& s, bool exact) {
     s.encoding = enc;
     s.bad = false;
     s.lastError.clear();
-    readJournal(s, true);
+    s.salt = 0;
+    s.journalEnd = 0;
+    s.journalTail = false;
+    return true;
+}
+
+// Reads the file when it may have changed since it was last read, and the
+// journal's records past those read: always when `exact` (under the
+// exclusive lock, before a change), otherwise when the shared generation
+// moved or, at most every kOutsideCheckMs (every call without the lock
+// file's mapping), when the file's identity changed. File and journal are
+// read as one snapshot: under the shared lock, or, without a lock file,
+// checked again after the journal was read. A file that cannot be used
+// leaves the tree as it was.
+LSTATUS refresh(State& s, bool exact) {
+    if (s.file.empty()) {
+        return ERROR_SUCCESS;
+    }
+    if (!exact) {
+        if (!s.shared) {
+            const int64_t now = coarseMillis();
+            if (now - s.checkedAt < kOutsideCheckMs) {
+                return s.bad ? s.badCode : ERROR_SUCCESS;
+            }
+            s.checkedAt = now;
+            openLock(s);  // a writer may have made one meanwhile
+        }
+        if (s.shared && s.shared->generation.load(std::memory_order_acquire) == s.seenGeneration) {
+            const int64_t now = coarseMillis();
+            if (now - s.checkedAt < kOutsideCheckMs) {
+                return s.bad ? s.badCode : ERROR_SUCCESS;
+            }
+            s.checkedAt = now;
+            struct stat st;
+            if (::stat(s.target.c_str(), &st) == 0 && s.seen == idOf(st)) {
+                return s.bad ? s.badCode : ERROR_SUCCESS;  // the lock is taken only to read
+            }
+        }
+    }
+    const SharedFileLock held(s.lockFd, !exact);
+    const bool snapshot = exact || held.held();
+    const uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
+    const uint64_t rewrites = s.shared ? s.shared->rewrites.load(std::memory_order_acquire) : 0;
+    if (s.journalFd < 0) {
+        openJournal(s);
+    }
+    bool whole = rewrites != s.seenRewrites;
+    for (int tries = 0;; ++tries) {
+        struct stat st;
+        if (::stat(s.target.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                return errnoStatus(errno);
+            }
+            if (s.seen.exists || s.bad) {
+                // Removed from outside: what stays is an empty registry.
+                s.tree = winplat::regtree::emptyTree();
+                ++s.generation;
+                s.bad = false;
+                s.lastError.clear();
+            }
+            s.seen = FileId{};
+            s.salt = 0;
+            s.journalEnd = 0;
+            break;
+        }
+        if (s.bad && s.seen == idOf(st)) {
+            return s.badCode;
+        }
+        if (whole || s.seen != idOf(st) || s.bad) {
+            LSTATUS rc = ERROR_SUCCESS;
+            if (!readFile(s, st, rc)) {
+                return rc;
+            }
+        }
+        whole = !readJournal(s);
+        if (!whole && !snapshot) {
+            // Without the lock a writer may have put a new file in place
+            // between the two reads: the journal read then went with the
+            // old one, so both are read again.
+            struct stat again;
+            whole = ::stat(s.target.c_str(), &again) == 0 && s.seen != idOf(again);
+        }
+        if (!whole || tries >= 100) {
+            break;
+        }
+    }
+    s.seenGeneration = generation;
+    s.seenRewrites = rewrites;
     return ERROR_SUCCESS;
 }
 
@@ -712,6 +840,53 @@ bool needsDataFlush(const std::string& folder) {
     }
 }
 
+// Tests stop or kill the process at a named moment of a write: the armed
+// code is the signal raised.
+void checkpoint(const char* name) {
+    int64_t signal = 0;
+    if (winplat::inject::take(name, &signal) && signal > 0) {
+        ::raise(static_cast<int>(signal));
+    }
+}
+
+// A file this layer creates beside the registry file gets that file's mode
+// (`ownerWrites`: and its owner may write it, as a lock file and a journal
+// must be, even beside a file kept read-only) and, when made by root, its
+// owner: a root process never locks the owner out of their own registry.
+void takeOwnerOf(const std::string& target, int fd, bool ownerWrites) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) != 0) {
+        return;
+    }
+    ::fchmod(fd, (st.st_mode & 07777) | (ownerWrites ? S_IRUSR | S_IWUSR : 0));
+    if (::geteuid() == 0 && (st.st_uid != 0 || st.st_gid != 0)) {
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            ::fchmod(fd, st.st_mode & 0644);  // keeps readers in
+        }
+    }
+}
+
+// Opens `name` for writing when `write` and it may be, else for reading;
+// creates it (owned as the registry file) only when `create`. `writable`
+// tells which it got, `writeErrno` why not for writing.
+int openBeside(const State& s, const std::string& name, bool create, bool& writable, int& writeErrno) {
+    int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && create) {
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            takeOwnerOf(s.target, fd, true);
+        } else if (errno == EEXIST) {
+            fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+        }
+    }
+    writable = fd >= 0;
+    writeErrno = fd >= 0 ? 0 : errno;
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    return fd;
+}
+
 void closeLock(State& s) {
     if (s.shared) {
         ::munmap(s.shared, sizeof(Shared));
@@ -721,44 +896,82 @@ void closeLock(State& s) {
         ::close(s.journalFd);
         s.journalFd = -1;
     }
-    s.journal = 0;
+    s.journalWritable = false;
+    s.salt = 0;
+    s.journalEnd = 0;
     if (s.lockFd >= 0) {
         ::close(s.lockFd);
         s.lockFd = -1;
     }
+    s.lockWritable = false;
 }
 
-// Opens "<target>.lock", maps its counters and opens the journal; without
-// them (a folder that cannot be written) every call checks the file's
-// identity instead and every change writes the whole tree.
-void openLock(State& s) {
-    const std::string lockName = s.target + ".lock";
-    s.lockFd = ::open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (s.lockFd < 0) {
+// Opens "<target>.lock" and maps its counters, for writing where it may;
+// creates it only when `create` (a process that only reads leaves nothing
+// behind). A lock file without its counters yet is left for later.
+void openLock(State& s, bool create) {
+    if (s.lockFd >= 0 && (s.lockWritable || !create)) {
+        return;
+    }
+    bool writable = false;
+    const int fd = openBeside(s, s.target + ".lock", create, writable, s.lockErrno);
+    if (fd < 0) {
         return;
     }
     struct stat st;
-    if (::fstat(s.lockFd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof(Shared)) &&
-                                        ::ftruncate(s.lockFd, static_cast<off_t>(sizeof(Shared))) != 0)) {
+    if (::fstat(fd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof(Shared)) &&
+                                  (!writable || ::ftruncate(fd, static_cast<off_t>(sizeof(Shared))) != 0))) {
+        ::close(fd);
         return;
     }
-    void* map = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, s.lockFd, 0);
-    if (map != MAP_FAILED) {
-        s.shared = static_cast<Shared*>(map);
-        s.seenGeneration = s.shared->generation.load() - 1;  // differs: the first call reads the file
-        // The journal holds what the file does: it is made as private as the file.
-        const mode_t mode = ::stat(s.target.c_str(), &st) == 0 ? (st.st_mode & 0666) : 0644;
-        s.journalFd = ::open((s.target + ".journal").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
+    void* map =
+        ::mmap(nullptr, sizeof(Shared), writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) {
+        ::close(fd);
+        return;
     }
+    if (s.shared) {
+        ::munmap(s.shared, sizeof(Shared));
+    }
+    if (s.lockFd >= 0) {
+        ::close(s.lockFd);
+    }
+    s.lockFd = fd;
+    s.lockWritable = writable;
+    s.shared = static_cast<Shared*>(map);
+    s.seenGeneration = s.shared->generation.load() - 1;  // differs: the next call reads the journal
 }
 
-void foldPending(State& s);
+void openLock(State& s) {
+    openLock(s, false);
+}
+
+// Opens the journal when it is there, for writing where it may.
+void openJournal(State& s, bool create) {
+    if (s.journalFd >= 0 && (s.journalWritable || !create)) {
+        return;
+    }
+    bool writable = false;
+    const int fd = openBeside(s, s.target + ".journal", create, writable, s.journalErrno);
+    if (fd < 0) {
+        return;
+    }
+    if (s.journalFd >= 0) {
+        ::close(s.journalFd);
+    }
+    s.journalFd = fd;
+    s.journalWritable = writable;
+}
+
+void openJournal(State& s) {
+    openJournal(s, false);
+}
+
+LSTATUS foldPending(State& s);
 
 LSTATUS loadFresh(State& s) {
-    // Changes still in the journal go into the file first, unless the file
-    // was replaced meanwhile (by a fold, which took them, or from outside).
-    struct stat st;
-    if (s.loaded && s.journal != 0 && ::stat(s.target.c_str(), &st) == 0 && idOf(st) == s.seen) {
+    // Changes still in the journal go into the file first.
+    if (s.loaded && s.salt != 0 && s.lockWritable) {
         foldPending(s);
     }
     const char* env = std::getenv("WINPLAT_REGISTRY");
@@ -778,7 +991,9 @@ LSTATUS loadFresh(State& s) {
     }
     s.flushData = needsDataFlush(folderOf(s.target));
     openLock(s);
-    return refresh(s, true);
+    openJournal(s);
+    s.checkedAt = 0;  // read now, under the shared lock when there is one
+    return refresh(s, false);
 }
 
 // Brings the tree up to date with the file before a call uses it. A file
@@ -808,6 +1023,11 @@ void removeStaleTemps(const std::string& file) {
     ::closedir(d);
 }
 
+LSTATUS failedWrite(State& s, int e) {
+    s.writeError = std::strerror(e);
+    return errnoStatus(e);
+}
+
 // Writes `bytes` as the new registry file: a temporary file in the same
 // folder, flushed where the file system needs it, then renamed over the old
 // one. The folder is not flushed: a power cut can lose the last changes and
@@ -816,10 +1036,14 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     std::string tmp = s.target + ".tmp.XXXXXX";
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {
-        return errnoStatus(errno);
+        return failedWrite(s, errno);
     }
     struct stat old;
-    ::fchmod(fd, ::stat(s.target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    if (::stat(s.target.c_str(), &old) == 0) {
+        takeOwnerOf(s.target, fd, false);
+    } else {
+        ::fchmod(fd, 0644);
+    }
     int64_t injected = 0;
     LSTATUS rc = ERROR_SUCCESS;
     if (winplat::inject::take("RegistryFileWrite", &injected)) {
@@ -830,22 +1054,32 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         }
         pwriteAll(fd, bytes.data(), bytes.size() / 2, 0);
         rc = static_cast<LSTATUS>(injected);
+        s.writeError = "failure injected";
     } else if (!writePieces(fd, pieces) || (s.flushData && ::fdatasync(fd) != 0)) {
-        rc = errnoStatus(errno);
+        rc = failedWrite(s, errno);
     }
     struct stat st;
     if (rc == ERROR_SUCCESS && ::fstat(fd, &st) != 0) {
-        rc = errnoStatus(errno);
+        rc = failedWrite(s, errno);
     }
     if (::close(fd) != 0 && rc == ERROR_SUCCESS) {
-        rc = errnoStatus(errno);
+        rc = failedWrite(s, errno);
     }
-    if (rc == ERROR_SUCCESS && ::rename(tmp.c_str(), s.target.c_str()) != 0) {
-        rc = errnoStatus(errno);
+    if (rc == ERROR_SUCCESS) {
+        checkpoint("RegistryBeforeRename");
+        if (s.shared) {
+            s.shared->rewrites.fetch_add(1, std::memory_order_acq_rel);
+        }
+        if (::rename(tmp.c_str(), s.target.c_str()) != 0) {
+            rc = failedWrite(s, errno);
+        }
     }
     if (rc != ERROR_SUCCESS) {
         ::unlink(tmp.c_str());
         return rc;
+    }
+    if (s.shared) {
+        s.seenRewrites = s.shared->rewrites.load(std::memory_order_acquire);
     }
     s.seen = idOf(st);
     ContentHash hash;
@@ -853,47 +1087,61 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         hash.add(piece->data(), piece->size());
     }
     s.seenHash = hash.done();
+    s.salt = 0;  // the tree is the file alone
+    s.journalEnd = 0;
+    checkpoint("RegistryAfterRename");
     return ERROR_SUCCESS;
 }
 
-// Writes the whole tree as the file, then starts the journal afresh for it;
-// a crash between the two leaves a journal whose header names the old file.
-// Without a journal (a header that could not be written) the next change
-// writes the whole tree again.
+// Starts the journal afresh for the file as it is, with a salt no record
+// before has: what follows the header then cannot check out.
+LSTATUS startJournal(State& s) {
+    const uint64_t salt = newSalt();
+    const std::string header = journalHeader(s.seen, s.seenHash, salt);
+    if (!pwriteAll(s.journalFd, header.data(), header.size(), 0)) {
+        return failedWrite(s, errno);
+    }
+    s.salt = salt;
+    s.chain = salt;
+    s.journalEnd = kJournalHeader;
+    // The old journal's records do not check out after the new header; they
+    // are cut off now or before the first append.
+    s.journalTail = ::ftruncate(s.journalFd, kJournalHeader) != 0;
+    return ERROR_SUCCESS;
+}
+
+// Writes the whole tree as the file, then starts the journal afresh for it.
+// The journal goes with the old file until then, and the new file holds all
+// of it, so a writer stopped at any point leaves a state that loses nothing.
 LSTATUS foldIn(State& s) {
     std::string head;
     std::vector<const std::string*> pieces;
     winplat::regtree::serializePieces(*s.tree, s.encoding, head, pieces);
     const LSTATUS rc = writeFile(s, pieces);
-    if (rc != ERROR_SUCCESS || s.journalFd < 0 || !s.shared) {
+    if (rc != ERROR_SUCCESS) {
         return rc;
     }
-    s.journal = s.shared->journals.fetch_add(1, std::memory_order_acq_rel) + 1;
-    s.seenJournals = s.journal;
-    s.journalTail = false;
-    const std::string header = journalHeader(s.seen, s.seenHash, s.journal);
-    if (::ftruncate(s.journalFd, 0) != 0 || !pwriteAll(s.journalFd, header.data(), header.size(), 0)) {
-        s.journal = 0;
-        s.journalTail = true;
-        return ERROR_SUCCESS;
+    openJournal(s, true);
+    if (s.journalWritable) {
+        startJournal(s);  // without it the journal names the old file and is left alone
     }
-    s.journalEnd = kJournalHeader;
     return ERROR_SUCCESS;
 }
 
-// Appends one record to the journal that goes with the file; a record that
-// cannot be written whole is cut off again.
+// Appends one record after the last whole one; bytes of a record cut short
+// are cut off first. A record that cannot be written whole is cut off again.
 LSTATUS appendJournal(State& s, const std::string& payload) {
     const off_t at = s.journalEnd;
     if (s.journalTail) {
         if (::ftruncate(s.journalFd, at) != 0) {
-            return errnoStatus(errno);
+            return failedWrite(s, errno);
         }
         s.journalTail = false;
     }
     std::string bytes;
+    const uint64_t sum = checksum(s.chain, payload.data(), payload.size());
     put(bytes, static_cast<uint64_t>(payload.size()));
-    put(bytes, checksum(s.journal, payload.data(), payload.size()));
+    put(bytes, sum);
     bytes += payload;
     int64_t injected = 0;
     LSTATUS rc = ERROR_SUCCESS;
@@ -902,7 +1150,7 @@ LSTATUS appendJournal(State& s, const std::string& payload) {
         pwriteAll(s.journalFd, bytes.data(), bytes.size() / 2, at);
         rc = static_cast<LSTATUS>(injected);
     } else if (!pwriteAll(s.journalFd, bytes.data(), bytes.size(), at)) {
-        rc = errnoStatus(errno);
+        rc = failedWrite(s, errno);
     }
     if (rc != ERROR_SUCCESS) {
         // What reached the file fails its checksum; it is cut off again
@@ -911,14 +1159,42 @@ LSTATUS appendJournal(State& s, const std::string& payload) {
         return rc;
     }
     s.journalEnd = at + static_cast<off_t>(bytes.size());
+    s.chain = sum;
+    checkpoint("RegistryAfterRecord");
     return ERROR_SUCCESS;
 }
 
-// Writes a change through: a record in the journal when the file has one to
-// go with, otherwise the whole tree, which is also written once the journal
-// has outgrown the file.
-LSTATUS writeThrough(State& s, const Path& path, bool removed) {
-    const std::string payload = s.journal != 0 ? journalPayload(*s.tree, path, removed) : std::string();
+void foldAtExit() {
+    State& s = state();
+    winplat::kernel::PlatformGuard lock(s.mutex);
+    if (foldPending(s) != ERROR_SUCCESS) {
+        // The file's name is UTF-8, not the ANSI code page narrow console text is in.
+        winplat::console::writeErr(winplat::utf8ToUtf16(
+            "winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError +
+            "); its changes are kept in " + s.target + ".journal and read from there.\n"));
+    }
+}
+
+// Writes a change through: a record in the journal that goes with the file
+// (started for it when there is none), or the whole tree when there is no
+// file yet; the tree is also written once the journal has outgrown the
+// file. A journal that cannot be written fails the change: the file is
+// never rewritten without the records in it.
+LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) {
+    if (!s.seen.exists) {
+        return foldIn(s);
+    }
+    openJournal(s, true);
+    if (s.journalFd < 0 || !s.journalWritable) {
+        return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
+    }
+    if (s.salt == 0) {
+        const LSTATUS rc = startJournal(s);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+    }
+    const std::string payload = journalPayload(*s.tree, op, path, name);
     if (payload.empty()) {
         return foldIn(s);
     }
@@ -928,11 +1204,7 @@ LSTATUS writeThrough(State& s, const Path& path, bool removed) {
     }
     if (!s.foldsAtExit) {
         s.foldsAtExit = true;
-        std::atexit([] {
-            State& st = state();
-            winplat::kernel::PlatformGuard lock(st.mutex);
-            foldPending(st);
-        });
+        std::atexit(foldAtExit);
     }
     if (s.journalEnd > std::max<off_t>(kJournalFoldMin, s.seen.size)) {
         try {
@@ -966,10 +1238,26 @@ class Undo {
 // changed nothing.
 using Change = std::function<LSTATUS(Key&, Undo&)>;
 
-// Makes one change to the key at `path` (`removes`: takes it away) and
+// Takes the lock file's lock exclusive, for a change; the lock file is made
+// here when there is none. A process that may not write it fails with the
+// file system's error.
+LSTATUS lockForWrite(State& s) {
+    openLock(s, true);
+    if (s.lockFd < 0 || !s.lockWritable || !s.shared) {
+        return failedWrite(s, s.lockErrno != 0 ? s.lockErrno : EACCES);
+    }
+    while (::flock(s.lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return errnoStatus(errno);
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// Makes one change (`op` on the key at `path`, its value `name`) and
 // writes it through; a change the file does not take is undone. Called with
 // the state's mutex held; takes the file lock.
-LSTATUS commit(State& s, const Path& path, bool removes, const Change& change) {
+LSTATUS commit(State& s, Op op, const Path& path, std::wstring_view name, const Change& change) {
     ++s.generation;
     Undo undo;
     if (s.file.empty()) {
@@ -983,29 +1271,20 @@ LSTATUS commit(State& s, const Path& path, bool removes, const Change& change) {
         ++s.generation;
         return rc;
     }
-    if (s.lockFd < 0) {
-        openLock(s);
-        if (s.lockFd < 0) {
-            return errnoStatus(errno);
-        }
+    LSTATUS rc = lockForWrite(s);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
     }
-    while (::flock(s.lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return errnoStatus(errno);
-        }
-    }
-    LSTATUS rc = refresh(s, true);
+    rc = refresh(s, true);
     if (rc == ERROR_SUCCESS) {
         try {
             rc = change(*s.tree, undo);
             if (rc == ERROR_SUCCESS && !undo.empty()) {
-                if (!s.tempsSwept) {
+                s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+                rc = writeThrough(s, op, path, name);
+                if (rc == ERROR_SUCCESS && !s.tempsSwept) {
                     removeStaleTemps(s.target);
                     s.tempsSwept = true;
-                }
-                rc = writeThrough(s, path, removes);
-                if (rc == ERROR_SUCCESS && s.shared) {
-                    s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
                 }
             }
         } catch (const std::bad_alloc&) {
@@ -1021,26 +1300,31 @@ LSTATUS commit(State& s, const Path& path, bool removes, const Change& change) {
 }
 
 // Writes the journal's records into the file, so that the file stands whole
-// on its own; done when a process that wrote ends or reloads.
-void foldPending(State& s) {
-    if (!s.loaded || s.file.empty() || s.lockFd < 0 || s.journalFd < 0) {
-        return;
+// on its own; done when a process that wrote ends or reloads. The journal
+// stays as it is when the file cannot be written.
+LSTATUS foldPending(State& s) {
+    if (!s.loaded || s.file.empty() || !s.lockWritable || s.journalFd < 0) {
+        return ERROR_SUCCESS;
     }
-    while (::flock(s.lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return;
-        }
+    LSTATUS rc = lockForWrite(s);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
     }
-    if (refresh(s, true) == ERROR_SUCCESS && s.journal != 0 && s.journalEnd > off_t{kJournalHeader}) {
+    rc = refresh(s, true);
+    if (rc == ERROR_SUCCESS && s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) {
         try {
-            if (foldIn(s) == ERROR_SUCCESS) {
-                s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
-            }
+            s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+            rc = foldIn(s);
         } catch (const std::bad_alloc&) {
+            rc = ERROR_NOT_ENOUGH_MEMORY;
+            s.writeError = "out of memory";
         }
+    } else if (rc != ERROR_SUCCESS) {
+        rc = ERROR_SUCCESS;  // a file that cannot be used was said so already
     }
     ++s.generation;
     ::flock(s.lockFd, LOCK_UN);
+    return rc;
 }
 
 // The key at `path`, creating what is missing; undoing removes the first key
@@ -1359,7 +1643,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD
     if (!winplat::regtree::find(*s.tree, full)) {
         // Decided again under the file lock: another process may have
         // created the key or deleted the handle's key meanwhile.
-        rc = commit(s, full, false, [&](Key& top, Undo& undo) {
+        rc = commit(s, Op::CreateKey, full, L"", [&](Key& top, Undo& undo) {
             if (winplat::regtree::find(top, full)) {
                 return static_cast<LSTATUS>(ERROR_SUCCESS);  // opened, not created
             }
@@ -1626,7 +1910,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
     if (!storedForm(dwType, lpData, cbData, data)) {
         return ERROR_INVALID_PARAMETER;
     }
-    return commit(s, *r.path, false, [&](Key& top, Undo& undo) {
+    return commit(s, Op::SetValue, *r.path, name, [&](Key& top, Undo& undo) {
         Key* k = winplat::regtree::find(top, *r.path);
         if (!k) {
             if (!r.predefined) {
@@ -1657,7 +1941,7 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
         return rc;
     }
     const std::wstring name = lpValueName ? lpValueName : L"";
-    return commit(s, *r.path, false, [&](Key&, Undo& undo) {
+    return commit(s, Op::RemoveValue, *r.path, name, [&](Key&, Undo& undo) {
         LSTATUS err = ERROR_SUCCESS;
         Key* k = keyOf(s, r, err);
         if (!k) {
@@ -1697,7 +1981,7 @@ LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     }
     // Decided under the file lock, on the tree as it is there: a subkey
     // another process has just created keeps its parent.
-    return commit(s, full, true, [&](Key& top, Undo& undo) {
+    return commit(s, Op::RemoveKey, full, L"", [&](Key& top, Undo& undo) {
         Key* parent = winplat::regtree::find(top, Path(full.begin(), full.end() - 1));
         const Key* k = parent ? parent->child(full.back()) : nullptr;
         if (!k) {

@@ -628,7 +628,26 @@ void Key::putChild(std::unique_ptr<Key> c) {
     subkeys[std::move(folded)] = std::move(c);
 }
 
+// Keys with fewer values than this are searched; an index costs more there.
+constexpr size_t kIndexFrom = 32;
+
+void Key::buildIndex() const {
+    index_.clear();
+    index_.reserve(values.size());
+    for (size_t i = 0; i < values.size(); ++i) {
+        index_.emplace(fold(values[i].name), i);
+    }
+    indexed_ = true;
+}
+
 const Value* Key::value(std::wstring_view n) const {
+    if (values.size() >= kIndexFrom) {
+        if (!indexed_) {
+            buildIndex();
+        }
+        auto it = index_.find(fold(n));
+        return it == index_.end() ? nullptr : &values[it->second];
+    }
     for (const Value& v : values) {
         if (v.name.size() != n.size()) {
             continue;
@@ -650,6 +669,20 @@ Value* Key::value(std::wstring_view n) {
 
 void Key::setValue(std::wstring_view n, DWORD type, std::vector<uint8_t> data) {
     touch();
+    if (values.size() >= kIndexFrom) {
+        // One fold and one hash, whether the name is new or not.
+        if (!indexed_) {
+            buildIndex();
+        }
+        const auto [it, added] = index_.try_emplace(fold(n), values.size());
+        if (!added) {
+            values[it->second].type = type;
+            values[it->second].data = std::move(data);
+            return;
+        }
+        values.push_back(Value{std::wstring(n), type, std::move(data)});
+        return;
+    }
     if (Value* v = value(n)) {
         v->type = type;
         v->data = std::move(data);
@@ -664,12 +697,14 @@ bool Key::removeValue(std::wstring_view n) {
         return false;
     }
     values.erase(values.begin() + (v - values.data()));
+    dropIndex();
     touch();
     return true;
 }
 
 void Key::insertValue(size_t index, Value v) {
     values.insert(values.begin() + static_cast<ptrdiff_t>(std::min(index, values.size())), std::move(v));
+    dropIndex();
     touch();
 }
 

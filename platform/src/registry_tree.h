@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "winplat/types.h"
@@ -86,9 +87,22 @@ struct Key {
     void insertValue(size_t index, Value v);
     void assignValues(std::vector<Value> v) {
         values = std::move(v);
+        dropIndex();
         touch();
     }
     void touch() { textValid = false; }
+
+  private:
+    // Folded value names to their places, made once a key has many values,
+    // so that a key of a hundred thousand values loads and changes without
+    // a scan per name.
+    mutable std::unordered_map<std::wstring, size_t> index_;
+    mutable bool indexed_ = false;
+    void buildIndex() const;
+    void dropIndex() {
+        index_.clear();
+        indexed_ = false;
+    }
 };
 
 // The top holds the two roots, named as the file spells them.

@@ -173,7 +173,7 @@ TEST_F(RegistryTest, RegistryEditorExportInUtf16Loads) {
 }
 
 struct BadFile {
-    const char* text;
+    std::string_view text;
     const char* error;  // after "<file>:"
 };
 
@@ -181,7 +181,7 @@ class RegistryBadFileTest : public RegistryTest, public ::testing::WithParamInte
 
 TEST_P(RegistryBadFileTest, IsReportedByLineAndNeverOverwritten) {
     const BadFile& bad = GetParam();
-    const std::string text = bad.text;
+    const std::string text(bad.text);
     std::string err;
     {
         winplat::console::Capture capture;
@@ -227,6 +227,9 @@ const BadFile kBadFiles[] = {
     {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x]\n\"s=\"a\"\n",
      "4: expected '=' after the value name"},
     {"Windows Registry Editor Version 5.00\n\n[HKEY_USERS\\.DEFAULT]\n", "3: unknown root key 'HKEY_USERS'"},
+    // A name's control characters are written escaped, never as they are.
+    {std::string_view("Windows Registry Editor Version 5.00\n\n[HKEY_US\0ERS\x01]\n", 53),
+     "3: invalid key name 'HKEY_US\\x00ERS\\x01'"},
     {"Windows Registry Editor Version 5.00\n\"v\"=\"x\"\n", "2: a value before the first key"},
     {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\x\n", "3: a key line must end with ']'"},
     {"Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\\\x]\n",

@@ -1,7 +1,9 @@
 // Registry: the Win32 registry calls over an in-memory tree that is kept in a
 // `.reg` text file named by WINPLAT_REGISTRY (without the variable the tree
-// lives only in the process). Every change is written through to the file at
-// once, under a lock, by writing a temporary file and renaming it over.
+// lives only in the process). Every change is written through at once, under
+// a lock, as a record of a journal beside the file ("<file>.journal"); the
+// file is rewritten whole (a temporary file renamed over it) when the
+// journal has outgrown it and when a process that wrote ends.
 //
 // Wide text: REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ data is stored as UTF-16LE
 // (2 bytes per unit). The W calls exchange it as in-memory WCHAR arrays, so
@@ -36,17 +38,27 @@
 //   the file system's error when the file cannot be written; the file and
 //   the tree then stay as they were. Why the file cannot be used is said
 //   once on stderr.
-// - A change is in the file when the call returns, and other processes
-//   using this layer see it at their next call. A file replaced by another
-//   program is seen by reads within 10 ms and by changes at once. A file
-//   named through a symbolic link is written where the link points.
+// - A change is in the journal when the call returns, never lost and never
+//   taken back whoever is killed when, and other processes using this layer
+//   see it at their next call; it is in the file alone once no process that
+//   wrote runs. A rewrite at exit that fails says so on stderr and leaves
+//   the journal for the next process. A file replaced by another program is
+//   seen by reads within 10 ms and by changes at once. A file named through
+//   a symbolic link is written where the link points.
+// - A process that may read the file but not write beside it (the lock
+//   file, the journal, the folder) sees every change of the others, and its
+//   own changes fail with ERROR_ACCESS_DENIED, changing nothing. A process
+//   that only reads creates nothing; files the first change creates take the
+//   registry file's mode and, made by root, its owner.
 // - Comment lines of the file are kept, under the line of their key.
 // - KEY_WOW64_* select nothing (there is one view); REG_OPTION_VOLATILE keys
 //   are kept in the file like the others.
 // - Every call asks winplat::inject::take with its own name first, so tests
 //   can make it fail and count it; "RegistryFileWrite" makes the next file
 //   write fail half-way with the armed code; "RegistryCoarseFileTimes"
-//   (code: a tick in milliseconds) makes file times look that coarse.
+//   (code: a tick in milliseconds) makes file times look that coarse;
+//   "RegistryAfterRecord", "RegistryBeforeRename" and "RegistryAfterRename"
+//   raise the armed code as a signal at that moment of a write.
 #pragma once
 
 #include <cstddef>

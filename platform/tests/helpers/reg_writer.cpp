@@ -13,14 +13,28 @@
 //                                 its "v" to i, for i below n
 //   reg_writer prune <n>          n times tries to delete each HKCU\Software\Race\P<k>
 //   reg_writer count <tag> <n>    sets HKCU\Software\Race\Counters "<tag>" to 1 .. n
-// A first argument "coarse" rounds file times to 4 ms ticks, as coarse file
-// systems do. Exit 1 on a failed call, printing it.
+//   reg_writer set <name> <n>     sets HKCU\Software\Journal "<name>" to the dword n; exit 0,
+//                                 or 5 when it was refused with ERROR_ACCESS_DENIED
+//   reg_writer check <name> <n>   exit 0 when that value reads n, else 4
+//   reg_writer await <seen> <name> waits (30 s at most) for "<name>" there, with "<seen>"
+//                                 read first and kept throughout; prints "loaded" when it
+//                                 has read the registry first
+//   reg_writer stress <tag>       until killed: V_<tag>_<i> = i, "Big_<tag>" (2 KiB of i)
+//                                 and N_<tag> = i there, then i (4 bytes) on stdout
+// Leading options, in this order: "as <uid>" runs as that user (and group);
+// "fsize <bytes>" sets that file size limit just before it exits; "at <point>
+// <signal> <skip>" arms the injection point of that name; "coarse" rounds
+// file times to 4 ms ticks, as coarse file systems do. Exit 1 on a failed
+// call, printing it.
+#include <signal.h>
+#include <sys/resource.h>
+#include <grp.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "winplat/inject.h"
 #include "winplat/registry.h"
@@ -158,15 +172,134 @@ int count(const std::string& tag, int n) {
     return 0;
 }
 
+const wchar_t* const kJournalKey = L"Software\\Journal";
+
+LSTATUS setDword(HKEY key, const std::wstring& name, DWORD v) {
+    return RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+}
+
+// The dword value `name` of the journal key, or -1.
+long long readDword(const std::wstring& name) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kJournalKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return -1;
+    }
+    DWORD v = 0, cb = sizeof v;
+    const LSTATUS rc =
+        RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? static_cast<long long>(v) : -1;
+}
+
+int set(const std::string& name, DWORD v) {
+    HKEY key;
+    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, kJournalKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                 nullptr);
+    if (rc == ERROR_SUCCESS) {
+        rc = setDword(key, winplat::utf8ToUtf16(name), v);
+        RegCloseKey(key);
+    }
+    if (rc == ERROR_ACCESS_DENIED) {
+        return 5;
+    }
+    return rc == ERROR_SUCCESS ? 0 : failed("set", rc);
+}
+
+int await(const std::string& seen, const std::string& name) {
+    const std::wstring seenName = winplat::utf8ToUtf16(seen);
+    const long long first = readDword(seenName);
+    std::printf("loaded\n");
+    std::fflush(stdout);
+    if (first < 0) {
+        std::fprintf(stderr, "reg_writer: %s not read at load\n", seen.c_str());
+        return 4;
+    }
+    for (int ms = 0; ms < 30000; ++ms) {
+        if (readDword(seenName) != first) {
+            std::fprintf(stderr, "reg_writer: %s went from %lld\n", seen.c_str(), first);
+            return 4;
+        }
+        if (readDword(winplat::utf8ToUtf16(name)) >= 0) {
+            return 0;
+        }
+        usleep(1000);
+    }
+    std::fprintf(stderr, "reg_writer: %s never came\n", name.c_str());
+    return 3;
+}
+
+int stress(const std::string& tag) {
+    HKEY key;
+    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, kJournalKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                 nullptr);
+    if (rc != ERROR_SUCCESS) {
+        return failed("RegCreateKeyExW", rc);
+    }
+    const std::wstring wtag = winplat::utf8ToUtf16(tag);
+    std::vector<BYTE> big(2048);
+    for (DWORD i = 0;; ++i) {
+        std::fill(big.begin(), big.end(), static_cast<BYTE>(i));
+        if ((rc = setDword(key, L"V_" + wtag + L"_" + std::to_wstring(i), i)) != ERROR_SUCCESS ||
+            (rc = RegSetValueExW(key, (L"Big_" + wtag).c_str(), 0, REG_BINARY, big.data(),
+                                 static_cast<DWORD>(big.size()))) != ERROR_SUCCESS ||
+            (rc = setDword(key, L"N_" + wtag, i)) != ERROR_SUCCESS) {
+            return failed("RegSetValueExW", rc);
+        }
+        if (write(1, &i, sizeof i) != static_cast<ssize_t>(sizeof i)) {
+            return 1;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "as") {
+        const auto id = static_cast<uid_t>(std::atol(argv[2]));
+        if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) {
+            std::perror("reg_writer: as");
+            return 6;
+        }
+        argc -= 2;
+        argv += 2;
+    }
+    long long fsizeAtEnd = -1;
+    if (argc > 2 && std::string(argv[1]) == "fsize") {
+        fsizeAtEnd = std::atoll(argv[2]);
+        argc -= 2;
+        argv += 2;
+    }
+    if (argc > 4 && std::string(argv[1]) == "at") {
+        winplat::inject::arm(argv[2], std::atoi(argv[3]), 1, std::atoi(argv[4]));
+        argc -= 4;
+        argv += 4;
+    }
     if (argc > 1 && std::string(argv[1]) == "coarse") {
         winplat::inject::arm("RegistryCoarseFileTimes", 2000, -1);
         --argc;
         ++argv;
     }
     const std::string mode = argc > 1 ? argv[1] : "";
+    if (fsizeAtEnd >= 0) {
+        // Applied once the mode's work is done: the write at exit meets it.
+        const int rc = mode == "values" && argc == 4 ? values(argv[2], std::atoi(argv[3])) : 2;
+        signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {static_cast<rlim_t>(fsizeAtEnd), static_cast<rlim_t>(fsizeAtEnd)};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        return rc;
+    }
+    if (mode == "set" && argc == 4) {
+        return set(argv[2], static_cast<DWORD>(std::atol(argv[3])));
+    }
+    if (mode == "check" && argc == 4) {
+        return readDword(winplat::utf8ToUtf16(argv[2])) == std::atoll(argv[3]) ? 0 : 4;
+    }
+    if (mode == "await" && argc == 4) {
+        return await(argv[2], argv[3]);
+    }
+    if (mode == "stress" && argc == 3) {
+        return stress(argv[2]);
+    }
     if (mode == "loop") {
         return loop();
     }

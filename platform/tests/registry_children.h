@@ -1,0 +1,114 @@
+// Other processes for the registry tests: the reg_writer helper started with
+// its output caught, and waited for with a bound.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace regtest {
+
+inline const std::string& writerPath() {
+    static const std::string path = std::string(WINPLAT_HELPER_DIR) + "/winplat_reg_writer";
+    return path;
+}
+
+// A running helper; `out` and `err` read its stdout and stderr when asked
+// for (else they go where the test's go).
+struct Child {
+    pid_t pid = -1;
+    int out = -1;
+    int err = -1;
+};
+
+inline Child spawnChild(std::vector<std::string> args, bool catchOutput = false) {
+    args.insert(args.begin(), writerPath());
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    Child c;
+    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (catchOutput && pipe2(outPipe, O_CLOEXEC) == 0 && pipe2(errPipe, O_CLOEXEC) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    }
+    if (posix_spawn(&c.pid, writerPath().c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+        c.pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    for (int fd : {outPipe[1], errPipe[1]}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    c.out = outPipe[0];
+    c.err = errPipe[0];
+    return c;
+}
+
+inline pid_t spawnWriter(std::vector<std::string> args) {
+    return spawnChild(std::move(args)).pid;
+}
+
+// All a pipe holds until its writer closes it.
+inline std::string drain(int fd) {
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while (fd >= 0 && (n = read(fd, buf, sizeof buf)) != 0) {
+        if (n > 0) {
+            out.append(buf, static_cast<size_t>(n));
+        } else if (errno != EINTR) {
+            break;
+        }
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return out;
+}
+
+// The child's exit status (128 + the signal that ended it), or -1 when it
+// has not ended within the bound (it is then killed).
+inline int waitBounded(pid_t pid, std::chrono::seconds bound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Waits until the child stops itself (an injection point raised SIGSTOP).
+inline bool waitStopped(pid_t pid, std::chrono::seconds bound) {
+    const auto end = std::chrono::steady_clock::now() + bound;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < end) {
+        const pid_t r = waitpid(pid, &status, WNOHANG | WUNTRACED);
+        if (r == pid) {
+            return WIFSTOPPED(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+}  // namespace regtest

@@ -1,0 +1,444 @@
+// The journal beside the registry file under processes killed at any point
+// of a write, run in any order, and without the right to write: one history
+// that every process sees, and nothing acknowledged is ever lost.
+#include <poll.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <cwctype>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+
+#include "registry_children.h"
+#include "registry_fixture.h"
+#include "winplat/utf16.h"
+
+using namespace regtest;
+
+namespace {
+
+constexpr uid_t kOther = 65534;  // a user other than the test's (root)
+const std::string kOtherUid = std::to_string(kOther);
+
+const std::string kBase =
+    "Windows Registry Editor Version "
+    "5.00\n\n[HKEY_CURRENT_USER\\Software\\Journal]\n\"Base\"=dword:00000001\n";
+
+// The dword HKCU\Software\Journal "name" as this process reads it, or -1.
+long long dwordOf(const std::wstring& name) {
+    KeyHolder key;
+    DWORD v = 0, cb = sizeof v;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, KEY_READ, key.out()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb) !=
+            ERROR_SUCCESS) {
+        return -1;
+    }
+    return v;
+}
+
+LSTATUS setDword(const std::wstring& name, DWORD v) {
+    KeyHolder key;
+    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, key.out(), nullptr);
+    return rc != ERROR_SUCCESS
+               ? rc
+               : RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+}
+
+// The text of the registry file alone, in its canonical form.
+std::string canonicalFile(const std::string& path) {
+    const std::string bytes = readBytes(path);
+    std::string canonical;
+    return winplat::registry::parseText(bytes.data(), bytes.size(), nullptr, &canonical) ? canonical : "";
+}
+
+std::string dwordLine(const std::string& name, DWORD v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%08x", v);
+    return "\"" + name + "\"=dword:" + buf + "\n";
+}
+
+int run(std::vector<std::string> args) {
+    return waitBounded(spawnWriter(std::move(args)), std::chrono::seconds(60));
+}
+
+struct stat statOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st;
+}
+
+class RegistryJournalTest : public RegistryTest {
+  protected:
+    // The folder open to the other user, as a home folder is to its owner.
+    void openFolder() { ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0); }
+
+    std::set<std::string> folderFiles() const {
+        std::set<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+            out.insert(e.path().filename().string());
+        }
+        return out;
+    }
+};
+
+// A writer killed right after its record, or in the rewrite at its exit on
+// either side of the rename, with an older process (this one) and a newer
+// one writing after it in either order: every record is in the one history.
+TEST_F(RegistryJournalTest, AWriterKilledInItsWriteOrRewriteLosesNothingWhoeverGoesOn) {
+    const char* const points[] = {"RegistryAfterRecord", "RegistryBeforeRename", "RegistryAfterRename"};
+    for (const char* point : points) {
+        for (const bool olderFirst : {true, false}) {
+            SCOPED_TRACE(std::string(point) +
+                         (olderFirst ? ", the older process first" : ", the newer first"));
+            ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+            ASSERT_EQ(setDword(L"Old1", 1), ERROR_SUCCESS);
+            // Its record is whole; after the record, its call has even returned.
+            EXPECT_EQ(run({"at", point, "9", "0", "set", "Dead", "7"}), 128 + SIGKILL);
+            if (olderFirst) {
+                ASSERT_EQ(setDword(L"Old2", 2), ERROR_SUCCESS);
+                EXPECT_EQ(run({"set", "New", "3"}), 0);
+            } else {
+                EXPECT_EQ(run({"set", "New", "3"}), 0);
+                ASSERT_EQ(setDword(L"Old2", 2), ERROR_SUCCESS);
+            }
+            const std::map<std::string, DWORD> expected = {
+                {"Base", 1}, {"Old1", 1}, {"Dead", 7}, {"Old2", 2}, {"New", 3}};
+            for (const auto& [name, v] : expected) {
+                EXPECT_EQ(dwordOf(winplat::utf8ToUtf16(name)), v) << name << " in this process";
+                EXPECT_EQ(run({"check", name, std::to_string(v)}), 0) << name << " in a new process";
+            }
+            // Once folded in, the file alone holds it all.
+            const std::string text = fileText();
+            const std::string canonical = canonicalFile(file_);
+            EXPECT_EQ(canonical, winplat::registry::exportText());
+            for (const auto& [name, v] : expected) {
+                EXPECT_NE(canonical.find(dwordLine(name, v)), std::string::npos) << name << " in the file";
+            }
+        }
+    }
+}
+
+// A process that loads while a writer stands between putting its new file
+// in place and starting the journal for it (here: one that cannot take the
+// lock and reads without it) reads the new file and goes on to read the
+// records written after it.
+TEST_F(RegistryJournalTest, ALoadBetweenTheRenameAndTheNewJournalSeesEveryLaterRecord) {
+    openFolder();
+    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+    const Child writer =
+        spawnChild({"at", "RegistryAfterRename", std::to_string(SIGSTOP), "0", "set", "A", "1"});
+    ASSERT_GT(writer.pid, 0);
+    ASSERT_TRUE(waitStopped(writer.pid, std::chrono::seconds(60))) << "the writer never reached the rename";
+    ASSERT_EQ(::chmod((file_ + ".lock").c_str(), 0600), 0);
+    const Child reader = spawnChild({"as", kOtherUid, "await", "A", "B"}, true);
+    ASSERT_GT(reader.pid, 0);
+    struct pollfd p = {reader.out, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 60000), 1) << "the reader never loaded";
+    char line[7] = {};
+    EXPECT_EQ(read(reader.out, line, 6), 6);
+    EXPECT_STREQ(line, "loaded");
+    kill(writer.pid, SIGCONT);
+    EXPECT_EQ(waitBounded(writer.pid, std::chrono::seconds(60)), 0);
+    ASSERT_EQ(setDword(L"B", 2), ERROR_SUCCESS);
+    const int status = waitBounded(reader.pid, std::chrono::seconds(60));
+    const std::string said = drain(reader.err);
+    drain(reader.out);
+    EXPECT_EQ(status, 0) << said;
+}
+
+// Who may write what decides whether a change is made: one that cannot
+// append to the journal, or write the lock, or anything in the folder, is
+// refused with ERROR_ACCESS_DENIED and changes nothing, and every process
+// that may read sees the records a killed writer left.
+TEST_F(RegistryJournalTest, ProcessesWithoutWriteRightsSeeTheJournalAndChangeNothing) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> othersFiles;  // owned by the other user; the rest by root
+        bool folderIsOthers;
+        bool lockRemoved;
+        int writeStatus;  // reg_writer's: 0 written, 5 access denied
+    } const cases[] = {
+        {"all the other user's",
+         {"registry.reg", "registry.reg.lock", "registry.reg.journal"},
+         true,
+         false,
+         0},
+        {"a journal it cannot write", {"registry.reg", "registry.reg.lock"}, true, false, 5},
+        {"a lock it cannot write", {"registry.reg", "registry.reg.journal"}, true, false, 5},
+        {"a folder it cannot write", {}, false, true, 5},
+    };
+    openFolder();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+        // Acknowledged, then killed in the rewrite at exit: the value is in the journal only.
+        EXPECT_EQ(run({"at", "RegistryBeforeRename", "9", "0", "set", "Left", "4"}), 128 + SIGKILL);
+        for (const char* f : {"registry.reg", "registry.reg.lock", "registry.reg.journal"}) {
+            const uid_t owner = std::count(c.othersFiles.begin(), c.othersFiles.end(), f) ? kOther : 0;
+            ASSERT_EQ(::chown((dir_ / f).c_str(), owner, owner), 0) << f;
+        }
+        ASSERT_EQ(::chown(dir_.c_str(), c.folderIsOthers ? kOther : 0, c.folderIsOthers ? kOther : 0), 0);
+        if (c.lockRemoved) {
+            std::filesystem::remove(dir_ / "registry.reg.lock");
+        }
+        const std::string before = readBytes(file_);
+        const std::set<std::string> files = folderFiles();
+        EXPECT_EQ(run({"as", kOtherUid, "check", "Left", "4"}), 0);
+        EXPECT_EQ(run({"as", kOtherUid, "set", "Other", "5"}), c.writeStatus);
+        EXPECT_EQ(run({"as", kOtherUid, "check", "Other", c.writeStatus == 0 ? "5" : "-1"}), 0);
+        EXPECT_EQ(run({"as", kOtherUid, "check", "Left", "4"}), 0);
+        if (c.writeStatus != 0) {
+            EXPECT_EQ(readBytes(file_), before);
+            EXPECT_EQ(folderFiles(), files);
+        }
+        ASSERT_EQ(::chown(dir_.c_str(), 0, 0), 0);
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        EXPECT_EQ(dwordOf(L"Left"), 4);
+    }
+}
+
+// A root process that only reads another user's registry leaves nothing
+// beside it; the files it makes when it writes are the user's, so the user
+// goes on writing.
+TEST_F(RegistryJournalTest, RootReadingOrWritingAUsersRegistryLeavesItTheUsers) {
+    openFolder();
+    writeBytes(file_, kBase);
+    ASSERT_EQ(::chown(dir_.c_str(), kOther, kOther), 0);
+    ASSERT_EQ(::chown(file_.c_str(), kOther, kOther), 0);
+    ASSERT_EQ(::chmod(file_.c_str(), 0600), 0);
+    ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+    EXPECT_EQ(dwordOf(L"Base"), 1);
+    EXPECT_EQ(folderFiles(), std::set<std::string>{"registry.reg"});
+
+    ASSERT_EQ(setDword(L"Root", 1), ERROR_SUCCESS);
+    winplat::registry::flush();  // the file itself rewritten too
+    for (const char* f : {"registry.reg", "registry.reg.lock", "registry.reg.journal"}) {
+        const struct stat st = statOf((dir_ / f).string());
+        EXPECT_EQ(st.st_uid, kOther) << f;
+        EXPECT_EQ(st.st_gid, kOther) << f;
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << f;
+    }
+    EXPECT_EQ(run({"as", kOtherUid, "set", "Owner", "2"}), 0);
+    EXPECT_EQ(run({"as", kOtherUid, "check", "Root", "1"}), 0);
+    EXPECT_EQ(dwordOf(L"Owner"), 2);
+}
+
+// A rewrite at exit that the disk refuses says so, naming the file and why,
+// and the journal keeps every change for the next process.
+TEST_F(RegistryJournalTest, ARewriteAtExitThatFailsSaysSoAndKeepsTheJournal) {
+    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+    const Child writer = spawnChild({"fsize", "4096", "values", "F", "300"}, true);
+    ASSERT_GT(writer.pid, 0);
+    const std::string err = drain(writer.err);
+    drain(writer.out);
+    EXPECT_EQ(waitBounded(writer.pid, std::chrono::seconds(60)), 0);
+    EXPECT_EQ(err, "winplat: the registry file " + file_ + " could not be rewritten (" +
+                       std::strerror(EFBIG) + "); its changes are kept in " + file_ +
+                       ".journal and read from there.\n");
+    EXPECT_EQ(readBytes(file_), kBase);
+    ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+    KeyHolder key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, KEY_READ, key.out()),
+              ERROR_SUCCESS);
+    for (int i = 0; i < 300; i += 299) {
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        EXPECT_EQ(queryRaw(key, (L"F_" + std::to_wstring(i)).c_str(), type, data), ERROR_SUCCESS) << i;
+    }
+}
+
+// Writers killed at random moments, some of them by injection points right
+// after a record and on either side of a rewrite's rename, while this
+// process reads and writes: no value read ever goes back, and every value
+// whose call returned is there at the end, through the calls and in the
+// file alone.
+TEST_F(RegistryJournalTest, WritersKilledAnywhereLoseNothingAcknowledged) {
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    constexpr int kRounds = 6;
+#else
+    constexpr int kRounds = 20;
+#endif
+    constexpr int kWriters = 3;
+    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+    std::atomic<bool> running{true};
+    std::atomic<int> wentBack{0};
+    std::map<std::string, DWORD> acked;  // tag: the last i acknowledged (all below too)
+    std::mutex ackedMutex;
+    // This process reads every counter, and writes its own.
+    std::thread reader([&] {
+        std::map<std::string, long long> seen;
+        DWORD own = 0;
+        while (running.load()) {
+            std::vector<std::string> tags;
+            {
+                std::lock_guard<std::mutex> g(ackedMutex);
+                for (const auto& [tag, last] : acked) {
+                    if (tag != "T") {  // this process's own values have no counter
+                        tags.push_back(tag);
+                    }
+                }
+            }
+            for (const std::string& tag : tags) {
+                const long long v = dwordOf(winplat::utf8ToUtf16("N_" + tag));
+                wentBack += v < seen[tag];
+                seen[tag] = std::max(seen[tag], v);
+            }
+            if (setDword(L"V_T_" + std::to_wstring(own), own) == ERROR_SUCCESS) {
+                std::lock_guard<std::mutex> g(ackedMutex);
+                acked["T"] = own++;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    // Stopped however the test ends, so that a failed assertion never leaves it running.
+    struct Stop {
+        std::atomic<bool>& running;
+        std::thread& reader;
+        ~Stop() {
+            running.store(false);
+            if (reader.joinable()) {
+                reader.join();
+            }
+        }
+    } stop{running, reader};
+    std::minstd_rand random(2024);
+    const char* const points[] = {"RegistryAfterRecord", "RegistryBeforeRename", "RegistryAfterRename"};
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<Child> writers;
+        for (int w = 0; w < kWriters; ++w) {
+            const std::string tag = std::to_string(round) + "x" + std::to_string(w);
+            std::vector<std::string> args;
+            if (w == 0) {
+                // A record is killed after one of its first few; a rewrite, at its first.
+                const int skip = round % 3 == 0 ? static_cast<int>(random() % 40) : 0;
+                args = {"at", points[round % 3], "9", std::to_string(skip)};
+            }
+            args.insert(args.end(), {"stress", tag});
+            writers.push_back(spawnChild(args, true));
+            ASSERT_GT(writers.back().pid, 0);
+        }
+        // Each is killed once it has acknowledged a value (or ended), a
+        // random while later.
+        std::vector<std::string> outs(kWriters);
+        for (int w = 0; w < kWriters; ++w) {
+            struct pollfd p = {writers[w].out, POLLIN, 0};
+            ASSERT_EQ(poll(&p, 1, 60000), 1) << "writer " << w << " of round " << round << " never wrote";
+            char buf[4096];
+            const ssize_t n = read(writers[w].out, buf, sizeof buf);
+            outs[w].assign(buf, n > 0 ? static_cast<size_t>(n) : 0);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 60));
+        for (int w = 0; w < kWriters; ++w) {
+            kill(writers[w].pid, SIGKILL);
+            const std::string out = outs[w] + drain(writers[w].out);
+            const std::string err = drain(writers[w].err);
+            EXPECT_EQ(waitBounded(writers[w].pid, std::chrono::seconds(60)), 128 + SIGKILL) << err;
+            if (out.size() >= sizeof(DWORD)) {
+                DWORD last;
+                std::memcpy(&last, out.data() + out.size() / sizeof last * sizeof last - sizeof last,
+                            sizeof last);
+                std::lock_guard<std::mutex> g(ackedMutex);
+                acked[std::to_string(round) + "x" + std::to_string(w)] = last;
+            }
+        }
+    }
+    running.store(false);
+    if (reader.joinable()) {
+        reader.join();
+    }
+    EXPECT_EQ(wentBack.load(), 0);
+    size_t values = 0;
+    for (const auto& [tag, last] : acked) {
+        values += last + 1;
+    }
+    RecordProperty("acknowledged_writers", static_cast<int>(acked.size()));
+    RecordProperty("acknowledged_values", static_cast<int>(values));
+    EXPECT_GE(acked.size(), static_cast<size_t>(kRounds));
+
+    const auto missing = [&](const std::string& where) {
+        std::string lost;
+        for (const auto& [tag, last] : acked) {
+            for (DWORD i = 0; i <= last; ++i) {
+                if (dwordOf(winplat::utf8ToUtf16("V_" + tag + "_" + std::to_string(i))) != i) {
+                    lost += " V_" + tag + "_" + std::to_string(i);
+                }
+            }
+        }
+        return lost.empty() ? "" : where + ":" + lost;
+    };
+    EXPECT_EQ(missing("in this process"), "");
+    ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+    EXPECT_EQ(missing("loaded again"), "");
+    // The file alone, once folded in, is what every process sees.
+    fileText();
+    const std::string alone = canonicalFile(file_);
+    EXPECT_EQ(alone, winplat::registry::exportText());
+    std::string lost;
+    for (const auto& [tag, last] : acked) {
+        if (alone.find(dwordLine("V_" + tag + "_" + std::to_string(last), last)) == std::string::npos) {
+            lost += " V_" + tag + "_" + std::to_string(last);
+        }
+    }
+    EXPECT_EQ(lost, "") << "not in the file alone";
+}
+
+}  // namespace
+
+namespace {
+
+// A key of many values: names found in any case through its index, kept
+// in their places across changes and removals, and a change of one value
+// adds that value to the journal, not the key.
+TEST_F(RegistryJournalTest, AKeyOfManyValuesFindsEachAndJournalsOnlyTheChange) {
+    constexpr DWORD kValues = 2000;
+    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+    KeyHolder key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, KEY_ALL_ACCESS, key.out()),
+              ERROR_SUCCESS);
+    for (DWORD i = 0; i < kValues; ++i) {
+        ASSERT_EQ(setDword(L"Value" + std::to_wstring(i), i), ERROR_SUCCESS);
+    }
+    const auto journalSize = [&] { return std::filesystem::file_size(file_ + ".journal"); };
+    const uintmax_t before = journalSize();
+    ASSERT_EQ(setDword(L"VALUE1000", 7), ERROR_SUCCESS);  // another spelling of an existing name
+    EXPECT_LT(journalSize() - before, 200u) << "a change journals its value only";
+    ASSERT_EQ(RegDeleteValueW(key, L"value5"), ERROR_SUCCESS);
+    ASSERT_EQ(setDword(L"Late", 9), ERROR_SUCCESS);
+    struct Expect {
+        const wchar_t* name;
+        long long value;
+        DWORD index;  // where enumeration finds it
+    } const table[] = {
+        {L"Base", 1, 0},       {L"value0", 0, 1},       {L"VALUE4", 4, 5},          {L"Value5", -1, 0},
+        {L"vAlUe6", 6, 6},     {L"value1000", 7, 1000}, {L"Value1999", 1999, 1999}, {L"late", 9, kValues},
+        {L"Value2000", -1, 0},
+    };
+    for (const bool reloaded : {false, true}) {
+        if (reloaded) {
+            ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        }
+        for (const Expect& e : table) {
+            SCOPED_TRACE(winplat::utf16ToUtf8(e.name) + (reloaded ? " after a reload" : ""));
+            EXPECT_EQ(dwordOf(e.name), e.value);
+            if (e.value < 0) {
+                continue;
+            }
+            wchar_t name[64];
+            DWORD chars = 64;
+            ASSERT_EQ(RegEnumValueW(key, e.index, name, &chars, nullptr, nullptr, nullptr, nullptr),
+                      ERROR_SUCCESS);
+            std::wstring got = name, want = e.name;
+            for (std::wstring* w : {&got, &want}) {
+                std::transform(w->begin(), w->end(), w->begin(), [](wchar_t c) { return std::towupper(c); });
+            }
+            EXPECT_EQ(got, want);
+        }
+    }
+}
+
+}  // namespace
