@@ -227,6 +227,10 @@ TEST(ZoneRecords, MachineZoneFollowsTheRecord) {
     const std::tuple<const char*, std::string, bool> cases[] = {
         {"America/New_York", "Eastern Time (US & Canada)", true},
         {"Europe/London", "Dublin, Edinburgh, Lisbon, London", true},
+        {"Europe/Dublin", "Dublin, Edinburgh, Lisbon, London", true},
+        {"Eire", "Dublin, Edinburgh, Lisbon, London", true},
+        // Namibia's winter time an hour behind is in its past only.
+        {"Africa/Windhoek", "Harare, Pretoria", true},
         {"America/New_York", "Eastern Time (US & Canada)", true},
         // Zones without daylight time match by their standard offset.
         {"Asia/Kolkata", "Chennai, Kolkata, Mumbai, New Delhi", true},
