@@ -274,24 +274,31 @@ struct ReversedSeasons {
     long standardEast = 0, daylightEast = 0;
 };
 
-// Read again only when TZ changes: the flag is fixed on every local-time query.
+// Read again only when the C library's zone changes (tzset, or its first
+// use): the flag is fixed on every local-time query, and what the C library
+// answers with is the zone it last read, whatever TZ says now. Its names are
+// kept for as long as the process runs, so equal pointers are the same names.
 const std::optional<ReversedSeasons>& processReversedSeasons() {
-    thread_local std::string key;
-    thread_local bool known = false;
-    thread_local std::optional<ReversedSeasons> seasons;
-    const char* tz = getenv("TZ");
-    // "\n" cannot be in a zone name or a rule string: it stands for an unset TZ.
-    const char* now = tz != nullptr ? tz : "\n";
-    if (!known || key != now) {
-        key = now;
-        known = true;
-        seasons.reset();
+    struct Cache {
+        bool known = false;
+        const char *standardName = nullptr, *daylightName = nullptr;
+        long west = 0;
+        std::optional<ReversedSeasons> seasons;
+    };
+    thread_local Cache cache __attribute__((tls_model("initial-exec")));
+    static const std::optional<ReversedSeasons> kNone;
+    if (daylight == 0) {
+        return kNone;
+    }
+    if (!cache.known || cache.standardName != tzname[0] || cache.daylightName != tzname[1] ||
+        cache.west != timezone) {
+        cache = Cache{true, tzname[0], tzname[1], timezone, std::nullopt};
         PosixZone posix;
         if (parsePosixZone(processRuleString(), &posix) && reverseNegativeDaylight(&posix)) {
-            seasons = ReversedSeasons{-posix.stdWest, -posix.dstWest};
+            cache.seasons = ReversedSeasons{-posix.stdWest, -posix.dstWest};
         }
     }
-    return seasons;
+    return cache.seasons;
 }
 
 }  // namespace
