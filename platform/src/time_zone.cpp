@@ -274,25 +274,37 @@ struct ReversedSeasons {
     long standardEast = 0, daylightEast = 0;
 };
 
-// Read again only when the C library's zone changes (tzset, or its first
-// use): the flag is fixed on every local-time query, and what the C library
-// answers with is the zone it last read, whatever TZ says now. Its names are
-// kept for as long as the process runs, so equal pointers are the same names.
+// Checked again only when the C library's zone names or standard offset
+// change (tzset, or a local time in another era of the zone), and read again
+// only when TZ changed too: the flag is fixed on every local-time query. The
+// C library keeps its names for as long as the process runs, so equal
+// pointers are the same names.
 const std::optional<ReversedSeasons>& processReversedSeasons() {
     struct Cache {
         bool known = false;
         const char *standardName = nullptr, *daylightName = nullptr;
         long west = 0;
+        std::string tz;  // "\n" (in no zone name or rule) for an unset TZ
         std::optional<ReversedSeasons> seasons;
     };
-    thread_local Cache cache __attribute__((tls_model("initial-exec")));
+    thread_local Cache cache;
     static const std::optional<ReversedSeasons> kNone;
     if (daylight == 0) {
         return kNone;
     }
-    if (!cache.known || cache.standardName != tzname[0] || cache.daylightName != tzname[1] ||
-        cache.west != timezone) {
-        cache = Cache{true, tzname[0], tzname[1], timezone, std::nullopt};
+    if (cache.known && cache.standardName == tzname[0] && cache.daylightName == tzname[1] &&
+        cache.west == timezone) {
+        return cache.seasons;
+    }
+    cache.standardName = tzname[0];
+    cache.daylightName = tzname[1];
+    cache.west = timezone;
+    const char* tz = getenv("TZ");
+    const char* now = tz != nullptr ? tz : "\n";
+    if (!cache.known || cache.tz != now) {
+        cache.known = true;
+        cache.tz = now;
+        cache.seasons.reset();
         PosixZone posix;
         if (parsePosixZone(processRuleString(), &posix) && reverseNegativeDaylight(&posix)) {
             cache.seasons = ReversedSeasons{-posix.stdWest, -posix.dstWest};
