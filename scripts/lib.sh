@@ -7,7 +7,7 @@ install_deps() {
     command -v clang++ >/dev/null || need+=(clang)
     local pkg
     for pkg in libboost-dev libboost-regex-dev libboost-iostreams-dev libssl-dev libgtest-dev libgmock-dev \
-               libbenchmark-dev libclang-rt-14-dev libhowardhinnant-date-dev python3-dateutil python3 tzdata; do
+               libbenchmark-dev libclang-rt-14-dev libhowardhinnant-date-dev libical-dev pkg-config python3-dateutil python3 tzdata; do
         dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
     done
     if [ "${#need[@]}" -gt 0 ]; then

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <initializer_list>
 
 #include "timezone/CalendarMath.h"
 
@@ -39,14 +40,38 @@ int64_t fromEnd(int64_t v, int64_t n) {
 }  // namespace
 
 RecurrenceIterator::RecurrenceIterator()
-    : rule_(nullptr), position_(0), delivered_(1), offsetCarry_(0), anchorDay_(0) {}
+    : rule_(nullptr),
+      position_(0),
+      delivered_(1),
+      offsetCarry_(0),
+      anchorDay_(0),
+      yearAnchorDay_(0),
+      yearAnchorMonth_(0),
+      dateStart_(false) {}
 
 RecurrenceIterator::RecurrenceIterator(const RecurrenceRule& rule, const DateTime& start, bool includeStart)
-    : rule_(&rule), batch_{start}, position_(0), delivered_(-1), offsetCarry_(0), anchorDay_(0) {
-    const bool noLists = std::all_of(rule.byLists.begin(), rule.byLists.end(),
-                                     [](const std::vector<int32_t>& l) { return l.empty(); });
-    if (rule.frequency == Monthly && noLists) {
-        anchorDay_ = start.field(FieldMonthDay, rule.weekStart);
+    : rule_(&rule),
+      batch_{start},
+      position_(0),
+      delivered_(-1),
+      offsetCarry_(0),
+      anchorDay_(0),
+      yearAnchorDay_(0),
+      yearAnchorMonth_(0),
+      dateStart_(start.isDateOnly()) {
+    const auto none = [this](std::initializer_list<int> lists) {
+        return std::all_of(lists.begin(), lists.end(), [this](int i) { return byList(i).empty(); });
+    };
+    const int day = start.field(FieldMonthDay, rule.weekStart);
+    if (rule.frequency == Monthly &&
+        none({ByMonth, ByWeekNo, ByYearDay, ByMonthDay, ByDay, ByHour, ByMinute, BySecond, BySetPos})) {
+        anchorDay_ = day;
+    }
+    // Where the days come from the start, a year without the start's day
+    // (29 February) has none: the year step must not carry it into March.
+    if (rule.frequency == Yearly && none({ByWeekNo, ByYearDay, ByMonthDay, ByDay})) {
+        yearAnchorDay_ = day;
+        yearAnchorMonth_ = byList(ByMonth).empty() ? start.field(FieldMonth, rule.weekStart) : 0;
     }
     for (int i = 1; i <= 8; ++i) {
         levels_[i] = expansionLevel(i);
@@ -158,7 +183,7 @@ bool RecurrenceIterator::neverProduces() const {
     // expansion level decides otherwise, so it keeps the plain walk.)
     bool never = false;
     for (int i = FieldHour; i <= FieldSecond; ++i) {
-        const auto& list = rule_->byLists[i];
+        const auto& list = byList(i);
         if (list.empty()) {
             continue;
         }
@@ -174,13 +199,13 @@ bool RecurrenceIterator::neverProduces() const {
     }
     // A period holds at most `most` candidates; BYSETPOS values that no such
     // period has a position for never keep one.
-    const auto& positions = rule_->byLists[BySetPos];
+    const auto& positions = byList(BySetPos);
     if (positions.empty()) {
         return false;
     }
     int64_t most = 1;
     for (int i = 1; i <= 8; ++i) {
-        const auto& list = rule_->byLists[i];
+        const auto& list = byList(i);
         if (list.empty() || levels_[i] < 0) {
             continue;
         }
@@ -201,7 +226,7 @@ RecurrenceIterator::Search RecurrenceIterator::search(DateTime base) {
     const int startYear = base.field(FieldYear, weekStart());
     const int frequency = rule_->frequency;
     const int u = kStepFields[frequency];
-    const bool align = !rule_->byLists[ByWeekNo].empty() && frequency <= Monthly;
+    const bool align = !byList(ByWeekNo).empty() && frequency <= Monthly;
     if (skipping_ && neverProduces()) {
         return Search::GaveUp;
     }
@@ -251,7 +276,7 @@ RecurrenceIterator::Period RecurrenceIterator::runPeriod(DateTime& base, bool fi
     const int ws = weekStart();
     const int frequency = rule_->frequency;
     const int u = kStepFields[frequency];
-    DateTime seed = first ? base : steppingFrom(base);
+    DateTime seed = steppingFrom(base);
     bool carried = false;
     if (!first) {
         const int target = stepValue(seed, u) + rule_->interval;
@@ -269,6 +294,10 @@ RecurrenceIterator::Period RecurrenceIterator::runPeriod(DateTime& base, bool fi
             period.ended = true;
             return period;
         }
+        if (twinNeeded) {
+            anchorYearDay(twin);
+        }
+        anchorYearDay(seed);
         if (offsetCarry_ < 0) {
             seed.add(Duration(offsetCarry_));
             offsetCarry_ = 0;
@@ -292,16 +321,16 @@ RecurrenceIterator::Period RecurrenceIterator::runPeriod(DateTime& base, bool fi
             seed.setField(FieldMonthDay, anchorDay_, ws);
         }
     }
-    if (!rule_->byLists[ByWeekNo].empty() && frequency <= Monthly) {
+    if (!byList(ByWeekNo).empty() && frequency <= Monthly) {
         alignWeekday(seed, base.field(FieldWeekday, ws));
     }
     batch_.assign(1, seed);
     bool lone = true;
     std::array<bool, 9> limitedSeed{};
     // A week may straddle two months: BYMONTH then waits for its days.
-    const bool weekExpands = !rule_->byLists[ByDay].empty() && levels_[ByDay] == FieldWeekNumber;
+    const bool weekExpands = !byList(ByDay).empty() && levels_[ByDay] == FieldWeekNumber;
     for (int i = 1; i <= 8; ++i) {
-        if (rule_->byLists[i].empty()) {
+        if (byList(i).empty()) {
             continue;
         }
         limitedSeed[i] = lone && levels_[i] < 0;
@@ -328,11 +357,17 @@ RecurrenceIterator::Period RecurrenceIterator::runPeriod(DateTime& base, bool fi
         wallOf(seed) != wallOf(base) + kStepSeconds[frequency] * rule_->interval) {
         period.skip = 0;
     }
+    if (yearAnchorDay_ != 0) {
+        std::erase_if(batch_, [&](const DateTime& d) {
+            return d.field(FieldMonthDay, ws) != yearAnchorDay_ ||
+                   (yearAnchorMonth_ != 0 && d.field(FieldMonth, ws) != yearAnchorMonth_);
+        });
+    }
     if (batch_.empty()) {
         return period;
     }
     std::sort(batch_.begin(), batch_.end(), earlier);
-    const auto& positions = rule_->byLists[BySetPos];
+    const auto& positions = byList(BySetPos);
     if (!positions.empty()) {
         const int64_t n = static_cast<int64_t>(batch_.size());
         std::vector<DateTime> picked;
@@ -350,16 +385,35 @@ RecurrenceIterator::Period RecurrenceIterator::runPeriod(DateTime& base, bool fi
     return period;
 }
 
-// Where a step to the next period starts from. A January day in the last
-// week of the year before belongs to that year's weeks: a yearly week-number
-// rule steps from the same weekday a week earlier, so that no year is missed.
+// Where a period's search starts from. A January day in the last week of
+// the year before belongs to that year's weeks, a December day in the first
+// week of the next to the next year's: a yearly week-number rule starts from
+// the same weekday a week earlier or later, so that the start's own weeks
+// are searched first and no year is missed.
 DateTime RecurrenceIterator::steppingFrom(const DateTime& base) const {
     const int ws = weekStart();
-    if (rule_->frequency != Yearly || rule_->byLists[ByWeekNo].empty() || base.field(FieldMonth, ws) != 1 ||
-        base.field(FieldWeekNumber, ws) <= 50) {
+    if (rule_->frequency != Yearly || byList(ByWeekNo).empty()) {
         return base;
     }
-    return base - Duration(7 * 86400);
+    const int month = base.field(FieldMonth, ws), week = base.field(FieldWeekNumber, ws);
+    if (month == 1 && week > 50) {
+        return base - Duration(7 * 86400);
+    }
+    if (month == 12 && week == 1) {
+        return base + Duration(7 * 86400);
+    }
+    return base;
+}
+
+void RecurrenceIterator::anchorYearDay(DateTime& d) const {
+    if (yearAnchorDay_ == 0) {
+        return;
+    }
+    // A month that lacks the day clamps or carries it; such days are dropped.
+    const int ws = weekStart();
+    d.setField(FieldMonthDay, 1, ws);
+    d.setField(FieldMonth, yearAnchorMonth_ != 0 ? yearAnchorMonth_ : 1, ws);
+    d.setField(FieldMonthDay, yearAnchorDay_, ws);
 }
 
 // Moves d onto weekday inside its week, and by a week back into the year (or
@@ -410,7 +464,7 @@ bool RecurrenceIterator::applyList(int index, const DateTime& seed, bool* lone, 
             const int ws = weekStart();
             const int64_t n = units(e, frequencyOfField(parent), level);
             const int64_t firstValue = parent >= FieldHour ? 0 : 1;
-            for (const int32_t v : rule_->byLists[index]) {
+            for (const int32_t v : byList(index)) {
                 for (int64_t k = firstValue; k < firstValue + n; ++k) {
                     DateTime s = e;
                     s.setField(parent, static_cast<int>(k), ws);
@@ -435,13 +489,13 @@ bool RecurrenceIterator::applyList(int index, const DateTime& seed, bool* lone, 
 
 bool RecurrenceIterator::matches(int index, const DateTime& e) const {
     const int ws = weekStart();
-    const auto& list = rule_->byLists[index];
+    const auto& list = byList(index);
     if (index == ByDay) {
         const int weekday = e.field(FieldWeekday, ws);
         return std::any_of(list.begin(), list.end(), [&](int32_t v) { return (v & 0xFF) == weekday; });
     }
     const int64_t n = units(e, frequencyOfField(index), parentOf(index));
-    if (index == ByWeekNo && (rule_->frequency == Monthly || !rule_->byLists[ByMonth].empty())) {
+    if (index == ByWeekNo && (rule_->frequency == Monthly || !byList(ByMonth).empty())) {
         const int month = e.field(FieldMonth, ws);
         return std::any_of(list.begin(), list.end(), [&](int32_t v) {
             DateTime s = e;
@@ -457,7 +511,7 @@ bool RecurrenceIterator::matches(int index, const DateTime& e) const {
 void RecurrenceIterator::expandDirect(int index, int parent, const DateTime& e) {
     const int ws = weekStart();
     const int64_t n = units(e, frequencyOfField(index), parent);
-    for (const int32_t v : rule_->byLists[index]) {
+    for (const int32_t v : byList(index)) {
         const int64_t value = fromEnd(v, n);
         if (inRange(index, value, n)) {
             DateTime s = e;
@@ -472,7 +526,7 @@ void RecurrenceIterator::expandByDay(int level, const DateTime& e) {
     const auto [first, last] = weekRange(e, level);
     const int levelValue = e.field(level, ws);
     std::vector<DateTime> kept;
-    for (const int32_t v : rule_->byLists[ByDay]) {
+    for (const int32_t v : byList(ByDay)) {
         kept.clear();
         for (int64_t n = first; n <= last; ++n) {
             DateTime s = e;
@@ -513,7 +567,7 @@ int64_t RecurrenceIterator::emptyRun(int index, const DateTime& seed) const {
         }
         const int64_t n = index == FieldHour ? 24 : 60;
         const int64_t value = seed.field(index, weekStart());
-        const auto& list = rule_->byLists[index];
+        const auto& list = byList(index);
         for (int64_t k = 1; k <= n; ++k) {
             const int64_t next = (value + k * rule_->interval) % n;
             if (std::any_of(list.begin(), list.end(), [&](int32_t v) { return fromEnd(v, n) == next; })) {
@@ -543,7 +597,7 @@ int RecurrenceIterator::expansionLevel(int index) const {
         return -1;
     }
     int r = index - 1;
-    while (r > 0 && rule_->byLists[r].empty() && frequencyOfField(r) > frequency) {
+    while (r > 0 && byList(r).empty() && frequencyOfField(r) > frequency) {
         --r;
     }
     return c >= frequencyOfField(r) ? r : -1;

@@ -6,6 +6,10 @@
 // lists then limit or expand the seed into candidates (expansionLevel decides
 // which), BYSETPOS picks among them, and the first period that yields
 // candidates later than the last occurrence becomes the current batch.
+// A yearly rule whose days come from the start keeps the start's day, so a
+// year without it (29 February) has none; a date start ignores the time
+// lists; a yearly week-number walk searches the weeks of the start's own
+// week-year first.
 //
 // What this walk does that RFC 5545 does not, on purpose:
 // - the start is always delivered; when the rule itself does not produce it,
@@ -99,7 +103,13 @@ class RecurrenceIterator {
     void expandByDay(int level, const DateTime& e);
     int64_t emptyRun(int index, const DateTime& seed) const;
     bool neverProduces() const;
+    void anchorYearDay(DateTime& d) const;
     int weekStart() const { return rule_->weekStart; }
+    // A date start has no time of day: its rule's time lists are ignored.
+    const std::vector<int32_t>& byList(int index) const {
+        static const std::vector<int32_t> kNone;
+        return dateStart_ && index >= ByHour && index <= BySecond ? kNone : rule_->byLists[index];
+    }
 
     const RecurrenceRule* rule_;
     std::vector<DateTime> batch_;
@@ -107,6 +117,9 @@ class RecurrenceIterator {
     int32_t delivered_;
     int32_t offsetCarry_;
     int32_t anchorDay_;
+    int32_t yearAnchorDay_;
+    int32_t yearAnchorMonth_;  // 0 when BYMONTH names the months
+    bool dateStart_;
     std::array<int, 9> levels_{};
     bool skipping_ = true;
 };

@@ -176,7 +176,11 @@ struct tm* _localtime64(const __time64_t* sourceTime) {
         return nullptr;
     }
     const time_t t = static_cast<time_t>(*sourceTime);
-    return localtime_r(&t, crtBuffer());
+    struct tm* out = localtime_r(&t, crtBuffer());
+    if (out != nullptr) {
+        winplat::detail::toWindowsDaylightFlag(out);
+    }
+    return out;
 }
 
 __time64_t _mktime64(struct tm* timeptr) {
@@ -184,10 +188,12 @@ __time64_t _mktime64(struct tm* timeptr) {
         return -1;
     }
     struct tm copy = *timeptr;
+    copy.tm_isdst = winplat::detail::fromWindowsDaylightFlag(copy.tm_isdst);
     const time_t t = mktime(&copy);
     if (t == static_cast<time_t>(-1) || t < 0 || t > kLastCrtTime) {
         return -1;
     }
+    winplat::detail::toWindowsDaylightFlag(&copy);
     *timeptr = copy;
     return static_cast<__time64_t>(t);
 }

@@ -1,9 +1,18 @@
 // Proleptic Gregorian day arithmetic shared by the platform's time calls.
 #pragma once
 
+#include <time.h>
+
 #include <cstdint>
 
 namespace winplat::detail {
+
+// tm_isdst as Windows reports it. In a zone whose present rules put daylight
+// time behind standard time, the C library's flag is set in the season that
+// Windows calls standard; these turn it around (a result of the C library)
+// and back (a hint for it). Other zones pass through unchanged.
+void toWindowsDaylightFlag(struct tm* t);
+int fromWindowsDaylightFlag(int isdst);
 
 inline bool isLeap(int64_t y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;

@@ -10,6 +10,8 @@
 
 #include <cctype>
 #include <cstring>
+#include <optional>
+#include <utility>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -164,6 +166,19 @@ bool parsePosixZone(const std::string& text, PosixZone* z) {
     return r.expect(',') && r.rule(&z->start) && r.expect(',') && r.rule(&z->end) && r.atEnd();
 }
 
+// A zone whose daylight time is behind its standard time (tzdata's Ireland:
+// winter is the "daylight" period) is read the way Windows records it: the
+// later offset is the standard one and the seasons change places.
+bool reverseNegativeDaylight(PosixZone* z) {
+    if (!z->hasDst || z->dstWest <= z->stdWest) {
+        return false;
+    }
+    std::swap(z->stdName, z->dstName);
+    std::swap(z->stdWest, z->dstWest);
+    std::swap(z->start, z->end);
+    return true;
+}
+
 std::string zoneDirectory() {
     const char* dir = getenv("TZDIR");
     return dir != nullptr && *dir != 0 ? dir : "/usr/share/zoneinfo";
@@ -254,7 +269,71 @@ SYSTEMTIME ruleDate(const PosixRule& r, int64_t year) {
     return st;
 }
 
+// Seconds east of the two offsets of a reversed zone, as Windows names them.
+struct ReversedSeasons {
+    long standardEast = 0, daylightEast = 0;
+};
+
+// Checked again only when the C library's zone names or standard offset
+// change (tzset, or a local time in another era of the zone), and read again
+// only when TZ changed too: the flag is fixed on every local-time query. The
+// C library keeps its names for as long as the process runs, so equal
+// pointers are the same names.
+const std::optional<ReversedSeasons>& processReversedSeasons() {
+    struct Cache {
+        bool known = false;
+        const char *standardName = nullptr, *daylightName = nullptr;
+        long west = 0;
+        std::string tz;  // "\n" (in no zone name or rule) for an unset TZ
+        std::optional<ReversedSeasons> seasons;
+    };
+    thread_local Cache cache;
+    static const std::optional<ReversedSeasons> kNone;
+    if (daylight == 0) {
+        return kNone;
+    }
+    if (cache.known && cache.standardName == tzname[0] && cache.daylightName == tzname[1] &&
+        cache.west == timezone) {
+        return cache.seasons;
+    }
+    cache.standardName = tzname[0];
+    cache.daylightName = tzname[1];
+    cache.west = timezone;
+    const char* tz = getenv("TZ");
+    const char* now = tz != nullptr ? tz : "\n";
+    if (!cache.known || cache.tz != now) {
+        cache.known = true;
+        cache.tz = now;
+        cache.seasons.reset();
+        PosixZone posix;
+        if (parsePosixZone(processRuleString(), &posix) && reverseNegativeDaylight(&posix)) {
+            cache.seasons = ReversedSeasons{-posix.stdWest, -posix.dstWest};
+        }
+    }
+    return cache.seasons;
+}
+
 }  // namespace
+
+namespace winplat::detail {
+
+void toWindowsDaylightFlag(struct tm* t) {
+    const std::optional<ReversedSeasons>& seasons = processReversedSeasons();
+    if (!seasons) {
+        return;
+    }
+    if (t->tm_isdst > 0 && t->tm_gmtoff == seasons->standardEast) {
+        t->tm_isdst = 0;
+    } else if (t->tm_isdst == 0 && t->tm_gmtoff == seasons->daylightEast) {
+        t->tm_isdst = 1;
+    }
+}
+
+int fromWindowsDaylightFlag(int isdst) {
+    return isdst >= 0 && processReversedSeasons() ? (isdst > 0 ? 0 : 1) : isdst;
+}
+
+}  // namespace winplat::detail
 
 extern "C" {
 
@@ -273,6 +352,7 @@ DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformatio
         posix = PosixZone();
         posix.stdName = "UTC";
     }
+    reverseNegativeDaylight(&posix);
     z.Bias = static_cast<LONG>(posix.stdWest / 60);
     copyName(posix.stdName, z.StandardName);
     if (!posix.hasDst) {
@@ -284,6 +364,7 @@ DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformatio
     const time_t now = time(nullptr);
     struct tm local;
     localtime_r(&now, &local);
+    winplat::detail::toWindowsDaylightFlag(&local);
     z.DaylightDate = ruleDate(posix.start, local.tm_year + 1900);
     z.StandardDate = ruleDate(posix.end, local.tm_year + 1900);
     return local.tm_isdst > 0 ? TIME_ZONE_ID_DAYLIGHT : TIME_ZONE_ID_STANDARD;

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "ScopedTz.h"
 #include "winplat/inject.h"
@@ -55,8 +56,14 @@ TEST(TimeZoneInformation, FromRuleStringsAndZoneFiles) {
         {"", 0, 0, "UTC", "UTC", "0.0.0@00:00:00", "0.0.0@00:00:00"},
         {"1234", 0, 0, "UTC", "UTC", "0.0.0@00:00:00", "0.0.0@00:00:00"},
         {":No/Such_Zone", 0, 0, "UTC", "UTC", "0.0.0@00:00:00", "0.0.0@00:00:00"},
-        // Negative daylight time: the record keeps the rule as written.
-        {"Europe/Dublin", -60, 60, "IST", "GMT", "10.5.0@02:00:00", "3.5.0@01:00:00"},
+        // Daylight time behind standard time is turned around, as Windows records Ireland.
+        {"Europe/Dublin", 0, -60, "GMT", "IST", "3.5.0@01:00:00", "10.5.0@02:00:00"},
+        {"Eire", 0, -60, "GMT", "IST", "3.5.0@01:00:00", "10.5.0@02:00:00"},
+        {"IST-1GMT0,M10.5.0,M3.5.0/1", 0, -60, "GMT", "IST", "3.5.0@01:00:00", "10.5.0@02:00:00"},
+        {"XST-2XDT-1:30,M9.1.0,M4.1.0/3", -90, -30, "XDT", "XST", "4.1.0@03:00:00", "9.1.0@02:00:00"},
+        // Zones whose present rules have no such season read as before.
+        {"Africa/Casablanca", -60, 0, "+01", "+01", "0.0.0@00:00:00", "0.0.0@00:00:00"},
+        {"Africa/Windhoek", -120, 0, "CAT", "CAT", "0.0.0@00:00:00", "0.0.0@00:00:00"},
         // Changes outside the day are clamped to it; a default offset is an hour ahead.
         {"<-04>4<-03>,M9.1.6/24,M4.1.6/24", 240, -60, "-04", "-03", "9.1.6@23:59:59", "4.1.6@23:59:59"},
         {"XST3XDT,M3.5.0/-1,M10.5.0/26", 180, -60, "XST", "XDT", "3.5.0@00:00:00", "10.5.0@23:59:59"},
@@ -74,12 +81,13 @@ TEST(TimeZoneInformation, FromRuleStringsAndZoneFiles) {
                                   std::string(c.daylightName), std::string(c.daylightDate),
                                   std::string(c.standardDate)))
             << c.tz;
+        // Daylight now is the offset of the record's daylight time, whatever the C library calls it.
         const time_t now = time(nullptr);
         struct tm local;
         localtime_r(&now, &local);
-        const DWORD expected = z.DaylightDate.wMonth == 0 ? TIME_ZONE_ID_UNKNOWN
-                               : local.tm_isdst > 0       ? TIME_ZONE_ID_DAYLIGHT
-                                                          : TIME_ZONE_ID_STANDARD;
+        const DWORD expected = z.DaylightDate.wMonth == 0                            ? TIME_ZONE_ID_UNKNOWN
+                               : local.tm_gmtoff == -60L * (z.Bias + z.DaylightBias) ? TIME_ZONE_ID_DAYLIGHT
+                                                                                     : TIME_ZONE_ID_STANDARD;
         EXPECT_EQ(id, expected) << c.tz;
     }
 }
@@ -103,6 +111,60 @@ TEST(TimeZoneInformation, DayOfYearRulesAndFailures) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     static_assert(sizeof(TIME_ZONE_INFORMATION) ==
                   3 * sizeof(LONG) + 64 * sizeof(WCHAR) + 2 * sizeof(SYSTEMTIME));
+}
+
+// Ireland and Britain have kept the same clocks since 1996: with Ireland's
+// seasons turned around, every local-time answer and daylight flag is
+// Britain's. Zones with such a season only in their past keep the C
+// library's flag.
+TEST(CrtTime, NegativeDaylightReadsAsWindowsDoes) {
+    // The hour and flag of an instant, then _mktime64 of that wall time with
+    // the hints -1, 0 and 1: the instant made and the flag it gives back.
+    using Answer = std::vector<int64_t>;
+    const auto answers = [](const char* zone, const std::vector<__time64_t>& times) {
+        ScopedTz tz(zone);
+        std::vector<Answer> out;
+        for (const __time64_t t : times) {
+            const struct tm local = *_localtime64(&t);
+            Answer a = {local.tm_hour, local.tm_isdst};
+            for (int hint = -1; hint <= 1; ++hint) {
+                struct tm in = local;
+                in.tm_isdst = hint;
+                a.push_back(_mktime64(&in));
+                a.push_back(in.tm_isdst);
+            }
+            out.push_back(a);
+        }
+        return out;
+    };
+    std::mt19937_64 rng(5);
+    std::uniform_int_distribution<int64_t> dist(852076800, 2145916800);  // 1997 to 2038
+    std::vector<__time64_t> times = {1700000000, 1720000000, 1711000000, 1743400000};
+    for (int i = 0; i < 2000; ++i) {
+        times.push_back(dist(rng));
+    }
+    const std::vector<Answer> britain = answers("Europe/London", times);
+    int summers = 0;
+    for (const char* zone : {"Europe/Dublin", "Eire", "IST-1GMT0,M10.5.0,M3.5.0/1"}) {
+        const std::vector<Answer> ireland = answers(zone, times);
+        for (size_t i = 0; i < times.size(); ++i) {
+            ASSERT_EQ(ireland[i], britain[i]) << zone << " " << times[i];
+            summers += static_cast<int>(ireland[i][1]);
+        }
+    }
+    EXPECT_GT(summers, 1000);
+    const std::tuple<const char*, __time64_t, int> kept[] = {
+        {"Europe/Dublin", 1720000000, 1},      // July
+        {"Europe/Dublin", 1700000000, 0},      // November
+        {"Africa/Casablanca", 1711000000, 1},  // Ramadan 2024: an hour back, flagged by the C library
+        {"Africa/Casablanca", 1720000000, 0},
+        {"Africa/Windhoek", 962409600, 1},  // Namibian winter time, 2000
+        {"Africa/Windhoek", 1720000000, 0},
+    };
+    for (const auto& [zone, t, isdst] : kept) {
+        ScopedTz tz(zone);
+        EXPECT_EQ(_localtime64(&t)->tm_isdst, isdst) << zone << " " << t;
+    }
 }
 
 TEST(CrtTime, AgainstTheCLibrary) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ScopedTz.h"
@@ -28,9 +29,10 @@ std::string clock(const DateTime& d) {
 }
 
 // Up to limit occurrences, then "END" when the walk ended before that.
-Clocks walk(const RecurrenceRule& rule, const DateTime& start, size_t limit, bool skipping = true) {
+Clocks walk(const RecurrenceRule& rule, const DateTime& start, size_t limit, bool skipping = true,
+            bool includeStart = true) {
     Clocks out;
-    RecurrenceIterator it(rule, start, true);
+    RecurrenceIterator it(rule, start, includeStart);
     it.setSkipping(skipping);
     const RecurrenceIterator end;
     for (; !it.equals(end) && out.size() < limit; it.advance()) {
@@ -211,9 +213,38 @@ TEST(RecurrenceExpansion, MendedFaults) {
          "20121224",
          9,
          {"20121224", "20121226", "20121230", "20131223", "20131225", "20131229", "END"}},
+        // A December day of the next year's first week does not skip a year.
+        {"FREQ=YEARLY;BYWEEKNO=1;BYDAY=MO", "20241230", 3, {"20241230", "20251229", "20270104"}},
+        // A yearly day the year lacks is no occurrence: 29 February waits for
+        // the next leap year, 31 April never comes.
+        {"FREQ=YEARLY", "20120229T090000", 3, {"20120229T090000", "20160229T090000", "20200229T090000"}},
+        {"FREQ=YEARLY;BYMONTH=2", "20120229", 2, {"20120229", "20160229"}},
+        {"FREQ=YEARLY;BYMONTH=2,3", "20120229", 4, {"20120229", "20120329", "20130329", "20140329"}},
+        {"FREQ=YEARLY;BYMONTH=1,4;COUNT=3", "20120131", 9, {"20120131", "20130131", "20140131", "END"}},
     };
     for (const Case& c : cases) {
         check(c);
+    }
+    // The value's own year step still carries 29 February into March.
+    DateTime leapDay(29, 2, 2012, 9, 0, 0, Duration(0));
+    leapDay.setField(FieldYear, 2013, 1);
+    EXPECT_EQ(clock(leapDay), "20130301T090000");
+    // Date starts: time lists are ignored; a week-number rule produces a
+    // start that lies in another year's week, without includeStart too.
+    const std::tuple<const char*, const char*, bool, Clocks> dateStarts[] = {
+        {"FREQ=DAILY;BYMINUTE=1,2,3,4", "20241018", true, {"20241018", "20241019", "20241020"}},
+        {"FREQ=DAILY;BYHOUR=3;BYSECOND=5;COUNT=2", "20241018", true, {"20241018", "20241019", "END"}},
+        {"FREQ=WEEKLY;BYHOUR=9,17", "20241018", false, {"20241018", "20241025", "20241101"}},
+        {"FREQ=YEARLY;BYWEEKNO=53;COUNT=1", "20270103", false, {"20270103", "END"}},
+        {"FREQ=YEARLY;BYWEEKNO=53;COUNT=2", "20100102", false, {"20100102", "20160102", "END"}},
+        {"FREQ=YEARLY;BYWEEKNO=1;COUNT=2", "20241231", false, {"20241231", "20251230", "END"}},
+    };
+    for (const auto& [text, start, includeStart, expected] : dateStarts) {
+        RecurrenceRule rule;
+        rule.parse(text);
+        const DateTime date = DateTime::parse(start, nullptr);
+        ASSERT_TRUE(date.isDateOnly());
+        EXPECT_EQ(walk(rule, date, 3, true, includeStart), expected) << text << " from " << start;
     }
     // The upper clamp of the calendar ends the walk: stepping stops moving.
     for (const char* text : {"FREQ=DAILY", "FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=30", "FREQ=HOURLY;INTERVAL=7"}) {

@@ -6,7 +6,9 @@ The rules lie where this library's walk and RFC 5545 agree: the start is the
 rule's first occurrence, BY values are unique, INTERVAL 1-4, COUNT up to 30
 or an UNTIL, years before 2100, no gap of seven years or more, time lists
 only where the start's time is in them. The first line names the dateutil
-version. Usage: rrule_golden.py EXAMPLES_FILE OUTPUT_FILE [CASES]
+version. Fixed examples come first, from one or more files (comma-separated);
+a start of eight digits is a date, and its occurrences are written as dates.
+Usage: rrule_golden.py EXAMPLES_FILE[,EXAMPLES_FILE...] OUTPUT_FILE [CASES]
 """
 import datetime as dt
 import random
@@ -135,8 +137,8 @@ def dateutil_text(text):
     return ";".join(p[:-1] if p.startswith("UNTIL=") else p for p in text.split(";"))
 
 
-def line(text, start, occurrences):
-    return "%s|%s|%s" % (text, start.strftime(FMT), ",".join(o.strftime(FMT) for o in occurrences))
+def line(text, start, occurrences, fmt=FMT):
+    return "%s|%s|%s" % (text, start.strftime(fmt), ",".join(o.strftime(fmt) for o in occurrences))
 
 
 def main():
@@ -144,14 +146,17 @@ def main():
     cases = int(sys.argv[3]) if len(sys.argv) > 3 else CASES
     r = random.Random(20261209)
     lines = ["# dateutil " + dateutil.__version__]
-    with open(examples) as f:
-        for raw in f:
-            raw = raw.strip()
-            if not raw or raw.startswith("#"):
-                continue
-            start_text, text = raw.split(" ", 1)
-            start = dt.datetime.strptime(start_text, FMT)
-            lines.append(line(text, start, list(du.rrulestr(dateutil_text(text), dtstart=start))))
+    for name in examples.split(","):
+        with open(name) as f:
+            for raw in f:
+                raw = raw.strip()
+                if not raw or raw.startswith("#"):
+                    continue
+                start_text, text = raw.split(" ", 1)
+                fmt = "%Y%m%d" if len(start_text) == 8 else FMT
+                start = dt.datetime.strptime(start_text, fmt)
+                occurrences = list(du.rrulestr(dateutil_text(text), dtstart=start))
+                lines.append(line(text, start, occurrences, fmt))
     made = 0
     while made < cases:
         c = case(r)

@@ -51,7 +51,10 @@ WINPLAT_API ULONGLONG WINAPI GetTickCount64();
 // abbreviations. What the record cannot hold comes out as the nearest record:
 // a change time outside 00:00:00-23:59:59 is clamped to that range, a
 // day-of-year rule (Jn or n) becomes the occurrence of its weekday in its
-// month this year, and an unreadable or empty rule gives UTC. Answers
+// month this year, and an unreadable or empty rule gives UTC. Daylight time
+// behind standard time (Ireland's winter in tzdata) is recorded the other way
+// round, as Windows has it: the later offset standard, the seasons swapped,
+// a negative DaylightBias. Answers
 // TIME_ZONE_ID_UNKNOWN without daylight time, else STANDARD or DAYLIGHT for
 // the present moment; TIME_ZONE_ID_INVALID for a null argument.
 WINPLAT_API DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformation);
@@ -59,7 +62,8 @@ WINPLAT_API DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZo
 // C runtime time over the process zone. The broken-down results live in one
 // buffer per thread, shared by _gmtime64 and _localtime64. They cover
 // 1970-01-01T00:00:00 to 3000-12-31T23:59:59 UTC and give null outside it
-// (and _mktime64 -1); tm_isdst of _gmtime64 is 0.
+// (and _mktime64 -1); tm_isdst of _gmtime64 is 0. tm_isdst (read by
+// _mktime64 too) follows GetTimeZoneInformation's seasons.
 WINPLAT_API __time64_t _time64(__time64_t* destTime);
 WINPLAT_API struct tm* _gmtime64(const __time64_t* sourceTime);
 WINPLAT_API struct tm* _localtime64(const __time64_t* sourceTime);
