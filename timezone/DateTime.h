@@ -164,6 +164,8 @@ class DateTime {
     DateTime datePart() const;
 
     std::string format(int flags) const;
+    // Appends format(flags) to out.
+    void formatTo(std::string& out, int flags) const;
 
     // The machine zone's UTC offset at a UTC instant (valueIsUtc) or at a
     // wall-clock time written as if UTC; outside 1970-01-02T00:00:01 ..

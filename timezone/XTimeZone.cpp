@@ -108,10 +108,13 @@ struct Descriptors {
     std::string buffer;
     std::vector<std::pair<uint32_t, uint32_t>> pieces;  // offset, length
 
-    void add(std::string_view prefix, std::string_view text) {
-        pieces.emplace_back(static_cast<uint32_t>(buffer.size()),
-                            static_cast<uint32_t>(prefix.size() + text.size()));
-        buffer.append(prefix).append(text);
+    // The prefix, then what write appends after it, as one piece.
+    template <typename Write>
+    void add(std::string_view prefix, Write write) {
+        const size_t at = buffer.size();
+        buffer.append(prefix);
+        write(buffer);
+        pieces.emplace_back(static_cast<uint32_t>(at), static_cast<uint32_t>(buffer.size() - at));
     }
     std::string_view piece(size_t i) const {
         return std::string_view(buffer).substr(pieces[i].first, pieces[i].second);
@@ -125,9 +128,9 @@ void putTwoDigits(char*& p, int v) {
 
 void describe(const ZoneObservance& observance, Descriptors& out) {
     const std::string_view prefix = observance.kind == StandardTime ? "STD:" : "DST:";
-    out.add(prefix, observance.start.format(FormatNoZ | FormatNoOffset));
-    out.add(prefix, XTimeZone::formatOffset(observance.offsetTo));
-    out.add(prefix, observance.rule.format());
+    out.add(prefix, [&](std::string& text) { observance.start.formatTo(text, FormatNoZ | FormatNoOffset); });
+    out.add(prefix, [&](std::string& text) { text += XTimeZone::formatOffset(observance.offsetTo); });
+    out.add(prefix, [&](std::string& text) { observance.rule.formatTo(text); });
 }
 
 }  // namespace
@@ -147,23 +150,38 @@ std::string XTimeZone::fingerprint() {
         fingerprint_.clear();
         return fingerprint_;
     }
-    Descriptors d;
-    d.buffer.reserve(observances_.size() * 64);
+    // Buffers and stream kept per thread: each digest re-arms the stream, and
+    // the buffers keep their room from one zone to the next.
+    struct Scratch {
+        Descriptors descriptors;
+        std::vector<std::string_view> texts;
+        crypto::StreamDigestMD5 digest;
+    };
+    thread_local Scratch scratch;
+    Descriptors& d = scratch.descriptors;
+    d.buffer.clear();
+    d.pieces.clear();
     for (const ZoneObservance& o : observances_) {
         describe(o, d);
     }
-    std::vector<std::string_view> texts;
-    texts.reserve(d.pieces.size());
+    // A stable insertion sort: a zone has a handful of texts.
+    std::vector<std::string_view>& texts = scratch.texts;
+    texts.clear();
     for (size_t i = 0; i < d.pieces.size(); ++i) {
-        texts.push_back(d.piece(i));
+        const std::string_view text = d.piece(i);
+        size_t at = texts.size();
+        texts.push_back(text);
+        for (; at > 0 && text < texts[at - 1]; --at) {
+            texts[at] = texts[at - 1];
+        }
+        texts[at] = text;
     }
-    std::stable_sort(texts.begin(), texts.end());
-    // One stream per thread: each digest re-arms it for the next.
-    thread_local crypto::StreamDigestMD5 digest;
+    // Straight into the stream's buffer: the stream never fails a write.
+    std::streambuf& sink = *scratch.digest.rdbuf();
     for (std::string_view text : texts) {
-        digest.write(text.data(), static_cast<std::streamsize>(text.size()));
+        sink.sputn(text.data(), static_cast<std::streamsize>(text.size()));
     }
-    fingerprint_ = digest.hexDigest(false);
+    fingerprint_ = scratch.digest.hexDigest(false);
     return fingerprint_;
 }
 
