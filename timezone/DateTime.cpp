@@ -18,7 +18,7 @@ using calendar::floorMod;
 namespace {
 
 constexpr int64_t kMachineFirst = 86401;
-constexpr int64_t kMachineLast = 32535215999LL;
+constexpr int64_t kMachineLast = 32535215999LL;  // 3000-12-31T23:59:59Z, the C runtime's last
 
 // A 64-bit sum that is neither out of range nor one of the no-date values.
 bool checkedAdd(int64_t a, int64_t b, int64_t* out) {
@@ -256,19 +256,22 @@ Duration DateTime::machineOffset(int64_t value, bool valueIsUtc) {
         wall.tm_isdst = -1;
         t = _mktime64(&wall);
     }
-    const struct tm* g = _gmtime64(&t);
-    if (g == nullptr) {
+    // The range _gmtime64 accepts; inside it the UTC side is plain arithmetic.
+    if (t < 0 || t > kMachineLast) {
         return Duration(0);
     }
-    const struct tm gm = *g;  // _localtime64 reuses the buffer
     const struct tm* local = _localtime64(&t);
     if (local == nullptr) {
         return Duration(0);
     }
-    int minutes = (local->tm_hour - gm.tm_hour) * 60 + local->tm_min - gm.tm_min;
-    if (local->tm_year < gm.tm_year || (local->tm_year == gm.tm_year && local->tm_yday < gm.tm_yday)) {
+    const int64_t gmDay = t / 86400;
+    const int gmSeconds = static_cast<int>(t % 86400);
+    int minutes = (local->tm_hour - gmSeconds / 3600) * 60 + local->tm_min - gmSeconds / 60 % 60;
+    // Day numbers order the days as the year and the day of the year do.
+    const int64_t localDay = calendar::daysOfDate(local->tm_year + 1900LL, local->tm_mon, local->tm_mday);
+    if (localDay < gmDay) {
         minutes -= 1440;
-    } else if (local->tm_year > gm.tm_year || (local->tm_year == gm.tm_year && local->tm_yday > gm.tm_yday)) {
+    } else if (localDay > gmDay) {
         minutes += 1440;
     }
     return Duration(minutes * 60LL);

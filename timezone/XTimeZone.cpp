@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "timezone/CalendarMath.h"
 #include "timezone/RecurrenceIterator.h"
 #include "timezone/StreamDigest.h"
 #include "timezone/ZoneOffsetCache.h"
@@ -363,7 +364,6 @@ Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
     if (!zone) {
         return kUnknownDuration;
     }
-    const int year = utcYear(instant);
     const auto& observances = zone->observances_;
     if (observances.size() != 2 || !observances[0].rule.valid || !observances[1].rule.valid) {
         return kUnknownDuration;
@@ -374,17 +374,32 @@ Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
         uint64_t stamp = 0;
         uint64_t generation = 0;
         int year = 0;
+        int64_t from = 0;  // the year's first instant
+        int64_t to = 0;    // the next year's first instant
         ZoneOffsetEntry entry;
     };
     thread_local std::array<RecentYear, 64> recent;
-    RecentYear& slot = recent[(zone->rulesStamp_ * 37 + static_cast<uint64_t>(year)) % recent.size()];
-    ZoneOffsetCache& cache = ZoneOffsetCache::instance();
+    // The slot answered last: conversions ask about nearby instants in turn,
+    // and a test of the year's bounds is cheaper than finding the year.
+    thread_local const RecentYear* last = nullptr;
+    static ZoneOffsetCache& cache = ZoneOffsetCache::instance();
     const uint64_t generation = cache.generation();
+    if (last != nullptr && last->stamp == zone->rulesStamp_ && instant >= last->from && instant < last->to &&
+        last->generation == generation) {
+        return Duration(last->entry.offsetAt(instant));
+    }
+    const int year = utcYear(instant);
+    RecentYear& slot = recent[(zone->rulesStamp_ * 37 + static_cast<uint64_t>(year)) % recent.size()];
     if (slot.stamp == zone->rulesStamp_ && slot.year == year && slot.generation == generation) {
+        last = &slot;
         return Duration(slot.entry.offsetAt(instant));
     }
     auto remember = [&](const ZoneOffsetEntry& entry) {
-        slot = {zone->rulesStamp_, generation, year, entry};
+        // A clamped year gets an empty range and never answers by its bounds.
+        const int64_t from = calendar::instantFromFields(year, 0, 1, 0, 0, 0);
+        const int64_t to = std::max(from, calendar::instantFromFields(year + 1LL, 0, 1, 0, 0, 0));
+        slot = {zone->rulesStamp_, generation, year, from, to, entry};
+        last = &slot;
         return Duration(entry.offsetAt(instant));
     };
     tiny::XMutexGuard guard(cache.mutex());
