@@ -269,11 +269,9 @@ Duration DateTime::machineOffset(int64_t value, bool valueIsUtc) {
     int minutes = (local->tm_hour - gmSeconds / 3600) * 60 + local->tm_min - gmSeconds / 60 % 60;
     // Day numbers order the days as the year and the day of the year do.
     const int64_t localDay = calendar::daysOfDate(local->tm_year + 1900LL, local->tm_mon, local->tm_mday);
-    if (localDay < gmDay) {
-        minutes -= 1440;
-    } else if (localDay > gmDay) {
-        minutes += 1440;
-    }
+    // Without a branch: the local day differs from the UTC one for hours of
+    // every day, at random for random instants.
+    minutes += 1440 * (static_cast<int>(localDay > gmDay) - static_cast<int>(localDay < gmDay));
     return Duration(minutes * 60LL);
 }
 
