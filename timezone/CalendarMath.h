@@ -26,9 +26,10 @@ int64_t instantFromFields(int64_t year, int64_t month0, int64_t day, int64_t hou
 // Inline: it is on the path of every conversion of fields.
 inline int64_t daysOfDate(int64_t year, int64_t month0, int64_t day) {
     // Years counted from March; the cumulative month table in closed form.
-    const bool winter = month0 < 2;
-    const uint32_t y = static_cast<uint32_t>(year - (winter ? 1 : 0));
-    const uint32_t marchMonth = static_cast<uint32_t>(month0 + (winter ? 13 : 1));  // 3 = March .. 14
+    // Arithmetic in place of a branch on the month, which random dates mispredict.
+    const uint32_t winter = month0 < 2;
+    const uint32_t y = static_cast<uint32_t>(year) - winter;
+    const uint32_t marchMonth = static_cast<uint32_t>(month0) + 1 + 12 * winter;  // 3 = March .. 14
     const uint32_t centuries = y / 100;
     const uint32_t yearDays = 1461 * y / 4 - centuries + centuries / 4;
     const uint32_t monthDays = (979 * marchMonth - 2919) / 32;

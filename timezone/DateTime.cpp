@@ -17,11 +17,8 @@ using calendar::floorMod;
 
 namespace {
 
-constexpr int64_t kFirstInstant = -11644473600LL;  // 1601-01-01T00:00:00Z
-constexpr int64_t kLastInstant = 884541340800LL;   // 30000-01-01T00:00:00Z
-constexpr int64_t kSecondsFrom1600March = 11670912000LL;
 constexpr int64_t kMachineFirst = 86401;
-constexpr int64_t kMachineLast = 32535215999LL;
+constexpr int64_t kMachineLast = 32535215999LL;  // 3000-12-31T23:59:59Z, the C runtime's last
 
 // A 64-bit sum that is neither out of range nor one of the no-date values.
 bool checkedAdd(int64_t a, int64_t b, int64_t* out) {
@@ -89,70 +86,11 @@ int daysInMonth(int64_t year, int month0) {
 
 }  // namespace calendar
 
-CalendarFields calendarFromTime(int64_t t) {
-    t = std::clamp(t, kFirstInstant, kLastInstant);
-    // Non-negative from here on; the day count and the second of the day fit 32 bits.
-    const uint64_t s = static_cast<uint64_t>(t + kSecondsFrom1600March);
-    uint32_t days = static_cast<uint32_t>(s / 86400);
-    const uint32_t secs = static_cast<uint32_t>(s - uint64_t{days} * 86400);
-    CalendarFields f;
-    f.weekday = static_cast<int32_t>((days + 3) % 7);  // 1600-03-01 was a Wednesday
-    // The 400-, 100-, 4- and 1-year split, and the month and day within the
-    // March-based year, by multiplications in place of the cascade of
-    // divisions and the table search (same answers: 146096 and 1460 stay the
-    // final 29 Februaries of their cycles).
-    const uint32_t n1 = 4 * days + 3;
-    const uint32_t centuries = n1 / 146097;
-    const uint32_t n2 = (n1 % 146097) | 3;
-    const uint64_t p2 = uint64_t{2939745} * n2;
-    const uint32_t yearsInCentury = static_cast<uint32_t>(p2 >> 32);
-    const uint32_t dayOfYear = static_cast<uint32_t>(p2) / 2939745 / 4;  // 0 = 1 March
-    const uint32_t n3 = 2141 * dayOfYear + 197913;
-    const uint32_t marchMonth = n3 >> 16;  // 3 = March .. 14 = February
-    const uint32_t year = 1600 + 100 * centuries + yearsInCentury;
-    const bool winter = dayOfYear >= 306;  // January or February: the next Gregorian year
-    const bool leap = (year & 3) == 0 && (year % 25 != 0 || (year & 15) == 0);
-    f.day = static_cast<int32_t>((n3 & 0xFFFF) / 2141 + 1);
-    f.month = static_cast<int32_t>(winter ? marchMonth - 13 : marchMonth - 1);
-    f.yearDay = static_cast<int32_t>(winter ? dayOfYear - 306 : dayOfYear + 59 + (leap ? 1 : 0));
-    f.year = static_cast<int32_t>(year + (winter ? 1 : 0)) - 1900;
-    f.hour = static_cast<int32_t>(secs / 3600);
-    f.minute = static_cast<int32_t>(secs / 60 % 60);
-    f.second = static_cast<int32_t>(secs % 60);
-    f.daylight = -1;
-    return f;
-}
-
-int64_t timeFromCalendar(CalendarFields& fields) {
-    // Fields already in normal form inside the calendar keep their values;
-    // only the weekday and the day of the year are derived.
-    static const int kLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    static const int kJanuaryDays[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    const int64_t year = fields.year + 1900LL;
-    const int month = fields.month;
-    if (year >= 1601 && year < 30000 && month >= 0 && month <= 11 && fields.day >= 1 && fields.hour >= 0 &&
-        fields.hour <= 23 && fields.minute >= 0 && fields.minute <= 59 && fields.second >= 0 &&
-        fields.second <= 59) {
-        const int leap = isLeapYear(fields.year) ? 1 : 0;
-        if (fields.day <= kLengths[month] + (month == 1 ? leap : 0)) {
-            const int64_t days = calendar::daysOfDate(year, month, fields.day);
-            // Shifted by whole weeks to stay positive; 1970-01-01 was a Thursday.
-            fields.weekday = static_cast<int32_t>(static_cast<uint64_t>(days + 4 + 7 * 200000) % 7);
-            fields.yearDay = kJanuaryDays[month] + fields.day - 1 + (month > 1 ? leap : 0);
-            fields.daylight = -1;
-            return days * 86400 + fields.hour * 3600 + fields.minute * 60 + fields.second;
-        }
-    }
-    const int64_t t = calendar::instantFromFields(year, fields.month, fields.day, fields.hour, fields.minute,
-                                                  fields.second);
+int64_t detail::timeFromOtherFields(CalendarFields& fields) {
+    const int64_t t = calendar::instantFromFields(fields.year + 1900LL, fields.month, fields.day, fields.hour,
+                                                  fields.minute, fields.second);
     fields = calendarFromTime(t);
     return t;
-}
-
-bool isLeapYear(int64_t yearsSince1900) {
-    const int64_t y = yearsSince1900 + 1900;
-    // y % 100 != 0 is y % 25 != 0 for multiples of 4, and y % 400 == 0 is then y % 16 == 0.
-    return (y & 3) == 0 && (y % 25 != 0 || (y & 15) == 0);
 }
 
 int frequencyOfField(int index) {
@@ -318,21 +256,22 @@ Duration DateTime::machineOffset(int64_t value, bool valueIsUtc) {
         wall.tm_isdst = -1;
         t = _mktime64(&wall);
     }
-    const struct tm* g = _gmtime64(&t);
-    if (g == nullptr) {
+    // The range _gmtime64 accepts; inside it the UTC side is plain arithmetic.
+    if (t < 0 || t > kMachineLast) {
         return Duration(0);
     }
-    const struct tm gm = *g;  // _localtime64 reuses the buffer
     const struct tm* local = _localtime64(&t);
     if (local == nullptr) {
         return Duration(0);
     }
-    int minutes = (local->tm_hour - gm.tm_hour) * 60 + local->tm_min - gm.tm_min;
-    if (local->tm_year < gm.tm_year || (local->tm_year == gm.tm_year && local->tm_yday < gm.tm_yday)) {
-        minutes -= 1440;
-    } else if (local->tm_year > gm.tm_year || (local->tm_year == gm.tm_year && local->tm_yday > gm.tm_yday)) {
-        minutes += 1440;
-    }
+    const int64_t gmDay = t / 86400;
+    const int gmSeconds = static_cast<int>(t % 86400);
+    int minutes = (local->tm_hour - gmSeconds / 3600) * 60 + local->tm_min - gmSeconds / 60 % 60;
+    // Day numbers order the days as the year and the day of the year do.
+    const int64_t localDay = calendar::daysOfDate(local->tm_year + 1900LL, local->tm_mon, local->tm_mday);
+    // Without a branch: the local day differs from the UTC one for hours of
+    // every day, at random for random instants.
+    minutes += 1440 * (static_cast<int>(localDay > gmDay) - static_cast<int>(localDay < gmDay));
     return Duration(minutes * 60LL);
 }
 

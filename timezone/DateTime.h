@@ -18,6 +18,8 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include "timezone/CalendarMath.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -103,11 +105,11 @@ enum DateTimeFormatFlags : int {
 };
 
 // Instant to fields, after clamping to 1601-01-01 .. 30000-01-01.
-CalendarFields calendarFromTime(int64_t t);
+inline CalendarFields calendarFromTime(int64_t t);
 // Fields to instant; out-of-range fields carry, the year is clamped to
 // 1600-30000, and the record is rewritten in normal form.
-int64_t timeFromCalendar(CalendarFields& fields);
-bool isLeapYear(int64_t yearsSince1900);
+inline int64_t timeFromCalendar(CalendarFields& fields);
+inline bool isLeapYear(int64_t yearsSince1900);
 
 int frequencyOfField(int index);
 int coarserField(int index, int n);
@@ -164,6 +166,8 @@ class DateTime {
     DateTime datePart() const;
 
     std::string format(int flags) const;
+    // Appends format(flags) to out.
+    void formatTo(std::string& out, int flags) const;
 
     // The machine zone's UTC offset at a UTC instant (valueIsUtc) or at a
     // wall-clock time written as if UTC; outside 1970-01-02T00:00:01 ..
@@ -204,5 +208,93 @@ bool parseRfc822DateTime(const char* text, int64_t* out);
 // An RFC 822 zone as minutes east of UTC, 0 when unreadable.
 int rfc822ZoneMinutes(const char* text);
 bool namedZoneMinutes(const char* name, int* minutes);
+
+// ---- the calendar split, inline: it is on the path of every field read ----
+
+namespace detail {
+constexpr int64_t kFirstInstant = -11644473600LL;  // 1601-01-01T00:00:00Z
+constexpr int64_t kLastInstant = 884541340800LL;   // 30000-01-01T00:00:00Z
+constexpr int64_t kSecondsFrom1600March = 11670912000LL;
+// n % 7 for n below 2^24 by one multiplication: the compiler's general form
+// for 32 bits takes three more steps.
+constexpr uint32_t mod7(uint32_t n) {
+    return n - 7 * static_cast<uint32_t>((uint64_t{n} * 613566757u) >> 32);
+}
+// timeFromCalendar for fields that carry or leave the calendar: out of line,
+// so the common case stays small enough to inline.
+int64_t timeFromOtherFields(CalendarFields& fields);
+}  // namespace detail
+
+inline CalendarFields calendarFromTime(int64_t t) {
+    t = t < detail::kFirstInstant  ? detail::kFirstInstant
+        : t > detail::kLastInstant ? detail::kLastInstant
+                                   : t;
+    // Non-negative from here on; the day count and the second of the day fit 32 bits.
+    const uint64_t s = static_cast<uint64_t>(t + detail::kSecondsFrom1600March);
+    uint32_t days = static_cast<uint32_t>(s / 86400);
+    const uint32_t secs = static_cast<uint32_t>(s - uint64_t{days} * 86400);
+    CalendarFields f;
+    f.weekday = static_cast<int32_t>(detail::mod7(days + 3));  // 1600-03-01 was a Wednesday
+    // The 400-, 100-, 4- and 1-year split, and the month and day within the
+    // March-based year, by multiplications in place of the cascade of
+    // divisions and the table search (same answers: 146096 and 1460 stay the
+    // final 29 Februaries of their cycles).
+    const uint32_t n1 = 4 * days + 3;
+    const uint32_t centuries = n1 / 146097;
+    const uint32_t n2 = (n1 % 146097) | 3;
+    const uint64_t p2 = uint64_t{2939745} * n2;
+    const uint32_t yearsInCentury = static_cast<uint32_t>(p2 >> 32);
+    const uint32_t dayOfYear = static_cast<uint32_t>(p2) / 2939745 / 4;  // 0 = 1 March
+    const uint32_t n3 = 2141 * dayOfYear + 197913;
+    const uint32_t marchMonth = n3 >> 16;  // 3 = March .. 14 = February
+    const uint32_t year = 1600 + 100 * centuries + yearsInCentury;
+    // Without branches: the year, month and leap day come out of random
+    // instants at random, so a branch on them is mispredicted often.
+    const uint32_t winter = dayOfYear >= 306;  // January or February: the next Gregorian year
+    const uint32_t leap = ((year & 3) == 0) & ((year % 25 != 0) | ((year & 15) == 0));
+    f.day = static_cast<int32_t>((n3 & 0xFFFF) / 2141 + 1);
+    f.month = static_cast<int32_t>(marchMonth - 1 - 12 * winter);
+    f.yearDay = static_cast<int32_t>(dayOfYear + 59 + leap - winter * (365 + leap));
+    f.year = static_cast<int32_t>(year + winter) - 1900;
+    f.hour = static_cast<int32_t>(secs / 3600);
+    f.minute = static_cast<int32_t>(secs / 60 % 60);
+    f.second = static_cast<int32_t>(secs % 60);
+    f.daylight = -1;
+    return f;
+}
+
+inline int64_t timeFromCalendar(CalendarFields& fields) {
+    // Fields already in normal form inside the calendar keep their values;
+    // only the weekday and the day of the year are derived.
+    static constexpr int kLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    static constexpr int kJanuaryDays[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+    const int64_t year = fields.year + 1900LL;
+    const int month = fields.month;
+    // One test for all ranges: each unsigned comparison also catches a negative field.
+    const bool inRange =
+        (static_cast<uint64_t>(year - 1601) < 30000 - 1601) & (static_cast<uint32_t>(month) <= 11) &
+        (fields.day >= 1) & (static_cast<uint32_t>(fields.hour) <= 23) &
+        (static_cast<uint32_t>(fields.minute) <= 59) & (static_cast<uint32_t>(fields.second) <= 59);
+    if (inRange) {
+        // 32-bit from here on: the year is inside the calendar.
+        const uint32_t y = static_cast<uint32_t>(year);
+        const int leap = ((y & 3) == 0) & ((y % 25 != 0) | ((y & 15) == 0));
+        if (fields.day <= kLengths[month] + ((month == 1) & leap)) {
+            const int64_t days = calendar::daysOfDate(year, month, fields.day);
+            // Shifted by whole weeks to stay positive; 1970-01-01 was a Thursday.
+            fields.weekday = static_cast<int32_t>(detail::mod7(static_cast<uint32_t>(days + 4 + 7 * 200000)));
+            fields.yearDay = kJanuaryDays[month] + fields.day - 1 + ((month > 1) & leap);
+            fields.daylight = -1;
+            return days * 86400 + fields.hour * 3600 + fields.minute * 60 + fields.second;
+        }
+    }
+    return detail::timeFromOtherFields(fields);
+}
+
+inline bool isLeapYear(int64_t yearsSince1900) {
+    const int64_t y = yearsSince1900 + 1900;
+    // y % 100 != 0 is y % 25 != 0 for multiples of 4, and y % 400 == 0 is then y % 16 == 0.
+    return (y & 3) == 0 && (y % 25 != 0 || (y & 15) == 0);
+}
 
 }  // namespace tavlo::timezone

@@ -29,6 +29,11 @@ int twoChars(std::string_view text, size_t at) {
 
 // Zero-padded decimal digits of a non-negative value.
 char* putDigits(char* out, int value, int width) {
+    if (width == 2) {
+        out[0] = static_cast<char>('0' + value / 10 % 10);
+        out[1] = static_cast<char>('0' + value % 10);
+        return out + 2;
+    }
     for (int i = width - 1; i >= 0; --i) {
         out[i] = static_cast<char>('0' + value % 10);
         value /= 10;
@@ -52,19 +57,25 @@ constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
 }  // namespace
 
 std::string DateTime::format(int flags) const {
+    std::string text;
+    formatTo(text, flags);
+    return text;
+}
+
+void DateTime::formatTo(std::string& out, int flags) const {
     if (noDate()) {
-        return std::string();
+        return;
     }
     const bool dateForm = dateOnly_ && (flags & FormatDateTime) == 0;
     const bool extended = (flags & FormatExtended) != 0;
     const Duration o = offset();
     int64_t wall;
     if (__builtin_add_overflow(value_, o.seconds(), &wall)) {
-        return std::string();
+        return;
     }
     const CalendarFields f = calendarFromTime(wall);
     if (f.year + 1900 > 9999) {
-        return std::string();
+        return;
     }
     // The fields of "%04d-%02d-%02dT%02d:%02d:%02d" (without the separators
     // in the basic form), then ".000" and the designator.
@@ -104,7 +115,7 @@ std::string DateTime::format(int flags) const {
             }
         }
     }
-    return std::string(buffer, p);
+    out.append(buffer, p);
 }
 
 bool parseIsoDateTime(std::string_view text, bool* dateOnly, Duration* offset, int64_t* start, int64_t* end) {

@@ -3,6 +3,7 @@
 #include "timezone/RecurrenceRule.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cstring>
 #include <iterator>
@@ -337,59 +338,116 @@ void RecurrenceRule::parse(std::string_view text) {
     valid = frequency != -1 && !(setPosGiven && !byGiven);
 }
 
+namespace {
+
+// Collects short pieces on the stack and hands them to the string in few
+// appends.
+class TextSink {
+  public:
+    explicit TextSink(std::string& out) : out_(out) {}
+    ~TextSink() { flush(); }
+    TextSink(const TextSink&) = delete;
+    TextSink& operator=(const TextSink&) = delete;
+
+    [[gnu::always_inline]] void put(std::string_view piece) {
+        if (piece.size() > sizeof(buffer_) - used_) [[unlikely]] {
+            flush();
+            if (piece.size() > sizeof(buffer_)) {
+                out_.append(piece);
+                return;
+            }
+        }
+        std::memcpy(buffer_ + used_, piece.data(), piece.size());
+        used_ += piece.size();
+    }
+    [[gnu::always_inline]] void put(char c) { put(std::string_view(&c, 1)); }
+    void putInt(int64_t v) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof(digits), v).ptr;
+        put(std::string_view(digits, static_cast<size_t>(end - digits)));
+    }
+    // The string with everything collected so far.
+    std::string& flushed() {
+        flush();
+        return out_;
+    }
+
+  private:
+    void flush() {
+        out_.append(buffer_, used_);
+        used_ = 0;
+    }
+
+    std::string& out_;
+    char buffer_[128];
+    size_t used_ = 0;
+};
+
+}  // namespace
+
 std::string RecurrenceRule::format() const {
+    std::string text;
+    formatTo(text);
+    return text;
+}
+
+void RecurrenceRule::formatTo(std::string& text) const {
     if (!valid) {
-        return std::string();
+        return;
     }
-    std::string text = "FREQ=";
+    TextSink out(text);
+    out.put("FREQ=");
     if (frequency < Yearly || frequency > Secondly) {
-        return text;
+        return;
     }
-    text += kFrequencyNames[frequency];
+    out.put(kFrequencyNames[frequency]);
     if (!extendedUntil.isUnset()) {
-        text += ";X-UNTIL=" + extendedUntil.format(0);
+        out.put(";X-UNTIL=");
+        extendedUntil.formatTo(out.flushed(), 0);
     }
     if (!until.isUnset()) {
-        text += ";UNTIL=" + until.format(0);
+        out.put(";UNTIL=");
+        until.formatTo(out.flushed(), 0);
     } else if (count >= 1) {
-        text += ";COUNT=" + std::to_string(count);
+        out.put(";COUNT=");
+        out.putInt(count);
     }
     if (interval > 1) {
-        text += ";INTERVAL=" + std::to_string(interval);
+        out.put(";INTERVAL=");
+        out.putInt(interval);
     }
     for (int index = ByMonth; index <= BySetPos; ++index) {
         const auto& list = byLists[index];
         if (list.empty()) {
             continue;
         }
-        text += ';';
-        text += kListNames[index];
-        text += '=';
+        out.put(';');
+        out.put(kListNames[index]);
+        out.put('=');
         for (size_t k = 0; k < list.size(); ++k) {
             if (k > 0) {
-                text += ',';
+                out.put(',');
             }
             if (index != ByDay) {
-                text += std::to_string(list[k]);
+                out.putInt(list[k]);
                 continue;
             }
             if ((list[k] & ~0xFF) != 0) {
-                text += std::to_string(list[k] >> 8);
+                out.putInt(list[k] >> 8);
             }
             const char* name = weekdayName(list[k] & 0xFF);
             if (name == nullptr) {
-                return text;
+                return;
             }
-            text += name;
+            out.put(name);
         }
     }
     if (weekStart != 1) {
-        text += ";WKST=";
+        out.put(";WKST=");
         if (const char* name = weekdayName(weekStart)) {
-            text += name;
+            out.put(name);
         }
     }
-    return text;
 }
 
 }  // namespace tavlo::timezone

@@ -45,6 +45,8 @@ struct RecurrenceRule {
     void parse(std::string_view text);
     // The RRULE text; empty for an invalid rule.
     std::string format() const;
+    // Appends format() to text.
+    void formatTo(std::string& text) const;
 };
 
 // Appends the comma-separated integers of text to list index; an empty item

@@ -25,7 +25,8 @@ void StreamDigest::BufDigest::begin() {
     if (!initPending_) {
         return;
     }
-    ready_ = context_ != nullptr && EVP_DigestInit(context_, algorithm_) != 0;
+    ready_ = context_ != nullptr && (fetched() ? EVP_DigestInit_ex(context_, algorithm_, nullptr)
+                                               : EVP_DigestInit(context_, algorithm_)) != 0;
     if (!ready_) {
         CryptoErrorStore::recordErrors();
     }
@@ -85,7 +86,8 @@ bool StreamDigest::BufDigest::finish(unsigned char* out, unsigned int* length) {
         return false;
     }
     *length = 0;
-    if (!ready_ || EVP_DigestFinal(context_, out, length) == 0) {
+    if (!ready_ || (fetched() ? EVP_DigestFinal_ex(context_, out, length)
+                              : EVP_DigestFinal(context_, out, length)) == 0) {
         CryptoErrorStore::recordErrors();
     }
     initPending_ = true;
@@ -94,13 +96,27 @@ bool StreamDigest::BufDigest::finish(unsigned char* out, unsigned int* length) {
 
 // ---- StreamDigest ---------------------------------------------------------
 
+const EVP_MD* StreamDigestMD5::algorithm() {
+    // Fetched once and held for the process: a digest named by its legacy
+    // handle is looked up again by every start.
+    static const EVP_MD* const md5 = [] {
+        const EVP_MD* fetched = EVP_MD_fetch(nullptr, "MD5", nullptr);
+        if (fetched == nullptr) {
+            CryptoErrorStore::recordErrors();
+            return EVP_md5();
+        }
+        return fetched;
+    }();
+    return md5;
+}
+
 StreamDigest::StreamDigest() : std::ostream(nullptr) {
     rdbuf(&buffer_);
 }
 
 StreamDigest::~StreamDigest() = default;
 
-std::string StreamDigest::digest(bool flush) {
+void StreamDigest::finishDigest(bool flush) {
     if (flush && resultLength_ == 0) {
         // Starts a digest even over nothing, so empty input has one too.
         buffer_.start();
@@ -109,17 +125,20 @@ std::string StreamDigest::digest(bool flush) {
     if (buffer_.finish(result_, &length)) {
         resultLength_ = length;
     }
+}
+
+std::string StreamDigest::digest(bool flush) {
+    finishDigest(flush);
     return std::string(reinterpret_cast<const char*>(result_), resultLength_);
 }
 
 std::string StreamDigest::hexDigest(bool flush) {
     static const char kDigits[] = "0123456789abcdef";
-    const std::string raw = digest(flush);
-    std::string hex;
-    hex.reserve(raw.size() * 2 + 1);
-    for (unsigned char b : raw) {
-        hex.push_back(kDigits[b / 16]);
-        hex.push_back(kDigits[b % 16]);
+    finishDigest(flush);
+    std::string hex(resultLength_ * 2, '\0');
+    for (uint32_t i = 0; i < resultLength_; ++i) {
+        hex[2 * i] = kDigits[result_[i] / 16];
+        hex[2 * i + 1] = kDigits[result_[i] % 16];
     }
     return hex;
 }

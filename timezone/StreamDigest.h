@@ -58,6 +58,9 @@ class StreamDigest : public std::ostream {
         void begin();
         void update(const void* data, size_t size);
         void resetArea() { setp(area_, area_ + kAreaSize); }
+        // A fetched algorithm keeps the context's provider state between
+        // digests; a legacy handle or none takes the full reset each time.
+        bool fetched() const { return algorithm_ != nullptr && EVP_MD_get0_provider(algorithm_) != nullptr; }
 
         EVP_MD_CTX* context_;
         bool initPending_ = true;
@@ -80,6 +83,9 @@ class StreamDigest : public std::ostream {
     void selectAlgorithm(const EVP_MD* algorithm) { buffer_.select(algorithm); }
 
   private:
+    // Finishes what is running into result_, by the rules above.
+    void finishDigest(bool flush);
+
     BufDigest buffer_;
     unsigned char result_[64];
     uint32_t resultLength_ = 0;
@@ -87,7 +93,10 @@ class StreamDigest : public std::ostream {
 
 class StreamDigestMD5 : public StreamDigest {
   public:
-    StreamDigestMD5() { selectAlgorithm(EVP_md5()); }
+    StreamDigestMD5() { selectAlgorithm(algorithm()); }
+
+  private:
+    static const EVP_MD* algorithm();
 };
 
 // libcrypto's error codes per thread id, in arrival order. Nothing in the

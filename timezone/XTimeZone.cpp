@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <utility>
 
+#include "timezone/CalendarMath.h"
 #include "timezone/RecurrenceIterator.h"
 #include "timezone/StreamDigest.h"
 #include "timezone/ZoneOffsetCache.h"
@@ -108,10 +109,13 @@ struct Descriptors {
     std::string buffer;
     std::vector<std::pair<uint32_t, uint32_t>> pieces;  // offset, length
 
-    void add(std::string_view prefix, std::string_view text) {
-        pieces.emplace_back(static_cast<uint32_t>(buffer.size()),
-                            static_cast<uint32_t>(prefix.size() + text.size()));
-        buffer.append(prefix).append(text);
+    // The prefix, then what write appends after it, as one piece.
+    template <typename Write>
+    void add(std::string_view prefix, Write write) {
+        const size_t at = buffer.size();
+        buffer.append(prefix);
+        write(buffer);
+        pieces.emplace_back(static_cast<uint32_t>(at), static_cast<uint32_t>(buffer.size() - at));
     }
     std::string_view piece(size_t i) const {
         return std::string_view(buffer).substr(pieces[i].first, pieces[i].second);
@@ -125,9 +129,9 @@ void putTwoDigits(char*& p, int v) {
 
 void describe(const ZoneObservance& observance, Descriptors& out) {
     const std::string_view prefix = observance.kind == StandardTime ? "STD:" : "DST:";
-    out.add(prefix, observance.start.format(FormatNoZ | FormatNoOffset));
-    out.add(prefix, XTimeZone::formatOffset(observance.offsetTo));
-    out.add(prefix, observance.rule.format());
+    out.add(prefix, [&](std::string& text) { observance.start.formatTo(text, FormatNoZ | FormatNoOffset); });
+    out.add(prefix, [&](std::string& text) { text += XTimeZone::formatOffset(observance.offsetTo); });
+    out.add(prefix, [&](std::string& text) { observance.rule.formatTo(text); });
 }
 
 }  // namespace
@@ -147,23 +151,38 @@ std::string XTimeZone::fingerprint() {
         fingerprint_.clear();
         return fingerprint_;
     }
-    Descriptors d;
-    d.buffer.reserve(observances_.size() * 64);
+    // Buffers and stream kept per thread: each digest re-arms the stream, and
+    // the buffers keep their room from one zone to the next.
+    struct Scratch {
+        Descriptors descriptors;
+        std::vector<std::string_view> texts;
+        crypto::StreamDigestMD5 digest;
+    };
+    thread_local Scratch scratch;
+    Descriptors& d = scratch.descriptors;
+    d.buffer.clear();
+    d.pieces.clear();
     for (const ZoneObservance& o : observances_) {
         describe(o, d);
     }
-    std::vector<std::string_view> texts;
-    texts.reserve(d.pieces.size());
+    // A stable insertion sort: a zone has a handful of texts.
+    std::vector<std::string_view>& texts = scratch.texts;
+    texts.clear();
     for (size_t i = 0; i < d.pieces.size(); ++i) {
-        texts.push_back(d.piece(i));
+        const std::string_view text = d.piece(i);
+        size_t at = texts.size();
+        texts.push_back(text);
+        for (; at > 0 && text < texts[at - 1]; --at) {
+            texts[at] = texts[at - 1];
+        }
+        texts[at] = text;
     }
-    std::stable_sort(texts.begin(), texts.end());
-    // One stream per thread: each digest re-arms it for the next.
-    thread_local crypto::StreamDigestMD5 digest;
+    // Straight into the stream's buffer: the stream never fails a write.
+    std::streambuf& sink = *scratch.digest.rdbuf();
     for (std::string_view text : texts) {
-        digest.write(text.data(), static_cast<std::streamsize>(text.size()));
+        sink.sputn(text.data(), static_cast<std::streamsize>(text.size()));
     }
-    fingerprint_ = digest.hexDigest(false);
+    fingerprint_ = scratch.digest.hexDigest(false);
     return fingerprint_;
 }
 
@@ -345,7 +364,6 @@ Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
     if (!zone) {
         return kUnknownDuration;
     }
-    const int year = utcYear(instant);
     const auto& observances = zone->observances_;
     if (observances.size() != 2 || !observances[0].rule.valid || !observances[1].rule.valid) {
         return kUnknownDuration;
@@ -356,17 +374,32 @@ Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
         uint64_t stamp = 0;
         uint64_t generation = 0;
         int year = 0;
+        int64_t from = 0;  // the year's first instant
+        int64_t to = 0;    // the next year's first instant
         ZoneOffsetEntry entry;
     };
     thread_local std::array<RecentYear, 64> recent;
-    RecentYear& slot = recent[(zone->rulesStamp_ * 37 + static_cast<uint64_t>(year)) % recent.size()];
-    ZoneOffsetCache& cache = ZoneOffsetCache::instance();
+    // The slot answered last: conversions ask about nearby instants in turn,
+    // and a test of the year's bounds is cheaper than finding the year.
+    thread_local const RecentYear* last = nullptr;
+    static ZoneOffsetCache& cache = ZoneOffsetCache::instance();
     const uint64_t generation = cache.generation();
+    if (last != nullptr && last->stamp == zone->rulesStamp_ && instant >= last->from && instant < last->to &&
+        last->generation == generation) {
+        return Duration(last->entry.offsetAt(instant));
+    }
+    const int year = utcYear(instant);
+    RecentYear& slot = recent[(zone->rulesStamp_ * 37 + static_cast<uint64_t>(year)) % recent.size()];
     if (slot.stamp == zone->rulesStamp_ && slot.year == year && slot.generation == generation) {
+        last = &slot;
         return Duration(slot.entry.offsetAt(instant));
     }
     auto remember = [&](const ZoneOffsetEntry& entry) {
-        slot = {zone->rulesStamp_, generation, year, entry};
+        // A clamped year gets an empty range and never answers by its bounds.
+        const int64_t from = calendar::instantFromFields(year, 0, 1, 0, 0, 0);
+        const int64_t to = std::max(from, calendar::instantFromFields(year + 1LL, 0, 1, 0, 0, 0));
+        slot = {zone->rulesStamp_, generation, year, from, to, entry};
+        last = &slot;
         return Duration(entry.offsetAt(instant));
     };
     tiny::XMutexGuard guard(cache.mutex());

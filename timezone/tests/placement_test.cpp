@@ -2,6 +2,8 @@
 // the C library under pinned zones.
 #include <gtest/gtest.h>
 
+#include <compare>
+#include <ctime>
 #include <random>
 #include <set>
 #include <tuple>
@@ -105,6 +107,38 @@ TEST(MachineOffset, AcrossTheDateLine) {
             }
         }
     }
+}
+
+// The offset is the difference of the broken-down wall clocks in whole
+// minutes, with a day either way; offsets with seconds (Monrovia until 1972)
+// make it depend on the second of the minute.
+TEST(MachineOffset, IsTheDifferenceOfTheBrokenDownClocks) {
+    auto reference = [](int64_t t) {
+        const time_t tt = static_cast<time_t>(t);
+        struct tm gm, local;
+        gmtime_r(&tt, &gm);
+        localtime_r(&tt, &local);
+        int minutes = (local.tm_hour - gm.tm_hour) * 60 + local.tm_min - gm.tm_min;
+        const auto order =
+            std::make_tuple(local.tm_year, local.tm_yday) <=> std::make_tuple(gm.tm_year, gm.tm_yday);
+        minutes += order < 0 ? -1440 : order > 0 ? 1440 : 0;
+        return minutes * 60LL;
+    };
+    std::mt19937_64 rng(1972);
+    std::uniform_int_distribution<int64_t> early(86401, 94694400);  // to 1973
+    std::uniform_int_distribution<int64_t> any(86401, 32535215999LL);
+    for (const char* zone :
+         {"Africa/Monrovia", "America/St_Johns", "Pacific/Kiritimati", "Pacific/Pago_Pago"}) {
+        ScopedTz tz(zone);
+        for (int i = 0; i < 20000; ++i) {
+            const int64_t t = i % 2 == 0 ? early(rng) : any(rng);
+            ASSERT_EQ(DateTime::machineOffset(t, true).count(), reference(t)) << zone << " " << t;
+        }
+    }
+    // The limits of the range are read as given.
+    ScopedTz tz("Africa/Monrovia");
+    EXPECT_EQ(DateTime::machineOffset(86401, true).count(), reference(86401));
+    EXPECT_EQ(DateTime::machineOffset(86401, true).count(), -45 * 60);
 }
 
 TEST(MachineOffset, OutsideTheRangeAnswersThePresent) {

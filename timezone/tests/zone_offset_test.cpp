@@ -256,6 +256,48 @@ TEST(OffsetAt, AgreesWithTheGeneralScan) {
     EXPECT_GT(compared, 30 * 200);
 }
 
+// Conversions ask about nearby instants in turn; the answer must not depend
+// on what was asked just before. Every two-observance row, and a zone whose
+// January change falls in the old UTC year, walked across each year end one
+// step at a time and again with a call on another zone before every step.
+TEST(OffsetAt, NearbyInstantsAnswerAsLoneOnes) {
+    const ZoneRegistry& registry = ZoneRegistry::instance();
+    std::vector<ZonePtr> zones;
+    for (size_t row = 0; row < registry.displayZones.size(); ++row) {
+        auto zone = boost::make_shared<XTimeZone>(
+            XTimeZone::fromTableRow(static_cast<int>(row), registry.displayZones));
+        if (zone->observances().size() == 2) {
+            zones.push_back(zone);
+        }
+    }
+    zones.push_back(boost::make_shared<XTimeZone>(XTimeZone::fromDefinition(
+        ZoneDefinition("New Year change", "+1300", "+1400", "16010401T030000", "16010101T020000",
+                       "FREQ=YEARLY;BYMONTH=4;BYDAY=1SU", "FREQ=YEARLY;BYMONTH=1;BYDAY=1SU", 0))));
+    const ZonePtr other = displayZone("Canberra, Melbourne, Sydney");
+    int differentYears = 0;
+    for (const ZonePtr& zone : zones) {
+        std::vector<int64_t> walked, alone;
+        for (int year = 1972; year <= 2036; ++year) {
+            const int64_t newYear = utc(year, 1, 1);
+            for (int64_t t = newYear - 14 * 3600; t <= newYear + 14 * 3600; t += 3600) {
+                for (int64_t u : {t - 1, t}) {
+                    walked.push_back(XTimeZone::offsetAt(u, zone).count());
+                }
+            }
+            for (int64_t t = newYear - 14 * 3600; t <= newYear + 14 * 3600; t += 3600) {
+                for (int64_t u : {t - 1, t}) {
+                    XTimeZone::offsetAt(utc(1990 + year % 3, 6, 1), other);
+                    alone.push_back(XTimeZone::offsetAt(u, zone).count());
+                }
+            }
+            differentYears += XTimeZone::offsetAt(newYear - 1, zone) != XTimeZone::offsetAt(newYear, zone);
+        }
+        ASSERT_EQ(walked, alone) << zone->getName();
+    }
+    // The January change lands in the walked hours in some years.
+    EXPECT_GT(differentYears, 0);
+}
+
 TEST(OffsetCache, FifoEvictionAndColdWarmAgreement) {
     ZoneOffsetCache& cache = ZoneOffsetCache::instance();
     cache.clear();
