@@ -152,6 +152,7 @@ struct State {
     off_t journalEnd = 0;      // how much of it: header and whole records
     uint64_t chain = 0;        // the checksum of the last whole record (the salt before any)
     bool journalTail = false;  // bytes past journalEnd: a record a killed writer cut short
+    bool previousIn = false;   // the tree holds records of a previous-format journal: written whole first
     std::string journalBytes;  // read buffer
     std::string writeError;    // why the last file write failed
     bool foldsAtExit = false;  // the exit handler that folds the journal is registered
@@ -340,6 +341,11 @@ LSTATUS markBad(State& s, const FileId& id, LSTATUS code, const std::string& tex
 // the journal tell its own valid end: a record cut short, or one left from
 // an earlier journal, does not check out and ends it.
 constexpr char kJournalMagic[8] = {'w', 'p', 'r', 'e', 'g', 'j', '2', '\n'};
+// The previous build's journal: its header holds the file version first and
+// a journal number where this one has its salt; its records are not chained
+// but each seeded with that number, and set a key's whole value list ('S')
+// or remove a key ('D').
+constexpr char kPreviousMagic[8] = {'w', 'p', 'r', 'e', 'g', 'j', '1', '\n'};
 constexpr size_t kJournalHeader = 64;
 constexpr size_t kRecordHeader = 16;
 // The tree is written whole once the journal is larger than the file and this.
@@ -460,18 +466,20 @@ std::string journalHeader(const FileId& id, uint64_t hash, uint64_t salt) {
     return h;
 }
 
-// The journal's salt when `h` is a sound header for the file version `id`
-// with bytes of `hash`, else 0.
-uint64_t journalSalt(const char* h, const FileId& id, uint64_t hash) {
+// The journal's salt (`previous`: the previous format's number) when `h` is
+// a sound header for the file version `id` with bytes of `hash`, else 0.
+uint64_t journalSalt(const char* h, const FileId& id, uint64_t hash, bool previous = false) {
     uint64_t f[7];
     std::memcpy(f, h + sizeof kJournalMagic, sizeof f);
-    if (std::memcmp(h, kJournalMagic, sizeof kJournalMagic) != 0 ||
+    if (std::memcmp(h, previous ? kPreviousMagic : kJournalMagic, sizeof kJournalMagic) != 0 ||
         checksum(0, h, kJournalHeader - 8) != f[6]) {
         return 0;
     }
-    const bool same = f[1] == static_cast<uint64_t>(id.dev) && f[2] == static_cast<uint64_t>(id.ino) &&
-                      f[3] == static_cast<uint64_t>(id.size) && f[4] == hash;
-    return same ? f[0] : 0;
+    const uint64_t* version = previous ? f : f + 1;
+    const bool same = version[0] == static_cast<uint64_t>(id.dev) &&
+                      version[1] == static_cast<uint64_t>(id.ino) &&
+                      version[2] == static_cast<uint64_t>(id.size) && version[3] == hash;
+    return same ? f[previous ? 5 : 0] : 0;
 }
 
 // What a change did, as its journal record tells it.
@@ -512,33 +520,46 @@ std::string journalPayload(const Key& top, Op op, const Path& path, std::wstring
     return out;
 }
 
+// The key path a payload names; false when it does not read whole.
+bool readPath(Cursor& c, Path& path) {
+    path.resize(std::min<size_t>(c.get<uint32_t>(), winplat::regtree::kMaxDepth + 1));
+    for (std::wstring& part : path) {
+        part = c.name();
+    }
+    return c.ok && !path.empty() && path.size() <= winplat::regtree::kMaxDepth;
+}
+
+// One value as journalPayload() puts it; false when it does not read whole.
+bool readValue(Cursor& c, winplat::regtree::Value& v) {
+    v.name = c.name();
+    v.type = c.get<uint32_t>();
+    const uint32_t size = c.get<uint32_t>();
+    if (!c.ok || static_cast<size_t>(c.end - c.p) < size) {
+        return false;
+    }
+    v.data.assign(c.p, c.p + size);
+    c.p += size;
+    return true;
+}
+
 // Applies one payload; false, changing nothing, when it does not read whole.
 // Every record sets or removes what it names whatever was there, so records
 // applied again over a file that already holds them change nothing.
 bool applyPayload(Key& top, const char* p, size_t n) {
     Cursor c{p, p + n};
     const char op = c.get<char>();
-    Path path(std::min<size_t>(c.get<uint32_t>(), winplat::regtree::kMaxDepth + 1));
-    for (std::wstring& part : path) {
-        part = c.name();
-    }
-    if (!c.ok || path.empty() || path.size() > winplat::regtree::kMaxDepth) {
+    Path path;
+    if (!readPath(c, path)) {
         return false;
     }
     std::wstring name;
     winplat::regtree::Value value;
     switch (static_cast<Op>(op)) {
-        case Op::SetValue: {
-            value.name = c.name();
-            value.type = c.get<uint32_t>();
-            const uint32_t size = c.get<uint32_t>();
-            if (!c.ok || static_cast<size_t>(c.end - c.p) != size) {
+        case Op::SetValue:
+            if (!readValue(c, value)) {
                 return false;
             }
-            value.data.assign(c.p, c.end);
-            c.p = c.end;
             break;
-        }
         case Op::RemoveValue:
             name = c.name();
             break;
@@ -573,34 +594,46 @@ bool applyPayload(Key& top, const char* p, size_t n) {
     return true;
 }
 
-// Brings the tree up to date with the journal: every whole record past the
-// end read before, or from the start when the journal started afresh for
-// the file the tree was read from. False when the journal the tree includes
-// is no longer there (started again, or replaced): the file must be read
-// again whole.
-bool readJournal(State& s) {
-    char h[kJournalHeader];
-    uint64_t salt = 0;
-    if (s.journalFd >= 0 && s.seen.exists && ::pread(s.journalFd, h, sizeof h, 0) == ssize_t{sizeof h}) {
-        salt = journalSalt(h, s.seen, s.seenHash);
+// Applies one payload of the previous format: a key's whole value list set
+// ('S', creating the path) or a key removed ('D', spelled as this format's);
+// false, changing nothing, when it does not read whole.
+bool applyPreviousPayload(Key& top, const char* p, size_t n) {
+    if (n > 0 && p[0] == static_cast<char>(Op::RemoveKey)) {
+        return applyPayload(top, p, n);
     }
-    if (salt != s.salt) {
-        if (s.salt != 0) {
+    Cursor c{p, p + n};
+    Path path;
+    if (c.get<char>() != 'S' || !readPath(c, path)) {
+        return false;
+    }
+    std::vector<winplat::regtree::Value> values(std::min<size_t>(c.get<uint32_t>(), n));
+    for (winplat::regtree::Value& v : values) {
+        if (!readValue(c, v)) {
             return false;
         }
-        s.salt = salt;
-        s.chain = salt;
-        s.journalEnd = kJournalHeader;
     }
-    if (salt == 0) {
-        s.journalEnd = 0;
-        s.journalTail = false;
-        return true;
+    if (!c.ok || c.p != c.end) {
+        return false;
     }
+    Key* k = &top;
+    for (const std::wstring& part : path) {
+        k = &k->ensureChild(part);
+    }
+    k->assignValues(std::move(values));
+    return true;
+}
+
+// Applies the journal's whole records from `at` on through `apply`, each
+// checked by its checksum seeded with `seed` (and, when `chained`, `seed`
+// then moved on to that checksum); stops at the first record cut short or
+// not checking out. Returns the bytes applied; `tail` tells whether more
+// follow them.
+size_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained,
+                    bool (*apply)(Key&, const char*, size_t), bool& tail) {
     std::string& bytes = s.journalBytes;
     bytes.clear();
     char buf[65536];
-    for (off_t at = s.journalEnd;;) {
+    while (true) {
         const ssize_t n = ::pread(s.journalFd, buf, sizeof buf, at);
         if (n < 0 && errno == EINTR) {
             continue;
@@ -617,21 +650,67 @@ bool readJournal(State& s) {
         std::memcpy(head, bytes.data() + pos, sizeof head);
         const char* payload = bytes.data() + pos + kRecordHeader;
         if (head[0] > bytes.size() - pos - kRecordHeader ||
-            checksum(s.chain, payload, static_cast<size_t>(head[0])) != head[1] ||
-            !applyPayload(*s.tree, payload, static_cast<size_t>(head[0]))) {
+            checksum(seed, payload, static_cast<size_t>(head[0])) != head[1] ||
+            !apply(*s.tree, payload, static_cast<size_t>(head[0]))) {
             break;
         }
-        s.chain = head[1];
+        if (chained) {
+            seed = head[1];
+        }
         pos += kRecordHeader + static_cast<size_t>(head[0]);
     }
     if (pos > 0) {
         ++s.generation;
     }
-    s.journalEnd += static_cast<off_t>(pos);
-    s.journalTail = pos < bytes.size();
+    tail = pos < bytes.size();
     if (bytes.capacity() > (1u << 20)) {
         bytes = std::string();
     }
+    return pos;
+}
+
+// Takes in the journal a writer of the previous build left when it was
+// killed before writing it into the file, when it goes with the file version
+// read: its whole records go into the tree, and the first change writes the
+// tree whole before a journal of this format starts over them.
+void readPreviousJournal(State& s, const char* h) {
+    uint64_t number = journalSalt(h, s.seen, s.seenHash, true);
+    bool tail = false;
+    s.previousIn =
+        number != 0 && applyRecords(s, kJournalHeader, number, false, applyPreviousPayload, tail) > 0;
+}
+
+// Brings the tree up to date with the journal: every whole record past the
+// end read before, or from the start when the journal started afresh for
+// the file the tree was read from. False when the journal the tree includes
+// is no longer there (started again, or replaced): the file must be read
+// again whole.
+bool readJournal(State& s) {
+    char h[kJournalHeader];
+    uint64_t salt = 0;
+    const bool headed =
+        s.journalFd >= 0 && s.seen.exists && ::pread(s.journalFd, h, sizeof h, 0) == ssize_t{sizeof h};
+    if (headed) {
+        salt = journalSalt(h, s.seen, s.seenHash);
+    }
+    if (salt != s.salt) {
+        if (s.salt != 0) {
+            return false;
+        }
+        s.salt = salt;
+        s.chain = salt;
+        s.journalEnd = kJournalHeader;
+    }
+    if (salt == 0) {
+        s.journalEnd = 0;
+        s.journalTail = false;
+        if (headed && !s.previousIn) {
+            readPreviousJournal(s, h);
+        }
+        return true;
+    }
+    s.journalEnd +=
+        static_cast<off_t>(applyRecords(s, s.journalEnd, s.chain, true, applyPayload, s.journalTail));
     return true;
 }
 
@@ -707,6 +786,7 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc) {
     s.salt = 0;
     s.journalEnd = 0;
     s.journalTail = false;
+    s.previousIn = false;
     return true;
 }
 
@@ -767,6 +847,7 @@ LSTATUS refresh(State& s, bool exact) {
             s.seen = FileId{};
             s.salt = 0;
             s.journalEnd = 0;
+            s.previousIn = false;
             break;
         }
         if (s.bad && s.seen == idOf(st)) {
@@ -899,6 +980,7 @@ void closeLock(State& s) {
     s.journalWritable = false;
     s.salt = 0;
     s.journalEnd = 0;
+    s.previousIn = false;
     if (s.lockFd >= 0) {
         ::close(s.lockFd);
         s.lockFd = -1;
@@ -1089,6 +1171,7 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     s.seenHash = hash.done();
     s.salt = 0;  // the tree is the file alone
     s.journalEnd = 0;
+    s.previousIn = false;
     checkpoint("RegistryAfterRename");
     return ERROR_SUCCESS;
 }
@@ -1187,6 +1270,9 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
     openJournal(s, true);
     if (s.journalFd < 0 || !s.journalWritable) {
         return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
+    }
+    if (s.previousIn) {
+        return foldIn(s);  // the journal of this format starts over the previous one's records
     }
     if (s.salt == 0) {
         const LSTATUS rc = startJournal(s);
@@ -1311,7 +1397,7 @@ LSTATUS foldPending(State& s) {
         return rc;
     }
     rc = refresh(s, true);
-    if (rc == ERROR_SUCCESS && s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) {
+    if (rc == ERROR_SUCCESS && ((s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn)) {
         try {
             s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
             rc = foldIn(s);

@@ -441,4 +441,181 @@ TEST_F(RegistryJournalTest, AKeyOfManyValuesFindsEachAndJournalsOnlyTheChange) {
     }
 }
 
+// A journal as the previous build left it, written by hand: a header naming
+// the file version by device, inode, size and a hash of its bytes, then
+// records each seeded with the journal's number, each setting a key's whole
+// value list ('S') or removing a key ('D').
+class PreviousJournal {
+  public:
+    PreviousJournal(const struct stat& st, const std::string& fileBytes, uint64_t number) : number_(number) {
+        bytes_ = "wpregj1\n";
+        for (uint64_t v : {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                           static_cast<uint64_t>(st.st_size), contentHash(fileBytes), uint64_t{0}, number}) {
+            put(bytes_, v);
+        }
+        put(bytes_, checksum(0, bytes_));
+    }
+    void set(const std::vector<std::wstring>& path,
+             const std::vector<std::pair<std::wstring, DWORD>>& values) {
+        std::string p = "S" + pathBytes(path);
+        put(p, static_cast<uint32_t>(values.size()));
+        for (const auto& [name, v] : values) {
+            putName(p, name);
+            put(p, static_cast<uint32_t>(REG_DWORD));
+            put(p, static_cast<uint32_t>(sizeof v));
+            put(p, v);
+        }
+        record(p);
+    }
+    void remove(const std::vector<std::wstring>& path) { record("D" + pathBytes(path)); }
+    std::string& bytes() { return bytes_; }
+    // Where the checksum of the record that begins at `at` is.
+    static size_t checksumAt(size_t at) { return at + 8; }
+
+  private:
+    template <typename T>
+    static void put(std::string& out, T v) {
+        out.append(reinterpret_cast<const char*>(&v), sizeof v);
+    }
+    static void putName(std::string& out, const std::wstring& name) {
+        put(out, static_cast<uint32_t>(name.size()));
+        for (wchar_t c : name) {
+            put(out, static_cast<uint16_t>(c));
+        }
+    }
+    static std::string pathBytes(const std::vector<std::wstring>& path) {
+        std::string out;
+        put(out, static_cast<uint32_t>(path.size()));
+        for (const std::wstring& part : path) {
+            putName(out, part);
+        }
+        return out;
+    }
+    static uint64_t checksum(uint64_t seed, const std::string& b) {
+        uint64_t h = 14695981039346656037ull ^ seed;
+        for (char c : b) {
+            h = (h ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+        }
+        return h;
+    }
+    static uint64_t contentHash(std::string b) {
+        const uint64_t size = b.size();
+        b.resize((b.size() + 7) / 8 * 8, '\0');
+        uint64_t h = 0x6A09E667F3BCC908ull;
+        for (size_t i = 0; i < b.size(); i += 8) {
+            uint64_t w;
+            std::memcpy(&w, b.data() + i, sizeof w);
+            h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+            h ^= h >> 31;
+        }
+        return h ^ size;
+    }
+    void record(const std::string& payload) {
+        put(bytes_, static_cast<uint64_t>(payload.size()));
+        put(bytes_, checksum(number_, payload));
+        bytes_ += payload;
+    }
+    uint64_t number_;
+    std::string bytes_;
+};
+
+// A journal the previous build left beside the file version it goes with is
+// read up to its first record cut short or failing its checksum, and the
+// first writer puts those records into the file before its own journal
+// starts over them, whether it exits or is killed right after its rename;
+// one that goes with another version of the file is ignored.
+TEST_F(RegistryJournalTest, APreviousFormatJournalIsReadAndFoldedInOnlyBesideItsFile) {
+    enum class Damage { LastCutShort, ThirdBadChecksum, OtherBytes, OtherInode };
+    struct Case {
+        const char* name;
+        Damage damage;
+        long long old1, old2;  // as the file and the journal's whole records give them
+        bool subGone;
+    } const cases[] = {
+        {"the last record cut short", Damage::LastCutShort, 11, 12, true},
+        {"the third record failing its checksum", Damage::ThirdBadChecksum, 11, -1, true},
+        {"a journal for other bytes", Damage::OtherBytes, -1, -1, false},
+        {"a journal for another inode", Damage::OtherInode, -1, -1, false},
+    };
+    struct Writer {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        bool setsNew;  // New=3, in the file once the writer is gone
+    } const writers[] = {
+        {"exits", {"set", "New", "3"}, 0, true},
+        {"is killed after its rename",
+         {"at", "RegistryAfterRename", "9", "0", "set", "New", "3"},
+         128 + SIGKILL,
+         true},
+        // Its first change (creating a key) is written whole, or is the record it is killed after.
+        {"is killed after its first record",
+         {"at", "RegistryAfterRecord", "9", "0", "values", "Late", "2"},
+         128 + SIGKILL,
+         false},
+        {"is this process, asked to flush", {}, 0, false},
+    };
+    const std::string file = kBase + "\n[HKEY_CURRENT_USER\\Software\\Journal\\Sub]\n\"S\"=dword:00000005\n";
+    const std::vector<std::wstring> key = {L"HKEY_CURRENT_USER", L"Software", L"Journal"};
+    const std::string journal = file_ + ".journal";
+    for (const Case& c : cases) {
+        for (const Writer& w : writers) {
+            SCOPED_TRACE(std::string(c.name) + ", a writer that " + w.name);
+            std::filesystem::remove(file_);
+            std::filesystem::remove(journal);
+            ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+            writeBytes(file_, file);
+            struct stat st = statOf(file_);
+            std::string named = file;
+            if (c.damage == Damage::OtherBytes) {
+                named.back() = ' ';  // same size, other bytes
+            } else if (c.damage == Damage::OtherInode) {
+                ++st.st_ino;
+            }
+            PreviousJournal j(st, named, 0x5EED);
+            j.set(key, {{L"Base", 1}, {L"Old1", 11}});
+            j.remove({L"HKEY_CURRENT_USER", L"Software", L"Journal", L"Sub"});
+            const size_t third = j.bytes().size();
+            j.set(key, {{L"Base", 1}, {L"Old1", 11}, {L"Old2", 12}});
+            j.set(key, {{L"Base", 1}, {L"Old1", 11}, {L"Old2", 12}, {L"Cut", 13}});
+            if (c.damage == Damage::LastCutShort) {
+                j.bytes().resize(j.bytes().size() - 3);
+            } else if (c.damage == Damage::ThirdBadChecksum) {
+                j.bytes()[PreviousJournal::checksumAt(third)] ^= 1;
+            }
+            writeBytes(journal, j.bytes());
+
+            const std::map<std::string, long long> read = {
+                {"Base", 1}, {"Old1", c.old1}, {"Old2", c.old2}, {"Cut", -1}};
+            for (const auto& [name, v] : read) {
+                EXPECT_EQ(run({"check", name, std::to_string(v)}), 0) << name << " in a reader";
+            }
+            ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+            for (const auto& [name, v] : read) {
+                EXPECT_EQ(dwordOf(winplat::utf8ToUtf16(name)), v) << name << " in this process";
+            }
+            KeyHolder sub;
+            EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Journal\\Sub", 0, KEY_READ, sub.out()),
+                      c.subGone ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
+            EXPECT_EQ(readBytes(file_), file) << "readers leave the file as it is";
+            EXPECT_EQ(readBytes(journal), j.bytes()) << "readers leave the journal as it is";
+
+            if (w.args.empty()) {
+                winplat::registry::flush();
+            } else {
+                EXPECT_EQ(run(w.args), w.status);
+            }
+            const std::string canonical = canonicalFile(file_);
+            for (const auto& [name, v] : read) {
+                EXPECT_EQ(canonical.find(dwordLine(name, static_cast<DWORD>(v))) != std::string::npos, v >= 0)
+                    << name << " in the file alone";
+            }
+            EXPECT_EQ(canonical.find(dwordLine("New", 3)) != std::string::npos, w.setsNew) << canonical;
+            EXPECT_EQ(canonical.find("Journal\\Sub]") == std::string::npos, c.subGone) << canonical;
+            EXPECT_EQ(run({"check", "Old1", std::to_string(c.old1)}), 0) << "Old1 in a later reader";
+            EXPECT_EQ(run({"check", "New", w.setsNew ? "3" : "-1"}), 0) << "New in a later reader";
+        }
+    }
+}
+
 }  // namespace
