@@ -1,5 +1,5 @@
-// The COM boundary of both builds' error types: included by each
-// HResultException.h right after its class.
+// The COM boundary of both builds' error types: included by
+// CommonBase/HResultException.h right after the build's error type.
 #pragma once
 
 #include <new>

@@ -1,57 +1,14 @@
 // The logging interface through which library code reports what it does.
 // Loggers travel as boost::shared_ptr<ILogger>, which may be empty: callers
 // test it before every call and log nothing then.
+//
+// Each build of the library brings its own form of ILogger in a
+// BaseLogger.h of its own folder, which the build's target puts on the
+// include path.
 #pragma once
 
-#ifdef STORESET_BUILD_71
-#include "Tools/Storeset_7_1/ILogger71.h"
-#else
-
 #include <boost/shared_ptr.hpp>
-#include <exception>
-#include <string>
 
-#include "winplat/types.h"
-
-struct ILog;  // the backend's log object
-
-class ILogger {
-  public:
-    // What callers of both builds pass as an entry's first two arguments.
-    typedef int Category;
-    typedef ULONG Mask;
-
-    // Whether a message of this category and mask would be written.
-    virtual bool isEnabled(int category, ULONG mask) = 0;
-    virtual HRESULT logException(int category, ULONG mask, const char* file, int line, const char* function,
-                                 const std::wstring& message, const std::exception& exception) = 0;
-    virtual HRESULT logMessage(int category, ULONG mask, const char* file, int line, const char* function,
-                               const std::wstring& text, HRESULT hr) = 0;
-    virtual HRESULT logHResult(int category, ULONG mask, const char* file, int line, const char* function,
-                               const wchar_t* text, HRESULT hr) = 0;
-    // The backend log behind the logger; raises when there is none.
-    virtual ILog* getLog() = 0;
-    virtual HRESULT queryLog(ILog** log) = 0;
-    virtual ~ILogger() = default;
-    virtual ULONG reserved() = 0;
-};
+#include "BaseLogger.h"
 
 typedef boost::shared_ptr<ILogger> LoggerPtr;
-
-// Discards everything.
-class NullLogger : public ILogger {
-  public:
-    bool isEnabled(int category, ULONG mask) override;
-    HRESULT logException(int category, ULONG mask, const char* file, int line, const char* function,
-                         const std::wstring& message, const std::exception& exception) override;
-    HRESULT logMessage(int category, ULONG mask, const char* file, int line, const char* function,
-                       const std::wstring& text, HRESULT hr) override;
-    HRESULT logHResult(int category, ULONG mask, const char* file, int line, const char* function,
-                       const wchar_t* text, HRESULT hr) override;
-    // Raises E_POINTER: a null logger has no log.
-    ILog* getLog() override;
-    HRESULT queryLog(ILog** log) override;
-    ULONG reserved() override;
-};
-
-#endif  // STORESET_BUILD_71

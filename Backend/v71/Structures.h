@@ -1,11 +1,11 @@
 // Structures of the backend server's 7.1 interface definitions that only the
 // 7.1 set has; the rest are shared with the 7.4 set. The 7.1 set shares names
 // and IIDs with the 7.4 set but not slot layouts, so its headers serve only
-// units of the 7.1 build.
+// units of a build that chose the set by defining BACKEND_SET_71.
 #pragma once
 
-#ifndef STORESET_BUILD_71
-#error "Backend/v71 belongs to the 7.1 build only"
+#ifndef BACKEND_SET_71
+#error "Backend/v71 belongs to a build of the 7.1 set only"
 #endif
 
 #include "Backend/common/Structures.h"

@@ -2,8 +2,9 @@
 // set has; the rest are shared with the 7.1 set.
 #pragma once
 
-#ifdef STORESET_BUILD_71
-#error "Backend/v74 does not belong to the 7.1 build"
+// A build that chose the 7.1 set says so with BACKEND_SET_71.
+#ifdef BACKEND_SET_71
+#error "Backend/v74 does not belong to a build of the 7.1 set"
 #endif
 
 #include "Backend/common/Structures.h"

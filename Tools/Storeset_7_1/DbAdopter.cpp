@@ -10,7 +10,7 @@
 #include "MapiProvider/Utilities/MapiStubs.h"
 #include "MapiProvider/Utilities/Support.h"
 #include "Tools/Storeset/AdoptionSteps.h"
-#include "Tools/Storeset_7_1/HResultException.h"
+#include "CommonBase/HResultException.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <boost/format.hpp>
 #include <cctype>
 
-#include "Tools/Storeset_7_1/HResultException.h"
+#include "CommonBase/HResultException.h"
 #include "winplat/console.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <new>
 
 #include "Tools/Storeset_7_1/DbAdopter.h"
-#include "Tools/Storeset_7_1/HResultException.h"
+#include "CommonBase/HResultException.h"
 #include "Tools/Storeset_7_1/Parameters.h"
 #include "winplat/console.h"
 

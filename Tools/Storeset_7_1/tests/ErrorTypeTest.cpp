@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "CommonBase/HResultNames.h"
-#include "Tools/Storeset_7_1/HResultException.h"
+#include "CommonBase/HResultException.h"
 #include "winplat/mapi.h"
 
 namespace {

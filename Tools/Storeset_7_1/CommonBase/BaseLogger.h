@@ -8,7 +8,6 @@
 #error "the 7.1 logger interface belongs to the 7.1 build only"
 #endif
 
-#include <boost/shared_ptr.hpp>
 #include <exception>
 #include <string>
 
@@ -35,5 +34,3 @@ class ILogger {
     virtual HRESULT queryLog(ILog** log) = 0;
     virtual ~ILogger() = default;
 };
-
-typedef boost::shared_ptr<ILogger> LoggerPtr;

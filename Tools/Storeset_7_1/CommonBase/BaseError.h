@@ -1,7 +1,7 @@
-// The 7.1 build's error type. It has the name of the common base library's
-// class but composes a narrow message once, in its constructor; the 7.1
-// build's shared sources raise through the raiseHResult and ErrorLocation
-// declared here. Never include it in a unit of the 7.4 build.
+// The 7.1 build's error type (see CommonBase/HResultException.h). It has the
+// name of the 7.4 build's class but composes a narrow message once, in its
+// constructor; the 7.1 build's shared sources raise through the raiseHResult
+// and ErrorLocation declared here.
 #pragma once
 
 #ifndef STORESET_BUILD_71
@@ -42,8 +42,6 @@ class HResultException : public std::exception {
 [[noreturn]] void raiseHResult(HRESULT hr, int code, const char* file, int line, const char* function,
                                const char* detail);
 
-#include "CommonBase/HResultOf.h"
-
 // A raise site: code (always 2), source file, line and qualified function name.
 struct ErrorLocation {
     int32_t code;
@@ -60,9 +58,6 @@ struct ErrorLocation {
     [[noreturn]] void raiseFormatted(HRESULT hr, const char* format, uint32_t value) const;
     [[noreturn]] void raiseFormatted(HRESULT hr, const char* format, uint32_t value1, uint32_t value2) const;
 };
-
-// "Missing property 0x%08x" for a property tag; never throws a formatting error.
-std::wstring formatMessageSafely(uint32_t propTag);
 
 // The connector's 24-byte store entry identifier: 4 zero bytes, the GUID in
 // memory order, 4 zero bytes (object type 0, the store).

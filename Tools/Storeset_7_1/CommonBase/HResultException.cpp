@@ -1,4 +1,4 @@
-#include "Tools/Storeset_7_1/HResultException.h"
+#include "CommonBase/HResultException.h"
 
 #include <boost/format.hpp>
 

@@ -12,11 +12,6 @@
 
 namespace buildTraits {
 
-struct RaiseSite {
-    const char* file;
-    int line;
-};
-
 // The 7.1 name table lacks MIRT_E_INVALID_DB_INPUT, MIRT_E_REQUIRED_MIGRATION,
 // MIRT_E_RUNNING_MIGRATION and MIRT_W_DIFFERENT_CONFIG_RUNNING.
 inline constexpr bool ProductMigrationCodeNames = false;

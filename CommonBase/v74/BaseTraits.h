@@ -1,14 +1,9 @@
-// The 7.4 build's traits (see BuildTraits.h).
+// The 7.4 build's traits (see CommonBase/BuildTraits.h).
 #pragma once
 
 #include <string>
 
 namespace buildTraits {
-
-struct RaiseSite {
-    const char* file;
-    int line;
-};
 
 // The name table knows the migration and input codes of the product.
 inline constexpr bool ProductMigrationCodeNames = true;
