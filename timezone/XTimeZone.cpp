@@ -429,10 +429,10 @@ Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
     if (zone->fingerprint_.empty()) {
         zone->fingerprint();
     }
-    // An entry holds the changes of a local year. A change of the year
-    // before may fall early in this UTC year (west of UTC), and one of the
-    // year after late in it (east of UTC): near the year's ends the
-    // neighbouring entry answers once its change has passed.
+    // An entry holds the changes of a local year. The last change of the
+    // year before may fall early in this UTC year (west of UTC), and the
+    // first of the year after late in it (east of UTC): the year before's
+    // entry answers until its last change, the year after's from its first.
     const std::string& fingerprint = zone->fingerprint_;
     const std::string key = offsetCacheKey(year, fingerprint);
     ZoneOffsetEntry entry;
