@@ -329,9 +329,17 @@ int utcYear(int64_t t) {
     return calendarFromTime(t).year + 1900;
 }
 
+// How far the wall clock before an observance's change is ahead of UTC; kept
+// to a week so that absurd offsets cannot overflow the arithmetic.
+int64_t wallShift(const ZoneObservance& o) {
+    constexpr int64_t kWeek = 7 * 86400;
+    return std::clamp<int64_t>(o.offsetFrom.seconds(), -kWeek, kWeek);
+}
+
 // The first change of an observance in the year or later, expanded on the
 // observance's own wall clock (the start read at offsetFrom), so that the
-// rule's days are local days; false when there is none in the year.
+// rule's days and the year are local ones, as in the closed form; false when
+// there is none in the year.
 bool expandedTransition(const ZoneObservance& o, int year, int64_t* out) {
     DateTime start = o.start;
     if (start.isUnset() || start.isMarker()) {
@@ -340,6 +348,7 @@ bool expandedTransition(const ZoneObservance& o, int year, int64_t* out) {
     if (!o.offsetFrom.isUnknown()) {
         start.setFixedOffset(o.offsetFrom);
     }
+    const int64_t shift = wallShift(o);
     DateTime last;
     for (RecurrenceIterator it(o.rule, start, true);; it.advance()) {
         const DateTime occurrence = it.current();
@@ -347,14 +356,34 @@ bool expandedTransition(const ZoneObservance& o, int year, int64_t* out) {
             break;
         }
         last = occurrence;
-        if (utcYear(last.value()) >= year) {
+        if (utcYear(last.value() + shift) >= year) {
             break;
         }
     }
-    if (last.isUnset() || utcYear(last.value()) > year) {
+    if (last.isUnset() || utcYear(last.value() + shift) > year) {
         return false;
     }
     *out = last.value();
+    return true;
+}
+
+// The changes of a local year, in order, with the offsets inside and outside
+// the window between them; false when a change cannot be found in the year.
+bool makeYearEntry(const std::vector<ZoneObservance>& observances, int year, ZoneOffsetEntry* out) {
+    const ZoneObservance& a = observances[0];
+    const ZoneObservance& b = observances[1];
+    int64_t ta, tb;
+    if (isSimpleYearlyRule(a.rule) && isSimpleYearlyRule(b.rule)) {
+        ta = yearlyTransitionAt(a, year);
+        tb = yearlyTransitionAt(b, year);
+    } else if (!expandedTransition(a, year, &ta) || !expandedTransition(b, year, &tb)) {
+        return false;
+    }
+    if (ta < tb) {
+        *out = {a.offsetTo.count(), b.offsetTo.count(), ta, tb};
+    } else {
+        *out = {b.offsetTo.count(), a.offsetTo.count(), tb, ta};
+    }
     return true;
 }
 
@@ -374,13 +403,14 @@ Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
         uint64_t stamp = 0;
         uint64_t generation = 0;
         int year = 0;
-        int64_t from = 0;  // the year's first instant
-        int64_t to = 0;    // the next year's first instant
+        bool whole = false;  // the entry answers every instant of the year
+        int64_t from = 0;    // the entry answers [from, to) of the year
+        int64_t to = 0;
         ZoneOffsetEntry entry;
     };
     thread_local std::array<RecentYear, 64> recent;
     // The slot answered last: conversions ask about nearby instants in turn,
-    // and a test of the year's bounds is cheaper than finding the year.
+    // and a test of the range's bounds is cheaper than finding the year.
     thread_local const RecentYear* last = nullptr;
     static ZoneOffsetCache& cache = ZoneOffsetCache::instance();
     const uint64_t generation = cache.generation();
@@ -390,43 +420,63 @@ Duration XTimeZone::offsetAt(int64_t instant, const ZonePtr& zone) {
     }
     const int year = utcYear(instant);
     RecentYear& slot = recent[(zone->rulesStamp_ * 37 + static_cast<uint64_t>(year)) % recent.size()];
-    if (slot.stamp == zone->rulesStamp_ && slot.year == year && slot.generation == generation) {
+    if (slot.stamp == zone->rulesStamp_ && slot.year == year && slot.generation == generation &&
+        (slot.whole || (instant >= slot.from && instant < slot.to))) {
         last = &slot;
         return Duration(slot.entry.offsetAt(instant));
     }
-    auto remember = [&](const ZoneOffsetEntry& entry) {
-        // A clamped year gets an empty range and never answers by its bounds.
-        const int64_t from = calendar::instantFromFields(year, 0, 1, 0, 0, 0);
-        const int64_t to = std::max(from, calendar::instantFromFields(year + 1LL, 0, 1, 0, 0, 0));
-        slot = {zone->rulesStamp_, generation, year, from, to, entry};
-        last = &slot;
-        return Duration(entry.offsetAt(instant));
-    };
     tiny::XMutexGuard guard(cache.mutex());
     if (zone->fingerprint_.empty()) {
         zone->fingerprint();
     }
-    const std::string key = offsetCacheKey(year, zone->fingerprint_);
+    // An entry holds the changes of a local year. The last change of the
+    // year before may fall early in this UTC year (west of UTC), and the
+    // first of the year after late in it (east of UTC): the year before's
+    // entry answers until its last change, the year after's from its first.
+    const std::string& fingerprint = zone->fingerprint_;
+    const std::string key = offsetCacheKey(year, fingerprint);
+    ZoneOffsetEntry entry;
     if (const ZoneOffsetEntry* hit = cache.find(key)) {
-        return remember(*hit);
-    }
-    const ZoneObservance& a = observances[0];
-    const ZoneObservance& b = observances[1];
-    int64_t ta, tb;
-    if (isSimpleYearlyRule(a.rule) && isSimpleYearlyRule(b.rule)) {
-        ta = yearlyTransitionAt(a, year);
-        tb = yearlyTransitionAt(b, year);
-    } else if (!expandedTransition(a, year, &ta) || !expandedTransition(b, year, &tb)) {
+        entry = *hit;
+    } else if (makeYearEntry(observances, year, &entry)) {
+        cache.store(key, entry);
+    } else {
         return kUnknownDuration;
     }
-    ZoneOffsetEntry entry;
-    if (ta < tb) {
-        entry = {a.offsetTo.count(), b.offsetTo.count(), ta, tb};
-    } else {
-        entry = {b.offsetTo.count(), a.offsetTo.count(), tb, ta};
+    // A look at a neighbouring year leaves the cache as it was.
+    auto neighbour = [&](int y, ZoneOffsetEntry* out) {
+        if (const ZoneOffsetEntry* hit = cache.find(offsetCacheKey(y, fingerprint))) {
+            *out = *hit;
+            return true;
+        }
+        return makeYearEntry(observances, y, out);
+    };
+    // A clamped year gets an empty range and is answered by its own entry.
+    const int64_t from = calendar::instantFromFields(year, 0, 1, 0, 0, 0);
+    const int64_t to = std::max(from, calendar::instantFromFields(year + 1LL, 0, 1, 0, 0, 0));
+    int64_t lo = from, hi = to;
+    if (year > 1600 && year < 30000) {
+        const int64_t behind = std::max({int64_t{0}, -wallShift(observances[0]), -wallShift(observances[1])});
+        const int64_t ahead = std::max({int64_t{0}, wallShift(observances[0]), wallShift(observances[1])});
+        lo = std::clamp(std::min(entry.firstTransition, from + behind), from, to);
+        hi = std::clamp(std::max(entry.secondTransition, to - ahead), lo, to);
+        ZoneOffsetEntry next;
+        if (instant < lo && neighbour(year - 1, &next)) {
+            if (instant < next.secondTransition) {
+                return Duration(next.offsetAt(instant));
+            }
+            lo = std::clamp(next.secondTransition, from, lo);
+        }
+        if (instant >= hi && neighbour(year + 1, &next)) {
+            if (instant >= next.firstTransition) {
+                return Duration(next.offsetAt(instant));
+            }
+            hi = std::clamp(next.firstTransition, hi, to);
+        }
     }
-    cache.store(key, entry);
-    return remember(entry);
+    slot = {zone->rulesStamp_, generation, year, lo == from && hi == to, lo, hi, entry};
+    last = &slot;
+    return Duration(entry.offsetAt(instant));
 }
 
 }  // namespace tavlo::timezone

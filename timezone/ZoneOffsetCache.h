@@ -1,6 +1,6 @@
 // The process-wide cache behind XTimeZone::offsetAt: per year and set of
-// rules (the zone's fingerprint), the year's two changes and the offsets
-// inside and outside the window between them.
+// rules (the zone's fingerprint), the two changes of that local year and the
+// offsets inside and outside the window between them.
 //
 // Lock order: the cache lock may be taken while the machine-zone or
 // local-zone lock is held, and it may itself be held while the digest's error

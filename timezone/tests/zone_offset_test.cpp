@@ -6,6 +6,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -296,6 +297,159 @@ TEST(OffsetAt, NearbyInstantsAnswerAsLoneOnes) {
     }
     // The January change lands in the walked hours in some years.
     EXPECT_GT(differentYears, 0);
+}
+
+namespace {
+
+using Changes = std::vector<std::pair<int64_t, int64_t>>;  // instant, offset after
+
+// Every change of a zone's observances before 2040, each rule expanded on
+// its own wall clock, without the per-year cache or the closed form; and the
+// first instant by which every observance has changed once.
+Changes changesByExpansion(const XTimeZone& zone, int64_t* allStarted) {
+    Changes changes;
+    const int64_t end = utc(2040, 1, 1);
+    *allStarted = INT64_MIN;
+    for (const ZoneObservance& o : zone.observances()) {
+        DateTime start = o.start;
+        start.setFixedOffset(o.offsetFrom);
+        RecurrenceIterator it(o.rule, start, true);
+        *allStarted = std::max(*allStarted, it.current().value());
+        for (int n = 0; n < 1000 && !it.current().isUnset() && it.current().value() < end;
+             ++n, it.advance()) {
+            changes.emplace_back(it.current().value(), o.offsetTo.count());
+        }
+    }
+    std::sort(changes.begin(), changes.end());
+    return changes;
+}
+
+// The offset after the latest change at or before t.
+int64_t offsetByExpansion(const Changes& changes, int64_t t) {
+    const auto after = std::upper_bound(changes.begin(), changes.end(), std::pair{t, INT64_MAX});
+    return after == changes.begin() ? Duration::kUnknownSeconds : std::prev(after)->second;
+}
+
+// How many instants offsetAt answers otherwise than the expansion, with the
+// first of them; the cache is cleared before each instant when cold.
+std::pair<int, int64_t> disagreements(const ZonePtr& zone, const Changes& changes,
+                                      const std::vector<int64_t>& times, bool cold) {
+    std::pair<int, int64_t> found{0, 0};
+    for (int64_t t : times) {
+        if (cold) {
+            ZoneOffsetCache::instance().clear();
+        }
+        if (XTimeZone::offsetAt(t, zone).count() != offsetByExpansion(changes, t) && found.first++ == 0) {
+            found.second = t;
+        }
+    }
+    return found;
+}
+
+// Each UTC new year from the second after the one in which every observance
+// has changed to 2037, hour by hour across it, and each change of those
+// years: a second before and at. (The closed form knows no start, and an
+// expanded rule may not have changed yet in its first years.)
+std::vector<int64_t> yearEndInstants(const Changes& changes, int64_t allStarted) {
+    std::vector<int64_t> times;
+    for (int year = calendarFromTime(allStarted).year + 1902; year <= 2037; ++year) {
+        for (int64_t hour = -15; hour <= 15; ++hour) {
+            times.push_back(utc(year, 1, 1) + hour * 3600 - 1);
+            times.push_back(utc(year, 1, 1) + hour * 3600);
+        }
+        for (const auto& [at, offset] : changes) {
+            if (at >= utc(year, 1, 1) && at < utc(year + 1, 1, 1)) {
+                times.push_back(at - 1);
+                times.push_back(at);
+            }
+        }
+    }
+    return times;
+}
+
+}  // namespace
+
+// Zones whose changes fall in another UTC year than their local one: far
+// east of UTC early in January, west of UTC late in December, closed-form
+// and expanded rules alike. Each hand-worked change first, then every year
+// end and change against the rules' own expansion, warm and from a cold
+// cache.
+TEST(OffsetAt, ChangesAcrossTheUtcYearEnd) {
+    struct Case {
+        ZoneDefinition row;
+        int64_t change;  // one change that crosses, worked by hand
+        int64_t before, after;
+    };
+    const Case cases[] = {
+        // 2023-01-01 is a Sunday: 02:00 at +13 is 13:00 UTC the day before.
+        {ZoneDefinition("Daylight from January", "+1300", "+1400", "20060402T030000", "20060101T020000",
+                        "FREQ=YEARLY;BYMONTH=4;BYDAY=1SU", "FREQ=YEARLY;BYMONTH=1;BYDAY=1SU", 0),
+         utc(2022, 12, 31, 13), 46800, 50400},
+        {ZoneDefinition("Standard from January", "+1300", "+1400", "20060101T020000", "20050925T020000",
+                        "FREQ=YEARLY;BYMONTH=1;BYDAY=1SU", "FREQ=YEARLY;BYMONTH=9;BYDAY=-1SU", 0),
+         utc(2022, 12, 31, 12), 50400, 46800},
+        {ZoneDefinition("Daylight from January, by month days", "+1300", "+1400", "20060402T030000",
+                        "20060101T020000", "FREQ=YEARLY;BYMONTH=4;BYMONTHDAY=1,2,3,4,5,6,7;BYDAY=SU",
+                        "FREQ=YEARLY;BYMONTH=1;BYMONTHDAY=1,2,3,4,5,6,7;BYDAY=SU", 0),
+         utc(2022, 12, 31, 13), 46800, 50400},
+        {ZoneDefinition("New Year's Day", "+0100", "+0200", "20060701T000000", "20060101T000000",
+                        "FREQ=YEARLY;BYMONTH=7;BYMONTHDAY=1", "FREQ=YEARLY;BYMONTH=1;BYMONTHDAY=1", 0),
+         utc(2022, 12, 31, 23), 3600, 7200},
+        // 2023-12-31 is a Sunday: 23:00 at -4 is 03:00 UTC the day after.
+        {ZoneDefinition("Standard from late December", "-0500", "-0400", "20061231T230000", "20070311T020000",
+                        "FREQ=YEARLY;BYMONTH=12;BYDAY=-1SU", "FREQ=YEARLY;BYMONTH=3;BYDAY=2SU", 0),
+         utc(2024, 1, 1, 3), -14400, -18000},
+        {ZoneDefinition("New Year's Eve", "-1000", "-0900", "20060630T230000", "20051231T230000",
+                        "FREQ=YEARLY;BYMONTH=6;BYMONTHDAY=30", "FREQ=YEARLY;BYMONTH=12;BYMONTHDAY=31", 0),
+         utc(2024, 1, 1, 9), -36000, -32400},
+    };
+    ZoneOffsetCache& cache = ZoneOffsetCache::instance();
+    for (const Case& c : cases) {
+        const auto zone = boost::make_shared<XTimeZone>(XTimeZone::fromDefinition(c.row));
+        const std::string& name = c.row.name;
+        cache.clear();
+        EXPECT_EQ(XTimeZone::offsetAt(c.change - 1, zone).count(), c.before) << name;
+        EXPECT_EQ(XTimeZone::offsetAt(c.change, zone).count(), c.after) << name;
+        // The year of the instant holds the answer; the year next to it is
+        // only looked at.
+        EXPECT_EQ(cache.size(), 1u) << name;
+        int64_t allStarted;
+        const Changes changes = changesByExpansion(*zone, &allStarted);
+        ASSERT_GT(changes.size(), 60u) << name;
+        EXPECT_NE(std::find(changes.begin(), changes.end(), std::pair{c.change, c.after}), changes.end())
+            << name;
+        // Changes read on the wall clock before them (the other offset of
+        // the two) in another year than in UTC.
+        int crossing = 0;
+        for (const auto& [at, offset] : changes) {
+            crossing += calendarFromTime(at).year != calendarFromTime(at + c.before + c.after - offset).year;
+        }
+        EXPECT_GE(crossing, 4) << name;
+        const std::vector<int64_t> times = yearEndInstants(changes, allStarted);
+        for (bool cold : {false, true}) {
+            const auto [count, first] = disagreements(zone, changes, times, cold);
+            EXPECT_EQ(count, 0) << name << ", first at " << first << (cold ? " (cold)" : "");
+        }
+    }
+    // The table rows answer across each year end as their rules do.
+    const ZoneRegistry& registry = ZoneRegistry::instance();
+    int compared = 0;
+    for (const auto* table : {&registry.displayZones, &registry.tzZones}) {
+        for (const ZoneDefinition& row : *table) {
+            const auto zone = boost::make_shared<XTimeZone>(XTimeZone::fromDefinition(row));
+            if (zone->observances().size() != 2) {
+                continue;
+            }
+            int64_t allStarted;
+            const Changes changes = changesByExpansion(*zone, &allStarted);
+            ASSERT_FALSE(changes.empty()) << row.name;
+            const std::vector<int64_t> times = yearEndInstants(changes, allStarted);
+            const auto [count, first] = disagreements(zone, changes, times, false);
+            EXPECT_EQ(count, 0) << row.name << ", first at " << first;
+            compared += static_cast<int>(times.size());
+        }
+    }
+    EXPECT_GT(compared, 100000);
 }
 
 TEST(OffsetCache, FifoEvictionAndColdWarmAgreement) {
