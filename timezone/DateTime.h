@@ -258,7 +258,7 @@ inline CalendarFields calendarFromTime(int64_t t) {
     const uint32_t leap = ((yearsInCentury != 0 ? yearsInCentury : centuries) & 3) == 0;
     f.day = static_cast<int32_t>((n3 & 0xFFFF) / 2141 + 1);
     f.month = static_cast<int32_t>(marchMonth - 1 - 12 * winter);
-    f.yearDay = static_cast<int32_t>(winter ? dayOfYear - 306 : dayOfYear + 59 + leap);
+    f.yearDay = static_cast<int32_t>(dayOfYear + 59 + leap - ((0 - winter) & (365 + leap)));
     f.year = static_cast<int32_t>(year + winter) - 1900;
     const uint32_t minutes = secs / 60;
     const uint32_t hour = secs / 3600;
