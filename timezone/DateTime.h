@@ -254,7 +254,8 @@ inline CalendarFields calendarFromTime(int64_t t) {
     // instants at random, so a branch on them is mispredicted often.
     const uint32_t winter = dayOfYear >= 306;  // January or February: the next Gregorian year
     // The year of March to December is a multiple of 100 only when
-    // yearsInCentury is 0, and then a multiple of 400 when centuries is.
+    // yearsInCentury is 0, and then a multiple of 400 when centuries is a
+    // multiple of 4; once a century, so this test predicts well.
     const uint32_t leap = ((yearsInCentury != 0 ? yearsInCentury : centuries) & 3) == 0;
     f.day = static_cast<int32_t>((n3 & 0xFFFF) / 2141 + 1);
     f.month = static_cast<int32_t>(marchMonth - 1 - 12 * winter);
