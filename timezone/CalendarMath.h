@@ -36,6 +36,15 @@ inline int64_t daysOfDate(int64_t year, int64_t month0, int64_t day) {
     return int64_t{yearDays} + monthDays + day - 1 - 719468;  // 719468: 0000-03-01 to 1970-01-01
 }
 
+// Days from 1970-01-01 to 1 January of a year in 1-30000: the days of the
+// years before it, 1461 to every four, less the century years that are not
+// leap, less the 719162 days from 0001-01-01 to 1970-01-01.
+inline int64_t daysBeforeYear(uint32_t year) {
+    const uint32_t before = year - 1;
+    const uint32_t centuries = before / 100;
+    return int64_t{1461 * before / 4 - centuries + centuries / 4} - 719162;
+}
+
 // Days of a month (0-based) of a full year.
 int daysInMonth(int64_t year, int month0);
 

@@ -226,9 +226,11 @@ int64_t timeFromOtherFields(CalendarFields& fields);
 }  // namespace detail
 
 inline CalendarFields calendarFromTime(int64_t t) {
-    t = t < detail::kFirstInstant  ? detail::kFirstInstant
-        : t > detail::kLastInstant ? detail::kLastInstant
-                                   : t;
+    // One unsigned comparison for both ends; instants outside are rare.
+    if (static_cast<uint64_t>(t - detail::kFirstInstant) >
+        static_cast<uint64_t>(detail::kLastInstant - detail::kFirstInstant)) [[unlikely]] {
+        t = t < detail::kFirstInstant ? detail::kFirstInstant : detail::kLastInstant;
+    }
     // Non-negative from here on; the day count and the second of the day fit 32 bits.
     const uint64_t s = static_cast<uint64_t>(t + detail::kSecondsFrom1600March);
     uint32_t days = static_cast<uint32_t>(s / 86400);
@@ -251,14 +253,19 @@ inline CalendarFields calendarFromTime(int64_t t) {
     // Without branches: the year, month and leap day come out of random
     // instants at random, so a branch on them is mispredicted often.
     const uint32_t winter = dayOfYear >= 306;  // January or February: the next Gregorian year
-    const uint32_t leap = ((year & 3) == 0) & ((year % 25 != 0) | ((year & 15) == 0));
+    // The year of March to December is a multiple of 100 only when
+    // yearsInCentury is 0, and then a multiple of 400 when centuries is a
+    // multiple of 4; once a century, so this test predicts well.
+    const uint32_t leap = ((yearsInCentury != 0 ? yearsInCentury : centuries) & 3) == 0;
     f.day = static_cast<int32_t>((n3 & 0xFFFF) / 2141 + 1);
     f.month = static_cast<int32_t>(marchMonth - 1 - 12 * winter);
-    f.yearDay = static_cast<int32_t>(dayOfYear + 59 + leap - winter * (365 + leap));
+    f.yearDay = static_cast<int32_t>(dayOfYear + 59 + leap - ((0 - winter) & (365 + leap)));
     f.year = static_cast<int32_t>(year + winter) - 1900;
-    f.hour = static_cast<int32_t>(secs / 3600);
-    f.minute = static_cast<int32_t>(secs / 60 % 60);
-    f.second = static_cast<int32_t>(secs % 60);
+    const uint32_t minutes = secs / 60;
+    const uint32_t hour = secs / 3600;
+    f.hour = static_cast<int32_t>(hour);
+    f.minute = static_cast<int32_t>(minutes - 60 * hour);
+    f.second = static_cast<int32_t>(secs - 60 * minutes);
     f.daylight = -1;
     return f;
 }
@@ -266,26 +273,30 @@ inline CalendarFields calendarFromTime(int64_t t) {
 inline int64_t timeFromCalendar(CalendarFields& fields) {
     // Fields already in normal form inside the calendar keep their values;
     // only the weekday and the day of the year are derived.
-    static constexpr int kLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    static constexpr int kJanuaryDays[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-    const int64_t year = fields.year + 1900LL;
-    const int month = fields.month;
-    // One test for all ranges: each unsigned comparison also catches a negative field.
-    const bool inRange =
-        (static_cast<uint64_t>(year - 1601) < 30000 - 1601) & (static_cast<uint32_t>(month) <= 11) &
-        (fields.day >= 1) & (static_cast<uint32_t>(fields.hour) <= 23) &
-        (static_cast<uint32_t>(fields.minute) <= 59) & (static_cast<uint32_t>(fields.second) <= 59);
-    if (inRange) {
+    static constexpr int32_t kLengths[2][12] = {{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+                                                {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31}};
+    static constexpr int32_t kJanuaryDays[2][12] = {{0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334},
+                                                    {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335}};
+    const int32_t month = fields.month;
+    const int32_t day = fields.day;
+    // One unsigned comparison per field also catches a negative one; the
+    // branches are taken only by records that carry, which are rare.
+    if (static_cast<uint32_t>(fields.year - (1601 - 1900)) < 30000 - 1601 &&
+        static_cast<uint32_t>(month) <= 11 && static_cast<uint32_t>(day - 1) <= 30 &&
+        static_cast<uint32_t>(fields.hour) <= 23 && static_cast<uint32_t>(fields.minute) <= 59 &&
+        static_cast<uint32_t>(fields.second) <= 59) [[likely]] {
         // 32-bit from here on: the year is inside the calendar.
-        const uint32_t y = static_cast<uint32_t>(year);
-        const int leap = ((y & 3) == 0) & ((y % 25 != 0) | ((y & 15) == 0));
-        if (fields.day <= kLengths[month] + ((month == 1) & leap)) {
-            const int64_t days = calendar::daysOfDate(year, month, fields.day);
+        const uint32_t y = static_cast<uint32_t>(fields.year + 1900);
+        // Multiples of 100 are leap when they are multiples of 16 as well.
+        const uint32_t leap = (y & (y % 25 != 0 ? 3 : 15)) == 0;
+        if (day <= kLengths[leap][month]) [[likely]] {
+            const int32_t yearDay = kJanuaryDays[leap][month] + day - 1;
+            const int64_t days = calendar::daysBeforeYear(y) + yearDay;
             // Shifted by whole weeks to stay positive; 1970-01-01 was a Thursday.
             fields.weekday = static_cast<int32_t>(detail::mod7(static_cast<uint32_t>(days + 4 + 7 * 200000)));
-            fields.yearDay = kJanuaryDays[month] + fields.day - 1 + ((month > 1) & leap);
+            fields.yearDay = yearDay;
             fields.daylight = -1;
-            return days * 86400 + fields.hour * 3600 + fields.minute * 60 + fields.second;
+            return days * 86400 + (fields.hour * 3600 + fields.minute * 60 + fields.second);
         }
     }
     return detail::timeFromOtherFields(fields);

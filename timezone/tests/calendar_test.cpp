@@ -147,6 +147,13 @@ TEST(Calendar, LeapYears) {
     }
 }
 
+TEST(Calendar, DaysBeforeEveryYear) {
+    for (int y = 1; y <= 30000; ++y) {
+        ASSERT_EQ(calendar::daysBeforeYear(y), chr::sys_days(chr::year(y) / 1 / 1).time_since_epoch().count())
+            << y;
+    }
+}
+
 TEST(Calendar, WeekNumbers) {
     for (chr::sys_days d = chr::sys_days(chr::year(1900) / 1 / 1);
          d <= chr::sys_days(chr::year(2100) / 12 / 31); d += chr::days(1)) {
