@@ -9,7 +9,8 @@
 // reference: the caller's frame outlives the call, which it waits for), runs
 // it through the call layer and returns its HRESULT; the row's treatment adds
 // the unwrapping of an [in] interface before and the wrapping of an [out]
-// interface after. SPECIAL rows call the hand-written special::Name.
+// interface after. SPECIAL rows call the hand-written special::Name. A row
+// whose arguments do not name its parameters in order does not compile.
 #pragma once
 
 #include <type_traits>
@@ -17,6 +18,7 @@
 #include "Backend/common/SlotTable.h"
 
 #define BW_DEFINE_SLOT(slot, name, params, args, treatment) \
+    BACKEND_CHECK_ARGS(slot, name, params, args, treatment) \
     BW_DEFINE_SLOT_I(BW_KIND_##treatment, name, params, args, treatment)
 #define BW_DEFINE_SLOT_I(kind, name, params, args, treatment) \
     BW_DEFINE_SLOT_II(kind, name, params, args, treatment)

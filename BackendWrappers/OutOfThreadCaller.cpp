@@ -10,7 +10,7 @@ namespace BackendWrappers {
 
 namespace {
 
-// The failure a creation call left behind: its last error as an HRESULT, or
+// The failure a call left behind: its last error as an HRESULT, or
 // E_FAIL when it left none.
 HRESULT lastFailure() {
     DWORD error = ::GetLastError();
@@ -63,7 +63,6 @@ void CallingThread::threadBody() {
     HRESULT hr = build::CallingThreadRuntime::enter(&entered);
     if (FAILED(hr)) {
         startResult_ = hr;
-        ended_ = true;
         SetEvent(ready_);
         return;
     }
@@ -73,12 +72,18 @@ void CallingThread::threadBody() {
         DWORD woken = WaitForMultipleObjects(2, events, FALSE, INFINITE);
         if (woken == WAIT_OBJECT_0 + 1) {
             result_ = detail::invokeGuarded(callee_);
+            served_ = true;
             if constexpr (build::CheckPostedCallee) {
                 callee_ = nullptr;
             }
             SetEvent(done_);
         } else if (woken != WAIT_OBJECT_0) {
-            break;  // the wait itself failed: nothing more can be handed over
+            // The wait itself failed: nothing more can be handed over. Later
+            // posts are answered at once; one that came in before the mark
+            // waits on the done event, which wakes it unserved.
+            endedWith_ = lastFailure();
+            SetEvent(done_);
+            break;
         }
         if (isTerminated()) {
             break;
@@ -93,16 +98,17 @@ HRESULT CallingThread::post(ICallee* callee) {
     if (startResult_ != 0) {
         return startResult_;
     }
-    if (ended_) {
-        return E_UNEXPECTED;
+    if (HRESULT ended = endedWith_; ended != 0) {
+        return ended;
     }
     if (build::CheckPostedCallee && callee_) {
         return HRESULT_FROM_WIN32(ERROR_BUSY);
     }
     callee_ = callee;
+    served_ = false;
     SetEvent(request_);
     WaitForSingleObject(done_, INFINITE);
-    return result_;
+    return served_ ? result_ : endedWith_.load();
 }
 
 // --- CallingThreadPool -------------------------------------------------------

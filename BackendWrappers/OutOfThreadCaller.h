@@ -64,7 +64,8 @@ class CallingThread : public Thread {
     ~CallingThread() override;
 
     // Runs one callee on this thread and waits for its result. A thread that
-    // has ended returns the failure it ended with.
+    // could not start, or whose wait for calls failed, returns that failure
+    // at once.
     HRESULT post(ICallee* callee);
 
     // 0 when the thread runs its loop; otherwise why it could not start.
@@ -80,9 +81,10 @@ class CallingThread : public Thread {
     HANDLE request_ = nullptr;
     HANDLE done_ = nullptr;
     HANDLE ready_ = nullptr;
-    HRESULT result_ = 0;       // handed over by the done event
-    HRESULT startResult_ = 0;  // written before the ready signal
-    std::atomic<bool> ended_{false};
+    HRESULT result_ = 0;                 // handed over by the done event
+    bool served_ = false;                // the callee ran: result_ is its result; handed over likewise
+    HRESULT startResult_ = 0;            // written before the ready signal
+    std::atomic<HRESULT> endedWith_{0};  // why the loop ended early; 0 while it runs
 };
 
 class CallingThreadPool {

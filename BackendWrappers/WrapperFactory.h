@@ -15,9 +15,11 @@
 #include <boost/shared_ptr.hpp>
 
 #include <exception>
+#include <new>
 
 #include "BackendWrappers/OutOfThreadCaller.h"
 #include "CommonBase/HResultException.h"
+#include "winplat/inject.h"
 
 template <class I>
 struct BackendIid;
@@ -38,13 +40,9 @@ namespace detail {
 HRESULT createWrapperByIid(const IID& riid, void** ppOut, IUnknown* pUnk, bool direct,
                            const boost::shared_ptr<OutOfThreadCaller>& caller);
 
-// Tests make the next wrapper constructions fail to drive the failure road.
-struct ConstructionFailure {
-    static int& pending() {
-        static thread_local int count = 0;
-        return count;
-    }
-};
+// The injection point (winplat::inject) at which a wrapper's construction
+// fails as if memory had run out, so tests can drive the failure road.
+inline constexpr const char* ConstructionInjection = "BackendWrappers!new";
 
 // Releases what a failed construction took over; never throws.
 template <class I>
@@ -80,8 +78,7 @@ HRESULT createTypedWrapper(typename W::Interface* pUnk, typename W::Interface** 
     }
     W* wrapper = nullptr;
     try {
-        if (detail::ConstructionFailure::pending() > 0) {
-            --detail::ConstructionFailure::pending();
+        if (winplat::inject::take(detail::ConstructionInjection, nullptr)) {
             throw std::bad_alloc();
         }
         wrapper = new W(pUnk, direct);

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "winplat/types.h"
 
@@ -77,6 +78,110 @@
 
 namespace backend_detail {
 
+// Whether a row's argument list, as written ("(a, b)"), names the row's
+// parameters ("(T a, U* b)") one for one and in their order: the forwarding
+// methods and the fakes of the tests call through the argument list, so a
+// permuted list would reach the backend permuted and go unseen by both.
+constexpr bool isNameChar(char c) {
+    return c == '_' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+constexpr bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The list's items between its outer parentheses, each cut at the commas
+// that no (), <> or [] encloses, with its blanks trimmed.
+class ListItems {
+  public:
+    constexpr explicit ListItems(std::string_view list) : rest_(list) {
+        while (!rest_.empty() && isBlank(rest_.front())) {
+            rest_.remove_prefix(1);
+        }
+        while (!rest_.empty() && isBlank(rest_.back())) {
+            rest_.remove_suffix(1);
+        }
+        if (rest_.size() >= 2 && rest_.front() == '(' && rest_.back() == ')') {
+            rest_ = rest_.substr(1, rest_.size() - 2);
+        } else {
+            malformed_ = true;
+        }
+        done_ = trim(rest_).empty();
+    }
+    constexpr bool malformed() const { return malformed_; }
+    constexpr bool done() const { return done_; }
+    constexpr std::string_view next() {
+        int depth = 0;
+        std::size_t i = 0;
+        for (; i < rest_.size(); ++i) {
+            const char c = rest_[i];
+            if (c == '(' || c == '<' || c == '[') {
+                ++depth;
+            } else if (c == ')' || c == '>' || c == ']') {
+                --depth;
+            } else if (c == ',' && depth == 0) {
+                break;
+            }
+        }
+        std::string_view item = trim(rest_.substr(0, i));
+        if (i < rest_.size()) {
+            rest_.remove_prefix(i + 1);
+        } else {
+            rest_ = {};
+            done_ = true;
+        }
+        return item;
+    }
+
+  private:
+    static constexpr std::string_view trim(std::string_view s) {
+        while (!s.empty() && isBlank(s.front())) {
+            s.remove_prefix(1);
+        }
+        while (!s.empty() && isBlank(s.back())) {
+            s.remove_suffix(1);
+        }
+        return s;
+    }
+    std::string_view rest_;
+    bool malformed_ = false;
+    bool done_ = false;
+};
+
+// The name a parameter declares: its last identifier, past any array bounds.
+constexpr std::string_view declaredName(std::string_view param) {
+    while (!param.empty() && (param.back() == ']' || isBlank(param.back()))) {
+        if (param.back() == ']') {
+            param = param.substr(0, param.rfind('['));
+        } else {
+            param.remove_suffix(1);
+        }
+    }
+    std::size_t start = param.size();
+    while (start > 0 && isNameChar(param[start - 1])) {
+        --start;
+    }
+    // A parameter of a type alone declares no name.
+    if (start == 0 || start == param.size() || (param[start] >= '0' && param[start] <= '9')) {
+        return {};
+    }
+    return param.substr(start);
+}
+
+constexpr bool argsNameParams(std::string_view params, std::string_view args) {
+    ListItems declared(params);
+    ListItems forwarded(args);
+    if (declared.malformed() || forwarded.malformed()) {
+        return false;
+    }
+    while (!declared.done() && !forwarded.done()) {
+        std::string_view name = declaredName(declared.next());
+        if (name.empty() || name != forwarded.next()) {
+            return false;
+        }
+    }
+    return declared.done() && forwarded.done();
+}
+
 template <std::size_t N>
 constexpr bool slotsAreConsecutive(const int (&slots)[N], int first) {
     for (std::size_t i = 0; i < N; ++i) {
@@ -88,6 +193,12 @@ constexpr bool slotsAreConsecutive(const int (&slots)[N], int first) {
 }
 
 }  // namespace backend_detail
+
+// A row whose argument list does not name its parameters in order does not
+// compile (see argsNameParams).
+#define BACKEND_CHECK_ARGS(slot, name, params, args, treatment)   \
+    static_assert(backend_detail::argsNameParams(#params, #args), \
+                  #name ": the arguments must name the parameters in order");
 
 // Checks at compile time that a table's rows are numbered first, first+1, ...
 // so that a row written in the wrong place cannot pass unnoticed.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <iterator>
 #include <latch>
 #include <thread>
 
@@ -43,26 +44,6 @@ TEST(CallLayer, DirectRunsInPlaceAndPostedRunsOnOnePooledThreadInItsOwnApartment
     EXPECT_EQ(caller->pool().execute(nullptr), E_INVALIDARG);
 }
 
-TEST(CallLayer, TwoBlockedCallersGetTwoThreads) {
-    Watchdog watchdog;
-    auto caller = OutOfThreadCaller::instance();
-    std::latch bothInside(2);
-    Where a, b;
-    std::thread other([&] {
-        caller->call(false, [&] {
-            bothInside.arrive_and_wait();
-            return recordWhere(&a);
-        });
-    });
-    caller->call(false, [&] {
-        bothInside.arrive_and_wait();
-        return recordWhere(&b);
-    });
-    other.join();
-    EXPECT_NE(a.thread, b.thread);
-    EXPECT_EQ(caller->pool().size(), 2u);
-}
-
 TEST(CallLayer, AThreadThatCouldNotStartAnswersEveryPostWithItsFailure) {
     Watchdog watchdog;
     winplat::inject::Scope scope;
@@ -72,6 +53,80 @@ TEST(CallLayer, AThreadThatCouldNotStartAnswersEveryPostWithItsFailure) {
     BackendWrappers::BoundCall fn = [] { return S_OK; };
     BackendWrappers::detail::Callee callee(&fn);
     EXPECT_EQ(thread.post(&callee), E_FAIL);
+}
+
+// New threads go to the end of the pool and the search for an idle one runs
+// from the front: the oldest idle thread serves.
+TEST(CallLayer, NewThreadsGoToTheEndAndTheOldestIdleThreadServes) {
+    Watchdog watchdog;
+    BackendWrappers::CallingThreadPool pool;
+    auto first = pool.acquireThread();
+    auto second = pool.acquireThread();
+    auto third = pool.acquireThread();
+    EXPECT_EQ(std::next(first), second);
+    EXPECT_EQ(std::next(second), third);
+    pool.releaseThread(third);
+    pool.releaseThread(second);
+    EXPECT_EQ(pool.acquireThread(), second);
+    pool.releaseThread(second);
+    pool.releaseThread(first);
+}
+
+// A post to a thread still holding another poster's callee is refused as
+// busy, runs nothing, and leaves the running call and the thread as they were.
+TEST(CallLayer, APostToAThreadStillHoldingACalleeIsBusy) {
+    Watchdog watchdog;
+    CallingThread thread;
+    std::latch inside(1);
+    std::latch leave(1);
+    BackendWrappers::BoundCall blocking = [&] {
+        inside.count_down();
+        leave.wait();
+        return S_FALSE;
+    };
+    BackendWrappers::detail::Callee held(&blocking);
+    HRESULT heldResult = E_UNEXPECTED;
+    std::thread poster([&] { heldResult = thread.post(&held); });
+    inside.wait();
+    bool ran = false;
+    BackendWrappers::BoundCall other = [&] {
+        ran = true;
+        return S_OK;
+    };
+    BackendWrappers::detail::Callee refused(&other);
+    EXPECT_EQ(thread.post(&refused), static_cast<HRESULT>(0x800700AAu));
+    leave.count_down();
+    poster.join();
+    EXPECT_EQ(heldResult, S_FALSE);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(thread.post(&refused), S_OK);
+    EXPECT_TRUE(ran);
+}
+
+// A calling thread leaves the apartment it entered when it ends, whichever
+// apartment that was; one that entered none leaves none.
+TEST(CallLayer, AThreadLeavesItsApartmentWhenItEnds) {
+    Watchdog watchdog;
+    struct Case {
+        int64_t coInitialize;  // what the first CoInitializeEx answers; 0: not injected
+        int64_t entered;
+    };
+    const Case cases[] = {{0, 1},
+                          {static_cast<int64_t>(static_cast<uint32_t>(RPC_E_CHANGED_MODE)), 1},
+                          {static_cast<int64_t>(static_cast<uint32_t>(E_OUTOFMEMORY)), 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.coInitialize);
+        winplat::inject::Scope scope;
+        if (c.coInitialize != 0) {
+            winplat::inject::arm("CoInitializeEx", c.coInitialize);
+        }
+        const int64_t before = winplat::com::liveApartmentCount();
+        {
+            CallingThread thread;
+            EXPECT_EQ(winplat::com::liveApartmentCount(), before + c.entered);
+        }
+        EXPECT_EQ(winplat::com::liveApartmentCount(), before);
+    }
 }
 
 TEST(CallLayer, ChangedModeFallsBackToTheMultithreadedApartment) {

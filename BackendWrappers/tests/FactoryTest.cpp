@@ -3,6 +3,7 @@
 #include "BuildRows.h"
 #include "Fakes.h"
 #include "Watchdog.h"
+#include "winplat/inject.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ TEST(Factory, EachIdGivesTheWrapperOfItsRowOverThePointerGiven) {
 
 TEST(Factory, FailuresSayWhoOwnsThePointer) {
     Watchdog watchdog;
+    winplat::inject::Scope scope;
     auto caller = OutOfThreadCaller::instance();
     auto* unk = new fakes::Counted<>;
     void* out = fakes::Prefill;
@@ -58,7 +60,7 @@ TEST(Factory, FailuresSayWhoOwnsThePointer) {
         SCOPED_TRACE(direct ? "direct" : "posted");
         std::atomic<bool> gone{false};
         auto* doomed = new Observed(&gone);
-        detail::ConstructionFailure::pending() = 1;
+        winplat::inject::arm(detail::ConstructionInjection, 0);
         out = fakes::Prefill;
         EXPECT_EQ(CreateWrapper(IID_IStream, &out, doomed, direct, caller), E_FAIL);
         EXPECT_EQ(out, nullptr);
@@ -66,7 +68,7 @@ TEST(Factory, FailuresSayWhoOwnsThePointer) {
         IStream* typed = reinterpret_cast<IStream*>(fakes::Prefill);
         std::atomic<bool> gone2{false};
         auto* doomed2 = new Observed(&gone2);
-        detail::ConstructionFailure::pending() = 1;
+        winplat::inject::arm(detail::ConstructionInjection, 0);
         EXPECT_EQ(createTypedWrapper<StreamWrapper>(
                       reinterpret_cast<IStream*>(static_cast<IUnknown*>(doomed2)), &typed, direct, caller),
                   E_FAIL);

@@ -2,8 +2,10 @@
 // wrappers, and the sentinel arguments a test calls them with. Each slot
 // records its number, thread, apartment and the bytes of its arguments, and
 // answers the scripted HRESULT, writing a fresh counted object (or null)
-// through its [out] interface. These fakes cannot catch a table error; the
-// contract tests do.
+// through its [out] interface. The fakes record through a row's argument
+// list, which the build holds to the row's parameters in order, so the bytes
+// are in the declared order; what else a table may get wrong the contract
+// tests catch.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -81,13 +83,15 @@ std::string argBytes(const A&... args) {
 }
 
 // A counted COM object; QueryInterface answers every ID but IBackendWrapper
-// with itself, or the script's failure. Release records its thread.
+// with itself, or the script's failure. QueryInterface and Release record
+// their thread.
 template <class I = IUnknown>
 class Counted : public I {
   public:
     Counted() { ++liveObjects(); }
     virtual ~Counted() { --liveObjects(); }
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        queryThread = GetCurrentThreadId();
         if (IsEqualIID(riid, IID_IBackendWrapper)) {
             *out = nullptr;
             return E_NOINTERFACE;
@@ -111,6 +115,7 @@ class Counted : public I {
     }
     std::atomic<ULONG> refs{1};
     std::atomic<DWORD> releaseThread{0};
+    std::atomic<DWORD> queryThread{0};
     HRESULT queryHr = script().queryHr;
 };
 

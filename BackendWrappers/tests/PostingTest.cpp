@@ -1,9 +1,16 @@
-// Posting calls, in either build: a thread or event that cannot be made
-// fails the call at once instead of leaving the poster waiting, and nothing a
-// callee throws leaves a call.
+// Posting calls, in either build: a thread or event that cannot be made, or
+// a calling thread whose wait failed, fails the call at once instead of
+// leaving the poster waiting; concurrent callers never share a thread; and
+// nothing a callee throws leaves a call.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include "BackendWrappers/OutOfThreadCaller.h"
 #include "CommonBase/HResultException.h"
@@ -50,6 +57,76 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailure{"CreateEventW", ERROR_ACCESS_DENIED, 0, E_ACCESSDENIED},
                       StartFailure{"CreateEventW", ERROR_ACCESS_DENIED, 2, E_ACCESSDENIED},
                       StartFailure{"CreateEventW", 0, 1, E_FAIL}));
+
+// A calling thread whose wait for calls fails has ended: the post that finds
+// it so, and every later one, gets the wait's failure at once without
+// running its callee, and the thread can still be destroyed. Armed before the
+// thread starts, the failure hits the wait after `served` calls.
+class WaitFailure : public ::testing::TestWithParam<int> {};
+
+TEST_P(WaitFailure, EndsTheThreadAndEveryLaterPostGetsTheFailureAtOnce) {
+    Watchdog watchdog;
+    winplat::inject::Scope scope;
+    const int served = GetParam();
+    winplat::inject::arm("WaitForMultipleObjects", ERROR_INVALID_HANDLE, 1, served);
+    CallingThread thread;
+    ASSERT_EQ(thread.startResult(), S_OK);
+    int ran = 0;
+    BoundCall counted = [&] {
+        ++ran;
+        return S_FALSE;
+    };
+    detail::Callee callee(&counted);
+    for (int i = 0; i < served; ++i) {
+        EXPECT_EQ(thread.post(&callee), S_FALSE);
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(thread.post(&callee), HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
+    }
+    EXPECT_EQ(ran, served);
+}
+
+INSTANTIATE_TEST_SUITE_P(AfterCalls, WaitFailure, ::testing::Values(0, 1, 2));
+
+// Two callers at once each get a thread of their own, whether the pool has
+// none idle, one or two: each call waits (boundedly) until the other is
+// inside its own, which two calls on one thread never are.
+class ConcurrentCallers : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(ConcurrentCallers, GetThreadsOfTheirOwn) {
+    Watchdog watchdog;
+    const size_t idle = GetParam();
+    OutOfThreadCaller caller;
+    std::vector<CallingThreadPool::Position> made;
+    for (size_t i = 0; i < idle; ++i) {
+        made.push_back(caller.pool().acquireThread());
+    }
+    for (auto position : made) {
+        caller.pool().releaseThread(position);
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inside = 0;
+    auto meet = [&](DWORD* where) {
+        *where = GetCurrentThreadId();
+        std::unique_lock<std::mutex> lock(mutex);
+        ++inside;
+        changed.notify_all();
+        return changed.wait_for(lock, std::chrono::seconds(5), [&] { return inside == 2; }) ? S_OK : E_FAIL;
+    };
+    DWORD a = 0;
+    DWORD b = 0;
+    HRESULT first = E_UNEXPECTED;
+    std::thread other([&] { first = caller.call(false, [&] { return meet(&a); }); });
+    const HRESULT second = caller.call(false, [&] { return meet(&b); });
+    other.join();
+    EXPECT_EQ(first, S_OK);
+    EXPECT_EQ(second, S_OK);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(caller.pool().size(), std::max<size_t>(idle, 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(IdleThreads, ConcurrentCallers, ::testing::Values(0u, 1u, 2u));
 
 // Nothing thrown leaves a call, posted or in place, and the thread goes on.
 TEST(Posting, ThrowingCalleesGiveAnHResultAndLeaveTheThreadUsable) {

@@ -85,27 +85,38 @@ TEST(Specials, OpenPropertyInEveryPropertyWrapper) {
     EXPECT_EQ(wrappers, rows::PropertyWrappers);
 }
 
+// The server sees the call's interface ID, the outer object (unwrapped when
+// it is a wrapper) and the requested ID, in that order.
 TEST(Specials, CreateCallWrapsByTheRequestedIdAndGivesUpWhatItCannotWrap) {
     Watchdog watchdog;
     struct Case {
         IID requested;
+        fakes::In outer;
         bool outGiven;
         HRESULT expected;
     };
-    const Case cases[] = {{IID_IUnknown, true, S_FALSE},
-                          {IID_AsyncISynchronizator, true, S_FALSE},
-                          {Foreign, true, E_NOINTERFACE},
-                          {IID_IBackendWrapper, true, E_NOINTERFACE},
-                          {IID_IUnknown, false, S_FALSE}};
+    const Case cases[] = {{IID_IUnknown, fakes::In::Wrapper, true, S_FALSE},
+                          {IID_AsyncISynchronizator, fakes::In::Null, true, S_FALSE},
+                          {Foreign, fakes::In::Foreign, true, E_NOINTERFACE},
+                          {IID_IBackendWrapper, fakes::In::Null, true, E_NOINTERFACE},
+                          {IID_IUnknown, fakes::In::Foreign, false, S_FALSE}};
     for (const Case& c : cases) {
         const long live = fakes::liveObjects();
         ICallFactory* factory = wrapFake<CallFactoryWrapper>(new fakes::FakeCallFactoryWrapper);
         fakes::reset();
         IUnknown* out = nullptr;
+        auto s = std::make_unique<fakes::Sentinels>();
+        s->in = c.outer;
+        IUnknown* outer = s->inObject();
+        const void* seenOuter = s->seenAs.empty() ? outer : s->seenAs[0].second;
         EXPECT_EQ(
-            factory->CreateCall(IID_AsyncISynchronizator, nullptr, c.requested, c.outGiven ? &out : nullptr),
+            factory->CreateCall(IID_AsyncISynchronizator, outer, c.requested, c.outGiven ? &out : nullptr),
             c.expected);
-        EXPECT_EQ(fakes::calls().size(), 1u);
+        std::vector<fakes::Call> seen = fakes::calls();
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].bytes,
+                  fakes::argBytes(IID_AsyncISynchronizator, seenOuter, c.requested,
+                                  reinterpret_cast<const void*>(uintptr_t{c.outGiven ? 1u : 0u})));
         if (c.expected == S_FALSE && c.outGiven) {
             void* same = nullptr;
             ASSERT_EQ(out->QueryInterface(c.requested, &same), S_OK);
@@ -116,6 +127,7 @@ TEST(Specials, CreateCallWrapsByTheRequestedIdAndGivesUpWhatItCannotWrap) {
             EXPECT_EQ(out, nullptr);
         }
         factory->Release();
+        s.reset();
         EXPECT_EQ(fakes::liveObjects(), live);
     }
 }

@@ -81,6 +81,32 @@ void sweepOne(bool direct, Body body) {
     face->Release();
 }
 
+// The build holds every row's argument list to its parameters: a list that
+// names them permuted, short, long or by another name is refused.
+TEST(RowCheck, ArgumentsMustNameTheParametersInOrder) {
+    struct Case {
+        const char* params;
+        const char* args;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"()", "()", true},
+        {"(ULONG ulFlags, REFIID riid, IUnknown** ppUnk)", "(ulFlags, riid, ppUnk)", true},
+        {"( const IID &riid , BYTE rgb[16] )", "(riid, rgb)", true},
+        {"(ULONG ulFirst, ULONG ulSecond)", "(ulSecond, ulFirst)", false},
+        {"(ULONG ulFirst, ULONG ulSecond)", "(ulFirst)", false},
+        {"(ULONG ulFirst)", "(ulFirst, ulFirst)", false},
+        {"(ULONG ulFirst)", "(ulFrist)", false},
+        {"(ULONG, ULONG ulSecond)", "(ULONG, ulSecond)", false},
+        {"(IUnknown*)", "()", false},
+        {"ULONG ulFirst", "(ulFirst)", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(backend_detail::argsNameParams(c.params, c.args), c.accepted)
+            << c.params << " / " << c.args;
+    }
+}
+
 class Sweep : public ::testing::TestWithParam<bool> {};
 
 TEST_P(Sweep, EverySlotReachesItsBackendSlotWithItsArguments) {
@@ -90,6 +116,37 @@ TEST_P(Sweep, EverySlotReachesItsBackendSlotWithItsArguments) {
     BACKEND_WRAPPERS(SWEEP_WRAPPER)
     EXPECT_EQ(rows, rows::Slots);
     EXPECT_EQ(fakes::liveObjects(), live);
+}
+
+// The backend calls a wrapper makes besides its rows run where its rows run:
+// QueryInterface's query of the backend object, and OpenProperty's query of
+// the object it opened and the release of that object.
+TEST_P(Sweep, QueriesAndReleasesRunWhereTheRowsRun) {
+    const bool direct = GetParam();
+    const DWORD here = GetCurrentThreadId();
+    const auto expectWhere = [&](DWORD ranOn, const char* what) {
+        SCOPED_TRACE(what);
+        EXPECT_NE(ranOn, 0u);
+        EXPECT_EQ(ranOn == here, direct);
+    };
+    auto* fake = new fakes::FakeDbMessageWrapper;
+    IDbMessage* message = nullptr;
+    ASSERT_EQ(createTypedWrapper<DbMessageWrapper>(fake, &message, direct, OutOfThreadCaller::instance()),
+              S_OK);
+    IStream* asStream = nullptr;
+    ASSERT_EQ(message->QueryInterface(IID_IStream, reinterpret_cast<void**>(&asStream)), S_OK);
+    expectWhere(fake->queryThread, "QueryInterface");
+    asStream->Release();
+    IUnknown* opened = nullptr;
+    ASSERT_EQ(message->OpenProperty(0x37001F, IID_IStream, 0, 0, 0, &opened), S_OK);
+    // The wrapper made holds what the server opened; its fields are read
+    // without a call, which would run on a thread of its own.
+    IStream* held = static_cast<StreamWrapper*>(reinterpret_cast<IStream*>(opened))->wrapped();
+    auto* object = static_cast<fakes::Counted<>*>(reinterpret_cast<IUnknown*>(held));
+    expectWhere(object->queryThread, "OpenProperty's query");
+    expectWhere(object->releaseThread, "OpenProperty's release");
+    opened->Release();
+    message->Release();
 }
 
 INSTANTIATE_TEST_SUITE_P(Wrappers, Sweep, ::testing::Values(false, true),

@@ -49,6 +49,7 @@ struct ApartmentState {
 thread_local ApartmentState tApartment;
 
 std::atomic<int64_t> gTaskMemBlocks{0};
+std::atomic<int64_t> gLiveApartments{0};  // threads inside an apartment now
 std::atomic<int64_t> gMarshalers{0};
 
 // Lives until exit and past it: watcher threads may still disconnect late.
@@ -430,6 +431,7 @@ HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
     if (state.count == 0) {
         state.count = 1;
         state.singleThreaded = singleThreaded;
+        ++gLiveApartments;
         return S_OK;
     }
     if (state.singleThreaded != singleThreaded) {
@@ -447,6 +449,7 @@ void WINAPI CoUninitialize() {
     ApartmentState& state = tApartment;
     if (state.count > 0 && --state.count == 0) {
         state.singleThreaded = false;
+        --gLiveApartments;
     }
 }
 
@@ -682,6 +685,10 @@ Apartment currentApartment() {
 
 uint32_t apartmentInitCount() {
     return tApartment.count;
+}
+
+int64_t liveApartmentCount() {
+    return gLiveApartments.load();
 }
 
 int64_t liveTaskMemCount() {

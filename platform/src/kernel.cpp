@@ -496,6 +496,14 @@ DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds) {
 }
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+    {
+        CriticalScope scope;  // left before the wait, which must not hold one
+        int64_t code = 0;
+        if (winplat::inject::take("WaitForMultipleObjects", &code)) {
+            tLastError = static_cast<DWORD>(code);
+            return WAIT_FAILED;
+        }
+    }
     return WaitCore::wait(count, handles, waitAll != FALSE, milliseconds);
 }
 

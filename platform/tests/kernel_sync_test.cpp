@@ -153,6 +153,21 @@ TEST(KernelWait, WaitAnyReturnsTheLowestSignalledIndex) {
     }
 }
 
+// An injected failure of WaitForMultipleObjects consumes no signal; the
+// single-object wait is not the same call and does not fail with it.
+TEST(KernelWait, InjectedWaitFailureConsumesNothing) {
+    winplat::inject::Scope scope;
+    HANDLE h[2] = {manualEvent(), autoEvent(true)};
+    winplat::inject::arm("WaitForMultipleObjects", ERROR_INVALID_HANDLE);
+    EXPECT_EQ(WaitForSingleObject(h[0], 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForMultipleObjects(2, h, FALSE, INFINITE), WAIT_FAILED);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(WaitForMultipleObjects(2, h, FALSE, 0), WAIT_OBJECT_0 + 1);
+    for (HANDLE x : h) {
+        CloseHandle(x);
+    }
+}
+
 TEST(KernelWait, WaitAllTakesEveryObjectAtOnce) {
     HANDLE h[2] = {autoEvent(true), manualEvent()};
     EXPECT_EQ(WaitForMultipleObjects(2, h, TRUE, 0), WAIT_TIMEOUT);

@@ -151,6 +151,9 @@ enum class Apartment { None, SingleThreaded, MultiThreaded };
 // The calling thread's apartment and how often it was entered.
 WINPLAT_API Apartment currentApartment();
 WINPLAT_API uint32_t apartmentInitCount();
+// How many threads are inside an apartment now: one that ends without
+// leaving its apartment stays counted.
+WINPLAT_API int64_t liveApartmentCount();
 
 // Live task-memory blocks and free-threaded marshaler objects.
 WINPLAT_API int64_t liveTaskMemCount();
