@@ -226,8 +226,9 @@ int64_t timeFromOtherFields(CalendarFields& fields);
 }  // namespace detail
 
 inline CalendarFields calendarFromTime(int64_t t) {
-    // One unsigned comparison for both ends; instants outside are rare.
-    if (static_cast<uint64_t>(t - detail::kFirstInstant) >
+    // One unsigned comparison for both ends; instants outside are rare. The
+    // difference is taken unsigned, so the extreme instants wrap, not overflow.
+    if (static_cast<uint64_t>(t) - static_cast<uint64_t>(detail::kFirstInstant) >
         static_cast<uint64_t>(detail::kLastInstant - detail::kFirstInstant)) [[unlikely]] {
         t = t < detail::kFirstInstant ? detail::kFirstInstant : detail::kLastInstant;
     }
@@ -281,8 +282,9 @@ inline int64_t timeFromCalendar(CalendarFields& fields) {
     const int32_t day = fields.day;
     // One unsigned comparison per field also catches a negative one; the
     // branches are taken only by records that carry, which are rare.
-    if (static_cast<uint32_t>(fields.year - (1601 - 1900)) < 30000 - 1601 &&
-        static_cast<uint32_t>(month) <= 11 && static_cast<uint32_t>(day - 1) <= 30 &&
+    // The differences are taken unsigned: extreme fields wrap, not overflow.
+    if (static_cast<uint32_t>(fields.year) - static_cast<uint32_t>(1601 - 1900) < 30000 - 1601 &&
+        static_cast<uint32_t>(month) <= 11 && static_cast<uint32_t>(day) - 1u <= 30 &&
         static_cast<uint32_t>(fields.hour) <= 23 && static_cast<uint32_t>(fields.minute) <= 59 &&
         static_cast<uint32_t>(fields.second) <= 59) [[likely]] {
         // 32-bit from here on: the year is inside the calendar.
