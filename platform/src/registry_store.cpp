@@ -1,0 +1,1390 @@
+// The registry's storage: the tree, the file named by WINPLAT_REGISTRY, the
+// journal beside it and the lock file.
+//
+// A change is decided and made in the tree under an advisory lock on
+// "<file>.lock" taken exclusive (the registry file itself is replaced by
+// every rewrite, so it cannot carry the lock), after the tree was brought up
+// to date with the file and with every whole record of the journal,
+// "<file>.journal", past the end this process knew. The change is then
+// appended there as one record. Each record's checksum is seeded with the
+// one before, from a salt in the journal's header that is drawn afresh
+// whenever the journal starts again, so the journal itself tells where its
+// valid end is: a record cut short, or one left from an earlier journal,
+// ends it. The header names the file version the journal goes with. The
+// tree is written whole (to a temporary file beside the file, renamed over
+// it) when there is no file yet, when the journal has outgrown the file,
+// and when a process that wrote ends or reloads; the journal starts again
+// only after the rename, and the new file holds every record, so a writer
+// killed at any point leaves a state from which the next process recovers
+// everything. Records set or remove what they name, so applying them again
+// to a file that holds them changes nothing. When the journal cannot be
+// written the change is undone, so a failed write changes neither the file
+// nor the tree. A file named through a symbolic link is written where the
+// link points, with the lock beside it.
+//
+// The lock file also holds, in a shared mapping, a generation that every
+// writer bumps under the lock before it touches the journal or the file, and
+// a count of rewrites bumped before each rename. A call compares the
+// generation with the one it last read (no system call) and, when it moved,
+// reads the new records under the lock taken shared; a file replaced by
+// another program is noticed by its identity, checked at most every
+// kOutsideCheckMs. A process that only reads creates neither file; one that
+// may not write them opens them for reading; without a lock file it checks
+// file and journal every kOutsideCheckMs and trusts what it read only when
+// the file is the same before and after the journal was read.
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/vfs.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <new>
+
+#include "registry_store.h"
+#include "winplat/console.h"
+#include "winplat/inject.h"
+#include "winplat/registry.h"
+#include "winplat/utf16.h"
+
+using winplat::regtree::Encoding;
+using winplat::regtree::Key;
+using winplat::regtree::Path;
+
+namespace winplat::regstore {
+
+using State = Store::State;
+
+namespace {
+
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    int64_t mtimeSec = 0;
+    int64_t mtimeNsec = 0;
+    off_t size = 0;
+    bool exists = false;
+
+    bool operator==(const FileId&) const = default;
+};
+
+FileId idOf(const struct stat& st) {
+    FileId id{st.st_dev, st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_size, true};
+    // Tests play a file system whose file times have a coarse tick.
+    int64_t tickMs = 0;
+    if (winplat::inject::take("RegistryCoarseFileTimes", &tickMs) && tickMs > 0) {
+        id.mtimeNsec -= id.mtimeNsec % (tickMs * 1000000);
+    }
+    return id;
+}
+
+// An outside change (another program replacing the file) is looked for at
+// most this often; a change made through this layer is seen at once.
+constexpr int64_t kOutsideCheckMs = 10;
+
+// Milliseconds of a clock that is read without a system call.
+int64_t coarseMillis() {
+    struct timespec t {};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// The lock file's shared mapping. Both counters are bumped under the
+// exclusive lock before the files change, so a writer killed at any later
+// point has already told every other process to look.
+struct Shared {
+    std::atomic<uint64_t> generation;  // bumped before every change of the file or the journal
+    std::atomic<uint64_t> rewrites;    // bumped before every rename of a new file over the old
+};
+}  // namespace
+
+struct Store::State {
+    winplat::kernel::PlatformLock* mutex;  // the callers' lock, taken before the file lock
+    bool loaded = false;
+    std::string file;    // "" : the registry lives in memory only
+    std::string target;  // `file` with symbolic links followed: what is read and replaced
+    std::unique_ptr<Key> tree;
+    Encoding encoding = Encoding::Utf8;
+    FileId seen;       // the file version last read (or found unusable)
+    bool bad = false;  // that version cannot be used: changes are refused with badCode
+    LSTATUS badCode = ERROR_SUCCESS;
+    std::string lastError;
+    int lockFd = -1;              // "<target>.lock", when it exists
+    bool lockWritable = false;    // opened for writing (and mapped so)
+    Shared* shared = nullptr;     // in the lock file's mapping
+    uint64_t seenGeneration = 0;  // the shared generation of the version read
+    uint64_t seenRewrites = 0;    // the shared rewrite count of the version read
+    int journalFd = -1;           // "<target>.journal", when it exists
+    bool journalWritable = false;
+    int lockErrno = 0;         // why the lock file could not be opened for writing
+    int journalErrno = 0;      // why the journal could not be
+    uint64_t seenHash = 0;     // ContentHash of the version read
+    uint64_t salt = 0;         // the journal the tree includes (0: the tree is the file alone)
+    off_t journalEnd = 0;      // how much of it: header and whole records
+    uint64_t chain = 0;        // the checksum of the last whole record (the salt before any)
+    bool journalTail = false;  // bytes past journalEnd: a record a killed writer cut short
+    bool previousIn = false;   // the tree holds records of a previous-format journal: written whole first
+    std::string journalBytes;  // read buffer
+    std::string writeError;    // why the last file write failed
+    bool foldsAtExit = false;  // the exit handler that folds the journal is registered
+    int64_t checkedAt = 0;     // coarseMillis() of the last identity check
+    bool flushData = true;     // the file system needs a flush before a rename
+    bool tempsSwept = false;   // temporary files of killed writers removed
+    // Bumped whenever the tree may have changed; a cursor or a cached key of
+    // an older generation is not used.
+    uint64_t generation = 1;
+};
+
+namespace {
+
+LSTATUS errnoStatus(int e) {
+    switch (e) {
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
+        case ENOENT:
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return ERROR_DISK_FULL;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        default:
+            return ERROR_CANTWRITE;
+    }
+}
+
+bool readAll(int fd, std::string& out) {
+    out.clear();
+    char buf[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (n == 0) {
+            return true;
+        }
+        out.append(buf, static_cast<size_t>(n));
+    }
+}
+
+// Writes the pieces one after the other, many per system call.
+bool writePieces(int fd, const std::vector<const std::string*>& pieces) {
+    size_t index = 0;   // the first piece not wholly written
+    size_t offset = 0;  // how much of it is
+    std::vector<struct iovec> iov;
+    while (index < pieces.size()) {
+        iov.clear();
+        for (size_t i = index; i < pieces.size() && iov.size() < IOV_MAX; ++i) {
+            const size_t skip = i == index ? offset : 0;
+            iov.push_back({const_cast<char*>(pieces[i]->data()) + skip, pieces[i]->size() - skip});
+        }
+        const ssize_t n = ::writev(fd, iov.data(), static_cast<int>(iov.size()));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        size_t left = static_cast<size_t>(n);
+        while (index < pieces.size() && left >= pieces[index]->size() - offset) {
+            left -= pieces[index]->size() - offset;
+            offset = 0;
+            ++index;
+        }
+        offset += left;
+    }
+    return true;
+}
+
+bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, p, n, at);
+        if (w < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+        at += w;
+    }
+    return true;
+}
+
+void reportBadFile(const State& s) {
+    // The file's name is UTF-8, not the ANSI code page narrow console text is in.
+    winplat::console::writeErr(
+        winplat::utf8ToUtf16("winplat: the registry file cannot be used: " + s.lastError +
+                             "\nwinplat: the file is left as it is and changes are refused until it is "
+                             "mended.\n"));
+}
+
+// Control characters of a text (a name read from a damaged file) as \xNN,
+// so that an error text never carries a NUL or a line break of its own.
+std::string escapeControls(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out.push_back(kHex[u >> 4]);
+            out.push_back(kHex[u & 15]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// Marks the version `id` of the file unusable and says so once per version.
+LSTATUS markBad(State& s, const FileId& id, LSTATUS code, const std::string& text) {
+    const std::string what = escapeControls(text);
+    const bool repeated = s.bad && s.seen == id && s.lastError == what;
+    s.seen = id;
+    s.bad = true;
+    s.badCode = code;
+    s.lastError = what;
+    if (!repeated) {
+        reportBadFile(s);
+    }
+    return code;
+}
+
+// The journal: a header of kJournalHeader bytes (magic, a salt drawn afresh
+// whenever the journal starts again, the file version it goes with, a
+// checksum), then records, each its payload's length, a checksum of the
+// payload seeded with the checksum before it (the salt for the first), and
+// the payload: one value set ('V') or removed ('X'), one key created ('K')
+// or removed with its subtree ('D'). Names are UTF-16 units. The chain makes
+// the journal tell its own valid end: a record cut short, or one left from
+// an earlier journal, does not check out and ends it.
+constexpr char kJournalMagic[8] = {'w', 'p', 'r', 'e', 'g', 'j', '2', '\n'};
+// The previous build's journal: its header holds the file version first and
+// a journal number where this one has its salt; its records are not chained
+// but each seeded with that number, and set a key's whole value list ('S')
+// or remove a key ('D').
+constexpr char kPreviousMagic[8] = {'w', 'p', 'r', 'e', 'g', 'j', '1', '\n'};
+constexpr size_t kJournalHeader = 64;
+constexpr size_t kRecordHeader = 16;
+// The tree is written whole once the journal is larger than the file and this.
+constexpr off_t kJournalFoldMin = 256 * 1024;
+
+uint64_t checksum(uint64_t seed, const char* p, size_t n) {
+    uint64_t h = 14695981039346656037ull ^ seed;
+    for (size_t i = 0; i < n; ++i) {
+        h = (h ^ static_cast<uint8_t>(p[i])) * 1099511628211ull;
+    }
+    return h;
+}
+
+// A hash of the file's bytes, the same however they are handed in. A
+// journal names its file by it (with device, inode and size), not by the
+// file's time: a file touched keeps its journal, a file rewritten with
+// other bytes does not.
+class ContentHash {
+  public:
+    void add(const char* p, size_t n) {
+        size_ += n;
+        while (n > 0) {
+            const size_t take = std::min(n, sizeof word_ - fill_);
+            std::memcpy(word_ + fill_, p, take);
+            fill_ += take;
+            p += take;
+            n -= take;
+            if (fill_ == sizeof word_) {
+                mixWord();
+            }
+        }
+    }
+    uint64_t done() {
+        if (fill_ > 0) {
+            std::memset(word_ + fill_, 0, sizeof word_ - fill_);
+            mixWord();
+        }
+        return h_ ^ size_;
+    }
+
+  private:
+    void mixWord() {
+        uint64_t w;
+        std::memcpy(&w, word_, sizeof w);
+        h_ = (h_ ^ w) * 0x9E3779B97F4A7C15ull;
+        h_ ^= h_ >> 31;
+        fill_ = 0;
+    }
+    uint64_t h_ = 0x6A09E667F3BCC908ull;
+    uint64_t size_ = 0;
+    char word_[8];
+    size_t fill_ = 0;
+};
+
+template <typename T>
+void put(std::string& out, T v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+void putName(std::string& out, std::wstring_view name) {
+    put(out, static_cast<uint32_t>(name.size()));
+    for (wchar_t c : name) {
+        put(out, static_cast<uint16_t>(c));
+    }
+}
+
+// Reads what put() wrote; any read past the end leaves ok false.
+struct Cursor {
+    const char* p;
+    const char* end;
+    bool ok = true;
+
+    template <typename T>
+    T get() {
+        T v{};
+        if (static_cast<size_t>(end - p) < sizeof v) {
+            ok = false;
+            return v;
+        }
+        std::memcpy(&v, p, sizeof v);
+        p += sizeof v;
+        return v;
+    }
+    std::wstring name() {
+        const uint32_t n = get<uint32_t>();
+        std::wstring out;
+        if (static_cast<size_t>(end - p) / 2 < n) {
+            ok = false;
+            return out;
+        }
+        out.resize(n);
+        for (uint32_t i = 0; i < n; ++i) {
+            out[i] = get<uint16_t>();
+        }
+        return out;
+    }
+};
+
+// A salt no other journal of this file had: time, process and a counter.
+uint64_t newSalt() {
+    static std::atomic<uint64_t> counter{0};
+    struct timespec t {};
+    clock_gettime(CLOCK_REALTIME, &t);
+    uint64_t h = static_cast<uint64_t>(t.tv_sec) * 1000000000ull + static_cast<uint64_t>(t.tv_nsec);
+    h ^= (static_cast<uint64_t>(::getpid()) << 40) ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    h = (h ^ (h >> 33)) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 29;
+    return h == 0 ? 1 : h;
+}
+
+std::string journalHeader(const FileId& id, uint64_t hash, uint64_t salt) {
+    std::string h(kJournalMagic, sizeof kJournalMagic);
+    for (uint64_t v : {salt, static_cast<uint64_t>(id.dev), static_cast<uint64_t>(id.ino),
+                       static_cast<uint64_t>(id.size), hash, uint64_t{0}}) {
+        put(h, v);
+    }
+    put(h, checksum(0, h.data(), h.size()));
+    return h;
+}
+
+// The journal's salt (`previous`: the previous format's number) when `h` is
+// a sound header for the file version `id` with bytes of `hash`, else 0.
+uint64_t journalSalt(const char* h, const FileId& id, uint64_t hash, bool previous = false) {
+    uint64_t f[7];
+    std::memcpy(f, h + sizeof kJournalMagic, sizeof f);
+    if (std::memcmp(h, previous ? kPreviousMagic : kJournalMagic, sizeof kJournalMagic) != 0 ||
+        checksum(0, h, kJournalHeader - 8) != f[6]) {
+        return 0;
+    }
+    const uint64_t* version = previous ? f : f + 1;
+    const bool same = version[0] == static_cast<uint64_t>(id.dev) &&
+                      version[1] == static_cast<uint64_t>(id.ino) &&
+                      version[2] == static_cast<uint64_t>(id.size) && version[3] == hash;
+    return same ? f[previous ? 5 : 0] : 0;
+}
+
+// The payload of a change to the key at `path` (and its value `name`), as
+// the tree has it after the change; "" when it cannot be told (the whole
+// tree is written then).
+std::string journalPayload(const Key& top, Op op, const Path& path, std::wstring_view name) {
+    std::string out;
+    out.push_back(static_cast<char>(op));
+    put(out, static_cast<uint32_t>(path.size()));
+    if (op == Op::RemoveKey) {
+        for (const std::wstring& part : path) {
+            putName(out, part);
+        }
+        return path.empty() ? "" : out;
+    }
+    const Key* k = &top;
+    for (const std::wstring& part : path) {
+        if (!(k = k->child(part))) {
+            return "";
+        }
+        putName(out, k->name);  // spelled as the tree has it
+    }
+    if (op == Op::SetValue) {
+        const winplat::regtree::Value* v = k->value(name);
+        if (!v) {
+            return "";
+        }
+        putName(out, v->name);
+        put(out, static_cast<uint32_t>(v->type));
+        put(out, static_cast<uint32_t>(v->data.size()));
+        out.append(reinterpret_cast<const char*>(v->data.data()), v->data.size());
+    } else if (op == Op::RemoveValue) {
+        putName(out, name);
+    }
+    return out;
+}
+
+// The key path a payload names; false when it does not read whole.
+bool readPath(Cursor& c, Path& path) {
+    path.resize(std::min<size_t>(c.get<uint32_t>(), winplat::regtree::kMaxDepth + 1));
+    for (std::wstring& part : path) {
+        part = c.name();
+    }
+    return c.ok && !path.empty() && path.size() <= winplat::regtree::kMaxDepth;
+}
+
+// One value as journalPayload() puts it; false when it does not read whole.
+bool readValue(Cursor& c, winplat::regtree::Value& v) {
+    v.name = c.name();
+    v.type = c.get<uint32_t>();
+    const uint32_t size = c.get<uint32_t>();
+    if (!c.ok || static_cast<size_t>(c.end - c.p) < size) {
+        return false;
+    }
+    v.data.assign(c.p, c.p + size);
+    c.p += size;
+    return true;
+}
+
+// Applies one payload; false, changing nothing, when it does not read whole.
+// Every record sets or removes what it names whatever was there, so records
+// applied again over a file that already holds them change nothing.
+bool applyPayload(Key& top, const char* p, size_t n) {
+    Cursor c{p, p + n};
+    const char op = c.get<char>();
+    Path path;
+    if (!readPath(c, path)) {
+        return false;
+    }
+    std::wstring name;
+    winplat::regtree::Value value;
+    switch (static_cast<Op>(op)) {
+        case Op::SetValue:
+            if (!readValue(c, value)) {
+                return false;
+            }
+            break;
+        case Op::RemoveValue:
+            name = c.name();
+            break;
+        case Op::CreateKey:
+        case Op::RemoveKey:
+            break;
+        default:
+            return false;
+    }
+    if (!c.ok || c.p != c.end) {
+        return false;
+    }
+    if (static_cast<Op>(op) == Op::RemoveKey) {
+        if (Key* parent = winplat::regtree::find(top, Path(path.begin(), path.end() - 1))) {
+            parent->removeChild(path.back());
+        }
+        return true;
+    }
+    if (static_cast<Op>(op) == Op::RemoveValue) {
+        if (Key* k = winplat::regtree::find(top, path)) {
+            k->removeValue(name);
+        }
+        return true;
+    }
+    Key* k = &top;
+    for (const std::wstring& part : path) {
+        k = &k->ensureChild(part);
+    }
+    if (static_cast<Op>(op) == Op::SetValue) {
+        k->setValue(value.name, value.type, std::move(value.data));
+    }
+    return true;
+}
+
+// Applies one payload of the previous format: a key's whole value list set
+// ('S', creating the path) or a key removed ('D', spelled as this format's);
+// false, changing nothing, when it does not read whole.
+bool applyPreviousPayload(Key& top, const char* p, size_t n) {
+    if (n > 0 && p[0] == static_cast<char>(Op::RemoveKey)) {
+        return applyPayload(top, p, n);
+    }
+    Cursor c{p, p + n};
+    Path path;
+    if (c.get<char>() != 'S' || !readPath(c, path)) {
+        return false;
+    }
+    std::vector<winplat::regtree::Value> values(std::min<size_t>(c.get<uint32_t>(), n));
+    for (winplat::regtree::Value& v : values) {
+        if (!readValue(c, v)) {
+            return false;
+        }
+    }
+    if (!c.ok || c.p != c.end) {
+        return false;
+    }
+    Key* k = &top;
+    for (const std::wstring& part : path) {
+        k = &k->ensureChild(part);
+    }
+    k->assignValues(std::move(values));
+    return true;
+}
+
+// Applies the journal's whole records from `at` on through `apply`, each
+// checked by its checksum seeded with `seed` (and, when `chained`, `seed`
+// then moved on to that checksum); stops at the first record cut short or
+// not checking out. Returns the bytes applied; `tail` tells whether more
+// follow them.
+size_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained,
+                    bool (*apply)(Key&, const char*, size_t), bool& tail) {
+    std::string& bytes = s.journalBytes;
+    bytes.clear();
+    char buf[65536];
+    while (true) {
+        const ssize_t n = ::pread(s.journalFd, buf, sizeof buf, at);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        bytes.append(buf, static_cast<size_t>(n));
+        at += n;
+    }
+    size_t pos = 0;
+    while (bytes.size() - pos >= kRecordHeader) {
+        uint64_t head[2];
+        std::memcpy(head, bytes.data() + pos, sizeof head);
+        const char* payload = bytes.data() + pos + kRecordHeader;
+        if (head[0] > bytes.size() - pos - kRecordHeader ||
+            checksum(seed, payload, static_cast<size_t>(head[0])) != head[1] ||
+            !apply(*s.tree, payload, static_cast<size_t>(head[0]))) {
+            break;
+        }
+        if (chained) {
+            seed = head[1];
+        }
+        pos += kRecordHeader + static_cast<size_t>(head[0]);
+    }
+    if (pos > 0) {
+        ++s.generation;
+    }
+    tail = pos < bytes.size();
+    if (bytes.capacity() > (1u << 20)) {
+        bytes = std::string();
+    }
+    return pos;
+}
+
+// Takes in the journal a writer of the previous build left when it was
+// killed before writing it into the file, when it goes with the file version
+// read: its whole records go into the tree, and the first change writes the
+// tree whole before a journal of this format starts over them.
+void readPreviousJournal(State& s, const char* h) {
+    uint64_t number = journalSalt(h, s.seen, s.seenHash, true);
+    bool tail = false;
+    s.previousIn =
+        number != 0 && applyRecords(s, kJournalHeader, number, false, applyPreviousPayload, tail) > 0;
+}
+
+// Brings the tree up to date with the journal: every whole record past the
+// end read before, or from the start when the journal started afresh for
+// the file the tree was read from. False when the journal the tree includes
+// is no longer there (started again, or replaced): the file must be read
+// again whole.
+bool readJournal(State& s) {
+    char h[kJournalHeader];
+    uint64_t salt = 0;
+    const bool headed =
+        s.journalFd >= 0 && s.seen.exists && ::pread(s.journalFd, h, sizeof h, 0) == ssize_t{sizeof h};
+    if (headed) {
+        salt = journalSalt(h, s.seen, s.seenHash);
+    }
+    if (salt != s.salt) {
+        if (s.salt != 0) {
+            return false;
+        }
+        s.salt = salt;
+        s.chain = salt;
+        s.journalEnd = kJournalHeader;
+    }
+    if (salt == 0) {
+        s.journalEnd = 0;
+        s.journalTail = false;
+        if (headed && !s.previousIn) {
+            readPreviousJournal(s, h);
+        }
+        return true;
+    }
+    s.journalEnd +=
+        static_cast<off_t>(applyRecords(s, s.journalEnd, s.chain, true, applyPayload, s.journalTail));
+    return true;
+}
+
+// Holds the file lock shared while a reader brings its tree up to date, so
+// that it sees the file and the journal of one version.
+class SharedFileLock {
+  public:
+    SharedFileLock(int fd, bool take) : fd_(take ? fd : -1) {
+        while (fd_ >= 0 && ::flock(fd_, LOCK_SH) != 0) {
+            if (errno != EINTR) {
+                fd_ = -1;
+            }
+        }
+    }
+    ~SharedFileLock() {
+        if (fd_ >= 0) {
+            ::flock(fd_, LOCK_UN);
+        }
+    }
+    bool held() const { return fd_ >= 0; }
+    SharedFileLock(const SharedFileLock&) = delete;
+    SharedFileLock& operator=(const SharedFileLock&) = delete;
+
+  private:
+    int fd_;
+};
+
+void openLock(State& s);
+void openJournal(State& s);
+
+// Reads the file whole into the tree; false, leaving the tree as it was,
+// when that version cannot be used.
+bool readFile(State& s, const struct stat& found, LSTATUS& rc) {
+    struct stat st = found;
+    if (S_ISDIR(st.st_mode)) {
+        rc = markBad(s, idOf(st), ERROR_CANTREAD, s.file + ": a folder stands where the file should be");
+        return false;
+    }
+    const int fd = ::open(s.target.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        rc = errno == ENOENT ? ERROR_SUCCESS
+                             : markBad(s, idOf(st), ERROR_CANTREAD,
+                                       s.file + ": the file cannot be read (" + std::strerror(errno) + ")");
+        return false;
+    }
+    std::string bytes;
+    const bool ok = ::fstat(fd, &st) == 0 && readAll(fd, bytes);
+    const int readErrno = errno;
+    ::close(fd);
+    if (!ok) {
+        rc = markBad(s, idOf(st), ERROR_CANTREAD,
+                     s.file + ": the file cannot be read (" + std::strerror(readErrno) + ")");
+        return false;
+    }
+    std::unique_ptr<Key> tree;
+    Encoding enc;
+    std::string error;
+    if (!winplat::regtree::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), tree, enc,
+                                 error)) {
+        // "line N: ..." becomes "<file>:N: ..."
+        rc = markBad(s, idOf(st), ERROR_BADDB, s.file + ":" + error.substr(5));
+        return false;
+    }
+    s.seen = idOf(st);
+    ContentHash hash;
+    hash.add(bytes.data(), bytes.size());
+    s.seenHash = hash.done();
+    s.tree = std::move(tree);
+    ++s.generation;
+    s.encoding = enc;
+    s.bad = false;
+    s.lastError.clear();
+    s.salt = 0;
+    s.journalEnd = 0;
+    s.journalTail = false;
+    s.previousIn = false;
+    return true;
+}
+
+// Reads the file when it may have changed since it was last read, and the
+// journal's records past those read: always when `exact` (under the
+// exclusive lock, before a change), otherwise when the shared generation
+// moved or, at most every kOutsideCheckMs (every call without the lock
+// file's mapping), when the file's identity changed. File and journal are
+// read as one snapshot: under the shared lock, or, without a lock file,
+// checked again after the journal was read. A file that cannot be used
+// leaves the tree as it was.
+LSTATUS refresh(State& s, bool exact) {
+    if (s.file.empty()) {
+        return ERROR_SUCCESS;
+    }
+    if (!exact) {
+        if (!s.shared) {
+            const int64_t now = coarseMillis();
+            if (now - s.checkedAt < kOutsideCheckMs) {
+                return s.bad ? s.badCode : ERROR_SUCCESS;
+            }
+            s.checkedAt = now;
+            openLock(s);  // a writer may have made one meanwhile
+        }
+        if (s.shared && s.shared->generation.load(std::memory_order_acquire) == s.seenGeneration) {
+            const int64_t now = coarseMillis();
+            if (now - s.checkedAt < kOutsideCheckMs) {
+                return s.bad ? s.badCode : ERROR_SUCCESS;
+            }
+            s.checkedAt = now;
+            struct stat st;
+            if (::stat(s.target.c_str(), &st) == 0 && s.seen == idOf(st)) {
+                return s.bad ? s.badCode : ERROR_SUCCESS;  // the lock is taken only to read
+            }
+        }
+    }
+    const SharedFileLock held(s.lockFd, !exact);
+    const bool snapshot = exact || held.held();
+    const uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
+    const uint64_t rewrites = s.shared ? s.shared->rewrites.load(std::memory_order_acquire) : 0;
+    if (s.journalFd < 0) {
+        openJournal(s);
+    }
+    bool whole = rewrites != s.seenRewrites;
+    for (int tries = 0;; ++tries) {
+        struct stat st;
+        if (::stat(s.target.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                return errnoStatus(errno);
+            }
+            if (s.seen.exists || s.bad) {
+                // Removed from outside: what stays is an empty registry.
+                s.tree = winplat::regtree::emptyTree();
+                ++s.generation;
+                s.bad = false;
+                s.lastError.clear();
+            }
+            s.seen = FileId{};
+            s.salt = 0;
+            s.journalEnd = 0;
+            s.previousIn = false;
+            break;
+        }
+        if (s.bad && s.seen == idOf(st)) {
+            return s.badCode;
+        }
+        if (whole || s.seen != idOf(st) || s.bad) {
+            LSTATUS rc = ERROR_SUCCESS;
+            if (!readFile(s, st, rc)) {
+                return rc;
+            }
+        }
+        whole = !readJournal(s);
+        if (!whole && !snapshot) {
+            // Without the lock a writer may have put a new file in place
+            // between the two reads: the journal read then went with the
+            // old one, so both are read again.
+            struct stat again;
+            whole = ::stat(s.target.c_str(), &again) == 0 && s.seen != idOf(again);
+        }
+        if (!whole || tries >= 100) {
+            break;
+        }
+    }
+    s.seenGeneration = generation;
+    s.seenRewrites = rewrites;
+    return ERROR_SUCCESS;
+}
+
+// The path with every symbolic link of its last component followed (a link
+// to a file not there yet names where the file will be).
+std::string followLinks(const std::string& path) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            break;
+        }
+        std::string to(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t n = ::readlink(p.c_str(), to.data(), to.size());
+        if (n <= 0) {
+            break;
+        }
+        to.resize(static_cast<size_t>(n));
+        const size_t slash = p.rfind('/');
+        p = (to.front() == '/' || slash == std::string::npos) ? to : p.substr(0, slash + 1) + to;
+    }
+    return p;
+}
+
+std::string folderOf(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : file.substr(0, slash));
+}
+
+// A rename over an existing file is ordered after that file's data by these
+// file systems (ext4's auto_da_alloc, btrfs), or nothing survives a power
+// cut anyway (tmpfs); elsewhere the data is flushed before the rename.
+bool needsDataFlush(const std::string& folder) {
+    struct statfs fs;
+    if (::statfs(folder.c_str(), &fs) != 0) {
+        return true;
+    }
+    switch (static_cast<uint64_t>(fs.f_type)) {
+        case EXT4_SUPER_MAGIC:  // also ext2 and ext3, which share the number
+        case BTRFS_SUPER_MAGIC:
+        case TMPFS_MAGIC:
+        case RAMFS_MAGIC:
+            return false;
+        default:
+            return true;
+    }
+}
+
+// Tests stop or kill the process at a named moment of a write: the armed
+// code is the signal raised.
+void checkpoint(const char* name) {
+    int64_t signal = 0;
+    if (winplat::inject::take(name, &signal) && signal > 0) {
+        ::raise(static_cast<int>(signal));
+    }
+}
+
+// A file this layer creates beside the registry file gets that file's mode
+// (`ownerWrites`: and its owner may write it, as a lock file and a journal
+// must be, even beside a file kept read-only) and, when made by root, its
+// owner: a root process never locks the owner out of their own registry.
+void takeOwnerOf(const std::string& target, int fd, bool ownerWrites) {
+    struct stat st;
+    if (::stat(target.c_str(), &st) != 0) {
+        return;
+    }
+    ::fchmod(fd, (st.st_mode & 07777) | (ownerWrites ? S_IRUSR | S_IWUSR : 0));
+    if (::geteuid() == 0 && (st.st_uid != 0 || st.st_gid != 0)) {
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            ::fchmod(fd, st.st_mode & 0644);  // keeps readers in
+        }
+    }
+}
+
+// Opens `name` for writing when `write` and it may be, else for reading;
+// creates it (owned as the registry file) only when `create`. `writable`
+// tells which it got, `writeErrno` why not for writing.
+int openBeside(const State& s, const std::string& name, bool create, bool& writable, int& writeErrno) {
+    int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT && create) {
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            takeOwnerOf(s.target, fd, true);
+        } else if (errno == EEXIST) {
+            fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+        }
+    }
+    writable = fd >= 0;
+    writeErrno = fd >= 0 ? 0 : errno;
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    return fd;
+}
+
+void closeLock(State& s) {
+    if (s.shared) {
+        ::munmap(s.shared, sizeof(Shared));
+        s.shared = nullptr;
+    }
+    if (s.journalFd >= 0) {
+        ::close(s.journalFd);
+        s.journalFd = -1;
+    }
+    s.journalWritable = false;
+    s.salt = 0;
+    s.journalEnd = 0;
+    s.previousIn = false;
+    if (s.lockFd >= 0) {
+        ::close(s.lockFd);
+        s.lockFd = -1;
+    }
+    s.lockWritable = false;
+}
+
+// Opens "<target>.lock" and maps its counters, for writing where it may;
+// creates it only when `create` (a process that only reads leaves nothing
+// behind). A lock file without its counters yet is left for later.
+void openLock(State& s, bool create) {
+    if (s.lockFd >= 0 && (s.lockWritable || !create)) {
+        return;
+    }
+    bool writable = false;
+    const int fd = openBeside(s, s.target + ".lock", create, writable, s.lockErrno);
+    if (fd < 0) {
+        return;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof(Shared)) &&
+                                  (!writable || ::ftruncate(fd, static_cast<off_t>(sizeof(Shared))) != 0))) {
+        ::close(fd);
+        return;
+    }
+    void* map =
+        ::mmap(nullptr, sizeof(Shared), writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) {
+        ::close(fd);
+        return;
+    }
+    if (s.shared) {
+        ::munmap(s.shared, sizeof(Shared));
+    }
+    if (s.lockFd >= 0) {
+        ::close(s.lockFd);
+    }
+    s.lockFd = fd;
+    s.lockWritable = writable;
+    s.shared = static_cast<Shared*>(map);
+    s.seenGeneration = s.shared->generation.load() - 1;  // differs: the next call reads the journal
+}
+
+void openLock(State& s) {
+    openLock(s, false);
+}
+
+// Opens the journal when it is there, for writing where it may.
+void openJournal(State& s, bool create) {
+    if (s.journalFd >= 0 && (s.journalWritable || !create)) {
+        return;
+    }
+    bool writable = false;
+    const int fd = openBeside(s, s.target + ".journal", create, writable, s.journalErrno);
+    if (fd < 0) {
+        return;
+    }
+    if (s.journalFd >= 0) {
+        ::close(s.journalFd);
+    }
+    s.journalFd = fd;
+    s.journalWritable = writable;
+}
+
+void openJournal(State& s) {
+    openJournal(s, false);
+}
+
+LSTATUS foldPending(State& s);
+
+LSTATUS loadFresh(State& s, const std::string& file) {
+    // Changes still in the journal go into the file first.
+    if (s.loaded && s.salt != 0 && s.lockWritable) {
+        foldPending(s);
+    }
+    closeLock(s);
+    s.file = file;
+    s.target = s.file.empty() ? "" : followLinks(s.file);
+    s.tree = winplat::regtree::emptyTree();
+    ++s.generation;
+    s.encoding = Encoding::Utf8;
+    s.seen = FileId{};
+    s.bad = false;
+    s.lastError.clear();
+    s.loaded = true;
+    s.tempsSwept = false;
+    if (s.file.empty()) {
+        return ERROR_SUCCESS;
+    }
+    s.flushData = needsDataFlush(folderOf(s.target));
+    openLock(s);
+    openJournal(s);
+    s.checkedAt = 0;  // read now, under the shared lock when there is one
+    return refresh(s, false);
+}
+
+// Brings the tree up to date with the file before a call uses it. A file
+// that cannot be read now keeps the tree last read: readers go on with it.
+void ensureFresh(State& s) {
+    if (!s.loaded) {
+        const char* env = std::getenv("WINPLAT_REGISTRY");
+        loadFresh(s, env ? env : "");
+    } else {
+        refresh(s, false);
+    }
+}
+
+// Removes temporary files that a writer killed mid-write left behind; under
+// the lock no other writer can be using one.
+void removeStaleTemps(const std::string& file) {
+    const size_t slash = file.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? file : file.substr(slash + 1)) + ".tmp.";
+    DIR* d = ::opendir(folderOf(file).c_str());
+    if (!d) {
+        return;
+    }
+    while (dirent* e = ::readdir(d)) {
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) {
+            ::unlinkat(::dirfd(d), e->d_name, 0);
+        }
+    }
+    ::closedir(d);
+}
+
+LSTATUS failedWrite(State& s, int e) {
+    s.writeError = std::strerror(e);
+    return errnoStatus(e);
+}
+
+// Writes `bytes` as the new registry file: a temporary file in the same
+// folder, flushed where the file system needs it, then renamed over the old
+// one. The folder is not flushed: a power cut can lose the last changes and
+// leaves an older complete file.
+LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
+    std::string tmp = s.target + ".tmp.XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return failedWrite(s, errno);
+    }
+    struct stat old;
+    if (::stat(s.target.c_str(), &old) == 0) {
+        takeOwnerOf(s.target, fd, false);
+    } else {
+        ::fchmod(fd, 0644);
+    }
+    int64_t injected = 0;
+    LSTATUS rc = ERROR_SUCCESS;
+    if (winplat::inject::take("RegistryFileWrite", &injected)) {
+        // A failing disk: half the file reaches it.
+        std::string bytes;
+        for (const std::string* piece : pieces) {
+            bytes += *piece;
+        }
+        pwriteAll(fd, bytes.data(), bytes.size() / 2, 0);
+        rc = static_cast<LSTATUS>(injected);
+        s.writeError = "failure injected";
+    } else if (!writePieces(fd, pieces) || (s.flushData && ::fdatasync(fd) != 0)) {
+        rc = failedWrite(s, errno);
+    }
+    struct stat st;
+    if (rc == ERROR_SUCCESS && ::fstat(fd, &st) != 0) {
+        rc = failedWrite(s, errno);
+    }
+    if (::close(fd) != 0 && rc == ERROR_SUCCESS) {
+        rc = failedWrite(s, errno);
+    }
+    if (rc == ERROR_SUCCESS) {
+        checkpoint("RegistryBeforeRename");
+        if (s.shared) {
+            s.shared->rewrites.fetch_add(1, std::memory_order_acq_rel);
+        }
+        if (::rename(tmp.c_str(), s.target.c_str()) != 0) {
+            rc = failedWrite(s, errno);
+        }
+    }
+    if (rc != ERROR_SUCCESS) {
+        ::unlink(tmp.c_str());
+        return rc;
+    }
+    if (s.shared) {
+        s.seenRewrites = s.shared->rewrites.load(std::memory_order_acquire);
+    }
+    s.seen = idOf(st);
+    ContentHash hash;
+    for (const std::string* piece : pieces) {
+        hash.add(piece->data(), piece->size());
+    }
+    s.seenHash = hash.done();
+    s.salt = 0;  // the tree is the file alone
+    s.journalEnd = 0;
+    s.previousIn = false;
+    checkpoint("RegistryAfterRename");
+    return ERROR_SUCCESS;
+}
+
+// Starts the journal afresh for the file as it is, with a salt no record
+// before has: what follows the header then cannot check out.
+LSTATUS startJournal(State& s) {
+    const uint64_t salt = newSalt();
+    const std::string header = journalHeader(s.seen, s.seenHash, salt);
+    if (!pwriteAll(s.journalFd, header.data(), header.size(), 0)) {
+        return failedWrite(s, errno);
+    }
+    s.salt = salt;
+    s.chain = salt;
+    s.journalEnd = kJournalHeader;
+    // The old journal's records do not check out after the new header; they
+    // are cut off now or before the first append.
+    s.journalTail = ::ftruncate(s.journalFd, kJournalHeader) != 0;
+    return ERROR_SUCCESS;
+}
+
+// Writes the whole tree as the file, then starts the journal afresh for it.
+// The journal goes with the old file until then, and the new file holds all
+// of it, so a writer stopped at any point leaves a state that loses nothing.
+LSTATUS foldIn(State& s) {
+    std::string head;
+    std::vector<const std::string*> pieces;
+    winplat::regtree::serializePieces(*s.tree, s.encoding, head, pieces);
+    const LSTATUS rc = writeFile(s, pieces);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    openJournal(s, true);
+    if (s.journalWritable) {
+        startJournal(s);  // without it the journal names the old file and is left alone
+    }
+    return ERROR_SUCCESS;
+}
+
+// Appends one record after the last whole one; bytes of a record cut short
+// are cut off first. A record that cannot be written whole is cut off again.
+LSTATUS appendJournal(State& s, const std::string& payload) {
+    const off_t at = s.journalEnd;
+    if (s.journalTail) {
+        if (::ftruncate(s.journalFd, at) != 0) {
+            return failedWrite(s, errno);
+        }
+        s.journalTail = false;
+    }
+    std::string bytes;
+    const uint64_t sum = checksum(s.chain, payload.data(), payload.size());
+    put(bytes, static_cast<uint64_t>(payload.size()));
+    put(bytes, sum);
+    bytes += payload;
+    int64_t injected = 0;
+    LSTATUS rc = ERROR_SUCCESS;
+    if (winplat::inject::take("RegistryFileWrite", &injected)) {
+        // A failing disk: half the record reaches it.
+        pwriteAll(s.journalFd, bytes.data(), bytes.size() / 2, at);
+        rc = static_cast<LSTATUS>(injected);
+    } else if (!pwriteAll(s.journalFd, bytes.data(), bytes.size(), at)) {
+        rc = failedWrite(s, errno);
+    }
+    if (rc != ERROR_SUCCESS) {
+        // What reached the file fails its checksum; it is cut off again
+        // now or by the next change.
+        s.journalTail = ::ftruncate(s.journalFd, at) != 0;
+        return rc;
+    }
+    s.journalEnd = at + static_cast<off_t>(bytes.size());
+    s.chain = sum;
+    checkpoint("RegistryAfterRecord");
+    return ERROR_SUCCESS;
+}
+
+// The store whose journal is written into its file at exit: the registry's,
+// the one store of a process that writes.
+State* atExitStore = nullptr;
+
+void foldAtExit() {
+    if (!atExitStore) {
+        return;
+    }
+    State& s = *atExitStore;
+    winplat::kernel::PlatformGuard lock(*s.mutex);
+    if (foldPending(s) != ERROR_SUCCESS) {
+        // The file's name is UTF-8, not the ANSI code page narrow console text is in.
+        winplat::console::writeErr(winplat::utf8ToUtf16(
+            "winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError +
+            "); its changes are kept in " + s.target + ".journal and read from there.\n"));
+    }
+}
+
+// Writes a change through: a record in the journal that goes with the file
+// (started for it when there is none), or the whole tree when there is no
+// file yet; the tree is also written once the journal has outgrown the
+// file. A journal that cannot be written fails the change: the file is
+// never rewritten without the records in it.
+LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) {
+    if (!s.seen.exists) {
+        return foldIn(s);
+    }
+    openJournal(s, true);
+    if (s.journalFd < 0 || !s.journalWritable) {
+        return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
+    }
+    if (s.previousIn) {
+        return foldIn(s);  // the journal of this format starts over the previous one's records
+    }
+    if (s.salt == 0) {
+        const LSTATUS rc = startJournal(s);
+        if (rc != ERROR_SUCCESS) {
+            return rc;
+        }
+    }
+    const std::string payload = journalPayload(*s.tree, op, path, name);
+    if (payload.empty()) {
+        return foldIn(s);
+    }
+    const LSTATUS rc = appendJournal(s, payload);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    if (!s.foldsAtExit && !atExitStore) {
+        s.foldsAtExit = true;
+        atExitStore = &s;
+        std::atexit(foldAtExit);
+    }
+    if (s.journalEnd > std::max<off_t>(kJournalFoldMin, s.seen.size)) {
+        try {
+            foldIn(s);  // the change is kept by the journal when this fails
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// Takes the lock file's lock exclusive, for a change; the lock file is made
+// here when there is none. A process that may not write it fails with the
+// file system's error.
+LSTATUS lockForWrite(State& s) {
+    openLock(s, true);
+    if (s.lockFd < 0 || !s.lockWritable || !s.shared) {
+        return failedWrite(s, s.lockErrno != 0 ? s.lockErrno : EACCES);
+    }
+    while (::flock(s.lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return errnoStatus(errno);
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+// Makes one change (`op` on the key at `path`, its value `name`) and
+// writes it through; a change the file does not take is undone. Called with
+// the store's mutex held; takes the file lock.
+LSTATUS commit(State& s, Op op, const Path& path, std::wstring_view name, const Change& change) {
+    ++s.generation;
+    Undo undo;
+    if (s.file.empty()) {
+        LSTATUS rc;
+        try {
+            rc = change(*s.tree, undo);
+        } catch (const std::bad_alloc&) {
+            undo.run();
+            rc = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        ++s.generation;
+        return rc;
+    }
+    LSTATUS rc = lockForWrite(s);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    rc = refresh(s, true);
+    if (rc == ERROR_SUCCESS) {
+        try {
+            rc = change(*s.tree, undo);
+            if (rc == ERROR_SUCCESS && !undo.empty()) {
+                s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+                rc = writeThrough(s, op, path, name);
+                if (rc == ERROR_SUCCESS && !s.tempsSwept) {
+                    removeStaleTemps(s.target);
+                    s.tempsSwept = true;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            rc = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        if (rc != ERROR_SUCCESS) {
+            undo.run();
+        }
+    }
+    ++s.generation;  // keys found during the change may have gone with its undoing
+    ::flock(s.lockFd, LOCK_UN);
+    return rc;
+}
+
+// Writes the journal's records into the file, so that the file stands whole
+// on its own; done when a process that wrote ends or reloads. The journal
+// stays as it is when the file cannot be written.
+LSTATUS foldPending(State& s) {
+    if (!s.loaded || s.file.empty() || !s.lockWritable || s.journalFd < 0) {
+        return ERROR_SUCCESS;
+    }
+    LSTATUS rc = lockForWrite(s);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    rc = refresh(s, true);
+    if (rc == ERROR_SUCCESS && ((s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn)) {
+        try {
+            s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+            rc = foldIn(s);
+        } catch (const std::bad_alloc&) {
+            rc = ERROR_NOT_ENOUGH_MEMORY;
+            s.writeError = "out of memory";
+        }
+    } else if (rc != ERROR_SUCCESS) {
+        rc = ERROR_SUCCESS;  // a file that cannot be used was said so already
+    }
+    ++s.generation;
+    ::flock(s.lockFd, LOCK_UN);
+    return rc;
+}
+
+}  // namespace
+
+Store::Store(kernel::PlatformLock& mutex) : s_(new State) {
+    s_->mutex = &mutex;
+}
+
+// Never reached for the registry's store, which lives to the end of the
+// process; a store destroyed earlier must not be folded at exit.
+Store::~Store() {
+    if (atExitStore == s_.get()) {
+        atExitStore = nullptr;
+    }
+    closeLock(*s_);
+}
+
+LSTATUS Store::load(const std::string& file) {
+    return loadFresh(*s_, file);
+}
+
+bool Store::loaded() const {
+    return s_->loaded;
+}
+
+void Store::ensureFresh() {
+    regstore::ensureFresh(*s_);
+}
+
+LSTATUS Store::commit(Op op, const Path& path, std::wstring_view name, const Change& change) {
+    return regstore::commit(*s_, op, path, name, change);
+}
+
+LSTATUS Store::flush() {
+    return foldPending(*s_);
+}
+
+Key& Store::tree() const {
+    return *s_->tree;
+}
+
+uint64_t Store::generation() const {
+    return s_->generation;
+}
+
+const std::string& Store::file() const {
+    return s_->file;
+}
+
+const std::string& Store::lastError() const {
+    return s_->lastError;
+}
+
+}  // namespace winplat::regstore
