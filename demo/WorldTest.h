@@ -55,6 +55,37 @@ inline void PrintTo(Unreadable how, std::ostream* os) {
     *os << nameOf(how);
 }
 
+// Database lines the server cannot read, each after lines it can, and what
+// the server says of each on the error stream.
+struct BadDatabaseLine {
+    std::string database;
+    std::string complaint;
+};
+inline std::vector<BadDatabaseLine> badDatabaseLines() {
+    const std::string first = "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201} primary\n";
+    const std::string kinds = "(primary, public, delegate, other, noprovider or shortprovider)";
+    const std::string at = "Hollomar: store database C:\\ProgramData\\Connector\\Demo.db, ";
+    return {
+        {"{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201} Primary\n",
+         at + "line 1: unknown kind 'Primary' " + kinds +
+             ": {0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201} Primary\n"},
+        {"# stores\n\n" + first + "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C202} pubic\r\n",
+         at + "line 4: unknown kind 'pubic' " + kinds + ": {0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C202} pubic\n"},
+        {first + "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201}  primary\n",
+         at + "line 2: unknown kind ' primary' " + kinds +
+             ": {0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201}  primary\n"},
+        {first + "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C20} primary\n",
+         at + "line 2: '{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C20}' is not a GUID in braces: "
+              "{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C20} primary\n"},
+        {"0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201 primary\n",
+         at + "line 1: '0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201' is not a GUID in braces: "
+              "0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201 primary\n"},
+        {first + " # stores\n", at + "line 2: '' is not a GUID in braces:  # stores\n"},
+        {"{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201}\tprimary\n",
+         at + "line 1: not \"{GUID} kind\": {0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201}\tprimary\n"},
+    };
+}
+
 class StandinWorldTest : public ::testing::Test {
   protected:
     explicit StandinWorldTest(world::Build build) : build_(build) {}

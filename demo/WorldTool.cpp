@@ -78,6 +78,13 @@ bool keyExists(const std::wstring& path) {
 
 void layout(const std::string& root, const std::string& exportFile, const std::string& profile,
             const std::string& database, const std::string& standins, world::Build build) {
+    // The export is read where it is first, so that what is wrong with it is
+    // said of the user's file, not of the world's copy. Reading it creates
+    // nothing beside it.
+    setenv("WINPLAT_REGISTRY", exportFile.c_str(), 1);
+    if (winplat::registry::reload() != ERROR_SUCCESS) {
+        throw std::runtime_error("the export does not load: " + winplat::registry::lastLoadError());
+    }
     world::World w =
         world::layOut(root, world::readFile(exportFile), profile, world::readFile(database), standins, build);
     if (!w.database.empty()) {

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "MapiProvider/Utilities/MapiStubs.h"
+#include "winplat/kernel.h"
 #include "winplat/modules.h"
 
 namespace mapiImports {
@@ -60,8 +61,19 @@ bool bind(uint32_t* status, std::string* message) {
     }
     HMODULE module = LoadLibraryW(L"MAPI32.dll");
     if (!module) {
-        *status = StatusDllNotFound;
-        *message = "The program can't start because MAPI32.dll is missing.\n";
+        const DWORD error = GetLastError();
+        if (winplat::modules::lastLoadFoundNoFile()) {
+            *status = StatusDllNotFound;
+            *message = "The program can't start because MAPI32.dll is missing.\n";
+        } else {
+            // The file is there: calling it missing would send the user
+            // looking for it. The platform's reason says what is wrong.
+            *status = error == ERROR_BAD_EXE_FORMAT   ? StatusInvalidImageFormat
+                      : error == ERROR_PROC_NOT_FOUND ? StatusEntryPointNotFound
+                                                      : StatusDllNotFound;
+            *message = "The program can't start because MAPI32.dll could not be loaded: " +
+                       winplat::modules::lastLoadError() + "\n";
+        }
         return false;
     }
     t.module = module;

@@ -43,6 +43,9 @@ struct Table {
 };
 
 thread_local std::string tLastLoadError;
+// Whether that load found no file by the name, as opposed to a file that
+// would not load: a caller tells a missing module from a broken one.
+thread_local bool tLastLoadFoundNoFile = false;
 std::atomic<UINT> gErrorMode{0};
 
 std::string programPath() {
@@ -205,6 +208,7 @@ HMODULE loadPath(const std::string& posix) {
 }
 
 HMODULE loadModule(LPCWSTR fileName) {
+    tLastLoadFoundNoFile = false;
     if (fileName == nullptr || *fileName == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -215,6 +219,7 @@ HMODULE loadModule(LPCWSTR fileName) {
         std::string posix = winplat::paths::toPosix(name);
         if (!isRegularFile(posix)) {
             tLastLoadError = posix + ": no such file";
+            tLastLoadFoundNoFile = true;
             SetLastError(ERROR_MOD_NOT_FOUND);
             return nullptr;
         }
@@ -256,6 +261,7 @@ HMODULE loadModule(LPCWSTR fileName) {
         }
     }
     tLastLoadError = winplat::utf16ToUtf8(name) + ": not found in the module search folders";
+    tLastLoadFoundNoFile = true;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -305,6 +311,10 @@ namespace winplat::modules {
 
 std::string lastLoadError() {
     return tLastLoadError;
+}
+
+bool lastLoadFoundNoFile() {
+    return tLastLoadFoundNoFile;
 }
 
 size_t loadedCount() {

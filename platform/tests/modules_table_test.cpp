@@ -286,23 +286,29 @@ TEST(ModulesTable, LoadFailuresAsWindowsReportsThem) {
     root.write("c/m/cut.dll", elf.substr(0, 64));
     install(root, "modtest_unresolved", "c/m/unresolved.dll");
     size_t before = winplat::modules::loadedCount();
+    // noFile: the load found nothing by the name, which a caller reports as
+    // missing rather than as broken.
     struct Case {
         const wchar_t* name;
         DWORD error;
+        bool noFile;
     } cases[] = {
-        {L"C:\\m\\missing.dll", ERROR_MOD_NOT_FOUND},
-        {L"C:\\nofolder\\x.dll", ERROR_MOD_NOT_FOUND},
-        {L"C:\\m", ERROR_MOD_NOT_FOUND},
-        {L"C:\\m\\text.dll", ERROR_BAD_EXE_FORMAT},
-        {L"C:\\m\\cut.dll", ERROR_BAD_EXE_FORMAT},
-        {L"C:\\m\\unresolved.dll", ERROR_PROC_NOT_FOUND},
-        {L"", ERROR_INVALID_PARAMETER},
-        {nullptr, ERROR_INVALID_PARAMETER},
+        {L"C:\\m\\missing.dll", ERROR_MOD_NOT_FOUND, true},
+        {L"C:\\m\\text.dll", ERROR_BAD_EXE_FORMAT, false},
+        {L"C:\\nofolder\\x.dll", ERROR_MOD_NOT_FOUND, true},
+        {L"C:\\m\\cut.dll", ERROR_BAD_EXE_FORMAT, false},
+        {L"C:\\m", ERROR_MOD_NOT_FOUND, true},
+        {L"nosuchmodule", ERROR_MOD_NOT_FOUND, true},
+        {L"C:\\m\\unresolved.dll", ERROR_PROC_NOT_FOUND, false},
+        {L"", ERROR_INVALID_PARAMETER, false},
+        {nullptr, ERROR_INVALID_PARAMETER, false},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name ? c.name : L"(null)");
         SetLastError(0);
-        EXPECT_EQ(LoadLibraryW(c.name), nullptr) << (c.name ? c.name : L"(null)");
-        EXPECT_EQ(GetLastError(), c.error) << (c.name ? c.name : L"(null)");
+        EXPECT_EQ(LoadLibraryW(c.name), nullptr);
+        EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_EQ(winplat::modules::lastLoadFoundNoFile(), c.noFile);
     }
     EXPECT_NE(winplat::modules::lastLoadError().find("winplatTestFunctionNobodyExports"), std::string::npos);
     install(root, "modtest_alpha", "c/m/alpha.dll");

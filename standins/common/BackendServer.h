@@ -6,8 +6,10 @@
 //
 // The database is a text file with one store per line: "{GUID} kind", kind
 // being primary, public, delegate, other (a foreign provider), noprovider (no
-// PR_MDB_PROVIDER) or shortprovider (8 bytes). Lines that are empty or start
-// with '#' are skipped.
+// PR_MDB_PROVIDER) or shortprovider (8 bytes), in lower case. Lines that are
+// empty or start with '#' are skipped. Any other line is a database error
+// that names the file and the line on the error stream: a misspelt kind
+// would otherwise pass for a store of no known kind and be skipped quietly.
 #pragma once
 
 #include <cstring>
@@ -19,6 +21,7 @@
 #include "Backend/common/Structures.h"
 #include "standins/common/Standin.h"
 #include "winplat/com.h"
+#include "winplat/console.h"
 #include "winplat/files.h"
 #include "winplat/kernel.h"
 #include "winplat/modules.h"
@@ -69,6 +72,33 @@ inline HRESULT allocationFunctions(LPALLOCATEBUFFER* a, LPALLOCATEMORE* m, LPFRE
     return get ? get(a, m, f) : E_UNEXPECTED;
 }
 
+inline bool knownKind(const std::string& kind) {
+    for (const char* k : {"primary", "public", "delegate", "other", "noprovider", "shortprovider"}) {
+        if (kind == k) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Why a database line is no store, or empty when it is one.
+inline std::string lineFault(const std::string& line, Store* store) {
+    const size_t space = line.find(' ');
+    if (space == std::string::npos) {
+        return "not \"{GUID} kind\"";
+    }
+    const std::string id = line.substr(0, space);
+    if (FAILED(CLSIDFromString(winplat::utf8ToUtf16(id).c_str(), &store->id))) {
+        return "'" + id + "' is not a GUID in braces";
+    }
+    store->kind = line.substr(space + 1);
+    if (!knownKind(store->kind)) {
+        return "unknown kind '" + store->kind +
+               "' (primary, public, delegate, other, noprovider or shortprovider)";
+    }
+    return "";
+}
+
 inline bool loadDatabase(BSTR name, std::vector<Store>* stores) {
     if (!name) {
         return false;
@@ -78,20 +108,21 @@ inline bool loadDatabase(BSTR name, std::vector<Store>* stores) {
         return false;
     }
     std::string line;
-    while (std::getline(file, line)) {
+    for (int number = 1; std::getline(file, line); ++number) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         if (line.empty() || line[0] == '#') {
             continue;
         }
-        size_t space = line.find(' ');
         Store store;
-        std::wstring id = winplat::utf8ToUtf16(line.substr(0, space));
-        if (space == std::string::npos || FAILED(CLSIDFromString(id.c_str(), &store.id))) {
+        const std::string fault = lineFault(line, &store);
+        if (!fault.empty()) {
+            winplat::console::writeErr(L"Hollomar: store database " + std::wstring(name) + L", line " +
+                                       std::to_wstring(number) + L": " + winplat::utf8ToUtf16(fault) + L": " +
+                                       winplat::utf8ToUtf16(line) + L"\n");
             return false;
         }
-        store.kind = line.substr(space + 1);
         stores->push_back(store);
     }
     // A folder opens like a file and only its reads fail: a read that failed

@@ -288,6 +288,36 @@ TEST_F(EndToEnd, TheProgramFailsOnAnUnknownProfileWithItsOwnStatus) {
     EXPECT_EQ(registryBytes(), before);
 }
 
+// A line the server cannot read is a database error that names the file and
+// the line, whatever the lines before it: nothing adopted, no marker, the
+// registry file byte for byte as it was.
+TEST_F(EndToEnd, ALineTheServerCannotReadIsADatabaseErrorNamingTheLine) {
+    const std::string before = registryBytes();
+    for (const BadDatabaseLine& row : badDatabaseLines()) {
+        SCOPED_TRACE(row.database);
+        rewriteDatabase(row.database);
+        Run r = run();
+        EXPECT_EQ(r.result, static_cast<HRESULT>(0x80041000u));
+        EXPECT_EQ(r.out, Head.substr(0, Head.find("Retrieving list")));
+        EXPECT_EQ(withoutLines(r.err),
+                  row.complaint +
+                      "\nError occurred: Exception of class HResultException: Storeset\\DbAdopter(N), "
+                      "DbAdopter::execute:\n0x80041000 MIRT_E_DATABASE\n");
+        EXPECT_EQ(registryBytes(), before);
+        expectAllReleased();
+    }
+    // The real program says it on its error stream and exits with 1.
+    rewriteDatabase(badDatabaseLines()[0].database);
+    Process p = runProgram({"/p", "Demo"});
+    EXPECT_EQ(p.status, 1);
+    EXPECT_EQ(p.out, Head.substr(0, Head.find("Retrieving list")));
+    EXPECT_EQ(withoutLines(p.err),
+              badDatabaseLines()[0].complaint +
+                  "\nError occurred: Exception of class HResultException: "
+                  "Storeset\\DbAdopter(N), DbAdopter::execute:\n0x80041000 MIRT_E_DATABASE\n");
+    EXPECT_EQ(registryBytes(), before);
+}
+
 // A database that is absent, a folder, or a file whose reads fail is the
 // server's database error alike: nothing adopted, no marker, the registry
 // file byte for byte as it was, and the program exits with 1 (the error's low

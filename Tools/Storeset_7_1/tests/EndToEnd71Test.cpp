@@ -102,6 +102,24 @@ TEST_F(EndToEnd71, StoresWithoutAUsableProviderAreSkippedAsUnknown) {
     EXPECT_EQ(server().calls()[5], "10 IDbMapiProps::GetProps " + storeGuid(5) + " -> 0x00040380");
 }
 
+// A line the server cannot read is a database error that names the file and
+// the line: nothing adopted, no marker, the registry file as it was.
+TEST_F(EndToEnd71, ALineTheServerCannotReadIsADatabaseErrorNamingTheLine) {
+    const std::string before = registryBytes();
+    for (const BadDatabaseLine& row : badDatabaseLines()) {
+        SCOPED_TRACE(row.database);
+        rewriteDatabase(row.database);
+        Run r = run();
+        EXPECT_EQ(r.result, static_cast<HRESULT>(0x80041000u));
+        EXPECT_EQ(r.out, Opening + Reading + Named + Connecting);
+        EXPECT_EQ(r.err, row.complaint +
+                             "\nError occurred: Exception of class HResultException: .\\DbAdopter(72), "
+                             "DbAdopter::execute:\n0x80041000 MIRT_E_DATABASE\n");
+        EXPECT_EQ(registryBytes(), before);
+        expectAllReleased();
+    }
+}
+
 // A database that is absent, a folder, or a file whose reads fail is the
 // server's database error alike: nothing adopted, no marker, and the registry
 // file byte for byte as it was.

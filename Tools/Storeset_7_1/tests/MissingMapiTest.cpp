@@ -1,6 +1,7 @@
-// The real program in its own process: without MAPI32.dll, or with one that
-// lacks an import's ordinal, it stops before its main with the loader's
-// status (as an exit status, its low byte) and names what is missing.
+// The real program in its own process: without a MAPI32.dll it can load, or
+// with one that lacks an import's ordinal, it stops before its main with the
+// loader's status (as an exit status, its low byte) and says what is missing
+// or why the module would not load.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,27 +27,58 @@ Outcome runProgram(const std::string& root) {
             world::readFile(root + "/out")};
 }
 
+// A module whose first needed library no system has: the stand-in with that
+// name rewritten in place (same length, so nothing else moves).
+std::string withMissingDependency(std::string module) {
+    const std::string needed = std::string("libwinplat.so") + '\0';
+    const std::string missing = std::string("libnowhere.so") + '\0';
+    size_t at = module.find(needed);
+    EXPECT_NE(at, std::string::npos);
+    for (; at != std::string::npos; at = module.find(needed, at)) {
+        module.replace(at, needed.size(), missing);
+    }
+    return module;
+}
+
 }  // namespace
 
-TEST(MissingMapi, TheProgramStopsBeforeMainNamingTheModuleOrTheOrdinal) {
+TEST(MissingMapi, TheProgramStopsBeforeMainSayingWhatIsMissingOrWhyItWouldNotLoad) {
     namespace fs = std::filesystem;
     const std::string root =
         (fs::temp_directory_path() / ("storeset71-nomapi-" + std::to_string(getpid()))).string();
-    fs::remove_all(root);
-    fs::create_directories(root + "/c/windows/system32");
-    world::writeFile(root + "/registry.reg", "Windows Registry Editor Version 5.00\n");
-
-    Outcome missing = runProgram(root);
-    EXPECT_EQ(missing.status, 0x35);  // 0xC0000135
-    EXPECT_EQ(missing.err, "The program can't start because MAPI32.dll is missing.\n");
-    EXPECT_EQ(missing.out, "");
-
-    // A module of that name without the ordinals.
-    fs::copy_file(fs::path(world::standinFolder()) / "HollomarPS.dll",
-                  root + "/c/windows/system32/MAPI32.dll");
-    Outcome noOrdinal = runProgram(root);
-    EXPECT_EQ(noOrdinal.status, 0x38);  // 0xC0000138
-    EXPECT_EQ(noOrdinal.err, "The ordinal 13 could not be located in the dynamic link library MAPI32.dll.\n");
-    EXPECT_EQ(noOrdinal.out, "");
+    const std::string mapi = root + "/c/windows/system32/MAPI32.dll";
+    const std::string standins = world::standinFolder();
+    const std::string cannot = "The program can't start because MAPI32.dll could not be loaded: ";
+    const struct {
+        const char* what;
+        std::string module;  // the bytes of MAPI32.dll; none when empty
+        int status;
+        std::string err;
+    } rows[] = {
+        {"none", "", 0x35 /* 0xC0000135 */, "The program can't start because MAPI32.dll is missing.\n"},
+        {"no module", "MZ: a file of another system\n", 0x7B /* 0xC000007B */,
+         cannot + mapi + ": not a loadable module\n"},
+        {"a library it needs is missing",
+         withMissingDependency(world::readFile(standins + "/HollomarPS.dll")), 0x35,
+         cannot + "libnowhere.so: cannot open shared object file: No such file or directory\n"},
+        {"a symbol it imports is missing", world::readFile(UNRESOLVED_MODULE), 0x39 /* 0xC0000139 */,
+         cannot + mapi + ": undefined symbol: winplatTestFunctionNobodyExports\n"},
+        {"no ordinals", world::readFile(standins + "/HollomarPS.dll"), 0x38 /* 0xC0000138 */,
+         "The ordinal 13 could not be located in the dynamic link library MAPI32.dll.\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        fs::remove_all(root);
+        fs::create_directories(root + "/c/windows/system32");
+        world::writeFile(root + "/registry.reg", "Windows Registry Editor Version 5.00\n");
+        if (!row.module.empty()) {
+            world::writeFile(mapi, row.module);
+        }
+        const Outcome o = runProgram(root);
+        EXPECT_EQ(o.status, row.status);
+        EXPECT_EQ(o.err, row.err);
+        EXPECT_EQ(o.out, "");
+        EXPECT_EQ(world::readFile(root + "/registry.reg"), "Windows Registry Editor Version 5.00\n");
+    }
     fs::remove_all(root);
 }

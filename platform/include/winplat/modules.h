@@ -81,6 +81,11 @@ namespace winplat::modules {
 
 // The dlerror text of this thread's last failed load, for diagnostics.
 WINPLAT_API std::string lastLoadError();
+// Whether this thread's last failed load found no file by the name (the
+// module is missing) rather than a file that would not load (not a module, a
+// dependency or a symbol missing). A missing file and a missing dependency
+// both fail with ERROR_MOD_NOT_FOUND, as on Windows.
+WINPLAT_API bool lastLoadFoundNoFile();
 // Number of modules in the table that were loaded through LoadLibrary*
 // and are still referenced (pinned program modules excluded); for tests.
 WINPLAT_API size_t loadedCount();
