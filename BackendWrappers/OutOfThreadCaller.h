@@ -77,6 +77,9 @@ class CallingThread : public Thread {
     void threadBody() override;
 
   private:
+    // Tests hold the thread between calls and see when a post has signalled.
+    friend struct CallingThreadTestAccess;
+
     ICallee* callee_ = nullptr;  // written by the poster, cleared here when the build checks it
     HANDLE request_ = nullptr;
     HANDLE done_ = nullptr;

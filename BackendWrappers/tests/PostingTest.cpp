@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,6 +18,15 @@
 #include "CommonBase/HResultException.h"
 #include "Watchdog.h"
 #include "winplat/inject.h"
+
+namespace BackendWrappers {
+
+struct CallingThreadTestAccess {
+    static const CLock& lock(const CallingThread& thread) { return *thread.getLock(); }
+    static HANDLE request(const CallingThread& thread) { return thread.request_; }
+};
+
+}  // namespace BackendWrappers
 
 namespace {
 
@@ -58,35 +69,70 @@ INSTANTIATE_TEST_SUITE_P(
                       StartFailure{"CreateEventW", ERROR_ACCESS_DENIED, 2, E_ACCESSDENIED},
                       StartFailure{"CreateEventW", 0, 1, E_FAIL}));
 
-// A calling thread whose wait for calls fails has ended: the post that finds
-// it so, and every later one, gets the wait's failure at once without
-// running its callee, and the thread can still be destroyed. Armed before the
-// thread starts, the failure hits the wait after `served` calls.
-class WaitFailure : public ::testing::TestWithParam<int> {};
+// A calling thread whose wait for calls fails has ended: a post waiting when
+// the wait fails, the post that finds it so, and every later one get the
+// wait's failure without running the callee, and the thread can still be
+// destroyed. Armed before the thread starts, the failure hits the wait after
+// `served` calls. For a waiting post a holder keeps the thread on its lock,
+// between its last call and that wait, until the post has signalled; else
+// the thread has ended before the post.
+struct WaitFailureCase {
+    int served;
+    bool pending;
+};
 
-TEST_P(WaitFailure, EndsTheThreadAndEveryLaterPostGetsTheFailureAtOnce) {
+class WaitFailure : public ::testing::TestWithParam<WaitFailureCase> {};
+
+TEST_P(WaitFailure, EndsTheThreadAndEveryPostGetsTheFailure) {
+    using Access = CallingThreadTestAccess;
     Watchdog watchdog;
     winplat::inject::Scope scope;
-    const int served = GetParam();
+    const auto [served, pending] = GetParam();
     winplat::inject::arm("WaitForMultipleObjects", ERROR_INVALID_HANDLE, 1, served);
     CallingThread thread;
     ASSERT_EQ(thread.startResult(), S_OK);
+    std::promise<void> held;
+    std::thread holder;
     int ran = 0;
     BoundCall counted = [&] {
-        ++ran;
+        if (++ran == served && pending) {
+            holder = std::thread([&] {
+                const CLock& lock = Access::lock(thread);
+                lock.lock();
+                held.set_value();
+                WaitForSingleObject(Access::request(thread), INFINITE);
+                lock.unlock();
+            });
+            held.get_future().wait();
+        }
         return S_FALSE;
     };
     detail::Callee callee(&counted);
     for (int i = 0; i < served; ++i) {
         EXPECT_EQ(thread.post(&callee), S_FALSE);
     }
+    if (!pending) {
+        HANDLE handle = thread.getHandle();
+        ASSERT_NE(handle, nullptr);
+        EXPECT_EQ(WaitForSingleObject(handle, INFINITE), WAIT_OBJECT_0);
+        CloseHandle(handle);
+    }
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(thread.post(&callee), HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
+    }
+    if (holder.joinable()) {
+        holder.join();
     }
     EXPECT_EQ(ran, served);
 }
 
-INSTANTIATE_TEST_SUITE_P(AfterCalls, WaitFailure, ::testing::Values(0, 1, 2));
+INSTANTIATE_TEST_SUITE_P(AfterCalls, WaitFailure,
+                         ::testing::Values(WaitFailureCase{0, false}, WaitFailureCase{2, false},
+                                           WaitFailureCase{1, true}, WaitFailureCase{2, true}),
+                         [](const auto& info) {
+                             return std::to_string(info.param.served) +
+                                    (info.param.pending ? "_WhileAPostWaits" : "_BeforeThePost");
+                         });
 
 // Two callers at once each get a thread of their own, whether the pool has
 // none idle, one or two: each call waits (boundedly) until the other is

@@ -15,9 +15,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <string>
 #include <string_view>
 
 #include "codepage_tables.h"
+#include "kinternal.h"
 
 namespace winplat::detail {
 
@@ -32,10 +35,41 @@ bool sameName(const char* a, const char* b) {
     return strcasecmp(a, b) == 0;
 }
 
+// The C library loads a charset's conversion module with the first
+// descriptor that needs it and unloads it some closes after the last one has
+// gone, under a lock of its own that the thread sanitizer cannot see; it then
+// takes a converter closed on one thread for a race with the load on another.
+// So the first descriptor of a charset leaves one more open for the life of
+// the process, from UTF-8 (built into the library, no module of its own), and
+// the module stays loaded.
+void keepLoaded(const char* charset) {
+    struct Kept {
+        kernel::PlatformLock lock;
+        std::map<std::string, iconv_t> byName;  // upper case; guarded by lock
+    };
+    // Never destroyed, nor the descriptors closed: converters may still open
+    // during exit.
+    static Kept* const kept = new Kept;
+    std::string name(charset);
+    for (char& c : name) {
+        c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    kernel::PlatformGuard guard(kept->lock);
+    const auto [it, added] = kept->byName.emplace(std::move(name), iconv_t{});
+    if (added) {
+        it->second = iconv_open(charset, "UTF-8");
+    }
+}
+
 // One descriptor of the C library's iconv.
 class IconvHandle {
   public:
-    IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+        if (ok()) {
+            keepLoaded(to);
+            keepLoaded(from);
+        }
+    }
     ~IconvHandle() {
         if (ok()) {
             iconv_close(cd_);

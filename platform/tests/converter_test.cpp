@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <iconv.h>
+#include <link.h>
 
 #include <cerrno>
 #include <chrono>
@@ -281,6 +282,55 @@ Expected jp1Encodings() {
         e.byUnit.push_back(o);
     }
     return e;
+}
+
+// Whether the C library's conversion module `name` is loaded.
+bool moduleLoaded(const std::string& name) {
+    struct Search {
+        std::string suffix;
+        bool found = false;
+    } search{"/" + name + ".so"};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void* data) {
+            auto* s = static_cast<Search*>(data);
+            const std::string_view path(info->dlpi_name);
+            s->found = s->found || path.ends_with(s->suffix);
+            return 0;
+        },
+        &search);
+    return search.found;
+}
+
+// The C library's modules that converters used stay loaded once they are
+// closed, however many closes follow: unloaded on one thread while another
+// loads it, a module makes the thread sanitizer report a race.
+TEST(Converter, ModulesItUsedStayLoadedAfterItCloses) {
+    const struct {
+        const char* to;
+        const char* from;
+        const char* module;
+    } cases[] = {
+        {"UTF-16LE", "HZ-GB-2312", "EUC-CN"},
+        {"HZ-GB-2312", "UCS-2LE", "EUC-CN"},
+        {"UTF-16LE", "ISO-2022-JP-1", "ISO-2022-JP"},
+        {"ISO-2022-JP-1", "UTF-16LE", "EUC-JP"},
+        {"UTF-8", "CP1251", "CP1251"},
+        {"CP1251", "UTF-16LE", "UTF-16"},
+    };
+    for (const auto& c : cases) {
+        winplat::Converter converter(c.to, c.from);
+        ASSERT_TRUE(converter.ok()) << c.to << " " << c.from;
+        EXPECT_TRUE(moduleLoaded(c.module)) << c.module;
+    }
+    // The C library unloads a module no descriptor uses a few closes later.
+    for (int i = 0; i < 4; ++i) {
+        iconv_t cd = iconv_open("UTF-8", "KOI8-R");
+        ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+        iconv_close(cd);
+    }
+    for (const auto& c : cases) {
+        EXPECT_TRUE(moduleLoaded(c.module)) << c.module;
+    }
 }
 
 // Converters on several threads at once ask for the same characters: each
