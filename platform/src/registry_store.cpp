@@ -814,10 +814,34 @@ LSTATUS refresh(State& s, bool exact) {
     return ERROR_SUCCESS;
 }
 
-// The path with every symbolic link of its last component followed (a link
-// to a file not there yet names where the file will be).
+// `path` in its folder as that folder is now: every link, "." and ".." on
+// the way followed, a relative path taken from the current folder. A folder
+// that is not there is kept as named, made absolute.
+std::string inResolvedFolder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string base = folder;
+    if (char* real = ::realpath(folder.c_str(), nullptr)) {
+        base = real;
+        std::free(real);
+    } else if (folder.front() != '/') {
+        if (char* cwd = ::getcwd(nullptr, 0)) {
+            base = std::string(cwd) + "/" + folder;
+            std::free(cwd);
+        }
+    }
+    return (base.back() == '/' ? base : base + "/") + name;
+}
+
+// Where the registry file is, resolved once when it is loaded: its folder
+// as inResolvedFolder() finds it and every symbolic link of its last
+// component followed (a link to a file not there yet names where the file
+// will be). Every later step works on this path, so a process that changes
+// its current folder, or a link on the way switched to another folder,
+// keeps to the files it loaded rather than mixing two registries.
 std::string followLinks(const std::string& path) {
-    std::string p = path;
+    std::string p = inResolvedFolder(path);
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st;
         if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
@@ -829,8 +853,7 @@ std::string followLinks(const std::string& path) {
             break;
         }
         to.resize(static_cast<size_t>(n));
-        const size_t slash = p.rfind('/');
-        p = (to.front() == '/' || slash == std::string::npos) ? to : p.substr(0, slash + 1) + to;
+        p = inResolvedFolder(to.front() == '/' ? to : p.substr(0, p.rfind('/') + 1) + to);
     }
     return p;
 }
