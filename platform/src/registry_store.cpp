@@ -20,7 +20,11 @@
 // to a file that holds them changes nothing. When the journal cannot be
 // written the change is undone, so a failed write changes neither the file
 // nor the tree. A file named through a symbolic link is written where the
-// link points, with the lock beside it.
+// link points, with the lock beside it; the folder is resolved once, at
+// load, so the files a process works on cannot move under it. A journal
+// that cannot be read fails the call and changes nothing; one cut short
+// from outside is made good by writing the tree, which holds what it had,
+// whole.
 //
 // The lock file also holds, in a shared mapping, a generation that every
 // writer bumps under the lock before it touches the journal or the file, and
@@ -561,22 +565,37 @@ bool applyPreviousPayload(Key& top, const char* p, size_t n) {
     return true;
 }
 
+// One read of the journal; tests make it fail with the errno armed for
+// "RegistryJournalRead".
+ssize_t preadJournal(int fd, char* buf, size_t n, off_t at) {
+    int64_t injected = 0;
+    if (winplat::inject::take("RegistryJournalRead", &injected)) {
+        errno = static_cast<int>(injected);
+        return -1;
+    }
+    return ::pread(fd, buf, n, at);
+}
+
 // Applies the journal's whole records from `at` on through `apply`, each
 // checked by its checksum seeded with `seed` (and, when `chained`, `seed`
 // then moved on to that checksum); stops at the first record cut short or
-// not checking out. Returns the bytes applied; `tail` tells whether more
-// follow them.
-size_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained,
-                    bool (*apply)(Key&, const char*, size_t), bool& tail) {
+// not checking out. Returns the bytes applied, or -1, applying nothing,
+// when a read fails (errno tells why): a failed read is not the journal's
+// end. `tail` tells whether more bytes follow those applied.
+ssize_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained,
+                     bool (*apply)(Key&, const char*, size_t), bool& tail) {
     std::string& bytes = s.journalBytes;
     bytes.clear();
     char buf[65536];
     while (true) {
-        const ssize_t n = ::pread(s.journalFd, buf, sizeof buf, at);
+        const ssize_t n = preadJournal(s.journalFd, buf, sizeof buf, at);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
             break;
         }
         bytes.append(buf, static_cast<size_t>(n));
@@ -604,52 +623,81 @@ size_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained,
     if (bytes.capacity() > (1u << 20)) {
         bytes = std::string();
     }
-    return pos;
+    return static_cast<ssize_t>(pos);
 }
 
 // Takes in the journal a writer of the previous build left when it was
 // killed before writing it into the file, when it goes with the file version
 // read: its whole records go into the tree, and the first change writes the
-// tree whole before a journal of this format starts over them.
-void readPreviousJournal(State& s, const char* h) {
+// tree whole before a journal of this format starts over them. False,
+// taking in nothing, when a read fails.
+bool readPreviousJournal(State& s, const char* h) {
     uint64_t number = journalSalt(h, s.seen, s.seenHash, true);
     bool tail = false;
-    s.previousIn =
-        number != 0 && applyRecords(s, kJournalHeader, number, false, applyPreviousPayload, tail) > 0;
+    const ssize_t applied =
+        number != 0 ? applyRecords(s, kJournalHeader, number, false, applyPreviousPayload, tail) : 0;
+    s.previousIn = applied > 0;
+    return applied >= 0;
 }
+
+// What reading the journal found.
+enum class JournalRead {
+    Read,       // the tree holds every whole record
+    Restarted,  // the journal the tree includes is gone (started again, or replaced): read the file again
+    CutShort,   // shorter than the records the tree holds, beside the same file: cut from outside
+    Failed,     // a read failed (errno tells why); nothing changed
+};
 
 // Brings the tree up to date with the journal: every whole record past the
 // end read before, or from the start when the journal started afresh for
-// the file the tree was read from. False when the journal the tree includes
-// is no longer there (started again, or replaced): the file must be read
-// again whole.
-bool readJournal(State& s) {
+// the file the tree was read from.
+JournalRead readJournal(State& s) {
     char h[kJournalHeader];
-    uint64_t salt = 0;
-    const bool headed =
-        s.journalFd >= 0 && s.seen.exists && ::pread(s.journalFd, h, sizeof h, 0) == ssize_t{sizeof h};
-    if (headed) {
-        salt = journalSalt(h, s.seen, s.seenHash);
+    ssize_t got = 0;
+    if (s.journalFd >= 0 && s.seen.exists) {
+        while ((got = preadJournal(s.journalFd, h, sizeof h, 0)) < 0 && errno == EINTR) {
+        }
+        if (got < 0) {
+            return JournalRead::Failed;
+        }
     }
+    const bool headed = got == ssize_t{sizeof h};
+    if (!headed && s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) {
+        return JournalRead::CutShort;
+    }
+    const uint64_t salt = headed ? journalSalt(h, s.seen, s.seenHash) : 0;
+    uint64_t chain = s.chain;
+    off_t end = s.journalEnd;
     if (salt != s.salt) {
         if (s.salt != 0) {
-            return false;
+            return JournalRead::Restarted;
         }
-        s.salt = salt;
-        s.chain = salt;
-        s.journalEnd = kJournalHeader;
+        chain = salt;
+        end = kJournalHeader;
     }
     if (salt == 0) {
+        if (headed && !s.previousIn && !readPreviousJournal(s, h)) {
+            return JournalRead::Failed;
+        }
         s.journalEnd = 0;
         s.journalTail = false;
-        if (headed && !s.previousIn) {
-            readPreviousJournal(s, h);
-        }
-        return true;
+        return JournalRead::Read;
     }
-    s.journalEnd +=
-        static_cast<off_t>(applyRecords(s, s.journalEnd, s.chain, true, applyPayload, s.journalTail));
-    return true;
+    bool tail = false;
+    const ssize_t applied = applyRecords(s, end, chain, true, applyPayload, tail);
+    if (applied < 0) {
+        return JournalRead::Failed;
+    }
+    struct stat st;
+    if (applied == 0 && !tail && end > off_t{kJournalHeader} && ::fstat(s.journalFd, &st) == 0 &&
+        st.st_size < end) {
+        return JournalRead::CutShort;
+    }
+    s.salt = salt;
+    s.chain = chain;
+    s.journalEnd = end + static_cast<off_t>(applied);
+    s.journalTail = tail;
+    return JournalRead::Read;
 }
 
 // Holds the file lock shared while a reader brings its tree up to date, so
@@ -680,8 +728,9 @@ void openLock(State& s);
 void openJournal(State& s);
 
 // Reads the file whole into the tree; false, leaving the tree as it was,
-// when that version cannot be used.
-bool readFile(State& s, const struct stat& found, LSTATUS& rc) {
+// when that version cannot be used. The tree it replaces goes to
+// `replaced` when that is empty.
+bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<Key>& replaced) {
     struct stat st = found;
     if (S_ISDIR(st.st_mode)) {
         rc = markBad(s, idOf(st), ERROR_CANTREAD, s.file + ": a folder stands where the file should be");
@@ -716,7 +765,10 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc) {
     ContentHash hash;
     hash.add(bytes.data(), bytes.size());
     s.seenHash = hash.done();
-    s.tree = std::move(tree);
+    tree.swap(s.tree);
+    if (!replaced) {
+        replaced = std::move(tree);
+    }
     ++s.generation;
     s.encoding = enc;
     s.bad = false;
@@ -728,6 +780,76 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc) {
     return true;
 }
 
+// What a refresh may move on, kept so that one whose journal cannot be read
+// leaves the tree and what it was read from as they were.
+struct ReadPoint {
+    explicit ReadPoint(const State& s)
+        : encoding(s.encoding),
+          seen(s.seen),
+          seenHash(s.seenHash),
+          salt(s.salt),
+          chain(s.chain),
+          journalEnd(s.journalEnd),
+          journalTail(s.journalTail),
+          previousIn(s.previousIn),
+          bad(s.bad),
+          badCode(s.badCode),
+          lastError(s.lastError) {}
+    void restore(State& s) {
+        if (tree) {
+            s.tree = std::move(tree);
+            ++s.generation;
+        }
+        s.encoding = encoding;
+        s.seen = seen;
+        s.seenHash = seenHash;
+        s.salt = salt;
+        s.chain = chain;
+        s.journalEnd = journalEnd;
+        s.journalTail = journalTail;
+        s.previousIn = previousIn;
+        s.bad = bad;
+        s.badCode = badCode;
+        s.lastError = lastError;
+    }
+    std::unique_ptr<Key> tree;  // the tree a file read in the refresh replaced
+    Encoding encoding;
+    FileId seen;
+    uint64_t seenHash, salt, chain;
+    off_t journalEnd;
+    bool journalTail, previousIn, bad;
+    LSTATUS badCode;
+    std::string lastError;
+};
+
+LSTATUS foldIn(State& s);
+
+// The journal was found shorter than the records the tree holds, beside the
+// file they go with: emptied or cut from outside. Those records may be
+// acknowledged changes now kept only in trees like this one, so the tree is
+// written whole as the file and the journal starts again. Called under the
+// exclusive lock.
+LSTATUS foldCutJournal(State& s) {
+    struct stat st {};
+    ::fstat(s.journalFd, &st);
+    const off_t expected = s.journalEnd;
+    s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+    LSTATUS rc;
+    try {
+        rc = foldIn(s);
+    } catch (const std::bad_alloc&) {
+        rc = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (rc == ERROR_SUCCESS) {
+        // The file's name is UTF-8, not the ANSI code page narrow console text is in.
+        winplat::console::writeErr(winplat::utf8ToUtf16(
+            "winplat: the registry journal " + s.target + ".journal was cut short from outside (" +
+            std::to_string(st.st_size) + " bytes, " + std::to_string(expected) +
+            " expected); the changes read from it are written into " + s.file + ".\n"));
+    }
+    return rc;
+}
+
 // Reads the file when it may have changed since it was last read, and the
 // journal's records past those read: always when `exact` (under the
 // exclusive lock, before a change), otherwise when the shared generation
@@ -735,7 +857,12 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc) {
 // file's mapping), when the file's identity changed. File and journal are
 // read as one snapshot: under the shared lock, or, without a lock file,
 // checked again after the journal was read. A file that cannot be used
-// leaves the tree as it was.
+// leaves the tree as it was. A journal that cannot be read (an I/O error)
+// fails with ERROR_CANTREAD and leaves everything as it was: a change is
+// refused rather than written over records not read, and a call that only
+// reads goes on with the tree last read and tries again at its next call, as
+// with a file that cannot be read now. A journal found cut short keeps the
+// tree as it is; under the exclusive lock the tree is written whole.
 LSTATUS refresh(State& s, bool exact) {
     if (s.file.empty()) {
         return ERROR_SUCCESS;
@@ -763,11 +890,12 @@ LSTATUS refresh(State& s, bool exact) {
     }
     const SharedFileLock held(s.lockFd, !exact);
     const bool snapshot = exact || held.held();
-    const uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
-    const uint64_t rewrites = s.shared ? s.shared->rewrites.load(std::memory_order_acquire) : 0;
+    uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
+    uint64_t rewrites = s.shared ? s.shared->rewrites.load(std::memory_order_acquire) : 0;
     if (s.journalFd < 0) {
         openJournal(s);
     }
+    ReadPoint before(s);
     bool whole = rewrites != s.seenRewrites;
     for (int tries = 0;; ++tries) {
         struct stat st;
@@ -793,11 +921,23 @@ LSTATUS refresh(State& s, bool exact) {
         }
         if (whole || s.seen != idOf(st) || s.bad) {
             LSTATUS rc = ERROR_SUCCESS;
-            if (!readFile(s, st, rc)) {
+            if (!readFile(s, st, rc, before.tree)) {
                 return rc;
             }
         }
-        whole = !readJournal(s);
+        const JournalRead found = readJournal(s);
+        if (found == JournalRead::Failed) {
+            before.restore(s);
+            return ERROR_CANTREAD;
+        }
+        if (found == JournalRead::CutShort && exact) {
+            if (const LSTATUS rc = foldCutJournal(s); rc != ERROR_SUCCESS) {
+                return rc;
+            }
+            generation = s.shared->generation.load(std::memory_order_acquire);
+            rewrites = s.shared->rewrites.load(std::memory_order_acquire);
+        }
+        whole = found == JournalRead::Restarted;
         if (!whole && !snapshot) {
             // Without the lock a writer may have put a new file in place
             // between the two reads: the journal read then went with the
@@ -814,10 +954,34 @@ LSTATUS refresh(State& s, bool exact) {
     return ERROR_SUCCESS;
 }
 
-// The path with every symbolic link of its last component followed (a link
-// to a file not there yet names where the file will be).
+// `path` in its folder as that folder is now: every link, "." and ".." on
+// the way followed, a relative path taken from the current folder. A folder
+// that is not there is kept as named, made absolute.
+std::string inResolvedFolder(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string base = folder;
+    if (char* real = ::realpath(folder.c_str(), nullptr)) {
+        base = real;
+        std::free(real);
+    } else if (folder.front() != '/') {
+        if (char* cwd = ::getcwd(nullptr, 0)) {
+            base = std::string(cwd) + "/" + folder;
+            std::free(cwd);
+        }
+    }
+    return (base.back() == '/' ? base : base + "/") + name;
+}
+
+// Where the registry file is, resolved once when it is loaded: its folder
+// as inResolvedFolder() finds it and every symbolic link of its last
+// component followed (a link to a file not there yet names where the file
+// will be). Every later step works on this path, so a process that changes
+// its current folder, or a link on the way switched to another folder,
+// keeps to the files it loaded rather than mixing two registries.
 std::string followLinks(const std::string& path) {
-    std::string p = path;
+    std::string p = inResolvedFolder(path);
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st;
         if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
@@ -829,8 +993,7 @@ std::string followLinks(const std::string& path) {
             break;
         }
         to.resize(static_cast<size_t>(n));
-        const size_t slash = p.rfind('/');
-        p = (to.front() == '/' || slash == std::string::npos) ? to : p.substr(0, slash + 1) + to;
+        p = inResolvedFolder(to.front() == '/' ? to : p.substr(0, p.rfind('/') + 1) + to);
     }
     return p;
 }

@@ -123,6 +123,18 @@ TEST_F(RegistryJournalTest, AWriterKilledInItsWriteOrRewriteLosesNothingWhoeverG
     }
 }
 
+// A writer killed right after its record had moved the shared generation
+// before writing it: an older process that only reads sees the record once
+// a newer process has, rather than keeping to the file it read.
+TEST_F(RegistryJournalTest, AnOlderReaderSeesTheRecordOfAWriterKilledAfterIt) {
+    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+    EXPECT_EQ(run({"set", "First", "1"}), 0);
+    EXPECT_EQ(dwordOf(L"First"), 1);  // read with the lock file the writer made
+    EXPECT_EQ(run({"at", "RegistryAfterRecord", "9", "0", "set", "Dead", "7"}), 128 + SIGKILL);
+    EXPECT_EQ(run({"check", "Dead", "7"}), 0) << "in a newer process";
+    EXPECT_EQ(dwordOf(L"Dead"), 7) << "in this older process, which only reads";
+}
+
 // A process that loads while a writer stands between putting its new file
 // in place and starting the journal for it (here: one that cannot take the
 // lock and reads without it) reads the new file and goes on to read the

@@ -34,7 +34,8 @@
 //   RegCreateKeyExW call creates at most 32 of them: beyond, it fails with
 //   ERROR_BADKEY, and a file with a deeper key does not load.
 // - Changes fail with ERROR_BADDB while the registry file does not parse,
-//   with ERROR_CANTREAD while it cannot be read (or is a folder), and with
+//   with ERROR_CANTREAD while it or its journal cannot be read (or it is a
+//   folder; reads go on with the tree last read), and with
 //   the file system's error when the file cannot be written; the file and
 //   the tree then stay as they were. Why the file cannot be used is said
 //   once on stderr.
@@ -42,9 +43,14 @@
 //   taken back whoever is killed when, and other processes using this layer
 //   see it at their next call; it is in the file alone once no process that
 //   wrote runs. A rewrite at exit that fails says so on stderr and leaves
-//   the journal for the next process. A file replaced by another program is
+//   the journal for the next process. A journal found cut short from
+//   outside, beside the file it goes with, is made good by the next change
+//   of a process that read it, which writes its tree whole into the file
+//   and says so on stderr. A file replaced by another program is
 //   seen by reads within 10 ms and by changes at once. A file named through
-//   a symbolic link is written where the link points.
+//   a symbolic link is written where the link points. The file's folder is
+//   the one found when it was loaded, whatever the process's current folder
+//   or the links on the way become later.
 // - A process that may read the file but not write beside it (the lock
 //   file, the journal, the folder) sees every change of the others, and its
 //   own changes fail with ERROR_ACCESS_DENIED, changing nothing. A process
@@ -55,7 +61,8 @@
 //   are kept in the file like the others.
 // - Every call asks winplat::inject::take with its own name first, so tests
 //   can make it fail and count it; "RegistryFileWrite" makes the next file
-//   write fail half-way with the armed code; "RegistryCoarseFileTimes"
+//   write fail half-way with the armed code; "RegistryJournalRead" makes a
+//   read of the journal fail with the armed errno; "RegistryCoarseFileTimes"
 //   (code: a tick in milliseconds) makes file times look that coarse;
 //   "RegistryAfterRecord", "RegistryBeforeRename" and "RegistryAfterRename"
 //   raise the armed code as a signal at that moment of a write.
