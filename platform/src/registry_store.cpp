@@ -24,7 +24,10 @@
 // load, so the files a process works on cannot move under it. A journal
 // that cannot be read fails the call and changes nothing; one cut short
 // from outside is made good by writing the tree, which holds what it had,
-// whole.
+// whole. The lock file and the journal have the file's mode and owner, so
+// whoever may read or write the file may read or write them; a process that
+// may not write the file changes nothing, as one that may not write the
+// folder.
 //
 // The lock file also holds, in a shared mapping, a generation that every
 // writer bumps under the lock before it touches the journal or the file, and
@@ -112,6 +115,25 @@ struct Shared {
     std::atomic<uint64_t> generation;  // bumped before every change of the file or the journal
     std::atomic<uint64_t> rewrites;    // bumped before every rename of a new file over the old
 };
+
+// What decides whether a change may be made to a version of the file and
+// what the lock file and the journal are brought to: its identity, mode and
+// owner, and its change time (a change of its rights moves it).
+struct Rights {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    mode_t mode = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    int64_t ctimeSec = -1;
+    int64_t ctimeNsec = 0;
+
+    bool operator==(const Rights&) const = default;
+};
+
+Rights rightsOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_mode, st.st_uid, st.st_gid, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+}
 }  // namespace
 
 struct Store::State {
@@ -134,6 +156,8 @@ struct Store::State {
     bool journalWritable = false;
     int lockErrno = 0;         // why the lock file could not be opened for writing
     int journalErrno = 0;      // why the journal could not be
+    bool journalUnreadableSaid = false;  // said once a process, whatever file is loaded
+    Rights writeChecked;  // the file version a change was last allowed on, lock and journal brought to it
     uint64_t seenHash = 0;     // ContentHash of the version read
     uint64_t salt = 0;         // the journal the tree includes (0: the tree is the file alone)
     off_t journalEnd = 0;      // how much of it: header and whole records
@@ -1031,21 +1055,32 @@ void checkpoint(const char* name) {
     }
 }
 
-// A file this layer creates beside the registry file gets that file's mode
-// (`ownerWrites`: and its owner may write it, as a lock file and a journal
-// must be, even beside a file kept read-only) and, when made by root, its
-// owner: a root process never locks the owner out of their own registry.
-void takeOwnerOf(const std::string& target, int fd, bool ownerWrites) {
+// The mode winplat gives a registry file it makes.
+constexpr mode_t kNewFileMode = 0644;
+
+// Gives a file this layer keeps beside the registry file (the lock file, the
+// journal, the file's next version) the registry file's mode (`file`; none
+// yet: the mode a new file gets) and owner, as far as this process may: root
+// hands it to the owner, another user to the file's group when a member. So
+// whoever may read the file may read the lock and the journal and whoever
+// may write it may write them (a file kept read-only is written by root
+// alone, who needs no write bit), and a root process never locks the owner
+// out of their own registry. True when it changed anything.
+bool takeOwnerOf(const struct stat* file, int fd) {
     struct stat st;
-    if (::stat(target.c_str(), &st) != 0) {
-        return;
+    if (::fstat(fd, &st) != 0) {
+        return false;
     }
-    ::fchmod(fd, (st.st_mode & 07777) | (ownerWrites ? S_IRUSR | S_IWUSR : 0));
-    if (::geteuid() == 0 && (st.st_uid != 0 || st.st_gid != 0)) {
-        if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-            ::fchmod(fd, st.st_mode & 0644);  // keeps readers in
-        }
+    bool changed = false;
+    if (file && (st.st_uid != file->st_uid || st.st_gid != file->st_gid)) {
+        changed = ::fchown(fd, file->st_uid, file->st_gid) == 0 ||
+                  (st.st_gid != file->st_gid && ::fchown(fd, static_cast<uid_t>(-1), file->st_gid) == 0);
     }
+    const mode_t mode = file ? file->st_mode & 07777 : kNewFileMode;
+    if (changed || (st.st_mode & 07777) != mode) {
+        changed = ::fchmod(fd, mode) == 0 || changed;
+    }
+    return changed;
 }
 
 // Opens `name` for writing when `write` and it may be, else for reading;
@@ -1056,7 +1091,8 @@ int openBeside(const State& s, const std::string& name, bool create, bool& writa
     if (fd < 0 && errno == ENOENT && create) {
         fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            takeOwnerOf(s.target, fd, true);
+            struct stat file;
+            takeOwnerOf(::stat(s.target.c_str(), &file) == 0 ? &file : nullptr, fd);
         } else if (errno == EEXIST) {
             fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
         }
@@ -1065,6 +1101,18 @@ int openBeside(const State& s, const std::string& name, bool create, bool& writa
     writeErrno = fd >= 0 ? 0 : errno;
     if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
         fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat file;
+        if (fd >= 0 && create && ::stat(s.target.c_str(), &file) == 0 && takeOwnerOf(&file, fd)) {
+            // Left with other rights than the file's: brought to them, a
+            // writer may write it now.
+            const int rw = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+            if (rw >= 0) {
+                ::close(fd);
+                fd = rw;
+                writable = true;
+                writeErrno = 0;
+            }
+        }
     }
     return fd;
 }
@@ -1087,6 +1135,7 @@ void closeLock(State& s) {
         s.lockFd = -1;
     }
     s.lockWritable = false;
+    s.writeChecked = Rights{};
 }
 
 // Opens "<target>.lock" and maps its counters, for writing where it may;
@@ -1137,6 +1186,14 @@ void openJournal(State& s, bool create) {
     bool writable = false;
     const int fd = openBeside(s, s.target + ".journal", create, writable, s.journalErrno);
     if (fd < 0) {
+        if (errno != ENOENT && !s.journalUnreadableSaid) {
+            s.journalUnreadableSaid = true;
+            // The file's name is UTF-8, not the ANSI code page narrow console text is in.
+            winplat::console::writeErr(winplat::utf8ToUtf16(
+                "winplat: the registry journal " + s.target + ".journal cannot be read (" +
+                std::strerror(errno) +
+                "); changes other processes made since the file was last written are not seen.\n"));
+        }
         return;
     }
     if (s.journalFd >= 0) {
@@ -1222,11 +1279,7 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         return failedWrite(s, errno);
     }
     struct stat old;
-    if (::stat(s.target.c_str(), &old) == 0) {
-        takeOwnerOf(s.target, fd, false);
-    } else {
-        ::fchmod(fd, 0644);
-    }
+    takeOwnerOf(::stat(s.target.c_str(), &old) == 0 ? &old : nullptr, fd);
     int64_t injected = 0;
     LSTATUS rc = ERROR_SUCCESS;
     if (winplat::inject::take("RegistryFileWrite", &injected)) {
@@ -1411,12 +1464,28 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
 }
 
 // Takes the lock file's lock exclusive, for a change; the lock file is made
-// here when there is none. A process that may not write it fails with the
-// file system's error.
+// here when there is none. A process that may not write the file or the
+// lock fails with the file system's error, having made nothing; one that
+// may brings the lock and the journal to the file's mode and owner when the
+// file's rights changed since it last looked.
 LSTATUS lockForWrite(State& s) {
+    struct stat file {};
+    const bool exists = ::stat(s.target.c_str(), &file) == 0;
+    const Rights rights = rightsOf(file);
+    const bool known = exists && rights == s.writeChecked;
+    if (exists && !known && ::faccessat(AT_FDCWD, s.target.c_str(), W_OK, AT_EACCESS) != 0) {
+        return failedWrite(s, errno);
+    }
     openLock(s, true);
     if (s.lockFd < 0 || !s.lockWritable || !s.shared) {
         return failedWrite(s, s.lockErrno != 0 ? s.lockErrno : EACCES);
+    }
+    if (exists && !known) {
+        takeOwnerOf(&file, s.lockFd);
+        if (s.journalFd >= 0 && s.journalWritable) {
+            takeOwnerOf(&file, s.journalFd);
+        }
+        s.writeChecked = rights;
     }
     while (::flock(s.lockFd, LOCK_EX) != 0) {
         if (errno != EINTR) {

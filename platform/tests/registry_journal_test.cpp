@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstring>
 #include <cwctype>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
@@ -164,25 +165,29 @@ TEST_F(RegistryJournalTest, ALoadBetweenTheRenameAndTheNewJournalSeesEveryLaterR
 }
 
 // Who may write what decides whether a change is made: one that cannot
-// append to the journal, or write the lock, or anything in the folder, is
-// refused with ERROR_ACCESS_DENIED and changes nothing, and every process
-// that may read sees the records a killed writer left.
+// append to the journal, or write the lock, the file or anything in the
+// folder, is refused with ERROR_ACCESS_DENIED and changes nothing, and every
+// process that may read sees the records a killed writer left.
 TEST_F(RegistryJournalTest, ProcessesWithoutWriteRightsSeeTheJournalAndChangeNothing) {
     struct Case {
         const char* name;
         std::vector<std::string> othersFiles;  // owned by the other user; the rest by root
         bool folderIsOthers;
         bool lockRemoved;
+        mode_t fileMode;
         int writeStatus;  // reg_writer's: 0 written, 5 access denied
     } const cases[] = {
         {"all the other user's",
          {"registry.reg", "registry.reg.lock", "registry.reg.journal"},
          true,
          false,
+         0644,
          0},
-        {"a journal it cannot write", {"registry.reg", "registry.reg.lock"}, true, false, 5},
-        {"a lock it cannot write", {"registry.reg", "registry.reg.journal"}, true, false, 5},
-        {"a folder it cannot write", {}, false, true, 5},
+        {"a journal it cannot write", {"registry.reg", "registry.reg.lock"}, true, false, 0644, 5},
+        {"a lock it cannot write", {"registry.reg", "registry.reg.journal"}, true, false, 0644, 5},
+        {"a folder it cannot write", {}, false, true, 0644, 5},
+        // Its own folder would let it replace the file, and there is no lock file yet.
+        {"a file it made read-only", {"registry.reg", "registry.reg.journal"}, true, true, 0444, 5},
     };
     openFolder();
     for (const Case& c : cases) {
@@ -195,10 +200,12 @@ TEST_F(RegistryJournalTest, ProcessesWithoutWriteRightsSeeTheJournalAndChangeNot
             ASSERT_EQ(::chown((dir_ / f).c_str(), owner, owner), 0) << f;
         }
         ASSERT_EQ(::chown(dir_.c_str(), c.folderIsOthers ? kOther : 0, c.folderIsOthers ? kOther : 0), 0);
+        ASSERT_EQ(::chmod(file_.c_str(), c.fileMode), 0);
         if (c.lockRemoved) {
             std::filesystem::remove(dir_ / "registry.reg.lock");
         }
         const std::string before = readBytes(file_);
+        const std::string journalBefore = readBytes(file_ + ".journal");
         const std::set<std::string> files = folderFiles();
         EXPECT_EQ(run({"as", kOtherUid, "check", "Left", "4"}), 0);
         EXPECT_EQ(run({"as", kOtherUid, "set", "Other", "5"}), c.writeStatus);
@@ -206,7 +213,9 @@ TEST_F(RegistryJournalTest, ProcessesWithoutWriteRightsSeeTheJournalAndChangeNot
         EXPECT_EQ(run({"as", kOtherUid, "check", "Left", "4"}), 0);
         if (c.writeStatus != 0) {
             EXPECT_EQ(readBytes(file_), before);
+            EXPECT_EQ(readBytes(file_ + ".journal"), journalBefore);
             EXPECT_EQ(folderFiles(), files);
+            EXPECT_EQ(statOf(file_).st_mode & 07777, c.fileMode);
         }
         ASSERT_EQ(::chown(dir_.c_str(), 0, 0), 0);
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
@@ -238,6 +247,99 @@ TEST_F(RegistryJournalTest, RootReadingOrWritingAUsersRegistryLeavesItTheUsers) 
     EXPECT_EQ(run({"as", kOtherUid, "set", "Owner", "2"}), 0);
     EXPECT_EQ(run({"as", kOtherUid, "check", "Root", "1"}), 0);
     EXPECT_EQ(dwordOf(L"Owner"), 2);
+}
+
+// The lock file and the journal have the registry file's mode and owner:
+// made so with a new registry, and brought to them by the next writer (this
+// process, a new one, the owner) when the file's mode or owner changed after
+// them. A reader of another user then takes the lock and reads the journal.
+TEST_F(RegistryJournalTest, TheLockAndJournalFollowTheFilesModeAndOwner) {
+    enum class Next { ThisProcess, NewProcess, Owner };
+    struct Case {
+        const char* name;
+        bool fileFirst;  // else the first change makes the registry
+        mode_t mode, laterMode;
+        uid_t owner, laterOwner;
+        Next next;
+    } const cases[] = {
+        {"a registry made anew", false, 0644, 0644, 0, 0, Next::ThisProcess},
+        {"widened, this process writes next", true, 0600, 0644, 0, 0, Next::ThisProcess},
+        {"widened, a new process writes next", true, 0600, 0644, 0, 0, Next::NewProcess},
+        {"given to the other user, this process writes next", true, 0600, 0600, 0, kOther, Next::ThisProcess},
+        {"given to the other user, a new process writes next", true, 0600, 0600, 0, kOther, Next::NewProcess},
+        {"made writable by its owner, who writes next", true, 0444, 0644, kOther, kOther, Next::Owner},
+    };
+    openFolder();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // This process lets go of the files of the row before, then they go.
+        unsetenv("WINPLAT_REGISTRY");
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        for (const char* f : {"registry.reg", "registry.reg.lock", "registry.reg.journal"}) {
+            std::filesystem::remove(dir_ / f);
+        }
+        if (c.fileFirst) {
+            writeBytes(file_, kBase);
+            ASSERT_EQ(::chown(file_.c_str(), c.owner, c.owner), 0);
+            ASSERT_EQ(::chmod(file_.c_str(), c.mode), 0);
+        }
+        setenv("WINPLAT_REGISTRY", file_.c_str(), 1);
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        {
+            // One change: where there is no registry yet, the one that makes it.
+            KeyHolder key;
+            ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Journal\\Sub", 0, nullptr, 0,
+                                      KEY_ALL_ACCESS, nullptr, key.out(), nullptr),
+                      ERROR_SUCCESS);
+        }
+        EXPECT_EQ(statOf(file_ + ".lock").st_mode & 07777, c.mode) << "made with the file's mode";
+        ASSERT_EQ(setDword(L"First", 1), ERROR_SUCCESS);
+        for (const std::string& f : {file_, dir_.string()}) {
+            ASSERT_EQ(::chown(f.c_str(), c.laterOwner, c.laterOwner), 0);
+        }
+        ASSERT_EQ(::chmod(file_.c_str(), c.laterMode), 0);
+        std::vector<std::string> next = {"at", "RegistryBeforeRename", "9", "0", "set", "Next", "2"};
+        if (c.next == Next::Owner) {
+            next.insert(next.begin(), {"as", std::to_string(c.laterOwner)});
+        }
+        if (c.next == Next::ThisProcess) {
+            ASSERT_EQ(setDword(L"Next", 2), ERROR_SUCCESS);
+        } else {
+            // Killed in its rewrite at exit: its value is in the journal only.
+            EXPECT_EQ(run(next), 128 + SIGKILL);
+        }
+        for (const char* f : {"", ".lock", ".journal"}) {
+            const struct stat st = statOf(file_ + f);
+            EXPECT_EQ(st.st_mode & 07777, c.laterMode) << f;
+            EXPECT_EQ(st.st_uid, c.laterOwner) << f;
+            EXPECT_EQ(st.st_gid, c.laterOwner) << f;
+        }
+        EXPECT_EQ(readBytes(file_).find("\"Next\""), std::string::npos) << "in the journal only";
+        EXPECT_EQ(run({"as", kOtherUid, "open", file_ + ".lock"}), 0);
+        EXPECT_EQ(run({"as", kOtherUid, "check", "First", "1"}), 0);
+        EXPECT_EQ(run({"as", kOtherUid, "check", "Next", "2"}), 0);
+    }
+}
+
+// A reader that may read the file but not the journal beside it says so
+// once, naming the journal and why, and goes on with the file alone.
+TEST_F(RegistryJournalTest, AJournalThatCannotBeReadIsSaidOnceAndTheFileIsRead) {
+    openFolder();
+    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+    EXPECT_EQ(run({"at", "RegistryBeforeRename", "9", "0", "set", "Left", "4"}), 128 + SIGKILL);
+    ASSERT_EQ(::chmod((file_ + ".journal").c_str(), 0600), 0);
+    const std::string journalBefore = readBytes(file_ + ".journal");
+    const Child reader = spawnChild({"as", kOtherUid, "check", "Left", "-1"}, true);
+    ASSERT_GT(reader.pid, 0);
+    const std::string err = drain(reader.err);
+    drain(reader.out);
+    EXPECT_EQ(waitBounded(reader.pid, std::chrono::seconds(60)), 0);
+    EXPECT_EQ(err, "winplat: the registry journal " + file_ + ".journal cannot be read (" +
+                       std::strerror(EACCES) +
+                       "); changes other processes made since the file was last written are not seen.\n");
+    EXPECT_EQ(run({"as", kOtherUid, "check", "Base", "1"}), 0);
+    EXPECT_EQ(readBytes(file_), kBase);
+    EXPECT_EQ(readBytes(file_ + ".journal"), journalBefore);
 }
 
 // A rewrite at exit that the disk refuses says so, naming the file and why,

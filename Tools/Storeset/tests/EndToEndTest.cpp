@@ -1,8 +1,10 @@
 // Storeset run against a fresh demo world, in-process and as the real
 // program: the whole transcript, the registry before and after, and the
 // stand-ins' records.
-#include <spawn.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "StandinWorld.h"
 
@@ -65,8 +67,9 @@ std::string drain(int fd) {
 }
 
 // Runs the Storeset program with `arguments` in this process's environment
-// (which names the world). Its output is small: the pipes never fill.
-Process runProgram(std::vector<std::string> arguments) {
+// (which names the world), as the user `as` unless that is 0. Its output is
+// small: the pipes never fill.
+Process runProgram(std::vector<std::string> arguments, uid_t as = 0) {
     arguments.insert(arguments.begin(), STORESET_BINARY);
     std::vector<char*> argv;
     for (auto& a : arguments) {
@@ -79,21 +82,25 @@ Process runProgram(std::vector<std::string> arguments) {
     if (pipe(out) != 0 || pipe(err) != 0) {
         return p;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addclose(&actions, err[0]);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        // Only calls that are safe between fork and exec.
+        if ((as != 0 && (setgroups(0, nullptr) != 0 || setgid(as) != 0 || setuid(as) != 0)) ||
+            dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0) {
+            _exit(127);
+        }
+        for (int fd : {out[0], out[1], err[0], err[1]}) {
+            close(fd);
+        }
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
+    }
     close(out[1]);
     close(err[1]);
     p.out = drain(out[0]);
     p.err = drain(err[0]);
     int status = 0;
-    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
         p.status = WEXITSTATUS(status);
     }
     return p;
@@ -316,6 +323,28 @@ TEST_F(EndToEnd, ALineTheServerCannotReadIsADatabaseErrorNamingTheLine) {
                   "\nError occurred: Exception of class HResultException: "
                   "Storeset\\DbAdopter(N), DbAdopter::execute:\n0x80041000 MIRT_E_DATABASE\n");
     EXPECT_EQ(registryBytes(), before);
+}
+
+// A registry file its owner made read-only, in a folder the owner may
+// write: the program, run as that owner, is refused its first write with
+// access denied and leaves the registry as it was.
+TEST_F(EndToEnd, TheProgramIsRefusedARegistryItsOwnerMadeReadOnly) {
+    constexpr uid_t kOwner = 65534;  // a user other than the test's (root)
+    const std::string before = registryBytes();
+    const std::string journal = world_.registryFile + ".journal";
+    for (const std::string& f : {root_, world_.registryFile, world_.registryFile + ".lock", journal}) {
+        ASSERT_EQ(chown(f.c_str(), kOwner, kOwner), 0) << f;
+    }
+    ASSERT_EQ(chmod(world_.registryFile.c_str(), 0444), 0);
+    const std::string journalBefore = world::readFile(journal);
+    Process p = runProgram({"/p", "Demo"}, kOwner);
+    EXPECT_EQ(p.status, 5);  // E_ACCESSDENIED, 0x80070005
+    EXPECT_EQ(p.out, Head + "Handling of store #0\nAdjusting primary store\n" + StoreLines);
+    EXPECT_EQ(withoutLines(p.err),
+              "\nError occurred: Exception of class HResultException: Storeset\\RegistryHelper(N), "
+              "RegistryHelper::setPropertyValue:\n0x80070005 E_ACCESSDENIED\n");
+    EXPECT_EQ(world::readFile(world_.registryFile), before);
+    EXPECT_EQ(world::readFile(journal), journalBefore);
 }
 
 // A database that is absent, a folder, or a file whose reads fail is the

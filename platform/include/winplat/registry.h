@@ -51,11 +51,14 @@
 //   a symbolic link is written where the link points. The file's folder is
 //   the one found when it was loaded, whatever the process's current folder
 //   or the links on the way become later.
-// - A process that may read the file but not write beside it (the lock
-//   file, the journal, the folder) sees every change of the others, and its
-//   own changes fail with ERROR_ACCESS_DENIED, changing nothing. A process
-//   that only reads creates nothing; files the first change creates take the
-//   registry file's mode and, made by root, its owner.
+// - A process that may read the file but not write it or beside it (the
+//   lock file, the journal, the folder) sees every change of the others, and
+//   its own changes fail with ERROR_ACCESS_DENIED, changing nothing. A
+//   process that only reads creates nothing. The lock file and the journal
+//   have the registry file's mode and owner (0644 before there is a file);
+//   a writer brings them to those when the file's mode or owner changes. A
+//   process that may read the file but not the journal says so once on
+//   stderr.
 // - Comment lines of the file are kept, under the line of their key.
 // - KEY_WOW64_* select nothing (there is one view); REG_OPTION_VOLATILE keys
 //   are kept in the file like the others.

@@ -14,11 +14,13 @@
 //   reg_writer prune <n>          n times tries to delete each HKCU\Software\Race\P<k>
 //   reg_writer count <tag> <n>    sets HKCU\Software\Race\Counters "<tag>" to 1 .. n
 //   reg_writer set <name> <n>     sets HKCU\Software\Journal "<name>" to the dword n; exit 0,
-//                                 or 5 when it was refused with ERROR_ACCESS_DENIED
+//                                 or 5 when it was refused with ERROR_ACCESS_DENIED and the
+//                                 value still reads as before
 //   reg_writer check <name> <n>   exit 0 when that value reads n, else 4
 //   reg_writer await <seen> <name> waits (30 s at most) for "<name>" there, with "<seen>"
 //                                 read first and kept throughout; prints "loaded" when it
 //                                 has read the registry first
+//   reg_writer open <path>        exit 0 when that file opens for reading, else 4
 //   reg_writer stress <tag>       until killed: V_<tag>_<i> = i, "Big_<tag>" (2 KiB of i)
 //                                 and N_<tag> = i there, then i (4 bytes) on stdout
 // Leading options, in this order: "as <uid>" runs as that user (and group);
@@ -26,6 +28,7 @@
 // <signal> <skip>" arms the injection point of that name; "coarse" rounds
 // file times to 4 ms ticks, as coarse file systems do. Exit 1 on a failed
 // call, printing it.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <grp.h>
@@ -192,6 +195,7 @@ long long readDword(const std::wstring& name) {
 }
 
 int set(const std::string& name, DWORD v) {
+    const long long before = readDword(winplat::utf8ToUtf16(name));
     HKEY key;
     LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, kJournalKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                                  nullptr);
@@ -200,7 +204,9 @@ int set(const std::string& name, DWORD v) {
         RegCloseKey(key);
     }
     if (rc == ERROR_ACCESS_DENIED) {
-        return 5;
+        return readDword(winplat::utf8ToUtf16(name)) == before
+                   ? 5
+                   : failed("set (refused, yet the value changed)", rc);
     }
     return rc == ERROR_SUCCESS ? 0 : failed("set", rc);
 }
@@ -296,6 +302,10 @@ int main(int argc, char** argv) {
     }
     if (mode == "await" && argc == 4) {
         return await(argv[2], argv[3]);
+    }
+    if (mode == "open" && argc == 3) {
+        const int fd = open(argv[2], O_RDONLY | O_CLOEXEC);
+        return fd >= 0 ? 0 : 4;
     }
     if (mode == "stress" && argc == 3) {
         return stress(argv[2]);
