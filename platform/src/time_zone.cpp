@@ -313,6 +313,8 @@ bool sameTzEntry(const ZoneKey& k) {
     return env[k.slot] == nullptr && (k.slot == 0 || env[k.slot - 1] == k.entry);
 }
 
+// The C library keeps its names for as long as the process runs: equal
+// pointers are the same names.
 bool sameLibraryZone(const ZoneKey& k) {
     return k.standardName == tzname[0] && k.daylightName == tzname[1] && k.west == timezone &&
            k.daylight == daylight;
