@@ -63,12 +63,14 @@ RecurrenceIterator::RecurrenceIterator(const RecurrenceRule& rule, const DateTim
         return std::all_of(lists.begin(), lists.end(), [this](int i) { return byList(i).empty(); });
     };
     const int day = start.field(FieldMonthDay, rule.weekStart);
+    // Where the days come from the start, a month or year without the start's
+    // day (the 31st, 29 February) has none: the month step must not carry it
+    // to a shorter day, nor the year step into March. A time list of a monthly
+    // rule expands every day of the month instead.
     if (rule.frequency == Monthly &&
-        none({ByMonth, ByWeekNo, ByYearDay, ByMonthDay, ByDay, ByHour, ByMinute, BySecond, BySetPos})) {
+        none({ByWeekNo, ByYearDay, ByMonthDay, ByDay, ByHour, ByMinute, BySecond})) {
         anchorDay_ = day;
     }
-    // Where the days come from the start, a year without the start's day
-    // (29 February) has none: the year step must not carry it into March.
     if (rule.frequency == Yearly && none({ByWeekNo, ByYearDay, ByMonthDay, ByDay})) {
         yearAnchorDay_ = day;
         yearAnchorMonth_ = byList(ByMonth).empty() ? start.field(FieldMonth, rule.weekStart) : 0;

@@ -6,10 +6,11 @@
 // lists then limit or expand the seed into candidates (expansionLevel decides
 // which), BYSETPOS picks among them, and the first period that yields
 // candidates later than the last occurrence becomes the current batch.
-// A yearly rule whose days come from the start keeps the start's day, so a
-// year without it (29 February) has none; a date start ignores the time
-// lists; a yearly week-number walk searches the weeks of the start's own
-// week-year first.
+// A yearly or monthly rule whose days come from the start (no BYMONTHDAY,
+// BYYEARDAY, BYWEEKNO or BYDAY; for a monthly one no time list either) keeps
+// the start's day, so a year or month without it (29 February, the 31st) has
+// none; a date start ignores the time lists; a yearly week-number walk
+// searches the weeks of the start's own week-year first.
 //
 // What this walk does that RFC 5545 does not, on purpose:
 // - the start is always delivered; when the rule itself does not produce it,
@@ -19,9 +20,8 @@
 //   (DAILY;BYMINUTE=30 gives minute 30 of every hour); a time list that would
 //   have to expand from a coarser level (YEARLY;BYHOUR alone) ends the walk
 //   after the start;
-// - BYWEEKNO also limits MONTHLY rules; MONTHLY from the 31st skips the
-//   months without one; UNTIL is an instant (a date-only UNTIL is its
-//   midnight UTC);
+// - BYWEEKNO also limits MONTHLY rules; UNTIL is an instant (a date-only
+//   UNTIL is its midnight UTC);
 // - the search for a period with candidates gives up once the base's year
 //   passes the start's year + 8; INTERVAL outside 1-1024 delivers the start
 //   alone; WKST 0 (an unknown name) counts as Sunday.

@@ -175,10 +175,11 @@ struct tm* _localtime64(const __time64_t* sourceTime) {
     if (!inCrtRange(sourceTime)) {
         return nullptr;
     }
+    const winplat::detail::ReversedSeasons* seasons = winplat::detail::processReversedSeasons();
     const time_t t = static_cast<time_t>(*sourceTime);
     struct tm* out = localtime_r(&t, crtBuffer());
     if (out != nullptr) {
-        winplat::detail::toWindowsDaylightFlag(out);
+        winplat::detail::toWindowsDaylightFlag(seasons, out);
     }
     return out;
 }
@@ -187,13 +188,14 @@ __time64_t _mktime64(struct tm* timeptr) {
     if (timeptr == nullptr) {
         return -1;
     }
+    const winplat::detail::ReversedSeasons* seasons = winplat::detail::processReversedSeasons();
     struct tm copy = *timeptr;
-    copy.tm_isdst = winplat::detail::fromWindowsDaylightFlag(copy.tm_isdst);
+    copy.tm_isdst = winplat::detail::fromWindowsDaylightFlag(seasons, copy.tm_isdst);
     const time_t t = mktime(&copy);
     if (t == static_cast<time_t>(-1) || t < 0 || t > kLastCrtTime) {
         return -1;
     }
-    winplat::detail::toWindowsDaylightFlag(&copy);
+    winplat::detail::toWindowsDaylightFlag(seasons, &copy);
     *timeptr = copy;
     return static_cast<__time64_t>(t);
 }

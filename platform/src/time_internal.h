@@ -1,4 +1,5 @@
-// Proleptic Gregorian day arithmetic shared by the platform's time calls.
+// Shared by the platform's time calls: the daylight flag of the process zone
+// and proleptic Gregorian day arithmetic.
 #pragma once
 
 #include <time.h>
@@ -7,12 +8,35 @@
 
 namespace winplat::detail {
 
-// tm_isdst as Windows reports it. In a zone whose present rules put daylight
-// time behind standard time, the C library's flag is set in the season that
-// Windows calls standard; these turn it around (a result of the C library)
-// and back (a hint for it). Other zones pass through unchanged.
-void toWindowsDaylightFlag(struct tm* t);
-int fromWindowsDaylightFlag(int isdst);
+// Seconds east of the two offsets of a zone whose present rules put daylight
+// time behind standard time (tzdata's Ireland), as Windows names them.
+struct ReversedSeasons {
+    long standardEast, daylightEast;
+};
+
+// The process zone's seasons when they are reversed, else null. Brings the C
+// library to the zone TZ names now first: call it before the C library's
+// local-time call, so that the call and the flag answer for one zone.
+const ReversedSeasons* processReversedSeasons();
+
+// tm_isdst as Windows reports it. In a reversed zone the C library's flag is
+// set in the season that Windows calls standard; these turn it around (a
+// result of the C library) and back (a hint for it). Other zones pass through
+// unchanged.
+inline void toWindowsDaylightFlag(const ReversedSeasons* seasons, struct tm* t) {
+    if (seasons == nullptr) {
+        return;
+    }
+    if (t->tm_isdst > 0 && t->tm_gmtoff == seasons->standardEast) {
+        t->tm_isdst = 0;
+    } else if (t->tm_isdst == 0 && t->tm_gmtoff == seasons->daylightEast) {
+        t->tm_isdst = 1;
+    }
+}
+
+inline int fromWindowsDaylightFlag(const ReversedSeasons* seasons, int isdst) {
+    return isdst >= 0 && seasons != nullptr ? (isdst > 0 ? 0 : 1) : isdst;
+}
 
 inline bool isLeap(int64_t y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;

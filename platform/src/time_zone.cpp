@@ -10,7 +10,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <optional>
 #include <utility>
 #include <fstream>
 #include <iterator>
@@ -20,6 +19,8 @@
 #include "time_internal.h"
 #include "winplat/kernel.h"
 #include "winplat/time.h"
+
+extern char** environ;
 
 namespace {
 
@@ -269,68 +270,110 @@ SYSTEMTIME ruleDate(const PosixRule& r, int64_t year) {
     return st;
 }
 
-// Seconds east of the two offsets of a reversed zone, as Windows names them.
-struct ReversedSeasons {
-    long standardEast = 0, daylightEast = 0;
+// What a local-time query checks, per thread, to know that the C library
+// still answers for the zone whose seasons it read: where TZ's entry stands
+// in the environment and its text (searching the environment on every query
+// would cost a third of the C library's answer), and the C library's own
+// names and offsets, which tzset and its local-time answers set.
+struct ZoneKey {
+    bool known;
+    bool tzSet;
+    bool reversed;
+    char** environment;
+    size_t slot;        // TZ's index, or the end's when TZ is unset
+    const char* entry;  // TZ's entry, or the one before the end (null if none)
+    size_t length;      // of TZ's entry; kTextRoom or more: not kept in text
+    const char *standardName, *daylightName;
+    long west;
+    int daylight;
+    winplat::detail::ReversedSeasons seasons;
+    static constexpr size_t kTextRoom = 256;
+    char text[kTextRoom];
 };
 
-// Checked again only when the C library's zone names or standard offset
-// change (tzset, or a local time in another era of the zone), and read again
-// only when TZ changed too: the flag is fixed on every local-time query. The
-// C library keeps its names for as long as the process runs, so equal
+// Constant-initialised and in the static TLS block: no guard on the path of
+// every local-time query, and nothing destroyed before a late caller's query
+// at thread exit.
+thread_local ZoneKey tKey __attribute__((tls_model("initial-exec"))) = {};
+
+// setenv puts a new string in TZ's place or adds one at the end, unsetenv
+// moves the entries after a removed one down, and a putenv buffer written
+// again keeps its place but not its text: each changes what is read here. An
+// array shrunk in place (entries removed, then one added) may end before the
+// place read; its old tail is the allocator's, and holds no entry there.
+bool sameTzEntry(const ZoneKey& k) {
+    char** const env = environ;
+    if (env != k.environment || env == nullptr) {
+        return env == k.environment;
+    }
+    if (k.tzSet) {
+        return env[k.slot] == k.entry &&
+               (k.length >= ZoneKey::kTextRoom || std::memcmp(k.entry, k.text, k.length + 1) == 0);
+    }
+    return env[k.slot] == nullptr && (k.slot == 0 || env[k.slot - 1] == k.entry);
+}
+
+// The C library keeps its names for as long as the process runs: equal
 // pointers are the same names.
-const std::optional<ReversedSeasons>& processReversedSeasons() {
-    struct Cache {
-        bool known = false;
-        const char *standardName = nullptr, *daylightName = nullptr;
-        long west = 0;
-        std::string tz;  // "\n" (in no zone name or rule) for an unset TZ
-        std::optional<ReversedSeasons> seasons;
-    };
-    thread_local Cache cache;
-    static const std::optional<ReversedSeasons> kNone;
-    if (daylight == 0) {
-        return kNone;
-    }
-    if (cache.known && cache.standardName == tzname[0] && cache.daylightName == tzname[1] &&
-        cache.west == timezone) {
-        return cache.seasons;
-    }
-    cache.standardName = tzname[0];
-    cache.daylightName = tzname[1];
-    cache.west = timezone;
-    const char* tz = getenv("TZ");
-    const char* now = tz != nullptr ? tz : "\n";
-    if (!cache.known || cache.tz != now) {
-        cache.known = true;
-        cache.tz = now;
-        cache.seasons.reset();
-        PosixZone posix;
-        if (parsePosixZone(processRuleString(), &posix) && reverseNegativeDaylight(&posix)) {
-            cache.seasons = ReversedSeasons{-posix.stdWest, -posix.dstWest};
+bool sameLibraryZone(const ZoneKey& k) {
+    return k.standardName == tzname[0] && k.daylightName == tzname[1] && k.west == timezone &&
+           k.daylight == daylight;
+}
+
+// tzset brings the C library to the zone TZ names now (mktime does so itself,
+// localtime_r does not), so that its next answer is for the zone the seasons
+// are read for; it reads nothing when the C library is there already.
+void refreshZoneKey(ZoneKey& k, bool sameTz) {
+    bool tzChanged = !k.known;
+    if (!sameTz) {
+        char** const env = environ;
+        size_t slot = 0;
+        const char* entry = nullptr;
+        const char* before = nullptr;
+        for (; env != nullptr && env[slot] != nullptr; ++slot) {
+            if (std::strncmp(env[slot], "TZ=", 3) == 0) {
+                entry = env[slot];
+                break;
+            }
+            before = env[slot];
+        }
+        const size_t length = entry != nullptr ? std::strlen(entry) : 0;
+        tzChanged = tzChanged || k.tzSet != (entry != nullptr) ||
+                    (entry != nullptr && (length >= ZoneKey::kTextRoom || length != k.length ||
+                                          std::memcmp(entry, k.text, length) != 0));
+        k.environment = env;
+        k.slot = slot;
+        k.tzSet = entry != nullptr;
+        k.entry = entry != nullptr ? entry : before;
+        k.length = length;
+        if (length < ZoneKey::kTextRoom) {
+            std::memcpy(k.text, entry != nullptr ? entry : "", length + 1);
         }
     }
-    return cache.seasons;
+    tzset();
+    if (tzChanged) {
+        PosixZone posix;
+        k.reversed = parsePosixZone(processRuleString(), &posix) && reverseNegativeDaylight(&posix);
+        k.seasons = {-posix.stdWest, -posix.dstWest};
+    }
+    k.known = true;
+    k.standardName = tzname[0];
+    k.daylightName = tzname[1];
+    k.west = timezone;
+    k.daylight = daylight;
 }
 
 }  // namespace
 
 namespace winplat::detail {
 
-void toWindowsDaylightFlag(struct tm* t) {
-    const std::optional<ReversedSeasons>& seasons = processReversedSeasons();
-    if (!seasons) {
-        return;
+const ReversedSeasons* processReversedSeasons() {
+    ZoneKey& k = tKey;
+    const bool sameTz = k.known && sameTzEntry(k);
+    if (!sameTz || !sameLibraryZone(k)) {
+        refreshZoneKey(k, sameTz);
     }
-    if (t->tm_isdst > 0 && t->tm_gmtoff == seasons->standardEast) {
-        t->tm_isdst = 0;
-    } else if (t->tm_isdst == 0 && t->tm_gmtoff == seasons->daylightEast) {
-        t->tm_isdst = 1;
-    }
-}
-
-int fromWindowsDaylightFlag(int isdst) {
-    return isdst >= 0 && processReversedSeasons() ? (isdst > 0 ? 0 : 1) : isdst;
+    return k.reversed ? &k.seasons : nullptr;
 }
 
 }  // namespace winplat::detail
@@ -361,10 +404,11 @@ DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformatio
     }
     copyName(posix.dstName, z.DaylightName);
     z.DaylightBias = static_cast<LONG>((posix.dstWest - posix.stdWest) / 60);
+    const winplat::detail::ReversedSeasons* seasons = winplat::detail::processReversedSeasons();
     const time_t now = time(nullptr);
     struct tm local;
     localtime_r(&now, &local);
-    winplat::detail::toWindowsDaylightFlag(&local);
+    winplat::detail::toWindowsDaylightFlag(seasons, &local);
     z.DaylightDate = ruleDate(posix.start, local.tm_year + 1900);
     z.StandardDate = ruleDate(posix.end, local.tm_year + 1900);
     return local.tm_isdst > 0 ? TIME_ZONE_ID_DAYLIGHT : TIME_ZONE_ID_STANDARD;

@@ -210,3 +210,130 @@ TEST(CrtTime, AgainstTheCLibrary) {
     EXPECT_EQ(now, stored);
     EXPECT_NEAR(static_cast<double>(now), static_cast<double>(time(nullptr)), 5.0);
 }
+
+namespace {
+
+struct SwitchZone {
+    const char* tz;     // null: unset
+    const char* names;  // and standard offset, as the C library has them
+    long winterEast, summerEast;
+};
+
+enum class Switch { Setenv, SetenvAndTzset, PutenvBufferRewritten, SetBackAfterTzset };
+
+// What the calls answer after TZ went from one zone to another: _mktime64 of
+// 12:00 on 15 July 2024 as daylight time (the instant, flag and hour), the
+// flag and offset of _localtime64 on 15 January and July at 12:00 UTC, the
+// record's two offsets, and whether GetTimeZoneInformation's answer for now
+// is the C library's once it has read the zone.
+using SwitchAnswers = std::tuple<__time64_t, int, int, int, long, int, long, LONG, LONG, bool>;
+constexpr __time64_t kJanuary = 1705320000, kJuly = 1721044800;
+
+SwitchAnswers answersAfterSwitch(const char* from, const char* to, Switch how, bool mktimeFirst) {
+    static char buffer[64];
+    if (from == nullptr) {
+        unsetenv("TZ");
+    } else if (how == Switch::PutenvBufferRewritten) {
+        snprintf(buffer, sizeof(buffer), "TZ=%s", from);
+        putenv(buffer);
+    } else {
+        setenv("TZ", from, 1);
+    }
+    tzset();
+    for (const __time64_t t : {kJanuary, kJuly}) {
+        struct tm local = *_localtime64(&t);
+        _mktime64(&local);
+    }
+    TIME_ZONE_INFORMATION z;
+    GetTimeZoneInformation(&z);
+    if (how == Switch::SetBackAfterTzset) {
+        setenv("TZ", to, 1);
+        _localtime64(&kJanuary);
+        if (from == nullptr) {
+            unsetenv("TZ");
+        } else {
+            setenv("TZ", from, 1);
+        }
+        tzset();
+    }
+    if (how == Switch::PutenvBufferRewritten) {
+        snprintf(buffer, sizeof(buffer), "TZ=%s", to);
+        if (from == nullptr) {
+            putenv(buffer);
+        }
+    } else {
+        setenv("TZ", to, 1);
+    }
+    if (how == Switch::SetenvAndTzset) {
+        tzset();
+    }
+    struct tm summer = {};
+    summer.tm_year = 124;
+    summer.tm_mon = 6;
+    summer.tm_mday = 15;
+    summer.tm_hour = 12;
+    summer.tm_isdst = 1;
+    __time64_t made = mktimeFirst ? _mktime64(&summer) : 0;
+    const struct tm winter = *_localtime64(&kJanuary);
+    const struct tm july = *_localtime64(&kJuly);
+    const DWORD id = GetTimeZoneInformation(&z);
+    if (!mktimeFirst) {
+        made = _mktime64(&summer);
+    }
+    tzset();
+    const time_t now = time(nullptr);
+    struct tm clock;
+    localtime_r(&now, &clock);
+    const bool idRight = id == (clock.tm_gmtoff == -60L * (z.Bias + z.DaylightBias) ? TIME_ZONE_ID_DAYLIGHT
+                                                                                    : TIME_ZONE_ID_STANDARD);
+    setenv("TZ", "UTC", 1);  // the buffer leaves the environment
+    return {made,          summer.tm_isdst, summer.tm_hour, winter.tm_isdst, winter.tm_gmtoff,
+            july.tm_isdst, july.tm_gmtoff,  z.Bias,         z.DaylightBias,  idRight};
+}
+
+}  // namespace
+
+// TZ changed, with or without tzset, between zones whose seasons differ in
+// direction but not in names or standard offset: every call answers for the
+// zone TZ names now, whichever call comes first. Also when TZ is set back to
+// a zone after the C library read another one, unless the two have the same
+// names and standard offset: nothing the C library shows tells them apart.
+TEST(CrtTime, FollowsTheZoneTzNamesNow) {
+    const SwitchZone zones[] = {
+        {"Europe/London", "GMT BST 0", 0, 3600},
+        {"Europe/Dublin", "IST GMT +1", 0, 3600},
+        {"Europe/Berlin", "CET CEST +1", 3600, 7200},
+        {"IST-1GMT0,M10.5.0,M3.5.0/1", "IST GMT +1", 0, 3600},  // "daylight" in winter
+        {"IST-1GMT-2,M3.5.0/1,M10.5.0", "IST GMT +1", 3600, 7200},
+        // Starts only: the machine's zone (TZ unset) and UTC (TZ empty).
+        {nullptr, "", 0, 0},
+        {"", "UTC", 0, 0},
+    };
+    const std::pair<Switch, const char*> switches[] = {
+        {Switch::Setenv, "setenv"},
+        {Switch::SetenvAndTzset, "setenv and tzset"},
+        {Switch::PutenvBufferRewritten, "putenv buffer rewritten"},
+        {Switch::SetBackAfterTzset, "set back after tzset"},
+    };
+    ScopedTz restore("UTC");
+    for (const SwitchZone& from : zones) {
+        for (const SwitchZone& to : zones) {
+            if (to.tz == nullptr || *to.tz == 0) {
+                continue;
+            }
+            for (const auto& [how, howName] : switches) {
+                if (how == Switch::SetBackAfterTzset && from.tz != to.tz &&
+                    from.names == std::string(to.names)) {
+                    continue;
+                }
+                for (const bool mktimeFirst : {false, true}) {
+                    EXPECT_EQ(answersAfterSwitch(from.tz, to.tz, how, mktimeFirst),
+                              SwitchAnswers(kJuly - to.summerEast, 1, 12, 0, to.winterEast, 1, to.summerEast,
+                                            -to.winterEast / 60, (to.winterEast - to.summerEast) / 60, true))
+                        << (from.tz != nullptr ? from.tz : "(unset)") << " -> " << to.tz << ", " << howName
+                        << (mktimeFirst ? ", _mktime64 first" : "");
+                }
+            }
+        }
+    }
+}

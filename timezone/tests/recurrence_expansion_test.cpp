@@ -221,6 +221,25 @@ TEST(RecurrenceExpansion, MendedFaults) {
         {"FREQ=YEARLY;BYMONTH=2", "20120229", 2, {"20120229", "20160229"}},
         {"FREQ=YEARLY;BYMONTH=2,3", "20120229", 4, {"20120229", "20120329", "20130329", "20140329"}},
         {"FREQ=YEARLY;BYMONTH=1,4;COUNT=3", "20120131", 9, {"20120131", "20130131", "20140131", "END"}},
+        // So is a monthly one beside BYMONTH; a time list still expands
+        // every day of the month.
+        {"FREQ=MONTHLY;BYMONTH=2;COUNT=6",
+         "20000229",
+         9,
+         {"20000229", "20040229", "20080229", "20120229", "20160229", "20200229", "END"}},
+        {"FREQ=MONTHLY;BYMONTH=1,4,7",
+         "20000131",
+         5,
+         {"20000131", "20000731", "20010131", "20010731", "20020131"}},
+        {"FREQ=MONTHLY;INTERVAL=2;BYMONTH=2,4,12",
+         "20001230",
+         4,
+         {"20001230", "20010430", "20011230", "20020430"}},
+        {"FREQ=MONTHLY;BYMONTH=2;BYSETPOS=1", "20000229", 3, {"20000229", "20040229", "20080229"}},
+        {"FREQ=MONTHLY;BYMONTH=2;BYHOUR=9",
+         "20000131T090000",
+         4,
+         {"20000131T090000", "20000201T090000", "20000202T090000", "20000203T090000"}},
     };
     for (const Case& c : cases) {
         check(c);

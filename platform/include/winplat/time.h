@@ -63,7 +63,9 @@ WINPLAT_API DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZo
 // buffer per thread, shared by _gmtime64 and _localtime64. They cover
 // 1970-01-01T00:00:00 to 3000-12-31T23:59:59 UTC and give null outside it
 // (and _mktime64 -1); tm_isdst of _gmtime64 is 0. tm_isdst (read by
-// _mktime64 too) follows GetTimeZoneInformation's seasons.
+// _mktime64 too) follows GetTimeZoneInformation's seasons. Like
+// GetTimeZoneInformation, they answer for the zone TZ names at the call, also
+// when TZ changed without tzset: they bring the C library's zone to it.
 WINPLAT_API __time64_t _time64(__time64_t* destTime);
 WINPLAT_API struct tm* _gmtime64(const __time64_t* sourceTime);
 WINPLAT_API struct tm* _localtime64(const __time64_t* sourceTime);
