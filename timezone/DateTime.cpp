@@ -275,6 +275,27 @@ Duration DateTime::machineOffset(int64_t value, bool valueIsUtc) {
     return Duration(minutes * 60LL);
 }
 
+bool DateTime::machineWallFields(int64_t value, CalendarFields* out) {
+    if (value < kMachineFirst || value > kMachineLast) {
+        return false;
+    }
+    const __time64_t t = value;
+    const struct tm* local = _localtime64(&t);
+    if (local == nullptr || local->tm_sec != static_cast<int>(value % 60)) {
+        return false;
+    }
+    out->second = local->tm_sec;
+    out->minute = local->tm_min;
+    out->hour = local->tm_hour;
+    out->day = local->tm_mday;
+    out->month = local->tm_mon;
+    out->year = local->tm_year;
+    out->weekday = local->tm_wday;
+    out->yearDay = local->tm_yday;
+    out->daylight = -1;  // as calendarFromTime leaves it
+    return true;
+}
+
 Duration DateTime::zoneOffset() const {
     if (!zone_ || !zone_->isValid()) {
         return kUnknownDuration;

@@ -173,6 +173,11 @@ class DateTime {
     // wall-clock time written as if UTC; outside 1970-01-02T00:00:01 ..
     // 3000-12-31T23:59:59 the offset of the present moment.
     static Duration machineOffset(int64_t value, bool valueIsUtc);
+    // The fields of a UTC instant shifted by machineOffset(value, true), as
+    // the C runtime's local time gives them in one call; false, leaving `out`
+    // alone, where they would differ (outside that range, or an offset with
+    // seconds, which machineOffset keeps in whole minutes).
+    static bool machineWallFields(int64_t value, CalendarFields* out);
 
     friend DateTime operator+(DateTime t, Duration d) { return t.add(d); }
     friend DateTime operator-(DateTime t, Duration d) { return t.subtract(d); }

@@ -268,6 +268,12 @@ SYSTEMTIME dateTimeToLocalSystemTime(const DateTime& t) {
     if (t.isUnset() || t.isMarker()) {
         return SYSTEMTIME{};
     }
+    // A machine-zone value's fields come from the C runtime's one answer,
+    // rather than from the offset it gives and a second calendar split.
+    CalendarFields fields;
+    if (t.kind() == Floating && DateTime::machineWallFields(t.value(), &fields)) {
+        return systemTimeOf(fields);
+    }
     int64_t wall;
     if (__builtin_add_overflow(t.value(), t.offset().seconds(), &wall)) {
         wall = t.value();

@@ -298,13 +298,26 @@ thread_local ZoneKey tKey __attribute__((tls_model("initial-exec"))) = {};
 
 // setenv puts a new string in TZ's place or adds one at the end, unsetenv
 // moves the entries after a removed one down, and a putenv buffer written
-// again keeps its place but not its text: each changes what is read here. An
-// array shrunk in place (entries removed, then one added) may end before the
-// place read; its old tail is the allocator's, and holds no entry there.
+// again keeps its place but not its text: each changes what is read here.
+// Entries removed, then one added, may leave the array shrunk in place: the
+// entries before the place read are checked first, so that a read never goes
+// past the array's end.
 bool sameTzEntry(const ZoneKey& k) {
     char** const env = environ;
     if (env != k.environment || env == nullptr) {
         return env == k.environment;
+    }
+    // Each entry read is known to be one: the one before it was not the end.
+    size_t i = 0;
+    for (; i + 4 <= k.slot; i += 4) {
+        if (env[i] == nullptr || env[i + 1] == nullptr || env[i + 2] == nullptr || env[i + 3] == nullptr) {
+            return false;
+        }
+    }
+    for (; i < k.slot; ++i) {
+        if (env[i] == nullptr) {
+            return false;
+        }
     }
     if (k.tzSet) {
         return env[k.slot] == k.entry &&

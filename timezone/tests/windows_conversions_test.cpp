@@ -361,3 +361,31 @@ TEST(SystemTimes, Conversions) {
     y.StandardName[31] = L'x';
     EXPECT_FALSE(tziEqual(x, y));
 }
+
+// A machine-zone value's local fields are the C runtime's own answer; they
+// must be the instant shifted by its offset, as the general road computes
+// them: in zones with half-hour seasons, reversed seasons, an offset with
+// seconds (Monrovia before 1972), and at the ends of the machine range.
+TEST(LocalSystemTime, FloatingFieldsAreTheInstantShiftedByItsOffset) {
+    std::mt19937_64 rng(2026);
+    std::uniform_int_distribution<int64_t> any(0, 33000000000LL);
+    std::uniform_int_distribution<int64_t> early(0, 70000000);  // to 1972-03
+    for (const char* zone : {"America/New_York", "Australia/Lord_Howe", "Europe/Dublin", "Africa/Monrovia",
+                             "Asia/Kathmandu"}) {
+        ScopedTz tz(zone);
+        std::vector<int64_t> instants = {0, 86400, 86401, 32535215999LL, 32535216000LL};
+        for (int i = 0; i < 400; ++i) {
+            instants.push_back(any(rng));
+            instants.push_back(early(rng));
+        }
+        DateTime floating(0);
+        floating.makeFloating();
+        for (const int64_t t : instants) {
+            const DateTime v = floating + Duration(t - floating.value());
+            const CalendarFields f = calendarFromTime(v.value() + v.offset().seconds());
+            ASSERT_EQ(fieldsOf(dateTimeToLocalSystemTime(v)),
+                      std::make_tuple(f.year + 1900, f.month + 1, f.day, f.hour, f.minute, f.second, f.weekday))
+                << zone << " at " << t;
+        }
+    }
+}
