@@ -370,8 +370,8 @@ TEST(LocalSystemTime, FloatingFieldsAreTheInstantShiftedByItsOffset) {
     std::mt19937_64 rng(2026);
     std::uniform_int_distribution<int64_t> any(0, 33000000000LL);
     std::uniform_int_distribution<int64_t> early(0, 70000000);  // to 1972-03
-    for (const char* zone : {"America/New_York", "Australia/Lord_Howe", "Europe/Dublin", "Africa/Monrovia",
-                             "Asia/Kathmandu"}) {
+    for (const char* zone :
+         {"America/New_York", "Australia/Lord_Howe", "Europe/Dublin", "Africa/Monrovia", "Asia/Kathmandu"}) {
         ScopedTz tz(zone);
         std::vector<int64_t> instants = {0, 86400, 86401, 32535215999LL, 32535216000LL};
         for (int i = 0; i < 400; ++i) {
@@ -383,8 +383,9 @@ TEST(LocalSystemTime, FloatingFieldsAreTheInstantShiftedByItsOffset) {
         for (const int64_t t : instants) {
             const DateTime v = floating + Duration(t - floating.value());
             const CalendarFields f = calendarFromTime(v.value() + v.offset().seconds());
-            ASSERT_EQ(fieldsOf(dateTimeToLocalSystemTime(v)),
-                      std::make_tuple(f.year + 1900, f.month + 1, f.day, f.hour, f.minute, f.second, f.weekday))
+            ASSERT_EQ(
+                fieldsOf(dateTimeToLocalSystemTime(v)),
+                std::make_tuple(f.year + 1900, f.month + 1, f.day, f.hour, f.minute, f.second, f.weekday))
                 << zone << " at " << t;
         }
     }
