@@ -136,4 +136,21 @@ struct KeyHolder {
     operator HKEY() const { return key; }
 };
 
+// The registry the journal tests start from, and a dword of its key
+// HKCU\Software\Journal as this process reads it (-1 when it cannot).
+inline const std::string kBase =
+    "Windows Registry Editor Version "
+    "5.00\n\n[HKEY_CURRENT_USER\\Software\\Journal]\n\"Base\"=dword:00000001\n";
+
+inline long long dwordOf(const std::wstring& name) {
+    KeyHolder key;
+    DWORD v = 0, cb = sizeof v;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, KEY_READ, key.out()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb) !=
+            ERROR_SUCCESS) {
+        return -1;
+    }
+    return v;
+}
+
 }  // namespace regtest

@@ -25,22 +25,6 @@ namespace {
 constexpr uid_t kOther = 65534;  // a user other than the test's (root)
 const std::string kOtherUid = std::to_string(kOther);
 
-const std::string kBase =
-    "Windows Registry Editor Version "
-    "5.00\n\n[HKEY_CURRENT_USER\\Software\\Journal]\n\"Base\"=dword:00000001\n";
-
-// The dword HKCU\Software\Journal "name" as this process reads it, or -1.
-long long dwordOf(const std::wstring& name) {
-    KeyHolder key;
-    DWORD v = 0, cb = sizeof v;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, KEY_READ, key.out()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb) !=
-            ERROR_SUCCESS) {
-        return -1;
-    }
-    return v;
-}
-
 LSTATUS setDword(const std::wstring& name, DWORD v) {
     KeyHolder key;
     LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, nullptr, 0, KEY_ALL_ACCESS,

@@ -18,22 +18,6 @@ using namespace regtest;
 
 namespace {
 
-const std::string kBase =
-    "Windows Registry Editor Version "
-    "5.00\n\n[HKEY_CURRENT_USER\\Software\\Journal]\n\"Base\"=dword:00000001\n";
-
-// The dword HKCU\Software\Journal "name" as this process reads it, or -1.
-long long dwordOf(const std::string& name) {
-    KeyHolder key;
-    DWORD v = 0, cb = sizeof v;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, KEY_READ, key.out()) != ERROR_SUCCESS ||
-        RegQueryValueExW(key, winplat::utf8ToUtf16(name).c_str(), nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(&v), &cb) != ERROR_SUCCESS) {
-        return -1;
-    }
-    return v;
-}
-
 LSTATUS setDword(const std::string& name, DWORD v) {
     KeyHolder key;
     const LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -51,7 +35,7 @@ int run(std::vector<std::string> args) {
 std::string misread(const std::map<std::string, long long>& expected) {
     std::string out;
     for (const auto& [name, v] : expected) {
-        if (dwordOf(name) != v) {
+        if (dwordOf(winplat::utf8ToUtf16(name)) != v) {
             out += " " + name + " here";
         }
         if (run({"check", name, std::to_string(v)}) != 0) {
@@ -109,7 +93,7 @@ TEST_F(RegistryOutsideTest, ARelativePathKeepsToTheFolderItWasLoadedIn) {
     ASSERT_EQ(setDword("Mine", 1), ERROR_SUCCESS);
     moveTo(elsewhere);
     EXPECT_EQ(run({"set", "Theirs", "2"}), 0);
-    EXPECT_EQ(dwordOf("Base"), 1);
+    EXPECT_EQ(dwordOf(L"Base"), 1);
     ASSERT_EQ(setDword("Later", 3), ERROR_SUCCESS);
     EXPECT_EQ(misread({{"Base", 1}, {"Mine", 1}, {"Theirs", 2}, {"Later", 3}}), "");
     EXPECT_EQ(readBytes((elsewhere / "registry.reg").string()), kElsewhere);
@@ -144,7 +128,7 @@ TEST_F(RegistryOutsideTest, ALinkOnThePathSwitchedLeavesRunningProcessesWhereThe
     drain(reader.out);
     EXPECT_EQ(status, 0) << said;
     for (const auto& [name, v] : std::map<std::string, long long>{{"Base", 1}, {"Mine", 1}, {"New", 3}}) {
-        EXPECT_EQ(dwordOf(name), v) << name;
+        EXPECT_EQ(dwordOf(winplat::utf8ToUtf16(name)), v) << name;
     }
     winplat::registry::flush();
     const std::string text = readBytes((dir_ / "A" / "registry.reg").string());
@@ -200,7 +184,7 @@ TEST_F(RegistryOutsideTest, AJournalThatCannotBeReadFailsChangesAndKeepsWhatWasR
                 EXPECT_EQ(setDword("Mine", 5), fails ? ERROR_CANTREAD : ERROR_SUCCESS);
                 break;
             case Call::Read:
-                EXPECT_EQ(dwordOf("Left"), fails ? -1 : 4);
+                EXPECT_EQ(dwordOf(L"Left"), fails ? -1 : 4);
                 break;
             case Call::Flush:
                 winplat::registry::flush();
@@ -208,8 +192,8 @@ TEST_F(RegistryOutsideTest, AJournalThatCannotBeReadFailsChangesAndKeepsWhatWasR
         }
         EXPECT_GT(winplat::inject::calls("RegistryJournalRead"), c.skip) << "the journal was not read";
         if (fails) {
-            EXPECT_EQ(dwordOf("Old"), 1) << "the tree last read";
-            EXPECT_EQ(dwordOf("Left"), -1) << "the tree last read";
+            EXPECT_EQ(dwordOf(L"Old"), 1) << "the tree last read";
+            EXPECT_EQ(dwordOf(L"Left"), -1) << "the tree last read";
             EXPECT_EQ(readBytes(file_), fileBefore);
             EXPECT_EQ(readBytes(journal), journalBefore);
         }
