@@ -260,12 +260,15 @@ bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
     return true;
 }
 
+// Says `text` on stderr. Its file names are UTF-8, not the ANSI code page
+// narrow console text is in.
+void say(const std::string& text) {
+    winplat::console::writeErr(winplat::utf8ToUtf16(text));
+}
+
 void reportBadFile(const State& s) {
-    // The file's name is UTF-8, not the ANSI code page narrow console text is in.
-    winplat::console::writeErr(
-        winplat::utf8ToUtf16("winplat: the registry file cannot be used: " + s.lastError +
-                             "\nwinplat: the file is left as it is and changes are refused until it is "
-                             "mended.\n"));
+    say("winplat: the registry file cannot be used: " + s.lastError +
+        "\nwinplat: the file is left as it is and changes are refused until it is mended.\n");
 }
 
 // Control characters of a text (a name read from a damaged file) as \xNN,
@@ -865,11 +868,9 @@ LSTATUS foldCutJournal(State& s) {
         rc = ERROR_NOT_ENOUGH_MEMORY;
     }
     if (rc == ERROR_SUCCESS) {
-        // The file's name is UTF-8, not the ANSI code page narrow console text is in.
-        winplat::console::writeErr(winplat::utf8ToUtf16(
-            "winplat: the registry journal " + s.target + ".journal was cut short from outside (" +
+        say("winplat: the registry journal " + s.target + ".journal was cut short from outside (" +
             std::to_string(st.st_size) + " bytes, " + std::to_string(expected) +
-            " expected); the changes read from it are written into " + s.file + ".\n"));
+            " expected); the changes read from it are written into " + s.file + ".\n");
     }
     return rc;
 }
@@ -1188,11 +1189,9 @@ void openJournal(State& s, bool create) {
     if (fd < 0) {
         if (errno != ENOENT && !s.journalUnreadableSaid) {
             s.journalUnreadableSaid = true;
-            // The file's name is UTF-8, not the ANSI code page narrow console text is in.
-            winplat::console::writeErr(winplat::utf8ToUtf16(
-                "winplat: the registry journal " + s.target + ".journal cannot be read (" +
+            say("winplat: the registry journal " + s.target + ".journal cannot be read (" +
                 std::strerror(errno) +
-                "); changes other processes made since the file was last written are not seen.\n"));
+                "); changes other processes made since the file was last written are not seen.\n");
         }
         return;
     }
@@ -1412,10 +1411,8 @@ void foldAtExit() {
     State& s = *atExitStore;
     winplat::kernel::PlatformGuard lock(*s.mutex);
     if (foldPending(s) != ERROR_SUCCESS) {
-        // The file's name is UTF-8, not the ANSI code page narrow console text is in.
-        winplat::console::writeErr(winplat::utf8ToUtf16(
-            "winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError +
-            "); its changes are kept in " + s.target + ".journal and read from there.\n"));
+        say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError +
+            "); its changes are kept in " + s.target + ".journal and read from there.\n");
     }
 }
 
