@@ -891,34 +891,6 @@ void flush() {
     s.store.flush();
 }
 
-std::string fileBytes() {
-    std::string file;
-    {
-        State& s = state();
-        winplat::kernel::PlatformGuard lock(s.mutex);
-        if (!s.store.loaded()) {
-            loadFromEnvironment(s);
-        }
-        s.store.flush();
-        file = s.store.file();
-    }
-    if (file.empty()) {
-        return "";
-    }
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return "";
-    }
-    std::string bytes;
-    char buf[65536];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
-        bytes.append(buf, static_cast<size_t>(std::max<ssize_t>(n, 0)));
-    }
-    ::close(fd);
-    return bytes;
-}
-
 bool parseText(const void* data, size_t size, std::string* error, std::string* canonical) {
     std::unique_ptr<Key> tree;
     Encoding enc;

@@ -4,7 +4,9 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <poll.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -82,17 +84,30 @@ inline std::string drain(int fd) {
 }
 
 // The child's exit status (128 + the signal that ended it), or -1 when it
-// has not ended within the bound (it is then killed).
+// has not ended within the bound (it is then killed). Blocks on the child's
+// pidfd, so the wait ends when the child does, not at a later poll.
 inline int waitBounded(pid_t pid, std::chrono::seconds bound) {
-    const auto end = std::chrono::steady_clock::now() + bound;
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > end) {
+    bool late = false;
+    const int fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (fd >= 0) {
+        struct pollfd p = {fd, POLLIN, 0};
+        int ready;
+        while ((ready = poll(&p, 1, static_cast<int>(bound.count() * 1000))) < 0 && errno == EINTR) {
+        }
+        close(fd);
+        if (ready == 0) {
+            late = true;
             kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
             return -1;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (late) {
+        return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

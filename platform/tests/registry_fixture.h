@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <time.h>
 
 #include <chrono>
 #include <filesystem>
@@ -65,6 +66,22 @@ inline LSTATUS setBytes(HKEY key, const wchar_t* name, const std::vector<BYTE>& 
     return RegSetValueExW(key, name, 0, type, data.data(), static_cast<DWORD>(data.size()));
 }
 
+// Returns once the clock the registry reads for its checks of outside
+// changes (and, without a lock file, of other processes' writes) has moved
+// past their interval, 10 ms, since the call: the next call that reads looks
+// at the files again, however fast or slow the processes before it ran.
+inline void passOutsideCheckInterval() {
+    const auto now = [] {
+        struct timespec t {};
+        clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+        return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    };
+    const long long start = now();
+    while (now() - start <= 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 class RegistryTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -102,10 +119,11 @@ class RegistryTest : public ::testing::Test {
         return readBytes(file_);
     }
 
-    // Another program replaces the file; reads notice it within 10 ms.
+    // Another program replaces the file; reads notice it once the interval
+    // of the checks for outside changes has passed.
     void replaceFromOutside(const std::string& bytes) {
         writeBytes(file_, bytes);
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        passOutsideCheckInterval();
     }
 
     std::vector<std::string> strayFiles() const {

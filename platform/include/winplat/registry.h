@@ -218,9 +218,6 @@ WINPLAT_API std::string exportKey(HKEY root, const std::wstring& subKey);
 // Writes the changes still kept in the journal beside the registry file into
 // the file itself, as a process that wrote does when it ends or reloads.
 WINPLAT_API void flush();
-// The registry file's bytes as they are on disk after a flush ("" when there
-// is none).
-WINPLAT_API std::string fileBytes();
 
 // Parses `.reg` text from memory without touching the registry. On success
 // returns true and, when `canonical` is given, the text as this layer would

@@ -16,7 +16,9 @@
 //   reg_writer set <name> <n>     sets HKCU\Software\Journal "<name>" to the dword n; exit 0,
 //                                 or 5 when it was refused with ERROR_ACCESS_DENIED and the
 //                                 value still reads as before
-//   reg_writer check <name> <n>   exit 0 when that value reads n, else 4
+//   reg_writer check <name> <n> [<name> <n> ...]
+//                                 exit 0 when those values read so, else 4 (each
+//                                 that does not, on stderr)
 //   reg_writer await <seen> <name> waits (30 s at most) for "<name>" there, with "<seen>"
 //                                 read first and kept throughout; prints "loaded" when it
 //                                 has read the registry first
@@ -297,8 +299,16 @@ int main(int argc, char** argv) {
     if (mode == "set" && argc == 4) {
         return set(argv[2], static_cast<DWORD>(std::atol(argv[3])));
     }
-    if (mode == "check" && argc == 4) {
-        return readDword(winplat::utf8ToUtf16(argv[2])) == std::atoll(argv[3]) ? 0 : 4;
+    if (mode == "check" && argc >= 4 && argc % 2 == 0) {
+        int rc = 0;
+        for (int i = 2; i < argc; i += 2) {
+            const long long got = readDword(winplat::utf8ToUtf16(argv[i]));
+            if (got != std::atoll(argv[i + 1])) {
+                std::fprintf(stderr, "reg_writer: %s reads %lld\n", argv[i], got);
+                rc = 4;
+            }
+        }
+        return rc;
     }
     if (mode == "await" && argc == 4) {
         return await(argv[2], argv[3]);
