@@ -59,6 +59,9 @@
 #include <functional>
 #include <mutex>
 #include <new>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "registry_store.h"
 #include "winplat/console.h"
@@ -156,12 +159,23 @@ struct Store::State {
     bool journalWritable = false;
     int lockErrno = 0;         // why the lock file could not be opened for writing
     int journalErrno = 0;      // why the journal could not be
-    bool journalUnreadableSaid = false;  // said once a process, whatever file is loaded
+    std::string lockPlanted;     // why the lock file found is not one to use ("": none found so)
+    std::string journalPlanted;  // the same for the journal
+    std::set<std::string> said;  // texts said once a process, whatever file is loaded
     Rights writeChecked;  // the file version a change was last allowed on, lock and journal brought to it
     uint64_t seenHash = 0;     // ContentHash of the version read
     uint64_t salt = 0;         // the journal the tree includes (0: the tree is the file alone)
     off_t journalEnd = 0;      // how much of it: header and whole records
     uint64_t chain = 0;        // the checksum of the last whole record (the salt before any)
+    // Where each whole record of the journal with salt `historySalt` that
+    // the tree holds ends, and the chain there: the last one is checked
+    // before this process builds on the journal, and a journal cut from
+    // outside is told from one written after the cut.
+    std::vector<std::pair<off_t, uint64_t>> history;
+    uint64_t historySalt = 0;
+    off_t lastAt = 0;          // where the last whole record the tree holds begins (journalEnd: none)
+    uint64_t lastSeed = 0;     // the chain before it
+    bool cutLost = false;      // a journal cut from outside could not be made good: its records are lost at exit
     bool journalTail = false;  // bytes past journalEnd: a record a killed writer cut short
     bool previousIn = false;   // the tree holds records of a previous-format journal: written whole first
     std::string journalBytes;  // read buffer
@@ -264,6 +278,13 @@ bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
 // narrow console text is in.
 void say(const std::string& text) {
     winplat::console::writeErr(winplat::utf8ToUtf16(text));
+}
+
+// Says `text` once a process.
+void sayOnce(State& s, const std::string& text) {
+    if (s.said.insert(text).second) {
+        say(text);
+    }
 }
 
 void reportBadFile(const State& s) {
@@ -603,14 +624,9 @@ ssize_t preadJournal(int fd, char* buf, size_t n, off_t at) {
     return ::pread(fd, buf, n, at);
 }
 
-// Applies the journal's whole records from `at` on through `apply`, each
-// checked by its checksum seeded with `seed` (and, when `chained`, `seed`
-// then moved on to that checksum); stops at the first record cut short or
-// not checking out. Returns the bytes applied, or -1, applying nothing,
-// when a read fails (errno tells why): a failed read is not the journal's
-// end. `tail` tells whether more bytes follow those applied.
-ssize_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained,
-                     bool (*apply)(Key&, const char*, size_t), bool& tail) {
+// The journal's bytes from `at` to its end into s.journalBytes; false when
+// a read fails (errno tells why).
+bool readJournalFrom(State& s, off_t at) {
     std::string& bytes = s.journalBytes;
     bytes.clear();
     char buf[65536];
@@ -620,15 +636,75 @@ ssize_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained,
             continue;
         }
         if (n < 0) {
-            return -1;
+            return false;
         }
         if (n == 0) {
-            break;
+            return true;
         }
         bytes.append(buf, static_cast<size_t>(n));
         at += n;
     }
+}
+
+void releaseJournalBytes(State& s) {
+    if (s.journalBytes.capacity() > (1u << 20)) {
+        s.journalBytes = std::string();
+    }
+}
+
+// The history of the journal with `salt` starts again at its header.
+void startHistory(State& s, uint64_t salt) {
+    s.history.clear();
+    s.historySalt = salt;
+    s.history.emplace_back(static_cast<off_t>(kJournalHeader), salt);
+    s.lastAt = kJournalHeader;
+    s.lastSeed = salt;
+}
+
+// One more whole record of the journal, from `at` to `end`, its chain `sum`.
+void addToHistory(State& s, off_t at, uint64_t seed, off_t end, uint64_t sum) {
+    s.lastAt = at;
+    s.lastSeed = seed;
+    if (!s.history.empty() && s.history.back().first < end) {
+        s.history.emplace_back(end, sum);
+    }
+}
+
+constexpr off_t kReadFailed = -1;
+constexpr off_t kChangedFromOutside = -2;
+
+// Applies the journal's whole records from `at` on through `apply`, each
+// checked by its checksum seeded with `seed` (and, when `chained`, `seed`
+// then moved on to that checksum); stops at the first record cut short or
+// not checking out. When `at` is before `known`, the end of the records
+// this process read, the one record from `at` to there is read again and
+// checked against `knownChain`, not applied: the journal builds on what this
+// process read only while it still holds it. Returns where the records
+// applied end; kReadFailed, applying nothing, when a read fails (errno tells
+// why): a failed read is not the journal's end; kChangedFromOutside, applying
+// nothing, when the record known is not there. `tail` tells whether more
+// bytes follow those applied.
+off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*apply)(Key&, const char*, size_t),
+                   bool& tail, off_t known = 0, uint64_t knownChain = 0) {
+    if (!readJournalFrom(s, at)) {
+        return kReadFailed;
+    }
+    const std::string& bytes = s.journalBytes;
     size_t pos = 0;
+    if (known > at) {
+        const size_t n = static_cast<size_t>(known - at);
+        uint64_t head[2] = {0, 0};
+        if (bytes.size() >= n && n >= kRecordHeader) {
+            std::memcpy(head, bytes.data(), sizeof head);
+        }
+        if (bytes.size() < n || n < kRecordHeader || head[0] != n - kRecordHeader || head[1] != knownChain ||
+            checksum(seed, bytes.data() + kRecordHeader, n - kRecordHeader) != knownChain) {
+            return kChangedFromOutside;
+        }
+        seed = knownChain;
+        pos = n;
+    }
+    const size_t first = pos;
     while (bytes.size() - pos >= kRecordHeader) {
         uint64_t head[2];
         std::memcpy(head, bytes.data() + pos, sizeof head);
@@ -638,19 +714,46 @@ ssize_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained,
             !apply(*s.tree, payload, static_cast<size_t>(head[0]))) {
             break;
         }
+        const size_t next = pos + kRecordHeader + static_cast<size_t>(head[0]);
         if (chained) {
+            addToHistory(s, at + static_cast<off_t>(pos), seed, at + static_cast<off_t>(next), head[1]);
             seed = head[1];
         }
-        pos += kRecordHeader + static_cast<size_t>(head[0]);
+        pos = next;
     }
-    if (pos > 0) {
+    if (pos > first) {
         ++s.generation;
     }
     tail = pos < bytes.size();
-    if (bytes.capacity() > (1u << 20)) {
-        bytes = std::string();
+    releaseJournalBytes(s);
+    return at + static_cast<off_t>(pos);
+}
+
+// Whether a journal found changed where this process read it last is only
+// shorter: its whole records end where the tree's records once ended, so
+// nothing was written after the cut and the tree holds all the journal
+// does. False when that cannot be told.
+bool onlyCutShort(State& s) {
+    if (s.historySalt != s.salt || s.history.empty() || !readJournalFrom(s, kJournalHeader)) {
+        return false;
     }
-    return static_cast<ssize_t>(pos);
+    const std::string& bytes = s.journalBytes;
+    uint64_t chain = s.salt;
+    size_t pos = 0;
+    while (bytes.size() - pos >= kRecordHeader) {
+        uint64_t head[2];
+        std::memcpy(head, bytes.data() + pos, sizeof head);
+        if (head[0] > bytes.size() - pos - kRecordHeader ||
+            checksum(chain, bytes.data() + pos + kRecordHeader, static_cast<size_t>(head[0])) != head[1]) {
+            break;
+        }
+        chain = head[1];
+        pos += kRecordHeader + static_cast<size_t>(head[0]);
+    }
+    releaseJournalBytes(s);
+    const off_t end = static_cast<off_t>(kJournalHeader + pos);
+    const auto it = std::lower_bound(s.history.begin(), s.history.end(), std::make_pair(end, uint64_t{0}));
+    return end < s.journalEnd && it != s.history.end() && it->first == end && it->second == chain;
 }
 
 // Takes in the journal a writer of the previous build left when it was
@@ -661,10 +764,11 @@ ssize_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained,
 bool readPreviousJournal(State& s, const char* h) {
     uint64_t number = journalSalt(h, s.seen, s.seenHash, true);
     bool tail = false;
-    const ssize_t applied =
-        number != 0 ? applyRecords(s, kJournalHeader, number, false, applyPreviousPayload, tail) : 0;
-    s.previousIn = applied > 0;
-    return applied >= 0;
+    const off_t reached = number != 0
+                              ? applyRecords(s, kJournalHeader, number, false, applyPreviousPayload, tail)
+                              : off_t{kJournalHeader};
+    s.previousIn = reached > off_t{kJournalHeader};
+    return reached != kReadFailed;
 }
 
 // What reading the journal found.
@@ -672,6 +776,7 @@ enum class JournalRead {
     Read,       // the tree holds every whole record
     Restarted,  // the journal the tree includes is gone (started again, or replaced): read the file again
     CutShort,   // shorter than the records the tree holds, beside the same file: cut from outside
+    Diverged,   // cut from outside and written after the cut: read the file and the journal again
     Failed,     // a read failed (errno tells why); nothing changed
 };
 
@@ -695,12 +800,19 @@ JournalRead readJournal(State& s) {
     const uint64_t salt = headed ? journalSalt(h, s.seen, s.seenHash) : 0;
     uint64_t chain = s.chain;
     off_t end = s.journalEnd;
+    off_t from = s.lastAt;
+    uint64_t seed = s.lastSeed;
     if (salt != s.salt) {
         if (s.salt != 0) {
             return JournalRead::Restarted;
         }
         chain = salt;
         end = kJournalHeader;
+        from = kJournalHeader;
+        seed = salt;
+        if (salt != 0) {
+            startHistory(s, salt);
+        }
     }
     if (salt == 0) {
         if (headed && !s.previousIn && !readPreviousJournal(s, h)) {
@@ -711,18 +823,21 @@ JournalRead readJournal(State& s) {
         return JournalRead::Read;
     }
     bool tail = false;
-    const ssize_t applied = applyRecords(s, end, chain, true, applyPayload, tail);
-    if (applied < 0) {
+    const off_t reached = applyRecords(s, std::min(from, end), seed, true, applyPayload, tail, end, chain);
+    if (reached == kReadFailed) {
         return JournalRead::Failed;
     }
+    if (reached == kChangedFromOutside) {
+        return onlyCutShort(s) ? JournalRead::CutShort : JournalRead::Diverged;
+    }
     struct stat st;
-    if (applied == 0 && !tail && end > off_t{kJournalHeader} && ::fstat(s.journalFd, &st) == 0 &&
+    if (reached == end && !tail && end > off_t{kJournalHeader} && ::fstat(s.journalFd, &st) == 0 &&
         st.st_size < end) {
         return JournalRead::CutShort;
     }
     s.salt = salt;
-    s.chain = chain;
-    s.journalEnd = end + static_cast<off_t>(applied);
+    s.chain = seed;
+    s.journalEnd = reached;
     s.journalTail = tail;
     return JournalRead::Read;
 }
@@ -753,6 +868,7 @@ class SharedFileLock {
 
 void openLock(State& s);
 void openJournal(State& s);
+void openJournalAgain(State& s);
 
 // Reads the file whole into the tree; false, leaving the tree as it was,
 // when that version cannot be used. The tree it replaces goes to
@@ -804,6 +920,7 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<K
     s.journalEnd = 0;
     s.journalTail = false;
     s.previousIn = false;
+    s.cutLost = false;
     return true;
 }
 
@@ -816,7 +933,11 @@ struct ReadPoint {
           seenHash(s.seenHash),
           salt(s.salt),
           chain(s.chain),
+          lastSeed(s.lastSeed),
           journalEnd(s.journalEnd),
+          lastAt(s.lastAt),
+          historySize(s.history.size()),
+          historySalt(s.historySalt),
           journalTail(s.journalTail),
           previousIn(s.previousIn),
           bad(s.bad),
@@ -832,7 +953,14 @@ struct ReadPoint {
         s.seenHash = seenHash;
         s.salt = salt;
         s.chain = chain;
+        s.lastSeed = lastSeed;
         s.journalEnd = journalEnd;
+        s.lastAt = lastAt;
+        // Records read since are facts of that journal too; another journal's are not.
+        if (s.historySalt != historySalt || s.history.size() < historySize) {
+            s.history.clear();
+            s.historySalt = 0;
+        }
         s.journalTail = journalTail;
         s.previousIn = previousIn;
         s.bad = bad;
@@ -842,14 +970,17 @@ struct ReadPoint {
     std::unique_ptr<Key> tree;  // the tree a file read in the refresh replaced
     Encoding encoding;
     FileId seen;
-    uint64_t seenHash, salt, chain;
-    off_t journalEnd;
+    uint64_t seenHash, salt, chain, lastSeed;
+    off_t journalEnd, lastAt;
+    size_t historySize;
+    uint64_t historySalt;
     bool journalTail, previousIn, bad;
     LSTATUS badCode;
     std::string lastError;
 };
 
 LSTATUS foldIn(State& s);
+LSTATUS failedWrite(State& s, int e);
 
 // The journal was found shorter than the records the tree holds, beside the
 // file they go with: emptied or cut from outside. Those records may be
@@ -867,6 +998,7 @@ LSTATUS foldCutJournal(State& s) {
     } catch (const std::bad_alloc&) {
         rc = ERROR_NOT_ENOUGH_MEMORY;
     }
+    s.cutLost = rc != ERROR_SUCCESS;
     if (rc == ERROR_SUCCESS) {
         say("winplat: the registry journal " + s.target + ".journal was cut short from outside (" +
             std::to_string(st.st_size) + " bytes, " + std::to_string(expected) +
@@ -917,16 +1049,14 @@ LSTATUS refresh(State& s, bool exact) {
     const bool snapshot = exact || held.held();
     uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
     uint64_t rewrites = s.shared ? s.shared->rewrites.load(std::memory_order_acquire) : 0;
-    if (s.journalFd < 0) {
-        openJournal(s);
-    }
+    openJournalAgain(s);
     ReadPoint before(s);
     bool whole = rewrites != s.seenRewrites;
     for (int tries = 0;; ++tries) {
         struct stat st;
         if (::stat(s.target.c_str(), &st) != 0) {
             if (errno != ENOENT) {
-                return errnoStatus(errno);
+                return failedWrite(s, errno);
             }
             if (s.seen.exists || s.bad) {
                 // Removed from outside: what stays is an empty registry.
@@ -952,6 +1082,7 @@ LSTATUS refresh(State& s, bool exact) {
         }
         const JournalRead found = readJournal(s);
         if (found == JournalRead::Failed) {
+            s.writeError = std::string("its journal cannot be read: ") + std::strerror(errno);
             before.restore(s);
             return ERROR_CANTREAD;
         }
@@ -962,7 +1093,14 @@ LSTATUS refresh(State& s, bool exact) {
             generation = s.shared->generation.load(std::memory_order_acquire);
             rewrites = s.shared->rewrites.load(std::memory_order_acquire);
         }
-        whole = found == JournalRead::Restarted;
+        if (found == JournalRead::Diverged && snapshot) {
+            // Without the lock a journal started again for a new file looks
+            // the same for a moment; under it, only another program does this.
+            say("winplat: the registry journal " + s.target +
+                ".journal was cut and written again from outside; it is read again whole, and values "
+                "past the cut may be lost.\n");
+        }
+        whole = found == JournalRead::Restarted || found == JournalRead::Diverged;
         if (!whole && !snapshot) {
             // Without the lock a writer may have put a new file in place
             // between the two reads: the journal read then went with the
@@ -1084,29 +1222,63 @@ bool takeOwnerOf(const struct stat* file, int fd) {
     return changed;
 }
 
-// Opens `name` for writing when `write` and it may be, else for reading;
-// creates it (owned as the registry file) only when `create`. `writable`
-// tells which it got, `writeErrno` why not for writing.
-int openBeside(const State& s, const std::string& name, bool create, bool& writable, int& writeErrno) {
-    int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+// Opens `name`, a file this layer keeps beside the registry file, with
+// `flags`: never through a symbolic link, and only a regular file with no
+// other name, so that nothing else is ever read, written or handed to
+// another owner. Otherwise -1, with `planted` saying what stands there.
+int openOwn(const std::string& name, int flags, std::string& planted) {
+    const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        if (errno == ELOOP) {
+            planted = "a symbolic link";
+            errno = EPERM;
+        }
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    planted = !S_ISREG(st.st_mode) ? "not a regular file"
+              : st.st_nlink != 1   ? "a file with other names (a hard link)"
+                                   : "";
+    if (!planted.empty()) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+// Opens `name` for writing where it may be, else for reading; creates it
+// (owned as the registry file) only when `create`. `writable` tells which it
+// got, `writeErrno` why not for writing, `planted` what stands there when it
+// is not a file of this layer's own.
+int openBeside(const State& s, const std::string& name, bool create, bool& writable, int& writeErrno,
+               std::string& planted) {
+    planted.clear();
+    int fd = openOwn(name, O_RDWR, planted);
     if (fd < 0 && errno == ENOENT && create) {
-        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        fd = openOwn(name, O_RDWR | O_CREAT | O_EXCL, planted);
         if (fd >= 0) {
             struct stat file;
             takeOwnerOf(::stat(s.target.c_str(), &file) == 0 ? &file : nullptr, fd);
         } else if (errno == EEXIST) {
-            fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+            fd = openOwn(name, O_RDWR, planted);
         }
     }
     writable = fd >= 0;
     writeErrno = fd >= 0 ? 0 : errno;
-    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM) && planted.empty()) {
+        fd = openOwn(name, O_RDONLY, planted);
         struct stat file;
         if (fd >= 0 && create && ::stat(s.target.c_str(), &file) == 0 && takeOwnerOf(&file, fd)) {
             // Left with other rights than the file's: brought to them, a
             // writer may write it now.
-            const int rw = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+            const int rw = openOwn(name, O_RDWR, planted);
             if (rw >= 0) {
                 ::close(fd);
                 fd = rw;
@@ -1147,8 +1319,13 @@ void openLock(State& s, bool create) {
         return;
     }
     bool writable = false;
-    const int fd = openBeside(s, s.target + ".lock", create, writable, s.lockErrno);
+    const int fd = openBeside(s, s.target + ".lock", create, writable, s.lockErrno, s.lockPlanted);
     if (fd < 0) {
+        if (errno != ENOENT && !create) {
+            sayOnce(s, "winplat: the registry lock file " + s.target + ".lock cannot be opened (" +
+                           (s.lockPlanted.empty() ? std::strerror(errno) : s.lockPlanted) +
+                           "); this process reads without it and may see changes up to 10 ms late.\n");
+        }
         return;
     }
     struct stat st;
@@ -1185,13 +1362,12 @@ void openJournal(State& s, bool create) {
         return;
     }
     bool writable = false;
-    const int fd = openBeside(s, s.target + ".journal", create, writable, s.journalErrno);
+    const int fd = openBeside(s, s.target + ".journal", create, writable, s.journalErrno, s.journalPlanted);
     if (fd < 0) {
-        if (errno != ENOENT && !s.journalUnreadableSaid) {
-            s.journalUnreadableSaid = true;
-            say("winplat: the registry journal " + s.target + ".journal cannot be read (" +
-                std::strerror(errno) +
-                "); changes other processes made since the file was last written are not seen.\n");
+        if (errno != ENOENT) {
+            sayOnce(s, "winplat: the registry journal " + s.target + ".journal cannot be read (" +
+                           (s.journalPlanted.empty() ? std::strerror(errno) : s.journalPlanted) +
+                           "); changes other processes made since the file was last written are not seen.\n");
         }
         return;
     }
@@ -1204,6 +1380,22 @@ void openJournal(State& s, bool create) {
 
 void openJournal(State& s) {
     openJournal(s, false);
+}
+
+// Opens the journal again when the one open is no longer the one beside the
+// file: a writer put a journal of its own in its place, or it was removed.
+void openJournalAgain(State& s) {
+    struct stat named, open;
+    if (s.journalFd >= 0 && (::lstat((s.target + ".journal").c_str(), &named) != 0 ||
+                             ::fstat(s.journalFd, &open) != 0 || named.st_dev != open.st_dev ||
+                             named.st_ino != open.st_ino)) {
+        ::close(s.journalFd);
+        s.journalFd = -1;
+        s.journalWritable = false;
+    }
+    if (s.journalFd < 0) {
+        openJournal(s);
+    }
 }
 
 LSTATUS foldPending(State& s);
@@ -1265,6 +1457,15 @@ void removeStaleTemps(const std::string& file) {
 LSTATUS failedWrite(State& s, int e) {
     s.writeError = std::strerror(e);
     return errnoStatus(e);
+}
+
+// Refuses a change because of what stands where the lock file or the
+// journal should be; said once.
+LSTATUS refusePlanted(State& s, const std::string& name, const std::string& why) {
+    sayOnce(s, "winplat: the registry's " + name + " cannot be used (" + why +
+                   "); it is left as it is and changes are refused.\n");
+    s.writeError = why;
+    return ERROR_ACCESS_DENIED;
 }
 
 // Writes `bytes` as the new registry file: a temporary file in the same
@@ -1340,9 +1541,65 @@ LSTATUS startJournal(State& s) {
     s.salt = salt;
     s.chain = salt;
     s.journalEnd = kJournalHeader;
+    startHistory(s, salt);
     // The old journal's records do not check out after the new header; they
     // are cut off now or before the first append.
     s.journalTail = ::ftruncate(s.journalFd, kJournalHeader) != 0;
+    return ERROR_SUCCESS;
+}
+
+// Whether whoever may read or write the journal may read or write the
+// file: its rights for others are the file's at most, its group's are those
+// the file gives that group (or others), and its owner, who may change its
+// mode, is the file's, or one the file's group or others' rights let read
+// and write the file.
+bool journalFitsFile(const struct stat& file, const struct stat& journal) {
+    const mode_t f = file.st_mode & 0777;
+    const mode_t j = journal.st_mode & 0777;
+    const mode_t others = f & 07;
+    const mode_t group = journal.st_gid == file.st_gid ? (f >> 3) & 07 : others;
+    const bool ownerMay = journal.st_uid == file.st_uid || journal.st_uid == 0 ||
+                          (journal.st_gid == file.st_gid && (f & 060) == 060) || (f & 06) == 06;
+    return (j & 07 & ~others) == 0 && ((j >> 3) & 07 & ~group) == 0 && ownerMay;
+}
+
+bool journalFits(const State& s) {
+    struct stat file, journal;
+    return s.journalFd >= 0 && ::stat(s.target.c_str(), &file) == 0 && ::fstat(s.journalFd, &journal) == 0 &&
+           journalFitsFile(file, journal);
+}
+
+// Puts a journal of this process's own, with the file's mode and owner and
+// started for the file as it is, in place of one that others may read or
+// write beyond the file's rights: a new file renamed over it, so no record
+// is ever written where they can reach it.
+LSTATUS replaceJournal(State& s) {
+    std::string tmp = s.target + ".tmp.XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return failedWrite(s, errno);
+    }
+    struct stat file;
+    takeOwnerOf(::stat(s.target.c_str(), &file) == 0 ? &file : nullptr, fd);
+    const uint64_t salt = newSalt();
+    const std::string header = journalHeader(s.seen, s.seenHash, salt);
+    if (!pwriteAll(fd, header.data(), header.size(), 0) ||
+        ::rename(tmp.c_str(), (s.target + ".journal").c_str()) != 0) {
+        const int e = errno;
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return failedWrite(s, e);
+    }
+    if (s.journalFd >= 0) {
+        ::close(s.journalFd);
+    }
+    s.journalFd = fd;
+    s.journalWritable = true;
+    s.salt = salt;
+    s.chain = salt;
+    s.journalEnd = kJournalHeader;
+    s.journalTail = false;
+    startHistory(s, salt);
     return ERROR_SUCCESS;
 }
 
@@ -1358,8 +1615,10 @@ LSTATUS foldIn(State& s) {
         return rc;
     }
     openJournal(s, true);
-    if (s.journalWritable) {
+    if (s.journalWritable && journalFits(s)) {
         startJournal(s);  // without it the journal names the old file and is left alone
+    } else if (s.journalPlanted.empty() && (s.journalFd < 0 || s.journalWritable)) {
+        replaceJournal(s);  // the file holds every change whether this is done or not
     }
     return ERROR_SUCCESS;
 }
@@ -1395,6 +1654,7 @@ LSTATUS appendJournal(State& s, const std::string& payload) {
         return rc;
     }
     s.journalEnd = at + static_cast<off_t>(bytes.size());
+    addToHistory(s, at, s.chain, s.journalEnd, sum);
     s.chain = sum;
     checkpoint("RegistryAfterRecord");
     return ERROR_SUCCESS;
@@ -1410,9 +1670,12 @@ void foldAtExit() {
     }
     State& s = *atExitStore;
     winplat::kernel::PlatformGuard lock(*s.mutex);
+    checkpoint("RegistryAtExit");
     if (foldPending(s) != ERROR_SUCCESS) {
-        say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError +
-            "); its changes are kept in " + s.target + ".journal and read from there.\n");
+        say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError + "); " +
+            (s.cutLost ? "the changes this process read from " + s.target +
+                             ".journal past where it was cut from outside are lost.\n"
+                       : "its changes are kept in " + s.target + ".journal and read from there.\n"));
     }
 }
 
@@ -1422,15 +1685,24 @@ void foldAtExit() {
 // file. A journal that cannot be written fails the change: the file is
 // never rewritten without the records in it.
 LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) {
+    if (!s.journalPlanted.empty()) {
+        return refusePlanted(s, s.target + ".journal", s.journalPlanted);
+    }
     if (!s.seen.exists) {
         return foldIn(s);
     }
     openJournal(s, true);
+    if (!s.journalPlanted.empty()) {
+        return refusePlanted(s, s.target + ".journal", s.journalPlanted);
+    }
     if (s.journalFd < 0 || !s.journalWritable) {
         return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
     }
-    if (s.previousIn) {
-        return foldIn(s);  // the journal of this format starts over the previous one's records
+    if (s.previousIn || !journalFits(s)) {
+        // The journal of this format starts over the previous one's records;
+        // one that others may read or write beyond the file's rights gets
+        // no record, and one of this process's own takes its place.
+        return foldIn(s);
     }
     if (s.salt == 0) {
         const LSTATUS rc = startJournal(s);
@@ -1462,32 +1734,44 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
 
 // Takes the lock file's lock exclusive, for a change; the lock file is made
 // here when there is none. A process that may not write the file or the
-// lock fails with the file system's error, having made nothing; one that
-// may brings the lock and the journal to the file's mode and owner when the
+// lock fails with the file system's error, having made nothing; so does one
+// whose file was made read-only while it waited for the lock. One that may
+// brings the lock and the journal to the file's mode and owner when the
 // file's rights changed since it last looked.
 LSTATUS lockForWrite(State& s) {
     struct stat file {};
-    const bool exists = ::stat(s.target.c_str(), &file) == 0;
-    const Rights rights = rightsOf(file);
-    const bool known = exists && rights == s.writeChecked;
-    if (exists && !known && ::faccessat(AT_FDCWD, s.target.c_str(), W_OK, AT_EACCESS) != 0) {
+    bool exists = ::stat(s.target.c_str(), &file) == 0;
+    // Checked before anything is made, then again under the lock.
+    if (exists && rightsOf(file) != s.writeChecked &&
+        ::faccessat(AT_FDCWD, s.target.c_str(), W_OK, AT_EACCESS) != 0) {
         return failedWrite(s, errno);
     }
     openLock(s, true);
+    if (!s.lockPlanted.empty()) {
+        return refusePlanted(s, s.target + ".lock", s.lockPlanted);
+    }
     if (s.lockFd < 0 || !s.lockWritable || !s.shared) {
         return failedWrite(s, s.lockErrno != 0 ? s.lockErrno : EACCES);
     }
-    if (exists && !known) {
+    checkpoint("RegistryBeforeLock");
+    while (::flock(s.lockFd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return errnoStatus(errno);
+        }
+    }
+    exists = ::stat(s.target.c_str(), &file) == 0;
+    const Rights rights = rightsOf(file);
+    if (exists && rights != s.writeChecked) {
+        if (::faccessat(AT_FDCWD, s.target.c_str(), W_OK, AT_EACCESS) != 0) {
+            const LSTATUS rc = failedWrite(s, errno);
+            ::flock(s.lockFd, LOCK_UN);
+            return rc;
+        }
         takeOwnerOf(&file, s.lockFd);
         if (s.journalFd >= 0 && s.journalWritable) {
             takeOwnerOf(&file, s.journalFd);
         }
         s.writeChecked = rights;
-    }
-    while (::flock(s.lockFd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            return errnoStatus(errno);
-        }
     }
     return ERROR_SUCCESS;
 }
@@ -1557,7 +1841,7 @@ LSTATUS foldPending(State& s) {
             rc = ERROR_NOT_ENOUGH_MEMORY;
             s.writeError = "out of memory";
         }
-    } else if (rc != ERROR_SUCCESS) {
+    } else if (rc != ERROR_SUCCESS && s.bad && rc == s.badCode) {
         rc = ERROR_SUCCESS;  // a file that cannot be used was said so already
     }
     ++s.generation;

@@ -27,7 +27,7 @@
 //                                 and N_<tag> = i there, then i (4 bytes) on stdout
 // Leading options, in this order: "as <uid>" runs as that user (and group);
 // "fsize <bytes>" sets that file size limit just before it exits; "at <point>
-// <signal> <skip>" arms the injection point of that name; "coarse" rounds
+// <signal> <skip>" (as often as wanted) arms the injection point of that name; "coarse" rounds
 // file times to 4 ms ticks, as coarse file systems do. Exit 1 on a failed
 // call, printing it.
 #include <fcntl.h>
@@ -277,7 +277,7 @@ int main(int argc, char** argv) {
         argc -= 2;
         argv += 2;
     }
-    if (argc > 4 && std::string(argv[1]) == "at") {
+    while (argc > 4 && std::string(argv[1]) == "at") {
         winplat::inject::arm(argv[2], std::atoi(argv[3]), 1, std::atoi(argv[4]));
         argc -= 4;
         argv += 4;
