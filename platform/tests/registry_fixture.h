@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <chrono>
@@ -37,6 +38,12 @@ inline std::string utf16File(std::u16string_view text) {
         out.push_back(static_cast<char>(c >> 8));
     }
     return out;
+}
+
+inline struct stat statOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st;
 }
 
 inline std::vector<BYTE> bytesOf(std::initializer_list<int> v) {

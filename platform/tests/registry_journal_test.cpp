@@ -51,12 +51,6 @@ int run(std::vector<std::string> args) {
     return waitBounded(spawnWriter(std::move(args)), std::chrono::seconds(60));
 }
 
-struct stat statOf(const std::string& path) {
-    struct stat st {};
-    ::stat(path.c_str(), &st);
-    return st;
-}
-
 class RegistryJournalTest : public RegistryTest {
   protected:
     // The folder open to the other user, as a home folder is to its owner.
