@@ -157,33 +157,34 @@ struct Store::State {
     uint64_t seenRewrites = 0;    // the shared rewrite count of the version read
     int journalFd = -1;           // "<target>.journal", when it exists
     bool journalWritable = false;
-    int lockErrno = 0;         // why the lock file could not be opened for writing
-    int journalErrno = 0;      // why the journal could not be
+    int lockErrno = 0;           // why the lock file could not be opened for writing
+    int journalErrno = 0;        // why the journal could not be
     std::string lockPlanted;     // why the lock file found is not one to use ("": none found so)
     std::string journalPlanted;  // the same for the journal
     std::set<std::string> said;  // texts said once a process, whatever file is loaded
-    Rights writeChecked;  // the file version a change was last allowed on, lock and journal brought to it
-    uint64_t seenHash = 0;     // ContentHash of the version read
-    uint64_t salt = 0;         // the journal the tree includes (0: the tree is the file alone)
-    off_t journalEnd = 0;      // how much of it: header and whole records
-    uint64_t chain = 0;        // the checksum of the last whole record (the salt before any)
+    Rights writeChecked;    // the file version a change was last allowed on, lock and journal brought to it
+    uint64_t seenHash = 0;  // ContentHash of the version read
+    uint64_t salt = 0;      // the journal the tree includes (0: the tree is the file alone)
+    off_t journalEnd = 0;   // how much of it: header and whole records
+    uint64_t chain = 0;     // the checksum of the last whole record (the salt before any)
     // Where each whole record of the journal with salt `historySalt` that
     // the tree holds ends, and the chain there: the last one is checked
     // before this process builds on the journal, and a journal cut from
     // outside is told from one written after the cut.
     std::vector<std::pair<off_t, uint64_t>> history;
     uint64_t historySalt = 0;
-    off_t lastAt = 0;          // where the last whole record the tree holds begins (journalEnd: none)
-    uint64_t lastSeed = 0;     // the chain before it
-    bool cutLost = false;      // a journal cut from outside could not be made good: its records are lost at exit
-    bool journalTail = false;  // bytes past journalEnd: a record a killed writer cut short
-    bool previousIn = false;   // the tree holds records of a previous-format journal: written whole first
-    std::string journalBytes;  // read buffer
-    std::string writeError;    // why the last file write failed
-    bool foldsAtExit = false;  // the exit handler that folds the journal is registered
-    int64_t checkedAt = 0;     // coarseMillis() of the last identity check
-    bool flushData = true;     // the file system needs a flush before a rename
-    bool tempsSwept = false;   // temporary files of killed writers removed
+    off_t lastAt = 0;       // where the last whole record the tree holds begins (journalEnd: none)
+    uint64_t lastSeed = 0;  // the chain before it
+    bool cutLost = false;   // a journal cut from outside could not be made good: its records are lost at exit
+    bool journalExposed = false;  // the journal had to be narrowed: who opened it before may still read it
+    bool journalTail = false;     // bytes past journalEnd: a record a killed writer cut short
+    bool previousIn = false;      // the tree holds records of a previous-format journal: written whole first
+    std::string journalBytes;     // read buffer
+    std::string writeError;       // why the last file write failed
+    bool foldsAtExit = false;     // the exit handler that folds the journal is registered
+    int64_t checkedAt = 0;        // coarseMillis() of the last identity check
+    bool flushData = true;        // the file system needs a flush before a rename
+    bool tempsSwept = false;      // temporary files of killed writers removed
     // Bumped whenever the tree may have changed; a cursor or a cached key of
     // an older generation is not used.
     uint64_t generation = 1;
@@ -1300,6 +1301,7 @@ void closeLock(State& s) {
         s.journalFd = -1;
     }
     s.journalWritable = false;
+    s.journalExposed = false;
     s.salt = 0;
     s.journalEnd = 0;
     s.previousIn = false;
@@ -1376,6 +1378,7 @@ void openJournal(State& s, bool create) {
     }
     s.journalFd = fd;
     s.journalWritable = writable;
+    s.journalExposed = false;
 }
 
 void openJournal(State& s) {
@@ -1386,9 +1389,9 @@ void openJournal(State& s) {
 // file: a writer put a journal of its own in its place, or it was removed.
 void openJournalAgain(State& s) {
     struct stat named, open;
-    if (s.journalFd >= 0 && (::lstat((s.target + ".journal").c_str(), &named) != 0 ||
-                             ::fstat(s.journalFd, &open) != 0 || named.st_dev != open.st_dev ||
-                             named.st_ino != open.st_ino)) {
+    if (s.journalFd >= 0 &&
+        (::lstat((s.target + ".journal").c_str(), &named) != 0 || ::fstat(s.journalFd, &open) != 0 ||
+         named.st_dev != open.st_dev || named.st_ino != open.st_ino)) {
         ::close(s.journalFd);
         s.journalFd = -1;
         s.journalWritable = false;
@@ -1599,6 +1602,7 @@ LSTATUS replaceJournal(State& s) {
     s.chain = salt;
     s.journalEnd = kJournalHeader;
     s.journalTail = false;
+    s.journalExposed = false;
     startHistory(s, salt);
     return ERROR_SUCCESS;
 }
@@ -1615,7 +1619,7 @@ LSTATUS foldIn(State& s) {
         return rc;
     }
     openJournal(s, true);
-    if (s.journalWritable && journalFits(s)) {
+    if (s.journalWritable && journalFits(s) && !s.journalExposed) {
         startJournal(s);  // without it the journal names the old file and is left alone
     } else if (s.journalPlanted.empty() && (s.journalFd < 0 || s.journalWritable)) {
         replaceJournal(s);  // the file holds every change whether this is done or not
@@ -1698,7 +1702,7 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
     if (s.journalFd < 0 || !s.journalWritable) {
         return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
     }
-    if (s.previousIn || !journalFits(s)) {
+    if (s.previousIn || s.journalExposed || !journalFits(s)) {
         // The journal of this format starts over the previous one's records;
         // one that others may read or write beyond the file's rights gets
         // no record, and one of this process's own takes its place.
@@ -1769,6 +1773,9 @@ LSTATUS lockForWrite(State& s) {
         }
         takeOwnerOf(&file, s.lockFd);
         if (s.journalFd >= 0 && s.journalWritable) {
+            // Narrowing a journal does not close it for whoever opened it
+            // before: it is replaced rather than written on.
+            s.journalExposed = !journalFits(s) || s.journalExposed;
             takeOwnerOf(&file, s.journalFd);
         }
         s.writeChecked = rights;

@@ -173,7 +173,8 @@ TEST_F(RegistryNeighbourTest, APlantedLinkIsNeverFollowedAndTheChangeIsRefused) 
 
 // A neighbour made the lock file and the journal while the file was open to
 // all; the owner then narrows the file and writes a secret. No record of it
-// goes where the neighbour can read: a journal the owner can write is put
+// goes where the neighbour can read: a journal the writer can write (the
+// owner's process, or root's, which could even hand it to the owner) is put
 // in the file and replaced by one of the owner's, one the owner cannot
 // write refuses the change. The neighbour, who still holds the old journal
 // open, reads nothing of it.
@@ -182,10 +183,12 @@ TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarr
     struct Case {
         const char* name;
         mode_t neighboursJournal;  // the mode the neighbour leaves its journal with
+        bool root;                 // the secret is written by root, else by the owner
         int ownerStatus;           // reg_writer's: 0 written, 5 refused
     } const cases[] = {
-        {"a journal open to all", 0666, 0},
-        {"a journal only its maker may write", 0644, 5},
+        {"a journal open to all, the owner writing", 0666, false, 0},
+        {"a journal open to all, root writing", 0666, true, 0},
+        {"a journal only its maker may write, the owner writing", 0644, false, 5},
     };
     std::string secretName;  // as a record names it: UTF-16LE
     for (const char ch : std::string("Secret")) {
@@ -211,12 +214,26 @@ TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarr
 
         ASSERT_EQ(::chmod(file_.c_str(), 0600), 0);
         const std::string fileBefore = readBytes(file_);
-        EXPECT_EQ(run({"as", kOwnerUid, "set", "Secret", std::to_string(kSecret)}), c.ownerStatus);
-
+        // Stopped at its exit, before a write at exit would empty the
+        // journal again, when it has one to do.
+        std::vector<std::string> write = {"at",  "RegistryAtExit", std::to_string(SIGSTOP), "0",
+                                          "set", "Secret",         std::to_string(kSecret)};
+        if (!c.root) {
+            write.insert(write.begin(), {"as", kOwnerUid});
+        }
+        const pid_t writer = spawnWriter(write);
+        ASSERT_GT(writer, 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(writer, &status, WUNTRACED), writer);
         std::string seen(1 << 16, '\0');
         const ssize_t n = ::pread(held, seen.data(), seen.size(), 0);
         ::close(held);
         seen.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        if (WIFSTOPPED(status)) {
+            kill(writer, SIGCONT);
+            ASSERT_EQ(waitpid(writer, &status, 0), writer);
+        }
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), c.ownerStatus);
         EXPECT_FALSE(holdsSecret(seen)) << "in the journal the neighbour holds open";
         for (const std::string& f : folderFiles()) {
             const std::string path = (dir_ / f).string();
