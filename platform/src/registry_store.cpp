@@ -1471,18 +1471,28 @@ LSTATUS refusePlanted(State& s, const std::string& name, const std::string& why)
     return ERROR_ACCESS_DENIED;
 }
 
+// Makes a temporary file beside the registry file, named in `tmp`, with the
+// file's mode and owner (none yet: a new file's); -1 when it cannot.
+int newTempFile(const State& s, std::string& tmp) {
+    tmp = s.target + ".tmp.XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    struct stat file;
+    if (fd >= 0) {
+        takeOwnerOf(::stat(s.target.c_str(), &file) == 0 ? &file : nullptr, fd);
+    }
+    return fd;
+}
+
 // Writes `bytes` as the new registry file: a temporary file in the same
 // folder, flushed where the file system needs it, then renamed over the old
 // one. The folder is not flushed: a power cut can lose the last changes and
 // leaves an older complete file.
 LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
-    std::string tmp = s.target + ".tmp.XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    std::string tmp;
+    const int fd = newTempFile(s, tmp);
     if (fd < 0) {
         return failedWrite(s, errno);
     }
-    struct stat old;
-    takeOwnerOf(::stat(s.target.c_str(), &old) == 0 ? &old : nullptr, fd);
     int64_t injected = 0;
     LSTATUS rc = ERROR_SUCCESS;
     if (winplat::inject::take("RegistryFileWrite", &injected)) {
@@ -1533,6 +1543,14 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     return ERROR_SUCCESS;
 }
 
+// The tree goes with the journal of `salt`, which holds no record yet.
+void journalStarted(State& s, uint64_t salt) {
+    s.salt = salt;
+    s.chain = salt;
+    s.journalEnd = kJournalHeader;
+    startHistory(s, salt);
+}
+
 // Starts the journal afresh for the file as it is, with a salt no record
 // before has: what follows the header then cannot check out.
 LSTATUS startJournal(State& s) {
@@ -1541,10 +1559,7 @@ LSTATUS startJournal(State& s) {
     if (!pwriteAll(s.journalFd, header.data(), header.size(), 0)) {
         return failedWrite(s, errno);
     }
-    s.salt = salt;
-    s.chain = salt;
-    s.journalEnd = kJournalHeader;
-    startHistory(s, salt);
+    journalStarted(s, salt);
     // The old journal's records do not check out after the new header; they
     // are cut off now or before the first append.
     s.journalTail = ::ftruncate(s.journalFd, kJournalHeader) != 0;
@@ -1577,13 +1592,11 @@ bool journalFits(const State& s) {
 // write beyond the file's rights: a new file renamed over it, so no record
 // is ever written where they can reach it.
 LSTATUS replaceJournal(State& s) {
-    std::string tmp = s.target + ".tmp.XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    std::string tmp;
+    const int fd = newTempFile(s, tmp);
     if (fd < 0) {
         return failedWrite(s, errno);
     }
-    struct stat file;
-    takeOwnerOf(::stat(s.target.c_str(), &file) == 0 ? &file : nullptr, fd);
     const uint64_t salt = newSalt();
     const std::string header = journalHeader(s.seen, s.seenHash, salt);
     if (!pwriteAll(fd, header.data(), header.size(), 0) ||
@@ -1598,12 +1611,9 @@ LSTATUS replaceJournal(State& s) {
     }
     s.journalFd = fd;
     s.journalWritable = true;
-    s.salt = salt;
-    s.chain = salt;
-    s.journalEnd = kJournalHeader;
     s.journalTail = false;
     s.journalExposed = false;
-    startHistory(s, salt);
+    journalStarted(s, salt);
     return ERROR_SUCCESS;
 }
 

@@ -112,6 +112,11 @@ inline int waitBounded(pid_t pid, std::chrono::seconds bound) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Runs the helper to its end: its exit status, as waitBounded gives it.
+inline int run(std::vector<std::string> args) {
+    return waitBounded(spawnWriter(std::move(args)), std::chrono::seconds(60));
+}
+
 // Waits until the child stops itself (an injection point raised SIGSTOP).
 inline bool waitStopped(pid_t pid, std::chrono::seconds bound) {
     const auto end = std::chrono::steady_clock::now() + bound;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,6 +134,14 @@ class RegistryTest : public ::testing::Test {
         passOutsideCheckInterval();
     }
 
+    std::set<std::string> folderFiles() const {
+        std::set<std::string> out;
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+            out.insert(e.path().filename().string());
+        }
+        return out;
+    }
+
     std::vector<std::string> strayFiles() const {
         std::vector<std::string> out;
         for (const auto& e : std::filesystem::directory_iterator(dir_)) {
@@ -166,6 +175,16 @@ struct KeyHolder {
 inline const std::string kBase =
     "Windows Registry Editor Version "
     "5.00\n\n[HKEY_CURRENT_USER\\Software\\Journal]\n\"Base\"=dword:00000001\n";
+
+// Sets a dword of HKCU\Software\Journal, creating the key when needed.
+inline LSTATUS setDword(const std::wstring& name, DWORD v) {
+    KeyHolder key;
+    const LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                       nullptr, key.out(), nullptr);
+    return rc != ERROR_SUCCESS
+               ? rc
+               : RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+}
 
 inline long long dwordOf(const std::wstring& name) {
     KeyHolder key;

@@ -25,15 +25,6 @@ namespace {
 constexpr uid_t kOther = 65534;  // a user other than the test's (root)
 const std::string kOtherUid = std::to_string(kOther);
 
-LSTATUS setDword(const std::wstring& name, DWORD v) {
-    KeyHolder key;
-    LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, key.out(), nullptr);
-    return rc != ERROR_SUCCESS
-               ? rc
-               : RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
-}
-
 // The text of the registry file alone, in its canonical form.
 std::string canonicalFile(const std::string& path) {
     const std::string bytes = readBytes(path);
@@ -47,22 +38,10 @@ std::string dwordLine(const std::string& name, DWORD v) {
     return "\"" + name + "\"=dword:" + buf + "\n";
 }
 
-int run(std::vector<std::string> args) {
-    return waitBounded(spawnWriter(std::move(args)), std::chrono::seconds(60));
-}
-
 class RegistryJournalTest : public RegistryTest {
   protected:
     // The folder open to the other user, as a home folder is to its owner.
     void openFolder() { ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0); }
-
-    std::set<std::string> folderFiles() const {
-        std::set<std::string> out;
-        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
-            out.insert(e.path().filename().string());
-        }
-        return out;
-    }
 };
 
 // A writer killed right after its record, or in the rewrite at its exit on

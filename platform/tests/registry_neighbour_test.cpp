@@ -27,12 +27,7 @@ const std::string kOwnerUid = std::to_string(kOwner);
 const std::string kNeighbourUid = std::to_string(kNeighbour);
 
 LSTATUS setDword(const std::string& name, DWORD v) {
-    KeyHolder key;
-    const LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                       nullptr, key.out(), nullptr);
-    return rc != ERROR_SUCCESS ? rc
-                               : RegSetValueExW(key, winplat::utf8ToUtf16(name).c_str(), 0, REG_DWORD,
-                                                reinterpret_cast<const BYTE*>(&v), sizeof v);
+    return regtest::setDword(winplat::utf8ToUtf16(name), v);
 }
 
 // A REG_SZ value of HKCU\Software\Concurrent, where reg_writer's "values"
@@ -46,10 +41,6 @@ std::string concurrentValue(const std::string& name) {
         return "";
     }
     return winplat::utf16ToUtf8(reinterpret_cast<const WCHAR*>(data.data()));
-}
-
-int run(std::vector<std::string> args) {
-    return waitBounded(spawnWriter(std::move(args)), std::chrono::seconds(60));
 }
 
 struct stat lstatOf(const std::string& path) {
@@ -98,14 +89,6 @@ class RegistryNeighbourTest : public RegistryTest {
         ASSERT_EQ(::chmod(dir_.c_str(), folderMode), 0);
         setenv("WINPLAT_REGISTRY", file_.c_str(), 1);
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
-    }
-
-    std::set<std::string> folderFiles() const {
-        std::set<std::string> out;
-        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
-            out.insert(e.path().filename().string());
-        }
-        return out;
     }
 };
 

@@ -19,16 +19,7 @@ using namespace regtest;
 namespace {
 
 LSTATUS setDword(const std::string& name, DWORD v) {
-    KeyHolder key;
-    const LSTATUS rc = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Journal", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                       nullptr, key.out(), nullptr);
-    return rc != ERROR_SUCCESS ? rc
-                               : RegSetValueExW(key, winplat::utf8ToUtf16(name).c_str(), 0, REG_DWORD,
-                                                reinterpret_cast<const BYTE*>(&v), sizeof v);
-}
-
-int run(std::vector<std::string> args) {
-    return waitBounded(spawnWriter(std::move(args)), std::chrono::seconds(60));
+    return regtest::setDword(winplat::utf8ToUtf16(name), v);
 }
 
 // Each value as this process and as a new process read it.
