@@ -1094,9 +1094,16 @@ LSTATUS refresh(State& s, bool exact) {
             generation = s.shared->generation.load(std::memory_order_acquire);
             rewrites = s.shared->rewrites.load(std::memory_order_acquire);
         }
-        if (found == JournalRead::Diverged && snapshot) {
-            // Without the lock a journal started again for a new file looks
-            // the same for a moment; under it, only another program does this.
+        // A journal this process had read records of, started again beside
+        // the same file version, was cut from outside: a writer starts one
+        // again only after putting a new file in place. Without the lock
+        // either looks the same for a moment as a writer's rewrite; under
+        // it, only another program does this.
+        struct stat now;
+        const bool restartedBeside = found == JournalRead::Restarted &&
+                                     s.journalEnd > off_t{kJournalHeader} &&
+                                     ::stat(s.target.c_str(), &now) == 0 && s.seen == idOf(now);
+        if ((found == JournalRead::Diverged || restartedBeside) && snapshot) {
             say("winplat: the registry journal " + s.target +
                 ".journal was cut and written again from outside; it is read again whole, and values "
                 "past the cut may be lost.\n");
