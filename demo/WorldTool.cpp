@@ -20,11 +20,23 @@ namespace {
 
 typedef world::SectionValues Section;
 
+bool keyExists(const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
 std::vector<std::pair<std::wstring, Section>> snapshot(const std::string& registryFile,
                                                        const std::string& profile) {
     setenv("WINPLAT_REGISTRY", registryFile.c_str(), 1);
     if (winplat::registry::reload() != ERROR_SUCCESS) {
         throw std::runtime_error(winplat::registry::lastLoadError());
+    }
+    if (!keyExists(std::wstring(world::ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile))) {
+        throw std::runtime_error("no profile '" + profile + "' in " + registryFile);
     }
     world::ProfileSnapshot all = world::snapshotProfile(profile);
     return std::vector<std::pair<std::wstring, Section>>(all.begin(), all.end());
@@ -65,15 +77,6 @@ std::string displayName(const Section& s) {
     }
     std::wstring w = winplat::bytesToWide(it->second.second.data(), it->second.second.size());
     return " (" + winplat::utf16ToUtf8(w.substr(0, w.find(L'\0'))) + ")";
-}
-
-bool keyExists(const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
 }
 
 void layout(const std::string& root, const std::string& exportFile, const std::string& profile,
