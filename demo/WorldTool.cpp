@@ -79,17 +79,49 @@ std::string displayName(const Section& s) {
     return " (" + winplat::utf16ToUtf8(w.substr(0, w.find(L'\0'))) + ")";
 }
 
+// Why the export's first line is not the editor's header where the registry
+// reads the file all the same: it takes an empty file, or blank lines before
+// the header, as a registry (an empty registry file is one), but the editor
+// never writes them. Empty when the first line has text; the registry judges
+// that text.
+std::string blankFirstLine(const std::string& bytes) {
+    const std::string rule = "the first line must be \"Windows Registry Editor Version 5.00\"";
+    size_t at = 0;
+    size_t unit = 1;
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
+        at = 2, unit = 2;
+    } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        at = 3;
+    }
+    if (at == bytes.size()) {
+        return "the file is empty; " + rule;
+    }
+    for (; at + unit <= bytes.size(); at += unit) {
+        const char c = bytes[at];
+        if ((unit == 2 && bytes[at + 1] != 0) || (c != ' ' && c != '\t' && c != '\r' && c != '\n')) {
+            return "";
+        }
+        if (c == '\r' || c == '\n') {
+            break;
+        }
+    }
+    return rule;
+}
+
 void layout(const std::string& root, const std::string& exportFile, const std::string& profile,
             const std::string& database, const std::string& standins, world::Build build) {
     // The export is read where it is first, so that what is wrong with it is
     // said of the user's file, not of the world's copy. Reading it creates
     // nothing beside it.
+    const std::string exportBytes = world::readFile(exportFile);
+    if (const std::string why = blankFirstLine(exportBytes); !why.empty()) {
+        throw std::runtime_error("the export does not load: " + exportFile + ":1: " + why);
+    }
     setenv("WINPLAT_REGISTRY", exportFile.c_str(), 1);
     if (winplat::registry::reload() != ERROR_SUCCESS) {
         throw std::runtime_error("the export does not load: " + winplat::registry::lastLoadError());
     }
-    world::World w =
-        world::layOut(root, world::readFile(exportFile), profile, world::readFile(database), standins, build);
+    world::World w = world::layOut(root, exportBytes, profile, world::readFile(database), standins, build);
     if (!w.database.empty()) {
         return;
     }
