@@ -121,7 +121,8 @@ void layout(const std::string& root, const std::string& exportFile, const std::s
     if (winplat::registry::reload() != ERROR_SUCCESS) {
         throw std::runtime_error("the export does not load: " + winplat::registry::lastLoadError());
     }
-    world::World w = world::layOut(root, exportBytes, profile, world::readFile(database), standins, build);
+    world::World w = world::layOut(root, exportBytes, profile, world::readFile(database), standins, build,
+                                   {{"the export", exportFile}, {"the store database", database}});
     if (!w.database.empty()) {
         return;
     }
