@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# What scripts/demo does before it lays out its world: it takes the world an
-# older build laid out in its own place (no mark) for its own, and nothing
-# else. Every row runs, and each failing one is told.
+# What scripts/demo does before it builds: it refuses arguments it does not
+# take with its usage, before installing or building anything, and it takes
+# the world an older build laid out in its own place (no mark) for its own,
+# and nothing else. Every row runs, and each failing one is told.
 #
 #   demo_script_test.sh <scratch folder> <source folder>
 set -u
@@ -12,7 +13,26 @@ fail() {
     failed=1
 }
 rm -rf "$d"
-mkdir -p "$d"
+mkdir -p "$d/bin"
+
+# Anything the script would install or build with only says it was called.
+for program in cmake dpkg apt-get sudo; do
+    printf '#!/bin/sh\necho %s >>"%s/called"\nexit 1\n' "$program" "$d" >"$d/bin/$program"
+    chmod +x "$d/bin/$program"
+done
+usage="usage: scripts/demo [--7.1] [<export.reg> <profile> [<store database>]]"
+for args in "a b c d" "--7.1 a b c d" "a b c d e" "a"; do
+    status=0
+    # shellcheck disable=SC2086  # the row's words are the arguments
+    out="$(cd "$d" && PATH="$d/bin:$PATH" STORESET_DEMO_BUILD="$d/build" "$source/scripts/demo" $args 2>"$d/err")" \
+        || status=$?
+    [ "$status" = 2 ] || fail "$args: status $status"
+    [ -z "$out" ] || fail "$args: printed $out"
+    [ "$(cat "$d/err")" = "$usage" ] || fail "$args: said $(cat "$d/err")"
+    [ ! -e "$d/called" ] || fail "$args: called $(tr '\n' ' ' <"$d/called")"
+    [ ! -e "$d/build" ] || fail "$args: made the build folder"
+    rm -f "$d/called" "$d/err"
+done
 
 # The old world's marking: a world of the old shape is marked and otherwise
 # left alone; any other folder is left exactly as it was.
