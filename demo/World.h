@@ -254,6 +254,42 @@ inline void clearWorld(const std::string& root, const std::vector<Input>& inputs
               "A world laid out by storeset_world, which empties this folder again.\n");
 }
 
+// The store database's name in the connector section of the profile
+// `profile` in the registry loaded now; empty when there is none.
+inline std::wstring databaseName(const std::string& profile) {
+    const std::wstring key =
+        std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile) + L"\\" + ServiceSectionW;
+    HKEY section = nullptr;
+    std::wstring name;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &section) == ERROR_SUCCESS) {
+        BYTE data[1024];
+        DWORD type = 0;
+        DWORD size = sizeof(data);
+        if (RegQueryValueExW(section, L"001f6708", nullptr, &type, data, &size) == ERROR_SUCCESS) {
+            name = winplat::bytesToWide(data, size);
+            name = name.substr(0, name.find(L'\0'));
+        }
+        RegCloseKey(section);
+    }
+    return name;
+}
+
+// Refuses a database name that is not a full path with a drive: only such a
+// name maps into the world (C:\a is <world>/c/a); a relative or rooted one
+// maps by the current folder, a POSIX one as it stands, so the database
+// would be written over whatever is there.
+inline void checkDatabaseName(const std::wstring& name) {
+    const bool drive = name.size() >= 3 &&
+                       ((name[0] >= L'A' && name[0] <= L'Z') || (name[0] >= L'a' && name[0] <= L'z')) &&
+                       name[1] == L':' && (name[2] == L'\\' || name[2] == L'/');
+    if (!drive) {
+        throw std::runtime_error("layout refuses the store database name '" + winplat::utf16ToUtf8(name) +
+                                 "' of the profile's connector section: it is not a full Windows path with a "
+                                 "drive, as C:\\ProgramData\\Connector\\Demo.db is; the database is written "
+                                 "only inside the world");
+    }
+}
+
 // A fresh world: `root` is emptied (see clearWorld; `inputs` are the files
 // the caller made the other arguments of, the stand-in folder is one too),
 // the registry file becomes the profile export followed by the machine part,
@@ -274,20 +310,10 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
     registerMachine();
     installModules(w, standins, build);
     // The database where the connector's section names it.
-    std::wstring key =
-        std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile) + L"\\" + ServiceSectionW;
-    HKEY section = nullptr;
     std::string dbPath;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &section) == ERROR_SUCCESS) {
-        BYTE data[1024];
-        DWORD type = 0;
-        DWORD size = sizeof(data);
-        if (RegQueryValueExW(section, L"001f6708", nullptr, &type, data, &size) == ERROR_SUCCESS) {
-            std::wstring name = winplat::bytesToWide(data, size);
-            name = name.substr(0, name.find(L'\0'));
-            dbPath = winplat::paths::toPosix(name);
-        }
-        RegCloseKey(section);
+    if (const std::wstring name = databaseName(profile); !name.empty()) {
+        checkDatabaseName(name);
+        dbPath = winplat::paths::toPosix(name);
     }
     if (!dbPath.empty()) {
         writeFile(dbPath, database);

@@ -121,6 +121,10 @@ void layout(const std::string& root, const std::string& exportFile, const std::s
     if (winplat::registry::reload() != ERROR_SUCCESS) {
         throw std::runtime_error("the export does not load: " + winplat::registry::lastLoadError());
     }
+    // Before the world is emptied, so that a refusal changes nothing.
+    if (const std::wstring name = world::databaseName(profile); !name.empty()) {
+        world::checkDatabaseName(name);
+    }
     world::World w = world::layOut(root, exportBytes, profile, world::readFile(database), standins, build,
                                    {{"the export", exportFile}, {"the store database", database}});
     if (!w.database.empty()) {
