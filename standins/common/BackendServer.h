@@ -114,7 +114,7 @@ inline bool readDatabase(const std::string& path, std::string* bytes, std::strin
         *reason = std::generic_category().message(errno);
         return false;
     }
-    char buffer[65536];
+    char buffer[4096];
     ssize_t n = 0;
     while ((n = read(fd, buffer, sizeof(buffer))) != 0) {
         if (n > 0) {
