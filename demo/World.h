@@ -176,16 +176,132 @@ inline void installModules(const World& w, const std::string& standins, Build bu
     copy("HollomarPS.dll", ConnectorFolder, "HollomarPS.dll");
 }
 
-// A fresh world: `root` is emptied, the registry file becomes the profile
-// export followed by the machine part, the modules are installed and the
-// store database (`database`, file contents) is written where the profile
-// named `profile` says. The export may be UTF-16LE with a byte-order mark,
-// as the Windows registry editor writes it.
-inline World layOut(const std::string& root, const std::string& profileExport, const std::string& profile,
-                    const std::string& database, const std::string& standins, Build build = Build::v74) {
+// The mark of a folder layOut made: it empties no other folder that holds
+// anything, so a folder of the user's is never taken for a world.
+inline const char* const MarkName = ".storeset-world";
+
+// A file a world is made from, with what it is to the user.
+struct Input {
+    std::string what;  // "the export", "the store database", "the stand-in folder"
+    std::string path;
+};
+
+// True when `inner` is `outer` or lies under it, as written or as resolved
+// (links, "..", a relative name): emptying `outer` would take it either way.
+inline bool isWithin(const std::string& inner, const std::string& outer) {
     namespace fs = std::filesystem;
-    fs::remove_all(root);
+    const auto forms = [](const std::string& path) {
+        std::vector<fs::path> out{fs::absolute(path).lexically_normal()};
+        std::error_code failed;
+        fs::path resolved = fs::weakly_canonical(path, failed);
+        if (!failed) {
+            out.push_back(resolved);
+        }
+        for (fs::path& p : out) {
+            if (p.has_relative_path() && p.filename().empty()) {
+                p = p.parent_path();  // "a/b/" is "a/b"
+            }
+        }
+        return out;
+    };
+    for (const fs::path& in : forms(inner)) {
+        for (const fs::path& out : forms(outer)) {
+            const fs::path relative = in.lexically_relative(out);
+            if (!relative.empty() && *relative.begin() != "..") {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Empties `root` for a world, after refusing, having changed nothing, a
+// folder that holds one of the world's inputs, a file, and a folder neither
+// empty nor marked as a world; then marks it. The folder itself stays, so a
+// link named as the world keeps pointing at it.
+inline void clearWorld(const std::string& root, const std::vector<Input>& inputs) {
+    namespace fs = std::filesystem;
+    const auto refuse = [&](const std::string& why) {
+        std::string shown = fs::absolute(root).lexically_normal().string();
+        if (shown.size() > 1 && shown.back() == '/') {
+            shown.pop_back();
+        }
+        throw std::runtime_error("layout refuses " + shown + ": " + why);
+    };
+    for (const Input& input : inputs) {
+        if (isWithin(input.path, root)) {
+            refuse("it holds " + input.what + " " + input.path);
+        }
+    }
+    if (fs::exists(root)) {
+        if (!fs::is_directory(root)) {
+            refuse("it is not a folder");
+        }
+        if (!fs::is_empty(root) && !fs::is_regular_file(fs::symlink_status(fs::path(root) / MarkName))) {
+            refuse(std::string("it is not empty and was not laid out by storeset_world (it holds no ") +
+                   MarkName + ")");
+        }
+    }
     fs::create_directories(root);
+    std::vector<fs::path> entries;
+    for (const fs::directory_entry& entry : fs::directory_iterator(root)) {
+        entries.push_back(entry.path());
+    }
+    for (const fs::path& entry : entries) {
+        fs::remove_all(entry);  // a link goes, not what it points at
+    }
+    writeFile(root + "/" + MarkName,
+              "A world laid out by storeset_world, which empties this folder again.\n");
+}
+
+// The store database's name in the connector section of the profile
+// `profile` in the registry loaded now; empty when there is none.
+inline std::wstring databaseName(const std::string& profile) {
+    const std::wstring key =
+        std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile) + L"\\" + ServiceSectionW;
+    HKEY section = nullptr;
+    std::wstring name;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &section) == ERROR_SUCCESS) {
+        BYTE data[1024];
+        DWORD type = 0;
+        DWORD size = sizeof(data);
+        if (RegQueryValueExW(section, L"001f6708", nullptr, &type, data, &size) == ERROR_SUCCESS) {
+            name = winplat::bytesToWide(data, size);
+            name = name.substr(0, name.find(L'\0'));
+        }
+        RegCloseKey(section);
+    }
+    return name;
+}
+
+// Refuses a database name that is not a full path with a drive: only such a
+// name maps into the world (C:\a is <world>/c/a); a relative or rooted one
+// maps by the current folder, a POSIX one as it stands, so the database
+// would be written over whatever is there.
+inline void checkDatabaseName(const std::wstring& name) {
+    const bool drive = name.size() >= 3 &&
+                       ((name[0] >= L'A' && name[0] <= L'Z') || (name[0] >= L'a' && name[0] <= L'z')) &&
+                       name[1] == L':' && (name[2] == L'\\' || name[2] == L'/');
+    if (!drive) {
+        throw std::runtime_error("layout refuses the store database name '" + winplat::utf16ToUtf8(name) +
+                                 "' of the profile's connector section: it is not a full Windows path with a "
+                                 "drive, as C:\\ProgramData\\Connector\\Demo.db is; the database is written "
+                                 "only inside the world");
+    }
+}
+
+// A fresh world: `root` is emptied (see clearWorld; `inputs` are the files
+// the caller made the other arguments of, the stand-in folder is one too),
+// the registry file becomes the profile export followed by the machine part,
+// the modules are installed and the store database (`database`, file
+// contents) is written where the profile named `profile` says. The export
+// may be UTF-16LE with a byte-order mark, as the Windows registry editor
+// writes it.
+inline World layOut(const std::string& root, const std::string& profileExport, const std::string& profile,
+                    const std::string& database, const std::string& standins, Build build = Build::v74,
+                    std::vector<Input> inputs = {}) {
+    inputs.push_back({"the stand-in folder", standins});
+    clearWorld(root, inputs);
     World w{root, root + "/registry.reg", ""};
     // The export goes in as it is; the machine part is added through the
     // registry itself, so any form the registry reads is accepted.
@@ -194,20 +310,10 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
     registerMachine();
     installModules(w, standins, build);
     // The database where the connector's section names it.
-    std::wstring key =
-        std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile) + L"\\" + ServiceSectionW;
-    HKEY section = nullptr;
     std::string dbPath;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &section) == ERROR_SUCCESS) {
-        BYTE data[1024];
-        DWORD type = 0;
-        DWORD size = sizeof(data);
-        if (RegQueryValueExW(section, L"001f6708", nullptr, &type, data, &size) == ERROR_SUCCESS) {
-            std::wstring name = winplat::bytesToWide(data, size);
-            name = name.substr(0, name.find(L'\0'));
-            dbPath = winplat::paths::toPosix(name);
-        }
-        RegCloseKey(section);
+    if (const std::wstring name = databaseName(profile); !name.empty()) {
+        checkDatabaseName(name);
+        dbPath = winplat::paths::toPosix(name);
     }
     if (!dbPath.empty()) {
         writeFile(dbPath, database);

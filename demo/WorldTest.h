@@ -54,6 +54,13 @@ inline std::string rowName(const ::testing::TestParamInfo<Unreadable>& row) {
 inline void PrintTo(Unreadable how, std::ostream* os) {
     *os << nameOf(how);
 }
+// What the server says of each on the error stream: the file and the C
+// library's reason.
+inline std::string unreadableComplaint(Unreadable how) {
+    const char* const reasons[] = {"No such file or directory", "Is a directory", "Input/output error"};
+    return std::string("Hollomar: store database C:\\ProgramData\\Connector\\Demo.db, cannot be read: ") +
+           reasons[static_cast<int>(how)] + "\n";
+}
 
 // Database lines the server cannot read, each after lines it can, and what
 // the server says of each on the error stream.
@@ -83,6 +90,10 @@ inline std::vector<BadDatabaseLine> badDatabaseLines() {
         {first + " # stores\n", at + "line 2: '' is not a GUID in braces:  # stores\n"},
         {"{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201}\tprimary\n",
          at + "line 1: not \"{GUID} kind\": {0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201}\tprimary\n"},
+        // A byte-order mark is nothing only at the start of the file.
+        {first + "\xEF\xBB\xBF{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C202} public\n",
+         at + "line 2: '\xEF\xBB\xBF{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C202}' is not a GUID in braces: "
+              "\xEF\xBB\xBF{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C202} public\n"},
     };
 }
 

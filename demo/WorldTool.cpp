@@ -20,11 +20,23 @@ namespace {
 
 typedef world::SectionValues Section;
 
+bool keyExists(const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
 std::vector<std::pair<std::wstring, Section>> snapshot(const std::string& registryFile,
                                                        const std::string& profile) {
     setenv("WINPLAT_REGISTRY", registryFile.c_str(), 1);
     if (winplat::registry::reload() != ERROR_SUCCESS) {
         throw std::runtime_error(winplat::registry::lastLoadError());
+    }
+    if (!keyExists(std::wstring(world::ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile))) {
+        throw std::runtime_error("no profile '" + profile + "' in " + registryFile);
     }
     world::ProfileSnapshot all = world::snapshotProfile(profile);
     return std::vector<std::pair<std::wstring, Section>>(all.begin(), all.end());
@@ -67,13 +79,33 @@ std::string displayName(const Section& s) {
     return " (" + winplat::utf16ToUtf8(w.substr(0, w.find(L'\0'))) + ")";
 }
 
-bool keyExists(const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
+// Why the export's first line is not the editor's header where the registry
+// reads the file all the same: it takes an empty file, or blank lines before
+// the header, as a registry (an empty registry file is one), but the editor
+// never writes them. Empty when the first line has text; the registry judges
+// that text.
+std::string blankFirstLine(const std::string& bytes) {
+    const std::string rule = "the first line must be \"Windows Registry Editor Version 5.00\"";
+    size_t at = 0;
+    size_t unit = 1;
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
+        at = 2, unit = 2;
+    } else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        at = 3;
     }
-    RegCloseKey(key);
-    return true;
+    if (at == bytes.size()) {
+        return "the file is empty; " + rule;
+    }
+    for (; at + unit <= bytes.size(); at += unit) {
+        const char c = bytes[at];
+        if ((unit == 2 && bytes[at + 1] != 0) || (c != ' ' && c != '\t' && c != '\r' && c != '\n')) {
+            return "";
+        }
+        if (c == '\r' || c == '\n') {
+            break;
+        }
+    }
+    return rule;
 }
 
 void layout(const std::string& root, const std::string& exportFile, const std::string& profile,
@@ -81,12 +113,20 @@ void layout(const std::string& root, const std::string& exportFile, const std::s
     // The export is read where it is first, so that what is wrong with it is
     // said of the user's file, not of the world's copy. Reading it creates
     // nothing beside it.
+    const std::string exportBytes = world::readFile(exportFile);
+    if (const std::string why = blankFirstLine(exportBytes); !why.empty()) {
+        throw std::runtime_error("the export does not load: " + exportFile + ":1: " + why);
+    }
     setenv("WINPLAT_REGISTRY", exportFile.c_str(), 1);
     if (winplat::registry::reload() != ERROR_SUCCESS) {
         throw std::runtime_error("the export does not load: " + winplat::registry::lastLoadError());
     }
-    world::World w =
-        world::layOut(root, world::readFile(exportFile), profile, world::readFile(database), standins, build);
+    // Before the world is emptied, so that a refusal changes nothing.
+    if (const std::wstring name = world::databaseName(profile); !name.empty()) {
+        world::checkDatabaseName(name);
+    }
+    world::World w = world::layOut(root, exportBytes, profile, world::readFile(database), standins, build,
+                                   {{"the export", exportFile}, {"the store database", database}});
     if (!w.database.empty()) {
         return;
     }

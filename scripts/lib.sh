@@ -18,3 +18,26 @@ install_deps() {
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}" >/dev/null
     fi
 }
+
+# scripts/demo's own world, as a build from before worlds carried
+# storeset_world's mark laid it out, is marked, so that layout empties it
+# again. Only a folder holding nothing but what those builds made (the
+# registry file, its journal and lock file, drive c) is taken; layout
+# refuses any other folder that is not empty, and a world that holds one of
+# the user's files.
+mark_old_demo_world() {
+    local world="$1" entry
+    if [ -L "$world" ] || [ ! -d "$world" ] || [ -e "$world/.storeset-world" ] || [ -L "$world/.storeset-world" ] \
+        || [ ! -f "$world/registry.reg" ]; then
+        return 0
+    fi
+    for entry in "$world"/* "$world"/.[!.]* "$world"/..?*; do
+        [ -e "$entry" ] || [ -L "$entry" ] || continue  # a pattern that matched nothing
+        case "${entry##*/}" in
+            registry.reg | registry.reg.journal | registry.reg.lock) [ -f "$entry" ] && [ ! -L "$entry" ] ;;
+            c) [ -d "$entry" ] && [ ! -L "$entry" ] ;;
+            *) false ;;
+        esac || return 0
+    done
+    echo "A world laid out by storeset_world, which empties this folder again." >"$world/.storeset-world"
+}

@@ -13,8 +13,11 @@
 // searches the weeks of the start's own week-year first.
 //
 // What this walk does that RFC 5545 does not, on purpose:
-// - the start is always delivered; when the rule itself does not produce it,
-//   it comes on top of COUNT (COUNT=0 delivers the start alone);
+// - the start is always delivered (with includeStart): one the rule does not
+//   produce comes first, on top of what COUNT allows the rule's first
+//   period, and counts towards COUNT after that (MONTHLY;BYMONTHDAY=15 from
+//   10 January: COUNT=1 gives the 10th and the 15th, COUNT=3 the 10th, the
+//   15th and 15 February; COUNT=0 gives the start alone);
 // - expanded duplicates are kept (MONTHLY;BYMONTHDAY=1,1 gives each 1st twice);
 // - a time list expanded from a day expands every hour of the day
 //   (DAILY;BYMINUTE=30 gives minute 30 of every hour); a time list that would

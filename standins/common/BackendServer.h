@@ -7,15 +7,22 @@
 // The database is a text file with one store per line: "{GUID} kind", kind
 // being primary, public, delegate, other (a foreign provider), noprovider (no
 // PR_MDB_PROVIDER) or shortprovider (8 bytes), in lower case. Lines that are
-// empty or start with '#' are skipped. Any other line is a database error
-// that names the file and the line on the error stream: a misspelt kind
-// would otherwise pass for a store of no known kind and be skipped quietly.
+// empty or start with '#' are skipped, and a UTF-8 byte-order mark before the
+// first line is nothing. Any other line is a database error that names the
+// file and the line on the error stream: a misspelt kind would otherwise pass
+// for a store of no known kind and be skipped quietly. A file that cannot be
+// read is named with the reason.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "Backend/common/Structures.h"
@@ -99,16 +106,48 @@ inline std::string lineFault(const std::string& line, Store* store) {
     return "";
 }
 
+// The file's bytes, or false with the C library's reason: a folder opens
+// like a file and only its reads fail.
+inline bool readDatabase(const std::string& path, std::string* bytes, std::string* reason) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *reason = std::generic_category().message(errno);
+        return false;
+    }
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = read(fd, buffer, sizeof(buffer))) != 0) {
+        if (n > 0) {
+            bytes->append(buffer, static_cast<size_t>(n));
+        } else if (errno != EINTR) {
+            *reason = std::generic_category().message(errno);
+            close(fd);
+            return false;
+        }
+    }
+    close(fd);
+    return true;
+}
+
 inline bool loadDatabase(BSTR name, std::vector<Store>* stores) {
     if (!name) {
         return false;
     }
-    std::ifstream file(winplat::paths::toPosix(name));
-    if (!file) {
+    const auto complain = [&](const std::wstring& what) {
+        winplat::console::writeErr(L"Hollomar: store database " + std::wstring(name) + L", " + what + L"\n");
+    };
+    std::string bytes;
+    std::string reason;
+    if (!readDatabase(winplat::paths::toPosix(name), &bytes, &reason)) {
+        complain(L"cannot be read: " + winplat::utf8ToUtf16(reason));
         return false;
     }
-    std::string line;
-    for (int number = 1; std::getline(file, line); ++number) {
+    // Notepad saves UTF-8 with a byte-order mark; it is no part of line 1.
+    size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    for (int number = 1; start < bytes.size(); ++number) {
+        const size_t end = std::min(bytes.find('\n', start), bytes.size());
+        std::string line = bytes.substr(start, end - start);
+        start = end + 1;
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -118,16 +157,13 @@ inline bool loadDatabase(BSTR name, std::vector<Store>* stores) {
         Store store;
         const std::string fault = lineFault(line, &store);
         if (!fault.empty()) {
-            winplat::console::writeErr(L"Hollomar: store database " + std::wstring(name) + L", line " +
-                                       std::to_wstring(number) + L": " + winplat::utf8ToUtf16(fault) + L": " +
-                                       winplat::utf8ToUtf16(line) + L"\n");
+            complain(L"line " + std::to_wstring(number) + L": " + winplat::utf8ToUtf16(fault) + L": " +
+                     winplat::utf8ToUtf16(line));
             return false;
         }
         stores->push_back(store);
     }
-    // A folder opens like a file and only its reads fail: a read that failed
-    // is no database, not an empty one.
-    return file.eof() && !file.bad();
+    return true;
 }
 
 // The provider value of a store kind, or null for a store without one.

@@ -64,8 +64,10 @@ inline std::vector<std::string> expand(const std::string& text, const std::strin
 }
 
 // Empty when the walk agrees with the peer's occurrences, else both lists. A
-// start the rule does not produce is delivered first and counts towards
-// COUNT; the rest follows the rule.
+// start the rule does not produce comes first, on top of what COUNT allows
+// the rule's first period, and counts towards COUNT after that
+// (RecurrenceIterator.h): it is taken off the walk's list and the peer's is
+// cut to the same length; the rest follows the rule.
 inline std::string difference(const std::string& rule, const std::string& start,
                               std::vector<std::string> peer) {
     auto got = expand(rule, start);
@@ -117,8 +119,8 @@ inline const std::vector<Departure>& departures() {
     using Parts = std::map<std::string, std::string>;
     static const std::vector<Departure> list = {
         {"dateutil",
-         "a start the rule does not produce: delivered first here, on top of COUNT; the peers leave it out "
-         "(evened out by difference())",
+         "a start the rule does not produce: delivered first here, on top of what COUNT allows the first "
+         "period, and counted towards COUNT after that; the peers leave it out (evened out by difference())",
          nullptr},
         {"dateutil", "expanded duplicates (BYMONTHDAY=1,1) are kept here, dateutil delivers each once",
          nullptr},

@@ -211,6 +211,27 @@ TEST_F(EndToEnd, StoresWithoutAUsableProviderAreSkippedAsUnknown) {
     expectAllReleased();
 }
 
+// A database saved with a UTF-8 byte-order mark, as Notepad saves it, reads
+// as it would without, whatever its first line.
+TEST_F(EndToEnd, AByteOrderMarkAtTheStartOfTheDatabaseIsNothing) {
+    const std::string demo = world::readFile(std::string(STORESET_SOURCE_DIR) + "/demo/Demo.db");
+    for (const std::string& lines : {demo, demo.substr(demo.find('\n') + 1)}) {
+        SCOPED_TRACE(lines.substr(0, lines.find('\n')));
+        world_ = world::layOutDemo(root_, STORESET_SOURCE_DIR, world::standinFolder());
+        rewriteDatabase("\xEF\xBB\xBF" + lines);
+        Run r = run();
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.out, demoTranscript());
+        EXPECT_EQ(r.err, "");
+        world::ProfileSnapshot expected = before_;
+        expectAdopted(expected, PrimarySection, 1);
+        expectAdopted(expected, PublicSection, 2);
+        expectMarker(expected);
+        expectProfile(expected);
+        expectAllReleased();
+    }
+}
+
 // Two stores of one kind both land in the first section with that provider.
 TEST_F(EndToEnd, TheFirstMatchingSectionIsRewrittenForEveryStoreOfItsKind) {
     rewriteDatabase(
@@ -348,17 +369,17 @@ TEST_F(EndToEnd, TheProgramIsRefusedARegistryItsOwnerMadeReadOnly) {
 }
 
 // A database that is absent, a folder, or a file whose reads fail is the
-// server's database error alike: nothing adopted, no marker, the registry
-// file byte for byte as it was, and the program exits with 1 (the error's low
-// byte is 0).
+// server's database error alike, the server naming the file and the reason:
+// nothing adopted, no marker, the registry file byte for byte as it was, and
+// the program exits with 1 (the error's low byte is 0).
 class UnreadableDatabase : public EndToEnd, public ::testing::WithParamInterface<Unreadable> {};
 
 TEST_P(UnreadableDatabase, FailsWithTheDatabaseErrorAndChangesNothing) {
     makeUnreadable(GetParam());
     const std::string before = registryBytes();
-    const std::string err =
-        "\nError occurred: Exception of class HResultException: Storeset\\DbAdopter(N), DbAdopter::execute:\n"
-        "0x80041000 MIRT_E_DATABASE\n";
+    const std::string err = unreadableComplaint(GetParam()) +
+                            "\nError occurred: Exception of class HResultException: Storeset\\DbAdopter(N), "
+                            "DbAdopter::execute:\n0x80041000 MIRT_E_DATABASE\n";
     Run r = run();
     EXPECT_EQ(r.result, static_cast<HRESULT>(0x80041000u));
     EXPECT_EQ(r.out, Head.substr(0, Head.find("Retrieving list")));

@@ -80,6 +80,22 @@ TEST_F(EndToEnd71, ADatabaseWithoutStoresOnlyMarksTheServer) {
     expectAllReleased();
 }
 
+// A byte-order mark before the first line, as Notepad saves the file, is
+// nothing: the first store reads as it would without.
+TEST_F(EndToEnd71, AByteOrderMarkAtTheStartOfTheDatabaseIsNothing) {
+    rewriteDatabase("\xEF\xBB\xBF{0A1B2C3D-4E5F-4A6B-8C7D-8E9FA0B1C201} primary\n");
+    Run r = run();
+    EXPECT_EQ(r.result, 0);
+    EXPECT_EQ(r.out, Head + "Handling of store #0\nAdjusting primary store\n" + Checks +
+                         "Making server unavailable\n\nok\n");
+    EXPECT_EQ(r.err, "");
+    world::ProfileSnapshot expected = before_;
+    expectAdopted(expected, PrimarySection, 1);
+    expectMarker(expected);
+    expectProfile(expected);
+    expectAllReleased();
+}
+
 // A provider value that is missing (an error element) or shorter than a GUID
 // is never read past its end: the store is unknown and nothing is written.
 TEST_F(EndToEnd71, StoresWithoutAUsableProviderAreSkippedAsUnknown) {
@@ -121,8 +137,8 @@ TEST_F(EndToEnd71, ALineTheServerCannotReadIsADatabaseErrorNamingTheLine) {
 }
 
 // A database that is absent, a folder, or a file whose reads fail is the
-// server's database error alike: nothing adopted, no marker, and the registry
-// file byte for byte as it was.
+// server's database error alike, the server naming the file and the reason:
+// nothing adopted, no marker, and the registry file byte for byte as it was.
 class UnreadableDatabase71 : public EndToEnd71, public ::testing::WithParamInterface<Unreadable> {};
 
 TEST_P(UnreadableDatabase71, FailsWithTheDatabaseErrorAndChangesNothing) {
@@ -131,9 +147,11 @@ TEST_P(UnreadableDatabase71, FailsWithTheDatabaseErrorAndChangesNothing) {
     Run r = run();
     EXPECT_EQ(r.result, static_cast<HRESULT>(0x80041000u));
     EXPECT_EQ(r.out, Opening + Reading + Named + Connecting);
-    EXPECT_EQ(r.err,
-              "\nError occurred: Exception of class HResultException: .\\DbAdopter(72), DbAdopter::execute:\n"
-              "0x80041000 MIRT_E_DATABASE\n");
+    EXPECT_EQ(
+        r.err,
+        unreadableComplaint(GetParam()) +
+            "\nError occurred: Exception of class HResultException: .\\DbAdopter(72), DbAdopter::execute:\n"
+            "0x80041000 MIRT_E_DATABASE\n");
     EXPECT_EQ(registryBytes(), before);
     expectAllReleased();
 }

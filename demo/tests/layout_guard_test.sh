@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# storeset_world layout empties only a world it laid out itself. It refuses
+# a folder it did not make that is not empty, and a world that holds its own
+# inputs however they are named (relative, through links, at any depth):
+# the folder and the reason on stderr, status 1, nothing changed. Every row
+# runs, and each failing one is told.
+#
+#   layout_guard_test.sh <build folder> <storeset_world> <source folder>
+set -u
+build="$1" tool="$2" source="$3"
+d="$build/demo-layout-guard"
+standins="$build/standins"
+failed=0
+
+fresh() {
+    rm -rf "$d"
+    mkdir -p "$d"
+    cp "$source/demo/Demo.reg" "$source/demo/Demo.db" "$d/"
+}
+# A world layout made, at $d/w.
+world() {
+    "$tool" layout "$d/w" "$d/Demo.reg" Demo "$d/Demo.db" "$standins" >/dev/null
+}
+# Everything under $d: kind, name, link target, and the bytes of each file.
+state() {
+    (cd "$d" && find . -printf '%y %p %l\n' | sort && find . -type f -print0 | sort -z | xargs -0 -r md5sum)
+}
+
+# A row that layout refuses, run in the folder `at` ($d unless set):
+# row name, the message expected on stderr, layout's arguments.
+refused() {
+    local name="$1" expected="storeset_world: layout refuses $2"
+    shift 2
+    local before after out err status=0
+    before="$(state)"
+    out="$(cd "${at:-$d}" && "$tool" layout "$@" 2>"$d.err")" || status=$?
+    err="$(cat "$d.err")"
+    after="$(state)"
+    if [ "$status" != 1 ] || [ -n "$out" ] || [ "$err" != "$expected" ] || [ "$after" != "$before" ]; then
+        echo "FAILED $name: status $status${out:+, printed $out}"
+        echo "  got:      $err"
+        echo "  expected: $expected"
+        [ "$after" = "$before" ] || diff <(echo "$before") <(echo "$after") | sed 's/^/  /'
+        failed=1
+    fi
+}
+
+# A row that layout lays out: row name, the world's folder as given; the
+# world then carries the mark, the database is in it, nothing else is left
+# from before, and the user's files are as they were.
+laid() {
+    local name="$1" root="$2" status=0
+    "$tool" layout "$root" "$d/Demo.reg" Demo "$d/Demo.db" "$standins" >/dev/null 2>"$d.err" || status=$?
+    local problem=""
+    [ "$status" = 0 ] || problem="status $status: $(cat "$d.err")"
+    [ -f "$root/.storeset-world" ] || problem="$problem; no mark"
+    cmp -s "$root/c/ProgramData/Connector/Demo.db" "$source/demo/Demo.db" || problem="$problem; no database"
+    [ ! -e "$root/c/stale.txt" ] || problem="$problem; stale.txt left"
+    cmp -s "$d/Demo.reg" "$source/demo/Demo.reg" && cmp -s "$d/Demo.db" "$source/demo/Demo.db" \
+        || problem="$problem; inputs changed"
+    if [ -n "$problem" ]; then
+        echo "FAILED $name: $problem"
+        failed=1
+    fi
+}
+
+unmarked="it is not empty and was not laid out by storeset_world (it holds no .storeset-world)"
+
+fresh
+mkdir "$d/mine"
+mv "$d/Demo.reg" "$d/Demo.db" "$d/mine/"
+refused "the folder of the export and the database" "$d/mine: it holds the export $d/mine/Demo.reg" \
+    "$d/mine" "$d/mine/Demo.reg" Demo "$d/mine/Demo.db" "$standins"
+
+fresh
+mkdir "$d/mine"
+echo notes >"$d/mine/notes.txt"
+refused "a folder of the user's" "$d/mine: $unmarked" "$d/mine" "$d/Demo.reg" Demo "$d/Demo.db" "$standins"
+at="$d/mine" refused "the current folder" "$d/mine: $unmarked" . "$d/Demo.reg" Demo "$d/Demo.db" "$standins"
+
+fresh
+echo text >"$d/file"
+refused "a file" "$d/file: it is not a folder" "$d/file" "$d/Demo.reg" Demo "$d/Demo.db" "$standins"
+
+fresh
+world
+mkdir -p "$d/w/c/deep"
+cp "$d/Demo.reg" "$d/w/c/deep/"
+refused "the export deep in a world" "$d/w: it holds the export $d/w/c/deep/Demo.reg" \
+    "$d/w" "$d/w/c/deep/Demo.reg" Demo "$d/Demo.db" "$standins"
+
+fresh
+world
+cp "$d/Demo.db" "$d/w/mine.db"
+refused "the database by a relative name" "$d/w: it holds the store database w/../w/mine.db" \
+    w "$d/Demo.reg" Demo w/../w/mine.db "$standins"
+
+fresh
+world
+cp "$d/Demo.db" "$d/w/mine.db"
+ln -s w/mine.db "$d/link.db"
+refused "the database through a link" "$d/w: it holds the store database $d/link.db" \
+    "$d/w" "$d/Demo.reg" Demo "$d/link.db" "$standins"
+
+fresh
+world
+cp -r "$standins" "$d/w/standins"
+refused "the stand-in folder" "$d/w: it holds the stand-in folder $d/w/standins" \
+    "$d/w" "$d/Demo.reg" Demo "$d/Demo.db" "$d/w/standins"
+
+fresh
+world
+ln -s w "$d/wl"
+cp "$d/Demo.reg" "$d/w/mine.reg"
+refused "a world named through a link" "$d/wl: it holds the export $d/w/mine.reg" \
+    "$d/wl" "$d/w/mine.reg" Demo "$d/Demo.db" "$standins"
+
+fresh
+laid "a folder that does not exist" "$d/new"
+
+fresh
+mkdir "$d/empty"
+laid "an empty folder" "$d/empty"
+
+fresh
+world
+echo stale >"$d/w/c/stale.txt"
+laid "a world it made" "$d/w"
+
+fresh
+world
+echo stale >"$d/w/c/stale.txt"
+ln -s w "$d/wl"
+laid "a world it made, named through a link" "$d/wl"
+[ -L "$d/wl" ] || { echo "FAILED the link to the world was not kept"; failed=1; }
+
+[ "$failed" = 0 ] && rm -rf "$d" "$d.err"
+exit "$failed"
