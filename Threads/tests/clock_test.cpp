@@ -10,6 +10,10 @@ struct CLockTestAccess {
     static CLockRecord* record(const CLock& lock) { return lock.record_; }
     static LONG count(const CLock& lock) { return __atomic_load_n(&lock.record_->count, __ATOMIC_SEQ_CST); }
     static bool isDefault(const CLock& lock) { return lock.record_ == clock_detail::defaultRecord(); }
+    // Whether a thread is queued on the lock (its section held with waiters).
+    static bool hasWaiter(const CLock& lock) {
+        return __atomic_load_n(&lock.record_->section.LockCount, __ATOMIC_ACQUIRE) == 2;
+    }
     // Whether another thread could enter the lock right now.
     static bool freeForOthers(const CLock& lock) {
         bool entered = false;
@@ -125,6 +129,9 @@ TEST(CLockTest, CopiesExcludeEachOther) {
         CLockGuard guard(copy);
         inside = true;
     });
+    while (!Access::hasWaiter(a)) {
+        std::this_thread::yield();
+    }
     EXPECT_FALSE(inside.load());
     a.unlock();
     other.join();

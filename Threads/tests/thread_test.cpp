@@ -459,10 +459,14 @@ TEST_F(ThreadMisuseTest, DestroyingAnUnfinishedThreadStops) {
         "thread object destroyed before its thread finished");
     EXPECT_DEATH(
         {
-            LambdaThread thread(
-                [](LambdaThread& self) { WaitForSingleObject(self.getTerminationEvent(), INFINITE); });
+            // Destroyed once the body has started, so the destruction races with it.
+            HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            LambdaThread thread([started](LambdaThread& self) {
+                SetEvent(started);
+                WaitForSingleObject(self.getTerminationEvent(), INFINITE);
+            });
             thread.run();
-            Sleep(100);  // let the body start, so the destruction races with it
+            WaitForSingleObject(started, kWaitMs);
         },
         "thread object destroyed before its thread finished");
 }
@@ -470,10 +474,15 @@ TEST_F(ThreadMisuseTest, DestroyingAnUnfinishedThreadStops) {
 TEST_F(ThreadMisuseTest, DestroyingAStartedSelfDeletingThreadFromOutsideStops) {
     EXPECT_DEATH(
         {
+            HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
             auto* thread = new LambdaThread(
-                [](LambdaThread& self) { WaitForSingleObject(self.getTerminationEvent(), INFINITE); }, true);
+                [started](LambdaThread& self) {
+                    SetEvent(started);
+                    WaitForSingleObject(self.getTerminationEvent(), INFINITE);
+                },
+                true);
             thread->run();
-            Sleep(100);
+            WaitForSingleObject(started, kWaitMs);
             delete thread;
         },
         "started free-on-terminate thread destroyed from another thread");

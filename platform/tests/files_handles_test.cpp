@@ -2,6 +2,7 @@
 // delete-on-close, temporary files and failures.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <time.h>
 
 #include <set>
 #include <string>
@@ -307,8 +308,12 @@ TEST(FilesHandles, DeleteOnCloseLeavesANewFileOfTheSameNameAlone) {
 
 TEST(FilesHandles, FileInformationReportsSizeTimesAndIdentity) {
     FilesTestRoot root;
-    FILETIME before;
-    GetSystemTimeAsFileTime(&before);
+    // File times come from the kernel's coarse clock, which may lag the precise
+    // one by more than a tick: read that same clock before.
+    struct timespec coarse;
+    clock_gettime(CLOCK_REALTIME_COARSE, &coarse);
+    const uint64_t before = 116444736000000000ull + static_cast<uint64_t>(coarse.tv_sec) * 10000000u +
+                            static_cast<uint64_t>(coarse.tv_nsec) / 100;
     HANDLE h = open(L"C:\\info.bin", GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_TRUE(write(h, std::string(70000, 'a')));
@@ -326,8 +331,8 @@ TEST(FilesHandles, FileInformationReportsSizeTimesAndIdentity) {
     };
     // File systems keep coarser clocks: allow a few milliseconds of rounding.
     const uint64_t slack = 10 * 10000;
-    EXPECT_GE(ticks(info.ftLastWriteTime) + slack, ticks(before));
-    EXPECT_GE(ticks(info.ftCreationTime) + slack, ticks(before));
+    EXPECT_GE(ticks(info.ftLastWriteTime) + slack, before);
+    EXPECT_GE(ticks(info.ftCreationTime) + slack, before);
     EXPECT_LE(ticks(info.ftCreationTime), ticks(info.ftLastWriteTime));
     EXPECT_TRUE(CloseHandle(h));
 }

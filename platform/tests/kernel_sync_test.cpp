@@ -19,6 +19,12 @@ HANDLE autoEvent(bool set = false) {
     return CreateEventW(nullptr, FALSE, set ? TRUE : FALSE, nullptr);
 }
 
+// The section's lock word, read while another thread changes it: 0 free,
+// 1 held, 2 held with a thread queued.
+LONG lockWord(const CRITICAL_SECTION& cs) {
+    return __atomic_load_n(&cs.LockCount, __ATOMIC_ACQUIRE);
+}
+
 TEST(KernelHandles, CloseAndDuplicateShareOneObject) {
     const size_t before = winplat::kernel::openHandleCount();
     HANDLE e = manualEvent();
@@ -266,9 +272,16 @@ TEST(KernelCriticalSection, ReentrantAndExclusive) {
         Sleep(1);
     }
     EXPECT_EQ(otherGotIn.load(), FALSE);
+    // Leave once only when the other thread is queued on the lock, so a
+    // section that let go too early would be taken at once.
+    while (lockWord(cs) != 2) {
+        Sleep(1);
+    }
     LeaveCriticalSection(&cs);
-    Sleep(20);
-    EXPECT_FALSE(otherHolds.load());  // still held once
+    EXPECT_EQ(lockWord(cs), 2);  // still held once
+    EXPECT_EQ(cs.RecursionCount, 1);
+    EXPECT_EQ(__atomic_load_n(&cs.OwningThread, __ATOMIC_RELAXED), GetCurrentThreadId());
+    EXPECT_FALSE(otherHolds.load());
     LeaveCriticalSection(&cs);
     while (!otherHolds.load()) {
         Sleep(1);

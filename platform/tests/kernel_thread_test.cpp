@@ -186,9 +186,11 @@ TEST(KernelThread, SuspendAThreadBlockedOnACriticalSection) {
     EnterCriticalSection(&c.cs);
     HANDLE h = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, enterAndCount, &c, 0, nullptr));
     ASSERT_NE(h, nullptr);
-    while (c.stage.load() == 0) {
+    // Suspended only once it is queued on the lock (held with waiters).
+    while (__atomic_load_n(&c.cs.LockCount, __ATOMIC_ACQUIRE) != 2) {
         Sleep(1);
     }
+    EXPECT_EQ(c.stage.load(), 1);
     EXPECT_EQ(SuspendThread(h), 0u);
     LeaveCriticalSection(&c.cs);
     EXPECT_EQ(WaitForSingleObject(h, 30), WAIT_TIMEOUT);
