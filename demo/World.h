@@ -104,6 +104,16 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
+// A new empty folder in the temporary folder, its name `prefix` and six
+// characters no other folder there has.
+inline std::string freshTempFolder(const std::string& prefix) {
+    std::string name = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
+    if (!::mkdtemp(name.data())) {
+        throw std::runtime_error("cannot make a folder " + name);
+    }
+    return name;
+}
+
 inline void writeFile(const std::string& path, const std::string& bytes) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

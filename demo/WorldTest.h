@@ -106,9 +106,11 @@ class StandinWorldTest : public ::testing::Test {
     void SetUp() override {
         winplat::inject::reset();
         // One root per process: modules loaded from it stay loaded, and a
-        // fresh world at the same paths finds them again.
-        root_ = (std::filesystem::temp_directory_path() / ("storeset-world-" + std::to_string(getpid())))
-                    .string();
+        // fresh world at the same paths finds them again. Made afresh, so a
+        // world an earlier process left (one kept after a failure) is never
+        // taken up by a later one with the same process id.
+        static const std::string root = world::freshTempFolder("storeset-world-");
+        root_ = root;
         world_ = world::layOutDemo(root_, STORESET_SOURCE_DIR, world::standinFolder(), build_);
         for (Standin* s : {&runtime(build_), &server(), &proxyStub()}) {
             s->reset();

@@ -23,8 +23,7 @@ std::string& root() {
 class World71 : public ::testing::Environment {
   public:
     void SetUp() override {
-        root() = (std::filesystem::temp_directory_path() / ("backendwrappers71-" + std::to_string(getpid())))
-                     .string();
+        root() = world::freshTempFolder("backendwrappers71-");
         std::atexit([] { std::filesystem::remove_all(root()); });
         world::layOutDemo(root(), STORESET_SOURCE_DIR, world::standinFolder(), world::Build::v71);
         uint32_t status = 0;
