@@ -108,6 +108,21 @@ Process runProgram(std::vector<std::string> arguments, uid_t as = 0) {
 
 class EndToEnd : public WorldTest {
   protected:
+    // The demo's run as it should end: its transcript and nothing on the
+    // error stream, the primary and public stores adopted, the server
+    // marked unavailable, everything released.
+    void expectTheDemoRun(const Run& r) {
+        EXPECT_EQ(r.result, 0);
+        EXPECT_EQ(r.out, demoTranscript());
+        EXPECT_EQ(r.err, "");
+        world::ProfileSnapshot expected = before_;
+        expectAdopted(expected, PrimarySection, 1);
+        expectAdopted(expected, PublicSection, 2);
+        expectMarker(expected);
+        expectProfile(expected);
+        expectAllReleased();
+    }
+
     // The demo world again, its profile named `profile` (UTF-8) and its
     // connector section naming the database `database`.
     void layOutRenamed(const std::string& profile, const std::wstring& database) {
@@ -140,17 +155,7 @@ class EndToEnd : public WorldTest {
 }  // namespace
 
 TEST_F(EndToEnd, AdoptsThePrimaryAndPublicStoresAndMarksTheServerUnavailable) {
-    Run r = run();
-    EXPECT_EQ(r.result, 0);
-    EXPECT_EQ(r.out, demoTranscript());
-    EXPECT_EQ(r.err, "");
-
-    world::ProfileSnapshot expected = before_;
-    expectAdopted(expected, PrimarySection, 1);
-    expectAdopted(expected, PublicSection, 2);
-    expectMarker(expected);
-    expectProfile(expected);
-    expectAllReleased();
+    expectTheDemoRun(run());
 
     // What the server was asked, in order, and with which configuration.
     std::vector<std::string> calls = server().calls();
@@ -219,16 +224,7 @@ TEST_F(EndToEnd, AByteOrderMarkAtTheStartOfTheDatabaseIsNothing) {
         SCOPED_TRACE(lines.substr(0, lines.find('\n')));
         world_ = world::layOutDemo(root_, STORESET_SOURCE_DIR, world::standinFolder());
         rewriteDatabase("\xEF\xBB\xBF" + lines);
-        Run r = run();
-        EXPECT_EQ(r.result, 0);
-        EXPECT_EQ(r.out, demoTranscript());
-        EXPECT_EQ(r.err, "");
-        world::ProfileSnapshot expected = before_;
-        expectAdopted(expected, PrimarySection, 1);
-        expectAdopted(expected, PublicSection, 2);
-        expectMarker(expected);
-        expectProfile(expected);
-        expectAllReleased();
+        expectTheDemoRun(run());
     }
 }
 
