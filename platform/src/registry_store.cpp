@@ -177,14 +177,15 @@ struct Store::State {
     uint64_t lastSeed = 0;  // the chain before it
     bool cutLost = false;   // a journal cut from outside could not be made good: its records are lost at exit
     bool journalExposed = false;  // the journal had to be narrowed: who opened it before may still read it
-    bool journalTail = false;     // bytes past journalEnd: a record a killed writer cut short
-    bool previousIn = false;      // the tree holds records of a previous-format journal: written whole first
-    std::string journalBytes;     // read buffer
-    std::string writeError;       // why the last file write failed
-    bool foldsAtExit = false;     // the exit handler that folds the journal is registered
-    int64_t checkedAt = 0;        // coarseMillis() of the last identity check
-    bool flushData = true;        // the file system needs a flush before a rename
-    bool tempsSwept = false;      // temporary files of killed writers removed
+    int journalFit = -1;       // journalFits() of the journal open and the file's rights known (-1: not yet)
+    bool journalTail = false;  // bytes past journalEnd: a record a killed writer cut short
+    bool previousIn = false;   // the tree holds records of a previous-format journal: written whole first
+    std::string journalBytes;  // read buffer
+    std::string writeError;    // why the last file write failed
+    bool foldsAtExit = false;  // the exit handler that folds the journal is registered
+    int64_t checkedAt = 0;     // coarseMillis() of the last identity check
+    bool flushData = true;     // the file system needs a flush before a rename
+    bool tempsSwept = false;   // temporary files of killed writers removed
     // Bumped whenever the tree may have changed; a cursor or a cached key of
     // an older generation is not used.
     uint64_t generation = 1;
@@ -869,7 +870,7 @@ class SharedFileLock {
 
 void openLock(State& s);
 void openJournal(State& s);
-void openJournalAgain(State& s);
+void openJournalAgain(State& s, bool rewritten);
 
 // Reads the file whole into the tree; false, leaving the tree as it was,
 // when that version cannot be used. The tree it replaces goes to
@@ -1050,7 +1051,7 @@ LSTATUS refresh(State& s, bool exact) {
     const bool snapshot = exact || held.held();
     uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
     uint64_t rewrites = s.shared ? s.shared->rewrites.load(std::memory_order_acquire) : 0;
-    openJournalAgain(s);
+    openJournalAgain(s, !s.shared || rewrites != s.seenRewrites);
     ReadPoint before(s);
     bool whole = rewrites != s.seenRewrites;
     for (int tries = 0;; ++tries) {
@@ -1309,6 +1310,7 @@ void closeLock(State& s) {
     }
     s.journalWritable = false;
     s.journalExposed = false;
+    s.journalFit = -1;
     s.salt = 0;
     s.journalEnd = 0;
     s.previousIn = false;
@@ -1386,6 +1388,7 @@ void openJournal(State& s, bool create) {
     s.journalFd = fd;
     s.journalWritable = writable;
     s.journalExposed = false;
+    s.journalFit = -1;
 }
 
 void openJournal(State& s) {
@@ -1393,12 +1396,13 @@ void openJournal(State& s) {
 }
 
 // Opens the journal again when the one open is no longer the one beside the
-// file: a writer put a journal of its own in its place, or it was removed.
-void openJournalAgain(State& s) {
+// file: it was removed, or, where the file was `rewritten` since this
+// process last looked, a writer put a journal of its own in its place.
+void openJournalAgain(State& s, bool rewritten) {
     struct stat named, open;
-    if (s.journalFd >= 0 &&
-        (::lstat((s.target + ".journal").c_str(), &named) != 0 || ::fstat(s.journalFd, &open) != 0 ||
-         named.st_dev != open.st_dev || named.st_ino != open.st_ino)) {
+    if (s.journalFd >= 0 && (::fstat(s.journalFd, &open) != 0 || open.st_nlink == 0 ||
+                             (rewritten && (::lstat((s.target + ".journal").c_str(), &named) != 0 ||
+                                            named.st_dev != open.st_dev || named.st_ino != open.st_ino)))) {
         ::close(s.journalFd);
         s.journalFd = -1;
         s.journalWritable = false;
@@ -1594,6 +1598,16 @@ bool journalFits(const State& s) {
            journalFitsFile(file, journal);
 }
 
+// journalFits(), asked again only when the journal or the file's rights
+// changed: only root changes an owner, and a legitimate owner's change of
+// mode is theirs to make.
+bool journalFitsKnown(State& s) {
+    if (s.journalFit < 0) {
+        s.journalFit = journalFits(s) ? 1 : 0;
+    }
+    return s.journalFit == 1;
+}
+
 // Puts a journal of this process's own, with the file's mode and owner and
 // started for the file as it is, in place of one that others may read or
 // write beyond the file's rights: a new file renamed over it, so no record
@@ -1620,6 +1634,7 @@ LSTATUS replaceJournal(State& s) {
     s.journalWritable = true;
     s.journalTail = false;
     s.journalExposed = false;
+    s.journalFit = -1;
     journalStarted(s, salt);
     return ERROR_SUCCESS;
 }
@@ -1719,7 +1734,7 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
     if (s.journalFd < 0 || !s.journalWritable) {
         return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
     }
-    if (s.previousIn || s.journalExposed || !journalFits(s)) {
+    if (s.previousIn || s.journalExposed || !journalFitsKnown(s)) {
         // The journal of this format starts over the previous one's records;
         // one that others may read or write beyond the file's rights gets
         // no record, and one of this process's own takes its place.
@@ -1761,9 +1776,8 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
 // file's rights changed since it last looked.
 LSTATUS lockForWrite(State& s) {
     struct stat file {};
-    bool exists = ::stat(s.target.c_str(), &file) == 0;
-    // Checked before anything is made, then again under the lock.
-    if (exists && rightsOf(file) != s.writeChecked &&
+    // Checked before a lock file is made, then always under the lock.
+    if (!s.lockWritable && ::stat(s.target.c_str(), &file) == 0 && rightsOf(file) != s.writeChecked &&
         ::faccessat(AT_FDCWD, s.target.c_str(), W_OK, AT_EACCESS) != 0) {
         return failedWrite(s, errno);
     }
@@ -1780,7 +1794,7 @@ LSTATUS lockForWrite(State& s) {
             return errnoStatus(errno);
         }
     }
-    exists = ::stat(s.target.c_str(), &file) == 0;
+    const bool exists = ::stat(s.target.c_str(), &file) == 0;
     const Rights rights = rightsOf(file);
     if (exists && rights != s.writeChecked) {
         if (::faccessat(AT_FDCWD, s.target.c_str(), W_OK, AT_EACCESS) != 0) {
@@ -1795,6 +1809,7 @@ LSTATUS lockForWrite(State& s) {
             s.journalExposed = !journalFits(s) || s.journalExposed;
             takeOwnerOf(&file, s.journalFd);
         }
+        s.journalFit = -1;
         s.writeChecked = rights;
     }
     return ERROR_SUCCESS;
