@@ -675,6 +675,22 @@ void addToHistory(State& s, off_t at, uint64_t seed, off_t end, uint64_t sum) {
 constexpr off_t kReadFailed = -1;
 constexpr off_t kChangedFromOutside = -2;
 
+// Where the record that begins at `pos` of `bytes` ends, when it is whole
+// and its checksum, seeded with `seed`, checks out (`sum`); else 0.
+size_t wholeRecord(const std::string& bytes, size_t pos, uint64_t seed, uint64_t& sum) {
+    uint64_t head[2];
+    if (bytes.size() - pos < kRecordHeader) {
+        return 0;
+    }
+    std::memcpy(head, bytes.data() + pos, sizeof head);
+    if (head[0] > bytes.size() - pos - kRecordHeader ||
+        checksum(seed, bytes.data() + pos + kRecordHeader, static_cast<size_t>(head[0])) != head[1]) {
+        return 0;
+    }
+    sum = head[1];
+    return pos + kRecordHeader + static_cast<size_t>(head[0]);
+}
+
 // Applies the journal's whole records from `at` on through `apply`, each
 // checked by its checksum seeded with `seed` (and, when `chained`, `seed`
 // then moved on to that checksum); stops at the first record cut short or
@@ -693,35 +709,24 @@ off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*appl
     }
     const std::string& bytes = s.journalBytes;
     size_t pos = 0;
+    uint64_t sum = 0;
     if (known > at) {
         const size_t n = static_cast<size_t>(known - at);
-        uint64_t head[2] = {0, 0};
-        if (bytes.size() >= n && n >= kRecordHeader) {
-            std::memcpy(head, bytes.data(), sizeof head);
-        }
-        if (bytes.size() < n || n < kRecordHeader || head[0] != n - kRecordHeader || head[1] != knownChain ||
-            checksum(seed, bytes.data() + kRecordHeader, n - kRecordHeader) != knownChain) {
+        if (wholeRecord(bytes, 0, seed, sum) != n || sum != knownChain) {
             return kChangedFromOutside;
         }
         seed = knownChain;
         pos = n;
     }
     const size_t first = pos;
-    while (bytes.size() - pos >= kRecordHeader) {
-        uint64_t head[2];
-        std::memcpy(head, bytes.data() + pos, sizeof head);
-        const char* payload = bytes.data() + pos + kRecordHeader;
-        if (head[0] > bytes.size() - pos - kRecordHeader ||
-            checksum(seed, payload, static_cast<size_t>(head[0])) != head[1] ||
-            !apply(*s.tree, payload, static_cast<size_t>(head[0]))) {
+    for (size_t next; (next = wholeRecord(bytes, pos, seed, sum)) != 0; pos = next) {
+        if (!apply(*s.tree, bytes.data() + pos + kRecordHeader, next - pos - kRecordHeader)) {
             break;
         }
-        const size_t next = pos + kRecordHeader + static_cast<size_t>(head[0]);
         if (chained) {
-            addToHistory(s, at + static_cast<off_t>(pos), seed, at + static_cast<off_t>(next), head[1]);
-            seed = head[1];
+            addToHistory(s, at + static_cast<off_t>(pos), seed, at + static_cast<off_t>(next), sum);
+            seed = sum;
         }
-        pos = next;
     }
     if (pos > first) {
         ++s.generation;
@@ -739,18 +744,10 @@ bool onlyCutShort(State& s) {
     if (s.historySalt != s.salt || s.history.empty() || !readJournalFrom(s, kJournalHeader)) {
         return false;
     }
-    const std::string& bytes = s.journalBytes;
     uint64_t chain = s.salt;
     size_t pos = 0;
-    while (bytes.size() - pos >= kRecordHeader) {
-        uint64_t head[2];
-        std::memcpy(head, bytes.data() + pos, sizeof head);
-        if (head[0] > bytes.size() - pos - kRecordHeader ||
-            checksum(chain, bytes.data() + pos + kRecordHeader, static_cast<size_t>(head[0])) != head[1]) {
-            break;
-        }
-        chain = head[1];
-        pos += kRecordHeader + static_cast<size_t>(head[0]);
+    for (size_t next; (next = wholeRecord(s.journalBytes, pos, chain, chain)) != 0;) {
+        pos = next;
     }
     releaseJournalBytes(s);
     const off_t end = static_cast<off_t>(kJournalHeader + pos);
@@ -831,11 +828,6 @@ JournalRead readJournal(State& s) {
     }
     if (reached == kChangedFromOutside) {
         return onlyCutShort(s) ? JournalRead::CutShort : JournalRead::Diverged;
-    }
-    struct stat st;
-    if (reached == end && !tail && end > off_t{kJournalHeader} && ::fstat(s.journalFd, &st) == 0 &&
-        st.st_size < end) {
-        return JournalRead::CutShort;
     }
     s.salt = salt;
     s.chain = seed;
