@@ -20,6 +20,25 @@
 #include "winplat/oleauto.h"
 #include "winplat/registry.h"
 
+// The demo profile's sections: the connector's, and those of the primary
+// and the public store.
+inline const std::wstring ServiceSection = world::ServiceSectionW;
+inline const std::wstring PrimarySection = L"1e2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b";
+inline const std::wstring PublicSection = L"2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b7c";
+
+// A store's three values as the adoption writes them.
+inline void expectAdopted(world::ProfileSnapshot& expected, const std::wstring& section, int store) {
+    expected[section][L"01020ff9"] = {REG_BINARY, storeBytes(store)};
+    expected[section][L"01020ffa"] = {REG_BINARY, storeBytes(store)};
+    expected[section][L"01020fff"] = {REG_BINARY, wrappedEntryId(storeBytes(store))};
+}
+
+// The server property as the run leaves it: the server unavailable.
+inline void expectMarker(world::ProfileSnapshot& expected) {
+    expected[ServiceSection][L"001e660c"] = {REG_BINARY,
+                                             std::string("{B19C9E26-B196-42b9-B3D1-1AC0942D3000}") + '\0'};
+}
+
 // The MAPI runtime under the name the world installs it by.
 inline Standin& runtime(world::Build build) {
     static Standin v74(L"olmapi32.dll");
@@ -166,6 +185,18 @@ class StandinWorldTest : public ::testing::Test {
         EXPECT_EQ(winplat::com::liveBstrCount(), bstrsBefore_);
         EXPECT_EQ(winplat::kernel::openHandleCount(), handlesBefore_);
         EXPECT_EQ(winplat::com::currentApartment(), winplat::com::Apartment::None);
+    }
+
+    // The demo database adopted: its primary and public stores in their
+    // sections, the server marked unavailable, nothing else changed, and
+    // everything the run made released.
+    void expectDemoAdopted() {
+        world::ProfileSnapshot expected = before_;
+        expectAdopted(expected, PrimarySection, 1);
+        expectAdopted(expected, PublicSection, 2);
+        expectMarker(expected);
+        expectProfile(expected);
+        expectAllReleased();
     }
 
     // The profile now holds exactly `expected`.

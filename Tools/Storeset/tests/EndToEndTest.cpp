@@ -10,10 +10,6 @@
 
 namespace {
 
-const std::wstring ServiceSection = L"4c743e44ba2e8547ac48d3181fb5e9cc";
-const std::wstring PrimarySection = L"1e2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b";
-const std::wstring PublicSection = L"2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b7c";
-
 const std::string StoreLines =
     "Searching profile section in registry\n"
     "Checking existence of PR_RECORD_KEY\n"
@@ -115,12 +111,7 @@ class EndToEnd : public WorldTest {
         EXPECT_EQ(r.result, 0);
         EXPECT_EQ(r.out, demoTranscript());
         EXPECT_EQ(r.err, "");
-        world::ProfileSnapshot expected = before_;
-        expectAdopted(expected, PrimarySection, 1);
-        expectAdopted(expected, PublicSection, 2);
-        expectMarker(expected);
-        expectProfile(expected);
-        expectAllReleased();
+        expectDemoAdopted();
     }
 
     // The demo world again, its profile named `profile` (UTF-8) and its
@@ -139,16 +130,6 @@ class EndToEnd : public WorldTest {
         world_ = world::layOut(root_, text, profile,
                                world::readFile(std::string(STORESET_SOURCE_DIR) + "/demo/Demo.db"),
                                world::standinFolder());
-    }
-
-    void expectAdopted(world::ProfileSnapshot& expected, const std::wstring& section, int store) {
-        expected[section][L"01020ff9"] = {REG_BINARY, storeBytes(store)};
-        expected[section][L"01020ffa"] = {REG_BINARY, storeBytes(store)};
-        expected[section][L"01020fff"] = {REG_BINARY, wrappedEntryId(storeBytes(store))};
-    }
-    void expectMarker(world::ProfileSnapshot& expected) {
-        expected[ServiceSection][L"001e660c"] = {
-            REG_BINARY, std::string("{B19C9E26-B196-42b9-B3D1-1AC0942D3000}") + '\0'};
     }
 };
 

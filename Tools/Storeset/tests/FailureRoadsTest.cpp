@@ -6,9 +6,6 @@
 
 namespace {
 
-const std::wstring ServiceSection = L"4c743e44ba2e8547ac48d3181fb5e9cc";
-const std::wstring PrimarySection = L"1e2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b";
-
 const std::string Opening = "Opening MAPI profile 'Demo'\n";
 const std::string Reading = "Retrieving database name from MAPI profile\n";
 const std::string Named = "Database name is 'C:\\ProgramData\\Connector\\Demo.db'\n";

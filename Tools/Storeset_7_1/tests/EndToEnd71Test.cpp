@@ -33,12 +33,7 @@ TEST_F(EndToEnd71, AdoptsThePrimaryAndPublicStoresAndMarksTheServerUnavailable) 
                          "\nok\n");
     EXPECT_EQ(r.err, "");
 
-    world::ProfileSnapshot expected = before_;
-    expectAdopted(expected, PrimarySection, 1);
-    expectAdopted(expected, PublicSection, 2);
-    expectMarker(expected);
-    expectProfile(expected);
-    expectAllReleased();
+    expectDemoAdopted();
 
     // The slots, in order, and the configuration the server received.
     std::vector<std::string> expectedCalls = {

@@ -50,10 +50,6 @@ class World71Test : public StandinWorldTest {
 
 namespace demo71 {
 
-inline const std::wstring ServiceSection = L"4c743e44ba2e8547ac48d3181fb5e9cc";
-inline const std::wstring PrimarySection = L"1e2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b";
-inline const std::wstring PublicSection = L"2f3a4b5c6d7e8f9a0b1c2d3e4f5a6b7c";
-
 inline const std::string Opening = "Opening MAPI profile 'Demo'\n";
 inline const std::string Reading = "Retrieving database name from MAPI profile\n";
 inline const std::string Named = "Database name is 'C:\\ProgramData\\Connector\\Demo.db'\n";
@@ -66,17 +62,5 @@ inline const std::string Checks =
     "Checking existence of PR_STORE_RECORD_KEY\n"
     "Checking existence of PR_ENTRYID\n"
     "Setting new property values\n";
-
-// A store's three values as the adoption writes them.
-inline void expectAdopted(world::ProfileSnapshot& expected, const std::wstring& section, int store) {
-    expected[section][L"01020ff9"] = {REG_BINARY, storeBytes(store)};
-    expected[section][L"01020ffa"] = {REG_BINARY, storeBytes(store)};
-    expected[section][L"01020fff"] = {REG_BINARY, wrappedEntryId(storeBytes(store))};
-}
-
-inline void expectMarker(world::ProfileSnapshot& expected) {
-    expected[ServiceSection][L"001e660c"] = {REG_BINARY,
-                                             std::string("{B19C9E26-B196-42b9-B3D1-1AC0942D3000}") + '\0'};
-}
 
 }  // namespace demo71
