@@ -9,7 +9,13 @@
 // Used by the demo command, the end-to-end tests and the benchmark.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -94,14 +100,48 @@ inline void registerMachine() {
                       std::string(ConnectorFolder) + "\\HollomarPS.dll");
 }
 
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path);
+// The bytes of the file `path`. One that cannot be read is told with the C
+// library's reason and, when given, `what` it is to the user: a stream would
+// read a folder as an empty file and say nothing of why a file would not open.
+inline std::string readFile(const std::string& path, const std::string& what = "") {
+    const auto refuse = [&](int error) {
+        throw std::runtime_error("cannot read " + (what.empty() ? "" : what + " ") + path + ": " +
+                                 std::strerror(error));
+    };
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        refuse(errno);
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof(buffer));  // a folder fails here, EISDIR
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            if (n < 0) {
+                refuse(error);
+            }
+            return bytes;
+        }
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+}
+
+// Refuses, with the C library's reason, a folder files are taken from by
+// name: absent, not a folder, or one the user may not enter.
+inline void checkFolder(const std::string& path, const std::string& what) {
+    struct stat st;
+    const int error = ::stat(path.c_str(), &st) != 0                          ? errno
+                      : !S_ISDIR(st.st_mode)                                  ? ENOTDIR
+                      : ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) ? errno
+                                                                              : 0;
+    if (error) {
+        throw std::runtime_error("cannot read " + what + " " + path + ": " + std::strerror(error));
+    }
 }
 
 // A new empty folder in the temporary folder, its name `prefix` and six
@@ -300,8 +340,10 @@ inline void checkDatabaseName(const std::wstring& name) {
     }
 }
 
-// A fresh world: `root` is emptied (see clearWorld; `inputs` are the files
-// the caller made the other arguments of, the stand-in folder is one too),
+// A fresh world: a stand-in folder the modules cannot be taken from is
+// refused before anything is written; `root` is emptied (see clearWorld;
+// `inputs` are the files the caller made the other arguments of, the
+// stand-in folder is one too),
 // the registry file becomes the profile export followed by the machine part,
 // the modules are installed and the store database (`database`, file
 // contents) is written where the profile named `profile` says. The export
@@ -310,6 +352,7 @@ inline void checkDatabaseName(const std::wstring& name) {
 inline World layOut(const std::string& root, const std::string& profileExport, const std::string& profile,
                     const std::string& database, const std::string& standins, Build build = Build::v74,
                     std::vector<Input> inputs = {}) {
+    checkFolder(standins, "the stand-in folder");
     inputs.push_back({"the stand-in folder", standins});
     clearWorld(root, inputs);
     World w{root, root + "/registry.reg", ""};

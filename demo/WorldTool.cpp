@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "demo/World.h"
+#include "winplat/console.h"
 
 namespace {
 
@@ -113,20 +114,32 @@ void layout(const std::string& root, const std::string& exportFile, const std::s
     // The export is read where it is first, so that what is wrong with it is
     // said of the user's file, not of the world's copy. Reading it creates
     // nothing beside it.
-    const std::string exportBytes = world::readFile(exportFile);
+    const std::string exportBytes = world::readFile(exportFile, "the export");
     if (const std::string why = blankFirstLine(exportBytes); !why.empty()) {
         throw std::runtime_error("the export does not load: " + exportFile + ":1: " + why);
     }
     setenv("WINPLAT_REGISTRY", exportFile.c_str(), 1);
-    if (winplat::registry::reload() != ERROR_SUCCESS) {
+    LSTATUS loaded;
+    std::string said;
+    {
+        // The registry tells a file that does not load as the registry in
+        // use, to be mended before changes; the export is only read, so that
+        // is left unsaid and its fault told once, below.
+        winplat::console::Capture capture;
+        loaded = winplat::registry::reload();
+        said = capture.err();
+    }
+    if (loaded != ERROR_SUCCESS) {
         throw std::runtime_error("the export does not load: " + winplat::registry::lastLoadError());
     }
+    std::fputs(said.c_str(), stderr);
     // Before the world is emptied, so that a refusal changes nothing.
     if (const std::wstring name = world::databaseName(profile); !name.empty()) {
         world::checkDatabaseName(name);
     }
-    world::World w = world::layOut(root, exportBytes, profile, world::readFile(database), standins, build,
-                                   {{"the export", exportFile}, {"the store database", database}});
+    world::World w =
+        world::layOut(root, exportBytes, profile, world::readFile(database, "the store database"), standins,
+                      build, {{"the export", exportFile}, {"the store database", database}});
     if (!w.database.empty()) {
         return;
     }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # storeset_world layout empties only a world it laid out itself. It refuses
 # a folder it did not make that is not empty, and a world that holds its own
-# inputs however they are named (relative, through links, at any depth):
-# the folder and the reason on stderr, status 1, nothing changed. Every row
-# runs, and each failing one is told.
+# inputs however they are named (relative, through links, at any depth),
+# and an input it cannot read: the folder or the input and the reason on
+# stderr, status 1, nothing changed. Every row runs, and each failing one is
+# told.
 #
 #   layout_guard_test.sh <build folder> <storeset_world> <source folder>
 set -u
@@ -26,14 +27,25 @@ state() {
     (cd "$d" && find . -printf '%y %p %l\n' | sort && find . -type f -print0 | sort -z | xargs -0 -r md5sum)
 }
 
-# A row that layout refuses, run in the folder `at` ($d unless set):
-# row name, the message expected on stderr, layout's arguments.
+# Runs its arguments as a user other than root, to whom a file of mode 000
+# cannot be read (root reads any file); as itself when not root.
+asOther() {
+    if [ "$(id -u)" = 0 ]; then
+        setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+    else
+        "$@"
+    fi
+}
+
+# A row that layout refuses, run in the folder `at` ($d unless set), as
+# another user when `other` is set: row name, the message expected on
+# stderr, layout's arguments.
 refused() {
-    local name="$1" expected="storeset_world: layout refuses $2"
+    local name="$1" expected="storeset_world: $2"
     shift 2
     local before after out err status=0
     before="$(state)"
-    out="$(cd "${at:-$d}" && "$tool" layout "$@" 2>"$d.err")" || status=$?
+    out="$(cd "${at:-$d}" && ${other:+asOther} "$tool" layout "$@" 2>"$d.err")" || status=$?
     err="$(cat "$d.err")"
     after="$(state)"
     if [ "$status" != 1 ] || [ -n "$out" ] || [ "$err" != "$expected" ] || [ "$after" != "$before" ]; then
@@ -69,51 +81,99 @@ unmarked="it is not empty and was not laid out by storeset_world (it holds no .s
 fresh
 mkdir "$d/mine"
 mv "$d/Demo.reg" "$d/Demo.db" "$d/mine/"
-refused "the folder of the export and the database" "$d/mine: it holds the export $d/mine/Demo.reg" \
+refused "the folder of the export and the database" \
+    "layout refuses $d/mine: it holds the export $d/mine/Demo.reg" \
     "$d/mine" "$d/mine/Demo.reg" Demo "$d/mine/Demo.db" "$standins"
 
 fresh
 mkdir "$d/mine"
 echo notes >"$d/mine/notes.txt"
-refused "a folder of the user's" "$d/mine: $unmarked" "$d/mine" "$d/Demo.reg" Demo "$d/Demo.db" "$standins"
-at="$d/mine" refused "the current folder" "$d/mine: $unmarked" . "$d/Demo.reg" Demo "$d/Demo.db" "$standins"
+refused "a folder of the user's" "layout refuses $d/mine: $unmarked" \
+    "$d/mine" "$d/Demo.reg" Demo "$d/Demo.db" "$standins"
+at="$d/mine" refused "the current folder" "layout refuses $d/mine: $unmarked" \
+    . "$d/Demo.reg" Demo "$d/Demo.db" "$standins"
 
 fresh
 echo text >"$d/file"
-refused "a file" "$d/file: it is not a folder" "$d/file" "$d/Demo.reg" Demo "$d/Demo.db" "$standins"
+refused "a file" "layout refuses $d/file: it is not a folder" "$d/file" "$d/Demo.reg" Demo "$d/Demo.db" "$standins"
 
 fresh
 world
 mkdir -p "$d/w/c/deep"
 cp "$d/Demo.reg" "$d/w/c/deep/"
-refused "the export deep in a world" "$d/w: it holds the export $d/w/c/deep/Demo.reg" \
+refused "the export deep in a world" "layout refuses $d/w: it holds the export $d/w/c/deep/Demo.reg" \
     "$d/w" "$d/w/c/deep/Demo.reg" Demo "$d/Demo.db" "$standins"
 
 fresh
 world
 cp "$d/Demo.db" "$d/w/mine.db"
-refused "the database by a relative name" "$d/w: it holds the store database w/../w/mine.db" \
+refused "the database by a relative name" \
+    "layout refuses $d/w: it holds the store database w/../w/mine.db" \
     w "$d/Demo.reg" Demo w/../w/mine.db "$standins"
 
 fresh
 world
 cp "$d/Demo.db" "$d/w/mine.db"
 ln -s w/mine.db "$d/link.db"
-refused "the database through a link" "$d/w: it holds the store database $d/link.db" \
+refused "the database through a link" "layout refuses $d/w: it holds the store database $d/link.db" \
     "$d/w" "$d/Demo.reg" Demo "$d/link.db" "$standins"
 
 fresh
 world
 cp -r "$standins" "$d/w/standins"
-refused "the stand-in folder" "$d/w: it holds the stand-in folder $d/w/standins" \
+refused "the stand-in folder" "layout refuses $d/w: it holds the stand-in folder $d/w/standins" \
     "$d/w" "$d/Demo.reg" Demo "$d/Demo.db" "$d/w/standins"
 
 fresh
 world
 ln -s w "$d/wl"
 cp "$d/Demo.reg" "$d/w/mine.reg"
-refused "a world named through a link" "$d/wl: it holds the export $d/w/mine.reg" \
+refused "a world named through a link" "layout refuses $d/wl: it holds the export $d/w/mine.reg" \
     "$d/wl" "$d/w/mine.reg" Demo "$d/Demo.db" "$standins"
+
+# An input layout cannot read is refused before the world is touched: each
+# row puts $d/bad in the place of one input, as a folder, absent, or one
+# another user may not read (in a world folder that user could make), and
+# layout names it with the C library's reason. The stand-in folder's
+# modules are taken from it by name, so it is refused absent, as a file,
+# and as a folder that user may list but not enter.
+for row in 'the export|folder|Is a directory' 'the export|absent|No such file or directory' \
+    'the export|unreadable|Permission denied' 'the store database|folder|Is a directory' \
+    'the store database|absent|No such file or directory' 'the store database|unreadable|Permission denied' \
+    'the stand-in folder|absent|No such file or directory' 'the stand-in folder|file|Not a directory' \
+    'the stand-in folder|unreadable|Permission denied'; do
+    IFS='|' read -r what kind reason <<<"$row"
+    fresh
+    reg="$d/Demo.reg" database="$d/Demo.db" from="$standins" root="$d/w" as=""
+    case $kind in
+        folder) mkdir "$d/bad" ;;
+        file) echo text >"$d/bad" ;;
+        unreadable)
+            if [ "$(id -u)" = 0 ] && ! command -v setpriv >/dev/null; then
+                echo "SKIPPED $what $kind: no setpriv to run layout as a user root's file is closed to"
+                continue
+            fi
+            case $what in
+                "the stand-in folder") mkdir -m 444 "$d/bad" ;;
+                *) echo text >"$d/bad" && chmod 000 "$d/bad" ;;
+            esac
+            chmod 755 "$d"
+            mkdir -m 1777 "$d/open"
+            root="$d/open/w" as=1
+            ;;
+    esac
+    case $what in
+        "the export") reg="$d/bad" ;;
+        "the store database") database="$d/bad" ;;
+        *) from="$d/bad" ;;
+    esac
+    if [ -z "$as" ]; then
+        world
+        echo stale >"$d/w/c/stale.txt"
+    fi
+    other="$as" refused "$what, $kind" "cannot read $what $d/bad: $reason" \
+        "$root" "$reg" Demo "$database" "$from"
+done
 
 fresh
 laid "a folder that does not exist" "$d/new"
