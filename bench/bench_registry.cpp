@@ -92,7 +92,9 @@ void makeRegistry(int keys, bool file) {
     winplat::registry::reload();
 }
 
-void writes(benchmark::State& state, bool file) {
+// Sets one value of `valueSize` bytes, again and again, in a registry of
+// range(0) keys.
+void writes(benchmark::State& state, bool file, size_t valueSize = 16) {
     const int keys = static_cast<int>(state.range(0));
     makeRegistry(keys, file);
     const std::wstring name = kBase + L"\\" + std::to_wstring(100000 + keys / 2);
@@ -101,10 +103,11 @@ void writes(benchmark::State& state, bool file) {
         state.SkipWithError("no key");
         return;
     }
-    BYTE value[16] = {1};
+    std::vector<BYTE> value(valueSize, 1);
     for (auto _ : state) {
         ++value[1];
-        if (RegSetValueExW(key, L"01020ff9", 0, REG_BINARY, value, sizeof value) != ERROR_SUCCESS) {
+        if (RegSetValueExW(key, L"01020ff9", 0, REG_BINARY, value.data(), static_cast<DWORD>(value.size())) !=
+            ERROR_SUCCESS) {
             state.SkipWithError("write failed");
             break;
         }
@@ -121,6 +124,17 @@ BENCHMARK(BM_WriteThroughFile)
     ->Arg(100)
     ->Arg(1000)
     ->Arg(10000)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinWarmUpTime(kWarmUp);
+
+// A large value written through: what a change costs beside its record.
+void BM_WriteLargeValue(benchmark::State& state) {
+    writes(state, true, static_cast<size_t>(state.range(1)));
+    state.counters["bytes"] = static_cast<double>(state.range(1));
+}
+BENCHMARK(BM_WriteLargeValue)
+    ->Args({100, 4096})
+    ->Args({100, 65536})
     ->Unit(benchmark::kMicrosecond)
     ->MinWarmUpTime(kWarmUp);
 

@@ -27,7 +27,7 @@
 // whole. The lock file and the journal have the file's mode and owner, so
 // whoever may read or write the file may read or write them; a process that
 // may not write the file changes nothing, as one that may not write the
-// folder.
+// folder. Whom and what those files are trusted by is registry_beside's.
 //
 // The lock file also holds, in a shared mapping, a generation that every
 // writer bumps under the lock before it touches the journal or the file, and
@@ -64,6 +64,8 @@
 #include <vector>
 
 #include "registry_store.h"
+
+#include "registry_beside.h"
 #include "winplat/console.h"
 #include "winplat/inject.h"
 #include "winplat/registry.h"
@@ -111,17 +113,14 @@ int64_t coarseMillis() {
     return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
 }
 
-// The lock file's shared mapping. Both counters are bumped under the
-// exclusive lock before the files change, so a writer killed at any later
-// point has already told every other process to look.
-struct Shared {
-    std::atomic<uint64_t> generation;  // bumped before every change of the file or the journal
-    std::atomic<uint64_t> rewrites;    // bumped before every rename of a new file over the old
-};
+// The lock file's counters are bumped under the exclusive lock before the
+// files change, so a writer killed at any later point has already told every
+// other process to look.
+using Shared = LockCounters;
 
-// What decides whether a change may be made to a version of the file and
-// what the lock file and the journal are brought to: its identity, mode and
-// owner, and its change time (a change of its rights moves it).
+// What decides whether a change may be made to a version of the file: its
+// identity, mode and owner, and its change time (a change of its rights
+// moves it).
 struct Rights {
     dev_t dev = 0;
     ino_t ino = 0;
@@ -162,7 +161,11 @@ struct Store::State {
     std::string lockPlanted;     // why the lock file found is not one to use ("": none found so)
     std::string journalPlanted;  // the same for the journal
     std::set<std::string> said;  // texts said once a process, whatever file is loaded
-    Rights writeChecked;    // the file version a change was last allowed on, lock and journal brought to it
+    Rights writeChecked;      // the file version a change was last allowed on
+    FileRights fileRights;    // of the file version read, as it is now: what the files beside it get
+    FileRights rightsBrought;  // what the lock file and the journal were last brought to
+    struct stat journalStat {};  // of the journal open, as the last look at it found it
+    std::atomic<bool> lockCut{false};  // the lock file was cut under its mapping
     uint64_t seenHash = 0;  // ContentHash of the version read
     uint64_t salt = 0;      // the journal the tree includes (0: the tree is the file alone)
     off_t journalEnd = 0;   // how much of it: header and whole records
@@ -177,7 +180,6 @@ struct Store::State {
     uint64_t lastSeed = 0;  // the chain before it
     bool cutLost = false;   // a journal cut from outside could not be made good: its records are lost at exit
     bool journalExposed = false;  // the journal had to be narrowed: who opened it before may still read it
-    int journalFit = -1;       // journalFits() of the journal open and the file's rights known (-1: not yet)
     bool journalTail = false;  // bytes past journalEnd: a record a killed writer cut short
     bool previousIn = false;   // the tree holds records of a previous-format journal: written whole first
     std::string journalBytes;  // read buffer
@@ -673,7 +675,6 @@ void addToHistory(State& s, off_t at, uint64_t seed, off_t end, uint64_t sum) {
 }
 
 constexpr off_t kReadFailed = -1;
-constexpr off_t kChangedFromOutside = -2;
 
 // Where the record that begins at `pos` of `bytes` ends, when it is whole
 // and its checksum, seeded with `seed`, checks out (`sum`); else 0.
@@ -694,30 +695,18 @@ size_t wholeRecord(const std::string& bytes, size_t pos, uint64_t seed, uint64_t
 // Applies the journal's whole records from `at` on through `apply`, each
 // checked by its checksum seeded with `seed` (and, when `chained`, `seed`
 // then moved on to that checksum); stops at the first record cut short or
-// not checking out. When `at` is before `known`, the end of the records
-// this process read, the one record from `at` to there is read again and
-// checked against `knownChain`, not applied: the journal builds on what this
-// process read only while it still holds it. Returns where the records
-// applied end; kReadFailed, applying nothing, when a read fails (errno tells
-// why): a failed read is not the journal's end; kChangedFromOutside, applying
-// nothing, when the record known is not there. `tail` tells whether more
-// bytes follow those applied.
+// not checking out. Returns where the records applied end; kReadFailed,
+// applying nothing, when a read fails (errno tells why): a failed read is
+// not the journal's end. `tail` tells whether more bytes follow those
+// applied.
 off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*apply)(Key&, const char*, size_t),
-                   bool& tail, off_t known = 0, uint64_t knownChain = 0) {
+                   bool& tail) {
     if (!readJournalFrom(s, at)) {
         return kReadFailed;
     }
     const std::string& bytes = s.journalBytes;
     size_t pos = 0;
     uint64_t sum = 0;
-    if (known > at) {
-        const size_t n = static_cast<size_t>(known - at);
-        if (wholeRecord(bytes, 0, seed, sum) != n || sum != knownChain) {
-            return kChangedFromOutside;
-        }
-        seed = knownChain;
-        pos = n;
-    }
     const size_t first = pos;
     for (size_t next; (next = wholeRecord(bytes, pos, seed, sum)) != 0; pos = next) {
         if (!apply(*s.tree, bytes.data() + pos + kRecordHeader, next - pos - kRecordHeader)) {
@@ -734,6 +723,32 @@ off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*appl
     tail = pos < bytes.size();
     releaseJournalBytes(s);
     return at + static_cast<off_t>(pos);
+}
+
+// Whether the last record this process read, from `at` to `end` with the
+// chain `chain`, still stands there in the journal of `size` bytes: the
+// journal builds on what this process read only while it still holds it.
+// Its header (length and chain) is compared where it was, which a record
+// written there after a cut does not match; its payload is not hashed
+// again. -1 when the read fails (errno tells why).
+int lastRecordHolds(State& s, off_t at, off_t end, uint64_t chain, off_t size) {
+    if (at >= end) {
+        return 1;
+    }
+    if (size < end) {
+        return 0;
+    }
+    uint64_t head[2];
+    ssize_t n;
+    while ((n = preadJournal(s.journalFd, reinterpret_cast<char*>(head), sizeof head, at)) < 0 && errno == EINTR) {
+    }
+    if (n < 0) {
+        return -1;
+    }
+    return n == ssize_t{sizeof head} && head[0] == static_cast<uint64_t>(end - at) - kRecordHeader &&
+                   head[1] == chain
+               ? 1
+               : 0;
 }
 
 // Whether a journal found changed where this process read it last is only
@@ -770,6 +785,8 @@ bool readPreviousJournal(State& s, const char* h) {
     return reached != kReadFailed;
 }
 
+bool journalTrusted(const State& s);
+
 // What reading the journal found.
 enum class JournalRead {
     Read,       // the tree holds every whole record
@@ -785,7 +802,8 @@ enum class JournalRead {
 JournalRead readJournal(State& s) {
     char h[kJournalHeader];
     ssize_t got = 0;
-    if (s.journalFd >= 0 && s.seen.exists) {
+    // An untrusted journal's records are not read: anyone may have forged them.
+    if (s.journalFd >= 0 && s.seen.exists && journalTrusted(s)) {
         while ((got = preadJournal(s.journalFd, h, sizeof h, 0)) < 0 && errno == EINTR) {
         }
         if (got < 0) {
@@ -821,13 +839,18 @@ JournalRead readJournal(State& s) {
         s.journalTail = false;
         return JournalRead::Read;
     }
-    bool tail = false;
-    const off_t reached = applyRecords(s, std::min(from, end), seed, true, applyPayload, tail, end, chain);
-    if (reached == kReadFailed) {
+    const int holds = lastRecordHolds(s, from, end, chain, s.journalStat.st_size);
+    if (holds < 0) {
         return JournalRead::Failed;
     }
-    if (reached == kChangedFromOutside) {
+    if (holds == 0) {
         return onlyCutShort(s) ? JournalRead::CutShort : JournalRead::Diverged;
+    }
+    seed = chain;
+    bool tail = false;
+    const off_t reached = applyRecords(s, end, seed, true, applyPayload, tail);
+    if (reached == kReadFailed) {
+        return JournalRead::Failed;
     }
     s.salt = salt;
     s.chain = seed;
@@ -899,6 +922,7 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<K
         return false;
     }
     s.seen = idOf(st);
+    s.fileRights = fileRightsOf(st);
     ContentHash hash;
     hash.add(bytes.data(), bytes.size());
     s.seenHash = hash.done();
@@ -924,6 +948,7 @@ struct ReadPoint {
     explicit ReadPoint(const State& s)
         : encoding(s.encoding),
           seen(s.seen),
+          fileRights(s.fileRights),
           seenHash(s.seenHash),
           salt(s.salt),
           chain(s.chain),
@@ -944,6 +969,7 @@ struct ReadPoint {
         }
         s.encoding = encoding;
         s.seen = seen;
+        s.fileRights = fileRights;
         s.seenHash = seenHash;
         s.salt = salt;
         s.chain = chain;
@@ -964,6 +990,7 @@ struct ReadPoint {
     std::unique_ptr<Key> tree;  // the tree a file read in the refresh replaced
     Encoding encoding;
     FileId seen;
+    FileRights fileRights;
     uint64_t seenHash, salt, chain, lastSeed;
     off_t journalEnd, lastAt;
     size_t historySize;
@@ -1060,6 +1087,7 @@ LSTATUS refresh(State& s, bool exact) {
                 s.lastError.clear();
             }
             s.seen = FileId{};
+            s.fileRights = FileRights{};
             s.salt = 0;
             s.journalEnd = 0;
             s.previousIn = false;
@@ -1073,6 +1101,8 @@ LSTATUS refresh(State& s, bool exact) {
             if (!readFile(s, st, rc, before.tree)) {
                 return rc;
             }
+        } else {
+            s.fileRights = fileRightsOf(st);  // the version read, its rights as they are now
         }
         const JournalRead found = readJournal(s);
         if (found == JournalRead::Failed) {
@@ -1195,163 +1225,79 @@ void checkpoint(const char* name) {
     }
 }
 
-// The mode winplat gives a registry file it makes.
-constexpr mode_t kNewFileMode = 0644;
-
-// Gives a file this layer keeps beside the registry file (the lock file, the
-// journal, the file's next version) the registry file's mode (`file`; none
-// yet: the mode a new file gets) and owner, as far as this process may: root
-// hands it to the owner, another user to the file's group when a member. So
-// whoever may read the file may read the lock and the journal and whoever
-// may write it may write them (a file kept read-only is written by root
-// alone, who needs no write bit), and a root process never locks the owner
-// out of their own registry. True when it changed anything.
-bool takeOwnerOf(const struct stat* file, int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        return false;
-    }
-    bool changed = false;
-    if (file && (st.st_uid != file->st_uid || st.st_gid != file->st_gid)) {
-        changed = ::fchown(fd, file->st_uid, file->st_gid) == 0 ||
-                  (st.st_gid != file->st_gid && ::fchown(fd, static_cast<uid_t>(-1), file->st_gid) == 0);
-    }
-    const mode_t mode = file ? file->st_mode & 07777 : kNewFileMode;
-    if (changed || (st.st_mode & 07777) != mode) {
-        changed = ::fchmod(fd, mode) == 0 || changed;
-    }
-    return changed;
+// What a journal begins with: its header, or a part of one left by a cut.
+// An empty one, which this layer never makes (its journals are born with
+// their header), is taken but never trusted: read as none and replaced.
+bool isJournalContent(const char* first, size_t n, off_t size) {
+    const size_t m = std::min(n, sizeof kJournalMagic);
+    return size == 0 || (m > 0 && (std::memcmp(first, kJournalMagic, m) == 0 ||
+                                   std::memcmp(first, kPreviousMagic, m) == 0));
 }
 
-// Opens `name`, a file this layer keeps beside the registry file, with
-// `flags`: never through a symbolic link, and only a regular file with no
-// other name, so that nothing else is ever read, written or handed to
-// another owner. Otherwise -1, with `planted` saying what stands there.
-int openOwn(const std::string& name, int flags, std::string& planted) {
-    const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-    if (fd < 0) {
-        if (errno == ELOOP) {
-            planted = "a symbolic link";
-            errno = EPERM;
-        }
-        return -1;
+// Closes the lock file alone; the next call that needs it opens it again.
+void closeLockFile(State& s) {
+    if (s.shared) {
+        unmapCounters(s.shared);
+        s.shared = nullptr;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const int e = errno;
-        ::close(fd);
-        errno = e;
-        return -1;
+    if (s.lockFd >= 0) {
+        ::close(s.lockFd);
+        s.lockFd = -1;
     }
-    planted = !S_ISREG(st.st_mode) ? "not a regular file"
-              : st.st_nlink != 1   ? "a file with other names (a hard link)"
-                                   : "";
-    if (!planted.empty()) {
-        ::close(fd);
-        errno = EPERM;
-        return -1;
-    }
-    return fd;
-}
-
-// Opens `name` for writing where it may be, else for reading; creates it
-// (owned as the registry file) only when `create`. `writable` tells which it
-// got, `writeErrno` why not for writing, `planted` what stands there when it
-// is not a file of this layer's own.
-int openBeside(const State& s, const std::string& name, bool create, bool& writable, int& writeErrno,
-               std::string& planted) {
-    planted.clear();
-    int fd = openOwn(name, O_RDWR, planted);
-    if (fd < 0 && errno == ENOENT && create) {
-        fd = openOwn(name, O_RDWR | O_CREAT | O_EXCL, planted);
-        if (fd >= 0) {
-            struct stat file;
-            takeOwnerOf(::stat(s.target.c_str(), &file) == 0 ? &file : nullptr, fd);
-        } else if (errno == EEXIST) {
-            fd = openOwn(name, O_RDWR, planted);
-        }
-    }
-    writable = fd >= 0;
-    writeErrno = fd >= 0 ? 0 : errno;
-    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM) && planted.empty()) {
-        fd = openOwn(name, O_RDONLY, planted);
-        struct stat file;
-        if (fd >= 0 && create && ::stat(s.target.c_str(), &file) == 0 && takeOwnerOf(&file, fd)) {
-            // Left with other rights than the file's: brought to them, a
-            // writer may write it now.
-            const int rw = openOwn(name, O_RDWR, planted);
-            if (rw >= 0) {
-                ::close(fd);
-                fd = rw;
-                writable = true;
-                writeErrno = 0;
-            }
-        }
-    }
-    return fd;
+    s.lockWritable = false;
+    s.lockCut.store(false);
 }
 
 void closeLock(State& s) {
-    if (s.shared) {
-        ::munmap(s.shared, sizeof(Shared));
-        s.shared = nullptr;
-    }
     if (s.journalFd >= 0) {
         ::close(s.journalFd);
         s.journalFd = -1;
     }
     s.journalWritable = false;
     s.journalExposed = false;
-    s.journalFit = -1;
     s.salt = 0;
     s.journalEnd = 0;
     s.previousIn = false;
-    if (s.lockFd >= 0) {
-        ::close(s.lockFd);
-        s.lockFd = -1;
-    }
-    s.lockWritable = false;
+    closeLockFile(s);
     s.writeChecked = Rights{};
 }
 
 // Opens "<target>.lock" and maps its counters, for writing where it may;
 // creates it only when `create` (a process that only reads leaves nothing
-// behind). A lock file without its counters yet is left for later.
+// behind). A lock file cut under its mapping is opened again, and as what it
+// is now.
 void openLock(State& s, bool create) {
+    if (s.lockCut.load(std::memory_order_acquire)) {
+        closeLockFile(s);
+    }
     if (s.lockFd >= 0 && (s.lockWritable || !create)) {
         return;
     }
-    bool writable = false;
-    const int fd = openBeside(s, s.target + ".lock", create, writable, s.lockErrno, s.lockPlanted);
-    if (fd < 0) {
+    const std::string name = s.target + ".lock";
+    BesideFile lock = openBeside(name, isLockContent, s.fileRights, create);
+    if (lock.fd < 0 && errno == ENOENT && create) {
+        bool made = false;
+        lock = createBeside(name, s.target, newLockContent(), isLockContent, s.fileRights, made);
+    }
+    s.lockErrno = lock.writeErrno;
+    s.lockPlanted = lock.planted;
+    if (lock.fd < 0) {
         if (errno != ENOENT && !create) {
-            sayOnce(s, "winplat: the registry lock file " + s.target + ".lock cannot be opened (" +
-                           (s.lockPlanted.empty() ? std::strerror(errno) : s.lockPlanted) +
+            sayOnce(s, "winplat: the registry lock file " + name + " cannot be opened (" +
+                           (lock.planted.empty() ? std::strerror(errno) : lock.planted) +
                            "); this process reads without it and may see changes up to 10 ms late.\n");
         }
         return;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof(Shared)) &&
-                                  (!writable || ::ftruncate(fd, static_cast<off_t>(sizeof(Shared))) != 0))) {
-        ::close(fd);
+    Shared* counters = mapCounters(lock.fd, lock.writable, &s.lockCut);
+    if (!counters) {
+        ::close(lock.fd);
         return;
     }
-    void* map =
-        ::mmap(nullptr, sizeof(Shared), writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) {
-        ::close(fd);
-        return;
-    }
-    if (s.shared) {
-        ::munmap(s.shared, sizeof(Shared));
-    }
-    if (s.lockFd >= 0) {
-        ::close(s.lockFd);
-    }
-    s.lockFd = fd;
-    s.lockWritable = writable;
-    s.shared = static_cast<Shared*>(map);
+    closeLockFile(s);
+    s.lockFd = lock.fd;
+    s.lockWritable = lock.writable;
+    s.shared = counters;
     s.seenGeneration = s.shared->generation.load() - 1;  // differs: the next call reads the journal
 }
 
@@ -1359,17 +1305,30 @@ void openLock(State& s) {
     openLock(s, false);
 }
 
-// Opens the journal when it is there, for writing where it may.
+void journalStarted(State& s, uint64_t salt);
+
+// Opens the journal when it is there, for writing where it may; when
+// `create` and there is none, puts one started for the file as it is in
+// place.
 void openJournal(State& s, bool create) {
     if (s.journalFd >= 0 && (s.journalWritable || !create)) {
         return;
     }
-    bool writable = false;
-    const int fd = openBeside(s, s.target + ".journal", create, writable, s.journalErrno, s.journalPlanted);
-    if (fd < 0) {
+    const std::string name = s.target + ".journal";
+    BesideFile journal = openBeside(name, isJournalContent, s.fileRights, create);
+    bool made = false;
+    uint64_t salt = 0;
+    if (journal.fd < 0 && errno == ENOENT && create && s.seen.exists) {
+        salt = newSalt();
+        journal = createBeside(name, s.target, journalHeader(s.seen, s.seenHash, salt), isJournalContent,
+                               s.fileRights, made);
+    }
+    s.journalErrno = journal.writeErrno;
+    s.journalPlanted = journal.planted;
+    if (journal.fd < 0) {
         if (errno != ENOENT) {
-            sayOnce(s, "winplat: the registry journal " + s.target + ".journal cannot be read (" +
-                           (s.journalPlanted.empty() ? std::strerror(errno) : s.journalPlanted) +
+            sayOnce(s, "winplat: the registry journal " + name + " cannot be read (" +
+                           (journal.planted.empty() ? std::strerror(errno) : journal.planted) +
                            "); changes other processes made since the file was last written are not seen.\n");
         }
         return;
@@ -1377,10 +1336,14 @@ void openJournal(State& s, bool create) {
     if (s.journalFd >= 0) {
         ::close(s.journalFd);
     }
-    s.journalFd = fd;
-    s.journalWritable = writable;
+    s.journalFd = journal.fd;
+    s.journalWritable = journal.writable;
+    s.journalStat = journal.st;
     s.journalExposed = false;
-    s.journalFit = -1;
+    s.journalTail = false;
+    if (made) {
+        journalStarted(s, salt);
+    }
 }
 
 void openJournal(State& s) {
@@ -1389,12 +1352,15 @@ void openJournal(State& s) {
 
 // Opens the journal again when the one open is no longer the one beside the
 // file: it was removed, or, where the file was `rewritten` since this
-// process last looked, a writer put a journal of its own in its place.
+// process last looked, a writer put a journal of its own in its place. The
+// look at the one open is what decides, at every change, whether it is
+// still trusted and fits the file.
 void openJournalAgain(State& s, bool rewritten) {
-    struct stat named, open;
-    if (s.journalFd >= 0 && (::fstat(s.journalFd, &open) != 0 || open.st_nlink == 0 ||
+    struct stat named;
+    if (s.journalFd >= 0 && (::fstat(s.journalFd, &s.journalStat) != 0 || s.journalStat.st_nlink == 0 ||
                              (rewritten && (::lstat((s.target + ".journal").c_str(), &named) != 0 ||
-                                            named.st_dev != open.st_dev || named.st_ino != open.st_ino)))) {
+                                            named.st_dev != s.journalStat.st_dev ||
+                                            named.st_ino != s.journalStat.st_ino)))) {
         ::close(s.journalFd);
         s.journalFd = -1;
         s.journalWritable = false;
@@ -1402,6 +1368,17 @@ void openJournalAgain(State& s, bool rewritten) {
     if (s.journalFd < 0) {
         openJournal(s);
     }
+}
+
+// Whether the journal open may be read and written on: not empty, owned by
+// someone this process trusts; and usable when it has no rights beyond the
+// file's.
+bool journalTrusted(const State& s) {
+    return s.journalFd >= 0 && s.journalStat.st_size > 0 && trustedOwner(s.journalStat.st_uid, s.fileRights);
+}
+
+bool journalUsable(const State& s) {
+    return journalTrusted(s) && journalFits(s.fileRights, s.journalStat);
 }
 
 LSTATUS foldPending(State& s);
@@ -1418,6 +1395,8 @@ LSTATUS loadFresh(State& s, const std::string& file) {
     ++s.generation;
     s.encoding = Encoding::Utf8;
     s.seen = FileId{};
+    s.fileRights = FileRights{};
+    s.rightsBrought = FileRights{};
     s.bad = false;
     s.lastError.clear();
     s.loaded = true;
@@ -1475,15 +1454,9 @@ LSTATUS refusePlanted(State& s, const std::string& name, const std::string& why)
 }
 
 // Makes a temporary file beside the registry file, named in `tmp`, with the
-// file's mode and owner (none yet: a new file's); -1 when it cannot.
+// rights of the file version read (none yet: a new file's); -1 when it cannot.
 int newTempFile(const State& s, std::string& tmp) {
-    tmp = s.target + ".tmp.XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    struct stat file;
-    if (fd >= 0) {
-        takeOwnerOf(::stat(s.target.c_str(), &file) == 0 ? &file : nullptr, fd);
-    }
-    return fd;
+    return winplat::regstore::newTempFile(s.target, s.fileRights, tmp);
 }
 
 // Writes `bytes` as the new registry file: a temporary file in the same
@@ -1534,6 +1507,7 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         s.seenRewrites = s.shared->rewrites.load(std::memory_order_acquire);
     }
     s.seen = idOf(st);
+    s.fileRights = fileRightsOf(st);
     ContentHash hash;
     for (const std::string* piece : pieces) {
         hash.add(piece->data(), piece->size());
@@ -1569,41 +1543,10 @@ LSTATUS startJournal(State& s) {
     return ERROR_SUCCESS;
 }
 
-// Whether whoever may read or write the journal may read or write the
-// file: its rights for others are the file's at most, its group's are those
-// the file gives that group (or others), and its owner, who may change its
-// mode, is the file's, or one the file's group or others' rights let read
-// and write the file.
-bool journalFitsFile(const struct stat& file, const struct stat& journal) {
-    const mode_t f = file.st_mode & 0777;
-    const mode_t j = journal.st_mode & 0777;
-    const mode_t others = f & 07;
-    const mode_t group = journal.st_gid == file.st_gid ? (f >> 3) & 07 : others;
-    const bool ownerMay = journal.st_uid == file.st_uid || journal.st_uid == 0 ||
-                          (journal.st_gid == file.st_gid && (f & 060) == 060) || (f & 06) == 06;
-    return (j & 07 & ~others) == 0 && ((j >> 3) & 07 & ~group) == 0 && ownerMay;
-}
-
-bool journalFits(const State& s) {
-    struct stat file, journal;
-    return s.journalFd >= 0 && ::stat(s.target.c_str(), &file) == 0 && ::fstat(s.journalFd, &journal) == 0 &&
-           journalFitsFile(file, journal);
-}
-
-// journalFits(), asked again only when the journal or the file's rights
-// changed: only root changes an owner, and a legitimate owner's change of
-// mode is theirs to make.
-bool journalFitsKnown(State& s) {
-    if (s.journalFit < 0) {
-        s.journalFit = journalFits(s) ? 1 : 0;
-    }
-    return s.journalFit == 1;
-}
-
 // Puts a journal of this process's own, with the file's mode and owner and
 // started for the file as it is, in place of one that others may read or
-// write beyond the file's rights: a new file renamed over it, so no record
-// is ever written where they can reach it.
+// write beyond the file's rights, or that is not trusted: a new file renamed
+// over it, so no record is ever written where they can reach it.
 LSTATUS replaceJournal(State& s) {
     std::string tmp;
     const int fd = newTempFile(s, tmp);
@@ -1624,9 +1567,9 @@ LSTATUS replaceJournal(State& s) {
     }
     s.journalFd = fd;
     s.journalWritable = true;
+    ::fstat(fd, &s.journalStat);
     s.journalTail = false;
     s.journalExposed = false;
-    s.journalFit = -1;
     journalStarted(s, salt);
     return ERROR_SUCCESS;
 }
@@ -1643,9 +1586,11 @@ LSTATUS foldIn(State& s) {
         return rc;
     }
     openJournal(s, true);
-    if (s.journalWritable && journalFits(s) && !s.journalExposed) {
+    if (s.salt != 0) {
+        // a journal for the new file was just put in place
+    } else if (s.journalWritable && journalUsable(s) && !s.journalExposed) {
         startJournal(s);  // without it the journal names the old file and is left alone
-    } else if (s.journalPlanted.empty() && (s.journalFd < 0 || s.journalWritable)) {
+    } else if (s.journalPlanted.empty() && (s.journalFd < 0 || s.journalWritable || !journalTrusted(s))) {
         replaceJournal(s);  // the file holds every change whether this is done or not
     }
     return ERROR_SUCCESS;
@@ -1700,8 +1645,14 @@ void foldAtExit() {
     winplat::kernel::PlatformGuard lock(*s.mutex);
     checkpoint("RegistryAtExit");
     if (foldPending(s) != ERROR_SUCCESS) {
+        // A journal cut from outside where this process could not look under
+        // the lock (the file made read-only, say) no longer holds its changes.
+        struct stat journal {};
+        const bool lost = s.cutLost || (s.salt != 0 && s.journalFd >= 0 &&
+                                        (::fstat(s.journalFd, &journal) != 0 || journal.st_nlink == 0 ||
+                                         lastRecordHolds(s, s.lastAt, s.journalEnd, s.chain, journal.st_size) != 1));
         say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError + "); " +
-            (s.cutLost ? "the changes this process read from " + s.target +
+            (lost ? "the changes this process read from " + s.target +
                              ".journal past where it was cut from outside are lost.\n"
                        : "its changes are kept in " + s.target + ".journal and read from there.\n"));
     }
@@ -1726,10 +1677,11 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
     if (s.journalFd < 0 || !s.journalWritable) {
         return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
     }
-    if (s.previousIn || s.journalExposed || !journalFitsKnown(s)) {
+    if (s.previousIn || s.journalExposed || !journalUsable(s)) {
         // The journal of this format starts over the previous one's records;
-        // one that others may read or write beyond the file's rights gets
-        // no record, and one of this process's own takes its place.
+        // one that others may read or write beyond the file's rights, or
+        // that is not trusted, gets no record, and one of this process's own
+        // takes its place.
         return foldIn(s);
     }
     if (s.salt == 0) {
@@ -1763,9 +1715,7 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
 // Takes the lock file's lock exclusive, for a change; the lock file is made
 // here when there is none. A process that may not write the file or the
 // lock fails with the file system's error, having made nothing; so does one
-// whose file was made read-only while it waited for the lock. One that may
-// brings the lock and the journal to the file's mode and owner when the
-// file's rights changed since it last looked.
+// whose file was made read-only while it waited for the lock.
 LSTATUS lockForWrite(State& s) {
     struct stat file {};
     // Checked before a lock file is made, then always under the lock.
@@ -1794,17 +1744,35 @@ LSTATUS lockForWrite(State& s) {
             ::flock(s.lockFd, LOCK_UN);
             return rc;
         }
-        takeOwnerOf(&file, s.lockFd);
-        if (s.journalFd >= 0 && s.journalWritable) {
-            // Narrowing a journal does not close it for whoever opened it
-            // before: it is replaced rather than written on.
-            s.journalExposed = !journalFits(s) || s.journalExposed;
-            takeOwnerOf(&file, s.journalFd);
-        }
-        s.journalFit = -1;
         s.writeChecked = rights;
     }
     return ERROR_SUCCESS;
+}
+
+// Brings the lock file and the journal to the rights of the file version
+// read under the exclusive lock, when they changed since this process last
+// looked; never to those of a file it has not read, and only a file it
+// trusts. A journal that still holds another version's records is started
+// again first, so that widening it shows none of them.
+void bringRights(State& s) {
+    if (!s.fileRights.known || s.fileRights == s.rightsBrought) {
+        return;
+    }
+    struct stat lock;
+    if (::fstat(s.lockFd, &lock) == 0 && trustedOwner(lock.st_uid, s.fileRights)) {
+        takeRights(s.fileRights, s.lockFd);
+    }
+    if (s.journalFd >= 0 && s.journalWritable && journalTrusted(s)) {
+        if (s.salt == 0 && s.journalStat.st_size > 0 && !s.journalExposed && journalFits(s.fileRights, s.journalStat)) {
+            startJournal(s);
+        }
+        // Narrowing a journal does not close it for whoever opened it
+        // before: it is replaced rather than written on.
+        s.journalExposed = s.journalExposed || !journalFits(s.fileRights, s.journalStat);
+        takeRights(s.fileRights, s.journalFd);
+        ::fstat(s.journalFd, &s.journalStat);
+    }
+    s.rightsBrought = s.fileRights;
 }
 
 // Makes one change (`op` on the key at `path`, its value `name`) and
@@ -1830,6 +1798,7 @@ LSTATUS commit(State& s, Op op, const Path& path, std::wstring_view name, const 
     }
     rc = refresh(s, true);
     if (rc == ERROR_SUCCESS) {
+        bringRights(s);
         try {
             rc = change(*s.tree, undo);
             if (rc == ERROR_SUCCESS && !undo.empty()) {
@@ -1864,6 +1833,9 @@ LSTATUS foldPending(State& s) {
         return rc;
     }
     rc = refresh(s, true);
+    if (rc == ERROR_SUCCESS) {
+        bringRights(s);
+    }
     if (rc == ERROR_SUCCESS && ((s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn)) {
         try {
             s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;

@@ -157,10 +157,11 @@ TEST_F(RegistryNeighbourTest, APlantedLinkIsNeverFollowedAndTheChangeIsRefused) 
 // A neighbour made the lock file and the journal while the file was open to
 // all; the owner then narrows the file and writes a secret. No record of it
 // goes where the neighbour can read: a journal the writer can write (the
-// owner's process, or root's, which could even hand it to the owner) is put
-// in the file and replaced by one of the owner's, one the owner cannot
-// write refuses the change. The neighbour, who still holds the old journal
-// open, reads nothing of it.
+// owner's process, or root's) is replaced by one of the owner's, one the
+// owner cannot write refuses the change. The neighbour, who still holds the
+// old journal open, reads nothing of it; and once the file is the owner's
+// alone, the neighbour's journal is trusted by no one, so its record, which
+// anyone might have forged, is read by no one either.
 TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarrowed) {
     constexpr DWORD kSecret = 0x5EC12E7;
     struct Case {
@@ -225,14 +226,14 @@ TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarr
             }
         }
         if (c.ownerStatus == 0) {
-            EXPECT_EQ(run({"as", kOwnerUid, "check", "Secret", std::to_string(kSecret), "Shared", "1"}), 0);
+            EXPECT_EQ(run({"as", kOwnerUid, "check", "Secret", std::to_string(kSecret), "Shared", "-1"}), 0);
             const struct stat st = statOf(journal);
             EXPECT_EQ(st.st_uid, kOwner);
             EXPECT_EQ(st.st_mode & 07777, 0600u);
         } else {
             EXPECT_EQ(readBytes(file_), fileBefore);
             EXPECT_EQ(readBytes(journal), journalBefore);
-            EXPECT_EQ(run({"as", kOwnerUid, "check", "Secret", "-1", "Shared", "1"}), 0);
+            EXPECT_EQ(run({"as", kOwnerUid, "check", "Secret", "-1", "Shared", "-1"}), 0);
         }
     }
 }

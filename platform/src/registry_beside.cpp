@@ -1,0 +1,308 @@
+// The files beside the registry file: opening them, whom and what they are
+// trusted by, their rights, and refusing what is planted in their place.
+#include "registry_beside.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace winplat::regstore {
+
+FileRights fileRightsOf(const struct stat& file) {
+    return {true, static_cast<mode_t>(file.st_mode & 07777), file.st_uid, file.st_gid};
+}
+
+namespace {
+
+constexpr char kLockMark[8] = {'w', 'p', 'r', 'e', 'g', 'l', 'k', '\n'};
+constexpr size_t kMarkAt = sizeof(LockCounters);
+static_assert(kMarkAt + sizeof kLockMark <= kLockSize);
+
+// The name still names the file open as `st`.
+bool stillNamed(const std::string& name, const struct stat& st) {
+    struct stat named;
+    return ::lstat(name.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino;
+}
+
+// Opens `name` with `flags`: never through a symbolic link, and only a
+// regular file with one name, which `name` still names once it is open (a
+// name checked after it moved would tell of another file), and whose content
+// is of its kind. Otherwise -1, with `planted` saying what stands there when
+// it is not to be used (errno EPERM then).
+int openChecked(const std::string& name, int flags, ContentCheck isOne, std::string& planted, struct stat& st) {
+    planted.clear();
+    for (int tries = 0; tries < 3; ++tries) {
+        const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) {
+            const int e = errno;
+            struct stat named;
+            if (e == ELOOP) {
+                planted = "a symbolic link";
+            } else if (e != ENOENT && ::lstat(name.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+                planted = S_ISLNK(named.st_mode) ? "a symbolic link" : "not a regular file";
+            }
+            errno = planted.empty() ? e : EPERM;
+            return -1;
+        }
+        if (::fstat(fd, &st) != 0) {
+            const int e = errno;
+            ::close(fd);
+            errno = e;
+            return -1;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            planted = "not a regular file";
+        } else if (!stillNamed(name, st)) {
+            ::close(fd);
+            continue;  // replaced while it was opened: look again
+        } else if (st.st_nlink != 1) {
+            planted = "a file with other names (a hard link)";
+        } else {
+            char first[64];
+            ssize_t n;
+            while ((n = ::pread(fd, first, sizeof first, 0)) < 0 && errno == EINTR) {
+            }
+            if (n < 0) {
+                const int e = errno;
+                ::close(fd);
+                errno = e;
+                return -1;
+            }
+            if (isOne(first, static_cast<size_t>(n), st.st_size)) {
+                return fd;
+            }
+            planted = st.st_size == 0 ? "an empty file" : "a file with other content";
+        }
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    planted = "a file replaced again and again while it was opened";
+    errno = EPERM;
+    return -1;
+}
+
+}  // namespace
+
+BesideFile openBeside(const std::string& name, ContentCheck isOne, const FileRights& file, bool bring) {
+    BesideFile f;
+    f.fd = openChecked(name, O_RDWR, isOne, f.planted, f.st);
+    f.writable = f.fd >= 0;
+    f.writeErrno = f.writable ? 0 : errno;
+    if (f.fd < 0 && f.planted.empty() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        f.fd = openChecked(name, O_RDONLY, isOne, f.planted, f.st);
+        // A file of this layer's left with other rights than the file's:
+        // brought to them, this process may write it now.
+        if (f.fd >= 0 && bring && file.known && trustedOwner(f.st.st_uid, file) && takeRights(file, f.fd)) {
+            struct stat st;
+            std::string planted;
+            const int rw = openChecked(name, O_RDWR, isOne, planted, st);
+            if (rw >= 0) {
+                ::close(f.fd);
+                f.fd = rw;
+                f.st = st;
+                f.writable = true;
+                f.writeErrno = 0;
+            }
+        }
+    }
+    return f;
+}
+
+BesideFile createBeside(const std::string& name, const std::string& target, const std::string& content,
+                        ContentCheck isOne, const FileRights& file, bool& made) {
+    made = false;
+    BesideFile f;
+    std::string tmp;
+    const int fd = newTempFile(target, file, tmp);
+    if (fd < 0) {
+        f.writeErrno = errno;
+        return f;
+    }
+    size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t w = ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w < 0) {
+            f.writeErrno = errno;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            return f;
+        }
+        done += static_cast<size_t>(w);
+    }
+    // Never over a file another process put there first.
+    int rc = ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
+    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+        rc = ::link(tmp.c_str(), name.c_str());  // a file system without the flag
+        const int e = errno;
+        ::unlink(tmp.c_str());
+        errno = e;
+    }
+    if (rc == 0) {
+        made = true;
+        f.fd = fd;
+        f.writable = true;
+        ::fstat(fd, &f.st);
+        return f;
+    }
+    const int e = errno;
+    ::close(fd);
+    ::unlink(tmp.c_str());
+    if (e == EEXIST) {
+        return openBeside(name, isOne, file, true);
+    }
+    f.writeErrno = e;
+    errno = e;
+    return f;
+}
+
+int newTempFile(const std::string& target, const FileRights& file, std::string& tmp) {
+    tmp = target + ".tmp.XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        takeRights(file, fd);
+    }
+    return fd;
+}
+
+bool takeRights(const FileRights& file, int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        return false;
+    }
+    bool changed = false;
+    if (file.known && (st.st_uid != file.uid || st.st_gid != file.gid)) {
+        changed = ::fchown(fd, file.uid, file.gid) == 0 ||
+                  (st.st_gid != file.gid && ::fchown(fd, static_cast<uid_t>(-1), file.gid) == 0);
+    }
+    const mode_t mode = file.known ? file.mode : kNewFileMode;
+    if (changed || (st.st_mode & 07777) != mode) {
+        changed = ::fchmod(fd, mode) == 0 || changed;
+    }
+    return changed;
+}
+
+bool trustedOwner(uid_t owner, const FileRights& file) {
+    return owner == 0 || owner == ::geteuid() || (file.known && (owner == file.uid || (file.mode & 06) == 06));
+}
+
+bool journalFits(const FileRights& file, const struct stat& journal) {
+    const mode_t f = file.known ? file.mode & 0777 : kNewFileMode;
+    const mode_t j = journal.st_mode & 0777;
+    const mode_t others = f & 07;
+    const mode_t group = file.known && journal.st_gid == file.gid ? (f >> 3) & 07 : others;
+    return (j & 07 & ~others) == 0 && ((j >> 3) & 07 & ~group) == 0;
+}
+
+std::string newLockContent() {
+    std::string content(kLockSize, '\0');
+    std::memcpy(content.data() + kMarkAt, kLockMark, sizeof kLockMark);
+    return content;
+}
+
+bool isLockContent(const char* first, size_t n, off_t size) {
+    return size >= static_cast<off_t>(kLockSize) && n >= kMarkAt + sizeof kLockMark &&
+           std::memcmp(first + kMarkAt, kLockMark, sizeof kLockMark) == 0;
+}
+
+namespace {
+
+// The counters' mappings, for the SIGBUS handler: a lock file cut from
+// outside leaves its mapping with no page behind it.
+constexpr int kGuarded = 16;
+struct Guarded {
+    std::atomic<uintptr_t> base{0};
+    std::atomic<std::atomic<bool>*> cut{nullptr};
+};
+Guarded guarded[kGuarded];
+struct sigaction previousBus;
+uintptr_t pageSize = 4096;
+
+void onBus(int sig, siginfo_t* info, void* context) {
+    const auto at = reinterpret_cast<uintptr_t>(info->si_addr);
+    if (info->si_code == BUS_ADRERR) {
+        for (Guarded& g : guarded) {
+            const uintptr_t base = g.base.load(std::memory_order_acquire);
+            if (base > 1 && at >= base && at < base + pageSize &&
+                ::mmap(reinterpret_cast<void*>(base), pageSize, PROT_READ | PROT_WRITE,
+                       MAP_FIXED | MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) != MAP_FAILED) {
+                if (std::atomic<bool>* cut = g.cut.load(std::memory_order_acquire)) {
+                    cut->store(true, std::memory_order_release);
+                }
+                return;  // the access is made again, on zeros
+            }
+        }
+    }
+    if (previousBus.sa_flags & SA_SIGINFO) {
+        previousBus.sa_sigaction(sig, info, context);
+    } else if (previousBus.sa_handler != SIG_DFL && previousBus.sa_handler != SIG_IGN) {
+        previousBus.sa_handler(sig);
+    } else {
+        // Not ours: the process ends of it as it would have without this handler.
+        ::signal(SIGBUS, SIG_DFL);
+        ::raise(SIGBUS);
+    }
+}
+
+void installBusHandler() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+        struct sigaction sa {};
+        sa.sa_sigaction = onBus;
+        sa.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(SIGBUS, &sa, &previousBus);
+    });
+}
+
+}  // namespace
+
+LockCounters* mapCounters(int fd, bool writable, std::atomic<bool>* cut) {
+    installBusHandler();
+    Guarded* slot = nullptr;
+    for (Guarded& g : guarded) {
+        uintptr_t none = 0;
+        // Claimed with a value no mapping has, then given the mapping's.
+        if (g.base.compare_exchange_strong(none, 1)) {
+            slot = &g;
+            break;
+        }
+    }
+    if (!slot) {
+        return nullptr;
+    }
+    void* map = ::mmap(nullptr, sizeof(LockCounters), writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
+                       fd, 0);
+    if (map == MAP_FAILED) {
+        slot->base.store(0);
+        return nullptr;
+    }
+    slot->cut.store(cut, std::memory_order_release);
+    slot->base.store(reinterpret_cast<uintptr_t>(map), std::memory_order_release);
+    return static_cast<LockCounters*>(map);
+}
+
+void unmapCounters(LockCounters* counters) {
+    const auto base = reinterpret_cast<uintptr_t>(counters);
+    for (Guarded& g : guarded) {
+        uintptr_t expected = base;
+        if (g.base.compare_exchange_strong(expected, 1)) {
+            g.cut.store(nullptr, std::memory_order_release);
+            ::munmap(counters, sizeof(LockCounters));
+            g.base.store(0, std::memory_order_release);
+            return;
+        }
+    }
+}
+
+}  // namespace winplat::regstore
