@@ -12,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "winplat/inject.h"
+
 namespace winplat::regstore {
 
 FileRights fileRightsOf(const struct stat& file) {
@@ -30,6 +32,15 @@ bool stillNamed(const std::string& name, const struct stat& st) {
     return ::lstat(name.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino;
 }
 
+// What stands where a regular file should.
+const char* whatStands(const struct stat& st) {
+    return S_ISLNK(st.st_mode)    ? "a symbolic link"
+           : S_ISDIR(st.st_mode)  ? "a folder"
+           : S_ISSOCK(st.st_mode) ? "a socket"
+           : S_ISFIFO(st.st_mode) ? "a named pipe"
+                                  : "not a regular file";
+}
+
 // Opens `name` with `flags`: never through a symbolic link, and only a
 // regular file with one name, which `name` still names once it is open (a
 // name checked after it moved would tell of another file), and whose content
@@ -45,10 +56,14 @@ int openChecked(const std::string& name, int flags, ContentCheck isOne, std::str
             if (e == ELOOP) {
                 planted = "a symbolic link";
             } else if (e != ENOENT && ::lstat(name.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
-                planted = S_ISLNK(named.st_mode) ? "a symbolic link" : "not a regular file";
+                planted = whatStands(named);
             }
             errno = planted.empty() ? e : EPERM;
             return -1;
+        }
+        // Tests stop the process here, to move the name on meanwhile.
+        if (int64_t signal = 0; winplat::inject::take("RegistryBesideOpen", &signal) && signal > 0) {
+            ::raise(static_cast<int>(signal));
         }
         if (::fstat(fd, &st) != 0) {
             const int e = errno;
@@ -57,7 +72,7 @@ int openChecked(const std::string& name, int flags, ContentCheck isOne, std::str
             return -1;
         }
         if (!S_ISREG(st.st_mode)) {
-            planted = "not a regular file";
+            planted = whatStands(st);
         } else if (!stillNamed(name, st)) {
             ::close(fd);
             continue;  // replaced while it was opened: look again

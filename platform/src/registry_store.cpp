@@ -1644,7 +1644,9 @@ void foldAtExit() {
     State& s = *atExitStore;
     winplat::kernel::PlatformGuard lock(*s.mutex);
     checkpoint("RegistryAtExit");
-    if (foldPending(s) != ERROR_SUCCESS) {
+    // Only a tree that holds records of the journal has changes the file may lack.
+    const bool pending = (s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn;
+    if (foldPending(s) != ERROR_SUCCESS && pending) {
         // A journal cut from outside where this process could not look under
         // the lock (the file made read-only, say) no longer holds its changes.
         struct stat journal {};
@@ -1673,6 +1675,9 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
     openJournal(s, true);
     if (!s.journalPlanted.empty()) {
         return refusePlanted(s, s.target + ".journal", s.journalPlanted);
+    }
+    if (s.journalFd >= 0 && !journalTrusted(s)) {
+        return foldIn(s);  // neither read nor written: one of this process's own takes its place
     }
     if (s.journalFd < 0 || !s.journalWritable) {
         return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
