@@ -14,9 +14,11 @@
 // - A file's rights come only from a version of the registry file this
 //   process has read and may use: its mode, its owner (root hands the files
 //   to it) and its group.
-// - A journal is trusted only when its owner is the file's, root or this
-//   process, or the file lets others read and write it; an untrusted one is
-//   neither read nor written, but replaced.
+// - A journal is trusted only when its owner is the file's or root, or the
+//   file lets others read and write it; an untrusted one is neither read nor
+//   written, but replaced. Not even its maker writes records there, as every
+//   other process would pass them by: a group member who may write the file
+//   writes it whole instead, until the file, rewritten by it, is its own.
 // - The lock file is mapped, for its counters, only as a mapping that a cut
 //   cannot turn into a crash: its page is put back as zeros, which makes the
 //   store read the files again and look at the lock file anew.
@@ -84,9 +86,9 @@ int newTempFile(const std::string& target, const FileRights& file, std::string& 
 // locks the owner out of their own registry. True when it changed anything.
 bool takeRights(const FileRights& file, int fd);
 
-// Whether a file beside the registry owned by `owner` is trusted: the
-// file's owner, root, this process, or anyone when the file lets others
-// read and write it.
+// Whether a journal owned by `owner` is trusted by every process that may
+// use the registry: the file's owner, root, or anyone when the file lets
+// others read and write it.
 bool trustedOwner(uid_t owner, const FileRights& file);
 
 // Whether whoever may read or write the journal may read or write the

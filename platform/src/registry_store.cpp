@@ -1764,7 +1764,7 @@ void bringRights(State& s) {
         return;
     }
     struct stat lock;
-    if (::fstat(s.lockFd, &lock) == 0 && trustedOwner(lock.st_uid, s.fileRights)) {
+    if (::fstat(s.lockFd, &lock) == 0 && (trustedOwner(lock.st_uid, s.fileRights) || lock.st_uid == ::geteuid())) {
         takeRights(s.fileRights, s.lockFd);
     }
     if (s.journalFd >= 0 && s.journalWritable && journalTrusted(s)) {

@@ -380,6 +380,20 @@ TEST_F(RegistryNeighbourTest, AJournalOfTheFilesGroupButAnotherOwnerIsNotTrusted
     }
 }
 
+// A member of the file's group writes and is killed at its exit. Its
+// journal would be trusted by no one else, so its change went into the
+// file: root's next change, which replaces that journal, keeps it.
+TEST_F(RegistryNeighbourTest, AGroupMembersChangeOutlivesItsUntrustedJournal) {
+    ownersRegistry(0660, 0777);
+    ASSERT_EQ(::chown(file_.c_str(), kOwner, kThird), 0);
+    ASSERT_EQ(::chmod(file_.c_str(), 0660), 0);
+    // Its change went into the file at once: nothing is left for its exit.
+    EXPECT_EQ(run({"as", std::to_string(kThird), "at", "RegistryAtExit", "9", "0", "set", "Member", "5"}), 0);
+    ASSERT_EQ(statOf(file_ + ".journal").st_uid, kThird);
+    ASSERT_EQ(run({"set", "Root", "6"}), 0);
+    EXPECT_EQ(run({"check", "Member", "5", "Root", "6"}), 0);
+}
+
 // A journal this process trusted and wrote is opened to all afterwards (its
 // owner may): the next change sees it at once, and its record goes to a
 // journal put in its place.
