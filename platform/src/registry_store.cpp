@@ -884,6 +884,7 @@ class SharedFileLock {
 };
 
 void openLock(State& s);
+void closeLockFile(State& s);
 void openJournal(State& s);
 void openJournalAgain(State& s, bool rewritten);
 
@@ -1044,6 +1045,11 @@ LSTATUS foldCutJournal(State& s) {
 LSTATUS refresh(State& s, bool exact) {
     if (s.file.empty()) {
         return ERROR_SUCCESS;
+    }
+    if (s.lockCut.load(std::memory_order_acquire)) {
+        // Its counters are zeros now and tell of no change: looked at anew.
+        closeLockFile(s);
+        openLock(s);
     }
     if (!exact) {
         if (!s.shared) {
@@ -1768,7 +1774,8 @@ void bringRights(State& s) {
         takeRights(s.fileRights, s.lockFd);
     }
     if (s.journalFd >= 0 && s.journalWritable && journalTrusted(s)) {
-        if (s.salt == 0 && s.journalStat.st_size > 0 && !s.journalExposed && journalFits(s.fileRights, s.journalStat)) {
+        if (s.salt == 0 && !s.previousIn && s.journalStat.st_size > 0 && !s.journalExposed &&
+            journalFits(s.fileRights, s.journalStat)) {
             startJournal(s);
         }
         // Narrowing a journal does not close it for whoever opened it
