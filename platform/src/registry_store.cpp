@@ -675,6 +675,7 @@ void addToHistory(State& s, off_t at, uint64_t seed, off_t end, uint64_t sum) {
 }
 
 constexpr off_t kReadFailed = -1;
+constexpr off_t kChangedFromOutside = -2;
 
 // Where the record that begins at `pos` of `bytes` ends, when it is whole
 // and its checksum, seeded with `seed`, checks out (`sum`); else 0.
@@ -695,18 +696,37 @@ size_t wholeRecord(const std::string& bytes, size_t pos, uint64_t seed, uint64_t
 // Applies the journal's whole records from `at` on through `apply`, each
 // checked by its checksum seeded with `seed` (and, when `chained`, `seed`
 // then moved on to that checksum); stops at the first record cut short or
-// not checking out. Returns where the records applied end; kReadFailed,
-// applying nothing, when a read fails (errno tells why): a failed read is
-// not the journal's end. `tail` tells whether more bytes follow those
-// applied.
+// not checking out. When `at` is before `known`, the end of the records
+// this process read, the one record from `at` to there is the last one it
+// read: it is not applied, but its header (length and chain) is compared
+// with `knownChain`, which a record written there after a cut does not
+// match; its payload is not hashed again. The journal builds on what this
+// process read only while it still holds it. Returns where the records
+// applied end; kReadFailed, applying nothing, when a read fails (errno tells
+// why): a failed read is not the journal's end; kChangedFromOutside,
+// applying nothing, when the record known is not there. `tail` tells
+// whether more bytes follow those applied.
 off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*apply)(Key&, const char*, size_t),
-                   bool& tail) {
+                   bool& tail, off_t known = 0, uint64_t knownChain = 0) {
     if (!readJournalFrom(s, at)) {
         return kReadFailed;
     }
     const std::string& bytes = s.journalBytes;
     size_t pos = 0;
     uint64_t sum = 0;
+    if (known > at) {
+        const size_t n = static_cast<size_t>(known - at);
+        uint64_t head[2];
+        if (bytes.size() < n || n < kRecordHeader) {
+            return kChangedFromOutside;
+        }
+        std::memcpy(head, bytes.data(), sizeof head);
+        if (head[0] != n - kRecordHeader || head[1] != knownChain) {
+            return kChangedFromOutside;
+        }
+        seed = knownChain;
+        pos = n;
+    }
     const size_t first = pos;
     for (size_t next; (next = wholeRecord(bytes, pos, seed, sum)) != 0; pos = next) {
         if (!apply(*s.tree, bytes.data() + pos + kRecordHeader, next - pos - kRecordHeader)) {
@@ -726,11 +746,8 @@ off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*appl
 }
 
 // Whether the last record this process read, from `at` to `end` with the
-// chain `chain`, still stands there in the journal of `size` bytes: the
-// journal builds on what this process read only while it still holds it.
-// Its header (length and chain) is compared where it was, which a record
-// written there after a cut does not match; its payload is not hashed
-// again. -1 when the read fails (errno tells why).
+// chain `chain`, still stands there in the journal of `size` bytes, as
+// applyRecords() tells it; -1 when the read fails (errno tells why).
 int lastRecordHolds(State& s, off_t at, off_t end, uint64_t chain, off_t size) {
     if (at >= end) {
         return 1;
@@ -839,18 +856,13 @@ JournalRead readJournal(State& s) {
         s.journalTail = false;
         return JournalRead::Read;
     }
-    const int holds = lastRecordHolds(s, from, end, chain, s.journalStat.st_size);
-    if (holds < 0) {
-        return JournalRead::Failed;
-    }
-    if (holds == 0) {
-        return onlyCutShort(s) ? JournalRead::CutShort : JournalRead::Diverged;
-    }
-    seed = chain;
     bool tail = false;
-    const off_t reached = applyRecords(s, end, seed, true, applyPayload, tail);
+    const off_t reached = applyRecords(s, std::min(from, end), seed, true, applyPayload, tail, end, chain);
     if (reached == kReadFailed) {
         return JournalRead::Failed;
+    }
+    if (reached == kChangedFromOutside) {
+        return onlyCutShort(s) ? JournalRead::CutShort : JournalRead::Diverged;
     }
     s.salt = salt;
     s.chain = seed;
