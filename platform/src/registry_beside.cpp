@@ -46,7 +46,8 @@ const char* whatStands(const struct stat& st) {
 // name checked after it moved would tell of another file), and whose content
 // is of its kind. Otherwise -1, with `planted` saying what stands there when
 // it is not to be used (errno EPERM then).
-int openChecked(const std::string& name, int flags, ContentCheck isOne, std::string& planted, struct stat& st) {
+int openChecked(const std::string& name, int flags, ContentCheck isOne, std::string& planted,
+                struct stat& st) {
     planted.clear();
     for (int tries = 0; tries < 3; ++tries) {
         const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -114,8 +115,8 @@ BesideFile openBeside(const std::string& name, ContentCheck isOne, const FileRig
         f.fd = openChecked(name, O_RDONLY, isOne, f.planted, f.st);
         // A file of this layer's left with other rights than the file's:
         // brought to them, this process may write it now.
-        if (f.fd >= 0 && bring && file.known && (trustedOwner(f.st.st_uid, file) || f.st.st_uid == ::geteuid()) &&
-            takeRights(file, f.fd)) {
+        if (f.fd >= 0 && bring && file.known &&
+            (trustedOwner(f.st.st_uid, file) || f.st.st_uid == ::geteuid()) && takeRights(file, f.fd)) {
             struct stat st;
             std::string planted;
             const int rw = openChecked(name, O_RDWR, isOne, planted, st);
@@ -143,7 +144,8 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
     }
     size_t done = 0;
     while (done < content.size()) {
-        const ssize_t w = ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
+        const ssize_t w =
+            ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
         if (w < 0 && errno == EINTR) {
             continue;
         }
@@ -297,8 +299,8 @@ LockCounters* mapCounters(int fd, bool writable, std::atomic<bool>* cut) {
     if (!slot) {
         return nullptr;
     }
-    void* map = ::mmap(nullptr, sizeof(LockCounters), writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
-                       fd, 0);
+    void* map = ::mmap(nullptr, sizeof(LockCounters), writable ? PROT_READ | PROT_WRITE : PROT_READ,
+                       MAP_SHARED, fd, 0);
     if (map == MAP_FAILED) {
         slot->base.store(0);
         return nullptr;

@@ -156,20 +156,20 @@ struct Store::State {
     uint64_t seenRewrites = 0;    // the shared rewrite count of the version read
     int journalFd = -1;           // "<target>.journal", when it exists
     bool journalWritable = false;
-    int lockErrno = 0;           // why the lock file could not be opened for writing
-    int journalErrno = 0;        // why the journal could not be
-    std::string lockPlanted;     // why the lock file found is not one to use ("": none found so)
-    std::string journalPlanted;  // the same for the journal
-    std::set<std::string> said;  // texts said once a process, whatever file is loaded
-    Rights writeChecked;      // the file version a change was last allowed on
-    FileRights fileRights;    // of the file version read, as it is now: what the files beside it get
-    FileRights rightsBrought;  // what the lock file and the journal were last brought to
-    struct stat journalStat {};  // of the journal open, as the last look at it found it
+    int lockErrno = 0;                 // why the lock file could not be opened for writing
+    int journalErrno = 0;              // why the journal could not be
+    std::string lockPlanted;           // why the lock file found is not one to use ("": none found so)
+    std::string journalPlanted;        // the same for the journal
+    std::set<std::string> said;        // texts said once a process, whatever file is loaded
+    Rights writeChecked;               // the file version a change was last allowed on
+    FileRights fileRights;             // of the file version read, as it is now: what the files beside it get
+    FileRights rightsBrought;          // what the lock file and the journal were last brought to
+    struct stat journalStat {};        // of the journal open, as the last look at it found it
     std::atomic<bool> lockCut{false};  // the lock file was cut under its mapping
-    uint64_t seenHash = 0;  // ContentHash of the version read
-    uint64_t salt = 0;      // the journal the tree includes (0: the tree is the file alone)
-    off_t journalEnd = 0;   // how much of it: header and whole records
-    uint64_t chain = 0;     // the checksum of the last whole record (the salt before any)
+    uint64_t seenHash = 0;             // ContentHash of the version read
+    uint64_t salt = 0;                 // the journal the tree includes (0: the tree is the file alone)
+    off_t journalEnd = 0;              // how much of it: header and whole records
+    uint64_t chain = 0;                // the checksum of the last whole record (the salt before any)
     // Where each whole record of the journal with salt `historySalt` that
     // the tree holds ends, and the chain there: the last one is checked
     // before this process builds on the journal, and a journal cut from
@@ -180,14 +180,14 @@ struct Store::State {
     uint64_t lastSeed = 0;  // the chain before it
     bool cutLost = false;   // a journal cut from outside could not be made good: its records are lost at exit
     bool journalExposed = false;  // the journal had to be narrowed: who opened it before may still read it
-    bool journalTail = false;  // bytes past journalEnd: a record a killed writer cut short
-    bool previousIn = false;   // the tree holds records of a previous-format journal: written whole first
-    std::string journalBytes;  // read buffer
-    std::string writeError;    // why the last file write failed
-    bool foldsAtExit = false;  // the exit handler that folds the journal is registered
-    int64_t checkedAt = 0;     // coarseMillis() of the last identity check
-    bool flushData = true;     // the file system needs a flush before a rename
-    bool tempsSwept = false;   // temporary files of killed writers removed
+    bool journalTail = false;     // bytes past journalEnd: a record a killed writer cut short
+    bool previousIn = false;      // the tree holds records of a previous-format journal: written whole first
+    std::string journalBytes;     // read buffer
+    std::string writeError;       // why the last file write failed
+    bool foldsAtExit = false;     // the exit handler that folds the journal is registered
+    int64_t checkedAt = 0;        // coarseMillis() of the last identity check
+    bool flushData = true;        // the file system needs a flush before a rename
+    bool tempsSwept = false;      // temporary files of killed writers removed
     // Bumped whenever the tree may have changed; a cursor or a cached key of
     // an older generation is not used.
     uint64_t generation = 1;
@@ -757,7 +757,8 @@ int lastRecordHolds(State& s, off_t at, off_t end, uint64_t chain, off_t size) {
     }
     uint64_t head[2];
     ssize_t n;
-    while ((n = preadJournal(s.journalFd, reinterpret_cast<char*>(head), sizeof head, at)) < 0 && errno == EINTR) {
+    while ((n = preadJournal(s.journalFd, reinterpret_cast<char*>(head), sizeof head, at)) < 0 &&
+           errno == EINTR) {
     }
     if (n < 0) {
         return -1;
@@ -1375,10 +1376,10 @@ void openJournal(State& s) {
 // still trusted and fits the file.
 void openJournalAgain(State& s, bool rewritten) {
     struct stat named;
-    if (s.journalFd >= 0 && (::fstat(s.journalFd, &s.journalStat) != 0 || s.journalStat.st_nlink == 0 ||
-                             (rewritten && (::lstat((s.target + ".journal").c_str(), &named) != 0 ||
-                                            named.st_dev != s.journalStat.st_dev ||
-                                            named.st_ino != s.journalStat.st_ino)))) {
+    if (s.journalFd >= 0 &&
+        (::fstat(s.journalFd, &s.journalStat) != 0 || s.journalStat.st_nlink == 0 ||
+         (rewritten && (::lstat((s.target + ".journal").c_str(), &named) != 0 ||
+                        named.st_dev != s.journalStat.st_dev || named.st_ino != s.journalStat.st_ino)))) {
         ::close(s.journalFd);
         s.journalFd = -1;
         s.journalWritable = false;
@@ -1668,13 +1669,14 @@ void foldAtExit() {
         // A journal cut from outside where this process could not look under
         // the lock (the file made read-only, say) no longer holds its changes.
         struct stat journal {};
-        const bool lost = s.cutLost || (s.salt != 0 && s.journalFd >= 0 &&
-                                        (::fstat(s.journalFd, &journal) != 0 || journal.st_nlink == 0 ||
-                                         lastRecordHolds(s, s.lastAt, s.journalEnd, s.chain, journal.st_size) != 1));
+        const bool lost =
+            s.cutLost || (s.salt != 0 && s.journalFd >= 0 &&
+                          (::fstat(s.journalFd, &journal) != 0 || journal.st_nlink == 0 ||
+                           lastRecordHolds(s, s.lastAt, s.journalEnd, s.chain, journal.st_size) != 1));
         say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError + "); " +
             (lost ? "the changes this process read from " + s.target +
-                             ".journal past where it was cut from outside are lost.\n"
-                       : "its changes are kept in " + s.target + ".journal and read from there.\n"));
+                        ".journal past where it was cut from outside are lost.\n"
+                  : "its changes are kept in " + s.target + ".journal and read from there.\n"));
     }
 }
 
@@ -1782,7 +1784,8 @@ void bringRights(State& s) {
         return;
     }
     struct stat lock;
-    if (::fstat(s.lockFd, &lock) == 0 && (trustedOwner(lock.st_uid, s.fileRights) || lock.st_uid == ::geteuid())) {
+    if (::fstat(s.lockFd, &lock) == 0 &&
+        (trustedOwner(lock.st_uid, s.fileRights) || lock.st_uid == ::geteuid())) {
         takeRights(s.fileRights, s.lockFd);
     }
     if (s.journalFd >= 0 && s.journalWritable && journalTrusted(s)) {

@@ -269,8 +269,8 @@ TEST_F(RegistryNeighbourTest, TheLockAndJournalTakeRightsOnlyFromAFileVersionRea
         SCOPED_TRACE(nameOf(writer));
         ownersRegistry(0600, 0777);
         // Killed in its rewrite at exit: the secret stays in the journal.
-        ASSERT_EQ(run(as(writer, {"at", "RegistryBeforeRename", "9", "0", "set", "Secret",
-                                  std::to_string(kSecret)})),
+        ASSERT_EQ(run(as(writer,
+                         {"at", "RegistryBeforeRename", "9", "0", "set", "Secret", std::to_string(kSecret)})),
                   128 + SIGKILL);
         const std::string journal = file_ + ".journal";
         const std::string lock = file_ + ".lock";
@@ -291,7 +291,8 @@ TEST_F(RegistryNeighbourTest, TheLockAndJournalTakeRightsOnlyFromAFileVersionRea
         for (const std::string& f : folderFiles()) {
             const std::string path = (dir_ / f).string();
             if (run({"as", kNeighbourUid, "open", path}) == 0) {
-                EXPECT_FALSE(holdsValue(readBytes(path), "Secret", kSecret)) << f << ", which the neighbour may read";
+                EXPECT_FALSE(holdsValue(readBytes(path), "Secret", kSecret))
+                    << f << ", which the neighbour may read";
             }
         }
     }
@@ -330,7 +331,8 @@ TEST_F(RegistryNeighbourTest, AFileWhoseNameMovedWhileItWasOpenedIsNotTaken) {
                                                        std::to_string(c.skip), "set", "Mine", "2"}),
                                            true);
             ASSERT_GT(child.pid, 0);
-            ASSERT_TRUE(waitStopped(child.pid, std::chrono::seconds(60))) << "the writer never opened the name";
+            ASSERT_TRUE(waitStopped(child.pid, std::chrono::seconds(60)))
+                << "the writer never opened the name";
             EXPECT_TRUE(holdsOpen(child.pid, statOf(theirs))) << "stopped with the third user's file open";
             const std::string empty = (dir_ / "empty").string();
             writeBytes(empty, "");
@@ -373,7 +375,8 @@ TEST_F(RegistryNeighbourTest, AJournalOfTheFilesGroupButAnotherOwnerIsNotTrusted
         ASSERT_GE(held, 0);
         const std::string heldBefore = readBytes("/proc/self/fd/" + std::to_string(held));
         ASSERT_EQ(run(as(writer, {"set", "Secret2", "7"})), 0);
-        EXPECT_EQ(readBytes("/proc/self/fd/" + std::to_string(held)), heldBefore) << "written on the neighbour's";
+        EXPECT_EQ(readBytes("/proc/self/fd/" + std::to_string(held)), heldBefore)
+            << "written on the neighbour's";
         ::close(held);
         EXPECT_NE(statOf(journal).st_uid, kNeighbour);
         EXPECT_EQ(run({"as", kOwnerUid, "check", "Secret2", "7"}), 0);
@@ -452,7 +455,8 @@ TEST_F(RegistryNeighbourTest, ALockFileCutUnderItsMappingNeverCrashesAProcess) {
         ASSERT_EQ(statOf(lock).st_uid, kNeighbour);
         ASSERT_EQ(::chmod(file_.c_str(), 0600), 0);
         const Child child = spawnChild(
-            as(writer, {"at", "RegistryBeforeLock", std::to_string(SIGSTOP), "0", "values", "Mine", "1"}), true);
+            as(writer, {"at", "RegistryBeforeLock", std::to_string(SIGSTOP), "0", "values", "Mine", "1"}),
+            true);
         ASSERT_GT(child.pid, 0);
         ASSERT_TRUE(waitStopped(child.pid, std::chrono::seconds(60))) << "the writer never reached the lock";
         ASSERT_EQ(::truncate(lock.c_str(), 0), 0);
@@ -460,17 +464,20 @@ TEST_F(RegistryNeighbourTest, ALockFileCutUnderItsMappingNeverCrashesAProcess) {
         const std::string err = drain(child.err);
         drain(child.out);
         EXPECT_EQ(waitBounded(child.pid, std::chrono::seconds(60)), 1) << err;
-        EXPECT_EQ(err, "winplat: the registry lock file " + lock +
-                           " cannot be opened (an empty file); this process reads without it and may see changes "
-                           "up to 10 ms late.\n"
-                           "winplat: the registry's " + lock +
-                           " cannot be used (an empty file); it is left as it is and changes are refused.\n"
-                           "reg_writer: RegSetValueExW failed with 5\n");
+        EXPECT_EQ(err,
+                  "winplat: the registry lock file " + lock +
+                      " cannot be opened (an empty file); this process reads without it and may see changes "
+                      "up to 10 ms late.\n"
+                      "winplat: the registry's " +
+                      lock +
+                      " cannot be used (an empty file); it is left as it is and changes are refused.\n"
+                      "reg_writer: RegSetValueExW failed with 5\n");
         EXPECT_EQ(statOf(lock).st_size, 0);
         ASSERT_EQ(::unlink(lock.c_str()), 0);
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
         KeyHolder key;
-        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, KEY_READ, key.out()), ERROR_SUCCESS)
+        EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, KEY_READ, key.out()),
+                  ERROR_SUCCESS)
             << "the change made before the cut is kept";
         EXPECT_EQ(concurrentValue("Mine_0"), "");
         EXPECT_EQ(run({"check", "Shared", "-1"}), 0) << "the neighbour's journal is not trusted";
