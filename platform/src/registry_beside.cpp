@@ -136,50 +136,63 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
                         ContentCheck isOne, const FileRights& file, bool& made) {
     made = false;
     BesideFile f;
-    std::string tmp;
-    const int fd = newTempFile(target, file, tmp);
-    if (fd < 0) {
-        f.writeErrno = errno;
-        return f;
-    }
-    size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t w =
-            ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w < 0) {
+    // A lock file is made before any lock is held: the temporary file can
+    // be swept away as a killed writer's by the process that made the lock
+    // file first, and that lock file then stands at the name.
+    for (int tries = 0; tries < 4; ++tries) {
+        std::string tmp;
+        const int fd = newTempFile(target, file, tmp);
+        if (fd < 0) {
             f.writeErrno = errno;
-            ::close(fd);
-            ::unlink(tmp.c_str());
             return f;
         }
-        done += static_cast<size_t>(w);
-    }
-    // Never over a file another process put there first.
-    int rc = ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
-    if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-        rc = ::link(tmp.c_str(), name.c_str());  // a file system without the flag
+        size_t done = 0;
+        while (done < content.size()) {
+            const ssize_t w =
+                ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            if (w < 0) {
+                f.writeErrno = errno;
+                ::close(fd);
+                ::unlink(tmp.c_str());
+                return f;
+            }
+            done += static_cast<size_t>(w);
+        }
+        if (int64_t signal = 0; winplat::inject::take("RegistryBesideCreate", &signal) && signal > 0) {
+            ::raise(static_cast<int>(signal));
+        }
+        // Never over a file another process put there first.
+        int rc = ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            rc = ::link(tmp.c_str(), name.c_str());  // a file system without the flag
+            const int e = errno;
+            ::unlink(tmp.c_str());
+            errno = e;
+        }
+        if (rc == 0) {
+            made = true;
+            f.fd = fd;
+            f.writable = true;
+            ::fstat(fd, &f.st);
+            return f;
+        }
         const int e = errno;
+        ::close(fd);
         ::unlink(tmp.c_str());
-        errno = e;
+        if (e != EEXIST && e != ENOENT) {
+            f.writeErrno = e;
+            errno = e;
+            return f;
+        }
+        f = openBeside(name, isOne, file, true);
+        if (f.fd >= 0 || errno != ENOENT) {
+            return f;
+        }
     }
-    if (rc == 0) {
-        made = true;
-        f.fd = fd;
-        f.writable = true;
-        ::fstat(fd, &f.st);
-        return f;
-    }
-    const int e = errno;
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    if (e == EEXIST) {
-        return openBeside(name, isOne, file, true);
-    }
-    f.writeErrno = e;
-    errno = e;
+    f.writeErrno = errno;
     return f;
 }
 

@@ -81,6 +81,26 @@ TEST_F(RegistryJournalTest, AWriterKilledInItsWriteOrRewriteLosesNothingWhoeverG
     }
 }
 
+// Two processes make the first lock file at once. The one that comes second
+// finds the temporary file it made swept away, as a killed writer's, by the
+// first one's change: it takes the lock file that stands there and its
+// change is made all the same.
+TEST_F(RegistryJournalTest, TheSecondOfTwoProcessesMakingTheLockFileTakesTheFirstOnes) {
+    std::filesystem::remove(file_ + ".lock");
+    const Child second =
+        spawnChild({"at", "RegistryBesideCreate", std::to_string(SIGSTOP), "0", "set", "Second", "2"}, true);
+    ASSERT_GT(second.pid, 0);
+    ASSERT_TRUE(waitStopped(second.pid, std::chrono::seconds(60))) << "it never made its lock file";
+    ASSERT_EQ(run({"set", "First", "1"}), 0);
+    kill(second.pid, SIGCONT);
+    const std::string err = drain(second.err);
+    drain(second.out);
+    EXPECT_EQ(waitBounded(second.pid, std::chrono::seconds(60)), 0) << err;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(run({"check", "First", "1", "Second", "2"}), 0);
+    EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+}
+
 // A writer killed right after its record had moved the shared generation
 // before writing it: an older process that only reads sees the record once
 // a newer process has, rather than keeping to the file it read.
