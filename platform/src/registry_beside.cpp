@@ -115,8 +115,7 @@ BesideFile openBeside(const std::string& name, ContentCheck isOne, const FileRig
         f.fd = openChecked(name, O_RDONLY, isOne, f.planted, f.st);
         // A file of this layer's left with other rights than the file's:
         // brought to them, this process may write it now.
-        if (f.fd >= 0 && bring && file.known &&
-            (trustedOwner(f.st.st_uid, file) || f.st.st_uid == ::geteuid()) && takeRights(file, f.fd)) {
+        if (f.fd >= 0 && bring && file.known && mayTakeRights(f.st.st_uid, file) && takeRights(file, f.fd)) {
             struct stat st;
             std::string planted;
             const int rw = openChecked(name, O_RDWR, isOne, planted, st);
@@ -224,6 +223,10 @@ bool takeRights(const FileRights& file, int fd) {
 
 bool trustedOwner(uid_t owner, const FileRights& file) {
     return owner == 0 || (file.known && (owner == file.uid || (file.mode & 06) == 06));
+}
+
+bool mayTakeRights(uid_t owner, const FileRights& file) {
+    return trustedOwner(owner, file) || owner == ::geteuid();
 }
 
 bool journalFits(const FileRights& file, const struct stat& journal) {

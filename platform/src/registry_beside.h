@@ -91,6 +91,10 @@ bool takeRights(const FileRights& file, int fd);
 // others read and write it.
 bool trustedOwner(uid_t owner, const FileRights& file);
 
+// Whether this process brings a file beside the registry owned by `owner`
+// to the file's rights: a trusted one, or its own.
+bool mayTakeRights(uid_t owner, const FileRights& file);
+
 // Whether whoever may read or write the journal may read or write the
 // file: its rights for others are the file's at most, its group's those the
 // file gives that group (or others).

@@ -698,6 +698,17 @@ size_t wholeRecord(const std::string& bytes, size_t pos, uint64_t seed, uint64_t
     return pos + kRecordHeader + static_cast<size_t>(head[0]);
 }
 
+// Whether `bytes` begin with a whole record of `n` bytes whose chain value
+// is `chain`, told by its header alone.
+bool recordStands(const std::string& bytes, size_t n, uint64_t chain) {
+    uint64_t head[2];
+    if (n < kRecordHeader || bytes.size() < n) {
+        return false;
+    }
+    std::memcpy(head, bytes.data(), sizeof head);
+    return head[0] == n - kRecordHeader && head[1] == chain;
+}
+
 // Applies the journal's whole records from `at` on through `apply`, each
 // checked by its checksum seeded with `seed` (and, when `chained`, `seed`
 // then moved on to that checksum); stops at the first record cut short or
@@ -720,17 +731,11 @@ off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*appl
     size_t pos = 0;
     uint64_t sum = 0;
     if (known > at) {
-        const size_t n = static_cast<size_t>(known - at);
-        uint64_t head[2];
-        if (bytes.size() < n || n < kRecordHeader) {
-            return kChangedFromOutside;
-        }
-        std::memcpy(head, bytes.data(), sizeof head);
-        if (head[0] != n - kRecordHeader || head[1] != knownChain) {
+        if (!recordStands(bytes, static_cast<size_t>(known - at), knownChain)) {
             return kChangedFromOutside;
         }
         seed = knownChain;
-        pos = n;
+        pos = static_cast<size_t>(known - at);
     }
     const size_t first = pos;
     for (size_t next; (next = wholeRecord(bytes, pos, seed, sum)) != 0; pos = next) {
@@ -750,28 +755,17 @@ off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*appl
     return at + static_cast<off_t>(pos);
 }
 
-// Whether the last record this process read, from `at` to `end` with the
-// chain `chain`, still stands there in the journal of `size` bytes, as
-// applyRecords() tells it; -1 when the read fails (errno tells why).
-int lastRecordHolds(State& s, off_t at, off_t end, uint64_t chain, off_t size) {
-    if (at >= end) {
-        return 1;
+// Whether the journal open still holds the last record the tree holds,
+// where it was read, as applyRecords() tells it.
+bool lastRecordHolds(State& s) {
+    if (s.salt == 0 || s.lastAt >= s.journalEnd) {
+        return true;
     }
-    if (size < end) {
-        return 0;
-    }
-    uint64_t head[2];
-    ssize_t n;
-    while ((n = preadJournal(s.journalFd, reinterpret_cast<char*>(head), sizeof head, at)) < 0 &&
-           errno == EINTR) {
-    }
-    if (n < 0) {
-        return -1;
-    }
-    return n == ssize_t{sizeof head} && head[0] == static_cast<uint64_t>(end - at) - kRecordHeader &&
-                   head[1] == chain
-               ? 1
-               : 0;
+    const bool holds = ::fstat(s.journalFd, &s.journalStat) == 0 && s.journalStat.st_nlink > 0 &&
+                       readJournalFrom(s, s.lastAt) &&
+                       recordStands(s.journalBytes, static_cast<size_t>(s.journalEnd - s.lastAt), s.chain);
+    releaseJournalBytes(s);
+    return holds;
 }
 
 // Whether a journal found changed where this process read it last is only
@@ -902,7 +896,6 @@ class SharedFileLock {
 };
 
 void openLock(State& s);
-void closeLockFile(State& s);
 void openJournal(State& s);
 void openJournalAgain(State& s, bool rewritten);
 
@@ -1065,9 +1058,7 @@ LSTATUS refresh(State& s, bool exact) {
         return ERROR_SUCCESS;
     }
     if (s.lockCut.load(std::memory_order_acquire)) {
-        // Its counters are zeros now and tell of no change: looked at anew.
-        closeLockFile(s);
-        openLock(s);
+        openLock(s);  // its counters are zeros now and tell of no change: looked at anew
     }
     if (!exact) {
         if (!s.shared) {
@@ -1657,6 +1648,12 @@ LSTATUS appendJournal(State& s, const std::string& payload) {
     return ERROR_SUCCESS;
 }
 
+// Whether the tree holds records of a journal, which its file lacks until
+// it is rewritten.
+bool holdsRecords(const State& s) {
+    return (s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn;
+}
+
 // The store whose journal is written into its file at exit: the registry's,
 // the one store of a process that writes.
 State* atExitStore = nullptr;
@@ -1669,15 +1666,11 @@ void foldAtExit() {
     winplat::kernel::PlatformGuard lock(*s.mutex);
     checkpoint("RegistryAtExit");
     // Only a tree that holds records of the journal has changes the file may lack.
-    const bool pending = (s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn;
+    const bool pending = holdsRecords(s);
     if (foldPending(s) != ERROR_SUCCESS && pending) {
         // A journal cut from outside where this process could not look under
         // the lock (the file made read-only, say) no longer holds its changes.
-        struct stat journal {};
-        const bool lost =
-            s.cutLost || (s.salt != 0 && s.journalFd >= 0 &&
-                          (::fstat(s.journalFd, &journal) != 0 || journal.st_nlink == 0 ||
-                           lastRecordHolds(s, s.lastAt, s.journalEnd, s.chain, journal.st_size) != 1));
+        const bool lost = s.cutLost || (s.journalFd >= 0 && !lastRecordHolds(s));
         say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError + "); " +
             (lost ? "the changes this process read from " + s.target +
                         ".journal past where it was cut from outside are lost.\n"
@@ -1707,11 +1700,10 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
     if (s.journalFd < 0 || !s.journalWritable) {
         return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
     }
-    if (s.previousIn || s.journalExposed || !journalUsable(s)) {
+    if (s.previousIn || s.journalExposed || !journalFits(s.fileRights, s.journalStat)) {
         // The journal of this format starts over the previous one's records;
-        // one that others may read or write beyond the file's rights, or
-        // that is not trusted, gets no record, and one of this process's own
-        // takes its place.
+        // one that others may read or write beyond the file's rights gets
+        // no record, and one of this process's own takes its place.
         return foldIn(s);
     }
     if (s.salt == 0) {
@@ -1789,13 +1781,11 @@ void bringRights(State& s) {
         return;
     }
     struct stat lock;
-    if (::fstat(s.lockFd, &lock) == 0 &&
-        (trustedOwner(lock.st_uid, s.fileRights) || lock.st_uid == ::geteuid())) {
+    if (::fstat(s.lockFd, &lock) == 0 && mayTakeRights(lock.st_uid, s.fileRights)) {
         takeRights(s.fileRights, s.lockFd);
     }
     if (s.journalFd >= 0 && s.journalWritable && journalTrusted(s)) {
-        if (s.salt == 0 && !s.previousIn && s.journalStat.st_size > 0 && !s.journalExposed &&
-            journalFits(s.fileRights, s.journalStat)) {
+        if (s.salt == 0 && !s.previousIn && !s.journalExposed && journalFits(s.fileRights, s.journalStat)) {
             startJournal(s);
         }
         // Narrowing a journal does not close it for whoever opened it
@@ -1868,7 +1858,7 @@ LSTATUS foldPending(State& s) {
     if (rc == ERROR_SUCCESS) {
         bringRights(s);
     }
-    if (rc == ERROR_SUCCESS && ((s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn)) {
+    if (rc == ERROR_SUCCESS && holdsRecords(s)) {
         try {
             s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
             rc = foldIn(s);

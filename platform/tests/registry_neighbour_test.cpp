@@ -503,15 +503,7 @@ TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarr
         {"a journal open to all, root writing", 0666, true},
         {"a journal only its maker may write, the owner writing", 0644, false},
     };
-    std::string secretName;  // as a record names it: UTF-16LE
-    for (const char ch : std::string("Secret")) {
-        secretName += {ch, '\0'};
-    }
-    const std::string secretBytes(reinterpret_cast<const char*>(&kSecret), sizeof kSecret);
-    const auto holdsSecret = [&](const std::string& bytes) {
-        return bytes.find(secretName) != std::string::npos || bytes.find(secretBytes) != std::string::npos ||
-               bytes.find("\"Secret\"") != std::string::npos;
-    };
+    const auto holdsSecret = [&](const std::string& bytes) { return holdsValue(bytes, "Secret", kSecret); };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ownersRegistry(0666, 0777);
