@@ -2,8 +2,10 @@
 // trusted by, their rights, and refusing what is planted in their place.
 #include "registry_beside.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <stdio.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -41,15 +43,84 @@ const char* whatStands(const struct stat& st) {
                                   : "not a regular file";
 }
 
+// Tests stop or kill the process at a named moment: the armed code is the
+// signal raised.
+void checkpoint(const char* name) {
+    if (int64_t signal = 0; winplat::inject::take(name, &signal) && signal > 0) {
+        ::raise(static_cast<int>(signal));
+    }
+}
+
+ssize_t preadRetry(int fd, char* buf, size_t n, off_t at) {
+    ssize_t got;
+    while ((got = ::pread(fd, buf, n, at)) < 0 && errno == EINTR) {
+    }
+    return got;
+}
+
+// Whether the file open as `fd`, of `size` bytes, holds zero bytes only: a
+// file whose data never reached the disk. A larger file than a journal's
+// first fold is never taken for one.
+bool zeroOnly(int fd, off_t size) {
+    if (size > (off_t{1} << 20)) {
+        return false;
+    }
+    char buf[8192];
+    for (off_t at = 0; at < size;) {
+        const ssize_t n = preadRetry(fd, buf, sizeof buf, at);
+        if (n <= 0) {
+            return n == 0;  // cut meanwhile: what is left is zeros
+        }
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buf[i] != 0) {
+                return false;
+            }
+        }
+        at += n;
+    }
+    return true;
+}
+
+// Removes the other name of the file beside the registry `st`, named `name`,
+// when that is a temporary name of this layer's: an earlier build made files
+// beside the registry with link() and unlink() where the file system cannot
+// rename without replacing, and a writer killed between the two left both.
+bool dropTemporaryName(const std::string& name, const struct stat& st) {
+    const size_t slash = name.rfind('/');
+    const size_t dot = name.rfind('.');
+    if (slash == std::string::npos || dot == std::string::npos || dot < slash) {
+        return false;
+    }
+    const std::string prefix = name.substr(slash + 1, dot - slash - 1) + ".tmp.";
+    DIR* d = ::opendir(name.substr(0, slash).c_str());
+    if (!d) {
+        return false;
+    }
+    bool dropped = false;
+    while (dirent* e = ::readdir(d)) {
+        struct stat other;
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0 &&
+            ::fstatat(::dirfd(d), e->d_name, &other, AT_SYMLINK_NOFOLLOW) == 0 && other.st_dev == st.st_dev &&
+            other.st_ino == st.st_ino) {
+            dropped = ::unlinkat(::dirfd(d), e->d_name, 0) == 0 || dropped;
+        }
+    }
+    ::closedir(d);
+    return dropped;
+}
+
 // Opens `name` with `flags`: never through a symbolic link, and only a
 // regular file with one name, which `name` still names once it is open (a
 // name checked after it moved would tell of another file), and whose content
-// is of its kind. Otherwise -1, with `planted` saying what stands there when
-// it is not to be used (errno EPERM then).
-int openChecked(const std::string& name, int flags, ContentCheck isOne, std::string& planted,
-                struct stat& st) {
+// is of its kind, or blank (`blank`). Otherwise -1, with
+// `planted` saying what stands there when it is not to be used (errno EPERM
+// then).
+int openChecked(const std::string& name, int flags, const BesideKind& kind, const FileRights& file,
+                std::string& planted, struct stat& st, bool& blank) {
+    // `file` decides only whose second name of a temporary one is removed.
     planted.clear();
-    for (int tries = 0; tries < 3; ++tries) {
+    blank = false;
+    for (int tries = 0; tries < 4; ++tries) {
         const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) {
             const int e = errno;
@@ -63,9 +134,7 @@ int openChecked(const std::string& name, int flags, ContentCheck isOne, std::str
             return -1;
         }
         // Tests stop the process here, to move the name on meanwhile.
-        if (int64_t signal = 0; winplat::inject::take("RegistryBesideOpen", &signal) && signal > 0) {
-            ::raise(static_cast<int>(signal));
-        }
+        checkpoint("RegistryBesideOpen");
         if (::fstat(fd, &st) != 0) {
             const int e = errno;
             ::close(fd);
@@ -78,22 +147,29 @@ int openChecked(const std::string& name, int flags, ContentCheck isOne, std::str
             ::close(fd);
             continue;  // replaced while it was opened: look again
         } else if (st.st_nlink != 1) {
+            if (st.st_nlink == 2 && mayHeal(st.st_uid, file) && dropTemporaryName(name, st)) {
+                ::close(fd);
+                continue;
+            }
             planted = "a file with other names (a hard link)";
         } else {
             char first[64];
-            ssize_t n;
-            while ((n = ::pread(fd, first, sizeof first, 0)) < 0 && errno == EINTR) {
-            }
+            const ssize_t n = preadRetry(fd, first, sizeof first, 0);
             if (n < 0) {
                 const int e = errno;
                 ::close(fd);
                 errno = e;
                 return -1;
             }
-            if (isOne(first, static_cast<size_t>(n), st.st_size)) {
+            if (kind.isOne(first, static_cast<size_t>(n), st.st_size)) {
                 return fd;
             }
-            planted = st.st_size == 0 ? "an empty file" : "a file with other content";
+            if (zeroOnly(fd, st.st_size)) {
+                blank = true;
+                return fd;
+            }
+            const char* other = kind.other ? kind.other(first, static_cast<size_t>(n), st.st_size) : nullptr;
+            planted = other ? other : st.st_size == 0 ? "an empty file" : "a file with other content";
         }
         ::close(fd);
         errno = EPERM;
@@ -104,25 +180,70 @@ int openChecked(const std::string& name, int flags, ContentCheck isOne, std::str
     return -1;
 }
 
+bool pwriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t w = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        if (w < 0) {
+            return false;
+        }
+        done += static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Where the file system cannot rename without replacing: the file is made
+// empty at its name and left blank for its maker to fill, so a process
+// killed at any moment leaves nothing that the next writer does not heal.
+BesideFile createInPlace(const std::string& name, const BesideKind& kind, const FileRights& file,
+                         bool& made) {
+    BesideFile f;
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (errno == EEXIST) {
+            return openBeside(name, kind, file, true);
+        }
+        f.writeErrno = errno;
+        return f;
+    }
+    takeRights(file, fd);
+    checkpoint("RegistryBesideMade");
+    made = true;
+    f.fd = fd;
+    f.writable = true;
+    f.blank = true;
+    ::fstat(fd, &f.st);
+    return f;
+}
+
 }  // namespace
 
-BesideFile openBeside(const std::string& name, ContentCheck isOne, const FileRights& file, bool bring) {
+bool mayHeal(uid_t owner, const FileRights& file) {
+    return owner == 0 || owner == ::geteuid() || (file.known && owner == file.uid);
+}
+
+BesideFile openBeside(const std::string& name, const BesideKind& kind, const FileRights& file, bool bring) {
     BesideFile f;
-    f.fd = openChecked(name, O_RDWR, isOne, f.planted, f.st);
+    f.fd = openChecked(name, O_RDWR, kind, file, f.planted, f.st, f.blank);
     f.writable = f.fd >= 0;
     f.writeErrno = f.writable ? 0 : errno;
     if (f.fd < 0 && f.planted.empty() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        f.fd = openChecked(name, O_RDONLY, isOne, f.planted, f.st);
+        f.fd = openChecked(name, O_RDONLY, kind, file, f.planted, f.st, f.blank);
         // A file of this layer's left with other rights than the file's:
         // brought to them, this process may write it now.
         if (f.fd >= 0 && bring && file.known && mayTakeRights(f.st.st_uid, file) && takeRights(file, f.fd)) {
             struct stat st;
             std::string planted;
-            const int rw = openChecked(name, O_RDWR, isOne, planted, st);
+            bool blank = false;
+            const int rw = openChecked(name, O_RDWR, kind, file, planted, st, blank);
             if (rw >= 0) {
                 ::close(f.fd);
                 f.fd = rw;
                 f.st = st;
+                f.blank = blank;
                 f.writable = true;
                 f.writeErrno = 0;
             }
@@ -132,7 +253,7 @@ BesideFile openBeside(const std::string& name, ContentCheck isOne, const FileRig
 }
 
 BesideFile createBeside(const std::string& name, const std::string& target, const std::string& content,
-                        ContentCheck isOne, const FileRights& file, bool& made) {
+                        const BesideKind& kind, const FileRights& file, bool& made) {
     made = false;
     BesideFile f;
     // A lock file is made before any lock is held: the temporary file can
@@ -145,31 +266,22 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
             f.writeErrno = errno;
             return f;
         }
-        size_t done = 0;
-        while (done < content.size()) {
-            const ssize_t w =
-                ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(done));
-            if (w < 0 && errno == EINTR) {
-                continue;
-            }
-            if (w < 0) {
-                f.writeErrno = errno;
-                ::close(fd);
-                ::unlink(tmp.c_str());
-                return f;
-            }
-            done += static_cast<size_t>(w);
-        }
-        if (int64_t signal = 0; winplat::inject::take("RegistryBesideCreate", &signal) && signal > 0) {
-            ::raise(static_cast<int>(signal));
-        }
-        // Never over a file another process put there first.
-        int rc = ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
-        if (rc != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            rc = ::link(tmp.c_str(), name.c_str());  // a file system without the flag
-            const int e = errno;
+        // On disk before its name is, once per file: a rename that replaces
+        // nothing is not ordered after the data it names.
+        if (!pwriteAll(fd, content) || ::fdatasync(fd) != 0) {
+            f.writeErrno = errno;
+            ::close(fd);
             ::unlink(tmp.c_str());
-            errno = e;
+            return f;
+        }
+        checkpoint("RegistryBesideCreate");
+        // Never over a file another process put there first.
+        int rc;
+        if (int64_t injected = 0; winplat::inject::take("RegistryRenameNoReplace", &injected)) {
+            rc = -1;
+            errno = static_cast<int>(injected);
+        } else {
+            rc = ::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
         }
         if (rc == 0) {
             made = true;
@@ -181,18 +293,43 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
         const int e = errno;
         ::close(fd);
         ::unlink(tmp.c_str());
+        if (e == EINVAL || e == ENOSYS || e == ENOTSUP) {
+            return createInPlace(name, kind, file, made);  // a file system without the flag
+        }
         if (e != EEXIST && e != ENOENT) {
             f.writeErrno = e;
             errno = e;
             return f;
         }
-        f = openBeside(name, isOne, file, true);
+        f = openBeside(name, kind, file, true);
         if (f.fd >= 0 || errno != ENOENT) {
             return f;
         }
     }
     f.writeErrno = errno;
     return f;
+}
+
+bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struct stat& st) {
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    bool whole = false;
+    if (::fstat(fd, &st) == 0) {
+        if (zeroOnly(fd, st.st_size)) {
+            whole = pwriteAll(fd, content) && ::fdatasync(fd) == 0 && ::fstat(fd, &st) == 0;
+        } else {
+            char first[64];
+            const ssize_t n = preadRetry(fd, first, sizeof first, 0);
+            whole = n >= 0 && kind.isOne(first, static_cast<size_t>(n), st.st_size);  // another was first
+        }
+    }
+    const int e = errno;
+    ::flock(fd, LOCK_UN);
+    errno = e;
+    return whole;
 }
 
 int newTempFile(const std::string& target, const FileRights& file, std::string& tmp) {
@@ -243,10 +380,23 @@ std::string newLockContent() {
     return content;
 }
 
+namespace {
+
 bool isLockContent(const char* first, size_t n, off_t size) {
     return size >= static_cast<off_t>(kLockSize) && n >= kMarkAt + sizeof kLockMark &&
            std::memcmp(first + kMarkAt, kLockMark, sizeof kLockMark) == 0;
 }
+
+// An earlier build's lock file held its counters alone, with no mark.
+const char* otherLock(const char*, size_t, off_t size) {
+    return size == static_cast<off_t>(sizeof(LockCounters))
+               ? "a lock file of an earlier build; remove it once no process of that build runs"
+               : nullptr;
+}
+
+}  // namespace
+
+const BesideKind kLockKind = {isLockContent, otherLock};
 
 namespace {
 
@@ -275,6 +425,9 @@ void onBus(int sig, siginfo_t* info, void* context) {
                 return;  // the access is made again, on zeros
             }
         }
+    }
+    if (info->si_code <= 0 && !(previousBus.sa_flags & SA_SIGINFO) && previousBus.sa_handler == SIG_IGN) {
+        return;  // sent, not a fault: ignored, as the program chose
     }
     if (previousBus.sa_flags & SA_SIGINFO) {
         previousBus.sa_sigaction(sig, info, context);

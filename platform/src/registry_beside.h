@@ -9,7 +9,12 @@
 //   with one name, which that name still names once it is open, is used.
 // - A file is used only when its content is one of its kind (a lock file's
 //   counters, a journal's header or the start of one); a file this layer
-//   makes is born whole, under a temporary name, and renamed into place.
+//   makes is born whole, on disk before its name is, under a temporary name
+//   renamed into place (made in place, then filled under its own lock, where
+//   the file system cannot rename without replacing). A blank file (empty,
+//   or zero bytes only: what a crash or a power cut leaves of a file whose
+//   data never reached the disk) is damage, not a plant: one whose owner is
+//   the file's, root or this process's is made whole again by a writer.
 //   Anything else is refused, untouched.
 // - A file's rights come only from a version of the registry file this
 //   process has read and may use: its mode, its owner (root hands the files
@@ -20,8 +25,9 @@
 //   other process would pass them by: a group member who may write the file
 //   writes it whole instead, until the file, rewritten by it, is its own.
 // - The lock file is mapped, for its counters, only as a mapping that a cut
-//   cannot turn into a crash: its page is put back as zeros, which makes the
-//   store read the files again and look at the lock file anew.
+//   does not turn into a crash while this layer's SIGBUS handler is in place:
+//   its page is put back as zeros, which makes the store read the files again
+//   and look at the lock file anew.
 #pragma once
 
 #include <sys/stat.h>
@@ -53,26 +59,45 @@ constexpr mode_t kNewFileMode = 0644;
 // file of its kind begins with.
 using ContentCheck = bool (*)(const char* first, size_t n, off_t size);
 
+// A kind of file beside the registry.
+struct BesideKind {
+    ContentCheck isOne;
+    // What a file that is not one is said to be, when it is something known;
+    // nullptr: "a file with other content".
+    const char* (*other)(const char* first, size_t n, off_t size);
+};
+
 // A file beside the registry file, opened.
 struct BesideFile {
     int fd = -1;
     bool writable = false;
+    bool blank = false;   // it holds nothing (whoever's it is): the caller decides
     int writeErrno = 0;   // why it could not be opened for writing
     std::string planted;  // why what stands there is not to be used ("": nothing found so)
     struct stat st {};    // of the file opened
 };
 
 // Opens `name` for writing where this process may, else for reading, when
-// what stands there is a file of its kind (`isOne`). When `bring`, a
-// trusted file left with rights other than `file`'s is brought to them where
-// that lets this process write it. fd -1 with errno ENOENT: nothing is there.
-BesideFile openBeside(const std::string& name, ContentCheck isOne, const FileRights& file, bool bring);
+// what stands there is a file of its kind. When `bring`, a trusted file left
+// with rights other than `file`'s is brought to them where that lets this
+// process write it. fd -1 with errno ENOENT: nothing is there.
+BesideFile openBeside(const std::string& name, const BesideKind& kind, const FileRights& file, bool bring);
 
 // Puts a file holding `content`, with `file`'s rights, at `name` where
 // nothing stands; where another process was first, opens that one as
-// openBeside() does. `made` tells which.
+// openBeside() does. `made` tells which. A file made in place is left blank
+// (`blank`), for the caller to fill with fillBlank().
 BesideFile createBeside(const std::string& name, const std::string& target, const std::string& content,
-                        ContentCheck isOne, const FileRights& file, bool& made);
+                        const BesideKind& kind, const FileRights& file, bool& made);
+
+// Makes the blank file open for writing as `fd` hold `content`, on disk,
+// under a lock of its own, unless another process filled it first; true when
+// it then holds a file of its kind, with `st` its state.
+bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struct stat& st);
+
+// Whether a blank file owned by `owner` is made whole rather than refused:
+// the file's owner's, root's or this process's.
+bool mayHeal(uid_t owner, const FileRights& file);
 
 // Makes a temporary file beside `target`, named in `tmp`, with `file`'s
 // rights; -1 when it cannot.
@@ -107,7 +132,7 @@ struct LockCounters {
 };
 constexpr size_t kLockSize = 32;
 std::string newLockContent();
-bool isLockContent(const char* first, size_t n, off_t size);
+extern const BesideKind kLockKind;
 
 // Maps the counters of the lock file open as `fd` (`writable`: for
 // writing), so that a cut of the file from outside leaves zeros in their

@@ -188,6 +188,8 @@ struct Store::State {
     int64_t checkedAt = 0;        // coarseMillis() of the last identity check
     bool flushData = true;        // the file system needs a flush before a rename
     bool tempsSwept = false;      // temporary files of killed writers removed
+    uint64_t ownSalt = 0;         // the journal this process last wrote a record to
+    std::string asideNote;        // said when another process set this process's records aside
     // Bumped whenever the tree may have changed; a cursor or a cached key of
     // an older generation is not used.
     uint64_t generation = 1;
@@ -1241,13 +1243,14 @@ void checkpoint(const char* name) {
 }
 
 // What a journal begins with: its header, or a part of one left by a cut.
-// An empty one, which this layer never makes (its journals are born with
-// their header), is taken but never trusted: read as none and replaced.
-bool isJournalContent(const char* first, size_t n, off_t size) {
+// A blank one, whoever made it, holds no record: it is read as none, and
+// the next change writes a header over it when it is trusted, else puts a
+// journal of its own in its place.
+bool isJournalContent(const char* first, size_t n, off_t) {
     const size_t m = std::min(n, sizeof kJournalMagic);
-    return size == 0 || (m > 0 && (std::memcmp(first, kJournalMagic, m) == 0 ||
-                                   std::memcmp(first, kPreviousMagic, m) == 0));
+    return m > 0 && (std::memcmp(first, kJournalMagic, m) == 0 || std::memcmp(first, kPreviousMagic, m) == 0);
 }
+const BesideKind kJournalKind = {isJournalContent, nullptr};
 
 // Closes the lock file alone; the next call that needs it opens it again.
 void closeLockFile(State& s) {
@@ -1289,10 +1292,35 @@ void openLock(State& s, bool create) {
         return;
     }
     const std::string name = s.target + ".lock";
-    BesideFile lock = openBeside(name, isLockContent, s.fileRights, create);
+    BesideFile lock = openBeside(name, kLockKind, s.fileRights, create);
     if (lock.fd < 0 && errno == ENOENT && create) {
         bool made = false;
-        lock = createBeside(name, s.target, newLockContent(), isLockContent, s.fileRights, made);
+        lock = createBeside(name, s.target, newLockContent(), kLockKind, s.fileRights, made);
+    }
+    if (lock.fd >= 0 && lock.blank) {
+        // Left blank by a crash or a power cut, or made in place a moment
+        // ago: when it is of the file's owner, root or this process, a
+        // writer makes it whole under its lock, and a reader takes it as none
+        // yet and looks again, as it does while there is none. Anyone else's
+        // is refused as a plant. Never mapped blank, which would fault at the
+        // first access.
+        struct stat file;
+        const FileRights rights = s.fileRights.known || ::stat(s.target.c_str(), &file) != 0
+                                      ? s.fileRights
+                                      : fileRightsOf(file);  // whose it is, to tell damage from a plant
+        const bool ours = mayHeal(lock.st.st_uid, rights);
+        const bool whole =
+            ours && create && lock.writable && fillBlank(lock.fd, newLockContent(), kLockKind, lock.st);
+        if (!whole) {
+            const int e = !ours || !lock.writable ? EACCES : create ? errno : ENOENT;
+            if (!ours) {
+                lock.planted = lock.st.st_size == 0 ? "an empty file" : "a file with other content";
+            }
+            ::close(lock.fd);
+            lock.fd = -1;
+            lock.writeErrno = e;
+            errno = !ours ? EPERM : create ? e : ENOENT;
+        }
     }
     s.lockErrno = lock.writeErrno;
     s.lockPlanted = lock.planted;
@@ -1330,13 +1358,24 @@ void openJournal(State& s, bool create) {
         return;
     }
     const std::string name = s.target + ".journal";
-    BesideFile journal = openBeside(name, isJournalContent, s.fileRights, create);
+    BesideFile journal = openBeside(name, kJournalKind, s.fileRights, create);
     bool made = false;
     uint64_t salt = 0;
     if (journal.fd < 0 && errno == ENOENT && create && s.seen.exists) {
         salt = newSalt();
-        journal = createBeside(name, s.target, journalHeader(s.seen, s.seenHash, salt), isJournalContent,
-                               s.fileRights, made);
+        const std::string header = journalHeader(s.seen, s.seenHash, salt);
+        journal = createBeside(name, s.target, header, kJournalKind, s.fileRights, made);
+        if (made && journal.blank && !fillBlank(journal.fd, header, kJournalKind, journal.st)) {
+            made = false;  // left blank: a journal of none, which the next change starts
+        }
+        if (journal.fd < 0 && journal.planted.empty()) {
+            // It is the folder that refuses, not a journal.
+            s.journalErrno = journal.writeErrno;
+            s.journalPlanted.clear();
+            sayOnce(s, "winplat: the registry journal " + name + " cannot be made in " + folderOf(s.target) +
+                           " (" + std::strerror(journal.writeErrno) + "); changes are refused.\n");
+            return;
+        }
     }
     s.journalErrno = journal.writeErrno;
     s.journalPlanted = journal.planted;
@@ -1365,6 +1404,68 @@ void openJournal(State& s) {
     openJournal(s, false);
 }
 
+// Whether the journal open holds records: it is of this layer's (either
+// format) and longer than a header.
+bool journalHoldsRecords(const State& s) {
+    char magic[sizeof kJournalMagic];
+    return s.journalFd >= 0 && s.journalStat.st_size > off_t{kJournalHeader} &&
+           ::pread(s.journalFd, magic, sizeof magic, 0) == ssize_t{sizeof magic} &&
+           (std::memcmp(magic, kJournalMagic, sizeof magic) == 0 ||
+            std::memcmp(magic, kPreviousMagic, sizeof magic) == 0);
+}
+
+constexpr const char* kSetAside = ".journal.set-aside.";
+
+// Moves the untrusted journal open, which holds records, to a name of its
+// own beside the file that says it was set aside; its records may be
+// another process's acknowledged changes, which no one here may read, but
+// none may destroy either. The name, or "" when it could not be moved.
+std::string setJournalAside(State& s) {
+    const std::string journal = s.target + ".journal";
+    struct stat named;
+    if (::lstat(journal.c_str(), &named) != 0 || named.st_dev != s.journalStat.st_dev ||
+        named.st_ino != s.journalStat.st_ino) {
+        return "";
+    }
+    // A name of its own, taken by a placeholder the rename then replaces,
+    // which every file system can do.
+    std::string aside = s.target + kSetAside + "XXXXXX";
+    const int fd = ::mkostemp(aside.data(), O_CLOEXEC);
+    if (fd < 0) {
+        return "";
+    }
+    ::close(fd);
+    if (::rename(journal.c_str(), aside.c_str()) != 0) {
+        ::unlink(aside.c_str());
+        return "";
+    }
+    say("winplat: the registry journal " + journal + " is trusted by no one (its owner, uid " +
+        std::to_string(s.journalStat.st_uid) +
+        ", is neither the file's nor root), so its records were not read; " + "they are set aside in " +
+        aside + ".\n");
+    return aside;
+}
+
+// The name under which the journal `st`, which this process wrote records
+// to, was set aside by another process; "" when it was not.
+std::string setAsideName(const State& s, const struct stat& st) {
+    const std::string folder = folderOf(s.target);
+    const std::string prefix = s.target.substr(folder.size() + 1) + kSetAside;
+    std::string found;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            struct stat aside;
+            if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0 &&
+                ::fstatat(::dirfd(d), e->d_name, &aside, AT_SYMLINK_NOFOLLOW) == 0 &&
+                aside.st_dev == st.st_dev && aside.st_ino == st.st_ino) {
+                found = folder + "/" + e->d_name;
+            }
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
 // Opens the journal again when the one open is no longer the one beside the
 // file: it was removed, or, where the file was `rewritten` since this
 // process last looked, a writer put a journal of its own in its place. The
@@ -1376,6 +1477,18 @@ void openJournalAgain(State& s, bool rewritten) {
         (::fstat(s.journalFd, &s.journalStat) != 0 || s.journalStat.st_nlink == 0 ||
          (rewritten && (::lstat((s.target + ".journal").c_str(), &named) != 0 ||
                         named.st_dev != s.journalStat.st_dev || named.st_ino != s.journalStat.st_ino)))) {
+        // Still linked, but not at its name: when it holds records this
+        // process wrote, which its tree holds, another process set them aside.
+        if (s.journalStat.st_nlink > 0 && s.salt != 0 && s.salt == s.ownSalt &&
+            s.journalEnd > off_t{kJournalHeader}) {
+            if (const std::string aside = setAsideName(s, s.journalStat); !aside.empty()) {
+                s.asideNote = "winplat: changes this process made to the registry " + s.file +
+                              " were set aside in " + aside +
+                              " by another process, which does not trust the journal they were written to; "
+                              "they are not in the registry.\n";
+                say(s.asideNote);
+            }
+        }
         ::close(s.journalFd);
         s.journalFd = -1;
         s.journalWritable = false;
@@ -1385,11 +1498,10 @@ void openJournalAgain(State& s, bool rewritten) {
     }
 }
 
-// Whether the journal open may be read and written on: not empty, owned by
-// someone this process trusts; and usable when it has no rights beyond the
-// file's.
+// Whether the journal open may be read and written on: owned by someone
+// this process trusts; and usable when it has no rights beyond the file's.
 bool journalTrusted(const State& s) {
-    return s.journalFd >= 0 && s.journalStat.st_size > 0 && trustedOwner(s.journalStat.st_uid, s.fileRights);
+    return s.journalFd >= 0 && trustedOwner(s.journalStat.st_uid, s.fileRights);
 }
 
 bool journalUsable(const State& s) {
@@ -1495,7 +1607,10 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         pwriteAll(fd, bytes.data(), bytes.size() / 2, 0);
         rc = static_cast<LSTATUS>(injected);
         s.writeError = "failure injected";
-    } else if (!writePieces(fd, pieces) || (s.flushData && ::fdatasync(fd) != 0)) {
+    } else if (!writePieces(fd, pieces) ||
+               ((s.flushData || ::access(s.target.c_str(), F_OK) != 0) && ::fdatasync(fd) != 0)) {
+        // A rename that replaces no file is not ordered after the data by
+        // any file system: a file made is flushed once, before its name.
         rc = failedWrite(s, errno);
     }
     struct stat st;
@@ -1561,7 +1676,8 @@ LSTATUS startJournal(State& s) {
 // Puts a journal of this process's own, with the file's mode and owner and
 // started for the file as it is, in place of one that others may read or
 // write beyond the file's rights, or that is not trusted: a new file renamed
-// over it, so no record is ever written where they can reach it.
+// over it, so no record is ever written where they can reach it. An
+// untrusted one that holds records is set aside first.
 LSTATUS replaceJournal(State& s) {
     std::string tmp;
     const int fd = newTempFile(s, tmp);
@@ -1570,8 +1686,13 @@ LSTATUS replaceJournal(State& s) {
     }
     const uint64_t salt = newSalt();
     const std::string header = journalHeader(s.seen, s.seenHash, salt);
-    if (!pwriteAll(fd, header.data(), header.size(), 0) ||
-        ::rename(tmp.c_str(), (s.target + ".journal").c_str()) != 0) {
+    // On disk before its name is, as every file made beside the registry.
+    bool ok = pwriteAll(fd, header.data(), header.size(), 0) && ::fdatasync(fd) == 0;
+    if (ok && !journalTrusted(s) && journalHoldsRecords(s) && setJournalAside(s).empty()) {
+        ok = false;  // never destroyed: the change fails rather than pass over them
+        errno = EPERM;
+    }
+    if (!ok || ::rename(tmp.c_str(), (s.target + ".journal").c_str()) != 0) {
         const int e = errno;
         ::close(fd);
         ::unlink(tmp.c_str());
@@ -1644,6 +1765,7 @@ LSTATUS appendJournal(State& s, const std::string& payload) {
     s.journalEnd = at + static_cast<off_t>(bytes.size());
     addToHistory(s, at, s.chain, s.journalEnd, sum);
     s.chain = sum;
+    s.ownSalt = s.salt;
     checkpoint("RegistryAfterRecord");
     return ERROR_SUCCESS;
 }
@@ -1667,14 +1789,25 @@ void foldAtExit() {
     checkpoint("RegistryAtExit");
     // Only a tree that holds records of the journal has changes the file may lack.
     const bool pending = holdsRecords(s);
+    const std::string aside = s.asideNote;  // said at a call before, and now again
     if (foldPending(s) != ERROR_SUCCESS && pending) {
         // A journal cut from outside where this process could not look under
-        // the lock (the file made read-only, say) no longer holds its changes.
-        const bool lost = s.cutLost || (s.journalFd >= 0 && !lastRecordHolds(s));
-        say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError + "); " +
-            (lost ? "the changes this process read from " + s.target +
-                        ".journal past where it was cut from outside are lost.\n"
-                  : "its changes are kept in " + s.target + ".journal and read from there.\n"));
+        // the lock (the file made read-only, say) no longer holds its changes;
+        // one started again by another process's rewrite is not cut: that
+        // rewrite, made under the lock after reading it, holds them.
+        struct stat now;
+        const bool holds = s.journalFd >= 0 && lastRecordHolds(s);
+        const bool rewritten = ::stat(s.target.c_str(), &now) == 0 && s.seen.exists && s.seen != idOf(now);
+        if (s.cutLost || holds || !rewritten) {
+            const bool lost = s.cutLost || !holds;
+            say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError + "); " +
+                (lost ? "the changes this process read from " + s.target +
+                            ".journal past where it was cut from outside are lost.\n"
+                      : "its changes are kept in " + s.target + ".journal and read from there.\n"));
+        }
+    }
+    if (!aside.empty()) {
+        say(aside);
     }
 }
 
@@ -1698,7 +1831,12 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
         return foldIn(s);  // neither read nor written: one of this process's own takes its place
     }
     if (s.journalFd < 0 || !s.journalWritable) {
-        return failedWrite(s, s.journalErrno != 0 ? s.journalErrno : EACCES);
+        const int e = s.journalErrno != 0 ? s.journalErrno : EACCES;
+        if (s.journalFd >= 0) {
+            sayOnce(s, "winplat: the registry journal " + s.target + ".journal cannot be written (" +
+                           std::strerror(e) + "); changes are refused.\n");
+        }
+        return failedWrite(s, e);
     }
     if (s.previousIn || s.journalExposed || !journalFits(s.fileRights, s.journalStat)) {
         // The journal of this format starts over the previous one's records;
@@ -1745,12 +1883,30 @@ LSTATUS lockForWrite(State& s) {
         ::faccessat(AT_FDCWD, s.target.c_str(), W_OK, AT_EACCESS) != 0) {
         return failedWrite(s, errno);
     }
+    if (s.lockFd < 0) {
+        // Nothing is made beside a file this process cannot use: a lock file
+        // made for a change then refused would keep rights no version read
+        // gave it, and could lock the file's owner out.
+        openLock(s);
+        if (s.lockFd < 0) {
+            s.checkedAt = 0;
+            if (const LSTATUS rc = refresh(s, false); rc != ERROR_SUCCESS) {
+                return rc;
+            }
+        }
+    }
     openLock(s, true);
     if (!s.lockPlanted.empty()) {
         return refusePlanted(s, s.target + ".lock", s.lockPlanted);
     }
     if (s.lockFd < 0 || !s.lockWritable || !s.shared) {
-        return failedWrite(s, s.lockErrno != 0 ? s.lockErrno : EACCES);
+        const int e = s.lockErrno != 0 ? s.lockErrno : EACCES;
+        const std::string lock = s.target + ".lock";
+        struct stat there;
+        sayOnce(s, "winplat: the registry lock file " + lock + " cannot be " +
+                       (::lstat(lock.c_str(), &there) == 0 ? "written" : "made in " + folderOf(s.target)) +
+                       " (" + std::strerror(e) + "); changes are refused.\n");
+        return failedWrite(s, e);
     }
     checkpoint("RegistryBeforeLock");
     while (::flock(s.lockFd, LOCK_EX) != 0) {

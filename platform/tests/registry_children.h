@@ -117,6 +117,18 @@ inline int run(std::vector<std::string> args) {
     return waitBounded(spawnWriter(std::move(args)), std::chrono::seconds(60));
 }
 
+// A helper run to its end, its exit status and what it said on stderr.
+struct Ran {
+    int status;
+    std::string err;
+};
+inline Ran runCaught(std::vector<std::string> args) {
+    const Child c = spawnChild(std::move(args), true);
+    std::string err = drain(c.err);
+    drain(c.out);
+    return {waitBounded(c.pid, std::chrono::seconds(60)), std::move(err)};
+}
+
 // Waits until the child stops itself (an injection point raised SIGSTOP).
 inline bool waitStopped(pid_t pid, std::chrono::seconds bound) {
     const auto end = std::chrono::steady_clock::now() + bound;

@@ -3,11 +3,13 @@
 // that every process sees, and nothing acknowledged is ever lost.
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <cwctype>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -81,24 +83,144 @@ TEST_F(RegistryJournalTest, AWriterKilledInItsWriteOrRewriteLosesNothingWhoeverG
     }
 }
 
-// Two processes make the first lock file at once. The one that comes second
-// finds the temporary file it made swept away, as a killed writer's, by the
-// first one's change: it takes the lock file that stands there and its
-// change is made all the same.
-TEST_F(RegistryJournalTest, TheSecondOfTwoProcessesMakingTheLockFileTakesTheFirstOnes) {
-    std::filesystem::remove(file_ + ".lock");
-    const Child second =
-        spawnChild({"at", "RegistryBesideCreate", std::to_string(SIGSTOP), "0", "set", "Second", "2"}, true);
-    ASSERT_GT(second.pid, 0);
-    ASSERT_TRUE(waitStopped(second.pid, std::chrono::seconds(60))) << "it never made its lock file";
-    ASSERT_EQ(run({"set", "First", "1"}), 0);
-    kill(second.pid, SIGCONT);
-    const std::string err = drain(second.err);
-    drain(second.out);
-    EXPECT_EQ(waitBounded(second.pid, std::chrono::seconds(60)), 0) << err;
-    EXPECT_EQ(err, "");
-    EXPECT_EQ(run({"check", "First", "1", "Second", "2"}), 0);
-    EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+// Whether the process `pid` ended, or waits for a file lock another holds:
+// a state /proc shows, not a moment to wait for.
+bool endedOrWaitsForALock(pid_t pid) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid) {
+        return true;
+    }
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        if (line.find("->") != std::string::npos &&
+            line.find(" " + std::to_string(pid) + " ") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Two processes make the lock file at once. Where the file system renames
+// without replacing, the second one's rename finds the first's lock file,
+// whether the first is done or holds the lock in its first write, and takes
+// it; where it cannot (NFS, many FUSE file systems), each makes it in place
+// and the first to lock it fills it. A process killed after making it, lock
+// file or journal, leaves a blank one that the next change makes whole.
+TEST_F(RegistryJournalTest, TwoProcessesMakingTheLockFileShareOne) {
+    enum class First { Done, HoldsTheLock, Killed };
+    const std::vector<std::string> noReplace = {"fail", "RegistryRenameNoReplace", std::to_string(EINVAL)};
+    struct Case {
+        const char* name;
+        const char* secondStopsAt;  // where the second stops while the first goes
+        int skip;                   // passes of that point before
+        bool inPlace;               // the file system cannot rename without replacing
+        First first;
+    } const cases[] = {
+        {"renamed into place, the first done meanwhile", "RegistryBesideCreate", 0, false, First::Done},
+        {"renamed into place, the first holding the lock", "RegistryBesideCreate", 0, false,
+         First::HoldsTheLock},
+        {"made in place, the first done meanwhile", "RegistryBesideMade", 0, true, First::Done},
+        {"made in place, the first holding the lock", "RegistryBesideMade", 0, true, First::HoldsTheLock},
+        {"made in place, the second killed after the lock file", "RegistryBesideMade", 0, true,
+         First::Killed},
+        {"made in place, the second killed after the journal", "RegistryBesideMade", 1, true, First::Killed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const char* f : {"", ".lock", ".journal"}) {
+            std::filesystem::remove(file_ + f);
+        }
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        const std::vector<std::string> fs = c.inPlace ? noReplace : std::vector<std::string>{};
+        const auto args = [&](std::vector<std::string> at, std::vector<std::string> set) {
+            at.insert(at.end(), fs.begin(), fs.end());
+            at.insert(at.end(), set.begin(), set.end());
+            return at;
+        };
+        const int signal = c.first == First::Killed ? SIGKILL : SIGSTOP;
+        const Child second =
+            spawnChild(args({"at", c.secondStopsAt, std::to_string(signal), std::to_string(c.skip)},
+                            {"set", "Second", "2"}),
+                       true);
+        ASSERT_GT(second.pid, 0);
+        if (c.first == First::Killed) {
+            drain(second.out);
+            drain(second.err);
+            ASSERT_EQ(waitBounded(second.pid, std::chrono::seconds(60)), 128 + SIGKILL);
+            const Ran next = runCaught(args({}, {"set", "First", "1"}));
+            EXPECT_EQ(next.status, 0);
+            EXPECT_EQ(next.err, "");
+            EXPECT_EQ(run({"check", "First", "1"}), 0);
+            EXPECT_EQ(readBytes(file_ + ".lock").find("wpreglk"), 16u) << "the lock file made whole";
+            EXPECT_EQ(readBytes(file_ + ".journal").rfind("wpregj2", 0), 0u) << "the journal made whole";
+            EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+            continue;
+        }
+        ASSERT_TRUE(waitStopped(second.pid, std::chrono::seconds(60))) << "it never made its lock file";
+        Child first{};
+        if (c.first == First::Done) {
+            EXPECT_EQ(run(args({}, {"set", "First", "1"})), 0);
+        } else {
+            first = spawnChild(
+                args({"at", "RegistryBeforeRename", std::to_string(SIGSTOP), "0"}, {"set", "First", "1"}),
+                true);
+            ASSERT_GT(first.pid, 0);
+            ASSERT_TRUE(waitStopped(first.pid, std::chrono::seconds(60)))
+                << "the first never reached its rename";
+        }
+        kill(second.pid, SIGCONT);
+        if (c.first == First::HoldsTheLock) {
+            // Either it waits for the first's lock, or, had it taken one of
+            // its own, it is done: the first goes on only then.
+            for (int i = 0; i < 60000 && !endedOrWaitsForALock(second.pid); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            kill(first.pid, SIGCONT);
+            const std::string err = drain(first.err);
+            drain(first.out);
+            EXPECT_EQ(waitBounded(first.pid, std::chrono::seconds(60)), 0) << err;
+            EXPECT_EQ(err, "");
+        }
+        const std::string err = drain(second.err);
+        drain(second.out);
+        EXPECT_EQ(waitBounded(second.pid, std::chrono::seconds(60)), 0) << err;
+        EXPECT_EQ(err, "");
+        EXPECT_EQ(run({"check", "First", "1", "Second", "2"}), 0);
+        EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+    }
+}
+
+// Where the file system cannot rename without replacing, eight processes
+// making the lock file and the journal at once, round after round: every
+// change goes through, none is refused.
+TEST_F(RegistryJournalTest, WithoutARenameThatKeepsAFileNoFirstChangeIsRefused) {
+    constexpr int kRounds = 30;
+    constexpr int kProcesses = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        for (const char* f : {"", ".lock", ".journal"}) {
+            std::filesystem::remove(file_ + f);
+        }
+        std::vector<Child> children;
+        for (int i = 0; i < kProcesses; ++i) {
+            children.push_back(spawnChild({"fail", "RegistryRenameNoReplace", std::to_string(EINVAL), "set",
+                                           "P" + std::to_string(i), "1"},
+                                          true));
+            ASSERT_GT(children.back().pid, 0);
+        }
+        for (const Child& child : children) {
+            const std::string err = drain(child.err);
+            drain(child.out);
+            EXPECT_EQ(waitBounded(child.pid, std::chrono::seconds(60)), 0) << err;
+            EXPECT_EQ(err, "");
+        }
+        std::vector<std::string> check = {"check"};
+        for (int i = 0; i < kProcesses; ++i) {
+            check.insert(check.end(), {"P" + std::to_string(i), "1"});
+        }
+        ASSERT_EQ(run(check), 0);
+    }
 }
 
 // A writer killed right after its record had moved the shared generation

@@ -45,18 +45,6 @@ std::vector<std::string> as(Writer w, std::vector<std::string> args) {
     return args;
 }
 
-// A helper run to its end, its exit status and what it said on stderr.
-struct Ran {
-    int status;
-    std::string err;
-};
-Ran runCaught(std::vector<std::string> args) {
-    const Child c = spawnChild(std::move(args), true);
-    std::string err = drain(c.err);
-    drain(c.out);
-    return {waitBounded(c.pid, std::chrono::seconds(60)), std::move(err)};
-}
-
 // A DWORD value as a record or a .reg file holds it: its name as UTF-16LE or
 // quoted, or its four bytes.
 bool holdsValue(const std::string& bytes, const std::string& name, DWORD v) {
@@ -166,10 +154,17 @@ class RegistryNeighbourTest : public RegistryTest {
 // and what was planted keeps its owner, mode and bytes.
 TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
     enum class Plant { SymbolicLink, HardLink, Folder, Socket, PrivateFile };
+    const std::string privateBytes = "the writer's only\n";
+    // A private file as long as a lock file and more, which only the mark
+    // tells from one; and a lock file of the build before the mark, its two
+    // counters alone.
+    const std::string aLockFilesLength(64, 'p');
+    const std::string earlierLock("\x05\0\0\0\0\0\0\0\x02\0\0\0\0\0\0\0", 16);
     struct Case {
         const char* beside;  // ".lock" or ".journal"
         Plant plant;
-        const char* said;  // what it is said to be
+        const char* said;                    // what it is said to be
+        const std::string* bytes = nullptr;  // a private file's, else privateBytes
     } const cases[] = {
         {".journal", Plant::SymbolicLink, "a symbolic link"},
         {".lock", Plant::SymbolicLink, "a symbolic link"},
@@ -181,16 +176,20 @@ TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
         {".lock", Plant::Socket, "a socket"},
         {".journal", Plant::PrivateFile, "a file with other content"},
         {".lock", Plant::PrivateFile, "a file with other content"},
+        {".lock", Plant::PrivateFile, "a file with other content", &aLockFilesLength},
+        {".journal", Plant::PrivateFile, "a file with other content", &aLockFilesLength},
+        {".lock", Plant::PrivateFile,
+         "a lock file of an earlier build; remove it once no process of that build runs", &earlierLock},
     };
     const std::string secret = (dir_ / "secret").string();
-    const std::string secretBytes = "the writer's only\n";
     for (const Writer writer : {Writer::Root, Writer::Owner}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(nameOf(writer)) + ", planted as " + c.beside + ": " + c.said);
+            SCOPED_TRACE(std::string(nameOf(writer)) + ", planted as " + c.beside + ": " + c.said + " of " +
+                         std::to_string((c.bytes ? *c.bytes : privateBytes).size()) + " bytes");
             ownersRegistry(0644, 0777);
             // The user's own lock file and journal, which the neighbour then replaces.
             ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
-            writeBytes(secret, secretBytes);
+            writeBytes(secret, c.bytes ? *c.bytes : privateBytes);
             ASSERT_EQ(::chown(secret.c_str(), uidOf(writer), uidOf(writer)), 0);
             ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
             const std::string planted = file_ + c.beside;
@@ -235,7 +234,9 @@ TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
                           "); changes other processes made since the file was last written are not seen.\n";
             const std::string refused = "winplat: the registry's " + planted + " cannot be used (" + c.said +
                                         "); it is left as it is and changes are refused.\n";
-            if (writer == Writer::Root) {
+            // This process says each text once: rows whose texts an earlier
+            // row said run in a process of their own.
+            if (writer == Writer::Root && !c.bytes) {
                 winplat::console::Capture capture;
                 ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
                 EXPECT_EQ(dwordOf(L"First"), 1);
@@ -248,6 +249,7 @@ TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
                 const Ran ran = runCaught(as(writer, {"set", "Root", "2"}));
                 EXPECT_EQ(ran.status, 5);
                 EXPECT_EQ(ran.err, atLoad + refused);
+                EXPECT_EQ(run({"check", "Root", "-1"}), 0);
             }
             EXPECT_EQ(describe(planted), plantedBefore);
             EXPECT_EQ(describe(secret), secretBefore);
@@ -298,8 +300,8 @@ TEST_F(RegistryNeighbourTest, TheLockAndJournalTakeRightsOnlyFromAFileVersionRea
     }
 }
 
-// The neighbour renames a hard link to a third user's file, open to all,
-// over the journal or the lock file, and an empty file of its own over it
+// The neighbour renames a hard link to a third user's lock file or journal,
+// open to all, over the registry's, and an empty file of its own over it
 // just after the writer opened the name: the link count the writer then
 // reads is one, but the name no longer names the file it opened. The third
 // user's file keeps its owner, mode and bytes.
@@ -317,7 +319,9 @@ TEST_F(RegistryNeighbourTest, AFileWhoseNameMovedWhileItWasOpenedIsNotTaken) {
             const std::filesystem::path third = dir_ / "third";
             std::filesystem::create_directory(third);
             const std::string theirs = (third / "file").string();
-            writeBytes(theirs, "the third user's\n");
+            // A real one of its kind, which only the name's identity tells
+            // from the registry's own.
+            writeBytes(theirs, readBytes(file_ + c.beside));
             for (const std::string& f : {third.string(), theirs}) {
                 ASSERT_EQ(::chown(f.c_str(), kThird, kThird), 0);
             }
@@ -464,14 +468,24 @@ TEST_F(RegistryNeighbourTest, ALockFileCutUnderItsMappingNeverCrashesAProcess) {
         const std::string err = drain(child.err);
         drain(child.out);
         EXPECT_EQ(waitBounded(child.pid, std::chrono::seconds(60)), 1) << err;
-        EXPECT_EQ(err,
-                  "winplat: the registry lock file " + lock +
-                      " cannot be opened (an empty file); this process reads without it and may see changes "
-                      "up to 10 ms late.\n"
-                      "winplat: the registry's " +
-                      lock +
-                      " cannot be used (an empty file); it is left as it is and changes are refused.\n"
-                      "reg_writer: RegSetValueExW failed with 5\n");
+        // The neighbour's journal, trusted by no one now, holds its record.
+        std::string aside;
+        for (const std::string& f : folderFiles()) {
+            if (f.rfind("registry.reg.journal.set-aside.", 0) == 0) {
+                aside = (dir_ / f).string();
+            }
+        }
+        EXPECT_EQ(
+            err, "winplat: the registry journal " + file_ + ".journal is trusted by no one (its owner, uid " +
+                     kNeighbourUid +
+                     ", is neither the file's nor root), so its records were not read; they are " +
+                     "set aside in " + aside + ".\n" + "winplat: the registry lock file " + lock +
+                     " cannot be opened (an empty file); this process reads without it and may see changes "
+                     "up to 10 ms late.\n"
+                     "winplat: the registry's " +
+                     lock +
+                     " cannot be used (an empty file); it is left as it is and changes are refused.\n"
+                     "reg_writer: RegSetValueExW failed with 5\n");
         EXPECT_EQ(statOf(lock).st_size, 0);
         ASSERT_EQ(::unlink(lock.c_str()), 0);
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
@@ -498,20 +512,25 @@ TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarr
         const char* name;
         mode_t neighboursJournal;  // the mode the neighbour leaves its journal with
         bool root;                 // the secret is written by root, else by the owner
+        uid_t maker = kNeighbour;  // whose the journal is: the owner's is trusted, and read
     } const cases[] = {
         {"a journal open to all, the owner writing", 0666, false},
         {"a journal open to all, root writing", 0666, true},
         {"a journal only its maker may write, the owner writing", 0644, false},
+        // Trusted, so only its rights, taken before they were narrowed,
+        // tell that whoever opened it then still can read it.
+        {"the owner's own journal open to all, the owner writing", 0666, false, kOwner},
     };
     const auto holdsSecret = [&](const std::string& bytes) { return holdsValue(bytes, "Secret", kSecret); };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ownersRegistry(0666, 0777);
         // Killed in its rewrite at exit, so the file stays the owner's.
-        EXPECT_EQ(run({"as", kNeighbourUid, "at", "RegistryBeforeRename", "9", "0", "set", "Shared", "1"}),
+        EXPECT_EQ(run({"as", std::to_string(c.maker), "at", "RegistryBeforeRename", "9", "0", "set", "Shared",
+                       "1"}),
                   128 + SIGKILL);
         const std::string journal = file_ + ".journal";
-        ASSERT_EQ(statOf(journal).st_uid, kNeighbour);
+        ASSERT_EQ(statOf(journal).st_uid, c.maker);
         ASSERT_EQ(::chmod(journal.c_str(), c.neighboursJournal), 0);
         const int held = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
         ASSERT_GE(held, 0);
@@ -544,7 +563,9 @@ TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarr
                 EXPECT_FALSE(holdsSecret(readBytes(path))) << f << ", which the neighbour may read";
             }
         }
-        EXPECT_EQ(run({"as", kOwnerUid, "check", "Secret", std::to_string(kSecret), "Shared", "-1"}), 0);
+        EXPECT_EQ(run({"as", kOwnerUid, "check", "Secret", std::to_string(kSecret), "Shared",
+                       c.maker == kOwner ? "1" : "-1"}),
+                  0);
         const struct stat st = statOf(journal);
         EXPECT_EQ(st.st_uid, kOwner);
         EXPECT_EQ(st.st_mode & 07777, 0600u);
@@ -552,18 +573,24 @@ TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarr
 }
 
 // The write at exit that fails (the folder or the file made read-only) is
-// reported, whether or not the journal was cut from outside before it: with
-// the cut, what it says is that the values past the cut are lost, also when
-// the writer could not look at the journal under the lock.
+// reported, whether or not the journal was cut or removed from outside
+// before it: then what it says is that the values past the cut are lost,
+// also when the writer could not look at the journal under the lock. A
+// journal another process started again, having written every record into
+// the file, is no cut: nothing is lost, and nothing is said.
 TEST_F(RegistryNeighbourTest, AWriteAtExitThatFailsIsReportedAlsoAfterACut) {
     constexpr int kValues = 6;
+    enum class Damage { None, Cut, Removed, RewrittenByAnother };
     struct Case {
-        bool cut;
+        Damage damage;
         bool fileReadOnly;  // else the folder
-    } const cases[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+    } const cases[] = {{Damage::None, false}, {Damage::Cut, false},     {Damage::None, true},
+                       {Damage::Cut, true},   {Damage::Removed, false}, {Damage::RewrittenByAnother, true}};
+    const char* const damageNames[] = {"not cut", "cut from outside", "removed from outside",
+                                       "started again by another's rewrite"};
     for (const Case& c : cases) {
-        const bool cut = c.cut;
-        SCOPED_TRACE(std::string(cut ? "cut from outside" : "not cut") +
+        const bool cut = c.damage == Damage::Cut || c.damage == Damage::Removed;
+        SCOPED_TRACE(std::string(damageNames[static_cast<int>(c.damage)]) +
                      (c.fileReadOnly ? ", the file read-only" : ", the folder read-only"));
         ownersRegistry(0644, 0755);
         const Child writer = spawnChild({"as", kOwnerUid, "at", "RegistryAtExit", std::to_string(SIGSTOP),
@@ -574,25 +601,38 @@ TEST_F(RegistryNeighbourTest, AWriteAtExitThatFailsIsReportedAlsoAfterACut) {
         const std::string journal = file_ + ".journal";
         const std::vector<size_t> ends = recordEnds(readBytes(journal));
         ASSERT_EQ(ends.size(), static_cast<size_t>(kValues + 1)) << "the key, then each value";
-        if (cut) {
-            ASSERT_EQ(::truncate(journal.c_str(), static_cast<off_t>(ends[3])), 0);  // after V_2
+        switch (c.damage) {
+            case Damage::Cut:
+                ASSERT_EQ(::truncate(journal.c_str(), static_cast<off_t>(ends[3])), 0);  // after V_2
+                break;
+            case Damage::Removed:
+                ASSERT_EQ(::unlink(journal.c_str()), 0);
+                break;
+            case Damage::RewrittenByAnother:
+                ASSERT_EQ(run({"as", kOwnerUid, "set", "Other", "1"}), 0);
+                break;
+            case Damage::None:
+                break;
         }
         ASSERT_EQ(::chmod(c.fileReadOnly ? file_.c_str() : dir_.c_str(), c.fileReadOnly ? 0444 : 0555), 0);
         kill(writer.pid, SIGCONT);
         const std::string err = drain(writer.err);
         drain(writer.out);
         EXPECT_EQ(waitBounded(writer.pid, std::chrono::seconds(60)), 0);
-        EXPECT_EQ(err, "winplat: the registry file " + file_ + " could not be rewritten (" +
-                           std::strerror(EACCES) + "); " +
-                           (cut ? "the changes this process read from " + journal +
-                                      " past where it was cut from outside are lost.\n"
-                                : "its changes are kept in " + journal + " and read from there.\n"));
+        const std::string failed = "winplat: the registry file " + file_ + " could not be rewritten (" +
+                                   std::strerror(EACCES) + "); ";
+        EXPECT_EQ(err, c.damage == Damage::RewrittenByAnother ? ""
+                       : cut ? failed + "the changes this process read from " + journal +
+                                   " past where it was cut from outside are lost.\n"
+                             : failed + "its changes are kept in " + journal + " and read from there.\n");
         ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
         ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        // The file was never written, so a journal removed took every value with it.
+        const int kept = c.damage == Damage::Cut ? 3 : c.damage == Damage::Removed ? 0 : kValues;
         for (int i = 0; i < kValues; ++i) {
             EXPECT_EQ(concurrentValue("V_" + std::to_string(i)),
-                      !cut || i < 3 ? "V:" + std::to_string(i) : std::string())
+                      i < kept ? "V:" + std::to_string(i) : std::string())
                 << i;
         }
     }
@@ -744,6 +784,223 @@ TEST_F(RegistryNeighbourTest, AReaderThatCannotOpenTheLockFileSaysSoOnce) {
     EXPECT_EQ(err, "winplat: the registry lock file " + file_ + ".lock cannot be opened (" +
                        std::strerror(EACCES) +
                        "); this process reads without it and may see changes up to 10 ms late.\n");
+}
+
+// What a crash or a power cut leaves of a file made beside the registry
+// whose data never reached the disk: a lock file empty or of zeros, a
+// journal of zeros. It is damage, not a plant: a reader reads on without a
+// word, and the next change, root's or the owner's, makes it whole again
+// and goes through, with no hand work; the file keeps its owner and rights.
+TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange) {
+    struct Case {
+        const char* beside;
+        size_t zeros;  // its length, every byte zero
+    } const cases[] = {{".lock", 0}, {".lock", 32}, {".journal", 64}, {".journal", 0}};
+    for (const Writer writer : {Writer::Root, Writer::Owner}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(nameOf(writer)) + ", " + c.beside + " of " + std::to_string(c.zeros) +
+                         " zero bytes");
+            ownersRegistry(0640, 0755);
+            ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
+            const std::string blank = file_ + c.beside;
+            const struct stat before = statOf(blank);
+            writeBytes(blank, std::string(c.zeros, '\0'));
+
+            const Ran reader = runCaught({"as", kOwnerUid, "check", "First", "1"});
+            EXPECT_EQ(reader.status, 0);
+            EXPECT_EQ(reader.err, "");
+            const Ran ran = runCaught(as(writer, {"set", "Second", "2"}));
+            EXPECT_EQ(ran.status, 0);
+            EXPECT_EQ(ran.err, "");
+            EXPECT_EQ(run({"as", kOwnerUid, "check", "First", "1", "Second", "2"}), 0);
+            const std::string whole = readBytes(blank);
+            EXPECT_TRUE(std::string(c.beside) == ".lock" ? whole.size() == 32 && whole.find("wpreglk") == 16
+                                                         : whole.rfind("wpregj2", 0) == 0)
+                << "made whole";
+            const struct stat after = statOf(blank);
+            EXPECT_EQ(after.st_uid, kOwner);
+            EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+            EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+        }
+    }
+}
+
+// A change refused for what the file is makes nothing beside it: root,
+// refused a user's file that does not load, a write-only file or a folder
+// where the file should be, leaves no lock file that would then lock the
+// owner out once the file is mended. A change refused because of a file
+// beside the registry, or its folder, says which.
+TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBesideSaysSo) {
+    enum class Setup { BadLine, WriteOnly, Folder, FolderClosedToAGroupMember, RootsLockFile };
+    struct Case {
+        const char* name;
+        Setup setup;
+        std::vector<std::string> change;  // as run, then its status
+        int status;
+        const char* said;  // the end of what it says (after winplat's first lines, if any); set below for ""
+    } const cases[] = {
+        {"root, a line that does not load",
+         Setup::BadLine,
+         {"set", "Root", "1"},
+         1,
+         "reg_writer: set failed with 1009\n"},
+        {"the owner, a file only written",
+         Setup::WriteOnly,
+         {"as", kOwnerUid, "set", "Mine", "1"},
+         1,
+         "reg_writer: set failed with 1012\n"},
+        {"root, a folder where the file should be",
+         Setup::Folder,
+         {"set", "Root", "1"},
+         1,
+         "reg_writer: set failed with 1012\n"},
+        {"a group member, a folder it may not write",
+         Setup::FolderClosedToAGroupMember,
+         {"as", std::to_string(kThird), "set", "Member", "1"},
+         5,
+         ""},
+        {"the owner, a lock file of root's it may not write",
+         Setup::RootsLockFile,
+         {"as", kOwnerUid, "set", "Mine", "1"},
+         5,
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ownersRegistry(0600, 0755);
+        std::string expected = c.said;
+        switch (c.setup) {
+            case Setup::BadLine:
+                writeBytes(file_, kBase + "not a line of a registry\n");
+                break;
+            case Setup::WriteOnly:
+                ASSERT_EQ(::chmod(file_.c_str(), 0200), 0);
+                break;
+            case Setup::Folder:
+                std::filesystem::remove(file_);
+                ASSERT_EQ(::mkdir(file_.c_str(), 0755), 0);
+                ASSERT_EQ(::chown(file_.c_str(), kOwner, kOwner), 0);
+                break;
+            case Setup::FolderClosedToAGroupMember:
+                // Root's change gives the lock file the file's owner and group.
+                ASSERT_EQ(::chown(file_.c_str(), kOwner, kThird), 0);
+                ASSERT_EQ(::chmod(file_.c_str(), 0660), 0);
+                ASSERT_EQ(run({"set", "First", "1"}), 0);
+                ASSERT_EQ(::unlink((file_ + ".journal").c_str()), 0);
+                expected = "winplat: the registry journal " + file_ + ".journal cannot be made in " +
+                           dir_.string() + " (" + std::strerror(EACCES) + "); changes are refused.\n";
+                break;
+            case Setup::RootsLockFile:
+                // Root's, as an earlier build left it beside a file that did not load.
+                ASSERT_EQ(run({"set", "First", "1"}), 0);
+                ASSERT_EQ(::chown((file_ + ".lock").c_str(), 0, 0), 0);
+                ASSERT_EQ(::chmod((file_ + ".lock").c_str(), 0644), 0);
+                expected = "winplat: the registry lock file " + file_ + ".lock cannot be written (" +
+                           std::strerror(EACCES) + "); changes are refused.\n";
+                break;
+        }
+        const std::set<std::string> filesBefore = folderFiles();
+        const std::string fileBefore = describe(file_);
+        const Ran ran = runCaught(c.change);
+        EXPECT_EQ(ran.status, c.status) << ran.err;
+        EXPECT_TRUE(ran.err.size() >= expected.size() &&
+                    ran.err.compare(ran.err.size() - expected.size(), expected.size(), expected) == 0)
+            << ran.err;
+        EXPECT_EQ(folderFiles(), filesBefore);
+        EXPECT_EQ(describe(file_), fileBefore);
+        if (c.setup == Setup::BadLine || c.setup == Setup::WriteOnly) {
+            // Mended by its owner, the file takes the owner's changes again.
+            writeBytes(file_, kBase);
+            ASSERT_EQ(::chmod(file_.c_str(), 0600), 0);
+            EXPECT_EQ(run({"as", kOwnerUid, "set", "Mended", "1"}), 0);
+            EXPECT_EQ(run({"as", kOwnerUid, "check", "Mended", "1"}), 0);
+        }
+        std::filesystem::remove_all(file_);
+    }
+}
+
+// A file shared by two users, 0666 in a folder open to all, is rewritten by
+// the second, so it becomes theirs while the journal stays the first's; the
+// first's running process sets a value. The second then narrows the file
+// and changes a value: the first's journal is trusted by no one now, so its
+// records are not read, but they are not destroyed either: set aside in a
+// file of their own, said so by the process that set them aside, and by the
+// process whose changes they are, at its next call and at its exit.
+TEST_F(RegistryNeighbourTest, RecordsOfAJournalTrustedByNoOneAreSetAsideAndTheirWriterIsTold) {
+    ownersRegistry(0666, 0777);
+    ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
+    ASSERT_EQ(run({"as", kNeighbourUid, "set", "Second", "2"}), 0);
+    const std::string journal = file_ + ".journal";
+    ASSERT_EQ(statOf(file_).st_uid, kNeighbour);
+    ASSERT_EQ(statOf(journal).st_uid, kOwner);
+
+    // The value "hold" sets, R_0 = "R:0", as its record holds it.
+    const auto holdsR0 = [](const std::string& bytes) {
+        std::string utf16;
+        for (const char ch : std::string("R:0")) {
+            utf16 += {ch, '\0'};
+        }
+        return bytes.find(utf16) != std::string::npos;
+    };
+    const Child first = spawnChild({"as", kOwnerUid, "hold", "R", "1"}, true);
+    ASSERT_GT(first.pid, 0);
+    for (int i = 0; i < 60000 && !holdsR0(readBytes(journal)); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(holdsR0(readBytes(journal))) << "the first process never set its value";
+
+    ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
+    const Ran second = runCaught({"as", kNeighbourUid, "set", "Third", "3"});
+    EXPECT_EQ(second.status, 0);
+    std::string aside;
+    for (const std::string& f : folderFiles()) {
+        if (f.rfind("registry.reg.journal.set-aside.", 0) == 0) {
+            aside = (dir_ / f).string();
+        }
+    }
+    ASSERT_NE(aside, "") << "nothing set aside";
+    EXPECT_EQ(second.err, "winplat: the registry journal " + journal +
+                              " is trusted by no one (its owner, uid " + kOwnerUid +
+                              ", is neither the file's nor root), so its records were not read; " +
+                              "they are set aside in " + aside + ".\n");
+    EXPECT_TRUE(holdsR0(readBytes(aside)));
+    EXPECT_EQ(statOf(aside).st_uid, kOwner);
+    EXPECT_FALSE(holdsR0(readBytes(journal)));
+    EXPECT_FALSE(holdsR0(readBytes(file_)));
+
+    // Root stops the first process, whose next call finds its change set aside.
+    {
+        KeyHolder key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, key.out(), nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(setString(key, L"Stop", L"1"), ERROR_SUCCESS);
+    }
+    const std::string err = drain(first.err);
+    drain(first.out);
+    EXPECT_EQ(waitBounded(first.pid, std::chrono::seconds(60)), 0) << err;
+    const std::string told =
+        "winplat: changes this process made to the registry " + file_ + " were set aside in " + aside +
+        " by another process, which does not trust the journal they were written to; they "
+        "are not in the registry.\n";
+    // At its exit it may not write the file, now the second's alone, with
+    // root's record it read.
+    EXPECT_EQ(err, told + "winplat: the registry file " + file_ + " could not be rewritten (" +
+                       std::strerror(EACCES) + "); its changes are kept in " + journal +
+                       " and read from there.\n" + told)
+        << "at its next call and at its exit";
+    EXPECT_EQ(run({"check", "First", "1", "Second", "2", "Third", "3"}), 0);
+    EXPECT_EQ(concurrentValue("R_0"), "");
+}
+
+// A program that ignores SIGBUS keeps ignoring the one it raises or is
+// sent, once the registry's handler for its lock file's mapping is in place.
+TEST_F(RegistryNeighbourTest, ASigbusTheProgramIgnoresStaysIgnored) {
+    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+    ASSERT_EQ(setDword("First", 1), ERROR_SUCCESS);
+    EXPECT_EQ(run({"ignore-sigbus", "set", "Second", "2"}), 0);
+    EXPECT_EQ(run({"set", "Third", "3"}), 0);
+    EXPECT_EQ(run({"check", "Second", "2"}), 0);
 }
 
 }  // namespace

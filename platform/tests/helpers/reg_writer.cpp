@@ -27,7 +27,9 @@
 //                                 and N_<tag> = i there, then i (4 bytes) on stdout
 // Leading options, in this order: "as <uid>" runs as that user (and group);
 // "fsize <bytes>" sets that file size limit just before it exits; "at <point>
-// <signal> <skip>" (as often as wanted) arms the injection point of that name; "coarse" rounds
+// <signal> <skip>" (as often as wanted) arms the injection point of that name; "fail <point>
+// <code>" makes it fail with that code every time; "ignore-sigbus" ignores SIGBUS from the
+// start and, once the mode's work is done, raises it and has it sent; "coarse" rounds
 // file times to 4 ms ticks, as coarse file systems do. Exit 1 on a failed
 // call, printing it.
 #include <fcntl.h>
@@ -282,6 +284,18 @@ int main(int argc, char** argv) {
         argc -= 4;
         argv += 4;
     }
+    while (argc > 3 && std::string(argv[1]) == "fail") {
+        winplat::inject::arm(argv[2], std::atoi(argv[3]), -1);
+        argc -= 3;
+        argv += 3;
+    }
+    bool ignoreBus = false;
+    if (argc > 1 && std::string(argv[1]) == "ignore-sigbus") {
+        ignoreBus = true;
+        signal(SIGBUS, SIG_IGN);
+        --argc;
+        ++argv;
+    }
     if (argc > 1 && std::string(argv[1]) == "coarse") {
         winplat::inject::arm("RegistryCoarseFileTimes", 2000, -1);
         --argc;
@@ -297,7 +311,12 @@ int main(int argc, char** argv) {
         return rc;
     }
     if (mode == "set" && argc == 4) {
-        return set(argv[2], static_cast<DWORD>(std::atol(argv[3])));
+        const int rc = set(argv[2], static_cast<DWORD>(std::atol(argv[3])));
+        if (ignoreBus) {
+            raise(SIGBUS);
+            kill(getpid(), SIGBUS);
+        }
+        return rc;
     }
     if (mode == "check" && argc >= 4 && argc % 2 == 0) {
         int rc = 0;
