@@ -115,9 +115,8 @@ bool dropTemporaryName(const std::string& name, const struct stat& st) {
 // is of its kind, or blank (`blank`). Otherwise -1, with
 // `planted` saying what stands there when it is not to be used (errno EPERM
 // then).
-int openChecked(const std::string& name, int flags, const BesideKind& kind, const FileRights& file,
-                std::string& planted, struct stat& st, bool& blank) {
-    // `file` decides only whose second name of a temporary one is removed.
+int openChecked(const std::string& name, int flags, const BesideKind& kind, std::string& planted,
+                struct stat& st, bool& blank) {
     planted.clear();
     blank = false;
     for (int tries = 0; tries < 4; ++tries) {
@@ -147,7 +146,8 @@ int openChecked(const std::string& name, int flags, const BesideKind& kind, cons
             ::close(fd);
             continue;  // replaced while it was opened: look again
         } else if (st.st_nlink != 1) {
-            if (st.st_nlink == 2 && mayHeal(st.st_uid, file) && dropTemporaryName(name, st)) {
+            // A temporary name is swept after any change, whoever's it is.
+            if (st.st_nlink == 2 && dropTemporaryName(name, st)) {
                 ::close(fd);
                 continue;
             }
@@ -227,18 +227,18 @@ bool mayHeal(uid_t owner, const FileRights& file) {
 
 BesideFile openBeside(const std::string& name, const BesideKind& kind, const FileRights& file, bool bring) {
     BesideFile f;
-    f.fd = openChecked(name, O_RDWR, kind, file, f.planted, f.st, f.blank);
+    f.fd = openChecked(name, O_RDWR, kind, f.planted, f.st, f.blank);
     f.writable = f.fd >= 0;
     f.writeErrno = f.writable ? 0 : errno;
     if (f.fd < 0 && f.planted.empty() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        f.fd = openChecked(name, O_RDONLY, kind, file, f.planted, f.st, f.blank);
+        f.fd = openChecked(name, O_RDONLY, kind, f.planted, f.st, f.blank);
         // A file of this layer's left with other rights than the file's:
         // brought to them, this process may write it now.
         if (f.fd >= 0 && bring && file.known && mayTakeRights(f.st.st_uid, file) && takeRights(file, f.fd)) {
             struct stat st;
             std::string planted;
             bool blank = false;
-            const int rw = openChecked(name, O_RDWR, kind, file, planted, st, blank);
+            const int rw = openChecked(name, O_RDWR, kind, planted, st, blank);
             if (rw >= 0) {
                 ::close(f.fd);
                 f.fd = rw;

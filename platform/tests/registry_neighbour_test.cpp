@@ -788,36 +788,57 @@ TEST_F(RegistryNeighbourTest, AReaderThatCannotOpenTheLockFileSaysSoOnce) {
 
 // What a crash or a power cut leaves of a file made beside the registry
 // whose data never reached the disk: a lock file empty or of zeros, a
-// journal of zeros. It is damage, not a plant: a reader reads on without a
-// word, and the next change, root's or the owner's, makes it whole again
-// and goes through, with no hand work; the file keeps its owner and rights.
+// journal of zeros; and what an earlier build's writer killed between its
+// link() and unlink() left: a lock file or journal with a second, temporary
+// name. It is damage, not a plant: a reader reads on without a word, and
+// the next change, root's or the owner's, makes it whole again and goes
+// through, with no hand work; the file keeps its owner and rights.
 TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange) {
+    constexpr size_t kSecondName = SIZE_MAX;
     struct Case {
         const char* beside;
-        size_t zeros;  // its length, every byte zero
-    } const cases[] = {{".lock", 0}, {".lock", 32}, {".journal", 64}, {".journal", 0}};
+        size_t zeros;  // its length, every byte zero; kSecondName: whole, with a second name
+    } const cases[] = {{".lock", 0},    {".lock", 32},          {".journal", 64},
+                       {".journal", 0}, {".lock", kSecondName}, {".journal", kSecondName}};
     for (const Writer writer : {Writer::Root, Writer::Owner}) {
         for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(nameOf(writer)) + ", " + c.beside + " of " + std::to_string(c.zeros) +
-                         " zero bytes");
+            SCOPED_TRACE(std::string(nameOf(writer)) + ", " + c.beside +
+                         (c.zeros == kSecondName ? " with a second name"
+                                                 : " of " + std::to_string(c.zeros) + " zero bytes"));
             ownersRegistry(0640, 0755);
             ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
             const std::string blank = file_ + c.beside;
             const struct stat before = statOf(blank);
-            writeBytes(blank, std::string(c.zeros, '\0'));
+            if (c.zeros == kSecondName) {
+                ASSERT_EQ(::link(blank.c_str(), (file_ + ".tmp.K1lled").c_str()), 0);
+            } else {
+                writeBytes(blank, std::string(c.zeros, '\0'));
+            }
 
-            const Ran reader = runCaught({"as", kOwnerUid, "check", "First", "1"});
-            EXPECT_EQ(reader.status, 0);
-            EXPECT_EQ(reader.err, "");
+            // The reader looks first at a blank file, the writer alone at a
+            // second name, which whoever opens it first removes.
+            const bool readerFirst = c.zeros != kSecondName;
+            const auto read = [&] {
+                const Ran reader = runCaught({"as", kOwnerUid, "check", "First", "1"});
+                EXPECT_EQ(reader.status, 0);
+                EXPECT_EQ(reader.err, "");
+            };
+            if (readerFirst) {
+                read();
+            }
             const Ran ran = runCaught(as(writer, {"set", "Second", "2"}));
             EXPECT_EQ(ran.status, 0);
             EXPECT_EQ(ran.err, "");
+            if (!readerFirst) {
+                read();
+            }
             EXPECT_EQ(run({"as", kOwnerUid, "check", "First", "1", "Second", "2"}), 0);
             const std::string whole = readBytes(blank);
             EXPECT_TRUE(std::string(c.beside) == ".lock" ? whole.size() == 32 && whole.find("wpreglk") == 16
                                                          : whole.rfind("wpregj2", 0) == 0)
                 << "made whole";
             const struct stat after = statOf(blank);
+            EXPECT_EQ(after.st_nlink, 1u);
             EXPECT_EQ(after.st_uid, kOwner);
             EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
             EXPECT_EQ(strayFiles(), std::vector<std::string>{});

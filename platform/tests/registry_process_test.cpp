@@ -1,6 +1,7 @@
 // The registry file shared with other processes: a writer killed at any
 // moment never leaves a file that does not load, and writers in several
 // processes lose nothing of each other's.
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,11 +12,13 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <random>
 #include <thread>
 
 #include "registry_children.h"
 #include "registry_fixture.h"
+#include "winplat/utf16.h"
 
 using namespace regtest;
 
@@ -97,6 +100,116 @@ TEST_F(RegistryTest, WriterKilledAtRandomMomentsLosesNothingWritten) {
     ASSERT_TRUE(winplat::registry::parseText(text.data(), text.size(), nullptr, &canonical));
     EXPECT_EQ(canonical, winplat::registry::exportText());
     ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+}
+
+// Four writers and a reader, each killed every 0 to 50 ms and started
+// again: no value a writer was told was written is ever lost, and the reader
+// never sees a counter go back or vanish. Two of the writers are killed only
+// once they have written a value, however slowly they start. WINPLAT_KILL_RUN_SECONDS sets how
+// long (3 s unless set), TMPDIR where (a disk or a tmpfs).
+TEST_F(RegistryTest, WritersAndAReaderKilledAtRandomLoseNothingAndNeverSeeAValueGoBack) {
+    const char* seconds = std::getenv("WINPLAT_KILL_RUN_SECONDS");
+    const auto runFor = std::chrono::seconds(seconds ? std::atoi(seconds) : 3);
+    constexpr int kWriters = 4;
+    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+    struct Slot {
+        Child child;
+        std::string tag;  // the writer's, "" for the reader
+        std::string pending;
+        std::chrono::steady_clock::time_point killAt;
+        bool waitsForAValue = false;
+    };
+    std::map<std::string, long long> acked;  // the last i each writer's stdout told of
+    std::minstd_rand random(20261210);
+    int incarnation = 0;
+    int killed = 0;
+    const auto start = [&](Slot& slot, bool writer) {
+        slot.tag = writer ? "w" + std::to_string(incarnation++) : "";
+        slot.child = spawnChild(
+            writer ? std::vector<std::string>{"stress", slot.tag} : std::vector<std::string>{"watch"}, true);
+        slot.pending.clear();
+        slot.killAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(random() % 51);
+        if (writer) {
+            acked.emplace(slot.tag, -1);
+        }
+    };
+    const auto take = [&](Slot& slot, const char* p, size_t n) {
+        slot.pending.append(p, n);
+        while (slot.pending.size() >= sizeof(DWORD)) {
+            DWORD i;
+            std::memcpy(&i, slot.pending.data(), sizeof i);
+            acked[slot.tag] = i;
+            slot.pending.erase(0, sizeof i);
+        }
+    };
+    // Kills it and takes what it said before: a value it printed was acknowledged.
+    const auto end = [&](Slot& slot) {
+        kill(slot.child.pid, SIGKILL);
+        const std::string out = drain(slot.child.out);
+        take(slot, out.data(), out.size());
+        const std::string err = drain(slot.child.err);
+        const int status = waitBounded(slot.child.pid, std::chrono::seconds(60));
+        ++killed;
+        return status == 128 + SIGKILL ? std::string()
+                                       : (slot.tag.empty() ? "the reader" : slot.tag) + " ended by itself (" +
+                                             std::to_string(status) + "): " + err;
+    };
+    std::vector<Slot> slots(kWriters + 1);
+    slots[0].waitsForAValue = slots[1].waitsForAValue = true;
+    const auto due = [&](const Slot& slot) {
+        return std::chrono::steady_clock::now() >= slot.killAt &&
+               (!slot.waitsForAValue || acked[slot.tag] >= 0);
+    };
+    for (size_t k = 0; k < slots.size(); ++k) {
+        start(slots[k], k < kWriters);
+    }
+    const auto until = std::chrono::steady_clock::now() + runFor;
+    std::string failure;
+    while (failure.empty() && std::chrono::steady_clock::now() < until) {
+        auto next = until;
+        std::vector<pollfd> fds;
+        for (const Slot& slot : slots) {
+            if (!slot.waitsForAValue || acked[slot.tag] >= 0) {
+                next = std::min(next, slot.killAt);  // else its first value wakes the poll
+            }
+            fds.push_back({slot.child.out, POLLIN, 0});
+        }
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
+        ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(0, wait.count())));
+        for (size_t k = 0; k < slots.size(); ++k) {
+            if (fds[k].revents & POLLIN) {
+                char buf[4096];
+                const ssize_t n = ::read(slots[k].child.out, buf, sizeof buf);
+                if (n > 0) {
+                    take(slots[k], buf, static_cast<size_t>(n));
+                }
+            }
+            if (due(slots[k])) {
+                failure = end(slots[k]);
+                start(slots[k], k < kWriters);
+            }
+        }
+    }
+    for (Slot& slot : slots) {
+        const std::string ended = end(slot);
+        failure = failure.empty() ? ended : failure;
+    }
+    EXPECT_EQ(failure, "");
+    RecordProperty("processes_killed", killed);
+
+    ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+    long long values = 0;
+    for (const auto& [tag, last] : acked) {
+        if (last >= 0) {
+            EXPECT_GE(dwordOf(winplat::utf8ToUtf16("N_" + tag)), last) << tag;
+        }
+        for (long long i = 0; i <= last; ++i, ++values) {
+            ASSERT_EQ(dwordOf(winplat::utf8ToUtf16("V_" + tag + "_" + std::to_string(i))), i) << tag;
+        }
+    }
+    RecordProperty("values_acknowledged", static_cast<int>(values));
+    EXPECT_GT(values, 0) << "no writer got as far as one value";
 }
 
 // Processes and threads counting, creating keys and deleting their parents

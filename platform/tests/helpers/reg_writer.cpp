@@ -25,6 +25,8 @@
 //   reg_writer open <path>        exit 0 when that file opens for reading, else 4
 //   reg_writer stress <tag>       until killed: V_<tag>_<i> = i, "Big_<tag>" (2 KiB of i)
 //                                 and N_<tag> = i there, then i (4 bytes) on stdout
+//   reg_writer watch              until killed: reads every N_<tag> there again and again;
+//                                 exit 4 when one goes back or is gone once read
 // Leading options, in this order: "as <uid>" runs as that user (and group);
 // "fsize <bytes>" sets that file size limit just before it exits; "at <point>
 // <signal> <skip>" (as often as wanted) arms the injection point of that name; "fail <point>
@@ -40,6 +42,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -261,6 +265,44 @@ int stress(const std::string& tag) {
     }
 }
 
+int watch() {
+    std::map<std::wstring, DWORD> seen;
+    for (;;) {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kJournalKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            if (!seen.empty()) {
+                std::fprintf(stderr, "reg_writer: the key is gone\n");
+                return 4;
+            }
+            continue;
+        }
+        std::map<std::wstring, DWORD> now;
+        for (DWORD i = 0;; ++i) {
+            wchar_t name[256];
+            DWORD cch = 256, v = 0, cb = sizeof v, type = 0;
+            const LSTATUS rc =
+                RegEnumValueW(key, i, name, &cch, nullptr, &type, reinterpret_cast<BYTE*>(&v), &cb);
+            if (rc == ERROR_NO_MORE_ITEMS) {
+                break;
+            }
+            if (rc == ERROR_SUCCESS && type == REG_DWORD && std::wcsncmp(name, L"N_", 2) == 0) {
+                now[name] = v;
+            }
+        }
+        RegCloseKey(key);
+        for (const auto& [name, v] : seen) {
+            const auto it = now.find(name);
+            if (it == now.end() || it->second < v) {
+                std::fprintf(stderr, "reg_writer: %s went from %u to %lld\n",
+                             winplat::utf16ToUtf8(name).c_str(), v,
+                             it == now.end() ? -1LL : static_cast<long long>(it->second));
+                return 4;
+            }
+        }
+        seen = std::move(now);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -338,6 +380,9 @@ int main(int argc, char** argv) {
     }
     if (mode == "stress" && argc == 3) {
         return stress(argv[2]);
+    }
+    if (mode == "watch") {
+        return watch();
     }
     if (mode == "loop") {
         return loop();
