@@ -1404,14 +1404,15 @@ void openJournal(State& s) {
     openJournal(s, false);
 }
 
-// Whether the journal open holds records: it is of this layer's (either
-// format) and longer than a header.
+// Whether the journal open holds records that go with the file version
+// read: its header (of either format) names that version, and more follows.
+// One that names another version is only left over from before a rewrite,
+// which holds its records.
 bool journalHoldsRecords(const State& s) {
-    char magic[sizeof kJournalMagic];
+    char h[kJournalHeader];
     return s.journalFd >= 0 && s.journalStat.st_size > off_t{kJournalHeader} &&
-           ::pread(s.journalFd, magic, sizeof magic, 0) == ssize_t{sizeof magic} &&
-           (std::memcmp(magic, kJournalMagic, sizeof magic) == 0 ||
-            std::memcmp(magic, kPreviousMagic, sizeof magic) == 0);
+           ::pread(s.journalFd, h, sizeof h, 0) == ssize_t{sizeof h} &&
+           (journalSalt(h, s.seen, s.seenHash) != 0 || journalSalt(h, s.seen, s.seenHash, true) != 0);
 }
 
 constexpr const char* kSetAside = ".journal.set-aside.";
@@ -1419,31 +1420,34 @@ constexpr const char* kSetAside = ".journal.set-aside.";
 // Moves the untrusted journal open, which holds records, to a name of its
 // own beside the file that says it was set aside; its records may be
 // another process's acknowledged changes, which no one here may read, but
-// none may destroy either. The name, or "" when it could not be moved.
-std::string setJournalAside(State& s) {
+// none may destroy either. False (errno tells why) when it could not be
+// moved; true when it was, or no longer stands at its name.
+bool setJournalAside(State& s) {
     const std::string journal = s.target + ".journal";
     struct stat named;
     if (::lstat(journal.c_str(), &named) != 0 || named.st_dev != s.journalStat.st_dev ||
         named.st_ino != s.journalStat.st_ino) {
-        return "";
+        return true;
     }
     // A name of its own, taken by a placeholder the rename then replaces,
     // which every file system can do.
     std::string aside = s.target + kSetAside + "XXXXXX";
     const int fd = ::mkostemp(aside.data(), O_CLOEXEC);
     if (fd < 0) {
-        return "";
+        return false;
     }
     ::close(fd);
     if (::rename(journal.c_str(), aside.c_str()) != 0) {
+        const int e = errno;
         ::unlink(aside.c_str());
-        return "";
+        errno = e;
+        return false;
     }
     say("winplat: the registry journal " + journal + " is trusted by no one (its owner, uid " +
         std::to_string(s.journalStat.st_uid) +
         ", is neither the file's nor root), so its records were not read; " + "they are set aside in " +
         aside + ".\n");
-    return aside;
+    return true;
 }
 
 // The name under which the journal `st`, which this process wrote records
@@ -1676,8 +1680,7 @@ LSTATUS startJournal(State& s) {
 // Puts a journal of this process's own, with the file's mode and owner and
 // started for the file as it is, in place of one that others may read or
 // write beyond the file's rights, or that is not trusted: a new file renamed
-// over it, so no record is ever written where they can reach it. An
-// untrusted one that holds records is set aside first.
+// over it, so no record is ever written where they can reach it.
 LSTATUS replaceJournal(State& s) {
     std::string tmp;
     const int fd = newTempFile(s, tmp);
@@ -1687,12 +1690,8 @@ LSTATUS replaceJournal(State& s) {
     const uint64_t salt = newSalt();
     const std::string header = journalHeader(s.seen, s.seenHash, salt);
     // On disk before its name is, as every file made beside the registry.
-    bool ok = pwriteAll(fd, header.data(), header.size(), 0) && ::fdatasync(fd) == 0;
-    if (ok && !journalTrusted(s) && journalHoldsRecords(s) && setJournalAside(s).empty()) {
-        ok = false;  // never destroyed: the change fails rather than pass over them
-        errno = EPERM;
-    }
-    if (!ok || ::rename(tmp.c_str(), (s.target + ".journal").c_str()) != 0) {
+    if (!pwriteAll(fd, header.data(), header.size(), 0) || ::fdatasync(fd) != 0 ||
+        ::rename(tmp.c_str(), (s.target + ".journal").c_str()) != 0) {
         const int e = errno;
         ::close(fd);
         ::unlink(tmp.c_str());
@@ -1714,6 +1713,11 @@ LSTATUS replaceJournal(State& s) {
 // The journal goes with the old file until then, and the new file holds all
 // of it, so a writer stopped at any point leaves a state that loses nothing.
 LSTATUS foldIn(State& s) {
+    // An untrusted journal with records for the file read is set aside before
+    // the file moves on from that version; never passed over.
+    if (s.journalFd >= 0 && !journalTrusted(s) && journalHoldsRecords(s) && !setJournalAside(s)) {
+        return failedWrite(s, errno);
+    }
     std::string head;
     std::vector<const std::string*> pieces;
     winplat::regtree::serializePieces(*s.tree, s.encoding, head, pieces);
