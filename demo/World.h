@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -305,19 +306,20 @@ inline void clearWorld(const std::string& root, const std::vector<Input>& inputs
 }
 
 // The store database's name in the connector section of the profile
-// `profile` in the registry loaded now; empty when there is none.
-inline std::wstring databaseName(const std::string& profile) {
+// `profile` in the registry loaded now, up to its first NUL; none when there
+// is no such value, and empty when the value is.
+inline std::optional<std::wstring> databaseName(const std::string& profile) {
     const std::wstring key =
         std::wstring(ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile) + L"\\" + ServiceSectionW;
     HKEY section = nullptr;
-    std::wstring name;
+    std::optional<std::wstring> name;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &section) == ERROR_SUCCESS) {
         BYTE data[1024];
         DWORD type = 0;
         DWORD size = sizeof(data);
         if (RegQueryValueExW(section, L"001f6708", nullptr, &type, data, &size) == ERROR_SUCCESS) {
             name = winplat::bytesToWide(data, size);
-            name = name.substr(0, name.find(L'\0'));
+            name = name->substr(0, name->find(L'\0'));
         }
         RegCloseKey(section);
     }
@@ -364,9 +366,9 @@ inline World layOut(const std::string& root, const std::string& profileExport, c
     installModules(w, standins, build);
     // The database where the connector's section names it.
     std::string dbPath;
-    if (const std::wstring name = databaseName(profile); !name.empty()) {
-        checkDatabaseName(name);
-        dbPath = winplat::paths::toPosix(name);
+    if (const std::optional<std::wstring> name = databaseName(profile); name && !name->empty()) {
+        checkDatabaseName(*name);
+        dbPath = winplat::paths::toPosix(*name);
     }
     if (!dbPath.empty()) {
         writeFile(dbPath, database);

@@ -8,9 +8,12 @@
 // profile, its connector section, the database name there), since Storeset
 // then fails on it. compare prints, per section of the profile, the values
 // the adoption reads or writes before and after, and the connector section's
-// server property.
+// server property. Both read the files they are given as text, and write
+// nothing there.
 #include <cstdio>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,19 +31,6 @@ bool keyExists(const std::wstring& path) {
     }
     RegCloseKey(key);
     return true;
-}
-
-std::vector<std::pair<std::wstring, Section>> snapshot(const std::string& registryFile,
-                                                       const std::string& profile) {
-    setenv("WINPLAT_REGISTRY", registryFile.c_str(), 1);
-    if (winplat::registry::reload() != ERROR_SUCCESS) {
-        throw std::runtime_error(winplat::registry::lastLoadError());
-    }
-    if (!keyExists(std::wstring(world::ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile))) {
-        throw std::runtime_error("no profile '" + profile + "' in " + registryFile);
-    }
-    world::ProfileSnapshot all = world::snapshotProfile(profile);
-    return std::vector<std::pair<std::wstring, Section>>(all.begin(), all.end());
 }
 
 std::string hex(const std::string& bytes) {
@@ -109,33 +99,82 @@ std::string blankFirstLine(const std::string& bytes) {
     return rule;
 }
 
+// A registry file read as text: its bytes loaded from a copy in a folder of
+// its own. Loaded where it is, the file would be a live registry, a journal
+// beside it merged into it and a lock file made there; the user's files are
+// only read. The copy goes with this, the registry back in memory.
+class RegistryText {
+  public:
+    // `what` is the file to the user ("the export"). One that does not load
+    // is told in one line, of the user's file; the registry would tell it as
+    // the registry in use, to be mended before changes.
+    RegistryText(const std::string& file, const std::string& what) : bytes_(world::readFile(file, what)) {
+        if (const std::string why = blankFirstLine(bytes_); !why.empty()) {
+            throw std::runtime_error(what + " does not load: " + file + ":1: " + why);
+        }
+        folder_ = world::freshTempFolder("storeset-world-");
+        try {
+            const std::string copy = folder_ + "/registry.reg";
+            world::writeFile(copy, bytes_);
+            setenv("WINPLAT_REGISTRY", copy.c_str(), 1);
+            LSTATUS loaded;
+            {
+                winplat::console::Capture unsaid;
+                loaded = winplat::registry::reload();
+            }
+            if (loaded != ERROR_SUCCESS) {
+                std::string error = winplat::registry::lastLoadError();
+                const std::string copyName = winplat::registry::filePath() + ":";
+                if (error.compare(0, copyName.size(), copyName) == 0) {
+                    error = file + ":" + error.substr(copyName.size());
+                }
+                throw std::runtime_error(what + " does not load: " + error);
+            }
+        } catch (...) {
+            release();
+            throw;
+        }
+    }
+    ~RegistryText() { release(); }
+    RegistryText(const RegistryText&) = delete;
+    RegistryText& operator=(const RegistryText&) = delete;
+
+    const std::string& bytes() const { return bytes_; }
+
+  private:
+    void release() {
+        unsetenv("WINPLAT_REGISTRY");
+        winplat::registry::reload();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    std::string bytes_;
+    std::string folder_;
+};
+
+std::vector<std::pair<std::wstring, Section>> snapshot(const std::string& registryFile,
+                                                       const std::string& profile) {
+    RegistryText loaded(registryFile, "the registry");
+    if (!keyExists(std::wstring(world::ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile))) {
+        throw std::runtime_error("no profile '" + profile + "' in " + registryFile);
+    }
+    world::ProfileSnapshot all = world::snapshotProfile(profile);
+    return std::vector<std::pair<std::wstring, Section>>(all.begin(), all.end());
+}
+
 void layout(const std::string& root, const std::string& exportFile, const std::string& profile,
             const std::string& database, const std::string& standins, world::Build build) {
-    // The export is read where it is first, so that what is wrong with it is
-    // said of the user's file, not of the world's copy. Reading it creates
-    // nothing beside it.
-    const std::string exportBytes = world::readFile(exportFile, "the export");
-    if (const std::string why = blankFirstLine(exportBytes); !why.empty()) {
-        throw std::runtime_error("the export does not load: " + exportFile + ":1: " + why);
-    }
-    setenv("WINPLAT_REGISTRY", exportFile.c_str(), 1);
-    LSTATUS loaded;
-    std::string said;
+    // What is wrong with the export is said of the user's file, and the
+    // database name is checked before the world is emptied, so that a
+    // refusal changes nothing.
+    std::string exportBytes;
     {
-        // The registry tells a file that does not load as the registry in
-        // use, to be mended before changes; the export is only read, so that
-        // is left unsaid and its fault told once, below.
-        winplat::console::Capture capture;
-        loaded = winplat::registry::reload();
-        said = capture.err();
-    }
-    if (loaded != ERROR_SUCCESS) {
-        throw std::runtime_error("the export does not load: " + winplat::registry::lastLoadError());
-    }
-    std::fputs(said.c_str(), stderr);
-    // Before the world is emptied, so that a refusal changes nothing.
-    if (const std::wstring name = world::databaseName(profile); !name.empty()) {
-        world::checkDatabaseName(name);
+        const RegistryText loaded(exportFile, "the export");
+        exportBytes = loaded.bytes();
+        if (const std::optional<std::wstring> name = world::databaseName(profile); name && !name->empty()) {
+            world::checkDatabaseName(*name);
+        }
     }
     world::World w =
         world::layOut(root, exportBytes, profile, world::readFile(database, "the store database"), standins,
@@ -151,8 +190,8 @@ void layout(const std::string& root, const std::string& exportFile, const std::s
     } else if (!keyExists(profileKey + L"\\" + world::ServiceSectionW)) {
         missing = "the profile '" + profile + "' has no connector section " + world::ServiceSection;
     } else {
-        missing = "the connector section of the profile '" + profile +
-                  "' names no store database (no value 001f6708)";
+        missing = "the connector section of the profile '" + profile + "' names no store database (" +
+                  (world::databaseName(profile) ? "value 001f6708 is empty" : "no value 001f6708") + ")";
     }
     std::printf("=== missing: %s; no store database was written, and %s will fail on it\n", missing.c_str(),
                 build == world::Build::v71 ? "Storeset_7_1" : "Storeset");

@@ -2,8 +2,9 @@
 # The store database goes where the profile's connector section names it,
 # inside the world: a name without a drive (relative, rooted, a POSIX path)
 # would land outside it, over whatever is there, so layout refuses it,
-# naming the value, with status 1 and nothing changed. Every row runs, and
-# each failing one is told.
+# naming the value, with status 1 and nothing changed. No name, or an empty
+# one, is told apart on the output. Every row runs, and each failing one is
+# told.
 #
 #   database_name_test.sh <build folder> <storeset_world> <source folder>
 set -u
@@ -56,6 +57,31 @@ for row in 'D:\Stores\stores.db|d/Stores/stores.db' 'c:/ProgramData/x.db|c/Progr
     if ! (cd "$d" && "$tool" layout w export.reg Demo "$source/demo/Demo.db" "$build/standins") \
         || ! cmp -s "$d/w/$where" "$source/demo/Demo.db" || [ "$(cat "$d/stores.db")" != mine ]; then
         echo "FAILED $name: not at w/$where"
+        failed=1
+    fi
+done
+
+# No name, or an empty one: layout lays the world out all the same, writes
+# no database anywhere, and says on its output which of the two it is, since
+# the tool then fails on it.
+missing="=== missing: the connector section of the profile 'Demo' names no store database"
+for row in "empty|(value 001f6708 is empty)" "none|(no value 001f6708)"; do
+    kind="${row%%|*}" why="${row#*|}"
+    fresh
+    case $kind in
+        empty) exportNaming '' ;;
+        none) sed '/^"001f6708"=/d' "$source/demo/Demo.reg" >"$d/export.reg" ;;
+    esac
+    status=0
+    out="$(cd "$d" && "$tool" layout w export.reg Demo "$source/demo/Demo.db" "$build/standins" 2>"$d.err")" \
+        || status=$?
+    expected="$missing $why; no store database was written, and Storeset will fail on it"
+    if [ "$status" != 0 ] || [ "$out" != "$expected" ] || [ -s "$d.err" ] || [ ! -f "$d/w/.storeset-world" ] \
+        || find "$d" -name '*.db' ! -name stores.db | grep -q . || [ "$(cat "$d/stores.db")" != mine ]; then
+        echo "FAILED $kind: status $status, stderr $(cat "$d.err")"
+        echo "  got:      $out"
+        echo "  expected: $expected"
+        find "$d" -name '*.db' | sed 's/^/  /'
         failed=1
     fi
 done

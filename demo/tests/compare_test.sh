@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# storeset_world compare reads both files as text and writes, makes and
+# removes nothing beside them, whatever lies there. A file it cannot use, in
+# either place, is told in one line of its own, naming that file and the
+# reason (the C library's for one it cannot read), with status 1 and nothing
+# on the output. Every row runs, and each failing one is told.
+#
+#   compare_test.sh <build folder> <storeset_world> <source folder> <winplat_reg_writer>
+set -u
+build="$1" tool="$2" source="$3" writer="$4"
+d="$build/demo-compare"
+header='"Windows Registry Editor Version 5.00"'
+failed=0
+
+fresh() {
+    rm -rf "$d"
+    mkdir -p "$d"
+    cp "$source/demo/Demo.reg" "$d/with.reg"
+}
+# Everything under $d: kind, mode, name, link target, and the bytes of each
+# file.
+state() {
+    (cd "$d" && find . -printf '%y %m %p %l\n' | sort && find . -type f -print0 | sort -z | xargs -0 -r md5sum)
+}
+# Runs its arguments as a user other than root, to whom a file of mode 000
+# cannot be read (root reads any file); as itself when not root.
+asOther() {
+    if [ "$(id -u)" = 0 ]; then
+        setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+    else
+        "$@"
+    fi
+}
+# Runs compare on $d/<before> and $d/<after>, as another user when `other`
+# is set: row name, before, after, the status expected, the line expected on
+# stderr ("" for none). The output is empty when the status is not 0, and
+# not when it is.
+row() {
+    local name="$1" before="$2" after="$3" status="$4" expected="$5"
+    local was now out err got=0
+    was="$(state)"
+    out="$(${other:+asOther} "$tool" compare Demo "$d/$before" "$d/$after" 2>"$d.err")" || got=$?
+    err="$(cat "$d.err")"
+    now="$(state)"
+    if [ "$got" != "$status" ] || [ "$err" != "$expected" ] || [ "$now" != "$was" ] \
+        || { [ "$status" != 0 ] && [ -n "$out" ]; } || { [ "$status" = 0 ] && [ -z "$out" ]; }; then
+        echo "FAILED $name ($before, $after): status $got${out:+, printed $(echo "$out" | grep -m1 .)}"
+        echo "  got:      $err"
+        echo "  expected: $expected"
+        [ "$now" = "$was" ] || diff <(echo "$was") <(echo "$now") | sed 's/^/  /'
+        failed=1
+    fi
+}
+# The row with the file `bad`, made afresh by the function `make`, before,
+# then after, with.reg being the other; the message names `bad` either way.
+both() {
+    local name="$1" make="$2" bad="$3" status="$4" expected="$5"
+    fresh && "$make"
+    row "$name" "$bad" with.reg "$status" "$expected"
+    fresh && "$make"
+    row "$name" with.reg "$bad" "$status" "$expected"
+}
+
+nothing() { :; }
+without() { printf 'Windows Registry Editor Version 5.00\n' >"$d/without.reg"; }
+folder() { mkdir "$d/folder.reg"; }
+old() { printf 'REGEDIT4\n' >"$d/old.reg"; }
+empty() { printf '' >"$d/empty.reg"; }
+# A line past the header that does not parse.
+bad() { printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n"a"=hex:zz\n' >"$d/bad.reg"; }
+closed() { echo text >"$d/closed.reg" && chmod 000 "$d/closed.reg"; }
+# A journal with records and a lock file that a killed writer left beside a
+# file with CRLF line ends.
+left() {
+    sed 's/$/\r/' "$source/demo/Demo.reg" >"$d/left.reg"
+    WINPLAT_REGISTRY="$d/left.reg" "$writer" leave Left 3
+    if [ ! -s "$d/left.reg.journal" ] || [ ! -e "$d/left.reg.lock" ]; then
+        echo "FAILED the writer left no journal and lock file beside left.reg"
+        failed=1
+    fi
+}
+
+both "a file without the profile" without without.reg 1 "storeset_world: no profile 'Demo' in $d/without.reg"
+both "an absent file" nothing nothere.reg 1 \
+    "storeset_world: cannot read the registry $d/nothere.reg: No such file or directory"
+both "a folder" folder folder.reg 1 "storeset_world: cannot read the registry $d/folder.reg: Is a directory"
+both "a REGEDIT4 file" old old.reg 1 \
+    "storeset_world: the registry does not load: $d/old.reg:1: REGEDIT4 files are not supported; the first line must be $header"
+both "an empty file" empty empty.reg 1 \
+    "storeset_world: the registry does not load: $d/empty.reg:1: the file is empty; the first line must be $header"
+both "a value that does not parse" bad bad.reg 1 \
+    "storeset_world: the registry does not load: $d/bad.reg:4: invalid hexadecimal byte list"
+if [ "$(id -u)" = 0 ] && ! command -v setpriv >/dev/null; then
+    echo "SKIPPED an unreadable file: no setpriv to run compare as a user root's file is closed to"
+else
+    other=1 both "an unreadable file" closed closed.reg 1 \
+        "storeset_world: cannot read the registry $d/closed.reg: Permission denied"
+fi
+# Neither the journal nor the lock file is merged or touched, and the file
+# keeps its line ends.
+both "a journal and a lock file beside" left left.reg 0 ""
+
+[ "$failed" = 0 ] && rm -rf "$d" "$d.err"
+exit "$failed"
