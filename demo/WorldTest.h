@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -60,11 +61,14 @@ inline std::string withoutLines(const std::string& text) {
     return std::regex_replace(text, std::regex("\\(([0-9]+)\\), "), "(N), ");
 }
 
-// The ways a database can fail to be read, with their names for test rows.
-enum class Unreadable { Missing, Folder, ReadFails };
-inline const Unreadable EveryUnreadable[] = {Unreadable::Missing, Unreadable::Folder, Unreadable::ReadFails};
+// The ways a database can fail to be read, with their names for test rows:
+// the profile names none (its name is empty), or the file it names is
+// absent, a folder or one whose reads fail.
+enum class Unreadable { EmptyName, Missing, Folder, ReadFails };
+inline const Unreadable EveryUnreadable[] = {Unreadable::EmptyName, Unreadable::Missing, Unreadable::Folder,
+                                             Unreadable::ReadFails};
 inline const char* nameOf(Unreadable how) {
-    const char* const names[] = {"Missing", "Folder", "ReadFails"};
+    const char* const names[] = {"EmptyName", "Missing", "Folder", "ReadFails"};
     return names[static_cast<int>(how)];
 }
 inline std::string rowName(const ::testing::TestParamInfo<Unreadable>& row) {
@@ -73,10 +77,18 @@ inline std::string rowName(const ::testing::TestParamInfo<Unreadable>& row) {
 inline void PrintTo(Unreadable how, std::ostream* os) {
     *os << nameOf(how);
 }
-// What the server says of each on the error stream: the file and the C
-// library's reason.
+// The tool's line of the database name it read.
+inline std::string namedDatabase(Unreadable how) {
+    return std::string("Database name is '") +
+           (how == Unreadable::EmptyName ? "" : "C:\\ProgramData\\Connector\\Demo.db") + "'\n";
+}
+// What the server says of each on the error stream: that the name is empty,
+// or the file and the C library's reason.
 inline std::string unreadableComplaint(Unreadable how) {
-    const char* const reasons[] = {"No such file or directory", "Is a directory", "Input/output error"};
+    if (how == Unreadable::EmptyName) {
+        return "Hollomar: the store database name is empty\n";
+    }
+    const char* const reasons[] = {"", "No such file or directory", "Is a directory", "Input/output error"};
     return std::string("Hollomar: store database C:\\ProgramData\\Connector\\Demo.db, cannot be read: ") +
            reasons[static_cast<int>(how)] + "\n";
 }
@@ -152,10 +164,23 @@ class StandinWorldTest : public ::testing::Test {
         world::writeFile(world_.posix("C:\\ProgramData\\Connector\\Demo.db"), lines);
     }
 
-    // The database the profile names made absent, a folder, or a file that
-    // opens but whose reads fail (/proc/self/mem at offset 0 fails for root
-    // too, where permission bits would not).
+    // The database name made empty (an empty PT_UNICODE value, its
+    // terminator alone), with the database left where it was; or the
+    // database the profile names made absent, a folder, or a file that opens
+    // but whose reads fail (/proc/self/mem at offset 0 fails for root too,
+    // where permission bits would not).
     void makeUnreadable(Unreadable how) {
+        if (how == Unreadable::EmptyName) {
+            const std::wstring key = std::wstring(world::ProfilesKeyW) + L"\\Demo\\" + ServiceSection;
+            HKEY section = nullptr;
+            ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_WRITE, &section), ERROR_SUCCESS);
+            const BYTE terminator[2] = {0, 0};
+            const LSTATUS set = RegSetValueExW(section, L"001f6708", 0, REG_BINARY, terminator, 2);
+            RegCloseKey(section);
+            ASSERT_EQ(set, ERROR_SUCCESS);
+            ASSERT_EQ(world::databaseName(Profile), std::optional<std::wstring>(L""));
+            return;
+        }
         const std::string path = world_.posix("C:\\ProgramData\\Connector\\Demo.db");
         std::filesystem::remove(path);
         if (how == Unreadable::Folder) {

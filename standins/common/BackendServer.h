@@ -136,6 +136,12 @@ inline bool loadDatabase(BSTR name, std::vector<Store>* stores) {
     const auto complain = [&](const std::wstring& what) {
         winplat::console::writeErr(L"Hollomar: store database " + std::wstring(name) + L", " + what + L"\n");
     };
+    // An empty name names a folder as a path, which would be told as a
+    // database that cannot be read.
+    if (!*name) {
+        winplat::console::writeErr(L"Hollomar: the store database name is empty\n");
+        return false;
+    }
     std::string bytes;
     std::string reason;
     if (!readDatabase(winplat::paths::toPosix(name), &bytes, &reason)) {

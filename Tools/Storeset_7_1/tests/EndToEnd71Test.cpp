@@ -131,9 +131,10 @@ TEST_F(EndToEnd71, ALineTheServerCannotReadIsADatabaseErrorNamingTheLine) {
     }
 }
 
-// A database that is absent, a folder, or a file whose reads fail is the
-// server's database error alike, the server naming the file and the reason:
-// nothing adopted, no marker, and the registry file byte for byte as it was.
+// An empty database name, and a database that is absent, a folder, or a
+// file whose reads fail, are the server's database error alike, the server
+// saying the name is empty or naming the file and the reason: nothing
+// adopted, no marker, and the registry file byte for byte as it was.
 class UnreadableDatabase71 : public EndToEnd71, public ::testing::WithParamInterface<Unreadable> {};
 
 TEST_P(UnreadableDatabase71, FailsWithTheDatabaseErrorAndChangesNothing) {
@@ -141,7 +142,7 @@ TEST_P(UnreadableDatabase71, FailsWithTheDatabaseErrorAndChangesNothing) {
     const std::string before = registryBytes();
     Run r = run();
     EXPECT_EQ(r.result, static_cast<HRESULT>(0x80041000u));
-    EXPECT_EQ(r.out, Opening + Reading + Named + Connecting);
+    EXPECT_EQ(r.out, Opening + Reading + namedDatabase(GetParam()) + Connecting);
     EXPECT_EQ(
         r.err,
         unreadableComplaint(GetParam()) +
