@@ -1,16 +1,18 @@
 // Module table over dlopen. A module's HMODULE is its load address, so an
 // address inside it leads back to it through dladdr.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "files_internal.h"
@@ -136,19 +138,40 @@ bool isRegularFile(const std::string& posix) {
     return stat(posix.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool looksLikeElf(const std::string& posix) {
-    std::ifstream in(posix, std::ios::binary);
+// Why the file is not taken for a module: "" when it starts as one does;
+// the C library's reason when it cannot be opened or read, since calling it
+// no module would send the user looking at its contents; else "not a
+// loadable module".
+std::string whyNotAModule(const std::string& posix) {
+    const int fd = ::open(posix.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::generic_category().message(errno);
+    }
     char magic[4] = {};
-    in.read(magic, 4);
-    return in.gcount() == 4 && std::memcmp(magic,
-                                           "\x7f"
-                                           "ELF",
-                                           4) == 0;
+    size_t got = 0;
+    int error = 0;
+    while (got < sizeof(magic)) {
+        const ssize_t n = ::read(fd, magic + got, sizeof(magic) - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            error = n < 0 ? errno : 0;
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (error) {
+        return std::generic_category().message(error);
+    }
+    static const char elf[4] = {'\x7f', 'E', 'L', 'F'};
+    return got == sizeof(magic) && std::memcmp(magic, elf, sizeof(elf)) == 0 ? "" : "not a loadable module";
 }
 
 HMODULE loadPath(const std::string& posix) {
-    if (!looksLikeElf(posix)) {
-        tLastLoadError = posix + ": not a loadable module";
+    if (const std::string why = whyNotAModule(posix); !why.empty()) {
+        tLastLoadError = posix + ": " + why;
         SetLastError(ERROR_BAD_EXE_FORMAT);
         return nullptr;
     }

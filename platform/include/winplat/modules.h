@@ -50,8 +50,9 @@
 extern "C" {
 
 // Failures: NULL with ERROR_MOD_NOT_FOUND (no such file, or a dependency is
-// missing), ERROR_BAD_EXE_FORMAT (not a loadable module) or
-// ERROR_INVALID_PARAMETER (null or empty name).
+// missing), ERROR_BAD_EXE_FORMAT (not a loadable module, or a file that
+// cannot be opened or read, lastLoadError then giving the C library's
+// reason) or ERROR_INVALID_PARAMETER (null or empty name).
 WINPLAT_API HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName);
 // hFile must be null; dwFlags 0 or LOAD_WITH_ALTERED_SEARCH_PATH (others:
 // ERROR_INVALID_PARAMETER).
