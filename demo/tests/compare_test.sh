@@ -17,20 +17,7 @@ fresh() {
     mkdir -p "$d"
     cp "$source/demo/Demo.reg" "$d/with.reg"
 }
-# Everything under $d: kind, mode, name, link target, and the bytes of each
-# file.
-state() {
-    (cd "$d" && find . -printf '%y %m %p %l\n' | sort && find . -type f -print0 | sort -z | xargs -0 -r md5sum)
-}
-# Runs its arguments as a user other than root, to whom a file of mode 000
-# cannot be read (root reads any file); as itself when not root.
-asOther() {
-    if [ "$(id -u)" = 0 ]; then
-        setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
-    else
-        "$@"
-    fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/guard.sh"
 # Runs compare on $d/<before> and $d/<after>, as another user when `other`
 # is set: row name, before, after, the status expected, the line expected on
 # stderr ("" for none). The output is empty when the status is not 0, and

@@ -22,20 +22,7 @@ fresh() {
 world() {
     "$tool" layout "$d/w" "$d/Demo.reg" Demo "$d/Demo.db" "$standins" >/dev/null
 }
-# Everything under $d: kind, name, link target, and the bytes of each file.
-state() {
-    (cd "$d" && find . -printf '%y %p %l\n' | sort && find . -type f -print0 | sort -z | xargs -0 -r md5sum)
-}
-
-# Runs its arguments as a user other than root, to whom a file of mode 000
-# cannot be read (root reads any file); as itself when not root.
-asOther() {
-    if [ "$(id -u)" = 0 ]; then
-        setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
-    else
-        "$@"
-    fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/guard.sh"
 
 # A row that layout refuses, run in the folder `at` ($d unless set), as
 # another user when `other` is set: row name, the message expected on
