@@ -1445,8 +1445,8 @@ bool setJournalAside(State& s) {
     }
     say("winplat: the registry journal " + journal + " is trusted by no one (its owner, uid " +
         std::to_string(s.journalStat.st_uid) +
-        ", is neither the file's nor root), so its records were not read; " + "they are set aside in " +
-        aside + ".\n");
+        ", is neither the file's nor root), so its records were not read; they are set aside in " + aside +
+        ".\n");
     return true;
 }
 
