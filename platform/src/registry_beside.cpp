@@ -180,21 +180,6 @@ int openChecked(const std::string& name, int flags, const BesideKind& kind, std:
     return -1;
 }
 
-bool pwriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t w = ::pwrite(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        if (w < 0) {
-            return false;
-        }
-        done += static_cast<size_t>(w);
-    }
-    return true;
-}
-
 // Where the file system cannot rename without replacing: the file is made
 // empty at its name and left blank for its maker to fill, so a process
 // killed at any moment leaves nothing that the next writer does not heal.
@@ -220,6 +205,22 @@ BesideFile createInPlace(const std::string& name, const BesideKind& kind, const 
 }
 
 }  // namespace
+
+bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, p, n, at);
+        if (w < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+        at += w;
+    }
+    return true;
+}
 
 bool mayHeal(uid_t owner, const FileRights& file) {
     return owner == 0 || owner == ::geteuid() || (file.known && owner == file.uid);
@@ -268,7 +269,7 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
         }
         // On disk before its name is, once per file: a rename that replaces
         // nothing is not ordered after the data it names.
-        if (!pwriteAll(fd, content) || ::fdatasync(fd) != 0) {
+        if (!pwriteAll(fd, content.data(), content.size(), 0) || ::fdatasync(fd) != 0) {
             f.writeErrno = errno;
             ::close(fd);
             ::unlink(tmp.c_str());
@@ -319,7 +320,8 @@ bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struc
     bool whole = false;
     if (::fstat(fd, &st) == 0) {
         if (zeroOnly(fd, st.st_size)) {
-            whole = pwriteAll(fd, content) && ::fdatasync(fd) == 0 && ::fstat(fd, &st) == 0;
+            whole = pwriteAll(fd, content.data(), content.size(), 0) && ::fdatasync(fd) == 0 &&
+                    ::fstat(fd, &st) == 0;
         } else {
             char first[64];
             const ssize_t n = preadRetry(fd, first, sizeof first, 0);

@@ -95,6 +95,9 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
 // it then holds a file of its kind, with `st` its state.
 bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struct stat& st);
 
+// Writes `n` bytes at `at`, as many calls as it takes; false (errno) when one fails.
+bool pwriteAll(int fd, const char* p, size_t n, off_t at);
+
 // Whether a blank file owned by `owner` is made whole rather than refused:
 // the file's owner's, root's or this process's.
 bool mayHeal(uid_t owner, const FileRights& file);

@@ -264,22 +264,6 @@ bool writePieces(int fd, const std::vector<const std::string*>& pieces) {
     return true;
 }
 
-bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
-    while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, at);
-        if (w < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-        at += w;
-    }
-    return true;
-}
-
 // Says `text` on stderr. Its file names are UTF-8, not the ANSI code page
 // narrow console text is in.
 void say(const std::string& text) {
