@@ -59,14 +59,16 @@ ssize_t preadRetry(int fd, char* buf, size_t n, off_t at) {
 }
 
 // Whether the file open as `fd`, of `size` bytes, holds zero bytes only: a
-// file whose data never reached the disk. A larger file than a journal's
-// first fold is never taken for one.
+// file whose data never reached the disk, whatever its size. Holes read as
+// zeros, so only the data of a sparse file is read.
 bool zeroOnly(int fd, off_t size) {
-    if (size > (off_t{1} << 20)) {
-        return false;
-    }
     char buf[8192];
     for (off_t at = 0; at < size;) {
+        if (const off_t data = ::lseek(fd, at, SEEK_DATA); data < 0 && errno == ENXIO) {
+            return true;  // no data past `at`
+        } else if (data > at) {
+            at = data;
+        }
         const ssize_t n = preadRetry(fd, buf, sizeof buf, at);
         if (n <= 0) {
             return n == 0;  // cut meanwhile: what is left is zeros
@@ -114,11 +116,13 @@ bool dropTemporaryName(const std::string& name, const struct stat& st) {
 // name checked after it moved would tell of another file), and whose content
 // is of its kind, or blank (`blank`). Otherwise -1, with
 // `planted` saying what stands there when it is not to be used (errno EPERM
-// then).
+// then), and `foreign` when that is a file of one name refused for its
+// content alone, `st` its state.
 int openChecked(const std::string& name, int flags, const BesideKind& kind, std::string& planted,
-                struct stat& st, bool& blank) {
+                struct stat& st, bool& blank, bool& foreign) {
     planted.clear();
     blank = false;
+    foreign = false;
     for (int tries = 0; tries < 4; ++tries) {
         const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) {
@@ -153,23 +157,33 @@ int openChecked(const std::string& name, int flags, const BesideKind& kind, std:
             }
             planted = "a file with other names (a hard link)";
         } else {
+            // Looked at twice: a blank file that another process fills
+            // between the two looks is whole at the second.
             char first[64];
-            const ssize_t n = preadRetry(fd, first, sizeof first, 0);
-            if (n < 0) {
-                const int e = errno;
-                ::close(fd);
-                errno = e;
-                return -1;
+            for (int look = 0;; ++look) {
+                const ssize_t n = preadRetry(fd, first, sizeof first, 0);
+                if (n < 0 || (look > 0 && ::fstat(fd, &st) != 0)) {
+                    const int e = errno;
+                    ::close(fd);
+                    errno = e;
+                    return -1;
+                }
+                if (kind.isOne(first, static_cast<size_t>(n), st.st_size)) {
+                    return fd;
+                }
+                if (look > 0) {
+                    const char* other = kind.other ? kind.other(first, static_cast<size_t>(n), st.st_size) : nullptr;
+                    planted = other ? other : "a file with other content";
+                    foreign = true;
+                    break;
+                }
+                // Tests stop the process here, to fill the file meanwhile.
+                checkpoint("RegistryBesideLook");
+                if (::fstat(fd, &st) == 0 && zeroOnly(fd, st.st_size)) {
+                    blank = true;
+                    return fd;
+                }
             }
-            if (kind.isOne(first, static_cast<size_t>(n), st.st_size)) {
-                return fd;
-            }
-            if (zeroOnly(fd, st.st_size)) {
-                blank = true;
-                return fd;
-            }
-            const char* other = kind.other ? kind.other(first, static_cast<size_t>(n), st.st_size) : nullptr;
-            planted = other ? other : st.st_size == 0 ? "an empty file" : "a file with other content";
         }
         ::close(fd);
         errno = EPERM;
@@ -206,6 +220,19 @@ BesideFile createInPlace(const std::string& name, const BesideKind& kind, const 
 
 }  // namespace
 
+bool flushData(int fd) {
+    if (int64_t injected = 0; winplat::inject::take("RegistryFlush", &injected)) {
+        errno = static_cast<int>(injected);
+        return false;
+    }
+    while (::fdatasync(fd) != 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
     while (n > 0) {
         const ssize_t w = ::pwrite(fd, p, n, at);
@@ -222,24 +249,21 @@ bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
     return true;
 }
 
-bool mayHeal(uid_t owner, const FileRights& file) {
-    return owner == 0 || owner == ::geteuid() || (file.known && owner == file.uid);
-}
-
 BesideFile openBeside(const std::string& name, const BesideKind& kind, const FileRights& file, bool bring) {
     BesideFile f;
-    f.fd = openChecked(name, O_RDWR, kind, f.planted, f.st, f.blank);
+    f.fd = openChecked(name, O_RDWR, kind, f.planted, f.st, f.blank, f.foreign);
     f.writable = f.fd >= 0;
     f.writeErrno = f.writable ? 0 : errno;
     if (f.fd < 0 && f.planted.empty() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        f.fd = openChecked(name, O_RDONLY, kind, f.planted, f.st, f.blank);
+        f.fd = openChecked(name, O_RDONLY, kind, f.planted, f.st, f.blank, f.foreign);
         // A file of this layer's left with other rights than the file's:
         // brought to them, this process may write it now.
         if (f.fd >= 0 && bring && file.known && mayTakeRights(f.st.st_uid, file) && takeRights(file, f.fd)) {
             struct stat st;
             std::string planted;
             bool blank = false;
-            const int rw = openChecked(name, O_RDWR, kind, planted, st, blank);
+            bool foreign = false;
+            const int rw = openChecked(name, O_RDWR, kind, planted, st, blank, foreign);
             if (rw >= 0) {
                 ::close(f.fd);
                 f.fd = rw;
@@ -269,7 +293,7 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
         }
         // On disk before its name is, once per file: a rename that replaces
         // nothing is not ordered after the data it names.
-        if (!pwriteAll(fd, content.data(), content.size(), 0) || ::fdatasync(fd) != 0) {
+        if (!pwriteAll(fd, content.data(), content.size(), 0) || !flushData(fd)) {
             f.writeErrno = errno;
             ::close(fd);
             ::unlink(tmp.c_str());
@@ -320,7 +344,7 @@ bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struc
     bool whole = false;
     if (::fstat(fd, &st) == 0) {
         if (zeroOnly(fd, st.st_size)) {
-            whole = pwriteAll(fd, content.data(), content.size(), 0) && ::fdatasync(fd) == 0 &&
+            whole = pwriteAll(fd, content.data(), content.size(), 0) && flushData(fd) &&
                     ::fstat(fd, &st) == 0;
         } else {
             char first[64];

@@ -13,8 +13,8 @@
 //   renamed into place (made in place, then filled under its own lock, where
 //   the file system cannot rename without replacing). A blank file (empty,
 //   or zero bytes only: what a crash or a power cut leaves of a file whose
-//   data never reached the disk) is damage, not a plant: one whose owner is
-//   the file's, root or this process's is made whole again by a writer.
+//   data never reached the disk) is damage, not a plant: one whose owner
+//   this process would trust were it whole is made whole again by a writer.
 //   Anything else is refused, untouched.
 // - A file's rights come only from a version of the registry file this
 //   process has read and may use: its mode, its owner (root hands the files
@@ -71,7 +71,8 @@ struct BesideKind {
 struct BesideFile {
     int fd = -1;
     bool writable = false;
-    bool blank = false;   // it holds nothing (whoever's it is): the caller decides
+    bool blank = false;    // it holds nothing (whoever's it is): the caller decides
+    bool foreign = false;  // refused for its content alone, a regular file of one name (`st`)
     int writeErrno = 0;   // why it could not be opened for writing
     std::string planted;  // why what stands there is not to be used ("": nothing found so)
     struct stat st {};    // of the file opened
@@ -95,12 +96,12 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
 // it then holds a file of its kind, with `st` its state.
 bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struct stat& st);
 
+// Puts the data of the file open as `fd` on disk, as a file made beside the
+// registry needs before its name is given; false (errno) when it cannot.
+bool flushData(int fd);
+
 // Writes `n` bytes at `at`, as many calls as it takes; false (errno) when one fails.
 bool pwriteAll(int fd, const char* p, size_t n, off_t at);
-
-// Whether a blank file owned by `owner` is made whole rather than refused:
-// the file's owner's, root's or this process's.
-bool mayHeal(uid_t owner, const FileRights& file);
 
 // Makes a temporary file beside `target`, named in `tmp`, with `file`'s
 // rights; -1 when it cannot.
@@ -120,7 +121,8 @@ bool takeRights(const FileRights& file, int fd);
 bool trustedOwner(uid_t owner, const FileRights& file);
 
 // Whether this process brings a file beside the registry owned by `owner`
-// to the file's rights: a trusted one, or its own.
+// to the file's rights, and makes it whole when it is blank: a trusted one,
+// or its own. Anyone else's blank file is refused as a plant.
 bool mayTakeRights(uid_t owner, const FileRights& file);
 
 // Whether whoever may read or write the journal may read or write the

@@ -1283,16 +1283,15 @@ void openLock(State& s, bool create) {
     }
     if (lock.fd >= 0 && lock.blank) {
         // Left blank by a crash or a power cut, or made in place a moment
-        // ago: when it is of the file's owner, root or this process, a
-        // writer makes it whole under its lock, and a reader takes it as none
-        // yet and looks again, as it does while there is none. Anyone else's
-        // is refused as a plant. Never mapped blank, which would fault at the
-        // first access.
+        // ago: when this process would trust it whole, a writer makes it
+        // whole under its lock, and a reader takes it as none yet and looks
+        // again, as it does while there is none. Anyone else's is refused as
+        // a plant. Never mapped blank, which would fault at the first access.
         struct stat file;
         const FileRights rights = s.fileRights.known || ::stat(s.target.c_str(), &file) != 0
                                       ? s.fileRights
                                       : fileRightsOf(file);  // whose it is, to tell damage from a plant
-        const bool ours = mayHeal(lock.st.st_uid, rights);
+        const bool ours = mayTakeRights(lock.st.st_uid, rights);
         const bool whole =
             ours && create && lock.writable && fillBlank(lock.fd, newLockContent(), kLockKind, lock.st);
         if (!whole) {
@@ -1333,6 +1332,7 @@ void openLock(State& s) {
 }
 
 void journalStarted(State& s, uint64_t salt);
+bool setJournalAside(State& s, const struct stat& st, std::string& aside);
 
 // Opens the journal when it is there, for writing where it may; when
 // `create` and there is none, puts one started for the file as it is in
@@ -1345,6 +1345,20 @@ void openJournal(State& s, bool create) {
     BesideFile journal = openBeside(name, kJournalKind, s.fileRights, create);
     bool made = false;
     uint64_t salt = 0;
+    // One of someone this process trusts that holds no journal: damage its
+    // content cannot tell from a plant, set aside unread as an untrusted
+    // journal is, for a journal of this process's own to take its place.
+    if (journal.fd < 0 && journal.foreign && create && s.seen.exists &&
+        trustedOwner(journal.st.st_uid, s.fileRights)) {
+        if (std::string aside; setJournalAside(s, journal.st, aside)) {
+            if (!aside.empty()) {
+                say("winplat: the registry journal " + name + " holds no journal (" + journal.planted +
+                    "); it is set aside, unread, in " + aside + ", and a new journal is started.\n");
+            }
+            journal = BesideFile{};
+            errno = ENOENT;
+        }
+    }
     if (journal.fd < 0 && errno == ENOENT && create && s.seen.exists) {
         salt = newSalt();
         const std::string header = journalHeader(s.seen, s.seenHash, salt);
@@ -1401,36 +1415,49 @@ bool journalHoldsRecords(const State& s) {
 
 constexpr const char* kSetAside = ".journal.set-aside.";
 
-// Moves the untrusted journal open, which holds records, to a name of its
-// own beside the file that says it was set aside; its records may be
-// another process's acknowledged changes, which no one here may read, but
-// none may destroy either. False (errno tells why) when it could not be
-// moved; true when it was, or no longer stands at its name.
-bool setJournalAside(State& s) {
+// Moves the journal `st` to a name of its own beside the file that says it
+// was set aside, `aside`; what it holds may be another process's
+// acknowledged changes, which no one here may read, but none may destroy
+// either. False (errno tells why) when it could not be moved; true when it
+// was, or no longer stands at its name (`aside` then "").
+bool setJournalAside(State& s, const struct stat& st, std::string& aside) {
     const std::string journal = s.target + ".journal";
+    aside.clear();
     struct stat named;
-    if (::lstat(journal.c_str(), &named) != 0 || named.st_dev != s.journalStat.st_dev ||
-        named.st_ino != s.journalStat.st_ino) {
+    if (::lstat(journal.c_str(), &named) != 0 || named.st_dev != st.st_dev || named.st_ino != st.st_ino) {
         return true;
     }
     // A name of its own, taken by a placeholder the rename then replaces,
-    // which every file system can do.
-    std::string aside = s.target + kSetAside + "XXXXXX";
-    const int fd = ::mkostemp(aside.data(), O_CLOEXEC);
+    // which every file system can do; one a kill leaves empty is swept.
+    std::string name = s.target + kSetAside + "XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
         return false;
     }
     ::close(fd);
-    if (::rename(journal.c_str(), aside.c_str()) != 0) {
+    checkpoint("RegistrySetAsideMade");
+    if (::rename(journal.c_str(), name.c_str()) != 0) {
         const int e = errno;
-        ::unlink(aside.c_str());
+        ::unlink(name.c_str());
         errno = e;
         return false;
     }
-    say("winplat: the registry journal " + journal + " is trusted by no one (its owner, uid " +
-        std::to_string(s.journalStat.st_uid) +
-        ", is neither the file's nor root), so its records were not read; they are set aside in " + aside +
-        ".\n");
+    aside = name;
+    return true;
+}
+
+// The untrusted journal open, which holds records, set aside.
+bool setJournalAside(State& s) {
+    std::string aside;
+    if (!setJournalAside(s, s.journalStat, aside)) {
+        return false;
+    }
+    if (!aside.empty()) {
+        say("winplat: the registry journal " + s.target + ".journal is trusted by no one (its owner, uid " +
+            std::to_string(s.journalStat.st_uid) +
+            ", is neither the file's nor root), so its records were not read; they are set aside in " + aside +
+            ".\n");
+    }
     return true;
 }
 
@@ -1537,17 +1564,25 @@ void ensureFresh(State& s) {
     }
 }
 
-// Removes temporary files that a writer killed mid-write left behind; under
-// the lock no other writer can be using one.
+// Removes temporary files that a writer killed mid-write left behind, and
+// the empty placeholder of a set-aside one killed before its rename; under
+// the lock no other writer can be using one. A set-aside file that holds
+// anything is never touched.
 void removeStaleTemps(const std::string& file) {
     const size_t slash = file.rfind('/');
-    const std::string prefix = (slash == std::string::npos ? file : file.substr(slash + 1)) + ".tmp.";
+    const std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+    const std::string temp = base + ".tmp.";
+    const std::string aside = base + kSetAside;
     DIR* d = ::opendir(folderOf(file).c_str());
     if (!d) {
         return;
     }
     while (dirent* e = ::readdir(d)) {
-        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0) {
+        struct stat st;
+        if (std::strncmp(e->d_name, temp.c_str(), temp.size()) == 0 ||
+            (std::strncmp(e->d_name, aside.c_str(), aside.size()) == 0 &&
+             ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+             st.st_size == 0)) {
             ::unlinkat(::dirfd(d), e->d_name, 0);
         }
     }
@@ -1596,7 +1631,7 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         rc = static_cast<LSTATUS>(injected);
         s.writeError = "failure injected";
     } else if (!writePieces(fd, pieces) ||
-               ((s.flushData || ::access(s.target.c_str(), F_OK) != 0) && ::fdatasync(fd) != 0)) {
+               ((s.flushData || ::access(s.target.c_str(), F_OK) != 0) && !flushData(fd))) {
         // A rename that replaces no file is not ordered after the data by
         // any file system: a file made is flushed once, before its name.
         rc = failedWrite(s, errno);
@@ -1674,7 +1709,7 @@ LSTATUS replaceJournal(State& s) {
     const uint64_t salt = newSalt();
     const std::string header = journalHeader(s.seen, s.seenHash, salt);
     // On disk before its name is, as every file made beside the registry.
-    if (!pwriteAll(fd, header.data(), header.size(), 0) || ::fdatasync(fd) != 0 ||
+    if (!pwriteAll(fd, header.data(), header.size(), 0) || !flushData(fd) ||
         ::rename(tmp.c_str(), (s.target + ".journal").c_str()) != 0) {
         const int e = errno;
         ::close(fd);
@@ -1805,11 +1840,8 @@ void foldAtExit() {
 // file. A journal that cannot be written fails the change: the file is
 // never rewritten without the records in it.
 LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) {
-    if (!s.journalPlanted.empty()) {
-        return refusePlanted(s, s.target + ".journal", s.journalPlanted);
-    }
     if (!s.seen.exists) {
-        return foldIn(s);
+        return !s.journalPlanted.empty() ? refusePlanted(s, s.target + ".journal", s.journalPlanted) : foldIn(s);
     }
     openJournal(s, true);
     if (!s.journalPlanted.empty()) {

@@ -105,8 +105,10 @@ bool endedOrWaitsForALock(pid_t pid) {
 // without replacing, the second one's rename finds the first's lock file,
 // whether the first is done or holds the lock in its first write, and takes
 // it; where it cannot (NFS, many FUSE file systems), each makes it in place
-// and the first to lock it fills it. A process killed after making it, lock
-// file or journal, leaves a blank one that the next change makes whole.
+// and the first to lock it fills it; the second, finding it filled under
+// the lock, leaves the counters that a reader of the first's change holds.
+// A process killed after making it, lock file or journal, leaves a blank one
+// that the next change makes whole.
 TEST_F(RegistryJournalTest, TwoProcessesMakingTheLockFileShareOne) {
     enum class First { Done, HoldsTheLock, Killed };
     const std::vector<std::string> noReplace = {"fail", "RegistryRenameNoReplace", std::to_string(EINVAL)};
@@ -116,7 +118,9 @@ TEST_F(RegistryJournalTest, TwoProcessesMakingTheLockFileShareOne) {
         int skip;                   // passes of that point before
         bool inPlace;               // the file system cannot rename without replacing
         First first;
+        bool readBetween = false;   // this process reads the first's change, then the second's
     } const cases[] = {
+        {"made in place, the first done and read meanwhile", "RegistryBesideMade", 0, true, First::Done, true},
         {"renamed into place, the first done meanwhile", "RegistryBesideCreate", 0, false, First::Done},
         {"renamed into place, the first holding the lock", "RegistryBesideCreate", 0, false,
          First::HoldsTheLock},
@@ -141,7 +145,7 @@ TEST_F(RegistryJournalTest, TwoProcessesMakingTheLockFileShareOne) {
         const int signal = c.first == First::Killed ? SIGKILL : SIGSTOP;
         const Child second =
             spawnChild(args({"at", c.secondStopsAt, std::to_string(signal), std::to_string(c.skip)},
-                            {"set", "Second", "2"}),
+                            {"set", "Second", "2", "Third", "3"}),
                        true);
         ASSERT_GT(second.pid, 0);
         if (c.first == First::Killed) {
@@ -161,6 +165,10 @@ TEST_F(RegistryJournalTest, TwoProcessesMakingTheLockFileShareOne) {
         Child first{};
         if (c.first == First::Done) {
             EXPECT_EQ(run(args({}, {"set", "First", "1"})), 0);
+            if (c.readBetween) {
+                passOutsideCheckInterval();  // loaded before there was a lock file
+                EXPECT_EQ(dwordOf(L"First"), 1);
+            }
         } else {
             first = spawnChild(
                 args({"at", "RegistryBeforeRename", std::to_string(SIGSTOP), "0"}, {"set", "First", "1"}),
@@ -186,7 +194,11 @@ TEST_F(RegistryJournalTest, TwoProcessesMakingTheLockFileShareOne) {
         drain(second.out);
         EXPECT_EQ(waitBounded(second.pid, std::chrono::seconds(60)), 0) << err;
         EXPECT_EQ(err, "");
-        EXPECT_EQ(run({"check", "First", "1", "Second", "2"}), 0);
+        EXPECT_EQ(run({"check", "First", "1", "Second", "2", "Third", "3"}), 0);
+        if (c.readBetween) {
+            EXPECT_EQ(dwordOf(L"Second"), 2) << "seen by the reader of the first's change";
+            EXPECT_EQ(dwordOf(L"Third"), 3);
+        }
         EXPECT_EQ(strayFiles(), std::vector<std::string>{});
     }
 }

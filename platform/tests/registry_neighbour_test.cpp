@@ -149,11 +149,14 @@ class RegistryNeighbourTest : public RegistryTest {
 
 // A process that reads and writes a user's registry, where a neighbour put
 // something else in place of the lock file or the journal: a link to a file
-// of the writer's own, a folder, a socket, or the writer's own private file
-// renamed there. It opens none of them for use, says so, refuses the change,
-// and what was planted keeps its owner, mode and bytes.
+// of the writer's own, a folder, a socket, a file of the neighbour's, or the
+// writer's own private file renamed there. It opens none of them for use,
+// says so, refuses the change, and what was planted keeps its owner, mode
+// and bytes. A journal of the writer's or the file's owner's that holds no
+// journal cannot be told from damage: it is set aside, unread and as it
+// was, and the change goes to a journal of the writer's own.
 TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
-    enum class Plant { SymbolicLink, HardLink, Folder, Socket, PrivateFile };
+    enum class Plant { SymbolicLink, HardLink, Folder, Socket, PrivateFile, NeighboursFile };
     const std::string privateBytes = "the writer's only\n";
     // A private file as long as a lock file and more, which only the mark
     // tells from one; and a lock file of the build before the mark, its two
@@ -165,6 +168,7 @@ TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
         Plant plant;
         const char* said;                    // what it is said to be
         const std::string* bytes = nullptr;  // a private file's, else privateBytes
+        bool setAside = false;               // a trusted journal: set aside, the change made
     } const cases[] = {
         {".journal", Plant::SymbolicLink, "a symbolic link"},
         {".lock", Plant::SymbolicLink, "a symbolic link"},
@@ -174,10 +178,12 @@ TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
         {".lock", Plant::Folder, "a folder"},
         {".journal", Plant::Socket, "a socket"},
         {".lock", Plant::Socket, "a socket"},
-        {".journal", Plant::PrivateFile, "a file with other content"},
+        {".journal", Plant::PrivateFile, "a file with other content", nullptr, true},
         {".lock", Plant::PrivateFile, "a file with other content"},
         {".lock", Plant::PrivateFile, "a file with other content", &aLockFilesLength},
-        {".journal", Plant::PrivateFile, "a file with other content", &aLockFilesLength},
+        {".journal", Plant::PrivateFile, "a file with other content", &aLockFilesLength, true},
+        {".journal", Plant::NeighboursFile, "a file with other content"},
+        {".lock", Plant::NeighboursFile, "a file with other content"},
         {".lock", Plant::PrivateFile,
          "a lock file of an earlier build; remove it once no process of that build runs", &earlierLock},
     };
@@ -217,6 +223,10 @@ TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
                 case Plant::PrivateFile:
                     ASSERT_EQ(::rename(secret.c_str(), planted.c_str()), 0);
                     break;
+                case Plant::NeighboursFile:
+                    writeBytes(planted, privateBytes);
+                    ASSERT_EQ(::chmod(planted.c_str(), 0644), 0);
+                    break;
             }
             if (c.plant != Plant::HardLink && c.plant != Plant::PrivateFile) {
                 ASSERT_EQ(::lchown(planted.c_str(), kNeighbour, kNeighbour), 0);  // what the neighbour made
@@ -234,27 +244,57 @@ TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
                           "); changes other processes made since the file was last written are not seen.\n";
             const std::string refused = "winplat: the registry's " + planted + " cannot be used (" + c.said +
                                         "); it is left as it is and changes are refused.\n";
+            // Where a trusted journal is set aside: the one name beside the
+            // file that was not there before.
+            const auto setAside = [&] {
+                std::string aside;
+                for (const std::string& f : folderFiles()) {
+                    if (!filesBefore.count(f) && f.rfind("registry.reg.journal.set-aside.", 0) == 0) {
+                        aside = (dir_ / f).string();
+                    }
+                }
+                return aside;
+            };
+            const auto setAsideSaid = [&](const std::string& aside) {
+                return "winplat: the registry journal " + planted + " holds no journal (" + c.said +
+                       "); it is set aside, unread, in " + aside + ", and a new journal is started.\n";
+            };
+            std::string said;
             // This process says each text once: rows whose texts an earlier
             // row said run in a process of their own.
-            if (writer == Writer::Root && !c.bytes) {
+            if (writer == Writer::Root && !c.bytes && c.plant != Plant::NeighboursFile) {
                 winplat::console::Capture capture;
                 ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
                 EXPECT_EQ(dwordOf(L"First"), 1);
-                EXPECT_EQ(setDword("Root", 2), ERROR_ACCESS_DENIED);
-                EXPECT_EQ(setDword("Root", 2), ERROR_ACCESS_DENIED) << "and again";
-                winplat::registry::flush();
-                EXPECT_EQ(capture.err(), atLoad + refused);
-                EXPECT_EQ(dwordOf(L"Root"), -1);
+                if (c.setAside) {
+                    EXPECT_EQ(setDword("Root", 2), ERROR_SUCCESS);
+                    EXPECT_EQ(setDword("Root", 3), ERROR_SUCCESS) << "and again";
+                } else {
+                    EXPECT_EQ(setDword("Root", 2), ERROR_ACCESS_DENIED);
+                    EXPECT_EQ(setDword("Root", 2), ERROR_ACCESS_DENIED) << "and again";
+                }
+                said = capture.err();
+                EXPECT_EQ(dwordOf(L"Root"), c.setAside ? 3 : -1);
             } else {
-                const Ran ran = runCaught(as(writer, {"set", "Root", "2"}));
-                EXPECT_EQ(ran.status, 5);
-                EXPECT_EQ(ran.err, atLoad + refused);
-                EXPECT_EQ(run({"check", "Root", "-1"}), 0);
+                const Ran ran = runCaught(as(writer, {"set", "Root", c.setAside ? "3" : "2"}));
+                EXPECT_EQ(ran.status, c.setAside ? 0 : 5);
+                said = ran.err;
             }
-            EXPECT_EQ(describe(planted), plantedBefore);
+            EXPECT_EQ(run({"check", "Root", c.setAside ? "3" : "-1"}), 0);
+            if (c.setAside) {
+                const std::string aside = setAside();
+                ASSERT_NE(aside, "") << "nothing set aside";
+                EXPECT_EQ(said, atLoad + setAsideSaid(aside));
+                EXPECT_EQ(describe(aside), plantedBefore) << "set aside as it was";
+                EXPECT_EQ(readBytes(planted).rfind("wpregj2", 0), 0u) << "a journal in its place";
+                std::filesystem::remove(aside);
+            } else {
+                EXPECT_EQ(said, atLoad + refused);
+                EXPECT_EQ(describe(planted), plantedBefore);
+                EXPECT_EQ(readBytes(file_), fileBefore);
+                EXPECT_EQ(folderFiles(), filesBefore);
+            }
             EXPECT_EQ(describe(secret), secretBefore);
-            EXPECT_EQ(readBytes(file_), fileBefore);
-            EXPECT_EQ(folderFiles(), filesBefore);
             std::filesystem::remove_all(planted);
             std::filesystem::remove(secret);
         }
@@ -788,49 +828,151 @@ TEST_F(RegistryNeighbourTest, AReaderThatCannotOpenTheLockFileSaysSoOnce) {
 
 // What a crash or a power cut leaves of a file made beside the registry
 // whose data never reached the disk: a lock file empty or of zeros, a
-// journal of zeros; and what an earlier build's writer killed between its
-// link() and unlink() left: a lock file or journal with a second, temporary
-// name. It is damage, not a plant: a reader reads on without a word, and
-// the next change, root's or the owner's, makes it whole again and goes
-// through, with no hand work; the file keeps its owner and rights.
+// journal of zeros, of any size; and what an earlier build's writer killed
+// between its link() and unlink() left: a lock file or journal with a
+// second, temporary name. It is damage, not a plant: a reader reads on
+// without a word, and the next change, root's or the owner's, makes it whole
+// again and goes through, with no hand work; the file keeps its owner and
+// rights. A blank lock file is healed by whoever would trust it whole: a
+// neighbour's beside a file open to all (what the neighbour's first change
+// leaves, killed after making it in place), but not a group member's. A
+// reader sweeping a second name takes no other temporary file with it: a
+// writer's own, before its rename at exit, survives.
 TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange) {
     constexpr size_t kSecondName = SIZE_MAX;
+    constexpr uid_t kGroupMember = kThird;
+    // What else happens: nothing; the change is refused; a writer stands
+    // before its rename; another process stops between its two looks at
+    // the blank file, a reader or a writer, while the change fills it.
+    enum class Then { Healed, Refused, WriterBeforeItsRename, FilledWhileAReaderLooks, FilledWhileAWriterLooks };
     struct Case {
         const char* beside;
-        size_t zeros;  // its length, every byte zero; kSecondName: whole, with a second name
-    } const cases[] = {{".lock", 0},    {".lock", 32},          {".journal", 64},
-                       {".journal", 0}, {".lock", kSecondName}, {".journal", kSecondName}};
+        size_t zeros;          // its length, every byte zero; kSecondName: whole, with a second name
+        uid_t maker = kOwner;  // who left it blank
+        mode_t fileMode = 0640;
+        Then then = Then::Healed;
+        mode_t blankMode = 0;  // when its maker made it: its mode, 0 for the file's
+    } const cases[] = {
+        {".lock", 0},
+        {".lock", 32},
+        {".journal", 64},
+        {".journal", 0},
+        {".journal", (size_t{1} << 20) + 1},
+        {".lock", kSecondName},
+        {".journal", kSecondName},
+        {".lock", kSecondName, kOwner, 0640, Then::WriterBeforeItsRename},
+        {".lock", 0, kNeighbour, 0666},
+        {".lock", 32, kNeighbour, 0666},
+        {".lock", 0, kGroupMember, 0660, Then::Refused, 0644},
+        {".lock", 32, kOwner, 0640, Then::FilledWhileAReaderLooks},
+        {".journal", 64, kOwner, 0640, Then::FilledWhileAReaderLooks},
+        {".lock", 0, kOwner, 0640, Then::FilledWhileAWriterLooks},
+        {".lock", 32, kOwner, 0640, Then::FilledWhileAWriterLooks},
+    };
     for (const Writer writer : {Writer::Root, Writer::Owner}) {
         for (const Case& c : cases) {
+            const char* const then[] = {"", ", refused", ", a writer before its rename",
+                                        ", filled while a reader looks", ", filled while a writer looks"};
             SCOPED_TRACE(std::string(nameOf(writer)) + ", " + c.beside +
                          (c.zeros == kSecondName ? " with a second name"
-                                                 : " of " + std::to_string(c.zeros) + " zero bytes"));
-            ownersRegistry(0640, 0755);
+                                                 : " of " + std::to_string(c.zeros) + " zero bytes") +
+                         " left by uid " + std::to_string(c.maker) + then[static_cast<int>(c.then)]);
+            ownersRegistry(c.fileMode, c.fileMode == 0666 ? 0777 : 0755);
+            ASSERT_EQ(::chown(file_.c_str(), kOwner, c.maker == kGroupMember ? kGroupMember : kOwner), 0);
             ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
             const std::string blank = file_ + c.beside;
+            if (c.maker != kOwner) {
+                // Made in place by its maker.
+                ASSERT_EQ(::unlink(blank.c_str()), 0);
+                writeBytes(blank, "");
+                ASSERT_EQ(::chown(blank.c_str(), c.maker, c.maker), 0);
+                ASSERT_EQ(::chmod(blank.c_str(), c.blankMode ? c.blankMode : c.fileMode), 0);
+            }
             const struct stat before = statOf(blank);
+            Child stopped{};
+            if (c.then == Then::WriterBeforeItsRename) {
+                // A writer whose rewrite at exit has its temporary file beside
+                // the registry, holding the lock.
+                stopped = spawnChild(as(writer, {"at", "RegistryBeforeRename", std::to_string(SIGSTOP), "0",
+                                                 "set", "Second", "2"}),
+                                     true);
+                ASSERT_GT(stopped.pid, 0);
+                ASSERT_TRUE(waitStopped(stopped.pid, std::chrono::seconds(60))) << "it never reached its rename";
+                ASSERT_EQ(strayFiles().size(), 1u) << "its temporary file";
+            }
             if (c.zeros == kSecondName) {
                 ASSERT_EQ(::link(blank.c_str(), (file_ + ".tmp.K1lled").c_str()), 0);
             } else {
                 writeBytes(blank, std::string(c.zeros, '\0'));
             }
+            const std::string planted = describe(blank);
 
+            const std::string refused = "winplat: the registry's " + blank +
+                                        " cannot be used (an empty file); it is left as it is and changes are "
+                                        "refused.\n";
+            const std::string readWithout = "winplat: the registry lock file " + blank +
+                                            " cannot be opened (an empty file); this process reads without it "
+                                            "and may see changes up to 10 ms late.\n";
             // The reader looks first at a blank file, the writer alone at a
             // second name, which whoever opens it first removes.
-            const bool readerFirst = c.zeros != kSecondName;
+            const bool readerFirst = c.zeros != kSecondName || c.then == Then::WriterBeforeItsRename;
             const auto read = [&] {
                 const Ran reader = runCaught({"as", kOwnerUid, "check", "First", "1"});
                 EXPECT_EQ(reader.status, 0);
-                EXPECT_EQ(reader.err, "");
+                EXPECT_EQ(reader.err, c.then == Then::Refused ? readWithout : "");
             };
-            if (readerFirst) {
-                read();
+            if (c.then == Then::WriterBeforeItsRename) {
+                // The reader sweeps the second name, then waits for the
+                // writer's lock; the writer goes on only then.
+                const Child reader = spawnChild({"as", kOwnerUid, "check", "First", "1"}, true);
+                ASSERT_GT(reader.pid, 0);
+                for (int i = 0; i < 60000 && statOf(blank).st_nlink != 1; ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+                EXPECT_EQ(statOf(blank).st_nlink, 1u) << "the second name swept";
+                kill(stopped.pid, SIGCONT);
+                const std::string err = drain(stopped.err);
+                drain(stopped.out);
+                EXPECT_EQ(waitBounded(stopped.pid, std::chrono::seconds(60)), 0) << err;
+                EXPECT_EQ(err, "") << "its rewrite went through";
+                const std::string readerErr = drain(reader.err);
+                drain(reader.out);
+                EXPECT_EQ(waitBounded(reader.pid, std::chrono::seconds(60)), 0) << readerErr;
+                EXPECT_EQ(readerErr, "");
+                EXPECT_TRUE(holdsValue(readBytes(file_), "Second", 2)) << "in the file";
+            } else if (c.then == Then::FilledWhileAReaderLooks || c.then == Then::FilledWhileAWriterLooks) {
+                const bool reader = c.then == Then::FilledWhileAReaderLooks;
+                const Child looking =
+                    spawnChild({"as", kOwnerUid, "at", "RegistryBesideLook", std::to_string(SIGSTOP), "0",
+                                reader ? "check" : "set", reader ? "First" : "Third", reader ? "1" : "3"},
+                               true);
+                ASSERT_GT(looking.pid, 0);
+                ASSERT_TRUE(waitStopped(looking.pid, std::chrono::seconds(60))) << "it never looked at it";
+                const Ran ran = runCaught(as(writer, {"set", "Second", "2"}));
+                EXPECT_EQ(ran.status, 0);
+                EXPECT_EQ(ran.err, "");
+                kill(looking.pid, SIGCONT);
+                const std::string err = drain(looking.err);
+                drain(looking.out);
+                EXPECT_EQ(waitBounded(looking.pid, std::chrono::seconds(60)), 0) << err;
+                EXPECT_EQ(err, "") << "whole at its second look";
+                EXPECT_EQ(run({"check", "Third", reader ? "-1" : "3"}), 0);
+            } else {
+                if (readerFirst) {
+                    read();
+                }
+                const Ran ran = runCaught(as(writer, {"set", "Second", "2"}));
+                EXPECT_EQ(ran.status, c.then == Then::Refused ? 5 : 0);
+                EXPECT_EQ(ran.err, c.then == Then::Refused ? readWithout + refused : "");
+                if (!readerFirst) {
+                    read();
+                }
             }
-            const Ran ran = runCaught(as(writer, {"set", "Second", "2"}));
-            EXPECT_EQ(ran.status, 0);
-            EXPECT_EQ(ran.err, "");
-            if (!readerFirst) {
-                read();
+            if (c.then == Then::Refused) {
+                EXPECT_EQ(run({"as", kOwnerUid, "check", "First", "1", "Second", "-1"}), 0);
+                EXPECT_EQ(describe(blank), planted) << "left as it is";
+                EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+                continue;
             }
             EXPECT_EQ(run({"as", kOwnerUid, "check", "First", "1", "Second", "2"}), 0);
             const std::string whole = readBytes(blank);
@@ -839,7 +981,8 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
                 << "made whole";
             const struct stat after = statOf(blank);
             EXPECT_EQ(after.st_nlink, 1u);
-            EXPECT_EQ(after.st_uid, kOwner);
+            // Root hands it to the file's owner; the owner cannot take another's.
+            EXPECT_EQ(after.st_uid, writer == Writer::Root ? kOwner : c.maker);
             EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
             EXPECT_EQ(strayFiles(), std::vector<std::string>{});
         }

@@ -13,9 +13,10 @@
 //                                 its "v" to i, for i below n
 //   reg_writer prune <n>          n times tries to delete each HKCU\Software\Race\P<k>
 //   reg_writer count <tag> <n>    sets HKCU\Software\Race\Counters "<tag>" to 1 .. n
-//   reg_writer set <name> <n>     sets HKCU\Software\Journal "<name>" to the dword n; exit 0,
-//                                 or 5 when it was refused with ERROR_ACCESS_DENIED and the
-//                                 value still reads as before
+//   reg_writer set <name> <n> [<name> <n> ...]
+//                                 sets HKCU\Software\Journal "<name>" to the dword n, one
+//                                 change each; exit 0, or 5 when one was refused with
+//                                 ERROR_ACCESS_DENIED and the value still reads as before
 //   reg_writer check <name> <n> [<name> <n> ...]
 //                                 exit 0 when those values read so, else 4 (each
 //                                 that does not, on stderr)
@@ -352,8 +353,11 @@ int main(int argc, char** argv) {
         setrlimit(RLIMIT_FSIZE, &limit);
         return rc;
     }
-    if (mode == "set" && argc == 4) {
-        const int rc = set(argv[2], static_cast<DWORD>(std::atol(argv[3])));
+    if (mode == "set" && argc >= 4 && argc % 2 == 0) {
+        int rc = 0;
+        for (int i = 2; i < argc && rc == 0; i += 2) {
+            rc = set(argv[i], static_cast<DWORD>(std::atol(argv[i + 1])));
+        }
         if (ignoreBus) {
             raise(SIGBUS);
             kill(getpid(), SIGBUS);
