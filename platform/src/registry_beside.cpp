@@ -220,8 +220,8 @@ BesideFile createInPlace(const std::string& name, const BesideKind& kind, const 
 
 }  // namespace
 
-bool flushData(int fd) {
-    if (int64_t injected = 0; winplat::inject::take("RegistryFlush", &injected)) {
+bool flushData(int fd, const char* point) {
+    if (int64_t injected = 0; winplat::inject::take(point, &injected)) {
         errno = static_cast<int>(injected);
         return false;
     }
@@ -293,7 +293,7 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
         }
         // On disk before its name is, once per file: a rename that replaces
         // nothing is not ordered after the data it names.
-        if (!pwriteAll(fd, content.data(), content.size(), 0) || !flushData(fd)) {
+        if (!pwriteAll(fd, content.data(), content.size(), 0) || !flushData(fd, "RegistryFlushBeside")) {
             f.writeErrno = errno;
             ::close(fd);
             ::unlink(tmp.c_str());
@@ -344,7 +344,7 @@ bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struc
     bool whole = false;
     if (::fstat(fd, &st) == 0) {
         if (zeroOnly(fd, st.st_size)) {
-            whole = pwriteAll(fd, content.data(), content.size(), 0) && flushData(fd) &&
+            whole = pwriteAll(fd, content.data(), content.size(), 0) && flushData(fd, "RegistryFlushBeside") &&
                     ::fstat(fd, &st) == 0;
         } else {
             char first[64];

@@ -97,8 +97,9 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
 bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struct stat& st);
 
 // Puts the data of the file open as `fd` on disk, as a file made beside the
-// registry needs before its name is given; false (errno) when it cannot.
-bool flushData(int fd);
+// registry needs before its name is given; false (errno) when it cannot, or
+// when a test made the injection point `point` fail (its code the errno).
+bool flushData(int fd, const char* point);
 
 // Writes `n` bytes at `at`, as many calls as it takes; false (errno) when one fails.
 bool pwriteAll(int fd, const char* p, size_t n, off_t at);

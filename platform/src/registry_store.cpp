@@ -1631,7 +1631,7 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         rc = static_cast<LSTATUS>(injected);
         s.writeError = "failure injected";
     } else if (!writePieces(fd, pieces) ||
-               ((s.flushData || ::access(s.target.c_str(), F_OK) != 0) && !flushData(fd))) {
+               ((s.flushData || ::access(s.target.c_str(), F_OK) != 0) && !flushData(fd, "RegistryFlushFile"))) {
         // A rename that replaces no file is not ordered after the data by
         // any file system: a file made is flushed once, before its name.
         rc = failedWrite(s, errno);
@@ -1709,7 +1709,7 @@ LSTATUS replaceJournal(State& s) {
     const uint64_t salt = newSalt();
     const std::string header = journalHeader(s.seen, s.seenHash, salt);
     // On disk before its name is, as every file made beside the registry.
-    if (!pwriteAll(fd, header.data(), header.size(), 0) || !flushData(fd) ||
+    if (!pwriteAll(fd, header.data(), header.size(), 0) || !flushData(fd, "RegistryFlushJournal") ||
         ::rename(tmp.c_str(), (s.target + ".journal").c_str()) != 0) {
         const int e = errno;
         ::close(fd);

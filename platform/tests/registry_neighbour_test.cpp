@@ -283,7 +283,7 @@ TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
             EXPECT_EQ(run({"check", "Root", c.setAside ? "3" : "-1"}), 0);
             if (c.setAside) {
                 const std::string aside = setAside();
-                ASSERT_NE(aside, "") << "nothing set aside";
+                EXPECT_NE(aside, "") << "nothing set aside";
                 EXPECT_EQ(said, atLoad + setAsideSaid(aside));
                 EXPECT_EQ(describe(aside), plantedBefore) << "set aside as it was";
                 EXPECT_EQ(readBytes(planted).rfind("wpregj2", 0), 0u) << "a journal in its place";
@@ -467,7 +467,7 @@ TEST_F(RegistryNeighbourTest, AGroupMembersChangeOutlivesItsUntrustedJournal) {
 
 // A journal this process trusted and wrote is opened to all afterwards (its
 // owner may): the next change sees it at once, and its record goes to a
-// journal put in its place.
+// journal put in its place, never named when it cannot be put on disk.
 TEST_F(RegistryNeighbourTest, AJournalOpenedToAllAfterThisProcessLookedGetsNoRecord) {
     ownersRegistry(0660, 0770);
     ASSERT_EQ(setDword("First", 1), ERROR_SUCCESS);
@@ -477,11 +477,19 @@ TEST_F(RegistryNeighbourTest, AJournalOpenedToAllAfterThisProcessLookedGetsNoRec
     const int held = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(held, 0);
     const std::string heldBefore = readBytes("/proc/self/fd/" + std::to_string(held));
+    // The journal to take its place cannot be put on disk: it is not
+    // named, and the change, which went into the file, holds.
+    winplat::inject::arm("RegistryFlushJournal", EIO);
+    ASSERT_EQ(setDword("Secret2", 2), ERROR_SUCCESS);
+    EXPECT_EQ(winplat::inject::calls("RegistryFlushJournal"), 1);
+    EXPECT_EQ(statOf(journal).st_ino, statOf("/proc/self/fd/" + std::to_string(held)).st_ino) << "not replaced";
+    EXPECT_TRUE(holdsValue(readBytes(file_), "Secret2", 2));
+    EXPECT_EQ(strayFiles(), std::vector<std::string>{});
     ASSERT_EQ(setDword("Secret3", 3), ERROR_SUCCESS);
     EXPECT_EQ(readBytes("/proc/self/fd/" + std::to_string(held)), heldBefore);
     ::close(held);
     EXPECT_EQ(statOf(journal).st_mode & 07777, 0660u);
-    EXPECT_EQ(run({"check", "First", "1", "Secret3", "3"}), 0);
+    EXPECT_EQ(run({"check", "First", "1", "Secret2", "2", "Secret3", "3"}), 0);
 }
 
 // The neighbour made the lock file while the file was open to all, and cuts
@@ -993,9 +1001,23 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
 // refused a user's file that does not load, a write-only file or a folder
 // where the file should be, leaves no lock file that would then lock the
 // owner out once the file is mended. A change refused because of a file
-// beside the registry, or its folder, says which.
+// beside the registry, or its folder, says which. A lock file, a journal or
+// a registry file made where none stood whose data cannot be put on disk is
+// never named, and the change is refused with the reason.
 TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBesideSaysSo) {
-    enum class Setup { BadLine, WriteOnly, Folder, FolderClosedToAGroupMember, RootsLockFile };
+    enum class Setup {
+        BadLine,
+        WriteOnly,
+        Folder,
+        FolderClosedToAGroupMember,
+        RootsLockFile,
+        LockFlushFails,
+        JournalFlushFails,
+        FileFlushFails
+    };
+    const auto flushFails = [](const char* point, const char* name) {
+        return std::vector<std::string>{"at", point, std::to_string(EIO), "0", "set", name, "1"};
+    };
     struct Case {
         const char* name;
         Setup setup;
@@ -1028,6 +1050,12 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
          {"as", kOwnerUid, "set", "Mine", "1"},
          5,
          ""},
+        {"root, a new lock file that cannot be flushed", Setup::LockFlushFails,
+         flushFails("RegistryFlushBeside", "Root"), 1, ""},
+        {"root, a new journal that cannot be flushed", Setup::JournalFlushFails,
+         flushFails("RegistryFlushBeside", "Root"), 1, ""},
+        {"root, a new registry file that cannot be flushed", Setup::FileFlushFails,
+         flushFails("RegistryFlushFile", "Root"), 1, "reg_writer: set failed with 1013\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1053,6 +1081,25 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
                 ASSERT_EQ(::unlink((file_ + ".journal").c_str()), 0);
                 expected = "winplat: the registry journal " + file_ + ".journal cannot be made in " +
                            dir_.string() + " (" + std::strerror(EACCES) + "); changes are refused.\n";
+                break;
+            case Setup::LockFlushFails:
+                expected = "winplat: the registry lock file " + file_ + ".lock cannot be made in " +
+                           dir_.string() + " (" + std::strerror(EIO) + "); changes are refused.\n" +
+                           "reg_writer: set failed with 1013\n";
+                break;
+            case Setup::JournalFlushFails:
+                ASSERT_EQ(run({"set", "First", "1"}), 0);
+                ASSERT_EQ(::unlink((file_ + ".journal").c_str()), 0);
+                expected = "winplat: the registry journal " + file_ + ".journal cannot be made in " +
+                           dir_.string() + " (" + std::strerror(EIO) + "); changes are refused.\n" +
+                           "reg_writer: set failed with 1013\n";
+                break;
+            case Setup::FileFlushFails:
+                // A lock file stands; the registry file is yet to be made.
+                ASSERT_EQ(run({"set", "First", "1"}), 0);
+                for (const char* f : {"", ".journal"}) {
+                    ASSERT_EQ(::unlink((file_ + f).c_str()), 0);
+                }
                 break;
             case Setup::RootsLockFile:
                 // Root's, as an earlier build left it beside a file that did not load.
@@ -1089,7 +1136,9 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
 // and changes a value: the first's journal is trusted by no one now, so its
 // records are not read, but they are not destroyed either: set aside in a
 // file of their own, said so by the process that set them aside, and by the
-// process whose changes they are, at its next call and at its exit.
+// process whose changes they are, at its next call and at its exit. A
+// placeholder of a set-aside cut short by a kill does not outlive the next
+// change.
 TEST_F(RegistryNeighbourTest, RecordsOfAJournalTrustedByNoOneAreSetAsideAndTheirWriterIsTold) {
     ownersRegistry(0666, 0777);
     ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
@@ -1114,15 +1163,29 @@ TEST_F(RegistryNeighbourTest, RecordsOfAJournalTrustedByNoOneAreSetAsideAndTheir
     ASSERT_TRUE(holdsR0(readBytes(journal))) << "the first process never set its value";
 
     ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
+    const auto setAside = [&] {
+        std::vector<std::string> found;
+        for (const std::string& f : folderFiles()) {
+            if (f.rfind("registry.reg.journal.set-aside.", 0) == 0) {
+                found.push_back((dir_ / f).string());
+            }
+        }
+        return found;
+    };
+    // Killed between taking the set-aside name and moving the journal
+    // there, the second leaves an empty placeholder, which its next change
+    // sweeps.
+    EXPECT_EQ(run({"as", kNeighbourUid, "at", "RegistrySetAsideMade", "9", "0", "set", "Third", "3"}),
+              128 + SIGKILL);
+    const std::vector<std::string> placeholder = setAside();
+    ASSERT_EQ(placeholder.size(), 1u);
+    EXPECT_EQ(statOf(placeholder[0]).st_size, 0);
     const Ran second = runCaught({"as", kNeighbourUid, "set", "Third", "3"});
     EXPECT_EQ(second.status, 0);
-    std::string aside;
-    for (const std::string& f : folderFiles()) {
-        if (f.rfind("registry.reg.journal.set-aside.", 0) == 0) {
-            aside = (dir_ / f).string();
-        }
-    }
-    ASSERT_NE(aside, "") << "nothing set aside";
+    const std::vector<std::string> found = setAside();
+    ASSERT_EQ(found.size(), 1u) << "set aside once, the placeholder swept";
+    const std::string aside = found[0];
+    EXPECT_NE(aside, placeholder[0]);
     EXPECT_EQ(second.err, "winplat: the registry journal " + journal +
                               " is trusted by no one (its owner, uid " + kOwnerUid +
                               ", is neither the file's nor root), so its records were not read; " +
