@@ -68,7 +68,13 @@
 //   read of the journal fail with the armed errno; "RegistryCoarseFileTimes"
 //   (code: a tick in milliseconds) makes file times look that coarse;
 //   "RegistryAfterRecord", "RegistryBeforeRename" and "RegistryAfterRename"
-//   raise the armed code as a signal at that moment of a write.
+//   raise the armed code as a signal at that moment of a write, as
+//   "RegistryBesideLook" does between the two looks at a blank file beside
+//   the registry and "RegistrySetAsideMade" once a set-aside journal's name
+//   is taken; "RegistryFlushBeside", "RegistryFlushJournal" and
+//   "RegistryFlushFile" make the flush of a lock file or journal made, of a
+//   journal put in another's place, or of a registry file fail with the
+//   armed errno.
 #pragma once
 
 #include <cstddef>
