@@ -172,7 +172,8 @@ int openChecked(const std::string& name, int flags, const BesideKind& kind, std:
                     return fd;
                 }
                 if (look > 0) {
-                    const char* other = kind.other ? kind.other(first, static_cast<size_t>(n), st.st_size) : nullptr;
+                    const char* other =
+                        kind.other ? kind.other(first, static_cast<size_t>(n), st.st_size) : nullptr;
                     planted = other ? other : "a file with other content";
                     foreign = true;
                     break;
@@ -344,8 +345,8 @@ bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struc
     bool whole = false;
     if (::fstat(fd, &st) == 0) {
         if (zeroOnly(fd, st.st_size)) {
-            whole = pwriteAll(fd, content.data(), content.size(), 0) && flushData(fd, "RegistryFlushBeside") &&
-                    ::fstat(fd, &st) == 0;
+            whole = pwriteAll(fd, content.data(), content.size(), 0) &&
+                    flushData(fd, "RegistryFlushBeside") && ::fstat(fd, &st) == 0;
         } else {
             char first[64];
             const ssize_t n = preadRetry(fd, first, sizeof first, 0);

@@ -73,9 +73,9 @@ struct BesideFile {
     bool writable = false;
     bool blank = false;    // it holds nothing (whoever's it is): the caller decides
     bool foreign = false;  // refused for its content alone, a regular file of one name (`st`)
-    int writeErrno = 0;   // why it could not be opened for writing
-    std::string planted;  // why what stands there is not to be used ("": nothing found so)
-    struct stat st {};    // of the file opened
+    int writeErrno = 0;    // why it could not be opened for writing
+    std::string planted;   // why what stands there is not to be used ("": nothing found so)
+    struct stat st {};     // of the file opened
 };
 
 // Opens `name` for writing where this process may, else for reading, when

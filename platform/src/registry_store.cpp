@@ -1455,8 +1455,8 @@ bool setJournalAside(State& s) {
     if (!aside.empty()) {
         say("winplat: the registry journal " + s.target + ".journal is trusted by no one (its owner, uid " +
             std::to_string(s.journalStat.st_uid) +
-            ", is neither the file's nor root), so its records were not read; they are set aside in " + aside +
-            ".\n");
+            ", is neither the file's nor root), so its records were not read; they are set aside in " +
+            aside + ".\n");
     }
     return true;
 }
@@ -1630,8 +1630,8 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
         pwriteAll(fd, bytes.data(), bytes.size() / 2, 0);
         rc = static_cast<LSTATUS>(injected);
         s.writeError = "failure injected";
-    } else if (!writePieces(fd, pieces) ||
-               ((s.flushData || ::access(s.target.c_str(), F_OK) != 0) && !flushData(fd, "RegistryFlushFile"))) {
+    } else if (!writePieces(fd, pieces) || ((s.flushData || ::access(s.target.c_str(), F_OK) != 0) &&
+                                            !flushData(fd, "RegistryFlushFile"))) {
         // A rename that replaces no file is not ordered after the data by
         // any file system: a file made is flushed once, before its name.
         rc = failedWrite(s, errno);
@@ -1841,7 +1841,8 @@ void foldAtExit() {
 // never rewritten without the records in it.
 LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) {
     if (!s.seen.exists) {
-        return !s.journalPlanted.empty() ? refusePlanted(s, s.target + ".journal", s.journalPlanted) : foldIn(s);
+        return !s.journalPlanted.empty() ? refusePlanted(s, s.target + ".journal", s.journalPlanted)
+                                         : foldIn(s);
     }
     openJournal(s, true);
     if (!s.journalPlanted.empty()) {

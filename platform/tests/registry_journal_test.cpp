@@ -118,9 +118,10 @@ TEST_F(RegistryJournalTest, TwoProcessesMakingTheLockFileShareOne) {
         int skip;                   // passes of that point before
         bool inPlace;               // the file system cannot rename without replacing
         First first;
-        bool readBetween = false;   // this process reads the first's change, then the second's
+        bool readBetween = false;  // this process reads the first's change, then the second's
     } const cases[] = {
-        {"made in place, the first done and read meanwhile", "RegistryBesideMade", 0, true, First::Done, true},
+        {"made in place, the first done and read meanwhile", "RegistryBesideMade", 0, true, First::Done,
+         true},
         {"renamed into place, the first done meanwhile", "RegistryBesideCreate", 0, false, First::Done},
         {"renamed into place, the first holding the lock", "RegistryBesideCreate", 0, false,
          First::HoldsTheLock},

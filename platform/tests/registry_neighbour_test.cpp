@@ -482,7 +482,8 @@ TEST_F(RegistryNeighbourTest, AJournalOpenedToAllAfterThisProcessLookedGetsNoRec
     winplat::inject::arm("RegistryFlushJournal", EIO);
     ASSERT_EQ(setDword("Secret2", 2), ERROR_SUCCESS);
     EXPECT_EQ(winplat::inject::calls("RegistryFlushJournal"), 1);
-    EXPECT_EQ(statOf(journal).st_ino, statOf("/proc/self/fd/" + std::to_string(held)).st_ino) << "not replaced";
+    EXPECT_EQ(statOf(journal).st_ino, statOf("/proc/self/fd/" + std::to_string(held)).st_ino)
+        << "not replaced";
     EXPECT_TRUE(holdsValue(readBytes(file_), "Secret2", 2));
     EXPECT_EQ(strayFiles(), std::vector<std::string>{});
     ASSERT_EQ(setDword("Secret3", 3), ERROR_SUCCESS);
@@ -852,7 +853,13 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
     // What else happens: nothing; the change is refused; a writer stands
     // before its rename; another process stops between its two looks at
     // the blank file, a reader or a writer, while the change fills it.
-    enum class Then { Healed, Refused, WriterBeforeItsRename, FilledWhileAReaderLooks, FilledWhileAWriterLooks };
+    enum class Then {
+        Healed,
+        Refused,
+        WriterBeforeItsRename,
+        FilledWhileAReaderLooks,
+        FilledWhileAWriterLooks
+    };
     struct Case {
         const char* beside;
         size_t zeros;          // its length, every byte zero; kSecondName: whole, with a second name
@@ -905,7 +912,8 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
                                                  "set", "Second", "2"}),
                                      true);
                 ASSERT_GT(stopped.pid, 0);
-                ASSERT_TRUE(waitStopped(stopped.pid, std::chrono::seconds(60))) << "it never reached its rename";
+                ASSERT_TRUE(waitStopped(stopped.pid, std::chrono::seconds(60)))
+                    << "it never reached its rename";
                 ASSERT_EQ(strayFiles().size(), 1u) << "its temporary file";
             }
             if (c.zeros == kSecondName) {
@@ -915,12 +923,14 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
             }
             const std::string planted = describe(blank);
 
-            const std::string refused = "winplat: the registry's " + blank +
-                                        " cannot be used (an empty file); it is left as it is and changes are "
-                                        "refused.\n";
-            const std::string readWithout = "winplat: the registry lock file " + blank +
-                                            " cannot be opened (an empty file); this process reads without it "
-                                            "and may see changes up to 10 ms late.\n";
+            const std::string refused =
+                "winplat: the registry's " + blank +
+                " cannot be used (an empty file); it is left as it is and changes are "
+                "refused.\n";
+            const std::string readWithout =
+                "winplat: the registry lock file " + blank +
+                " cannot be opened (an empty file); this process reads without it "
+                "and may see changes up to 10 ms late.\n";
             // The reader looks first at a blank file, the writer alone at a
             // second name, which whoever opens it first removes.
             const bool readerFirst = c.zeros != kSecondName || c.then == Then::WriterBeforeItsRename;
