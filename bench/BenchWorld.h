@@ -12,6 +12,7 @@
 #include <string>
 
 #include "demo/World.h"
+#include "platform/tests/test_folder.h"
 
 namespace benchworld {
 
@@ -48,10 +49,8 @@ struct Generated {
 };
 
 inline Generated generate(int stores, world::Build build) {
-    std::string root =
-        (fs::temp_directory_path() / ("storeset-bench-" + std::to_string(getpid()) + "-" +
-                                      std::to_string(stores) + (build == world::Build::v71 ? "-71" : "")))
-            .string();
+    std::string root = testfolder::fresh("storeset-bench-" + std::to_string(stores) +
+                                         (build == world::Build::v71 ? "-71-" : "-"));
     std::ostringstream reg;
     std::string profile = std::string("HKEY_CURRENT_USER\\") + world::ProfilesKey + "\\Bench";
     reg << "Windows Registry Editor Version 5.00\n\n[" << profile << "]\n\n";

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/tests/test_folder.h"
 #include "winplat/registry.h"
 
 namespace {
@@ -44,7 +45,7 @@ std::string hexBytes(int n, int fill) {
 // The files of the run go when it ends, once the registry has let go of
 // them (its rewrite at exit would otherwise come after).
 struct Folder {
-    fs::path path = fs::temp_directory_path() / ("registry-bench-" + std::to_string(getpid()));
+    fs::path path = testfolder::fresh("registry-bench-");
     ~Folder() {
         ::unsetenv("WINPLAT_REGISTRY");
         winplat::registry::reload();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "demo/World.h"
+#include "platform/tests/test_folder.h"
 #include "standins/common/StandinProbe.h"
 #include "winplat/com.h"
 #include "winplat/inject.h"
@@ -140,7 +141,7 @@ class StandinWorldTest : public ::testing::Test {
         // fresh world at the same paths finds them again. Made afresh, so a
         // world an earlier process left (one kept after a failure) is never
         // taken up by a later one with the same process id.
-        static const std::string root = world::freshTempFolder("storeset-world-");
+        static const std::string root = testfolder::fresh("storeset-world-");
         root_ = root;
         world_ = world::layOutDemo(root_, STORESET_SOURCE_DIR, world::standinFolder(), build_);
         for (Standin* s : {&runtime(build_), &server(), &proxyStub()}) {

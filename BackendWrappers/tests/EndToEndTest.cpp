@@ -19,6 +19,7 @@
 #include "Threads/Thread.h"
 #include "Watchdog.h"
 #include "demo/World.h"
+#include "platform/tests/test_folder.h"
 #include "standins/common/StandinProbe.h"
 #include "winplat/com.h"
 #include "winplat/kernel.h"
@@ -72,8 +73,8 @@ TEST_P(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
     Watchdog watchdog(60);
     const bool direct = GetParam();
     namespace fs = std::filesystem;
-    const std::string root =
-        (fs::temp_directory_path() / ("backendwrappers-" + std::to_string(getpid()))).string();
+    // One root per process, as the modules loaded from it stay loaded.
+    static const std::string root = testfolder::fresh("backendwrappers-");
     endToEnd::layOutWorld(root);
     const std::string database = root + "/stores.db";
     world::writeFile(database, world::readFile(std::string(STORESET_SOURCE_DIR) + "/demo/Demo.db"));

@@ -3,6 +3,7 @@
 
 #include "CommonBase/DataStream.h"
 #include "StreamTestSupport.h"
+#include "TempFolder.h"
 #include "winplat/inject.h"
 
 namespace {
@@ -229,6 +230,7 @@ TEST(DataStream, CopyToCountsAndLimits) {
 }
 
 TEST(DataStream, AdaptiveStreamCrossesItsThreshold) {
+    TempFolder folder;
     IStream* raw = nullptr;
     ASSERT_EQ(streamUtils::createStream(streamUtils::AdaptiveStream, &raw, false, false, false), S_OK);
     StreamRef stream(raw);

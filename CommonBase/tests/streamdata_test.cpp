@@ -10,6 +10,7 @@
 
 #include "CommonBase/HResultException.h"
 #include "CommonBase/StreamData.h"
+#include "TempFolder.h"
 #include "winplat/inject.h"
 
 namespace {
@@ -63,40 +64,6 @@ std::string pattern(size_t n, unsigned seed = 1) {
 MemoryStreamData* memory(IStreamData* data) {
     return static_cast<MemoryStreamData*>(data);
 }
-
-// A folder of its own for temporary files, configured for the test's duration.
-class TempFolder {
-  public:
-    TempFolder() {
-        char path[] = "/tmp/streamdata_testXXXXXX";
-        path_ = mkdtemp(path);
-        Stream::Init::setTempPath(path_);
-    }
-    ~TempFolder() {
-        Stream::Init::setTempPath("");
-        for (const std::string& name : files()) {
-            unlink((path_ + "/" + name).c_str());
-        }
-        rmdir(path_.c_str());
-    }
-    std::vector<std::string> files() const {
-        std::vector<std::string> names;
-        if (DIR* dir = opendir(path_.c_str())) {
-            while (dirent* entry = readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name != "." && name != "..") {
-                    names.push_back(name);
-                }
-            }
-            closedir(dir);
-        }
-        return names;
-    }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 }  // namespace
 

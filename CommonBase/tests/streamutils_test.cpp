@@ -5,6 +5,7 @@
 
 #include "CommonBase/HResultException.h"
 #include "StreamTestSupport.h"
+#include "TempFolder.h"
 #include "winplat/mapi.h"
 #include "winplat/utf16.h"
 
@@ -48,21 +49,21 @@ std::string escaped(const std::string& utf16Text) {
 TEST(StreamUtils, ExactReadsPositionsAndSizes) {
     StreamRef stream(memoryStream("abcdef"));
     char buffer[8] = {};
-    detail::readData(stream.get(), buffer, 4);
+    streamUtils::detail::readData(stream.get(), buffer, 4);
     EXPECT_EQ(std::string(buffer, 4), "abcd");
-    expectRaise([&] { detail::readData(stream.get(), buffer, 3); }, STG_E_READFAULT,
+    expectRaise([&] { streamUtils::detail::readData(stream.get(), buffer, 3); }, STG_E_READFAULT,
                 "streamUtils::detail::readData");
-    expectRaise([&] { detail::readData(stream.get(), nullptr, 1); }, E_INVALIDARG,
+    expectRaise([&] { streamUtils::detail::readData(stream.get(), nullptr, 1); }, E_INVALIDARG,
                 "streamUtils::detail::readData");
-    expectRaise([&] { detail::readData(nullptr, buffer, 1); }, E_INVALIDARG,
+    expectRaise([&] { streamUtils::detail::readData(nullptr, buffer, 1); }, E_INVALIDARG,
                 "streamUtils::detail::checkStream");
 
     rewind(stream.get());
     std::vector<char> terminated;
-    detail::readData(stream.get(), terminated, 4);
+    streamUtils::detail::readData(stream.get(), terminated, 4);
     EXPECT_STREQ(terminated.data(), "abc");
     // A buffer without room for the terminator is refused, not overrun.
-    expectRaise([&] { detail::readData(stream.get(), terminated, 0); }, E_INVALIDARG,
+    expectRaise([&] { streamUtils::detail::readData(stream.get(), terminated, 0); }, E_INVALIDARG,
                 "streamUtils::detail::readData");
 
     seek(stream.get(), int32_t(-2), STREAM_SEEK_END);
@@ -123,6 +124,7 @@ TEST(StreamUtils, WritingText) {
 }
 
 TEST(StreamUtils, CreateStreamKinds) {
+    TempFolder folder;
     IStream* untouched = reinterpret_cast<IStream*>(0x1234);
     EXPECT_EQ(createStream(3, &untouched, false, false, false), E_INVALIDARG);
     EXPECT_EQ(untouched, reinterpret_cast<IStream*>(0x1234));

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "test_folder.h"
 #include "winplat/inject.h"
 #include "winplat/registry.h"
 
@@ -95,10 +96,7 @@ class RegistryTest : public ::testing::Test {
     void SetUp() override {
         winplat::inject::reset();
         winplat::registry::clearDeniedKeys();
-        dir_ = std::filesystem::temp_directory_path() / "winplat_reg_XXXXXX";
-        std::string tmpl = dir_.string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        dir_ = tmpl;
+        dir_ = testfolder::fresh("winplat_reg_");
         file_ = (dir_ / "registry.reg").string();
         setenv("WINPLAT_REGISTRY", file_.c_str(), 1);
         ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);

@@ -10,6 +10,7 @@
 #include "MapiProvider/Utilities/MapiLoader.h"
 #include "MapiProvider/Utilities/MapiStubs.h"
 #include "demo/World.h"
+#include "platform/tests/test_folder.h"
 #include "winplat/inject.h"
 #include "winplat/msi.h"
 #include "winplat/modules.h"
@@ -22,14 +23,9 @@ namespace fs = std::filesystem;
 class MapiLoaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        static int serial = 0;
         MapiLoader::resetForTests();
         winplat::inject::reset();
-        root_ = (fs::temp_directory_path() /
-                 ("storeset-loader-" + std::to_string(getpid()) + "-" + std::to_string(++serial)))
-                    .string();
-        fs::remove_all(root_);
-        fs::create_directories(root_);
+        root_ = testfolder::fresh("storeset-loader-");
         world::writeFile(root_ + "/registry.reg", "Windows Registry Editor Version 5.00\n\n");
         world_ = world::activate(root_);
         standins_ = world::standinFolder();

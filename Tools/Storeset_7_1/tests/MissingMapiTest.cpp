@@ -13,6 +13,7 @@
 #include <string>
 
 #include "demo/World.h"
+#include "platform/tests/test_folder.h"
 
 namespace {
 
@@ -52,8 +53,7 @@ std::string withMissingDependency(std::string module) {
 
 TEST(MissingMapi, TheProgramStopsBeforeMainSayingWhatIsMissingOrWhyItWouldNotLoad) {
     namespace fs = std::filesystem;
-    const std::string root =
-        (fs::temp_directory_path() / ("storeset71-nomapi-" + std::to_string(getpid()))).string();
+    const std::string root = testfolder::fresh("storeset71-nomapi-");
     const std::string mapi = root + "/c/windows/system32/MAPI32.dll";
     const std::string standins = world::standinFolder();
     const std::string cannot = "The program can't start because MAPI32.dll could not be loaded: ";
@@ -89,7 +89,9 @@ TEST(MissingMapi, TheProgramStopsBeforeMainSayingWhatIsMissingOrWhyItWouldNotLoa
                         row.what);
             continue;
         }
-        fs::remove_all(root);
+        for (const fs::directory_entry& entry : fs::directory_iterator(root)) {
+            fs::remove_all(entry.path());
+        }
         fs::create_directories(root + "/c/windows/system32");
         for (const char* folder : {"", "/c", "/c/windows", "/c/windows/system32"}) {
             fs::permissions(root + folder, fs::perms::owner_all | fs::perms::group_read |

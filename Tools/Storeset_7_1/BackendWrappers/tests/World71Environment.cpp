@@ -10,6 +10,7 @@
 
 #include "Tools/Storeset_7_1/MapiImports71.h"
 #include "demo/World.h"
+#include "platform/tests/test_folder.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ class World71 : public ::testing::Environment {
             ASSERT_NE(parents, nullptr);
             world::activate(parents);
         } else {
-            root_ = world::freshTempFolder("backendwrappers71-");
+            root_ = testfolder::fresh("backendwrappers71-");
             world::layOutDemo(root_, STORESET_SOURCE_DIR, world::standinFolder(), world::Build::v71);
         }
         uint32_t status = 0;
