@@ -145,22 +145,37 @@ inline void checkFolder(const std::string& path, const std::string& what) {
     }
 }
 
-// A new empty folder in the temporary folder, its name `prefix` and six
-// characters no other folder there has.
-inline std::string freshTempFolder(const std::string& prefix) {
-    std::string name = (std::filesystem::temp_directory_path() / (prefix + "XXXXXX")).string();
-    if (!::mkdtemp(name.data())) {
-        throw std::runtime_error("cannot make a folder " + name);
-    }
-    return name;
-}
-
+// Writes `bytes` as the file `path`, making the folders on the way; one that
+// cannot be made or written is told with the C library's reason.
 inline void writeFile(const std::string& path, const std::string& bytes) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
+    const auto refuse = [&](int error) {
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(error));
+    };
+    if (const std::filesystem::path folder = std::filesystem::path(path).parent_path(); !folder.empty()) {
+        std::error_code failed;
+        std::filesystem::create_directories(folder, failed);
+        if (failed) {
+            refuse(failed.value());
+        }
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        refuse(errno);
+    }
+    for (size_t at = 0; at < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            refuse(error);
+        }
+        at += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0) {
+        refuse(errno);
     }
 }
 

@@ -11,14 +11,12 @@
 // server property. Both read the files they are given as text, and write
 // nothing there.
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "demo/World.h"
-#include "winplat/console.h"
 
 namespace {
 
@@ -99,63 +97,24 @@ std::string blankFirstLine(const std::string& bytes) {
     return rule;
 }
 
-// A registry file read as text: its bytes loaded from a copy in a folder of
-// its own. Loaded where it is, the file would be a live registry, a journal
-// beside it merged into it and a lock file made there; the user's files are
-// only read. The copy goes with this, the registry back in memory.
-class RegistryText {
-  public:
-    // `what` is the file to the user ("the export"). One that does not load
-    // is told in one line, of the user's file; the registry would tell it as
-    // the registry in use, to be mended before changes.
-    RegistryText(const std::string& file, const std::string& what) : bytes_(world::readFile(file, what)) {
-        if (const std::string why = blankFirstLine(bytes_); !why.empty()) {
-            throw std::runtime_error(what + " does not load: " + file + ":1: " + why);
-        }
-        folder_ = world::freshTempFolder("storeset-world-");
-        try {
-            const std::string copy = folder_ + "/registry.reg";
-            world::writeFile(copy, bytes_);
-            setenv("WINPLAT_REGISTRY", copy.c_str(), 1);
-            LSTATUS loaded;
-            {
-                winplat::console::Capture unsaid;
-                loaded = winplat::registry::reload();
-            }
-            if (loaded != ERROR_SUCCESS) {
-                std::string error = winplat::registry::lastLoadError();
-                const std::string copyName = winplat::registry::filePath() + ":";
-                if (error.compare(0, copyName.size(), copyName) == 0) {
-                    error = file + ":" + error.substr(copyName.size());
-                }
-                throw std::runtime_error(what + " does not load: " + error);
-            }
-        } catch (...) {
-            release();
-            throw;
-        }
+// Loads `bytes`, read from the registry file `file`, into the registry as
+// text, in memory alone. Loaded where it is, the file would be a live
+// registry, a journal beside it merged into it and a lock file made there;
+// the user's files are only read, and nothing is made anywhere. `what` is
+// the file to the user ("the export"). One that does not load is told in one
+// line, of the user's file; the registry would tell it as the registry in
+// use, to be mended before changes.
+void loadAsText(const std::string& file, const std::string& bytes, const std::string& what) {
+    std::string error;
+    if (!winplat::registry::loadText(bytes.data(), bytes.size(), &error)) {
+        // "line N: why" becomes "<file>:N: why", as the registry tells a file.
+        throw std::runtime_error(what + " does not load: " + file + ":" + error.substr(5));
     }
-    ~RegistryText() { release(); }
-    RegistryText(const RegistryText&) = delete;
-    RegistryText& operator=(const RegistryText&) = delete;
-
-    const std::string& bytes() const { return bytes_; }
-
-  private:
-    void release() {
-        unsetenv("WINPLAT_REGISTRY");
-        winplat::registry::reload();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
-    std::string bytes_;
-    std::string folder_;
-};
+}
 
 std::vector<std::pair<std::wstring, Section>> snapshot(const std::string& registryFile,
                                                        const std::string& profile) {
-    RegistryText loaded(registryFile, "the registry");
+    loadAsText(registryFile, world::readFile(registryFile, "the registry"), "the registry");
     if (!keyExists(std::wstring(world::ProfilesKeyW) + L"\\" + winplat::utf8ToUtf16(profile))) {
         throw std::runtime_error("no profile '" + profile + "' in " + registryFile);
     }
@@ -166,19 +125,19 @@ std::vector<std::pair<std::wstring, Section>> snapshot(const std::string& regist
 void layout(const std::string& root, const std::string& exportFile, const std::string& profile,
             const std::string& database, const std::string& standins, world::Build build) {
     // What is wrong with the export is said of the user's file, and the
-    // database name is checked before the world is emptied, so that a
-    // refusal changes nothing.
-    std::string exportBytes;
-    {
-        const RegistryText loaded(exportFile, "the export");
-        exportBytes = loaded.bytes();
-        if (const std::optional<std::wstring> name = world::databaseName(profile); name && !name->empty()) {
-            world::checkDatabaseName(*name);
-        }
+    // database name is checked and the database read before the world is
+    // emptied, so that a refusal changes nothing.
+    const std::string exportBytes = world::readFile(exportFile, "the export");
+    if (const std::string why = blankFirstLine(exportBytes); !why.empty()) {
+        throw std::runtime_error("the export does not load: " + exportFile + ":1: " + why);
     }
-    world::World w =
-        world::layOut(root, exportBytes, profile, world::readFile(database, "the store database"), standins,
-                      build, {{"the export", exportFile}, {"the store database", database}});
+    loadAsText(exportFile, exportBytes, "the export");
+    if (const std::optional<std::wstring> name = world::databaseName(profile); name && !name->empty()) {
+        world::checkDatabaseName(*name);
+    }
+    const std::string databaseBytes = world::readFile(database, "the store database");
+    world::World w = world::layOut(root, exportBytes, profile, databaseBytes, standins, build,
+                                   {{"the export", exportFile}, {"the store database", database}});
     if (!w.database.empty()) {
         return;
     }

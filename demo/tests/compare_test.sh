@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# storeset_world compare reads both files as text and writes, makes and
-# removes nothing beside them, whatever lies there. A file it cannot use, in
+# storeset_world compare reads both files as the registry reads them, as
+# text, and writes, makes and removes nothing beside them or anywhere else,
+# whatever lies there and whatever TMPDIR is. A file it cannot use, in
 # either place, is told in one line of its own, naming that file and the
 # reason (the C library's for one it cannot read), with status 1 and nothing
 # on the output. Every row runs, and each failing one is told.
@@ -16,25 +17,39 @@ fresh() {
     rm -rf "$d"
     mkdir -p "$d"
     cp "$source/demo/Demo.reg" "$d/with.reg"
+    chmod 755 "$d"
+    chmod 644 "$d/with.reg"
 }
 . "$(dirname "${BASH_SOURCE[0]}")/guard.sh"
+tmpEnv=()
+tmpSetUp
+# What compare prints of two files that hold the demo profile: each of the
+# four stores' three values unchanged.
+same="$(env -u TMPDIR "$tool" compare Demo "$source/demo/Demo.reg" "$source/demo/Demo.reg")"
+if [ "$(echo "$same" | grep -c ' unchanged$')" != 12 ]; then
+    echo "FAILED compare of the demo profile with itself:"
+    echo "$same"
+    failed=1
+fi
 # Runs compare on $d/<before> and $d/<after>, as another user when `other`
-# is set: row name, before, after, the status expected, the line expected on
-# stderr ("" for none). The output is empty when the status is not 0, and
-# not when it is.
+# is set, with the TMPDIR that tmpEnv gives: row name, before, after, the
+# status expected, the line expected on stderr ("" for none). The output is
+# empty when the status is not 0, and that of two demo profiles when it is.
 row() {
     local name="$1" before="$2" after="$3" status="$4" expected="$5"
     local was now out err got=0
     was="$(state)"
-    out="$(${other:+asOther} "$tool" compare Demo "$d/$before" "$d/$after" 2>"$d.err")" || got=$?
+    out="$(${other:+asOther} env "${tmpEnv[@]}" "$tool" compare Demo "$d/$before" "$d/$after" 2>"$d.err")" \
+        || got=$?
     err="$(cat "$d.err")"
     now="$(state)"
-    if [ "$got" != "$status" ] || [ "$err" != "$expected" ] || [ "$now" != "$was" ] \
-        || { [ "$status" != 0 ] && [ -n "$out" ]; } || { [ "$status" = 0 ] && [ -z "$out" ]; }; then
+    if [ "$got" != "$status" ] || [ "$err" != "$expected" ] || [ "$now" != "$was" ] || ! tmpUntouched \
+        || { [ "$status" != 0 ] && [ -n "$out" ]; } || { [ "$status" = 0 ] && [ "$out" != "$same" ]; }; then
         echo "FAILED $name ($before, $after): status $got${out:+, printed $(echo "$out" | grep -m1 .)}"
         echo "  got:      $err"
         echo "  expected: $expected"
         [ "$now" = "$was" ] || diff <(echo "$was") <(echo "$now") | sed 's/^/  /'
+        tmpUntouched || echo "  made beside: $(ls -A "$d.private")"
         failed=1
     fi
 }
@@ -53,6 +68,9 @@ without() { printf 'Windows Registry Editor Version 5.00\n' >"$d/without.reg"; }
 folder() { mkdir "$d/folder.reg"; }
 old() { printf 'REGEDIT4\n' >"$d/old.reg"; }
 empty() { printf '' >"$d/empty.reg"; }
+# The demo profile after blank lines, which the registry reads as it does
+# the file without them.
+blank() { { printf '\n \t\r\n'; cat "$source/demo/Demo.reg"; } >"$d/blank.reg"; }
 # A line past the header that does not parse.
 bad() { printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software]\n"a"=hex:zz\n' >"$d/bad.reg"; }
 closed() { echo text >"$d/closed.reg" && chmod 000 "$d/closed.reg"; }
@@ -73,8 +91,9 @@ both "an absent file" nothing nothere.reg 1 \
 both "a folder" folder folder.reg 1 "storeset_world: cannot read the registry $d/folder.reg: Is a directory"
 both "a REGEDIT4 file" old old.reg 1 \
     "storeset_world: the registry does not load: $d/old.reg:1: REGEDIT4 files are not supported; the first line must be $header"
-both "an empty file" empty empty.reg 1 \
-    "storeset_world: the registry does not load: $d/empty.reg:1: the file is empty; the first line must be $header"
+# An empty file is an empty registry.
+both "an empty file" empty empty.reg 1 "storeset_world: no profile 'Demo' in $d/empty.reg"
+both "blank lines before the header" blank blank.reg 0 ""
 both "a value that does not parse" bad bad.reg 1 \
     "storeset_world: the registry does not load: $d/bad.reg:4: invalid hexadecimal byte list"
 if [ "$(id -u)" = 0 ] && ! command -v setpriv >/dev/null; then
@@ -87,5 +106,22 @@ fi
 # keeps its line ends.
 both "a journal and a lock file beside" left left.reg 0 ""
 
-[ "$failed" = 0 ] && rm -rf "$d" "$d.err"
+# Whatever TMPDIR is, compare needs no folder: as root and as another user,
+# a profile compared and a file refused as with TMPDIR unset, nothing made.
+for kind in $TmpKinds; do
+    tmpFor "$kind"
+    for other in "" 1; do
+        who="${other:+, as another user}"
+        tmpSetUp
+        fresh
+        row "TMPDIR $kind$who" with.reg with.reg 0 ""
+        fresh && bad
+        row "TMPDIR $kind$who, a value that does not parse" bad.reg with.reg 1 \
+            "storeset_world: the registry does not load: $d/bad.reg:4: invalid hexadecimal byte list"
+    done
+done
+other=""
+tmpEnv=()
+
+[ "$failed" = 0 ] && rm -rf "$d" "$d.err" "$d.private"
 exit "$failed"

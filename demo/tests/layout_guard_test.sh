@@ -3,8 +3,8 @@
 # a folder it did not make that is not empty, and a world that holds its own
 # inputs however they are named (relative, through links, at any depth),
 # and an input it cannot read: the folder or the input and the reason on
-# stderr, status 1, nothing changed. Every row runs, and each failing one is
-# told.
+# stderr, status 1, nothing changed. Whatever TMPDIR is, it makes nothing
+# outside the world. Every row runs, and each failing one is told.
 #
 #   layout_guard_test.sh <build folder> <storeset_world> <source folder>
 set -u
@@ -17,40 +17,53 @@ fresh() {
     rm -rf "$d"
     mkdir -p "$d"
     cp "$source/demo/Demo.reg" "$source/demo/Demo.db" "$d/"
+    chmod 644 "$d/Demo.reg" "$d/Demo.db"
 }
 # A world layout made, at $d/w.
 world() {
     "$tool" layout "$d/w" "$d/Demo.reg" Demo "$d/Demo.db" "$standins" >/dev/null
 }
 . "$(dirname "${BASH_SOURCE[0]}")/guard.sh"
+tmpEnv=()
+tmpSetUp
 
 # A row that layout refuses, run in the folder `at` ($d unless set), as
-# another user when `other` is set: row name, the message expected on
-# stderr, layout's arguments.
+# another user when `other` is set, with the TMPDIR that tmpEnv gives: row
+# name, the message expected on stderr, layout's arguments.
 refused() {
     local name="$1" expected="storeset_world: $2"
     shift 2
     local before after out err status=0
     before="$(state)"
-    out="$(cd "${at:-$d}" && ${other:+asOther} "$tool" layout "$@" 2>"$d.err")" || status=$?
+    out="$(cd "${at:-$d}" && ${other:+asOther} env "${tmpEnv[@]}" "$tool" layout "$@" 2>"$d.err")" || status=$?
     err="$(cat "$d.err")"
     after="$(state)"
-    if [ "$status" != 1 ] || [ -n "$out" ] || [ "$err" != "$expected" ] || [ "$after" != "$before" ]; then
+    if [ "$status" != 1 ] || [ -n "$out" ] || [ "$err" != "$expected" ] || [ "$after" != "$before" ] \
+        || ! tmpUntouched; then
         echo "FAILED $name: status $status${out:+, printed $out}"
         echo "  got:      $err"
         echo "  expected: $expected"
         [ "$after" = "$before" ] || diff <(echo "$before") <(echo "$after") | sed 's/^/  /'
+        tmpUntouched || echo "  made beside: $(ls -A "$d.private")"
         failed=1
     fi
 }
 
-# A row that layout lays out: row name, the world's folder as given; the
-# world then carries the mark, the database is in it, nothing else is left
-# from before, and the user's files are as they were.
+# A row that layout lays out, as another user when `other` is set, with the
+# TMPDIR that tmpEnv gives: row name, the world's folder as given, under $d;
+# the world then carries the mark, the database is in it, nothing else is
+# left from before, and nothing outside it was made or changed.
 laid() {
     local name="$1" root="$2" status=0
-    "$tool" layout "$root" "$d/Demo.reg" Demo "$d/Demo.db" "$standins" >/dev/null 2>"$d.err" || status=$?
+    local outside before after
+    outside="./$(realpath -m --relative-to="$d" "$root")"  # the world, links resolved
+    before="$(state | grep -v -F -e " $outside/" -e " $outside ")"
+    ${other:+asOther} env "${tmpEnv[@]}" "$tool" layout "$root" "$d/Demo.reg" Demo "$d/Demo.db" "$standins" \
+        >/dev/null 2>"$d.err" || status=$?
+    after="$(state | grep -v -F -e " $outside/" -e " $outside ")"
     local problem=""
+    [ "$after" = "$before" ] || problem="$problem; changed outside the world: $(diff <(echo "$before") <(echo "$after"))"
+    tmpUntouched || problem="$problem; made beside: $(ls -A "$d.private")"
     [ "$status" = 0 ] || problem="status $status: $(cat "$d.err")"
     [ -f "$root/.storeset-world" ] || problem="$problem; no mark"
     cmp -s "$root/c/ProgramData/Connector/Demo.db" "$source/demo/Demo.db" || problem="$problem; no database"
@@ -181,5 +194,30 @@ ln -s w "$d/wl"
 laid "a world it made, named through a link" "$d/wl"
 [ -L "$d/wl" ] || { echo "FAILED the link to the world was not kept"; failed=1; }
 
-[ "$failed" = 0 ] && rm -rf "$d" "$d.err"
+# Whatever TMPDIR is, as root and as another user (in a world folder that
+# user could make), a world is laid out and an absent store database refused
+# as with TMPDIR unset, and nothing is made outside the world.
+for kind in $TmpKinds; do
+    tmpFor "$kind"
+    for other in "" 1; do
+        who="${other:+, as another user}"
+        for road in laid refused; do
+            tmpSetUp
+            fresh
+            chmod 755 "$d"
+            mkdir -m 1777 "$d/open"
+            if [ "$road" = laid ]; then
+                laid "TMPDIR $kind$who" "$d/open/w"
+            else
+                refused "TMPDIR $kind$who, an absent store database" \
+                    "cannot read the store database $d/absent.db: No such file or directory" \
+                    "$d/open/w" "$d/Demo.reg" Demo "$d/absent.db" "$standins"
+            fi
+        done
+    done
+done
+other=""
+tmpEnv=()
+
+[ "$failed" = 0 ] && rm -rf "$d" "$d.err" "$d.private"
 exit "$failed"

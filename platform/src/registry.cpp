@@ -813,6 +813,22 @@ LSTATUS reload() {
     return loadFromEnvironment(s);
 }
 
+bool loadText(const void* data, size_t size, std::string* error) {
+    std::unique_ptr<Key> tree;
+    Encoding enc;
+    std::string err;
+    if (!regtree::parse(static_cast<const uint8_t*>(data), size, tree, enc, err)) {
+        if (error) {
+            *error = err;
+        }
+        return false;
+    }
+    State& s = state();
+    winplat::kernel::PlatformGuard lock(s.mutex);
+    s.store.loadTree(std::move(tree));
+    return true;
+}
+
 std::string filePath() {
     State& s = state();
     winplat::kernel::PlatformGuard lock(s.mutex);

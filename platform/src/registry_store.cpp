@@ -2070,6 +2070,13 @@ LSTATUS Store::load(const std::string& file) {
     return loadFresh(*s_, file);
 }
 
+LSTATUS Store::loadTree(std::unique_ptr<Key> tree) {
+    const LSTATUS loaded = loadFresh(*s_, "");
+    s_->tree = std::move(tree);
+    ++s_->generation;
+    return loaded;
+}
+
 bool Store::loaded() const {
     return s_->loaded;
 }

@@ -56,6 +56,8 @@ class Store {
     // changes still in the journal of the one loaded before went into its
     // file. A file that cannot be used is said so on stderr once.
     LSTATUS load(const std::string& file);
+    // Loads the registry in memory only, as load("") does, its tree `tree`.
+    LSTATUS loadTree(std::unique_ptr<regtree::Key> tree);
     bool loaded() const;
     // Brings the tree up to date with what other processes wrote; loads from
     // WINPLAT_REGISTRY first when nothing was loaded.

@@ -1,5 +1,7 @@
 // The registry file: the `.reg` form written and read back, the registry
 // editor's UTF-16LE export, files that do not parse, changes from outside.
+#include <map>
+
 #include "registry_fixture.h"
 #include "winplat/console.h"
 
@@ -318,6 +320,83 @@ TEST_F(RegistryTest, ParseFromMemoryGivesTheCanonicalForm) {
               "\"v\"=hex(2):41,00,00,00\n\n");
     EXPECT_FALSE(winplat::registry::parseText("x", 1, &error, nullptr));
     EXPECT_EQ(error, "line 1: the first line must be \"Windows Registry Editor Version 5.00\"");
+}
+
+// Text loaded from memory is the registry in memory alone: it reads as the
+// file would, the changes made on it go nowhere on disk, and the next reload
+// goes back to the file. Text that does not parse is refused with the
+// parser's message, and the registry is the file's as it was.
+TEST_F(RegistryTest, TextLoadsAsARegistryInMemoryOrChangesNothing) {
+    const std::string header = "Windows Registry Editor Version 5.00";
+    const std::string rule = "the first line must be \"" + header + "\"";
+    const struct {
+        const char* what;
+        std::string text;
+        std::string error;  // "" : it loads
+        std::string key;    // HKCU\Software\Text as it then exports
+    } rows[] = {
+        {"UTF-8", header + "\n\n[HKEY_CURRENT_USER\\Software\\Text]\n\"a\"=\"b\"\n", "",
+         "[HKEY_CURRENT_USER\\Software\\Text]\n\"a\"=\"b\"\n\n"},
+        {"blank lines before the header",
+         "\n \t\r\n" + header + "\r\n[HKCU\\Software\\Text]\r\n\"n\"=dword:2\r\n", "",
+         "[HKEY_CURRENT_USER\\Software\\Text]\n\"n\"=dword:00000002\n\n"},
+        {"UTF-16LE with a byte-order mark",
+         utf16File(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                   u"[HKEY_CURRENT_USER\\Software\\Text]\r\n@=\"d\"\r\n"),
+         "", "[HKEY_CURRENT_USER\\Software\\Text]\n@=\"d\"\n\n"},
+        {"an empty file", "", "", ""},
+        {"not the header", "a profile\n", "line 1: " + rule, ""},
+        {"REGEDIT4", "REGEDIT4\n", "line 1: REGEDIT4 files are not supported; " + rule, ""},
+        {"a value that does not parse", header + "\n\n[HKEY_CURRENT_USER\\Software\\Text]\n\"a\"=hex:zz\n",
+         "line 4: invalid hexadecimal byte list", ""},
+    };
+    const auto folder = [this] {
+        std::map<std::string, std::string> files;
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+            files[e.path().filename().string()] = readBytes(e.path().string());
+        }
+        return files;
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+        ASSERT_EQ(setDword(L"Pending", 7), ERROR_SUCCESS);  // in the journal
+        const std::string before = winplat::registry::exportText();
+        const auto filesBefore = folder();
+        std::string error = "untouched";
+        const bool loaded = winplat::registry::loadText(row.text.data(), row.text.size(), &error);
+        if (!row.error.empty()) {
+            EXPECT_FALSE(loaded);
+            EXPECT_EQ(error, row.error);
+            EXPECT_EQ(winplat::registry::exportText(), before);
+            EXPECT_EQ(winplat::registry::filePath(), file_);
+            EXPECT_EQ(winplat::registry::lastLoadError(), "");
+            EXPECT_EQ(folder(), filesBefore);
+            ASSERT_EQ(setDword(L"After", 1), ERROR_SUCCESS);  // still the file's
+            EXPECT_NE(fileText().find("\"After\"=dword:00000001\n"), std::string::npos);
+            continue;
+        }
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(error, "untouched");
+        EXPECT_EQ(winplat::registry::filePath(), "");
+        EXPECT_EQ(winplat::registry::lastLoadError(), "");
+        EXPECT_EQ(winplat::registry::exportKey(HKEY_CURRENT_USER, L"Software\\Text"), row.key);
+        EXPECT_EQ(winplat::registry::exportKey(HKEY_CURRENT_USER, L"Software\\Journal"), "");
+        if (row.key.empty()) {
+            EXPECT_EQ(winplat::registry::exportText(), header + "\n\n");
+        }
+        // The record left in the journal went into the file first.
+        EXPECT_NE(readBytes(file_).find("\"Pending\"=dword:00000007\n"), std::string::npos);
+        const auto filesLoaded = folder();
+        ASSERT_EQ(setDword(L"InMemory", 3), ERROR_SUCCESS);
+        EXPECT_EQ(dwordOf(L"InMemory"), 3);
+        winplat::registry::flush();
+        EXPECT_EQ(folder(), filesLoaded);
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        EXPECT_EQ(winplat::registry::filePath(), file_);
+        EXPECT_EQ(winplat::registry::exportText(), before);
+        EXPECT_EQ(folder(), filesLoaded);
+    }
 }
 
 }  // namespace

@@ -200,6 +200,14 @@ namespace winplat::registry {
 // with ERROR_BADDB until the file is mended), or the error of reading it.
 WINPLAT_API LSTATUS reload();
 
+// Replaces this process's registry with the tree of the `.reg` text `data`,
+// kept in memory only, as without WINPLAT_REGISTRY (nothing is read or made
+// on disk), until the next reload(); the changes still in the journal of the
+// file loaded before go into that file first, as reload() does. On text that
+// does not parse returns false, the message of parseText in `error`, and
+// leaves the registry as it was.
+WINPLAT_API bool loadText(const void* data, size_t size, std::string* error);
+
 // The path of the registry file in use ("" when the registry is in memory).
 WINPLAT_API std::string filePath();
 
