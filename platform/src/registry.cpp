@@ -813,7 +813,10 @@ LSTATUS reload() {
     return loadFromEnvironment(s);
 }
 
-bool loadText(const void* data, size_t size, std::string* error) {
+namespace {
+
+// The tree of `.reg` text; nullptr, with the message in `error`, when it does not parse.
+std::unique_ptr<Key> parsedTree(const void* data, size_t size, std::string* error) {
     std::unique_ptr<Key> tree;
     Encoding enc;
     std::string err;
@@ -821,6 +824,16 @@ bool loadText(const void* data, size_t size, std::string* error) {
         if (error) {
             *error = err;
         }
+        return nullptr;
+    }
+    return tree;
+}
+
+}  // namespace
+
+bool loadText(const void* data, size_t size, std::string* error) {
+    std::unique_ptr<Key> tree = parsedTree(data, size, error);
+    if (!tree) {
         return false;
     }
     State& s = state();
@@ -908,13 +921,8 @@ void flush() {
 }
 
 bool parseText(const void* data, size_t size, std::string* error, std::string* canonical) {
-    std::unique_ptr<Key> tree;
-    Encoding enc;
-    std::string err;
-    if (!regtree::parse(static_cast<const uint8_t*>(data), size, tree, enc, err)) {
-        if (error) {
-            *error = err;
-        }
+    const std::unique_ptr<Key> tree = parsedTree(data, size, error);
+    if (!tree) {
         return false;
     }
     if (canonical) {

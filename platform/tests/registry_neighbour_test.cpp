@@ -98,12 +98,6 @@ std::string concurrentValue(const std::string& name) {
     return winplat::utf16ToUtf8(reinterpret_cast<const WCHAR*>(data.data()));
 }
 
-struct stat lstatOf(const std::string& path) {
-    struct stat st {};
-    ::lstat(path.c_str(), &st);
-    return st;
-}
-
 // Where each whole record of a journal ends, read as the journal's format
 // lays them out: a 64-byte header, then per record its payload's length,
 // a checksum and the payload.
@@ -1028,6 +1022,10 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
     const auto flushFails = [](const char* point, const char* name) {
         return std::vector<std::string>{"at", point, std::to_string(EIO), "0", "set", name, "1"};
     };
+    const auto cannotBeMade = [&](const char* what, const char* beside, int error) {
+        return "winplat: the registry " + std::string(what) + file_ + beside + " cannot be made in " +
+               dir_.string() + " (" + std::strerror(error) + "); changes are refused.\n";
+    };
     struct Case {
         const char* name;
         Setup setup;
@@ -1089,20 +1087,15 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
                 ASSERT_EQ(::chmod(file_.c_str(), 0660), 0);
                 ASSERT_EQ(run({"set", "First", "1"}), 0);
                 ASSERT_EQ(::unlink((file_ + ".journal").c_str()), 0);
-                expected = "winplat: the registry journal " + file_ + ".journal cannot be made in " +
-                           dir_.string() + " (" + std::strerror(EACCES) + "); changes are refused.\n";
+                expected = cannotBeMade("journal ", ".journal", EACCES);
                 break;
             case Setup::LockFlushFails:
-                expected = "winplat: the registry lock file " + file_ + ".lock cannot be made in " +
-                           dir_.string() + " (" + std::strerror(EIO) + "); changes are refused.\n" +
-                           "reg_writer: set failed with 1013\n";
+                expected = cannotBeMade("lock file ", ".lock", EIO) + "reg_writer: set failed with 1013\n";
                 break;
             case Setup::JournalFlushFails:
                 ASSERT_EQ(run({"set", "First", "1"}), 0);
                 ASSERT_EQ(::unlink((file_ + ".journal").c_str()), 0);
-                expected = "winplat: the registry journal " + file_ + ".journal cannot be made in " +
-                           dir_.string() + " (" + std::strerror(EIO) + "); changes are refused.\n" +
-                           "reg_writer: set failed with 1013\n";
+                expected = cannotBeMade("journal ", ".journal", EIO) + "reg_writer: set failed with 1013\n";
                 break;
             case Setup::FileFlushFails:
                 // A lock file stands; the registry file is yet to be made.
