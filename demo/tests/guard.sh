@@ -17,10 +17,11 @@ asOther() {
     fi
 }
 
-# The TMPDIR kinds a run is tried with, none of which it may need: unset;
-# absent, a folder that does not exist; private, a folder of the test's user
-# that no other user may enter; proc, /proc, where nobody may make anything.
-TmpKinds="unset absent private proc"
+# The TMPDIR kinds a run is tried with, none of which it may need (the
+# other rows run with the TMPDIR the test was given): absent, a folder that
+# does not exist; private, a folder of the test's user that no other user
+# may enter; proc, /proc, where nobody may make anything.
+TmpKinds="absent private proc"
 # Makes the folders beside $d that the kinds name, afresh.
 tmpSetUp() {
     rm -rf "$d.absent" "$d.private"
