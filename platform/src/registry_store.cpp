@@ -136,6 +136,14 @@ struct Rights {
 Rights rightsOf(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_mode, st.st_uid, st.st_gid, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
+// A record the tree holds, with what the value it names held before it
+// (imageOf(); "" for a key's record): laid again over a file another
+// process wrote, it is applied only where that value is still as it was, so
+// a later change made elsewhere wins.
+struct HeldRecord {
+    std::string payload;
+    std::string before;
+};
 }  // namespace
 
 struct Store::State {
@@ -148,6 +156,7 @@ struct Store::State {
     FileId seen;       // the file version last read (or found unusable)
     bool bad = false;  // that version cannot be used: changes are refused with badCode
     LSTATUS badCode = ERROR_SUCCESS;
+    struct timespec badCtime {};  // its change time: its rights, for one that could not be read
     std::string lastError;
     int lockFd = -1;              // "<target>.lock", when it exists
     bool lockWritable = false;    // opened for writing (and mapped so)
@@ -190,6 +199,15 @@ struct Store::State {
     bool tempsSwept = false;      // temporary files of killed writers removed
     uint64_t ownSalt = 0;         // the journal this process last wrote a record to
     std::string asideNote;        // said when another process set this process's records aside
+    // The records of the journal `salt` that the tree holds, in their order:
+    // what the tree would lose were that journal moved away.
+    std::vector<HeldRecord> held;
+    // Records the tree holds of a journal another process set aside, which
+    // neither the file nor any journal may hold: made good by the next
+    // change (or the exit) of this process, laid over what the files hold.
+    std::vector<HeldRecord> orphans;
+    std::string orphanedIn;              // where that journal was set aside ("": not found)
+    std::set<std::string> namedAside;    // set-aside files this process made and named
     // Bumped whenever the tree may have changed; a cursor or a cached key of
     // an older generation is not used.
     uint64_t generation = 1;
@@ -301,11 +319,21 @@ std::string escapeControls(const std::string& text) {
     return out;
 }
 
-// Marks the version `id` of the file unusable and says so once per version.
-LSTATUS markBad(State& s, const FileId& id, LSTATUS code, const std::string& text) {
+// Whether `st` is the version of the file found unusable. A file that could
+// not be read is looked at again once its rights changed: a chmod mends it.
+bool stillBad(const State& s, const struct stat& st) {
+    return s.bad && s.seen == idOf(st) &&
+           (s.badCode != ERROR_CANTREAD || (st.st_ctim.tv_sec == s.badCtime.tv_sec &&
+                                            st.st_ctim.tv_nsec == s.badCtime.tv_nsec));
+}
+
+// Marks the version `st` of the file unusable and says so once per version.
+LSTATUS markBad(State& s, const struct stat& st, LSTATUS code, const std::string& text) {
     const std::string what = escapeControls(text);
+    const FileId id = idOf(st);
     const bool repeated = s.bad && s.seen == id && s.lastError == what;
     s.seen = id;
+    s.badCtime = st.st_ctim;
     s.bad = true;
     s.badCode = code;
     s.lastError = what;
@@ -426,6 +454,36 @@ struct Cursor {
         return out;
     }
 };
+
+bool readPath(Cursor& c, Path& path);
+
+// What the value `name` of the key at `path` holds: 'A' when there is none,
+// else 'P', its type and its data.
+std::string imageOf(const Key& top, const Path& path, std::wstring_view name) {
+    const Key* k = winplat::regtree::find(top, path);
+    const winplat::regtree::Value* v = k ? k->value(name) : nullptr;
+    if (!v) {
+        return "A";
+    }
+    std::string out = "P";
+    put(out, static_cast<uint32_t>(v->type));
+    out.append(reinterpret_cast<const char*>(v->data.data()), v->data.size());
+    return out;
+}
+
+// imageOf() the value a value record names, in `top`; "" for a key's record
+// or one that does not read.
+std::string imageBefore(const Key& top, const std::string& payload) {
+    Cursor c{payload.data(), payload.data() + payload.size()};
+    const char op = c.get<char>();
+    Path path;
+    if ((op != static_cast<char>(Op::SetValue) && op != static_cast<char>(Op::RemoveValue)) ||
+        !readPath(c, path)) {
+        return "";
+    }
+    const std::wstring name = c.name();
+    return c.ok ? imageOf(top, path, name) : "";
+}
 
 // A salt no other journal of this file had: time, process and a counter.
 uint64_t newSalt() {
@@ -649,6 +707,7 @@ void releaseJournalBytes(State& s) {
 
 // The history of the journal with `salt` starts again at its header.
 void startHistory(State& s, uint64_t salt) {
+    s.held.clear();
     s.history.clear();
     s.historySalt = salt;
     s.history.emplace_back(static_cast<off_t>(kJournalHeader), salt);
@@ -725,11 +784,17 @@ off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*appl
     }
     const size_t first = pos;
     for (size_t next; (next = wholeRecord(bytes, pos, seed, sum)) != 0; pos = next) {
+        HeldRecord held;
+        if (chained) {
+            held.payload.assign(bytes.data() + pos + kRecordHeader, next - pos - kRecordHeader);
+            held.before = imageBefore(*s.tree, held.payload);
+        }
         if (!apply(*s.tree, bytes.data() + pos + kRecordHeader, next - pos - kRecordHeader)) {
             break;
         }
         if (chained) {
             addToHistory(s, at + static_cast<off_t>(pos), seed, at + static_cast<off_t>(next), sum);
+            s.held.push_back(std::move(held));
             seed = sum;
         }
     }
@@ -887,17 +952,18 @@ void openJournalAgain(State& s, bool rewritten);
 
 // Reads the file whole into the tree; false, leaving the tree as it was,
 // when that version cannot be used. The tree it replaces goes to
-// `replaced` when that is empty.
-bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<Key>& replaced) {
+// `replaced` when that is empty, with the records it held to `heldReplaced`.
+bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<Key>& replaced,
+              std::vector<HeldRecord>& heldReplaced) {
     struct stat st = found;
     if (S_ISDIR(st.st_mode)) {
-        rc = markBad(s, idOf(st), ERROR_CANTREAD, s.file + ": a folder stands where the file should be");
+        rc = markBad(s, st, ERROR_CANTREAD, s.file + ": a folder stands where the file should be");
         return false;
     }
     const int fd = ::open(s.target.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         rc = errno == ENOENT ? ERROR_SUCCESS
-                             : markBad(s, idOf(st), ERROR_CANTREAD,
+                             : markBad(s, st, ERROR_CANTREAD,
                                        s.file + ": the file cannot be read (" + std::strerror(errno) + ")");
         return false;
     }
@@ -906,7 +972,7 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<K
     const int readErrno = errno;
     ::close(fd);
     if (!ok) {
-        rc = markBad(s, idOf(st), ERROR_CANTREAD,
+        rc = markBad(s, st, ERROR_CANTREAD,
                      s.file + ": the file cannot be read (" + std::strerror(readErrno) + ")");
         return false;
     }
@@ -916,7 +982,7 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<K
     if (!winplat::regtree::parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), tree, enc,
                                  error)) {
         // "line N: ..." becomes "<file>:N: ..."
-        rc = markBad(s, idOf(st), ERROR_BADDB, s.file + ":" + error.substr(5));
+        rc = markBad(s, st, ERROR_BADDB, s.file + ":" + error.substr(5));
         return false;
     }
     s.seen = idOf(st);
@@ -927,7 +993,9 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<K
     tree.swap(s.tree);
     if (!replaced) {
         replaced = std::move(tree);
+        heldReplaced = std::move(s.held);
     }
+    s.held.clear();
     ++s.generation;
     s.encoding = enc;
     s.bad = false;
@@ -954,6 +1022,7 @@ struct ReadPoint {
           journalEnd(s.journalEnd),
           lastAt(s.lastAt),
           historySize(s.history.size()),
+          heldSize(s.held.size()),
           historySalt(s.historySalt),
           journalTail(s.journalTail),
           previousIn(s.previousIn),
@@ -963,7 +1032,10 @@ struct ReadPoint {
     void restore(State& s) {
         if (tree) {
             s.tree = std::move(tree);
+            s.held = std::move(heldReplaced);
             ++s.generation;
+        } else if (s.held.size() > heldSize) {
+            s.held.resize(heldSize);
         }
         s.encoding = encoding;
         s.seen = seen;
@@ -986,12 +1058,13 @@ struct ReadPoint {
         s.lastError = lastError;
     }
     std::unique_ptr<Key> tree;  // the tree a file read in the refresh replaced
+    std::vector<HeldRecord> heldReplaced;  // the records it held
     Encoding encoding;
     FileId seen;
     FileRights fileRights;
     uint64_t seenHash, salt, chain, lastSeed;
     off_t journalEnd, lastAt;
-    size_t historySize;
+    size_t historySize, heldSize;
     uint64_t historySalt;
     bool journalTail, previousIn, bad;
     LSTATUS badCode;
@@ -1000,6 +1073,7 @@ struct ReadPoint {
 
 LSTATUS foldIn(State& s);
 LSTATUS failedWrite(State& s, int e);
+void foldAtExitLater(State& s);
 
 // The journal was found shorter than the records the tree holds, beside the
 // file they go with: emptied or cut from outside. Those records may be
@@ -1022,6 +1096,30 @@ LSTATUS foldCutJournal(State& s) {
         say("winplat: the registry journal " + s.target + ".journal was cut short from outside (" +
             std::to_string(st.st_size) + " bytes, " + std::to_string(expected) +
             " expected); the changes read from it are written into " + s.file + ".\n");
+    }
+    return rc;
+}
+
+// The tree holds records of a journal another process moved away unread
+// (set aside, as one that held no journal when it looked): they may be
+// acknowledged changes kept nowhere else, so the tree, which holds them and
+// what the files hold now, is written whole. Called under the exclusive lock.
+LSTATUS foldOrphans(State& s) {
+    const std::string aside = s.orphanedIn;
+    s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+    LSTATUS rc;
+    try {
+        rc = foldIn(s);
+    } catch (const std::bad_alloc&) {
+        rc = ERROR_NOT_ENOUGH_MEMORY;
+        s.writeError = "out of memory";
+    }
+    if (rc == ERROR_SUCCESS) {
+        say("winplat: the registry journal " + s.target + ".journal was " +
+            (aside.empty() ? "moved away" : "set aside in " + aside) +
+            " by another process, which did not read it; the changes this process read from it are written "
+            "into " +
+            s.file + ".\n");
     }
     return rc;
 }
@@ -1071,9 +1169,14 @@ LSTATUS refresh(State& s, bool exact) {
     const bool snapshot = exact || held.held();
     uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
     uint64_t rewrites = s.shared ? s.shared->rewrites.load(std::memory_order_acquire) : 0;
+    const size_t orphansBefore = s.orphans.size();
     openJournalAgain(s, !s.shared || rewrites != s.seenRewrites);
     ReadPoint before(s);
-    bool whole = rewrites != s.seenRewrites;
+    // A journal moved away with records the tree holds: the tree is kept and
+    // the journal now at the name read over it from its start, unless
+    // another process rewrote the file meanwhile (its identity tells).
+    bool whole = rewrites != s.seenRewrites && s.orphans.size() == orphansBefore;
+    bool reread = false;
     for (int tries = 0;; ++tries) {
         struct stat st;
         if (::stat(s.target.c_str(), &st) != 0) {
@@ -1094,14 +1197,15 @@ LSTATUS refresh(State& s, bool exact) {
             s.previousIn = false;
             break;
         }
-        if (s.bad && s.seen == idOf(st)) {
+        if (stillBad(s, st)) {
             return s.badCode;
         }
         if (whole || s.seen != idOf(st) || s.bad) {
             LSTATUS rc = ERROR_SUCCESS;
-            if (!readFile(s, st, rc, before.tree)) {
+            if (!readFile(s, st, rc, before.tree, before.heldReplaced)) {
                 return rc;
             }
+            reread = true;
         } else {
             s.fileRights = fileRightsOf(st);  // the version read, its rights as they are now
         }
@@ -1142,6 +1246,27 @@ LSTATUS refresh(State& s, bool exact) {
         }
         if (!whole || tries >= 100) {
             break;
+        }
+    }
+    if (!s.orphans.empty()) {
+        // A file read again lacks them: laid over it, as the changes it
+        // had not seen, and written whole by this process's next change.
+        if (reread) {
+            for (const HeldRecord& r : s.orphans) {
+                if (r.before.empty() || imageBefore(*s.tree, r.payload) == r.before) {
+                    applyPayload(*s.tree, r.payload.data(), r.payload.size());
+                }
+            }
+            ++s.generation;
+        }
+        if (exact) {
+            if (const LSTATUS rc = foldOrphans(s); rc != ERROR_SUCCESS) {
+                return rc;
+            }
+            generation = s.shared->generation.load(std::memory_order_acquire);
+            rewrites = s.shared->rewrites.load(std::memory_order_acquire);
+        } else if (s.lockWritable) {
+            foldAtExitLater(s);
         }
     }
     s.seenGeneration = generation;
@@ -1348,12 +1473,13 @@ void openJournal(State& s, bool create) {
     // One of someone this process trusts that holds no journal: damage its
     // content cannot tell from a plant, set aside unread as an untrusted
     // journal is, for a journal of this process's own to take its place.
+    std::string setAside;
     if (journal.fd < 0 && journal.foreign && create && s.seen.exists &&
         trustedOwner(journal.st.st_uid, s.fileRights)) {
-        if (std::string aside; setJournalAside(s, journal.st, aside)) {
-            if (!aside.empty()) {
-                say("winplat: the registry journal " + name + " holds no journal (" + journal.planted +
-                    "); it is set aside, unread, in " + aside + ", and a new journal is started.\n");
+        if (setJournalAside(s, journal.st, setAside)) {
+            if (!setAside.empty()) {
+                setAside = "winplat: the registry journal " + name + " holds no journal (" + journal.planted +
+                           "); it is set aside, unread, in " + setAside;
             }
             journal = BesideFile{};
             errno = ENOENT;
@@ -1363,8 +1489,19 @@ void openJournal(State& s, bool create) {
         salt = newSalt();
         const std::string header = journalHeader(s.seen, s.seenHash, salt);
         journal = createBeside(name, s.target, header, kJournalKind, s.fileRights, made);
+        if (!setAside.empty()) {
+            say(setAside + (journal.fd >= 0 ? ", and a new journal is started.\n" : ".\n"));
+        }
         if (made && journal.blank && !fillBlank(journal.fd, header, kJournalKind, journal.st)) {
-            made = false;  // left blank: a journal of none, which the next change starts
+            // Made in place and not filled: refused as a file made beside
+            // the registry whose flush fails; the next change heals it.
+            const int e = errno != 0 ? errno : EIO;
+            ::close(journal.fd);
+            s.journalErrno = e;
+            s.journalPlanted.clear();
+            sayOnce(s, "winplat: the registry journal " + name + " cannot be written (" + std::strerror(e) +
+                           "); changes are refused.\n");
+            return;
         }
         if (journal.fd < 0 && journal.planted.empty()) {
             // It is the folder that refuses, not a journal.
@@ -1436,6 +1573,11 @@ bool setJournalAside(State& s, const struct stat& st, std::string& aside) {
     }
     ::close(fd);
     checkpoint("RegistrySetAsideMade");
+    // Told before the journal moves, as a rewrite is: every process that
+    // holds it looks at the name again before it writes or reads on.
+    if (s.shared) {
+        s.seenRewrites = s.shared->rewrites.fetch_add(1, std::memory_order_acq_rel) + 1;
+    }
     if (::rename(journal.c_str(), name.c_str()) != 0) {
         const int e = errno;
         ::unlink(name.c_str());
@@ -1443,6 +1585,7 @@ bool setJournalAside(State& s, const struct stat& st, std::string& aside) {
         return false;
     }
     aside = name;
+    s.namedAside.insert(name);
     return true;
 }
 
@@ -1492,16 +1635,32 @@ void openJournalAgain(State& s, bool rewritten) {
         (::fstat(s.journalFd, &s.journalStat) != 0 || s.journalStat.st_nlink == 0 ||
          (rewritten && (::lstat((s.target + ".journal").c_str(), &named) != 0 ||
                         named.st_dev != s.journalStat.st_dev || named.st_ino != s.journalStat.st_ino)))) {
-        // Still linked, but not at its name: when it holds records this
-        // process wrote, which its tree holds, another process set them aside.
-        if (s.journalStat.st_nlink > 0 && s.salt != 0 && s.salt == s.ownSalt &&
-            s.journalEnd > off_t{kJournalHeader}) {
-            if (const std::string aside = setAsideName(s, s.journalStat); !aside.empty()) {
-                s.asideNote = "winplat: changes this process made to the registry " + s.file +
-                              " were set aside in " + aside +
-                              " by another process, which does not trust the journal they were written to; "
-                              "they are not in the registry.\n";
-                say(s.asideNote);
+        // Still linked, but not at its name, and the tree holds records of
+        // it: another process set it aside, unread. An untrusted one holds
+        // records no one may read, this process's own told of; a trusted
+        // one held no journal when that process looked, but its records,
+        // which this tree holds, were changes acknowledged: they are made good.
+        if (s.journalStat.st_nlink > 0 && s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) {
+            const std::string aside = setAsideName(s, s.journalStat);
+            if (!journalTrusted(s)) {
+                if (s.salt == s.ownSalt && !aside.empty()) {
+                    s.asideNote = "winplat: changes this process made to the registry " + s.file +
+                                  " were set aside in " + aside +
+                                  " by another process, which does not trust the journal they were written "
+                                  "to; they are not in the registry.\n";
+                    say(s.asideNote);
+                }
+            } else {
+                s.orphans.insert(s.orphans.end(), std::make_move_iterator(s.held.begin()),
+                                 std::make_move_iterator(s.held.end()));
+                s.held.clear();
+                s.orphanedIn = aside;
+                // The journal at the name is read from its start, over the tree.
+                s.salt = 0;
+                s.journalEnd = 0;
+                s.journalTail = false;
+                s.history.clear();
+                s.historySalt = 0;
             }
         }
         ::close(s.journalFd);
@@ -1567,13 +1726,15 @@ void ensureFresh(State& s) {
 // Removes temporary files that a writer killed mid-write left behind, and
 // the empty placeholder of a set-aside one killed before its rename; under
 // the lock no other writer can be using one. A set-aside file that holds
-// anything is never touched.
-void removeStaleTemps(const std::string& file) {
+// anything is never touched, nor one this process named (`named`): emptied
+// from outside since, it is still the one its message told of.
+void removeStaleTemps(const std::string& file, const std::set<std::string>& named) {
     const size_t slash = file.rfind('/');
     const std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
     const std::string temp = base + ".tmp.";
     const std::string aside = base + kSetAside;
-    DIR* d = ::opendir(folderOf(file).c_str());
+    const std::string folder = folderOf(file);
+    DIR* d = ::opendir(folder.c_str());
     if (!d) {
         return;
     }
@@ -1582,7 +1743,7 @@ void removeStaleTemps(const std::string& file) {
         if (std::strncmp(e->d_name, temp.c_str(), temp.size()) == 0 ||
             (std::strncmp(e->d_name, aside.c_str(), aside.size()) == 0 &&
              ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-             st.st_size == 0)) {
+             st.st_size == 0 && named.count((folder == "/" ? folder : folder + "/") + e->d_name) == 0)) {
             ::unlinkat(::dirfd(d), e->d_name, 0);
         }
     }
@@ -1669,6 +1830,9 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     s.salt = 0;  // the tree is the file alone
     s.journalEnd = 0;
     s.previousIn = false;
+    s.held.clear();
+    s.orphans.clear();
+    s.orphanedIn.clear();
     checkpoint("RegistryAfterRename");
     return ERROR_SUCCESS;
 }
@@ -1708,9 +1872,13 @@ LSTATUS replaceJournal(State& s) {
     }
     const uint64_t salt = newSalt();
     const std::string header = journalHeader(s.seen, s.seenHash, salt);
-    // On disk before its name is, as every file made beside the registry.
-    if (!pwriteAll(fd, header.data(), header.size(), 0) || !flushData(fd, "RegistryFlushJournal") ||
-        ::rename(tmp.c_str(), (s.target + ".journal").c_str()) != 0) {
+    // On disk before its name is, as every file made beside the registry;
+    // told before it replaces the one others may hold.
+    const bool flushed = pwriteAll(fd, header.data(), header.size(), 0) && flushData(fd, "RegistryFlushJournal");
+    if (flushed && s.shared) {
+        s.seenRewrites = s.shared->rewrites.fetch_add(1, std::memory_order_acq_rel) + 1;
+    }
+    if (!flushed || ::rename(tmp.c_str(), (s.target + ".journal").c_str()) != 0) {
         const int e = errno;
         ::close(fd);
         ::unlink(tmp.c_str());
@@ -1757,7 +1925,7 @@ LSTATUS foldIn(State& s) {
 
 // Appends one record after the last whole one; bytes of a record cut short
 // are cut off first. A record that cannot be written whole is cut off again.
-LSTATUS appendJournal(State& s, const std::string& payload) {
+LSTATUS appendJournal(State& s, std::string payload, std::string before) {
     const off_t at = s.journalEnd;
     if (s.journalTail) {
         if (::ftruncate(s.journalFd, at) != 0) {
@@ -1787,6 +1955,7 @@ LSTATUS appendJournal(State& s, const std::string& payload) {
     }
     s.journalEnd = at + static_cast<off_t>(bytes.size());
     addToHistory(s, at, s.chain, s.journalEnd, sum);
+    s.held.push_back({std::move(payload), std::move(before)});
     s.chain = sum;
     s.ownSalt = s.salt;
     checkpoint("RegistryAfterRecord");
@@ -1796,7 +1965,7 @@ LSTATUS appendJournal(State& s, const std::string& payload) {
 // Whether the tree holds records of a journal, which its file lacks until
 // it is rewritten.
 bool holdsRecords(const State& s) {
-    return (s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn;
+    return (s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn || !s.orphans.empty();
 }
 
 // The store whose journal is written into its file at exit: the registry's,
@@ -1821,7 +1990,11 @@ void foldAtExit() {
         struct stat now;
         const bool holds = s.journalFd >= 0 && lastRecordHolds(s);
         const bool rewritten = ::stat(s.target.c_str(), &now) == 0 && s.seen.exists && s.seen != idOf(now);
-        if (s.cutLost || holds || !rewritten) {
+        if (!s.orphans.empty()) {
+            say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError +
+                "); the changes this process read from " + s.target + ".journal, which another process " +
+                (s.orphanedIn.empty() ? "moved away" : "set aside in " + s.orphanedIn) + ", are lost.\n");
+        } else if (s.cutLost || holds || !rewritten) {
             const bool lost = s.cutLost || !holds;
             say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError + "); " +
                 (lost ? "the changes this process read from " + s.target +
@@ -1834,12 +2007,21 @@ void foldAtExit() {
     }
 }
 
+// Has the tree's records written into the file when the process ends.
+void foldAtExitLater(State& s) {
+    if (!s.foldsAtExit && !atExitStore) {
+        s.foldsAtExit = true;
+        atExitStore = &s;
+        std::atexit(foldAtExit);
+    }
+}
+
 // Writes a change through: a record in the journal that goes with the file
 // (started for it when there is none), or the whole tree when there is no
 // file yet; the tree is also written once the journal has outgrown the
 // file. A journal that cannot be written fails the change: the file is
 // never rewritten without the records in it.
-LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) {
+LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name, std::string before) {
     if (!s.seen.exists) {
         return !s.journalPlanted.empty() ? refusePlanted(s, s.target + ".journal", s.journalPlanted)
                                          : foldIn(s);
@@ -1871,19 +2053,15 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
             return rc;
         }
     }
-    const std::string payload = journalPayload(*s.tree, op, path, name);
+    std::string payload = journalPayload(*s.tree, op, path, name);
     if (payload.empty()) {
         return foldIn(s);
     }
-    const LSTATUS rc = appendJournal(s, payload);
+    const LSTATUS rc = appendJournal(s, std::move(payload), std::move(before));
     if (rc != ERROR_SUCCESS) {
         return rc;
     }
-    if (!s.foldsAtExit && !atExitStore) {
-        s.foldsAtExit = true;
-        atExitStore = &s;
-        std::atexit(foldAtExit);
-    }
+    foldAtExitLater(s);
     if (s.journalEnd > std::max<off_t>(kJournalFoldMin, s.seen.size)) {
         try {
             foldIn(s);  // the change is kept by the journal when this fails
@@ -1899,8 +2077,14 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
 // whose file was made read-only while it waited for the lock.
 LSTATUS lockForWrite(State& s) {
     struct stat file {};
+    const bool there = ::stat(s.target.c_str(), &file) == 0;
+    // A version found unusable is refused for what was said of it, whatever
+    // else keeps this process from writing it.
+    if (there && stillBad(s, file)) {
+        return s.badCode;
+    }
     // Checked before a lock file is made, then always under the lock.
-    if (!s.lockWritable && ::stat(s.target.c_str(), &file) == 0 && rightsOf(file) != s.writeChecked &&
+    if (!s.lockWritable && there && rightsOf(file) != s.writeChecked &&
         ::faccessat(AT_FDCWD, s.target.c_str(), W_OK, AT_EACCESS) != 0) {
         return failedWrite(s, errno);
     }
@@ -1999,12 +2183,14 @@ LSTATUS commit(State& s, Op op, const Path& path, std::wstring_view name, const 
     if (rc == ERROR_SUCCESS) {
         bringRights(s);
         try {
+            std::string before =
+                op == Op::SetValue || op == Op::RemoveValue ? imageOf(*s.tree, path, name) : std::string();
             rc = change(*s.tree, undo);
             if (rc == ERROR_SUCCESS && !undo.empty()) {
                 s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
-                rc = writeThrough(s, op, path, name);
+                rc = writeThrough(s, op, path, name, std::move(before));
                 if (rc == ERROR_SUCCESS && !s.tempsSwept) {
-                    removeStaleTemps(s.target);
+                    removeStaleTemps(s.target, s.namedAside);
                     s.tempsSwept = true;
                 }
             }
@@ -2024,7 +2210,7 @@ LSTATUS commit(State& s, Op op, const Path& path, std::wstring_view name, const 
 // on its own; done when a process that wrote ends or reloads. The journal
 // stays as it is when the file cannot be written.
 LSTATUS foldPending(State& s) {
-    if (!s.loaded || s.file.empty() || !s.lockWritable || s.journalFd < 0) {
+    if (!s.loaded || s.file.empty() || !s.lockWritable || (s.journalFd < 0 && s.orphans.empty())) {
         return ERROR_SUCCESS;
     }
     LSTATUS rc = lockForWrite(s);

@@ -18,6 +18,7 @@
 
 #include "registry_children.h"
 #include "registry_fixture.h"
+#include "winplat/console.h"
 #include "winplat/utf16.h"
 
 using namespace regtest;
@@ -233,6 +234,42 @@ TEST_F(RegistryJournalTest, WithoutARenameThatKeepsAFileNoFirstChangeIsRefused) 
             check.insert(check.end(), {"P" + std::to_string(i), "1"});
         }
         ASSERT_EQ(run(check), 0);
+    }
+}
+
+// Where the file system cannot rename without replacing, a lock file or a
+// journal made in place whose fill cannot be flushed refuses the change with
+// the reason, as one made under a temporary name does; the next change uses
+// it, or heals it where a power cut left it blank.
+TEST_F(RegistryJournalTest, AFileMadeInPlaceWhoseFillCannotBeFlushedRefusesTheChange) {
+    struct Case {
+        const char* beside;
+        const char* what;
+        int skip;  // flushes before the fill's: the lock file's own come first
+    } const cases[] = {{".lock", "lock file", 1}, {".journal", "journal", 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.beside);
+        for (const char* f : {"", ".lock", ".journal"}) {
+            std::filesystem::remove(file_ + f);
+        }
+        ASSERT_EQ(load(kBase), ERROR_SUCCESS);
+        winplat::inject::arm("RegistryRenameNoReplace", EINVAL, -1);
+        winplat::inject::arm("RegistryFlushBeside", EIO, 1, c.skip);
+        std::string err;
+        LSTATUS rc;
+        {
+            winplat::console::Capture capture;
+            rc = setDword(L"First", 1);
+            err = capture.err();
+        }
+        EXPECT_EQ(rc, ERROR_CANTWRITE);
+        EXPECT_EQ(err, "winplat: the registry " + std::string(c.what) + " " + file_ + c.beside +
+                           " cannot be written (" + std::strerror(EIO) + "); changes are refused.\n");
+        EXPECT_EQ(dwordOf(L"First"), -1);
+        EXPECT_EQ(readBytes(file_), kBase);
+        winplat::inject::reset();
+        EXPECT_EQ(setDword(L"First", 1), ERROR_SUCCESS);
+        EXPECT_EQ(run({"check", "First", "1"}), 0);
     }
 }
 

@@ -17,6 +17,9 @@
 //                                 sets HKCU\Software\Journal "<name>" to the dword n, one
 //                                 change each; exit 0, or 5 when one was refused with
 //                                 ERROR_ACCESS_DENIED and the value still reads as before
+//   reg_writer keep <name> <n>    sets HKCU\Software\Journal "<name>" to the dword n, prints
+//                                 "set", then waits (a minute at most) for a value "Stop"
+//                                 there before it exits 0
 //   reg_writer check <name> <n> [<name> <n> ...]
 //                                 exit 0 when those values read so, else 4 (each
 //                                 that does not, on stderr)
@@ -220,6 +223,22 @@ int set(const std::string& name, DWORD v) {
     return rc == ERROR_SUCCESS ? 0 : failed("set", rc);
 }
 
+int keep(const std::string& name, DWORD v) {
+    if (const int rc = set(name, v); rc != 0) {
+        return rc;
+    }
+    std::printf("set\n");
+    std::fflush(stdout);
+    for (int ms = 0; ms < 60000; ++ms) {
+        if (readDword(L"Stop") >= 0) {
+            return 0;
+        }
+        usleep(1000);
+    }
+    std::fprintf(stderr, "reg_writer: Stop never came\n");
+    return 3;
+}
+
 int await(const std::string& seen, const std::string& name) {
     const std::wstring seenName = winplat::utf8ToUtf16(seen);
     const long long first = readDword(seenName);
@@ -374,6 +393,9 @@ int main(int argc, char** argv) {
             }
         }
         return rc;
+    }
+    if (mode == "keep" && argc == 4) {
+        return keep(argv[2], static_cast<DWORD>(std::atol(argv[3])));
     }
     if (mode == "await" && argc == 4) {
         return await(argv[2], argv[3]);
