@@ -157,6 +157,11 @@ struct Store::State {
     bool bad = false;  // that version cannot be used: changes are refused with badCode
     LSTATUS badCode = ERROR_SUCCESS;
     struct timespec badCtime {};  // its change time: its rights, for one that could not be read
+    struct {
+        FileId id;
+        std::string text;
+        struct timespec ctime;
+    } reported{};  // the unusable version last said so, and why
     std::string lastError;
     int lockFd = -1;              // "<target>.lock", when it exists
     bool lockWritable = false;    // opened for writing (and mapped so)
@@ -331,7 +336,11 @@ bool stillBad(const State& s, const struct stat& st) {
 LSTATUS markBad(State& s, const struct stat& st, LSTATUS code, const std::string& text) {
     const std::string what = escapeControls(text);
     const FileId id = idOf(st);
-    const bool repeated = s.bad && s.seen == id && s.lastError == what;
+    // Kept across a reload, whose fold of the journal may have found it first.
+    const bool repeated = s.reported.id == id && s.reported.text == what &&
+                          s.reported.ctime.tv_sec == st.st_ctim.tv_sec &&
+                          s.reported.ctime.tv_nsec == st.st_ctim.tv_nsec;
+    s.reported = {id, what, st.st_ctim};
     s.seen = id;
     s.badCtime = st.st_ctim;
     s.bad = true;
@@ -999,6 +1008,7 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<K
     ++s.generation;
     s.encoding = enc;
     s.bad = false;
+    s.reported = {};
     s.lastError.clear();
     s.salt = 0;
     s.journalEnd = 0;

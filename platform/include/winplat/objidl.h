@@ -15,7 +15,11 @@
 #define STREAM_SEEK_CUR 1
 #define STREAM_SEEK_END 2
 
-// LockRegion types.
+// LockRegion types. The C library's <fcntl.h> has a LOCK_WRITE of its own
+// (a flock() flag Linux no longer honours): taken in first, so that this one
+// stands wherever both are included, in whichever order.
+#include <fcntl.h>
+#undef LOCK_WRITE
 #define LOCK_WRITE 1
 #define LOCK_EXCLUSIVE 2
 #define LOCK_ONLYONCE 4
