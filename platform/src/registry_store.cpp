@@ -1085,6 +1085,18 @@ LSTATUS foldIn(State& s);
 LSTATUS failedWrite(State& s, int e);
 void foldAtExitLater(State& s);
 
+// Writes the tree whole as the file, having told every process to look.
+// Called under the exclusive lock.
+LSTATUS foldNow(State& s) {
+    s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
+    try {
+        return foldIn(s);
+    } catch (const std::bad_alloc&) {
+        s.writeError = "out of memory";
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
 // The journal was found shorter than the records the tree holds, beside the
 // file they go with: emptied or cut from outside. Those records may be
 // acknowledged changes now kept only in trees like this one, so the tree is
@@ -1094,13 +1106,7 @@ LSTATUS foldCutJournal(State& s) {
     struct stat st {};
     ::fstat(s.journalFd, &st);
     const off_t expected = s.journalEnd;
-    s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
-    LSTATUS rc;
-    try {
-        rc = foldIn(s);
-    } catch (const std::bad_alloc&) {
-        rc = ERROR_NOT_ENOUGH_MEMORY;
-    }
+    const LSTATUS rc = foldNow(s);
     s.cutLost = rc != ERROR_SUCCESS;
     if (rc == ERROR_SUCCESS) {
         say("winplat: the registry journal " + s.target + ".journal was cut short from outside (" +
@@ -1116,14 +1122,7 @@ LSTATUS foldCutJournal(State& s) {
 // what the files hold now, is written whole. Called under the exclusive lock.
 LSTATUS foldOrphans(State& s) {
     const std::string aside = s.orphanedIn;
-    s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
-    LSTATUS rc;
-    try {
-        rc = foldIn(s);
-    } catch (const std::bad_alloc&) {
-        rc = ERROR_NOT_ENOUGH_MEMORY;
-        s.writeError = "out of memory";
-    }
+    const LSTATUS rc = foldNow(s);
     if (rc == ERROR_SUCCESS) {
         say("winplat: the registry journal " + s.target + ".journal was " +
             (aside.empty() ? "moved away" : "set aside in " + aside) +
@@ -2232,13 +2231,7 @@ LSTATUS foldPending(State& s) {
         bringRights(s);
     }
     if (rc == ERROR_SUCCESS && holdsRecords(s)) {
-        try {
-            s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
-            rc = foldIn(s);
-        } catch (const std::bad_alloc&) {
-            rc = ERROR_NOT_ENOUGH_MEMORY;
-            s.writeError = "out of memory";
-        }
+        rc = foldNow(s);
     } else if (rc != ERROR_SUCCESS && s.bad && rc == s.badCode) {
         rc = ERROR_SUCCESS;  // a file that cannot be used was said so already
     }
