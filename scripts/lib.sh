@@ -41,3 +41,19 @@ mark_old_demo_world() {
     done
     echo "A world laid out by storeset_world, which empties this folder again." >"$world/.storeset-world"
 }
+
+# The tests a ctest run did not run, one a line with the reason each gave
+# (gtest's line after "Skipped"), from the run's JUnit report ($1).
+skipped_tests() {
+    python3 - "$1" <<'PY'
+import sys
+import xml.etree.ElementTree as ET
+
+for case in ET.parse(sys.argv[1]).getroot().iter("testcase"):
+    if case.find("skipped") is None:
+        continue
+    out = (case.findtext("system-out") or "").splitlines()
+    reason = next((out[i + 1].strip() for i, line in enumerate(out[:-1]) if line.endswith(": Skipped")), "")
+    print(case.get("name") + (": " + reason if reason else ""))
+PY
+}

@@ -16,6 +16,7 @@
 #include <random>
 #include <set>
 
+#include "needs_root.h"
 #include "registry_children.h"
 #include "registry_fixture.h"
 #include "winplat/console.h"
@@ -293,6 +294,7 @@ TEST_F(RegistryJournalTest, AnOlderReaderSeesTheRecordOfAWriterKilledAfterIt) {
 // lock and reads without it) reads the new file and goes on to read the
 // records written after it.
 TEST_F(RegistryJournalTest, ALoadBetweenTheRenameAndTheNewJournalSeesEveryLaterRecord) {
+    NEEDS_ROOT(needsroot::kProcess);
     openFolder();
     ASSERT_EQ(load(kBase), ERROR_SUCCESS);
     const Child writer =
@@ -321,6 +323,7 @@ TEST_F(RegistryJournalTest, ALoadBetweenTheRenameAndTheNewJournalSeesEveryLaterR
 // folder, is refused with ERROR_ACCESS_DENIED and changes nothing, and every
 // process that may read sees the records a killed writer left.
 TEST_F(RegistryJournalTest, ProcessesWithoutWriteRightsSeeTheJournalAndChangeNothing) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     struct Case {
         const char* name;
         std::vector<std::string> othersFiles;  // owned by the other user; the rest by root
@@ -379,6 +382,7 @@ TEST_F(RegistryJournalTest, ProcessesWithoutWriteRightsSeeTheJournalAndChangeNot
 // beside it; the files it makes when it writes are the user's, so the user
 // goes on writing.
 TEST_F(RegistryJournalTest, RootReadingOrWritingAUsersRegistryLeavesItTheUsers) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     openFolder();
     writeBytes(file_, kBase);
     ASSERT_EQ(::chown(dir_.c_str(), kOther, kOther), 0);
@@ -406,6 +410,7 @@ TEST_F(RegistryJournalTest, RootReadingOrWritingAUsersRegistryLeavesItTheUsers) 
 // process, a new one, the owner) when the file's mode or owner changed after
 // them. A reader of another user then takes the lock and reads the journal.
 TEST_F(RegistryJournalTest, TheLockAndJournalFollowTheFilesModeAndOwner) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     enum class Next { ThisProcess, NewProcess, Owner };
     struct Case {
         const char* name;
@@ -476,6 +481,7 @@ TEST_F(RegistryJournalTest, TheLockAndJournalFollowTheFilesModeAndOwner) {
 // A reader that may read the file but not the journal beside it says so
 // once, naming the journal and why, and goes on with the file alone.
 TEST_F(RegistryJournalTest, AJournalThatCannotBeReadIsSaidOnceAndTheFileIsRead) {
+    NEEDS_ROOT(needsroot::kProcess);
     openFolder();
     ASSERT_EQ(load(kBase), ERROR_SUCCESS);
     EXPECT_EQ(run({"at", "RegistryBeforeRename", "9", "0", "set", "Left", "4"}), 128 + SIGKILL);

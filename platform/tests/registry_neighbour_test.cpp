@@ -14,6 +14,7 @@
 #include <cstring>
 #include <set>
 
+#include "needs_root.h"
 #include "registry_children.h"
 #include "registry_fixture.h"
 #include "winplat/console.h"
@@ -150,6 +151,7 @@ class RegistryNeighbourTest : public RegistryTest {
 // journal cannot be told from damage: it is set aside, unread and as it
 // was, and the change goes to a journal of the writer's own.
 TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     enum class Plant { SymbolicLink, HardLink, Folder, Socket, PrivateFile, NeighboursFile };
     const std::string privateBytes = "the writer's only\n";
     // A private file as long as a lock file and more, which only the mark
@@ -300,6 +302,7 @@ TEST_F(RegistryNeighbourTest, APlantedFileIsNeverUsedAndTheChangeIsRefused) {
 // file and the journal, which holds the owner's secret, keep the rights of
 // the file version the writer read, so the neighbour reads nothing of it.
 TEST_F(RegistryNeighbourTest, TheLockAndJournalTakeRightsOnlyFromAFileVersionRead) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     constexpr DWORD kSecret = 0x5EC12E7;
     for (const Writer writer : {Writer::Root, Writer::Owner}) {
         SCOPED_TRACE(nameOf(writer));
@@ -340,6 +343,7 @@ TEST_F(RegistryNeighbourTest, TheLockAndJournalTakeRightsOnlyFromAFileVersionRea
 // reads is one, but the name no longer names the file it opened. The third
 // user's file keeps its owner, mode and bytes.
 TEST_F(RegistryNeighbourTest, AFileWhoseNameMovedWhileItWasOpenedIsNotTaken) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     struct Case {
         const char* beside;
         int skip;    // opens of files beside the registry before the planted one, at load
@@ -396,6 +400,7 @@ TEST_F(RegistryNeighbourTest, AFileWhoseNameMovedWhileItWasOpenedIsNotTaken) {
 // and a change goes to a journal of the writer's own, put in its place,
 // never to it.
 TEST_F(RegistryNeighbourTest, AJournalOfTheFilesGroupButAnotherOwnerIsNotTrusted) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     for (const Writer writer : {Writer::Root, Writer::Owner}) {
         SCOPED_TRACE(nameOf(writer));
         ownersRegistry(0660, 02777);
@@ -425,6 +430,7 @@ TEST_F(RegistryNeighbourTest, AJournalOfTheFilesGroupButAnotherOwnerIsNotTrusted
 // removed: the reader does not die of it, and sees the next change, made
 // beside a new lock file.
 TEST_F(RegistryNeighbourTest, AReaderWhoseLockFileIsCutGoesOnAndSeesLaterChanges) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     ownersRegistry(0644, 0755);
     ASSERT_EQ(setDword("First", 1), ERROR_SUCCESS);
     const std::string lock = file_ + ".lock";
@@ -449,6 +455,7 @@ TEST_F(RegistryNeighbourTest, AReaderWhoseLockFileIsCutGoesOnAndSeesLaterChanges
 // journal would be trusted by no one else, so its change went into the
 // file: root's next change, which replaces that journal, keeps it.
 TEST_F(RegistryNeighbourTest, AGroupMembersChangeOutlivesItsUntrustedJournal) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     ownersRegistry(0660, 0777);
     ASSERT_EQ(::chown(file_.c_str(), kOwner, kThird), 0);
     ASSERT_EQ(::chmod(file_.c_str(), 0660), 0);
@@ -463,6 +470,7 @@ TEST_F(RegistryNeighbourTest, AGroupMembersChangeOutlivesItsUntrustedJournal) {
 // owner may): the next change sees it at once, and its record goes to a
 // journal put in its place, never named when it cannot be put on disk.
 TEST_F(RegistryNeighbourTest, AJournalOpenedToAllAfterThisProcessLookedGetsNoRecord) {
+    NEEDS_ROOT(needsroot::kFile);
     ownersRegistry(0660, 0770);
     ASSERT_EQ(setDword("First", 1), ERROR_SUCCESS);
     const std::string journal = file_ + ".journal";
@@ -492,6 +500,7 @@ TEST_F(RegistryNeighbourTest, AJournalOpenedToAllAfterThisProcessLookedGetsNoRec
 // and is kept; its next call finds a lock file it may not use and says it
 // reads without it, and its next change is refused. It never dies of the cut.
 TEST_F(RegistryNeighbourTest, ALockFileCutUnderItsMappingNeverCrashesAProcess) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     for (const Writer writer : {Writer::Root, Writer::Owner}) {
         SCOPED_TRACE(nameOf(writer));
         ownersRegistry(0666, 0777);
@@ -550,6 +559,7 @@ TEST_F(RegistryNeighbourTest, ALockFileCutUnderItsMappingNeverCrashesAProcess) {
 // of it; and the neighbour's record, which anyone might have forged, is read
 // by no one either.
 TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarrowed) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     constexpr DWORD kSecret = 0x5EC12E7;
     struct Case {
         const char* name;
@@ -622,6 +632,7 @@ TEST_F(RegistryNeighbourTest, AJournalOthersMayReadGetsNoRecordOnceTheFileIsNarr
 // journal another process started again, having written every record into
 // the file, is no cut: nothing is lost, and nothing is said.
 TEST_F(RegistryNeighbourTest, AWriteAtExitThatFailsIsReportedAlsoAfterACut) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     constexpr int kValues = 6;
     enum class Damage { None, Cut, Removed, RewrittenByAnother };
     struct Case {
@@ -684,6 +695,7 @@ TEST_F(RegistryNeighbourTest, AWriteAtExitThatFailsIsReportedAlsoAfterACut) {
 // A file made read-only while its owner's writer waits for the lock is not
 // written: the right to write is checked again under the lock.
 TEST_F(RegistryNeighbourTest, AFileMadeReadOnlyWhileAWriterWaitsForTheLockIsNotWritten) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     ownersRegistry(0644, 0755);
     ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
     const Child writer = spawnChild(
@@ -809,6 +821,7 @@ TEST_F(RegistryNeighbourTest, ARecordWrittenWhereTheLastOneReadWasCutIsKept) {
 // A reader that may not open the lock file reads without it, and says so
 // once however often it looks for it again.
 TEST_F(RegistryNeighbourTest, AReaderThatCannotOpenTheLockFileSaysSoOnce) {
+    NEEDS_ROOT(needsroot::kProcess);
     ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
     ASSERT_EQ(load(kBase), ERROR_SUCCESS);
     ASSERT_EQ(setDword("First", 1), ERROR_SUCCESS);
@@ -842,6 +855,7 @@ TEST_F(RegistryNeighbourTest, AReaderThatCannotOpenTheLockFileSaysSoOnce) {
 // reader sweeping a second name takes no other temporary file with it: a
 // writer's own, before its rename at exit, survives.
 TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     constexpr size_t kSecondName = SIZE_MAX;
     constexpr uid_t kGroupMember = kThird;
     // What else happens: nothing; the change is refused; a writer stands
@@ -1009,6 +1023,7 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
 // a registry file made where none stood whose data cannot be put on disk is
 // never named, and the change is refused with the reason.
 TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBesideSaysSo) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     enum class Setup {
         BadLine,
         WriteOnly,
@@ -1143,6 +1158,7 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
 // placeholder of a set-aside cut short by a kill does not outlive the next
 // change.
 TEST_F(RegistryNeighbourTest, RecordsOfAJournalTrustedByNoOneAreSetAsideAndTheirWriterIsTold) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     ownersRegistry(0666, 0777);
     ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
     ASSERT_EQ(run({"as", kNeighbourUid, "set", "Second", "2"}), 0);

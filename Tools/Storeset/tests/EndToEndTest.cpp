@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "StandinWorld.h"
+#include "platform/tests/needs_root.h"
 
 namespace {
 
@@ -327,6 +328,7 @@ TEST_F(EndToEnd, ALineTheServerCannotReadIsADatabaseErrorNamingTheLine) {
 // write: the program, run as that owner, is refused its first write with
 // access denied and leaves the registry as it was.
 TEST_F(EndToEnd, TheProgramIsRefusedARegistryItsOwnerMadeReadOnly) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
     constexpr uid_t kOwner = 65534;  // a user other than the test's (root)
     const std::string before = registryBytes();
     const std::string journal = world_.registryFile + ".journal";

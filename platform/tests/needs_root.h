@@ -1,0 +1,26 @@
+// Tests that only root can set up: they give files to other users or run
+// processes as them. Run by any other user they are skipped, and say why,
+// rather than fail at their first step.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace needsroot {
+
+inline constexpr const char* kFile = "gives a file to another user";
+inline constexpr const char* kProcess = "runs a process as another user";
+inline constexpr const char* kFileAndProcess = "gives a file to another user and runs a process as that user";
+
+inline bool missing() {
+    return ::geteuid() != 0;
+}
+
+}  // namespace needsroot
+
+// Skips the rest of the test where it does not run as root; `why` is one of
+// needsroot's reasons.
+#define NEEDS_ROOT(why)            \
+    if (!::needsroot::missing()) { \
+    } else                         \
+        GTEST_SKIP() << "needs root: " << (why)
