@@ -10,9 +10,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "winplat/inject.h"
 
@@ -62,25 +65,98 @@ ssize_t preadRetry(int fd, char* buf, size_t n, off_t at) {
 // file whose data never reached the disk, whatever its size. Holes read as
 // zeros, so only the data of a sparse file is read.
 bool zeroOnly(int fd, off_t size) {
-    char buf[8192];
+    // Tests stop or kill the process here, or count the scans.
+    checkpoint("RegistryBesideScan");
+    constexpr size_t kBlock = 64 * 1024;
+    const std::unique_ptr<char[]> buf(new (std::nothrow) char[kBlock]);
+    if (!buf) {
+        return false;
+    }
     for (off_t at = 0; at < size;) {
-        if (const off_t data = ::lseek(fd, at, SEEK_DATA); data < 0 && errno == ENXIO) {
-            return true;  // no data past `at`
-        } else if (data > at) {
+        off_t end = size;
+        if (const off_t data = ::lseek(fd, at, SEEK_DATA); data >= 0) {
             at = data;
+            const off_t hole = ::lseek(fd, at, SEEK_HOLE);
+            end = hole > at ? std::min(hole, size) : size;
+        } else if (errno == ENXIO) {
+            return true;  // no data past `at`
         }
-        const ssize_t n = preadRetry(fd, buf, sizeof buf, at);
-        if (n <= 0) {
-            return n == 0;  // cut meanwhile: what is left is zeros
-        }
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buf[i] != 0) {
+        while (at < end) {
+            const ssize_t n = preadRetry(fd, buf.get(), static_cast<size_t>(std::min<off_t>(kBlock, end - at)), at);
+            if (n <= 0) {
+                return n == 0;  // cut meanwhile: what is left is zeros
+            }
+            uint64_t any = 0;
+            ssize_t i = 0;
+            for (; i + 8 <= n; i += 8) {
+                uint64_t word;
+                std::memcpy(&word, buf.get() + i, sizeof word);
+                any |= word;
+            }
+            for (; i < n; ++i) {
+                any |= static_cast<unsigned char>(buf[i]);
+            }
+            if (any != 0) {
                 return false;
             }
+            at += n;
         }
-        at += n;
     }
     return true;
+}
+
+// What the scans of the files beside the registry found, for the versions
+// scanned last: a reader without a usable lock file looks at it again every
+// few milliseconds, and a version is read through once. A version is its
+// file, size and times: any write makes another.
+struct Scanned {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    struct timespec ctime {};
+    struct timespec mtime {};
+    bool blank = false;
+
+    bool of(const struct stat& st) const {
+        return dev == st.st_dev && ino == st.st_ino && size == st.st_size && ctime.tv_sec == st.st_ctim.tv_sec &&
+               ctime.tv_nsec == st.st_ctim.tv_nsec && mtime.tv_sec == st.st_mtim.tv_sec &&
+               mtime.tv_nsec == st.st_mtim.tv_nsec;
+    }
+};
+constexpr size_t kScannedKept = 4;
+std::mutex scannedMutex;
+Scanned scanned[kScannedKept];
+size_t scannedNext = 0;
+
+// zeroOnly() for the version `st` of the file open as `fd`, scanned once.
+bool blankVersion(int fd, const struct stat& st) {
+    {
+        const std::lock_guard<std::mutex> hold(scannedMutex);
+        for (const Scanned& s : scanned) {
+            if (s.of(st)) {
+                return s.blank;
+            }
+        }
+    }
+    const bool blank = zeroOnly(fd, st.st_size);
+    const std::lock_guard<std::mutex> hold(scannedMutex);
+    scanned[scannedNext] = {st.st_dev, st.st_ino, st.st_size, st.st_ctim, st.st_mtim, blank};
+    scannedNext = (scannedNext + 1) % kScannedKept;
+    return blank;
+}
+
+// The rights that tell whom a file beside the registry, `name` (the
+// registry file's name and an extension), is trusted by: those of the
+// version read, else, when none was, of the file as it stands.
+FileRights trustingRights(const std::string& name, const FileRights& file) {
+    struct stat st;
+    const size_t dot = name.rfind('.');
+    const size_t slash = name.rfind('/');
+    if (file.known || dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        ::stat(name.substr(0, dot).c_str(), &st) != 0) {
+        return file;
+    }
+    return fileRightsOf(st);
 }
 
 // Removes the other name of the file beside the registry `st`, named `name`,
@@ -114,12 +190,14 @@ bool dropTemporaryName(const std::string& name, const struct stat& st) {
 // Opens `name` with `flags`: never through a symbolic link, and only a
 // regular file with one name, which `name` still names once it is open (a
 // name checked after it moved would tell of another file), and whose content
-// is of its kind, or blank (`blank`). Otherwise -1, with
-// `planted` saying what stands there when it is not to be used (errno EPERM
-// then), and `foreign` when that is a file of one name refused for its
-// content alone, `st` its state.
-int openChecked(const std::string& name, int flags, const BesideKind& kind, std::string& planted,
-                struct stat& st, bool& blank, bool& foreign) {
+// is of its kind, or blank (`blank`) and of an owner this process would
+// trust whole by `file`'s rights. Otherwise -1, with `planted` saying what
+// stands there when it is not to be used (errno EPERM then), and `foreign`
+// when that is a file of one name refused for its content alone, `st` its
+// state. Anyone else's is refused unscanned, blank or not: its zeros would
+// be read again at every look, for nothing.
+int openChecked(const std::string& name, int flags, const BesideKind& kind, const FileRights& file,
+                std::string& planted, struct stat& st, bool& blank, bool& foreign) {
     planted.clear();
     blank = false;
     foreign = false;
@@ -172,15 +250,17 @@ int openChecked(const std::string& name, int flags, const BesideKind& kind, std:
                     return fd;
                 }
                 if (look > 0) {
-                    const char* other =
-                        kind.other ? kind.other(first, static_cast<size_t>(n), st.st_size) : nullptr;
+                    const char* other = st.st_size == 0 ? "an empty file"
+                                        : kind.other  ? kind.other(first, static_cast<size_t>(n), st.st_size)
+                                                      : nullptr;
                     planted = other ? other : "a file with other content";
                     foreign = true;
                     break;
                 }
                 // Tests stop the process here, to fill the file meanwhile.
                 checkpoint("RegistryBesideLook");
-                if (::fstat(fd, &st) == 0 && zeroOnly(fd, st.st_size)) {
+                if (::fstat(fd, &st) == 0 && mayTakeRights(st.st_uid, trustingRights(name, file)) &&
+                    blankVersion(fd, st)) {
                     blank = true;
                     return fd;
                 }
@@ -252,11 +332,11 @@ bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
 
 BesideFile openBeside(const std::string& name, const BesideKind& kind, const FileRights& file, bool bring) {
     BesideFile f;
-    f.fd = openChecked(name, O_RDWR, kind, f.planted, f.st, f.blank, f.foreign);
+    f.fd = openChecked(name, O_RDWR, kind, file, f.planted, f.st, f.blank, f.foreign);
     f.writable = f.fd >= 0;
     f.writeErrno = f.writable ? 0 : errno;
     if (f.fd < 0 && f.planted.empty() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        f.fd = openChecked(name, O_RDONLY, kind, f.planted, f.st, f.blank, f.foreign);
+        f.fd = openChecked(name, O_RDONLY, kind, file, f.planted, f.st, f.blank, f.foreign);
         // A file of this layer's left with other rights than the file's:
         // brought to them, this process may write it now.
         if (f.fd >= 0 && bring && file.known && mayTakeRights(f.st.st_uid, file) && takeRights(file, f.fd)) {
@@ -264,7 +344,7 @@ BesideFile openBeside(const std::string& name, const BesideKind& kind, const Fil
             std::string planted;
             bool blank = false;
             bool foreign = false;
-            const int rw = openChecked(name, O_RDWR, kind, planted, st, blank, foreign);
+            const int rw = openChecked(name, O_RDWR, kind, file, planted, st, blank, foreign);
             if (rw >= 0) {
                 ::close(f.fd);
                 f.fd = rw;
@@ -344,6 +424,8 @@ bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struc
     }
     bool whole = false;
     if (::fstat(fd, &st) == 0) {
+        // Read again under the lock, whatever an earlier look found: only
+        // zeros are ever written over.
         if (zeroOnly(fd, st.st_size)) {
             whole = pwriteAll(fd, content.data(), content.size(), 0) &&
                     flushData(fd, "RegistryFlushBeside") && ::fstat(fd, &st) == 0;
