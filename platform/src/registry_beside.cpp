@@ -82,7 +82,8 @@ bool zeroOnly(int fd, off_t size) {
             return true;  // no data past `at`
         }
         while (at < end) {
-            const ssize_t n = preadRetry(fd, buf.get(), static_cast<size_t>(std::min<off_t>(kBlock, end - at)), at);
+            const ssize_t n =
+                preadRetry(fd, buf.get(), static_cast<size_t>(std::min<off_t>(kBlock, end - at)), at);
             if (n <= 0) {
                 return n == 0;  // cut meanwhile: what is left is zeros
             }
@@ -105,44 +106,82 @@ bool zeroOnly(int fd, off_t size) {
     return true;
 }
 
-// What the scans of the files beside the registry found, for the versions
-// scanned last: a reader without a usable lock file looks at it again every
-// few milliseconds, and a version is read through once. A version is its
-// file, size and times: any write makes another.
-struct Scanned {
+// A version of a file: the file, its size and its times; any write, and
+// any change of its owner or mode, makes another.
+struct Version {
     dev_t dev = 0;
     ino_t ino = 0;
     off_t size = -1;
     struct timespec ctime {};
     struct timespec mtime {};
-    bool blank = false;
 
-    bool of(const struct stat& st) const {
-        return dev == st.st_dev && ino == st.st_ino && size == st.st_size && ctime.tv_sec == st.st_ctim.tv_sec &&
-               ctime.tv_nsec == st.st_ctim.tv_nsec && mtime.tv_sec == st.st_mtim.tv_sec &&
-               mtime.tv_nsec == st.st_mtim.tv_nsec;
+    static Version of(const struct stat& st) {
+        return {st.st_dev, st.st_ino, st.st_size, st.st_ctim, st.st_mtim};
+    }
+    bool operator==(const Version& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && ctime.tv_sec == o.ctime.tv_sec &&
+               ctime.tv_nsec == o.ctime.tv_nsec && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec;
     }
 };
-constexpr size_t kScannedKept = 4;
-std::mutex scannedMutex;
-Scanned scanned[kScannedKept];
-size_t scannedNext = 0;
 
-// zeroOnly() for the version `st` of the file open as `fd`, scanned once.
+// What was found of the versions of files beside the registry looked at
+// last: a reader without a lock file it may use looks for one again every
+// 10 ms, and a version is read through for zeros once, and refused for its
+// content once. A few of each are kept, for the lock file and the journal of
+// a registry or two.
+constexpr size_t kKept = 4;
+struct Scan {
+    Version version;
+    bool blank = false;
+};
+struct Refusal {
+    Version version;
+    const BesideKind* kind = nullptr;
+    bool trusted = false;  // the owner, by the registry file's rights then
+    std::string planted;
+};
+std::mutex foundMutex;
+Scan scans[kKept];
+size_t nextScan = 0;
+Refusal refusals[kKept];
+size_t nextRefusal = 0;
+
+// zeroOnly() for the version `st` of the file open as `fd`, read once.
 bool blankVersion(int fd, const struct stat& st) {
+    const Version v = Version::of(st);
     {
-        const std::lock_guard<std::mutex> hold(scannedMutex);
-        for (const Scanned& s : scanned) {
-            if (s.of(st)) {
+        const std::lock_guard<std::mutex> hold(foundMutex);
+        for (const Scan& s : scans) {
+            if (s.version == v) {
                 return s.blank;
             }
         }
     }
     const bool blank = zeroOnly(fd, st.st_size);
-    const std::lock_guard<std::mutex> hold(scannedMutex);
-    scanned[scannedNext] = {st.st_dev, st.st_ino, st.st_size, st.st_ctim, st.st_mtim, blank};
-    scannedNext = (scannedNext + 1) % kScannedKept;
+    const std::lock_guard<std::mutex> hold(foundMutex);
+    scans[nextScan] = {v, blank};
+    nextScan = (nextScan + 1) % kKept;
     return blank;
+}
+
+// What the version `st` of a file of `kind`, whose owner is `trusted` or
+// not, was refused as when it was looked at; "" when it was not.
+std::string refusedAs(const BesideKind& kind, bool trusted, const struct stat& st) {
+    const Version v = Version::of(st);
+    const std::lock_guard<std::mutex> hold(foundMutex);
+    for (const Refusal& r : refusals) {
+        if (r.kind == &kind && r.trusted == trusted && r.version == v) {
+            return r.planted;
+        }
+    }
+    return "";
+}
+
+void refused(const BesideKind& kind, bool trusted, const struct stat& st, const std::string& planted) {
+    const std::lock_guard<std::mutex> hold(foundMutex);
+    refusals[nextRefusal] = {Version::of(st), &kind, trusted, planted};
+    nextRefusal = (nextRefusal + 1) % kKept;
 }
 
 // The rights that tell whom a file beside the registry, `name` (the
@@ -201,7 +240,22 @@ int openChecked(const std::string& name, int flags, const BesideKind& kind, cons
     planted.clear();
     blank = false;
     foreign = false;
+    const auto trusts = [&](uid_t owner) { return mayTakeRights(owner, trustingRights(name, file)); };
     for (int tries = 0; tries < 4; ++tries) {
+        // A version refused for its content before is refused again unopened.
+        if (struct stat named; ::lstat(name.c_str(), &named) != 0) {
+            if (errno == ENOENT) {
+                return -1;
+            }
+        } else if (S_ISREG(named.st_mode) && named.st_nlink == 1) {
+            if (std::string was = refusedAs(kind, trusts(named.st_uid), named); !was.empty()) {
+                planted = std::move(was);
+                st = named;
+                foreign = true;
+                errno = EPERM;
+                return -1;
+            }
+        }
         const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) {
             const int e = errno;
@@ -251,16 +305,16 @@ int openChecked(const std::string& name, int flags, const BesideKind& kind, cons
                 }
                 if (look > 0) {
                     const char* other = st.st_size == 0 ? "an empty file"
-                                        : kind.other  ? kind.other(first, static_cast<size_t>(n), st.st_size)
-                                                      : nullptr;
+                                        : kind.other ? kind.other(first, static_cast<size_t>(n), st.st_size)
+                                                     : nullptr;
                     planted = other ? other : "a file with other content";
                     foreign = true;
+                    refused(kind, trusts(st.st_uid), st, planted);
                     break;
                 }
                 // Tests stop the process here, to fill the file meanwhile.
                 checkpoint("RegistryBesideLook");
-                if (::fstat(fd, &st) == 0 && mayTakeRights(st.st_uid, trustingRights(name, file)) &&
-                    blankVersion(fd, st)) {
+                if (::fstat(fd, &st) == 0 && trusts(st.st_uid) && blankVersion(fd, st)) {
                     blank = true;
                     return fd;
                 }

@@ -17,8 +17,8 @@
 //   one this process would trust were it whole: such a file is made whole
 //   again by a writer. Anything else is refused, untouched; one of an
 //   owner not trusted so is refused without a look past its first bytes,
-//   blank or not. A file looked through for zeros is looked through once
-//   for each version of it (its file, size and times).
+//   blank or not. A file is read through for zeros, and refused for its
+//   content, once for each version of it (its file, size and times).
 // - A file's rights come only from a version of the registry file this
 //   process has read and may use: its mode, its owner (root hands the files
 //   to it) and its group.

@@ -1288,7 +1288,8 @@ void openLock(State& s, bool create) {
         // and a reader takes it as none yet and looks again, as it does
         // while there is none. Never mapped blank, which would fault at the
         // first access.
-        const bool whole = create && lock.writable && fillBlank(lock.fd, newLockContent(), kLockKind, lock.st);
+        const bool whole =
+            create && lock.writable && fillBlank(lock.fd, newLockContent(), kLockKind, lock.st);
         if (!whole) {
             const int e = !lock.writable ? EACCES : create ? errno : ENOENT;
             ::close(lock.fd);

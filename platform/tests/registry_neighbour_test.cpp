@@ -957,10 +957,11 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
             const std::string refused = "winplat: the registry's " + blank + " cannot be used (" + said +
                                         "); it is left as it is and changes are refused.\n";
             const std::string readWithout =
-                isLock ? "winplat: the registry lock file " + blank + " cannot be opened (" + said +
-                             "); this process reads without it and may see changes up to 10 ms late.\n"
-                       : "winplat: the registry journal " + blank + " cannot be read (" + said +
-                             "); changes other processes made since the file was last written are not seen.\n";
+                isLock
+                    ? "winplat: the registry lock file " + blank + " cannot be opened (" + said +
+                          "); this process reads without it and may see changes up to 10 ms late.\n"
+                    : "winplat: the registry journal " + blank + " cannot be read (" + said +
+                          "); changes other processes made since the file was last written are not seen.\n";
             // A refused file is never read through: a process that looks
             // for zeros in it is killed there.
             const auto unscanned = [&](std::vector<std::string> args) {
@@ -1052,39 +1053,75 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
     }
 }
 
-// A reader beside a blank lock file of its own, which it may not fill,
-// looks for a lock file again at every check, but reads each version of the
-// blank one through for zeros once. A writer, about to fill it under its
-// lock, reads it through again whatever was found of it before.
-TEST_F(RegistryNeighbourTest, ABlankFileIsReadThroughOnceForEachVersion) {
-    const std::string lock = file_ + ".lock";
-    const auto scans = [] { return winplat::inject::calls("RegistryBesideScan"); };
-    const auto looks = [] { return winplat::inject::calls("RegistryBesideLook"); };
-    ASSERT_EQ(load(kBase), ERROR_SUCCESS);
-    writeBytes(lock, std::string(size_t{1} << 20, '\0'));
-    ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
-    EXPECT_EQ(scans(), 1);
-    const int64_t looksAtLoad = looks();
-    for (int i = 0; i < 3; ++i) {
-        passOutsideCheckInterval();
-        EXPECT_EQ(dwordOf(L"Second"), -1);
+// A reader with no lock file it may use looks at the files beside the
+// registry again at every check, but at each version of one it cannot use
+// once: a blank lock file of its own, which it may not fill, is read through
+// for zeros once, and a lock file or a journal of other content is looked
+// at once; another version is looked at anew. A writer, about to fill a
+// blank lock file under its lock, reads it through again whatever was found
+// of it before; one that meets a version refused before refuses it, or
+// sets it aside, unopened.
+TEST_F(RegistryNeighbourTest, AFileBesideThatCannotBeUsedIsLookedAtOnceForEachVersion) {
+    const std::string zeros(size_t{1} << 20, '\0');
+    const std::string other = "not a file of this layer's\n";
+    struct Case {
+        const char* beside;
+        std::string first;    // its content; then the same twice over, another version
+        const char* counted;  // the looks counted
+        LSTATUS change;       // what a change meets
+        int changeLooks;      // the looks the change takes
+    } const cases[] = {
+        {".lock", zeros, "RegistryBesideScan", ERROR_SUCCESS, 1},
+        {".lock", other, "RegistryBesideLook", ERROR_ACCESS_DENIED, 0},
+        {".journal", other, "RegistryBesideLook", ERROR_SUCCESS, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.beside) + " of " + std::to_string(c.first.size()) + " bytes, " +
+                     c.counted);
+        unsetenv("WINPLAT_REGISTRY");
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+            std::filesystem::remove(e.path());
+        }
+        writeBytes(file_, kBase);
+        const std::string beside = file_ + c.beside;
+        writeBytes(beside, c.first);
+        setenv("WINPLAT_REGISTRY", file_.c_str(), 1);
+        winplat::inject::reset();
+        const auto counted = [&] { return winplat::inject::calls(c.counted); };
+        const auto check = [] {
+            passOutsideCheckInterval();
+            EXPECT_EQ(dwordOf(L"Second"), -1);
+        };
+        {
+            winplat::console::Capture quiet;
+            ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+            EXPECT_EQ(counted(), 1);
+            const int64_t opens = winplat::inject::calls("RegistryBesideOpen");
+            for (int i = 0; i < 3; ++i) {
+                check();
+            }
+            EXPECT_EQ(counted(), 1) << "looked at again";
+            if (std::string(c.counted) == "RegistryBesideScan") {
+                EXPECT_EQ(winplat::inject::calls("RegistryBesideOpen"), opens + 3) << "opened at every check";
+            }
+            writeBytes(beside, c.first + c.first);
+            check();
+            EXPECT_EQ(counted(), 2) << "another version taken for the one looked at";
+            check();
+            EXPECT_EQ(counted(), 2);
+        }
+        winplat::console::Capture quiet;
+        ASSERT_EQ(setDword("Second", 2), c.change);
+        EXPECT_EQ(counted(), 2 + c.changeLooks);
+        EXPECT_EQ(runCaught({"check", "Second", c.change == ERROR_SUCCESS ? "2" : "-1"}).status, 0);
+        if (c.change == ERROR_SUCCESS) {
+            const std::string now = readBytes(beside);
+            EXPECT_TRUE(std::string(c.beside) == ".lock" ? now.find("wpreglk") == 16
+                                                         : now.rfind("wpregj2", 0) == 0)
+                << "made whole, or one of this process's own in its place";
+        }
     }
-    EXPECT_EQ(looks(), looksAtLoad + 3) << "looked at again at every check";
-    EXPECT_EQ(scans(), 1) << "read through again";
-
-    // Another version: another length.
-    writeBytes(lock, std::string(size_t{2} << 20, '\0'));
-    passOutsideCheckInterval();
-    EXPECT_EQ(dwordOf(L"Second"), -1);
-    EXPECT_EQ(scans(), 2) << "a new version taken for the one read before";
-    passOutsideCheckInterval();
-    EXPECT_EQ(dwordOf(L"Second"), -1);
-    EXPECT_EQ(scans(), 2);
-
-    ASSERT_EQ(setDword("Second", 2), ERROR_SUCCESS);
-    EXPECT_EQ(scans(), 3) << "filled on what an earlier look found";
-    EXPECT_EQ(readBytes(lock).find("wpreglk"), 16u) << "made whole";
-    EXPECT_EQ(run({"check", "Second", "2"}), 0);
 }
 
 // A change refused for what the file is makes nothing beside it: root,
