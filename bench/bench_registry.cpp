@@ -6,9 +6,14 @@
 // is not the file.
 // Peers: a pass of subkey enumeration with a value read per key, the
 // pattern of a search through a profile; a read of an unchanged key beside a
-// std::map lookup of the same tree.
+// std::map lookup of the same tree. Reads beside another user's large file
+// of zeros where the lock file or the journal stands, each beside the same
+// reads with no such file: it is refused unread, so it costs about nothing.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -19,6 +24,8 @@
 #include <vector>
 
 #include "platform/tests/test_folder.h"
+#include "winplat/console.h"
+#include "winplat/inject.h"
 #include "winplat/registry.h"
 
 namespace {
@@ -59,6 +66,19 @@ const fs::path& folder() {
     return f.path;
 }
 
+// Writes a registry file of `keys` keys at `path`.
+void writeRegistryFile(const std::string& path, int keys) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "Windows Registry Editor Version 5.00\n\n";
+    for (int i = 0; i < keys; ++i) {
+        out << "[HKEY_CURRENT_USER\\Software\\Bench\\" << 100000 + i << "]\n";
+        out << "\"01023414\"=" << hexBytes(16, i) << "\n";
+        out << "\"01020ff9\"=" << hexBytes(16, 0xAA) << "\n";
+        out << "\"01020ffa\"=" << hexBytes(16, 0xAA) << "\n";
+        out << "\"01020fff\"=" << hexBytes(24, 0xAA) << "\n\n";
+    }
+}
+
 // A fresh registry of `keys` keys in a file of its own, or in memory.
 void makeRegistry(int keys, bool file) {
     if (!file) {
@@ -78,17 +98,7 @@ void makeRegistry(int keys, bool file) {
     const fs::path& dir = folder();
     fs::create_directories(dir);
     const std::string path = (dir / ("r" + std::to_string(keys) + ".reg")).string();
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << "Windows Registry Editor Version 5.00\n\n";
-        for (int i = 0; i < keys; ++i) {
-            out << "[HKEY_CURRENT_USER\\Software\\Bench\\" << 100000 + i << "]\n";
-            out << "\"01023414\"=" << hexBytes(16, i) << "\n";
-            out << "\"01020ff9\"=" << hexBytes(16, 0xAA) << "\n";
-            out << "\"01020ffa\"=" << hexBytes(16, 0xAA) << "\n";
-            out << "\"01020fff\"=" << hexBytes(24, 0xAA) << "\n\n";
-        }
-    }
+    writeRegistryFile(path, keys);
     ::setenv("WINPLAT_REGISTRY", path.c_str(), 1);
     winplat::registry::reload();
 }
@@ -262,6 +272,127 @@ void BM_StdMapLookup(benchmark::State& state) {
     state.counters["keys"] = keys;
 }
 BENCHMARK(BM_StdMapLookup)->Arg(1000)->Unit(benchmark::kNanosecond);
+
+// Another user's file of zeros beside a registry: what a neighbour or a
+// power cut can leave where the lock file or the journal stands.
+constexpr off_t kOthersFileSize = off_t{256} << 20;
+constexpr uid_t kOtherUser = 65534;
+
+// The registry file `name` of 100 keys, only this process's to write (a file
+// open to all would trust anyone's file beside it), and loaded.
+std::string besideRegistry(const std::string& name) {
+    const fs::path& dir = folder();
+    fs::create_directories(dir);
+    const std::string path = (dir / name).string();
+    for (const char* beside : {"", ".lock", ".journal"}) {
+        ::unlink((path + beside).c_str());
+    }
+    writeRegistryFile(path, 100);
+    ::chmod(path.c_str(), 0644);
+    ::setenv("WINPLAT_REGISTRY", path.c_str(), 1);
+    winplat::registry::reload();
+    return path;
+}
+
+// Puts another user's file of kOthersFileSize written zeros (not holes),
+// then `tail`, at `path`; false (with the reason in `state`) when it cannot.
+bool plantOthersFile(benchmark::State& state, const std::string& path, const std::string& tail) {
+    if (::geteuid() != 0) {
+        state.SkipWithError("needs root: the file beside the registry is made another user's");
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const std::string zeros(size_t{1} << 20, '\0');
+    bool written = fd >= 0;
+    for (off_t at = 0; written && at < kOthersFileSize; at += static_cast<off_t>(zeros.size())) {
+        written = ::pwrite(fd, zeros.data(), zeros.size(), at) == static_cast<ssize_t>(zeros.size());
+    }
+    written = written &&
+              ::pwrite(fd, tail.data(), tail.size(), kOthersFileSize) == static_cast<ssize_t>(tail.size()) &&
+              ::fchown(fd, kOtherUser, kOtherUser) == 0;
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    if (!written) {
+        state.SkipWithError("cannot make the file beside the registry");
+        ::unlink(path.c_str());
+    }
+    return written;
+}
+
+int64_t coarseMillis() {
+    struct timespec t {};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+// A read of a process with no lock file it may use, spaced (untimed) past
+// the registry's interval of checks for outside changes, 10 ms, so that
+// every read looks at the files again: with no lock file (0), and beside
+// another user's lock file of 256 MiB of zeros (1), which it opens, refuses
+// and looks for again at every read. `looks`: the looks at the content of a
+// file beside the registry in all the reads.
+void BM_ReadEveryCheck(benchmark::State& state) {
+    winplat::inject::reset();
+    const bool planted = state.range(0) != 0;
+    const std::string path = besideRegistry(planted ? "beside-lock.reg" : "beside-none.reg");
+    if (planted && !plantOthersFile(state, path + ".lock", "")) {
+        return;
+    }
+    state.SetLabel(planted ? "another user's lock file of 256 MiB of zeros" : "no lock file");
+    const winplat::console::Capture quiet;  // the refusal, said once
+    HKEY key = nullptr;
+    const std::wstring name = kBase + L"\\" + std::to_wstring(100050);
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        state.SkipWithError("no key");
+        return;
+    }
+    BYTE data[16];
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (const int64_t from = coarseMillis(); coarseMillis() - from <= 10;) {
+            ::usleep(1000);
+        }
+        state.ResumeTiming();
+        DWORD size = sizeof data;
+        if (RegQueryValueExW(key, L"01020ff9", nullptr, nullptr, data, &size) != ERROR_SUCCESS) {
+            state.SkipWithError("read failed");
+            break;
+        }
+    }
+    state.counters["looks"] = static_cast<double>(winplat::inject::calls("RegistryBesideLook"));
+    RegCloseKey(key);
+    ::unlink((path + ".lock").c_str());
+}
+BENCHMARK(BM_ReadEveryCheck)->Arg(0)->Arg(1)->Iterations(200)->Unit(benchmark::kMicrosecond);
+
+// A process's first read (its load, then a value): with no journal (0), and
+// beside another user's journal of 256 MiB of zeros and one byte, other
+// content, refused unread (1).
+void BM_FirstRead(benchmark::State& state) {
+    const bool planted = state.range(0) != 0;
+    const std::string path = besideRegistry(planted ? "beside-journal.reg" : "beside-nothing.reg");
+    if (planted && !plantOthersFile(state, path + ".journal", "\x01")) {
+        return;
+    }
+    state.SetLabel(planted ? "another user's journal of 256 MiB of zeros and a byte" : "no journal");
+    const winplat::console::Capture quiet;  // the refusal, said once
+    const std::wstring name = kBase + L"\\" + std::to_wstring(100050);
+    BYTE data[16];
+    for (auto _ : state) {
+        HKEY key = nullptr;
+        DWORD size = sizeof data;
+        if (winplat::registry::reload() != ERROR_SUCCESS ||
+            RegOpenKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS ||
+            RegQueryValueExW(key, L"01020ff9", nullptr, nullptr, data, &size) != ERROR_SUCCESS) {
+            state.SkipWithError("read failed");
+            break;
+        }
+        RegCloseKey(key);
+    }
+    ::unlink((path + ".journal").c_str());
+}
+BENCHMARK(BM_FirstRead)->Arg(0)->Arg(1)->Iterations(2000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -10,9 +10,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "winplat/inject.h"
 
@@ -62,25 +65,137 @@ ssize_t preadRetry(int fd, char* buf, size_t n, off_t at) {
 // file whose data never reached the disk, whatever its size. Holes read as
 // zeros, so only the data of a sparse file is read.
 bool zeroOnly(int fd, off_t size) {
-    char buf[8192];
+    // Tests stop or kill the process here, or count the scans.
+    checkpoint("RegistryBesideScan");
+    constexpr size_t kBlock = 64 * 1024;
+    const std::unique_ptr<char[]> buf(new (std::nothrow) char[kBlock]);
+    if (!buf) {
+        return false;
+    }
     for (off_t at = 0; at < size;) {
-        if (const off_t data = ::lseek(fd, at, SEEK_DATA); data < 0 && errno == ENXIO) {
-            return true;  // no data past `at`
-        } else if (data > at) {
+        off_t end = size;
+        if (const off_t data = ::lseek(fd, at, SEEK_DATA); data >= 0) {
             at = data;
+            const off_t hole = ::lseek(fd, at, SEEK_HOLE);
+            end = hole > at ? std::min(hole, size) : size;
+        } else if (errno == ENXIO) {
+            return true;  // no data past `at`
         }
-        const ssize_t n = preadRetry(fd, buf, sizeof buf, at);
-        if (n <= 0) {
-            return n == 0;  // cut meanwhile: what is left is zeros
-        }
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buf[i] != 0) {
+        while (at < end) {
+            const ssize_t n =
+                preadRetry(fd, buf.get(), static_cast<size_t>(std::min<off_t>(kBlock, end - at)), at);
+            if (n <= 0) {
+                return n == 0;  // cut meanwhile: what is left is zeros
+            }
+            uint64_t any = 0;
+            ssize_t i = 0;
+            for (; i + 8 <= n; i += 8) {
+                uint64_t word;
+                std::memcpy(&word, buf.get() + i, sizeof word);
+                any |= word;
+            }
+            for (; i < n; ++i) {
+                any |= static_cast<unsigned char>(buf[i]);
+            }
+            if (any != 0) {
                 return false;
             }
+            at += n;
         }
-        at += n;
     }
     return true;
+}
+
+// A version of a file: the file, its size and its times; any write, and
+// any change of its owner or mode, makes another.
+struct Version {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    struct timespec ctime {};
+    struct timespec mtime {};
+
+    static Version of(const struct stat& st) {
+        return {st.st_dev, st.st_ino, st.st_size, st.st_ctim, st.st_mtim};
+    }
+    bool operator==(const Version& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && ctime.tv_sec == o.ctime.tv_sec &&
+               ctime.tv_nsec == o.ctime.tv_nsec && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec;
+    }
+};
+
+// What was found of the versions of files beside the registry looked at
+// last: a reader without a lock file it may use looks for one again every
+// 10 ms, and a version is read through for zeros once, and refused for its
+// content once. A few of each are kept, for the lock file and the journal of
+// a registry or two.
+constexpr size_t kKept = 4;
+struct Scan {
+    Version version;
+    bool blank = false;
+};
+struct Refusal {
+    Version version;
+    const BesideKind* kind = nullptr;
+    bool trusted = false;  // the owner, by the registry file's rights then
+    std::string planted;
+};
+std::mutex foundMutex;
+Scan scans[kKept];
+size_t nextScan = 0;
+Refusal refusals[kKept];
+size_t nextRefusal = 0;
+
+// zeroOnly() for the version `st` of the file open as `fd`, read once.
+bool blankVersion(int fd, const struct stat& st) {
+    const Version v = Version::of(st);
+    {
+        const std::lock_guard<std::mutex> hold(foundMutex);
+        for (const Scan& s : scans) {
+            if (s.version == v) {
+                return s.blank;
+            }
+        }
+    }
+    const bool blank = zeroOnly(fd, st.st_size);
+    const std::lock_guard<std::mutex> hold(foundMutex);
+    scans[nextScan] = {v, blank};
+    nextScan = (nextScan + 1) % kKept;
+    return blank;
+}
+
+// What the version `st` of a file of `kind`, whose owner is `trusted` or
+// not, was refused as when it was looked at; "" when it was not.
+std::string refusedAs(const BesideKind& kind, bool trusted, const struct stat& st) {
+    const Version v = Version::of(st);
+    const std::lock_guard<std::mutex> hold(foundMutex);
+    for (const Refusal& r : refusals) {
+        if (r.kind == &kind && r.trusted == trusted && r.version == v) {
+            return r.planted;
+        }
+    }
+    return "";
+}
+
+void refused(const BesideKind& kind, bool trusted, const struct stat& st, const std::string& planted) {
+    const std::lock_guard<std::mutex> hold(foundMutex);
+    refusals[nextRefusal] = {Version::of(st), &kind, trusted, planted};
+    nextRefusal = (nextRefusal + 1) % kKept;
+}
+
+// The rights that tell whom a file beside the registry, `name` (the
+// registry file's name and an extension), is trusted by: those of the
+// version read, else, when none was, of the file as it stands.
+FileRights trustingRights(const std::string& name, const FileRights& file) {
+    struct stat st;
+    const size_t dot = name.rfind('.');
+    const size_t slash = name.rfind('/');
+    if (file.known || dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+        ::stat(name.substr(0, dot).c_str(), &st) != 0) {
+        return file;
+    }
+    return fileRightsOf(st);
 }
 
 // Removes the other name of the file beside the registry `st`, named `name`,
@@ -114,16 +229,33 @@ bool dropTemporaryName(const std::string& name, const struct stat& st) {
 // Opens `name` with `flags`: never through a symbolic link, and only a
 // regular file with one name, which `name` still names once it is open (a
 // name checked after it moved would tell of another file), and whose content
-// is of its kind, or blank (`blank`). Otherwise -1, with
-// `planted` saying what stands there when it is not to be used (errno EPERM
-// then), and `foreign` when that is a file of one name refused for its
-// content alone, `st` its state.
-int openChecked(const std::string& name, int flags, const BesideKind& kind, std::string& planted,
-                struct stat& st, bool& blank, bool& foreign) {
+// is of its kind, or blank (`blank`) and of an owner this process would
+// trust whole by `file`'s rights. Otherwise -1, with `planted` saying what
+// stands there when it is not to be used (errno EPERM then), and `foreign`
+// when that is a file of one name refused for its content alone, `st` its
+// state. Anyone else's is refused unscanned, blank or not: its zeros would
+// be read again at every look, for nothing.
+int openChecked(const std::string& name, int flags, const BesideKind& kind, const FileRights& file,
+                std::string& planted, struct stat& st, bool& blank, bool& foreign) {
     planted.clear();
     blank = false;
     foreign = false;
+    const auto trusts = [&](uid_t owner) { return mayTakeRights(owner, trustingRights(name, file)); };
     for (int tries = 0; tries < 4; ++tries) {
+        // A version refused for its content before is refused again unopened.
+        if (struct stat named; ::lstat(name.c_str(), &named) != 0) {
+            if (errno == ENOENT) {
+                return -1;
+            }
+        } else if (S_ISREG(named.st_mode) && named.st_nlink == 1) {
+            if (std::string was = refusedAs(kind, trusts(named.st_uid), named); !was.empty()) {
+                planted = std::move(was);
+                st = named;
+                foreign = true;
+                errno = EPERM;
+                return -1;
+            }
+        }
         const int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) {
             const int e = errno;
@@ -172,15 +304,17 @@ int openChecked(const std::string& name, int flags, const BesideKind& kind, std:
                     return fd;
                 }
                 if (look > 0) {
-                    const char* other =
-                        kind.other ? kind.other(first, static_cast<size_t>(n), st.st_size) : nullptr;
+                    const char* other = st.st_size == 0 ? "an empty file"
+                                        : kind.other ? kind.other(first, static_cast<size_t>(n), st.st_size)
+                                                     : nullptr;
                     planted = other ? other : "a file with other content";
                     foreign = true;
+                    refused(kind, trusts(st.st_uid), st, planted);
                     break;
                 }
                 // Tests stop the process here, to fill the file meanwhile.
                 checkpoint("RegistryBesideLook");
-                if (::fstat(fd, &st) == 0 && zeroOnly(fd, st.st_size)) {
+                if (::fstat(fd, &st) == 0 && trusts(st.st_uid) && blankVersion(fd, st)) {
                     blank = true;
                     return fd;
                 }
@@ -252,11 +386,11 @@ bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
 
 BesideFile openBeside(const std::string& name, const BesideKind& kind, const FileRights& file, bool bring) {
     BesideFile f;
-    f.fd = openChecked(name, O_RDWR, kind, f.planted, f.st, f.blank, f.foreign);
+    f.fd = openChecked(name, O_RDWR, kind, file, f.planted, f.st, f.blank, f.foreign);
     f.writable = f.fd >= 0;
     f.writeErrno = f.writable ? 0 : errno;
     if (f.fd < 0 && f.planted.empty() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        f.fd = openChecked(name, O_RDONLY, kind, f.planted, f.st, f.blank, f.foreign);
+        f.fd = openChecked(name, O_RDONLY, kind, file, f.planted, f.st, f.blank, f.foreign);
         // A file of this layer's left with other rights than the file's:
         // brought to them, this process may write it now.
         if (f.fd >= 0 && bring && file.known && mayTakeRights(f.st.st_uid, file) && takeRights(file, f.fd)) {
@@ -264,7 +398,7 @@ BesideFile openBeside(const std::string& name, const BesideKind& kind, const Fil
             std::string planted;
             bool blank = false;
             bool foreign = false;
-            const int rw = openChecked(name, O_RDWR, kind, planted, st, blank, foreign);
+            const int rw = openChecked(name, O_RDWR, kind, file, planted, st, blank, foreign);
             if (rw >= 0) {
                 ::close(f.fd);
                 f.fd = rw;
@@ -344,6 +478,8 @@ bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struc
     }
     bool whole = false;
     if (::fstat(fd, &st) == 0) {
+        // Read again under the lock, whatever an earlier look found: only
+        // zeros are ever written over.
         if (zeroOnly(fd, st.st_size)) {
             whole = pwriteAll(fd, content.data(), content.size(), 0) &&
                     flushData(fd, "RegistryFlushBeside") && ::fstat(fd, &st) == 0;

@@ -13,9 +13,12 @@
 //   renamed into place (made in place, then filled under its own lock, where
 //   the file system cannot rename without replacing). A blank file (empty,
 //   or zero bytes only: what a crash or a power cut leaves of a file whose
-//   data never reached the disk) is damage, not a plant: one whose owner
-//   this process would trust were it whole is made whole again by a writer.
-//   Anything else is refused, untouched.
+//   data never reached the disk) is damage, not a plant, when its owner is
+//   one this process would trust were it whole: such a file is made whole
+//   again by a writer. Anything else is refused, untouched; one of an
+//   owner not trusted so is refused without a look past its first bytes,
+//   blank or not. A file is read through for zeros, and refused for its
+//   content, once for each version of it (its file, size and times).
 // - A file's rights come only from a version of the registry file this
 //   process has read and may use: its mode, its owner (root hands the files
 //   to it) and its group.
@@ -71,17 +74,19 @@ struct BesideKind {
 struct BesideFile {
     int fd = -1;
     bool writable = false;
-    bool blank = false;    // it holds nothing (whoever's it is): the caller decides
+    bool blank = false;    // it holds nothing, and mayTakeRights() its owner: the caller decides
     bool foreign = false;  // refused for its content alone, a regular file of one name (`st`)
     int writeErrno = 0;    // why it could not be opened for writing
     std::string planted;   // why what stands there is not to be used ("": nothing found so)
     struct stat st {};     // of the file opened
 };
 
-// Opens `name` for writing where this process may, else for reading, when
-// what stands there is a file of its kind. When `bring`, a trusted file left
-// with rights other than `file`'s is brought to them where that lets this
-// process write it. fd -1 with errno ENOENT: nothing is there.
+// Opens `name` (the registry file's name and an extension) for writing
+// where this process may, else for reading, when what stands there is a file
+// of its kind, or a blank one whose owner mayTakeRights() by `file` (none
+// read yet: by the registry file as it stands). When `bring`, a trusted file
+// left with rights other than `file`'s is brought to them where that lets
+// this process write it. fd -1 with errno ENOENT: nothing is there.
 BesideFile openBeside(const std::string& name, const BesideKind& kind, const FileRights& file, bool bring);
 
 // Puts a file holding `content`, with `file`'s rights, at `name` where
@@ -92,8 +97,9 @@ BesideFile createBeside(const std::string& name, const std::string& target, cons
                         const BesideKind& kind, const FileRights& file, bool& made);
 
 // Makes the blank file open for writing as `fd` hold `content`, on disk,
-// under a lock of its own, unless another process filled it first; true when
-// it then holds a file of its kind, with `st` its state.
+// under a lock of its own, unless another process filled it first (it is
+// read through again there, whatever was found of it before); true when it
+// then holds a file of its kind, with `st` its state.
 bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struct stat& st);
 
 // Puts the data of the file open as `fd` on disk, as a file made beside the
@@ -123,7 +129,7 @@ bool trustedOwner(uid_t owner, const FileRights& file);
 
 // Whether this process brings a file beside the registry owned by `owner`
 // to the file's rights, and makes it whole when it is blank: a trusted one,
-// or its own. Anyone else's blank file is refused as a plant.
+// or its own. Anyone else's blank file is refused as a plant, unread.
 bool mayTakeRights(uid_t owner, const FileRights& file);
 
 // Whether whoever may read or write the journal may read or write the

@@ -1361,9 +1361,9 @@ void checkpoint(const char* name) {
 }
 
 // What a journal begins with: its header, or a part of one left by a cut.
-// A blank one, whoever made it, holds no record: it is read as none, and
-// the next change writes a header over it when it is trusted, else puts a
-// journal of its own in its place.
+// A blank one holds no record: one this process would trust whole is read
+// as none, and the next change writes a header over it when it is trusted,
+// else puts a journal of its own in its place; anyone else's is refused.
 bool isJournalContent(const char* first, size_t n, off_t) {
     const size_t m = std::min(n, sizeof kJournalMagic);
     return m > 0 && (std::memcmp(first, kJournalMagic, m) == 0 || std::memcmp(first, kPreviousMagic, m) == 0);
@@ -1417,26 +1417,19 @@ void openLock(State& s, bool create) {
     }
     if (lock.fd >= 0 && lock.blank) {
         // Left blank by a crash or a power cut, or made in place a moment
-        // ago: when this process would trust it whole, a writer makes it
-        // whole under its lock, and a reader takes it as none yet and looks
-        // again, as it does while there is none. Anyone else's is refused as
-        // a plant. Never mapped blank, which would fault at the first access.
-        struct stat file;
-        const FileRights rights = s.fileRights.known || ::stat(s.target.c_str(), &file) != 0
-                                      ? s.fileRights
-                                      : fileRightsOf(file);  // whose it is, to tell damage from a plant
-        const bool ours = mayTakeRights(lock.st.st_uid, rights);
+        // ago, and of someone this process would trust whole (anyone else's
+        // was refused as a plant): a writer makes it whole under its lock,
+        // and a reader takes it as none yet and looks again, as it does
+        // while there is none. Never mapped blank, which would fault at the
+        // first access.
         const bool whole =
-            ours && create && lock.writable && fillBlank(lock.fd, newLockContent(), kLockKind, lock.st);
+            create && lock.writable && fillBlank(lock.fd, newLockContent(), kLockKind, lock.st);
         if (!whole) {
-            const int e = !ours || !lock.writable ? EACCES : create ? errno : ENOENT;
-            if (!ours) {
-                lock.planted = lock.st.st_size == 0 ? "an empty file" : "a file with other content";
-            }
+            const int e = !lock.writable ? EACCES : create ? errno : ENOENT;
             ::close(lock.fd);
             lock.fd = -1;
             lock.writeErrno = e;
-            errno = !ours ? EPERM : create ? e : ENOENT;
+            errno = create ? e : ENOENT;
         }
     }
     s.lockErrno = lock.writeErrno;

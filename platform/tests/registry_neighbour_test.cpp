@@ -5,11 +5,13 @@
 // Nothing but the registry's own files is ever changed, no record goes
 // where the file's rights do not reach, and what was acknowledged after
 // damage from outside is never lost.
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -341,14 +343,15 @@ TEST_F(RegistryNeighbourTest, TheLockAndJournalTakeRightsOnlyFromAFileVersionRea
 // open to all, over the registry's, and an empty file of its own over it
 // just after the writer opened the name: the link count the writer then
 // reads is one, but the name no longer names the file it opened. The third
-// user's file keeps its owner, mode and bytes.
+// user's file keeps its owner, mode and bytes, and the neighbour's empty
+// file, a plant, refuses the change.
 TEST_F(RegistryNeighbourTest, AFileWhoseNameMovedWhileItWasOpenedIsNotTaken) {
     NEEDS_ROOT(needsroot::kFileAndProcess);
     struct Case {
         const char* beside;
         int skip;    // opens of files beside the registry before the planted one, at load
-        int status;  // the writer's: an empty journal is replaced, an empty lock file refused
-    } const cases[] = {{".lock", 0, 5}, {".journal", 1, 0}};
+        int status;  // the writer's
+    } const cases[] = {{".lock", 0, 5}, {".journal", 1, 5}};
     for (const Writer writer : {Writer::Root, Writer::Owner}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(nameOf(writer)) + ", as " + c.beside);
@@ -844,20 +847,27 @@ TEST_F(RegistryNeighbourTest, AReaderThatCannotOpenTheLockFileSaysSoOnce) {
 
 // What a crash or a power cut leaves of a file made beside the registry
 // whose data never reached the disk: a lock file empty or of zeros, a
-// journal of zeros, of any size; and what an earlier build's writer killed
-// between its link() and unlink() left: a lock file or journal with a
-// second, temporary name. It is damage, not a plant: a reader reads on
-// without a word, and the next change, root's or the owner's, makes it whole
-// again and goes through, with no hand work; the file keeps its owner and
-// rights. A blank lock file is healed by whoever would trust it whole: a
-// neighbour's beside a file open to all (what the neighbour's first change
-// leaves, killed after making it in place), but not a group member's. A
-// reader sweeping a second name takes no other temporary file with it: a
-// writer's own, before its rename at exit, survives.
+// journal of zeros, of any size, written or holes; and what an earlier
+// build's writer killed between its link() and unlink() left: a lock file or
+// journal with a second, temporary name. It is damage, not a plant: a reader
+// reads on without a word, and the next change, root's or the owner's, makes
+// it whole again and goes through, with no hand work; the file keeps its
+// owner and rights. A blank file is healed by whoever would trust it whole:
+// a neighbour's lock file beside a file open to all (what the neighbour's
+// first change leaves, killed after making it in place), but not a group
+// member's, nor a neighbour's beside a file that is not open to all, however
+// large: those are refused, left as they are, and never read through for
+// zeros (a look through them kills the process). A reader sweeping a second
+// name takes no other temporary file with it: a writer's own, before its
+// rename at exit, survives.
 TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange) {
     NEEDS_ROOT(needsroot::kFileAndProcess);
     constexpr size_t kSecondName = SIZE_MAX;
+    constexpr size_t kLarge = size_t{4} << 20;
     constexpr uid_t kGroupMember = kThird;
+    // How its zeros stand: written; all holes (cut to its length); a hole,
+    // then zeros written at its end.
+    enum class Zeros { Written, Holes, AfterAHole };
     // What else happens: nothing; the change is refused; a writer stands
     // before its rename; another process stops between its two looks at
     // the blank file, a reader or a writer, while the change fills it.
@@ -875,18 +885,27 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
         mode_t fileMode = 0640;
         Then then = Then::Healed;
         mode_t blankMode = 0;  // when its maker made it: its mode, 0 for the file's
+        Zeros how = Zeros::Written;
     } const cases[] = {
         {".lock", 0},
         {".lock", 32},
         {".journal", 64},
         {".journal", 0},
         {".journal", (size_t{1} << 20) + 1},
+        {".lock", kLarge, kOwner, 0640, Then::Healed, 0, Zeros::Holes},
+        {".journal", kLarge, kOwner, 0640, Then::Healed, 0, Zeros::Holes},
+        {".lock", kLarge, kOwner, 0640, Then::Healed, 0, Zeros::AfterAHole},
+        {".journal", kLarge, kOwner, 0640, Then::Healed, 0, Zeros::AfterAHole},
         {".lock", kSecondName},
         {".journal", kSecondName},
         {".lock", kSecondName, kOwner, 0640, Then::WriterBeforeItsRename},
         {".lock", 0, kNeighbour, 0666},
         {".lock", 32, kNeighbour, 0666},
         {".lock", 0, kGroupMember, 0660, Then::Refused, 0644},
+        {".journal", 0, kGroupMember, 0660, Then::Refused, 0644},
+        {".lock", kLarge, kNeighbour, 0640, Then::Refused, 0644, Zeros::AfterAHole},
+        {".journal", kLarge, kNeighbour, 0640, Then::Refused, 0644, Zeros::AfterAHole},
+        {".lock", kLarge, kNeighbour, 0640, Then::Refused, 0644, Zeros::Written},
         {".lock", 32, kOwner, 0640, Then::FilledWhileAReaderLooks},
         {".journal", 64, kOwner, 0640, Then::FilledWhileAReaderLooks},
         {".lock", 0, kOwner, 0640, Then::FilledWhileAWriterLooks},
@@ -896,10 +915,12 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
         for (const Case& c : cases) {
             const char* const then[] = {"", ", refused", ", a writer before its rename",
                                         ", filled while a reader looks", ", filled while a writer looks"};
+            const char* const how[] = {"", " (holes)", " (after a hole)"};
             SCOPED_TRACE(std::string(nameOf(writer)) + ", " + c.beside +
                          (c.zeros == kSecondName ? " with a second name"
                                                  : " of " + std::to_string(c.zeros) + " zero bytes") +
-                         " left by uid " + std::to_string(c.maker) + then[static_cast<int>(c.then)]);
+                         how[static_cast<int>(c.how)] + " left by uid " + std::to_string(c.maker) +
+                         then[static_cast<int>(c.then)]);
             ownersRegistry(c.fileMode, c.fileMode == 0666 ? 0777 : 0755);
             ASSERT_EQ(::chown(file_.c_str(), kOwner, c.maker == kGroupMember ? kGroupMember : kOwner), 0);
             ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
@@ -926,24 +947,45 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
             }
             if (c.zeros == kSecondName) {
                 ASSERT_EQ(::link(blank.c_str(), (file_ + ".tmp.K1lled").c_str()), 0);
-            } else {
+            } else if (c.how == Zeros::Written) {
                 writeBytes(blank, std::string(c.zeros, '\0'));
+            } else {
+                // Its owner and mode kept, as a crash leaves them.
+                const size_t written = c.how == Zeros::AfterAHole ? 4096 : 0;
+                const int fd = ::open(blank.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+                ASSERT_GE(fd, 0);
+                ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(c.zeros - written)), 0);
+                const std::string zeros(written, '\0');
+                EXPECT_EQ(::pwrite(fd, zeros.data(), written, static_cast<off_t>(c.zeros - written)),
+                          static_cast<ssize_t>(written));
+                ::close(fd);
+                ASSERT_EQ(statOf(blank).st_size, static_cast<off_t>(c.zeros));
             }
-            const std::string planted = describe(blank);
+            const std::string planted = c.then == Then::Refused ? describe(blank) : "";
 
-            const std::string refused =
-                "winplat: the registry's " + blank +
-                " cannot be used (an empty file); it is left as it is and changes are "
-                "refused.\n";
+            const bool isLock = std::string(c.beside) == ".lock";
+            const std::string said = c.zeros == 0 ? "an empty file" : "a file with other content";
+            const std::string refused = "winplat: the registry's " + blank + " cannot be used (" + said +
+                                        "); it is left as it is and changes are refused.\n";
             const std::string readWithout =
-                "winplat: the registry lock file " + blank +
-                " cannot be opened (an empty file); this process reads without it "
-                "and may see changes up to 10 ms late.\n";
+                isLock
+                    ? "winplat: the registry lock file " + blank + " cannot be opened (" + said +
+                          "); this process reads without it and may see changes up to 10 ms late.\n"
+                    : "winplat: the registry journal " + blank + " cannot be read (" + said +
+                          "); changes other processes made since the file was last written are not seen.\n";
+            // A refused file is never read through: a process that looks
+            // for zeros in it is killed there.
+            const auto unscanned = [&](std::vector<std::string> args) {
+                if (c.then == Then::Refused) {
+                    args.insert(args.begin(), {"at", "RegistryBesideScan", std::to_string(SIGKILL), "0"});
+                }
+                return args;
+            };
             // The reader looks first at a blank file, the writer alone at a
             // second name, which whoever opens it first removes.
             const bool readerFirst = c.zeros != kSecondName || c.then == Then::WriterBeforeItsRename;
             const auto read = [&] {
-                const Ran reader = runCaught({"as", kOwnerUid, "check", "First", "1"});
+                const Ran reader = runCaught(as(Writer::Owner, unscanned({"check", "First", "1"})));
                 EXPECT_EQ(reader.status, 0);
                 EXPECT_EQ(reader.err, c.then == Then::Refused ? readWithout : "");
             };
@@ -987,7 +1029,7 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
                 if (readerFirst) {
                     read();
                 }
-                const Ran ran = runCaught(as(writer, {"set", "Second", "2"}));
+                const Ran ran = runCaught(as(writer, unscanned({"set", "Second", "2"})));
                 EXPECT_EQ(ran.status, c.then == Then::Refused ? 5 : 0);
                 EXPECT_EQ(ran.err, c.then == Then::Refused ? readWithout + refused : "");
                 if (!readerFirst) {
@@ -1001,9 +1043,16 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
                 continue;
             }
             EXPECT_EQ(run({"as", kOwnerUid, "check", "First", "1", "Second", "2"}), 0);
-            const std::string whole = readBytes(blank);
-            EXPECT_TRUE(std::string(c.beside) == ".lock" ? whole.size() == 32 && whole.find("wpreglk") == 16
-                                                         : whole.rfind("wpregj2", 0) == 0)
+            std::string whole(64, '\0');
+            {
+                std::ifstream in(blank, std::ios::binary);
+                whole.resize(static_cast<size_t>(in.read(whole.data(), 64).gcount()));
+            }
+            // A lock file keeps its length: its counters and mark are written over its first zeros.
+            const size_t lockSize = c.zeros == kSecondName ? 32 : std::max<size_t>(32, c.zeros);
+            EXPECT_TRUE(isLock ? statOf(blank).st_size == static_cast<off_t>(lockSize) &&
+                                     whole.find("wpreglk") == 16
+                               : whole.rfind("wpregj2", 0) == 0)
                 << "made whole";
             const struct stat after = statOf(blank);
             EXPECT_EQ(after.st_nlink, 1u);
@@ -1011,6 +1060,77 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
             EXPECT_EQ(after.st_uid, writer == Writer::Root ? kOwner : c.maker);
             EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
             EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+        }
+    }
+}
+
+// A reader with no lock file it may use looks at the files beside the
+// registry again at every check, but at each version of one it cannot use
+// once: a blank lock file of its own, which it may not fill, is read through
+// for zeros once, and a lock file or a journal of other content is looked
+// at once; another version is looked at anew. A writer, about to fill a
+// blank lock file under its lock, reads it through again whatever was found
+// of it before; one that meets a version refused before refuses it, or
+// sets it aside, unopened.
+TEST_F(RegistryNeighbourTest, AFileBesideThatCannotBeUsedIsLookedAtOnceForEachVersion) {
+    const std::string zeros(size_t{1} << 20, '\0');
+    const std::string other = "not a file of this layer's\n";
+    struct Case {
+        const char* beside;
+        std::string first;    // its content; then the same twice over, another version
+        const char* counted;  // the looks counted
+        LSTATUS change;       // what a change meets
+        int changeLooks;      // the looks the change takes
+    } const cases[] = {
+        {".lock", zeros, "RegistryBesideScan", ERROR_SUCCESS, 1},
+        {".lock", other, "RegistryBesideLook", ERROR_ACCESS_DENIED, 0},
+        {".journal", other, "RegistryBesideLook", ERROR_SUCCESS, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.beside) + " of " + std::to_string(c.first.size()) + " bytes, " +
+                     c.counted);
+        unsetenv("WINPLAT_REGISTRY");
+        ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+            std::filesystem::remove(e.path());
+        }
+        writeBytes(file_, kBase);
+        const std::string beside = file_ + c.beside;
+        writeBytes(beside, c.first);
+        setenv("WINPLAT_REGISTRY", file_.c_str(), 1);
+        winplat::inject::reset();
+        const auto counted = [&] { return winplat::inject::calls(c.counted); };
+        const auto check = [] {
+            passOutsideCheckInterval();
+            EXPECT_EQ(dwordOf(L"Second"), -1);
+        };
+        {
+            winplat::console::Capture quiet;
+            ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+            EXPECT_EQ(counted(), 1);
+            const int64_t opens = winplat::inject::calls("RegistryBesideOpen");
+            for (int i = 0; i < 3; ++i) {
+                check();
+            }
+            EXPECT_EQ(counted(), 1) << "looked at again";
+            if (std::string(c.counted) == "RegistryBesideScan") {
+                EXPECT_EQ(winplat::inject::calls("RegistryBesideOpen"), opens + 3) << "opened at every check";
+            }
+            writeBytes(beside, c.first + c.first);
+            check();
+            EXPECT_EQ(counted(), 2) << "another version taken for the one looked at";
+            check();
+            EXPECT_EQ(counted(), 2);
+        }
+        winplat::console::Capture quiet;
+        ASSERT_EQ(setDword("Second", 2), c.change);
+        EXPECT_EQ(counted(), 2 + c.changeLooks);
+        EXPECT_EQ(runCaught({"check", "Second", c.change == ERROR_SUCCESS ? "2" : "-1"}).status, 0);
+        if (c.change == ERROR_SUCCESS) {
+            const std::string now = readBytes(beside);
+            EXPECT_TRUE(std::string(c.beside) == ".lock" ? now.find("wpreglk") == 16
+                                                         : now.rfind("wpregj2", 0) == 0)
+                << "made whole, or one of this process's own in its place";
         }
     }
 }
