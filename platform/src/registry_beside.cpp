@@ -46,13 +46,15 @@ const char* whatStands(const struct stat& st) {
                                   : "not a regular file";
 }
 
-// Tests stop or kill the process at a named moment: the armed code is the
-// signal raised.
+}  // namespace
+
 void checkpoint(const char* name) {
     if (int64_t signal = 0; winplat::inject::take(name, &signal) && signal > 0) {
         ::raise(static_cast<int>(signal));
     }
 }
+
+namespace {
 
 ssize_t preadRetry(int fd, char* buf, size_t n, off_t at) {
     ssize_t got;

@@ -107,6 +107,10 @@ bool fillBlank(int fd, const std::string& content, const BesideKind& kind, struc
 // when a test made the injection point `point` fail (its code the errno).
 bool flushData(int fd, const char* point);
 
+// Tests stop or kill the process at the moment named `name`: the code armed
+// for it is the signal raised.
+void checkpoint(const char* name);
+
 // Writes `n` bytes at `at`, as many calls as it takes; false (errno) when one fails.
 bool pwriteAll(int fd, const char* p, size_t n, off_t at);
 

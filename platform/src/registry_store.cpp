@@ -211,8 +211,8 @@ struct Store::State {
     // neither the file nor any journal may hold: made good by the next
     // change (or the exit) of this process, laid over what the files hold.
     std::vector<HeldRecord> orphans;
-    std::string orphanedIn;              // where that journal was set aside ("": not found)
-    std::set<std::string> namedAside;    // set-aside files this process made and named
+    std::string orphanedIn;            // where that journal was set aside ("": not found)
+    std::set<std::string> namedAside;  // set-aside files this process made and named
     // Bumped whenever the tree may have changed; a cursor or a cached key of
     // an older generation is not used.
     uint64_t generation = 1;
@@ -328,8 +328,8 @@ std::string escapeControls(const std::string& text) {
 // not be read is looked at again once its rights changed: a chmod mends it.
 bool stillBad(const State& s, const struct stat& st) {
     return s.bad && s.seen == idOf(st) &&
-           (s.badCode != ERROR_CANTREAD || (st.st_ctim.tv_sec == s.badCtime.tv_sec &&
-                                            st.st_ctim.tv_nsec == s.badCtime.tv_nsec));
+           (s.badCode != ERROR_CANTREAD ||
+            (st.st_ctim.tv_sec == s.badCtime.tv_sec && st.st_ctim.tv_nsec == s.badCtime.tv_nsec));
 }
 
 // Marks the version `st` of the file unusable and says so once per version.
@@ -1067,7 +1067,7 @@ struct ReadPoint {
         s.badCode = badCode;
         s.lastError = lastError;
     }
-    std::unique_ptr<Key> tree;  // the tree a file read in the refresh replaced
+    std::unique_ptr<Key> tree;             // the tree a file read in the refresh replaced
     std::vector<HeldRecord> heldReplaced;  // the records it held
     Encoding encoding;
     FileId seen;
@@ -1348,15 +1348,6 @@ bool needsDataFlush(const std::string& folder) {
             return false;
         default:
             return true;
-    }
-}
-
-// Tests stop or kill the process at a named moment of a write: the armed
-// code is the signal raised.
-void checkpoint(const char* name) {
-    int64_t signal = 0;
-    if (winplat::inject::take(name, &signal) && signal > 0) {
-        ::raise(static_cast<int>(signal));
     }
 }
 
@@ -1876,7 +1867,8 @@ LSTATUS replaceJournal(State& s) {
     const std::string header = journalHeader(s.seen, s.seenHash, salt);
     // On disk before its name is, as every file made beside the registry;
     // told before it replaces the one others may hold.
-    const bool flushed = pwriteAll(fd, header.data(), header.size(), 0) && flushData(fd, "RegistryFlushJournal");
+    const bool flushed =
+        pwriteAll(fd, header.data(), header.size(), 0) && flushData(fd, "RegistryFlushJournal");
     if (flushed && s.shared) {
         s.seenRewrites = s.shared->rewrites.fetch_add(1, std::memory_order_acq_rel) + 1;
     }
