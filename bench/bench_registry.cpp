@@ -295,7 +295,8 @@ std::string besideRegistry(const std::string& name) {
 }
 
 // Puts another user's file of kOthersFileSize written zeros (not holes),
-// then `tail`, at `path`; false (with the reason in `state`) when it cannot.
+// then `tail`, at `path`, on disk so that no write-back runs under the
+// reads; false (with the reason in `state`) when it cannot.
 bool plantOthersFile(benchmark::State& state, const std::string& path, const std::string& tail) {
     if (::geteuid() != 0) {
         state.SkipWithError("needs root: the file beside the registry is made another user's");
@@ -309,7 +310,7 @@ bool plantOthersFile(benchmark::State& state, const std::string& path, const std
     }
     written = written &&
               ::pwrite(fd, tail.data(), tail.size(), kOthersFileSize) == static_cast<ssize_t>(tail.size()) &&
-              ::fchown(fd, kOtherUser, kOtherUser) == 0;
+              ::fchown(fd, kOtherUser, kOtherUser) == 0 && ::fdatasync(fd) == 0;
     if (fd >= 0) {
         ::close(fd);
     }
