@@ -232,17 +232,20 @@ bool dropTemporaryName(const std::string& name, const struct stat& st) {
 // regular file with one name, which `name` still names once it is open (a
 // name checked after it moved would tell of another file), and whose content
 // is of its kind, or blank (`blank`) and of an owner this process would
-// trust whole by `file`'s rights. Otherwise -1, with `planted` saying what
-// stands there when it is not to be used (errno EPERM then), and `foreign`
-// when that is a file of one name refused for its content alone, `st` its
-// state. Anyone else's is refused unscanned, blank or not: its zeros would
-// be read again at every look, for nothing.
+// trust whole by `file`'s rights, or, for a `writer` of a kind replaced when
+// blank, of anyone. Otherwise -1, with `planted` saying what stands there
+// when it is not to be used (errno EPERM then), and `foreign` when that is a
+// file of one name refused for its content alone, `st` its state. Anyone
+// else's is refused unscanned, blank or not: its zeros would be read again
+// at every look, for nothing.
 int openChecked(const std::string& name, int flags, const BesideKind& kind, const FileRights& file,
-                std::string& planted, struct stat& st, bool& blank, bool& foreign) {
+                bool writer, std::string& planted, struct stat& st, bool& blank, bool& foreign) {
     planted.clear();
     blank = false;
     foreign = false;
-    const auto trusts = [&](uid_t owner) { return mayTakeRights(owner, trustingRights(name, file)); };
+    const auto trusts = [&](uid_t owner) {
+        return (writer && kind.replacedWhenBlank) || mayTakeRights(owner, trustingRights(name, file));
+    };
     for (int tries = 0; tries < 4; ++tries) {
         // A version refused for its content before is refused again unopened.
         if (struct stat named; ::lstat(name.c_str(), &named) != 0) {
@@ -388,11 +391,11 @@ bool pwriteAll(int fd, const char* p, size_t n, off_t at) {
 
 BesideFile openBeside(const std::string& name, const BesideKind& kind, const FileRights& file, bool bring) {
     BesideFile f;
-    f.fd = openChecked(name, O_RDWR, kind, file, f.planted, f.st, f.blank, f.foreign);
+    f.fd = openChecked(name, O_RDWR, kind, file, bring, f.planted, f.st, f.blank, f.foreign);
     f.writable = f.fd >= 0;
     f.writeErrno = f.writable ? 0 : errno;
     if (f.fd < 0 && f.planted.empty() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
-        f.fd = openChecked(name, O_RDONLY, kind, file, f.planted, f.st, f.blank, f.foreign);
+        f.fd = openChecked(name, O_RDONLY, kind, file, bring, f.planted, f.st, f.blank, f.foreign);
         // A file of this layer's left with other rights than the file's:
         // brought to them, this process may write it now.
         if (f.fd >= 0 && bring && file.known && mayTakeRights(f.st.st_uid, file) && takeRights(file, f.fd)) {
@@ -400,7 +403,7 @@ BesideFile openBeside(const std::string& name, const BesideKind& kind, const Fil
             std::string planted;
             bool blank = false;
             bool foreign = false;
-            const int rw = openChecked(name, O_RDWR, kind, file, planted, st, blank, foreign);
+            const int rw = openChecked(name, O_RDWR, kind, file, bring, planted, st, blank, foreign);
             if (rw >= 0) {
                 ::close(f.fd);
                 f.fd = rw;
@@ -561,7 +564,7 @@ const char* otherLock(const char*, size_t, off_t size) {
 
 }  // namespace
 
-const BesideKind kLockKind = {isLockContent, otherLock};
+const BesideKind kLockKind = {isLockContent, otherLock, false};
 
 namespace {
 

@@ -17,7 +17,8 @@
 //   one this process would trust were it whole: such a file is made whole
 //   again by a writer. Anything else is refused, untouched; one of an
 //   owner not trusted so is refused without a look past its first bytes,
-//   blank or not. A file is read through for zeros, and refused for its
+//   blank or not, but for a blank journal, which a writer replaces (it holds
+//   nothing to keep). A file is read through for zeros, and refused for its
 //   content, once for each version of it (its file, size and times).
 // - A file's rights come only from a version of the registry file this
 //   process has read and may use: its mode, its owner (root hands the files
@@ -68,6 +69,10 @@ struct BesideKind {
     // What a file that is not one is said to be, when it is something known;
     // nullptr: "a file with other content".
     const char* (*other)(const char* first, size_t n, off_t size);
+    // A blank one of anyone's is taken by a writer, to be replaced by a file
+    // of its own: it holds nothing to keep. A lock file is not (others may
+    // wait on it); only one this process would trust whole is filled.
+    bool replacedWhenBlank;
 };
 
 // A file beside the registry file, opened.
@@ -84,7 +89,8 @@ struct BesideFile {
 // Opens `name` (the registry file's name and an extension) for writing
 // where this process may, else for reading, when what stands there is a file
 // of its kind, or a blank one whose owner mayTakeRights() by `file` (none
-// read yet: by the registry file as it stands). When `bring`, a trusted file
+// read yet: by the registry file as it stands), or, when `bring` (a writer's
+// look), anyone's blank one of a kind replaced when blank. When `bring`, a trusted file
 // left with rights other than `file`'s is brought to them where that lets
 // this process write it. fd -1 with errno ENOENT: nothing is there.
 BesideFile openBeside(const std::string& name, const BesideKind& kind, const FileRights& file, bool bring);
@@ -133,7 +139,7 @@ bool trustedOwner(uid_t owner, const FileRights& file);
 
 // Whether this process brings a file beside the registry owned by `owner`
 // to the file's rights, and makes it whole when it is blank: a trusted one,
-// or its own. Anyone else's blank file is refused as a plant, unread.
+// or its own. Anyone else's blank lock file is refused as a plant, unread.
 bool mayTakeRights(uid_t owner, const FileRights& file);
 
 // Whether whoever may read or write the journal may read or write the

@@ -1354,12 +1354,13 @@ bool needsDataFlush(const std::string& folder) {
 // What a journal begins with: its header, or a part of one left by a cut.
 // A blank one holds no record: one this process would trust whole is read
 // as none, and the next change writes a header over it when it is trusted,
-// else puts a journal of its own in its place; anyone else's is refused.
+// else puts a journal of its own in its place, as it does over anyone
+// else's, which a reader refuses unread.
 bool isJournalContent(const char* first, size_t n, off_t) {
     const size_t m = std::min(n, sizeof kJournalMagic);
     return m > 0 && (std::memcmp(first, kJournalMagic, m) == 0 || std::memcmp(first, kPreviousMagic, m) == 0);
 }
-const BesideKind kJournalKind = {isJournalContent, nullptr};
+const BesideKind kJournalKind = {isJournalContent, nullptr, true};
 
 // Closes the lock file alone; the next call that needs it opens it again.
 void closeLockFile(State& s) {

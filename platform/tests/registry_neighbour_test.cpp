@@ -343,15 +343,14 @@ TEST_F(RegistryNeighbourTest, TheLockAndJournalTakeRightsOnlyFromAFileVersionRea
 // open to all, over the registry's, and an empty file of its own over it
 // just after the writer opened the name: the link count the writer then
 // reads is one, but the name no longer names the file it opened. The third
-// user's file keeps its owner, mode and bytes, and the neighbour's empty
-// file, a plant, refuses the change.
+// user's file keeps its owner, mode and bytes.
 TEST_F(RegistryNeighbourTest, AFileWhoseNameMovedWhileItWasOpenedIsNotTaken) {
     NEEDS_ROOT(needsroot::kFileAndProcess);
     struct Case {
         const char* beside;
         int skip;    // opens of files beside the registry before the planted one, at load
-        int status;  // the writer's
-    } const cases[] = {{".lock", 0, 5}, {".journal", 1, 5}};
+        int status;  // the writer's: an empty journal is replaced, an empty lock file refused
+    } const cases[] = {{".lock", 0, 5}, {".journal", 1, 0}};
     for (const Writer writer : {Writer::Root, Writer::Owner}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(nameOf(writer)) + ", as " + c.beside);
@@ -874,6 +873,7 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
     enum class Then {
         Healed,
         Refused,
+        Replaced,
         WriterBeforeItsRename,
         FilledWhileAReaderLooks,
         FilledWhileAWriterLooks
@@ -902,9 +902,10 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
         {".lock", 0, kNeighbour, 0666},
         {".lock", 32, kNeighbour, 0666},
         {".lock", 0, kGroupMember, 0660, Then::Refused, 0644},
-        {".journal", 0, kGroupMember, 0660, Then::Refused, 0644},
+        {".journal", 0, kGroupMember, 0660, Then::Replaced, 0644},
         {".lock", kLarge, kNeighbour, 0640, Then::Refused, 0644, Zeros::AfterAHole},
-        {".journal", kLarge, kNeighbour, 0640, Then::Refused, 0644, Zeros::AfterAHole},
+        {".journal", kLarge, kNeighbour, 0640, Then::Replaced, 0644, Zeros::AfterAHole},
+        {".journal", kLarge, kNeighbour, 0640, Then::Replaced, 0644, Zeros::Written},
         {".lock", kLarge, kNeighbour, 0640, Then::Refused, 0644, Zeros::Written},
         {".lock", 32, kOwner, 0640, Then::FilledWhileAReaderLooks},
         {".journal", 64, kOwner, 0640, Then::FilledWhileAReaderLooks},
@@ -913,8 +914,12 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
     };
     for (const Writer writer : {Writer::Root, Writer::Owner}) {
         for (const Case& c : cases) {
-            const char* const then[] = {"", ", refused", ", a writer before its rename",
-                                        ", filled while a reader looks", ", filled while a writer looks"};
+            const char* const then[] = {"",
+                                        ", refused",
+                                        ", replaced",
+                                        ", a writer before its rename",
+                                        ", filled while a reader looks",
+                                        ", filled while a writer looks"};
             const char* const how[] = {"", " (holes)", " (after a hole)"};
             SCOPED_TRACE(std::string(nameOf(writer)) + ", " + c.beside +
                          (c.zeros == kSecondName ? " with a second name"
@@ -974,7 +979,9 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
                     : "winplat: the registry journal " + blank + " cannot be read (" + said +
                           "); changes other processes made since the file was last written are not seen.\n";
             // A refused file is never read through: a process that looks
-            // for zeros in it is killed there.
+            // for zeros in it is killed there. One replaced is read through
+            // by the writer alone, which holds it blank and so replaces it.
+            const bool unused = c.then == Then::Refused || c.then == Then::Replaced;
             const auto unscanned = [&](std::vector<std::string> args) {
                 if (c.then == Then::Refused) {
                     args.insert(args.begin(), {"at", "RegistryBesideScan", std::to_string(SIGKILL), "0"});
@@ -985,9 +992,13 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
             // second name, which whoever opens it first removes.
             const bool readerFirst = c.zeros != kSecondName || c.then == Then::WriterBeforeItsRename;
             const auto read = [&] {
-                const Ran reader = runCaught(as(Writer::Owner, unscanned({"check", "First", "1"})));
+                std::vector<std::string> args = {"check", "First", "1"};
+                if (unused) {
+                    args.insert(args.begin(), {"at", "RegistryBesideScan", std::to_string(SIGKILL), "0"});
+                }
+                const Ran reader = runCaught(as(Writer::Owner, args));
                 EXPECT_EQ(reader.status, 0);
-                EXPECT_EQ(reader.err, c.then == Then::Refused ? readWithout : "");
+                EXPECT_EQ(reader.err, unused ? readWithout : "");
             };
             if (c.then == Then::WriterBeforeItsRename) {
                 // The reader sweeps the second name, then waits for the
@@ -1031,7 +1042,9 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
                 }
                 const Ran ran = runCaught(as(writer, unscanned({"set", "Second", "2"})));
                 EXPECT_EQ(ran.status, c.then == Then::Refused ? 5 : 0);
-                EXPECT_EQ(ran.err, c.then == Then::Refused ? readWithout + refused : "");
+                EXPECT_EQ(ran.err, c.then == Then::Refused    ? readWithout + refused
+                                   : c.then == Then::Replaced ? readWithout
+                                                              : "");
                 if (!readerFirst) {
                     read();
                 }
@@ -1056,9 +1069,16 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
                 << "made whole";
             const struct stat after = statOf(blank);
             EXPECT_EQ(after.st_nlink, 1u);
-            // Root hands it to the file's owner; the owner cannot take another's.
-            EXPECT_EQ(after.st_uid, writer == Writer::Root ? kOwner : c.maker);
-            EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+            if (c.then == Then::Replaced) {
+                // A journal of the writer's own, with the file's rights.
+                EXPECT_NE(after.st_ino, before.st_ino);
+                EXPECT_EQ(after.st_uid, kOwner);
+                EXPECT_EQ(after.st_mode & 07777, c.fileMode);
+            } else {
+                // Root hands it to the file's owner; the owner cannot take another's.
+                EXPECT_EQ(after.st_uid, writer == Writer::Root ? kOwner : c.maker);
+                EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+            }
             EXPECT_EQ(strayFiles(), std::vector<std::string>{});
         }
     }
