@@ -156,12 +156,11 @@ struct Store::State {
     FileId seen;       // the file version last read (or found unusable)
     bool bad = false;  // that version cannot be used: changes are refused with badCode
     LSTATUS badCode = ERROR_SUCCESS;
-    struct timespec badCtime {};  // its change time: its rights, for one that could not be read
     struct {
         FileId id;
         std::string text;
         struct timespec ctime;
-    } reported{};  // the unusable version last said so, and why
+    } reported{};  // the unusable version last said so, why, and its rights' change time
     std::string lastError;
     int lockFd = -1;              // "<target>.lock", when it exists
     bool lockWritable = false;    // opened for writing (and mapped so)
@@ -324,12 +323,15 @@ std::string escapeControls(const std::string& text) {
     return out;
 }
 
+bool sameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 // Whether `st` is the version of the file found unusable. A file that could
 // not be read is looked at again once its rights changed: a chmod mends it.
 bool stillBad(const State& s, const struct stat& st) {
     return s.bad && s.seen == idOf(st) &&
-           (s.badCode != ERROR_CANTREAD ||
-            (st.st_ctim.tv_sec == s.badCtime.tv_sec && st.st_ctim.tv_nsec == s.badCtime.tv_nsec));
+           (s.badCode != ERROR_CANTREAD || sameTime(st.st_ctim, s.reported.ctime));
 }
 
 // Marks the version `st` of the file unusable and says so once per version.
@@ -337,12 +339,10 @@ LSTATUS markBad(State& s, const struct stat& st, LSTATUS code, const std::string
     const std::string what = escapeControls(text);
     const FileId id = idOf(st);
     // Kept across a reload, whose fold of the journal may have found it first.
-    const bool repeated = s.reported.id == id && s.reported.text == what &&
-                          s.reported.ctime.tv_sec == st.st_ctim.tv_sec &&
-                          s.reported.ctime.tv_nsec == st.st_ctim.tv_nsec;
+    const bool repeated =
+        s.reported.id == id && s.reported.text == what && sameTime(s.reported.ctime, st.st_ctim);
     s.reported = {id, what, st.st_ctim};
     s.seen = id;
-    s.badCtime = st.st_ctim;
     s.bad = true;
     s.badCode = code;
     s.lastError = what;
