@@ -43,13 +43,22 @@ inline Child spawnChild(std::vector<std::string> args, bool catchOutput = false)
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // Each in a process group of its own, whose only link outside is this
+    // process: a child stopped at an injection point is never sent SIGHUP
+    // for a group orphaned around the test (one started from a shell job
+    // that has ended), which would end it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
     if (catchOutput && pipe2(outPipe, O_CLOEXEC) == 0 && pipe2(errPipe, O_CLOEXEC) == 0) {
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     }
-    if (posix_spawn(&c.pid, writerPath().c_str(), &actions, nullptr, argv.data(), environ) != 0) {
+    if (posix_spawn(&c.pid, writerPath().c_str(), &actions, &attr, argv.data(), environ) != 0) {
         c.pid = -1;
     }
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     for (int fd : {outPipe[1], errPipe[1]}) {
         if (fd >= 0) {

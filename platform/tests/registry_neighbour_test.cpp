@@ -859,7 +859,12 @@ TEST_F(RegistryNeighbourTest, AReaderThatCannotOpenTheLockFileSaysSoOnce) {
 // zeros (a look through them kills the process). A reader sweeping a second
 // name takes no other temporary file with it: a writer's own, before its
 // rename at exit, survives.
-TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange) {
+// One test for each writer, so that each stays within a test's time under
+// AddressSanitizer on a loaded machine.
+class RegistryNeighbourBlankTest : public RegistryNeighbourTest,
+                                   public ::testing::WithParamInterface<Writer> {};
+
+TEST_P(RegistryNeighbourBlankTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange) {
     NEEDS_ROOT(needsroot::kFileAndProcess);
     constexpr size_t kSecondName = SIZE_MAX;
     constexpr size_t kLarge = size_t{4} << 20;
@@ -912,177 +917,178 @@ TEST_F(RegistryNeighbourTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextChange
         {".lock", 0, kOwner, 0640, Then::FilledWhileAWriterLooks},
         {".lock", 32, kOwner, 0640, Then::FilledWhileAWriterLooks},
     };
-    for (const Writer writer : {Writer::Root, Writer::Owner}) {
-        for (const Case& c : cases) {
-            const char* const then[] = {"",
-                                        ", refused",
-                                        ", replaced",
-                                        ", a writer before its rename",
-                                        ", filled while a reader looks",
-                                        ", filled while a writer looks"};
-            const char* const how[] = {"", " (holes)", " (after a hole)"};
-            SCOPED_TRACE(std::string(nameOf(writer)) + ", " + c.beside +
-                         (c.zeros == kSecondName ? " with a second name"
-                                                 : " of " + std::to_string(c.zeros) + " zero bytes") +
-                         how[static_cast<int>(c.how)] + " left by uid " + std::to_string(c.maker) +
-                         then[static_cast<int>(c.then)]);
-            ownersRegistry(c.fileMode, c.fileMode == 0666 ? 0777 : 0755);
-            ASSERT_EQ(::chown(file_.c_str(), kOwner, c.maker == kGroupMember ? kGroupMember : kOwner), 0);
-            ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
-            const std::string blank = file_ + c.beside;
-            if (c.maker != kOwner) {
-                // Made in place by its maker.
-                ASSERT_EQ(::unlink(blank.c_str()), 0);
-                writeBytes(blank, "");
-                ASSERT_EQ(::chown(blank.c_str(), c.maker, c.maker), 0);
-                ASSERT_EQ(::chmod(blank.c_str(), c.blankMode ? c.blankMode : c.fileMode), 0);
-            }
-            const struct stat before = statOf(blank);
-            Child stopped{};
-            if (c.then == Then::WriterBeforeItsRename) {
-                // A writer whose rewrite at exit has its temporary file beside
-                // the registry, holding the lock.
-                stopped = spawnChild(as(writer, {"at", "RegistryBeforeRename", std::to_string(SIGSTOP), "0",
-                                                 "set", "Second", "2"}),
-                                     true);
-                ASSERT_GT(stopped.pid, 0);
-                ASSERT_TRUE(waitStopped(stopped.pid, std::chrono::seconds(60)))
-                    << "it never reached its rename";
-                ASSERT_EQ(strayFiles().size(), 1u) << "its temporary file";
-            }
-            if (c.zeros == kSecondName) {
-                ASSERT_EQ(::link(blank.c_str(), (file_ + ".tmp.K1lled").c_str()), 0);
-            } else if (c.how == Zeros::Written) {
-                writeBytes(blank, std::string(c.zeros, '\0'));
-            } else {
-                // Its owner and mode kept, as a crash leaves them.
-                const size_t written = c.how == Zeros::AfterAHole ? 4096 : 0;
-                const int fd = ::open(blank.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-                ASSERT_GE(fd, 0);
-                ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(c.zeros - written)), 0);
-                const std::string zeros(written, '\0');
-                EXPECT_EQ(::pwrite(fd, zeros.data(), written, static_cast<off_t>(c.zeros - written)),
-                          static_cast<ssize_t>(written));
-                ::close(fd);
-                ASSERT_EQ(statOf(blank).st_size, static_cast<off_t>(c.zeros));
-            }
-            const std::string planted = c.then == Then::Refused ? describe(blank) : "";
-
-            const bool isLock = std::string(c.beside) == ".lock";
-            const std::string said = c.zeros == 0 ? "an empty file" : "a file with other content";
-            const std::string refused = "winplat: the registry's " + blank + " cannot be used (" + said +
-                                        "); it is left as it is and changes are refused.\n";
-            const std::string readWithout =
-                isLock
-                    ? "winplat: the registry lock file " + blank + " cannot be opened (" + said +
-                          "); this process reads without it and may see changes up to 10 ms late.\n"
-                    : "winplat: the registry journal " + blank + " cannot be read (" + said +
-                          "); changes other processes made since the file was last written are not seen.\n";
-            // A refused file is never read through: a process that looks
-            // for zeros in it is killed there. One replaced is read through
-            // by the writer alone, which holds it blank and so replaces it.
-            const bool unused = c.then == Then::Refused || c.then == Then::Replaced;
-            const auto unscanned = [&](std::vector<std::string> args) {
-                if (c.then == Then::Refused) {
-                    args.insert(args.begin(), {"at", "RegistryBesideScan", std::to_string(SIGKILL), "0"});
-                }
-                return args;
-            };
-            // The reader looks first at a blank file, the writer alone at a
-            // second name, which whoever opens it first removes.
-            const bool readerFirst = c.zeros != kSecondName || c.then == Then::WriterBeforeItsRename;
-            const auto read = [&] {
-                std::vector<std::string> args = {"check", "First", "1"};
-                if (unused) {
-                    args.insert(args.begin(), {"at", "RegistryBesideScan", std::to_string(SIGKILL), "0"});
-                }
-                const Ran reader = runCaught(as(Writer::Owner, args));
-                EXPECT_EQ(reader.status, 0);
-                EXPECT_EQ(reader.err, unused ? readWithout : "");
-            };
-            if (c.then == Then::WriterBeforeItsRename) {
-                // The reader sweeps the second name, then waits for the
-                // writer's lock; the writer goes on only then.
-                const Child reader = spawnChild({"as", kOwnerUid, "check", "First", "1"}, true);
-                ASSERT_GT(reader.pid, 0);
-                for (int i = 0; i < 60000 && statOf(blank).st_nlink != 1; ++i) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                }
-                EXPECT_EQ(statOf(blank).st_nlink, 1u) << "the second name swept";
-                kill(stopped.pid, SIGCONT);
-                const std::string err = drain(stopped.err);
-                drain(stopped.out);
-                EXPECT_EQ(waitBounded(stopped.pid, std::chrono::seconds(60)), 0) << err;
-                EXPECT_EQ(err, "") << "its rewrite went through";
-                const std::string readerErr = drain(reader.err);
-                drain(reader.out);
-                EXPECT_EQ(waitBounded(reader.pid, std::chrono::seconds(60)), 0) << readerErr;
-                EXPECT_EQ(readerErr, "");
-                EXPECT_TRUE(holdsValue(readBytes(file_), "Second", 2)) << "in the file";
-            } else if (c.then == Then::FilledWhileAReaderLooks || c.then == Then::FilledWhileAWriterLooks) {
-                const bool reader = c.then == Then::FilledWhileAReaderLooks;
-                const Child looking =
-                    spawnChild({"as", kOwnerUid, "at", "RegistryBesideLook", std::to_string(SIGSTOP), "0",
-                                reader ? "check" : "set", reader ? "First" : "Third", reader ? "1" : "3"},
-                               true);
-                ASSERT_GT(looking.pid, 0);
-                ASSERT_TRUE(waitStopped(looking.pid, std::chrono::seconds(60))) << "it never looked at it";
-                const Ran ran = runCaught(as(writer, {"set", "Second", "2"}));
-                EXPECT_EQ(ran.status, 0);
-                EXPECT_EQ(ran.err, "");
-                kill(looking.pid, SIGCONT);
-                const std::string err = drain(looking.err);
-                drain(looking.out);
-                EXPECT_EQ(waitBounded(looking.pid, std::chrono::seconds(60)), 0) << err;
-                EXPECT_EQ(err, "") << "whole at its second look";
-                EXPECT_EQ(run({"check", "Third", reader ? "-1" : "3"}), 0);
-            } else {
-                if (readerFirst) {
-                    read();
-                }
-                const Ran ran = runCaught(as(writer, unscanned({"set", "Second", "2"})));
-                EXPECT_EQ(ran.status, c.then == Then::Refused ? 5 : 0);
-                EXPECT_EQ(ran.err, c.then == Then::Refused    ? readWithout + refused
-                                   : c.then == Then::Replaced ? readWithout
-                                                              : "");
-                if (!readerFirst) {
-                    read();
-                }
-            }
-            if (c.then == Then::Refused) {
-                EXPECT_EQ(run({"as", kOwnerUid, "check", "First", "1", "Second", "-1"}), 0);
-                EXPECT_EQ(describe(blank), planted) << "left as it is";
-                EXPECT_EQ(strayFiles(), std::vector<std::string>{});
-                continue;
-            }
-            EXPECT_EQ(run({"as", kOwnerUid, "check", "First", "1", "Second", "2"}), 0);
-            std::string whole(64, '\0');
-            {
-                std::ifstream in(blank, std::ios::binary);
-                whole.resize(static_cast<size_t>(in.read(whole.data(), 64).gcount()));
-            }
-            // A lock file keeps its length: its counters and mark are written over its first zeros.
-            const size_t lockSize = c.zeros == kSecondName ? 32 : std::max<size_t>(32, c.zeros);
-            EXPECT_TRUE(isLock ? statOf(blank).st_size == static_cast<off_t>(lockSize) &&
-                                     whole.find("wpreglk") == 16
-                               : whole.rfind("wpregj2", 0) == 0)
-                << "made whole";
-            const struct stat after = statOf(blank);
-            EXPECT_EQ(after.st_nlink, 1u);
-            if (c.then == Then::Replaced) {
-                // A journal of the writer's own, with the file's rights.
-                EXPECT_NE(after.st_ino, before.st_ino);
-                EXPECT_EQ(after.st_uid, kOwner);
-                EXPECT_EQ(after.st_mode & 07777, c.fileMode);
-            } else {
-                // Root hands it to the file's owner; the owner cannot take another's.
-                EXPECT_EQ(after.st_uid, writer == Writer::Root ? kOwner : c.maker);
-                EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
-            }
-            EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+    const Writer writer = GetParam();
+    for (const Case& c : cases) {
+        const char* const then[] = {"",
+                                    ", refused",
+                                    ", replaced",
+                                    ", a writer before its rename",
+                                    ", filled while a reader looks",
+                                    ", filled while a writer looks"};
+        const char* const how[] = {"", " (holes)", " (after a hole)"};
+        SCOPED_TRACE(std::string(nameOf(writer)) + ", " + c.beside +
+                     (c.zeros == kSecondName ? " with a second name"
+                                             : " of " + std::to_string(c.zeros) + " zero bytes") +
+                     how[static_cast<int>(c.how)] + " left by uid " + std::to_string(c.maker) +
+                     then[static_cast<int>(c.then)]);
+        ownersRegistry(c.fileMode, c.fileMode == 0666 ? 0777 : 0755);
+        ASSERT_EQ(::chown(file_.c_str(), kOwner, c.maker == kGroupMember ? kGroupMember : kOwner), 0);
+        ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
+        const std::string blank = file_ + c.beside;
+        if (c.maker != kOwner) {
+            // Made in place by its maker.
+            ASSERT_EQ(::unlink(blank.c_str()), 0);
+            writeBytes(blank, "");
+            ASSERT_EQ(::chown(blank.c_str(), c.maker, c.maker), 0);
+            ASSERT_EQ(::chmod(blank.c_str(), c.blankMode ? c.blankMode : c.fileMode), 0);
         }
+        const struct stat before = statOf(blank);
+        Child stopped{};
+        if (c.then == Then::WriterBeforeItsRename) {
+            // A writer whose rewrite at exit has its temporary file beside
+            // the registry, holding the lock.
+            stopped = spawnChild(as(writer, {"at", "RegistryBeforeRename", std::to_string(SIGSTOP), "0",
+                                             "set", "Second", "2"}),
+                                 true);
+            ASSERT_GT(stopped.pid, 0);
+            ASSERT_TRUE(waitStopped(stopped.pid, std::chrono::seconds(60))) << "it never reached its rename";
+            ASSERT_EQ(strayFiles().size(), 1u) << "its temporary file";
+        }
+        if (c.zeros == kSecondName) {
+            ASSERT_EQ(::link(blank.c_str(), (file_ + ".tmp.K1lled").c_str()), 0);
+        } else if (c.how == Zeros::Written) {
+            writeBytes(blank, std::string(c.zeros, '\0'));
+        } else {
+            // Its owner and mode kept, as a crash leaves them.
+            const size_t written = c.how == Zeros::AfterAHole ? 4096 : 0;
+            const int fd = ::open(blank.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(c.zeros - written)), 0);
+            const std::string zeros(written, '\0');
+            EXPECT_EQ(::pwrite(fd, zeros.data(), written, static_cast<off_t>(c.zeros - written)),
+                      static_cast<ssize_t>(written));
+            ::close(fd);
+            ASSERT_EQ(statOf(blank).st_size, static_cast<off_t>(c.zeros));
+        }
+        const std::string planted = c.then == Then::Refused ? describe(blank) : "";
+
+        const bool isLock = std::string(c.beside) == ".lock";
+        const std::string said = c.zeros == 0 ? "an empty file" : "a file with other content";
+        const std::string refused = "winplat: the registry's " + blank + " cannot be used (" + said +
+                                    "); it is left as it is and changes are refused.\n";
+        const std::string readWithout =
+            isLock ? "winplat: the registry lock file " + blank + " cannot be opened (" + said +
+                         "); this process reads without it and may see changes up to 10 ms late.\n"
+                   : "winplat: the registry journal " + blank + " cannot be read (" + said +
+                         "); changes other processes made since the file was last written are not seen.\n";
+        // A refused file is never read through: a process that looks
+        // for zeros in it is killed there. One replaced is read through
+        // by the writer alone, which holds it blank and so replaces it.
+        const bool unused = c.then == Then::Refused || c.then == Then::Replaced;
+        const auto unscanned = [&](std::vector<std::string> args) {
+            if (c.then == Then::Refused) {
+                args.insert(args.begin(), {"at", "RegistryBesideScan", std::to_string(SIGKILL), "0"});
+            }
+            return args;
+        };
+        // The reader looks first at a blank file, the writer alone at a
+        // second name, which whoever opens it first removes.
+        const bool readerFirst = c.zeros != kSecondName || c.then == Then::WriterBeforeItsRename;
+        const auto read = [&] {
+            std::vector<std::string> args = {"check", "First", "1"};
+            if (unused) {
+                args.insert(args.begin(), {"at", "RegistryBesideScan", std::to_string(SIGKILL), "0"});
+            }
+            const Ran reader = runCaught(as(Writer::Owner, args));
+            EXPECT_EQ(reader.status, 0);
+            EXPECT_EQ(reader.err, unused ? readWithout : "");
+        };
+        if (c.then == Then::WriterBeforeItsRename) {
+            // The reader sweeps the second name, then waits for the
+            // writer's lock; the writer goes on only then.
+            const Child reader = spawnChild({"as", kOwnerUid, "check", "First", "1"}, true);
+            ASSERT_GT(reader.pid, 0);
+            for (int i = 0; i < 60000 && statOf(blank).st_nlink != 1; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            EXPECT_EQ(statOf(blank).st_nlink, 1u) << "the second name swept";
+            kill(stopped.pid, SIGCONT);
+            const std::string err = drain(stopped.err);
+            drain(stopped.out);
+            EXPECT_EQ(waitBounded(stopped.pid, std::chrono::seconds(60)), 0) << err;
+            EXPECT_EQ(err, "") << "its rewrite went through";
+            const std::string readerErr = drain(reader.err);
+            drain(reader.out);
+            EXPECT_EQ(waitBounded(reader.pid, std::chrono::seconds(60)), 0) << readerErr;
+            EXPECT_EQ(readerErr, "");
+            EXPECT_TRUE(holdsValue(readBytes(file_), "Second", 2)) << "in the file";
+        } else if (c.then == Then::FilledWhileAReaderLooks || c.then == Then::FilledWhileAWriterLooks) {
+            const bool reader = c.then == Then::FilledWhileAReaderLooks;
+            const Child looking =
+                spawnChild({"as", kOwnerUid, "at", "RegistryBesideLook", std::to_string(SIGSTOP), "0",
+                            reader ? "check" : "set", reader ? "First" : "Third", reader ? "1" : "3"},
+                           true);
+            ASSERT_GT(looking.pid, 0);
+            ASSERT_TRUE(waitStopped(looking.pid, std::chrono::seconds(60))) << "it never looked at it";
+            const Ran ran = runCaught(as(writer, {"set", "Second", "2"}));
+            EXPECT_EQ(ran.status, 0);
+            EXPECT_EQ(ran.err, "");
+            kill(looking.pid, SIGCONT);
+            const std::string err = drain(looking.err);
+            drain(looking.out);
+            EXPECT_EQ(waitBounded(looking.pid, std::chrono::seconds(60)), 0) << err;
+            EXPECT_EQ(err, "") << "whole at its second look";
+            EXPECT_EQ(run({"check", "Third", reader ? "-1" : "3"}), 0);
+        } else {
+            if (readerFirst) {
+                read();
+            }
+            const Ran ran = runCaught(as(writer, unscanned({"set", "Second", "2"})));
+            EXPECT_EQ(ran.status, c.then == Then::Refused ? 5 : 0);
+            EXPECT_EQ(ran.err, c.then == Then::Refused    ? readWithout + refused
+                               : c.then == Then::Replaced ? readWithout
+                                                          : "");
+            if (!readerFirst) {
+                read();
+            }
+        }
+        if (c.then == Then::Refused) {
+            EXPECT_EQ(run({"as", kOwnerUid, "check", "First", "1", "Second", "-1"}), 0);
+            EXPECT_EQ(describe(blank), planted) << "left as it is";
+            EXPECT_EQ(strayFiles(), std::vector<std::string>{});
+            continue;
+        }
+        EXPECT_EQ(run({"as", kOwnerUid, "check", "First", "1", "Second", "2"}), 0);
+        std::string whole(64, '\0');
+        {
+            std::ifstream in(blank, std::ios::binary);
+            whole.resize(static_cast<size_t>(in.read(whole.data(), 64).gcount()));
+        }
+        // A lock file keeps its length: its counters and mark are written over its first zeros.
+        const size_t lockSize = c.zeros == kSecondName ? 32 : std::max<size_t>(32, c.zeros);
+        EXPECT_TRUE(isLock
+                        ? statOf(blank).st_size == static_cast<off_t>(lockSize) && whole.find("wpreglk") == 16
+                        : whole.rfind("wpregj2", 0) == 0)
+            << "made whole";
+        const struct stat after = statOf(blank);
+        EXPECT_EQ(after.st_nlink, 1u);
+        if (c.then == Then::Replaced) {
+            // A journal of the writer's own, with the file's rights.
+            EXPECT_NE(after.st_ino, before.st_ino);
+            EXPECT_EQ(after.st_uid, kOwner);
+            EXPECT_EQ(after.st_mode & 07777, c.fileMode);
+        } else {
+            // Root hands it to the file's owner; the owner cannot take another's.
+            EXPECT_EQ(after.st_uid, writer == Writer::Root ? kOwner : c.maker);
+            EXPECT_EQ(after.st_mode & 07777, before.st_mode & 07777);
+        }
+        EXPECT_EQ(strayFiles(), std::vector<std::string>{});
     }
 }
+INSTANTIATE_TEST_SUITE_P(Writers, RegistryNeighbourBlankTest, ::testing::Values(Writer::Root, Writer::Owner),
+                         [](const ::testing::TestParamInfo<Writer>& info) {
+                             return std::string(info.param == Writer::Root ? "Root" : "Owner");
+                         });
 
 // A reader with no lock file it may use looks at the files beside the
 // registry again at every check, but at each version of one it cannot use
