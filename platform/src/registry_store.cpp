@@ -136,14 +136,6 @@ struct Rights {
 Rights rightsOf(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_mode, st.st_uid, st.st_gid, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
 }
-// A record the tree holds, with what the value it names held before it
-// (imageOf(); "" for a key's record): laid again over a file another
-// process wrote, it is applied only where that value is still as it was, so
-// a later change made elsewhere wins.
-struct HeldRecord {
-    std::string payload;
-    std::string before;
-};
 }  // namespace
 
 struct Store::State {
@@ -203,14 +195,6 @@ struct Store::State {
     bool tempsSwept = false;      // temporary files of killed writers removed
     uint64_t ownSalt = 0;         // the journal this process last wrote a record to
     std::string asideNote;        // said when another process set this process's records aside
-    // The records of the journal `salt` that the tree holds, in their order:
-    // what the tree would lose were that journal moved away.
-    std::vector<HeldRecord> held;
-    // Records the tree holds of a journal another process set aside, which
-    // neither the file nor any journal may hold: made good by the next
-    // change (or the exit) of this process, laid over what the files hold.
-    std::vector<HeldRecord> orphans;
-    std::string orphanedIn;            // where that journal was set aside ("": not found)
     std::set<std::string> namedAside;  // set-aside files this process made and named
     // Bumped whenever the tree may have changed; a cursor or a cached key of
     // an older generation is not used.
@@ -464,36 +448,6 @@ struct Cursor {
     }
 };
 
-bool readPath(Cursor& c, Path& path);
-
-// What the value `name` of the key at `path` holds: 'A' when there is none,
-// else 'P', its type and its data.
-std::string imageOf(const Key& top, const Path& path, std::wstring_view name) {
-    const Key* k = winplat::regtree::find(top, path);
-    const winplat::regtree::Value* v = k ? k->value(name) : nullptr;
-    if (!v) {
-        return "A";
-    }
-    std::string out = "P";
-    put(out, static_cast<uint32_t>(v->type));
-    out.append(reinterpret_cast<const char*>(v->data.data()), v->data.size());
-    return out;
-}
-
-// imageOf() the value a value record names, in `top`; "" for a key's record
-// or one that does not read.
-std::string imageBefore(const Key& top, const std::string& payload) {
-    Cursor c{payload.data(), payload.data() + payload.size()};
-    const char op = c.get<char>();
-    Path path;
-    if ((op != static_cast<char>(Op::SetValue) && op != static_cast<char>(Op::RemoveValue)) ||
-        !readPath(c, path)) {
-        return "";
-    }
-    const std::wstring name = c.name();
-    return c.ok ? imageOf(top, path, name) : "";
-}
-
 // A salt no other journal of this file had: time, process and a counter.
 uint64_t newSalt() {
     static std::atomic<uint64_t> counter{0};
@@ -716,7 +670,6 @@ void releaseJournalBytes(State& s) {
 
 // The history of the journal with `salt` starts again at its header.
 void startHistory(State& s, uint64_t salt) {
-    s.held.clear();
     s.history.clear();
     s.historySalt = salt;
     s.history.emplace_back(static_cast<off_t>(kJournalHeader), salt);
@@ -793,17 +746,11 @@ off_t applyRecords(State& s, off_t at, uint64_t& seed, bool chained, bool (*appl
     }
     const size_t first = pos;
     for (size_t next; (next = wholeRecord(bytes, pos, seed, sum)) != 0; pos = next) {
-        HeldRecord held;
-        if (chained) {
-            held.payload.assign(bytes.data() + pos + kRecordHeader, next - pos - kRecordHeader);
-            held.before = imageBefore(*s.tree, held.payload);
-        }
         if (!apply(*s.tree, bytes.data() + pos + kRecordHeader, next - pos - kRecordHeader)) {
             break;
         }
         if (chained) {
             addToHistory(s, at + static_cast<off_t>(pos), seed, at + static_cast<off_t>(next), sum);
-            s.held.push_back(std::move(held));
             seed = sum;
         }
     }
@@ -961,9 +908,8 @@ void openJournalAgain(State& s, bool rewritten);
 
 // Reads the file whole into the tree; false, leaving the tree as it was,
 // when that version cannot be used. The tree it replaces goes to
-// `replaced` when that is empty, with the records it held to `heldReplaced`.
-bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<Key>& replaced,
-              std::vector<HeldRecord>& heldReplaced) {
+// `replaced` when that is empty.
+bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<Key>& replaced) {
     struct stat st = found;
     if (S_ISDIR(st.st_mode)) {
         rc = markBad(s, st, ERROR_CANTREAD, s.file + ": a folder stands where the file should be");
@@ -1002,9 +948,7 @@ bool readFile(State& s, const struct stat& found, LSTATUS& rc, std::unique_ptr<K
     tree.swap(s.tree);
     if (!replaced) {
         replaced = std::move(tree);
-        heldReplaced = std::move(s.held);
     }
-    s.held.clear();
     ++s.generation;
     s.encoding = enc;
     s.bad = false;
@@ -1032,7 +976,6 @@ struct ReadPoint {
           journalEnd(s.journalEnd),
           lastAt(s.lastAt),
           historySize(s.history.size()),
-          heldSize(s.held.size()),
           historySalt(s.historySalt),
           journalTail(s.journalTail),
           previousIn(s.previousIn),
@@ -1042,10 +985,7 @@ struct ReadPoint {
     void restore(State& s) {
         if (tree) {
             s.tree = std::move(tree);
-            s.held = std::move(heldReplaced);
             ++s.generation;
-        } else if (s.held.size() > heldSize) {
-            s.held.resize(heldSize);
         }
         s.encoding = encoding;
         s.seen = seen;
@@ -1067,14 +1007,13 @@ struct ReadPoint {
         s.badCode = badCode;
         s.lastError = lastError;
     }
-    std::unique_ptr<Key> tree;             // the tree a file read in the refresh replaced
-    std::vector<HeldRecord> heldReplaced;  // the records it held
+    std::unique_ptr<Key> tree;  // the tree a file read in the refresh replaced
     Encoding encoding;
     FileId seen;
     FileRights fileRights;
     uint64_t seenHash, salt, chain, lastSeed;
     off_t journalEnd, lastAt;
-    size_t historySize, heldSize;
+    size_t historySize;
     uint64_t historySalt;
     bool journalTail, previousIn, bad;
     LSTATUS badCode;
@@ -1116,23 +1055,6 @@ LSTATUS foldCutJournal(State& s) {
     return rc;
 }
 
-// The tree holds records of a journal another process moved away unread
-// (set aside, as one that held no journal when it looked): they may be
-// acknowledged changes kept nowhere else, so the tree, which holds them and
-// what the files hold now, is written whole. Called under the exclusive lock.
-LSTATUS foldOrphans(State& s) {
-    const std::string aside = s.orphanedIn;
-    const LSTATUS rc = foldNow(s);
-    if (rc == ERROR_SUCCESS) {
-        say("winplat: the registry journal " + s.target + ".journal was " +
-            (aside.empty() ? "moved away" : "set aside in " + aside) +
-            " by another process, which did not read it; the changes this process read from it are written "
-            "into " +
-            s.file + ".\n");
-    }
-    return rc;
-}
-
 // Reads the file when it may have changed since it was last read, and the
 // journal's records past those read: always when `exact` (under the
 // exclusive lock, before a change), otherwise when the shared generation
@@ -1146,6 +1068,12 @@ LSTATUS foldOrphans(State& s) {
 // reads goes on with the tree last read and tries again at its next call, as
 // with a file that cannot be read now. A journal found cut short keeps the
 // tree as it is; under the exclusive lock the tree is written whole.
+// The version read keeps the rights the file has now: a chmod or a chown
+// changes whom the files beside it are trusted by, not what it holds.
+void keepRights(State& s, const struct stat& st) {
+    s.fileRights = fileRightsOf(st);
+}
+
 LSTATUS refresh(State& s, bool exact) {
     if (s.file.empty()) {
         return ERROR_SUCCESS;
@@ -1170,6 +1098,7 @@ LSTATUS refresh(State& s, bool exact) {
             s.checkedAt = now;
             struct stat st;
             if (::stat(s.target.c_str(), &st) == 0 && s.seen == idOf(st)) {
+                keepRights(s, st);
                 return s.bad ? s.badCode : ERROR_SUCCESS;  // the lock is taken only to read
             }
         }
@@ -1178,14 +1107,17 @@ LSTATUS refresh(State& s, bool exact) {
     const bool snapshot = exact || held.held();
     uint64_t generation = s.shared ? s.shared->generation.load(std::memory_order_acquire) : 0;
     uint64_t rewrites = s.shared ? s.shared->rewrites.load(std::memory_order_acquire) : 0;
-    const size_t orphansBefore = s.orphans.size();
+    // The journal open is judged by the rights the file has now: a chmod
+    // since the last look changes whom it is trusted by, not the version.
+    if (struct stat st; ::stat(s.target.c_str(), &st) == 0 && s.seen == idOf(st)) {
+        keepRights(s, st);
+    }
     openJournalAgain(s, !s.shared || rewrites != s.seenRewrites);
     ReadPoint before(s);
-    // A journal moved away with records the tree holds: the tree is kept and
-    // the journal now at the name read over it from its start, unless
-    // another process rewrote the file meanwhile (its identity tells).
-    bool whole = rewrites != s.seenRewrites && s.orphans.size() == orphansBefore;
-    bool reread = false;
+    // A rewrite, or a journal moved from its name, since the last look: the
+    // tree is read again from what the files hold now, as every other
+    // process reads it.
+    bool whole = rewrites != s.seenRewrites;
     for (int tries = 0;; ++tries) {
         struct stat st;
         if (::stat(s.target.c_str(), &st) != 0) {
@@ -1211,17 +1143,19 @@ LSTATUS refresh(State& s, bool exact) {
         }
         if (whole || s.seen != idOf(st) || s.bad) {
             LSTATUS rc = ERROR_SUCCESS;
-            if (!readFile(s, st, rc, before.tree, before.heldReplaced)) {
+            if (!readFile(s, st, rc, before.tree)) {
                 return rc;
             }
-            reread = true;
         } else {
-            s.fileRights = fileRightsOf(st);  // the version read, its rights as they are now
+            keepRights(s, st);
         }
         const JournalRead found = readJournal(s);
         if (found == JournalRead::Failed) {
             s.writeError = std::string("its journal cannot be read: ") + std::strerror(errno);
             before.restore(s);
+            if (s.seen == idOf(st)) {
+                keepRights(s, st);
+            }
             return ERROR_CANTREAD;
         }
         if (found == JournalRead::CutShort && exact) {
@@ -1255,27 +1189,6 @@ LSTATUS refresh(State& s, bool exact) {
         }
         if (!whole || tries >= 100) {
             break;
-        }
-    }
-    if (!s.orphans.empty()) {
-        // A file read again lacks them: laid over it, as the changes it
-        // had not seen, and written whole by this process's next change.
-        if (reread) {
-            for (const HeldRecord& r : s.orphans) {
-                if (r.before.empty() || imageBefore(*s.tree, r.payload) == r.before) {
-                    applyPayload(*s.tree, r.payload.data(), r.payload.size());
-                }
-            }
-            ++s.generation;
-        }
-        if (exact) {
-            if (const LSTATUS rc = foldOrphans(s); rc != ERROR_SUCCESS) {
-                return rc;
-            }
-            generation = s.shared->generation.load(std::memory_order_acquire);
-            rewrites = s.shared->rewrites.load(std::memory_order_acquire);
-        } else if (s.lockWritable) {
-            foldAtExitLater(s);
         }
     }
     s.seenGeneration = generation;
@@ -1630,31 +1543,27 @@ void openJournalAgain(State& s, bool rewritten) {
          (rewritten && (::lstat((s.target + ".journal").c_str(), &named) != 0 ||
                         named.st_dev != s.journalStat.st_dev || named.st_ino != s.journalStat.st_ino)))) {
         // Still linked, but not at its name, and the tree holds records of
-        // it: another process set it aside, unread. An untrusted one holds
-        // records no one may read, this process's own told of; a trusted
-        // one held no journal when that process looked, but its records,
-        // which this tree holds, were changes acknowledged: they are made good.
+        // it: another process set it aside, unread (trusted by no one, or
+        // holding no journal when it looked). Its records stay there alone:
+        // whoever held them is told, and reads on from what the files hold.
         if (s.journalStat.st_nlink > 0 && s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) {
-            const std::string aside = setAsideName(s, s.journalStat);
-            if (!journalTrusted(s)) {
-                if (s.salt == s.ownSalt && !aside.empty()) {
-                    s.asideNote = "winplat: changes this process made to the registry " + s.file +
-                                  " were set aside in " + aside +
-                                  " by another process, which does not trust the journal they were written "
-                                  "to; they are not in the registry.\n";
-                    say(s.asideNote);
-                }
-            } else {
-                s.orphans.insert(s.orphans.end(), std::make_move_iterator(s.held.begin()),
-                                 std::make_move_iterator(s.held.end()));
-                s.held.clear();
-                s.orphanedIn = aside;
-                // The journal at the name is read from its start, over the tree.
-                s.salt = 0;
-                s.journalEnd = 0;
-                s.journalTail = false;
-                s.history.clear();
-                s.historySalt = 0;
+            if (const std::string aside = setAsideName(s, s.journalStat); !aside.empty()) {
+                // Why it was set aside is judged by the file as it stands,
+                // whichever version: that is what the process that moved it saw.
+                struct stat file;
+                const bool trusted =
+                    trustedOwner(s.journalStat.st_uid,
+                                 ::stat(s.target.c_str(), &file) == 0 ? fileRightsOf(file) : s.fileRights);
+                const std::string note = "winplat: changes this process " +
+                                         std::string(s.salt == s.ownSalt ? "made to" : "read from") +
+                                         " the registry " + s.file + " were set aside in " + aside +
+                                         " by another process, which " +
+                                         (trusted ? "found the journal they were written to damaged"
+                                                  : "does not trust the journal they were written to") +
+                                         "; they are not in the registry.\n";
+                say(note);
+                s.asideNote += note;
+                foldAtExitLater(s);  // said again at exit
             }
         }
         ::close(s.journalFd);
@@ -1701,8 +1610,9 @@ LSTATUS loadFresh(State& s, const std::string& file) {
     }
     s.flushData = needsDataFlush(folderOf(s.target));
     openLock(s);
-    openJournal(s);
-    s.checkedAt = 0;  // read now, under the shared lock when there is one
+    // The journal is opened by the read, under the shared lock when there is
+    // one: a journal another process is making in place is whole by then.
+    s.checkedAt = 0;
     return refresh(s, false);
 }
 
@@ -1824,9 +1734,6 @@ LSTATUS writeFile(State& s, const std::vector<const std::string*>& pieces) {
     s.salt = 0;  // the tree is the file alone
     s.journalEnd = 0;
     s.previousIn = false;
-    s.held.clear();
-    s.orphans.clear();
-    s.orphanedIn.clear();
     checkpoint("RegistryAfterRename");
     return ERROR_SUCCESS;
 }
@@ -1920,7 +1827,7 @@ LSTATUS foldIn(State& s) {
 
 // Appends one record after the last whole one; bytes of a record cut short
 // are cut off first. A record that cannot be written whole is cut off again.
-LSTATUS appendJournal(State& s, std::string payload, std::string before) {
+LSTATUS appendJournal(State& s, const std::string& payload) {
     const off_t at = s.journalEnd;
     if (s.journalTail) {
         if (::ftruncate(s.journalFd, at) != 0) {
@@ -1950,7 +1857,6 @@ LSTATUS appendJournal(State& s, std::string payload, std::string before) {
     }
     s.journalEnd = at + static_cast<off_t>(bytes.size());
     addToHistory(s, at, s.chain, s.journalEnd, sum);
-    s.held.push_back({std::move(payload), std::move(before)});
     s.chain = sum;
     s.ownSalt = s.salt;
     checkpoint("RegistryAfterRecord");
@@ -1960,7 +1866,7 @@ LSTATUS appendJournal(State& s, std::string payload, std::string before) {
 // Whether the tree holds records of a journal, which its file lacks until
 // it is rewritten.
 bool holdsRecords(const State& s) {
-    return (s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn || !s.orphans.empty();
+    return (s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn;
 }
 
 // The store whose journal is written into its file at exit: the registry's,
@@ -1985,11 +1891,7 @@ void foldAtExit() {
         struct stat now;
         const bool holds = s.journalFd >= 0 && lastRecordHolds(s);
         const bool rewritten = ::stat(s.target.c_str(), &now) == 0 && s.seen.exists && s.seen != idOf(now);
-        if (!s.orphans.empty()) {
-            say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError +
-                "); the changes this process read from " + s.target + ".journal, which another process " +
-                (s.orphanedIn.empty() ? "moved away" : "set aside in " + s.orphanedIn) + ", are lost.\n");
-        } else if (s.cutLost || holds || !rewritten) {
+        if (s.cutLost || holds || !rewritten) {
             const bool lost = s.cutLost || !holds;
             say("winplat: the registry file " + s.file + " could not be rewritten (" + s.writeError + "); " +
                 (lost ? "the changes this process read from " + s.target +
@@ -2016,7 +1918,7 @@ void foldAtExitLater(State& s) {
 // file yet; the tree is also written once the journal has outgrown the
 // file. A journal that cannot be written fails the change: the file is
 // never rewritten without the records in it.
-LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name, std::string before) {
+LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) {
     if (!s.seen.exists) {
         return !s.journalPlanted.empty() ? refusePlanted(s, s.target + ".journal", s.journalPlanted)
                                          : foldIn(s);
@@ -2048,11 +1950,11 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name, 
             return rc;
         }
     }
-    std::string payload = journalPayload(*s.tree, op, path, name);
+    const std::string payload = journalPayload(*s.tree, op, path, name);
     if (payload.empty()) {
         return foldIn(s);
     }
-    const LSTATUS rc = appendJournal(s, std::move(payload), std::move(before));
+    const LSTATUS rc = appendJournal(s, payload);
     if (rc != ERROR_SUCCESS) {
         return rc;
     }
@@ -2178,12 +2080,10 @@ LSTATUS commit(State& s, Op op, const Path& path, std::wstring_view name, const 
     if (rc == ERROR_SUCCESS) {
         bringRights(s);
         try {
-            std::string before =
-                op == Op::SetValue || op == Op::RemoveValue ? imageOf(*s.tree, path, name) : std::string();
             rc = change(*s.tree, undo);
             if (rc == ERROR_SUCCESS && !undo.empty()) {
                 s.seenGeneration = s.shared->generation.fetch_add(1, std::memory_order_acq_rel) + 1;
-                rc = writeThrough(s, op, path, name, std::move(before));
+                rc = writeThrough(s, op, path, name);
                 if (rc == ERROR_SUCCESS && !s.tempsSwept) {
                     removeStaleTemps(s.target, s.namedAside);
                     s.tempsSwept = true;
@@ -2205,7 +2105,7 @@ LSTATUS commit(State& s, Op op, const Path& path, std::wstring_view name, const 
 // on its own; done when a process that wrote ends or reloads. The journal
 // stays as it is when the file cannot be written.
 LSTATUS foldPending(State& s) {
-    if (!s.loaded || s.file.empty() || !s.lockWritable || (s.journalFd < 0 && s.orphans.empty())) {
+    if (!s.loaded || s.file.empty() || !s.lockWritable || s.journalFd < 0) {
         return ERROR_SUCCESS;
     }
     LSTATUS rc = lockForWrite(s);

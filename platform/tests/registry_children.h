@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,9 +31,10 @@ struct Child {
     pid_t pid = -1;
     int out = -1;
     int err = -1;
+    int in = -1;  // its stdin, when asked for
 };
 
-inline Child spawnChild(std::vector<std::string> args, bool catchOutput = false) {
+inline Child spawnChild(std::vector<std::string> args, bool catchOutput = false, bool feedInput = false) {
     args.insert(args.begin(), writerPath());
     std::vector<char*> argv;
     for (std::string& a : args) {
@@ -40,7 +42,7 @@ inline Child spawnChild(std::vector<std::string> args, bool catchOutput = false)
     }
     argv.push_back(nullptr);
     Child c;
-    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1};
+    int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, inPipe[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // Each in a process group of its own, whose only link outside is this
@@ -55,18 +57,22 @@ inline Child spawnChild(std::vector<std::string> args, bool catchOutput = false)
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     }
+    if (feedInput && pipe2(inPipe, O_CLOEXEC) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+    }
     if (posix_spawn(&c.pid, writerPath().c_str(), &actions, &attr, argv.data(), environ) != 0) {
         c.pid = -1;
     }
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
-    for (int fd : {outPipe[1], errPipe[1]}) {
+    for (int fd : {outPipe[1], errPipe[1], inPipe[0]}) {
         if (fd >= 0) {
             close(fd);
         }
     }
     c.out = outPipe[0];
     c.err = errPipe[0];
+    c.in = inPipe[1];
     return c;
 }
 
@@ -136,6 +142,92 @@ inline Ran runCaught(std::vector<std::string> args) {
     std::string err = drain(c.err);
     drain(c.out);
     return {waitBounded(c.pid, std::chrono::seconds(60)), std::move(err)};
+}
+
+// The helper in "script" mode, stepped one command at a time: each ask()
+// returns once the command is done, with what winplat said during it.
+class Scripted {
+  public:
+    explicit Scripted(std::vector<std::string> options = {}) {
+        options.push_back("script");
+        ::signal(SIGPIPE, SIG_IGN);  // a helper that ended fails ask(), not the test
+        c_ = spawnChild(std::move(options), true, true);
+    }
+    Scripted(const Scripted&) = delete;
+    Scripted& operator=(const Scripted&) = delete;
+    ~Scripted() {
+        if (c_.pid > 0) {
+            kill(c_.pid, SIGKILL);
+            end();
+        }
+    }
+    struct Answer {
+        long long result = -3;  // -3: no answer (the helper ended)
+        std::string said;
+    };
+    Answer ask(const std::string& command) {
+        const std::string line = command + "\n";
+        Answer a;
+        if (c_.in < 0 || write(c_.in, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+            return a;
+        }
+        std::string got;
+        char ch;
+        while (read(c_.out, &ch, 1) == 1 && ch != '\n') {
+            got.push_back(ch);
+        }
+        const size_t tab = got.find('\t');
+        if (tab == std::string::npos) {
+            return a;
+        }
+        a.result = std::stoll(got.substr(0, tab));
+        for (size_t i = tab + 1; i < got.size(); ++i) {
+            if (got[i] == '\\' && i + 1 < got.size()) {
+                a.said += got[++i] == 'n' ? '\n' : got[i];
+            } else {
+                a.said += got[i];
+            }
+        }
+        return a;
+    }
+    long long get(const std::string& name) { return ask("get " + name).result; }
+    // Ends it (closing its input: it exits as a program does); its exit
+    // status, and what it said on stderr outside ask().
+    int end() {
+        if (c_.in >= 0) {
+            close(c_.in);
+            c_.in = -1;
+        }
+        err_ = drain(c_.err);
+        drain(c_.out);
+        const int status = c_.pid > 0 ? waitBounded(c_.pid, std::chrono::seconds(60)) : -1;
+        c_.pid = -1;
+        return status;
+    }
+    const std::string& err() const { return err_; }
+    pid_t pid() const { return c_.pid; }
+
+  private:
+    Child c_;
+    std::string err_;
+};
+
+// Whether the process `pid` ended, or waits for a file lock another holds:
+// a state /proc shows, not a moment to wait for.
+inline bool endedOrWaitsForALock(pid_t pid) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid) {
+        return true;
+    }
+    std::ifstream locks("/proc/locks");
+    for (std::string line; std::getline(locks, line);) {
+        if (line.find("->") != std::string::npos &&
+            line.find(" " + std::to_string(pid) + " ") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Waits until the child stops itself (an injection point raised SIGSTOP).

@@ -85,24 +85,6 @@ TEST_F(RegistryJournalTest, AWriterKilledInItsWriteOrRewriteLosesNothingWhoeverG
     }
 }
 
-// Whether the process `pid` ended, or waits for a file lock another holds:
-// a state /proc shows, not a moment to wait for.
-bool endedOrWaitsForALock(pid_t pid) {
-    siginfo_t info{};
-    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-        info.si_pid == pid) {
-        return true;
-    }
-    std::ifstream locks("/proc/locks");
-    for (std::string line; std::getline(locks, line);) {
-        if (line.find("->") != std::string::npos &&
-            line.find(" " + std::to_string(pid) + " ") != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Two processes make the lock file at once. Where the file system renames
 // without replacing, the second one's rename finds the first's lock file,
 // whether the first is done or holds the lock in its first write, and takes

@@ -1,12 +1,13 @@
 // A journal that another process moves from its name while others hold it:
 // set aside because it was damaged in place and so held no journal. Every
 // process that holds it sees the move at its next call, none writes into the
-// file set aside, and every acknowledged change survives, whoever ends first.
+// file set aside, and no record of it comes back into the registry.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <functional>
+#include <memory>
 
 #include "registry_children.h"
 #include "registry_fixture.h"
@@ -36,17 +37,11 @@ class RegistryMovedJournalTest : public RegistryTest {
     }
 };
 
-// Reads the child's stdout until it says `word` (or ends).
-bool saw(int fd, const std::string& word) {
-    std::string got;
-    char c;
-    while (got.find(word) == std::string::npos && ::read(fd, &c, 1) == 1) {
-        got.push_back(c);
-    }
-    return got.find(word) != std::string::npos;
-}
-
-TEST_F(RegistryMovedJournalTest, AJournalSetAsideReachesEveryProcessThatHoldsIt) {
+// Every holder of a journal damaged in place sees its move at its next call:
+// it is told its changes were set aside, and where, and from then on reads
+// what every other process reads; no one writes them back over later
+// changes, whoever ends first or is killed.
+TEST_F(RegistryMovedJournalTest, AJournalSetAsideIsLeftThereAndEveryHolderIsTold) {
     struct Damage {
         const char* name;
         std::function<void(const std::string&)> apply;  // in place: the journal keeps its inode
@@ -63,128 +58,121 @@ TEST_F(RegistryMovedJournalTest, AJournalSetAsideReachesEveryProcessThatHoldsIt)
              ::close(fd);
          }},
     };
-    // Who ends first once both changed, or that the other ended before this
-    // process changed again (its file then lacks this process's change).
-    enum class Order { ThisFirst, OtherFirst, OtherBeforeThisChanges };
-    const Order orders[] = {Order::ThisFirst, Order::OtherFirst, Order::OtherBeforeThisChanges};
+    // How the holder and the other end, once the other changed: the holder
+    // first, the other first, the other before the holder's next change, or
+    // the holder killed before it.
+    enum class Order { HolderFirst, OtherFirst, OtherBeforeHolderChanges, HolderKilled };
+    const char* const orderNames[] = {"the holder ends first", "the other ends first",
+                                      "the other ends before the holder changes", "the holder is killed"};
     const std::string journal = file_ + ".journal";
-
-    const std::string madeGood = "winplat: the registry journal " + journal + " was set aside in ";
+    const std::string cannotRead = "winplat: the registry journal " + journal +
+                                   " cannot be read (a file with other content); changes other processes "
+                                   "made since the file was last written are not seen.\n";
+    const auto told = [&](const char* how, const std::string& aside) {
+        return "winplat: changes this process " + std::string(how) + " the registry " + file_ +
+               " were set aside in " + aside +
+               " by another process, which found the journal they were written to damaged; they are not in "
+               "the registry.\n";
+    };
+    unsetenv("WINPLAT_REGISTRY");
+    ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
+    setenv("WINPLAT_REGISTRY", file_.c_str(), 1);  // for the other processes alone
     for (const Damage& damage : damages) {
-        for (const Order order : orders) {
+        for (const Order order :
+             {Order::HolderFirst, Order::OtherFirst, Order::OtherBeforeHolderChanges, Order::HolderKilled}) {
             for (const bool withReader : {false, true}) {
-                SCOPED_TRACE(std::string(damage.name) +
-                             (order == Order::ThisFirst    ? ", this process ends first"
-                              : order == Order::OtherFirst ? ", the other ends first"
-                                                           : ", the other ends at once") +
+                SCOPED_TRACE(std::string(damage.name) + ", " + orderNames[static_cast<int>(order)] +
                              (withReader ? ", a reader" : ""));
                 for (const std::string& f : folderFiles()) {
                     std::filesystem::remove(dir_ / f);
                 }
-                ASSERT_EQ(load(kBase), ERROR_SUCCESS);
-                // This process's change, acknowledged, in the journal alone.
-                ASSERT_EQ(setDword(L"Mine", 1), ERROR_SUCCESS);
+                writeBytes(file_, kBase + "\"X\"=dword:00000001\n");
+                // The holder's changes, acknowledged, in the journal alone.
+                Scripted holder;
+                ASSERT_EQ(holder.ask("set Mine 1").result, 0);
+                ASSERT_EQ(holder.ask("set X 2").result, 0);
                 const struct stat held = statOf(journal);
-                // A reader that read it, and must keep it while it sees the next.
-                Child reader;
+                // A reader that read them.
+                std::unique_ptr<Scripted> reader;
                 if (withReader) {
-                    reader = spawnChild({"await", "Mine", "Theirs"}, true);
-                    ASSERT_GT(reader.pid, 0);
-                    ASSERT_TRUE(saw(reader.out, "loaded"));
+                    reader = std::make_unique<Scripted>();
+                    ASSERT_EQ(reader->get("Mine"), 1);
+                    ASSERT_EQ(reader->get("X"), 2);
                 }
 
                 damage.apply(journal);
                 const std::string damaged = readBytes(journal);
                 ASSERT_EQ(statOf(journal).st_ino, held.st_ino);
 
-                Child other;
-                std::string otherErr;
-                if (order == Order::OtherBeforeThisChanges) {
-                    const Ran ran = runCaught({"set", "Theirs", "2"});
-                    ASSERT_EQ(ran.status, 0) << ran.err;
-                    otherErr = ran.err;
-                } else {
-                    other = spawnChild({"keep", "Theirs", "2"}, true);
-                    ASSERT_GT(other.pid, 0);
-                    ASSERT_TRUE(saw(other.out, "set"));
-                }
+                // The other reads without the journal and sets it aside for
+                // its change; then changes X and changes it back.
+                Scripted other;
+                const Scripted::Answer theirs = other.ask("set Theirs 2");
+                ASSERT_EQ(theirs.result, 0) << theirs.said;
                 const std::vector<std::string> aside = setAsideFiles();
                 ASSERT_EQ(aside.size(), 1u);
+                EXPECT_EQ(theirs.said, cannotRead + "winplat: the registry journal " + journal +
+                                           " holds no journal (a file with other content); it is set aside, "
+                                           "unread, in " +
+                                           aside[0] + ", and a new journal is started.\n");
+                EXPECT_EQ(other.ask("set X 3").said, "");
+                EXPECT_EQ(other.ask("set X 1").said, "");
+                if (order == Order::OtherBeforeHolderChanges) {
+                    EXPECT_EQ(other.end(), 0);
+                    EXPECT_EQ(other.err(), "");
+                }
                 EXPECT_EQ(readBytes(aside[0]), damaged);
 
-                // The reader sees the other's change without losing this one's,
-                // and, as it may write, makes this one's good at its exit.
                 if (withReader) {
-                    const std::string readerErr = drain(reader.err);
-                    drain(reader.out);
-                    EXPECT_EQ(waitBounded(reader.pid, std::chrono::seconds(60)), 0) << readerErr;
-                    EXPECT_EQ(readerErr, madeGood + aside[0] +
-                                             " by another process, which did not read it; the changes this "
-                                             "process read from it are written into " +
-                                             file_ + ".\n");
-                    EXPECT_TRUE(fileHolds("Mine", 1) && fileHolds("Theirs", 2));
-                    // A later change elsewhere of the value this process
-                    // still holds as it made it: its next call keeps that.
-                    ASSERT_EQ(run({"set", "Mine", "7"}), 0);
+                    const Scripted::Answer x = reader->ask("get X");
+                    EXPECT_EQ(x.result, 1) << "the reader reads what others read";
+                    EXPECT_EQ(x.said, told("read from", aside[0]));
+                    EXPECT_EQ(reader->get("Mine"), -1);
+                    EXPECT_EQ(reader->get("Theirs"), 2);
                 }
-                const DWORD mine = withReader ? 7 : 1;
-
-                std::string err;
-                {
-                    winplat::console::Capture capture;
-                    EXPECT_EQ(dwordOf(L"Theirs"), 2);
-                    EXPECT_EQ(dwordOf(L"Mine"), mine);
-                    ASSERT_EQ(setDword(L"Later", 3), ERROR_SUCCESS);
-                    err = capture.err();
+                if (order == Order::HolderKilled) {
+                    ::kill(holder.pid(), SIGKILL);
+                    EXPECT_EQ(holder.end(), 128 + SIGKILL);
+                } else {
+                    const Scripted::Answer later = holder.ask("set Later 3");
+                    EXPECT_EQ(later.result, 0);
+                    EXPECT_EQ(later.said, told("made to", aside[0]));
+                    EXPECT_EQ(holder.get("X"), 1) << "the later acknowledged change wins";
+                    EXPECT_EQ(holder.get("Mine"), -1);
+                    EXPECT_EQ(holder.get("Theirs"), 2);
                 }
-                EXPECT_EQ(err,
-                          madeGood + aside[0] +
-                              " by another process, which did not read it; the changes this process read "
-                              "from it are written into " +
-                              file_ + ".\n");
-                EXPECT_EQ(readBytes(aside[0]), damaged) << "never written once set aside";
-                EXPECT_TRUE(fileHolds("Mine", mine) && fileHolds("Theirs", 2));
-
-                const auto endThis = [&] {
-                    winplat::console::Capture capture;
-                    unsetenv("WINPLAT_REGISTRY");
-                    EXPECT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
-                    EXPECT_EQ(capture.err(), "");
-                    setenv("WINPLAT_REGISTRY", file_.c_str(), 1);
+                const auto endHolder = [&] {
+                    if (order != Order::HolderKilled) {
+                        EXPECT_EQ(holder.end(), 0);
+                        EXPECT_EQ(holder.err(), told("made to", aside[0])) << "said again at its exit";
+                    }
                 };
                 const auto endOther = [&] {
-                    if (other.pid <= 0) {
-                        return;
+                    if (order != Order::OtherBeforeHolderChanges) {
+                        EXPECT_EQ(other.end(), 0);
+                        EXPECT_EQ(other.err(), "");
                     }
-                    ASSERT_EQ(run({"set", "Stop", "1"}), 0);
-                    otherErr = drain(other.err);
-                    drain(other.out);
-                    EXPECT_EQ(waitBounded(other.pid, std::chrono::seconds(60)), 0) << otherErr;
                 };
-                if (order == Order::ThisFirst) {
-                    endThis();
+                if (order == Order::OtherFirst) {
                     endOther();
+                    endHolder();
                 } else {
+                    endHolder();
                     endOther();
-                    endThis();
                 }
-                // It read without the journal, then set it aside for its change.
-                EXPECT_EQ(otherErr,
-                          "winplat: the registry journal " + journal +
-                              " cannot be read (a file with other content); changes other processes "
-                              "made since the file was last written are not seen.\n"
-                              "winplat: the registry journal " +
-                              journal +
-                              " holds no journal (a file with other content); it is set aside, unread, "
-                              "in " +
-                              aside[0] + ", and a new journal is started.\n");
-                // Both ended: the file holds every acknowledged change on its own.
-                EXPECT_TRUE(fileHolds("Mine", mine)) << readBytes(file_);
+                if (withReader) {
+                    EXPECT_EQ(reader->end(), 0);
+                    EXPECT_EQ(reader->err(), told("read from", aside[0]));
+                }
+                // All ended: the file holds on its own what was acknowledged
+                // outside the set-aside journal, and nothing of it.
+                const std::string later = order == Order::HolderKilled ? "-1" : "3";
+                EXPECT_EQ(run({"check", "X", "1", "Theirs", "2", "Mine", "-1", "Later", later}), 0);
+                EXPECT_TRUE(fileHolds("X", 1)) << readBytes(file_);
                 EXPECT_TRUE(fileHolds("Theirs", 2)) << readBytes(file_);
-                EXPECT_TRUE(fileHolds("Later", 3)) << readBytes(file_);
-                EXPECT_EQ(readBytes(aside[0]), damaged);
+                EXPECT_EQ(readBytes(file_).find("Mine"), std::string::npos) << readBytes(file_);
+                EXPECT_EQ(readBytes(aside[0]), damaged) << "never written once set aside";
                 EXPECT_EQ(setAsideFiles(), aside);
-                ASSERT_EQ(winplat::registry::reload(), ERROR_SUCCESS);
             }
         }
     }

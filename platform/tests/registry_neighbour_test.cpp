@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <set>
 
 #include "needs_root.h"
@@ -913,7 +914,6 @@ TEST_P(RegistryNeighbourBlankTest, WhatAPowerCutLeavesBlankIsMadeWholeByTheNextC
         {".journal", kLarge, kNeighbour, 0640, Then::Replaced, 0644, Zeros::Written},
         {".lock", kLarge, kNeighbour, 0640, Then::Refused, 0644, Zeros::Written},
         {".lock", 32, kOwner, 0640, Then::FilledWhileAReaderLooks},
-        {".journal", 64, kOwner, 0640, Then::FilledWhileAReaderLooks},
         {".lock", 0, kOwner, 0640, Then::FilledWhileAWriterLooks},
         {".lock", 32, kOwner, 0640, Then::FilledWhileAWriterLooks},
     };
@@ -1300,89 +1300,294 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
 // and changes a value: the first's journal is trusted by no one now, so its
 // records are not read, but they are not destroyed either: set aside in a
 // file of their own, said so by the process that set them aside, and by the
-// process whose changes they are, at its next call and at its exit. A
-// placeholder of a set-aside cut short by a kill does not outlive the next
-// change.
+// process whose changes they are, at its next call and at its exit, however
+// its calls fall around the narrowing and the set-aside. A placeholder of a
+// set-aside cut short by a kill does not outlive the next change.
 TEST_F(RegistryNeighbourTest, RecordsOfAJournalTrustedByNoOneAreSetAsideAndTheirWriterIsTold) {
     NEEDS_ROOT(needsroot::kFileAndProcess);
-    ownersRegistry(0666, 0777);
-    ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
-    ASSERT_EQ(run({"as", kNeighbourUid, "set", "Second", "2"}), 0);
+    // The first process's calls: one between the narrowing and the
+    // set-aside; none between them, its next one right after; or none
+    // until root changed a value too, stopped across all of it.
+    enum class Calls { Between, NoneBetween, StoppedAcross };
+    const char* const names[] = {"a call between the chmod and the set-aside", "no call between them",
+                                 "stopped across both"};
     const std::string journal = file_ + ".journal";
-    ASSERT_EQ(statOf(file_).st_uid, kNeighbour);
-    ASSERT_EQ(statOf(journal).st_uid, kOwner);
+    for (const Calls calls : {Calls::Between, Calls::NoneBetween, Calls::StoppedAcross}) {
+        SCOPED_TRACE(names[static_cast<int>(calls)]);
+        ownersRegistry(0666, 0777);
+        ASSERT_EQ(run({"as", kOwnerUid, "set", "First", "1"}), 0);
+        ASSERT_EQ(run({"as", kNeighbourUid, "set", "Second", "2"}), 0);
+        ASSERT_EQ(statOf(file_).st_uid, kNeighbour);
+        ASSERT_EQ(statOf(journal).st_uid, kOwner);
 
-    // The value "hold" sets, R_0 = "R:0", as its record holds it.
-    const auto holdsR0 = [](const std::string& bytes) {
-        std::string utf16;
-        for (const char ch : std::string("R:0")) {
-            utf16 += {ch, '\0'};
+        Scripted first({"as", kOwnerUid});
+        ASSERT_EQ(first.ask("set Mine 1").result, 0);
+        ASSERT_TRUE(holdsValue(readBytes(journal), "Mine", 1));
+        if (calls == Calls::StoppedAcross) {
+            ASSERT_EQ(::kill(first.pid(), SIGSTOP), 0);  // idle, between commands: it holds no lock
         }
-        return bytes.find(utf16) != std::string::npos;
-    };
-    const Child first = spawnChild({"as", kOwnerUid, "hold", "R", "1"}, true);
-    ASSERT_GT(first.pid, 0);
-    for (int i = 0; i < 60000 && !holdsR0(readBytes(journal)); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_TRUE(holdsR0(readBytes(journal))) << "the first process never set its value";
+        ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
+        if (calls == Calls::Between) {
+            EXPECT_EQ(first.ask("get First").result, 1);
+        }
+        const auto setAside = [&] {
+            std::vector<std::string> found;
+            for (const std::string& f : folderFiles()) {
+                if (f.rfind("registry.reg.journal.set-aside.", 0) == 0) {
+                    found.push_back((dir_ / f).string());
+                }
+            }
+            return found;
+        };
+        // Killed between taking the set-aside name and moving the journal
+        // there, the second leaves an empty placeholder, which its next
+        // change sweeps.
+        EXPECT_EQ(run({"as", kNeighbourUid, "at", "RegistrySetAsideMade", "9", "0", "set", "Third", "3"}),
+                  128 + SIGKILL);
+        const std::vector<std::string> placeholder = setAside();
+        ASSERT_EQ(placeholder.size(), 1u);
+        EXPECT_EQ(statOf(placeholder[0]).st_size, 0);
+        const Ran second = runCaught({"as", kNeighbourUid, "set", "Third", "3"});
+        EXPECT_EQ(second.status, 0);
+        const std::vector<std::string> found = setAside();
+        ASSERT_EQ(found.size(), 1u) << "set aside once, the placeholder swept";
+        const std::string aside = found[0];
+        EXPECT_NE(aside, placeholder[0]);
+        EXPECT_EQ(second.err, "winplat: the registry journal " + journal +
+                                  " is trusted by no one (its owner, uid " + kOwnerUid +
+                                  ", is neither the file's nor root), so its records were not read; " +
+                                  "they are set aside in " + aside + ".\n");
+        EXPECT_TRUE(holdsValue(readBytes(aside), "Mine", 1));
+        EXPECT_EQ(statOf(aside).st_uid, kOwner);
+        EXPECT_FALSE(holdsValue(readBytes(journal), "Mine", 1));
+        EXPECT_FALSE(holdsValue(readBytes(file_), "Mine", 1));
 
-    ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
-    const auto setAside = [&] {
-        std::vector<std::string> found;
-        for (const std::string& f : folderFiles()) {
-            if (f.rfind("registry.reg.journal.set-aside.", 0) == 0) {
-                found.push_back((dir_ / f).string());
+        const std::string told =
+            "winplat: changes this process made to the registry " + file_ + " were set aside in " + aside +
+            " by another process, which does not trust the journal they were written to; they "
+            "are not in the registry.\n";
+        Scripted::Answer next;
+        if (calls == Calls::NoneBetween) {
+            next = first.ask("get Mine");
+        }
+        ASSERT_EQ(setDword("Root", 4), ERROR_SUCCESS);  // a record of root's in the second's journal
+        if (calls == Calls::StoppedAcross) {
+            ASSERT_EQ(::kill(first.pid(), SIGCONT), 0);
+        }
+        if (calls != Calls::NoneBetween) {
+            next = first.ask("get Mine");
+        }
+        EXPECT_EQ(next.result, -1) << "it reads what the others read";
+        EXPECT_EQ(next.said, told) << "at its next call";
+        const Scripted::Answer root = first.ask("get Root");
+        EXPECT_EQ(root.result, 4);
+        EXPECT_EQ(root.said, "") << "said once";
+        EXPECT_EQ(first.end(), 0);
+        // At its exit it may not write the file, now the second's alone,
+        // with root's record it read; it tells again.
+        EXPECT_EQ(first.err(), "winplat: the registry file " + file_ + " could not be rewritten (" +
+                                   std::strerror(EACCES) + "); its changes are kept in " + journal +
+                                   " and read from there.\n" + told);
+        EXPECT_EQ(run({"check", "First", "1", "Second", "2", "Third", "3", "Root", "4", "Mine", "-1"}), 0);
+        EXPECT_TRUE(holdsValue(readBytes(aside), "Mine", 1)) << "kept where it was set aside";
+    }
+}
+
+// The file of one user (A) and the journal of another (B), as a 0666 file
+// rewritten by A leaves them; A then narrows the file to 0664, of B's group:
+// B's processes may still write the file, but B's journal is trusted by no
+// one, and A's next change sets it aside. Processes of B's that hold its
+// records and made no call since the chmod are told at their next call, and
+// read what A's do from then on: no record of the set-aside journal comes
+// back, whatever A changed since, changed back, added or removed.
+TEST_F(RegistryNeighbourTest, ANarrowedFilesSetAsideRecordsNeverComeBack) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
+    const std::string b = kOwnerUid;                // the journal's owner; the file's group once narrowed
+    const std::string a = kNeighbourUid + "+" + b;  // the file's owner, a member of B's group
+    struct Case {
+        const char* name;
+        std::vector<std::string> held;     // B's process P, while the journal is trusted
+        bool secondHolder;                 // another process of B's read P's records
+        std::vector<std::string> changes;  // A's, after the narrowing: the first sets the journal aside
+        bool pExits;                       // P exits rather than make a change
+        std::vector<std::pair<std::string, long long>> after;  // what everyone reads at the end
+    } const cases[] = {
+        {"P removed a key, A set a value in it",
+         {"delkey K"},
+         false,
+         {"set K w 7"},
+         false,
+         {{"haskey K", 1}, {"get K w", 7}}},
+        {"two of B's hold X 1 to 2, A set X 1",
+         {"set X 2"},
+         true,
+         {"set Y 1", "set X 1"},
+         false,
+         {{"get X", 1}}},
+        {"A set X 3, then 1 again", {"set X 2"}, false, {"set X 3", "set X 1"}, false, {{"get X", 1}}},
+        {"A set X 3, then 1 again; P exits",
+         {"set X 2"},
+         false,
+         {"set X 3", "set X 1"},
+         true,
+         {{"get X", 1}}},
+        {"P set N, A set it and removed it",
+         {"set N 1"},
+         false,
+         {"set N 5", "del N"},
+         false,
+         {{"get N", -1}}},
+        {"P made a key, A made it and removed it",
+         {"mkkey M"},
+         false,
+         {"mkkey M", "delkey M"},
+         false,
+         {{"haskey M", 0}}},
+        {"A left X alone", {"set X 2"}, false, {"set Y 1"}, false, {{"get X", 1}}},
+    };
+    const std::string journal = file_ + ".journal";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ownersRegistry(0666, 0777);
+        {
+            Scripted first({"as", b});
+            ASSERT_EQ(first.ask("set First 1").result, 0);
+        }
+        {
+            // A's rewrite at its exit makes the file A's; the journal stays B's.
+            Scripted setup({"as", a});
+            ASSERT_EQ(setup.ask("set X 1").result, 0);
+            ASSERT_EQ(setup.ask("mkkey K").result, 0);
+            ASSERT_EQ(setup.end(), 0);
+        }
+        ASSERT_EQ(statOf(file_).st_uid, kNeighbour);
+        ASSERT_EQ(statOf(journal).st_uid, kOwner);
+
+        Scripted p({"as", b});
+        for (const std::string& change : c.held) {
+            ASSERT_EQ(p.ask(change).result, 0) << change;
+        }
+        std::unique_ptr<Scripted> second;
+        if (c.secondHolder) {
+            second = std::make_unique<Scripted>(std::vector<std::string>{"as", b});
+            ASSERT_EQ(second->get("X"), 2);
+        }
+        // A narrows the file to B's group; B may still write it.
+        ASSERT_EQ(::chown(file_.c_str(), kNeighbour, kOwner), 0);
+        ASSERT_EQ(::chmod(file_.c_str(), 0664), 0);
+        std::string aside;
+        {
+            Scripted byA({"as", a});
+            for (size_t i = 0; i < c.changes.size(); ++i) {
+                const Scripted::Answer done = byA.ask(c.changes[i]);
+                ASSERT_EQ(done.result, 0) << c.changes[i];
+                if (i == 0) {
+                    for (const std::string& f : folderFiles()) {
+                        if (f.rfind("registry.reg.journal.set-aside.", 0) == 0) {
+                            aside = (dir_ / f).string();
+                        }
+                    }
+                    ASSERT_FALSE(aside.empty());
+                    EXPECT_EQ(done.said, "winplat: the registry journal " + journal +
+                                             " is trusted by no one (its owner, uid " + b +
+                                             ", is neither the file's nor root), so its records were not "
+                                             "read; they are set aside in " +
+                                             aside + ".\n");
+                }
+                if (c.secondHolder && i == 0) {
+                    // P's next change, before A's next.
+                    const Scripted::Answer any = p.ask("set Any 1");
+                    EXPECT_EQ(any.result, 0);
+                    EXPECT_EQ(any.said, "winplat: changes this process made to the registry " + file_ +
+                                            " were set aside in " + aside +
+                                            " by another process, which does not trust the journal they "
+                                            "were written to; they are not in the registry.\n");
+                }
+            }
+            EXPECT_EQ(byA.end(), 0);
+            EXPECT_EQ(byA.err(), "");
+        }
+        const std::string told = "winplat: changes this process made to the registry " + file_ +
+                                 " were set aside in " + aside +
+                                 " by another process, which does not trust the journal they were written "
+                                 "to; they are not in the registry.\n";
+        if (c.secondHolder) {
+            const Scripted::Answer any = second->ask("set Other 1");
+            EXPECT_EQ(any.result, 0);
+            EXPECT_EQ(any.said, "winplat: changes this process read from the registry " + file_ +
+                                    " were set aside in " + aside +
+                                    " by another process, which does not trust the journal they were written "
+                                    "to; they are not in the registry.\n");
+            EXPECT_EQ(second->end(), 0);
+        } else if (!c.pExits) {
+            const Scripted::Answer any = p.ask("set Any 1");
+            EXPECT_EQ(any.result, 0);
+            EXPECT_EQ(any.said, told) << "at its next call";
+        }
+        if (!c.pExits) {
+            for (const auto& [probe, v] : c.after) {
+                EXPECT_EQ(p.ask(probe).result, v) << "P reads what A's processes read: " << probe;
             }
         }
-        return found;
-    };
-    // Killed between taking the set-aside name and moving the journal
-    // there, the second leaves an empty placeholder, which its next change
-    // sweeps.
-    EXPECT_EQ(run({"as", kNeighbourUid, "at", "RegistrySetAsideMade", "9", "0", "set", "Third", "3"}),
-              128 + SIGKILL);
-    const std::vector<std::string> placeholder = setAside();
-    ASSERT_EQ(placeholder.size(), 1u);
-    EXPECT_EQ(statOf(placeholder[0]).st_size, 0);
-    const Ran second = runCaught({"as", kNeighbourUid, "set", "Third", "3"});
-    EXPECT_EQ(second.status, 0);
-    const std::vector<std::string> found = setAside();
-    ASSERT_EQ(found.size(), 1u) << "set aside once, the placeholder swept";
-    const std::string aside = found[0];
-    EXPECT_NE(aside, placeholder[0]);
-    EXPECT_EQ(second.err, "winplat: the registry journal " + journal +
-                              " is trusted by no one (its owner, uid " + kOwnerUid +
-                              ", is neither the file's nor root), so its records were not read; " +
-                              "they are set aside in " + aside + ".\n");
-    EXPECT_TRUE(holdsR0(readBytes(aside)));
-    EXPECT_EQ(statOf(aside).st_uid, kOwner);
-    EXPECT_FALSE(holdsR0(readBytes(journal)));
-    EXPECT_FALSE(holdsR0(readBytes(file_)));
-
-    // Root stops the first process, whose next call finds its change set aside.
-    {
-        KeyHolder key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Concurrent", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, key.out(), nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(setString(key, L"Stop", L"1"), ERROR_SUCCESS);
+        EXPECT_EQ(p.end(), 0);
+        EXPECT_EQ(p.err(), told) << "at its exit";
+        // Read by a fresh process of each user, and from the file alone.
+        for (const std::string& who : {a, b}) {
+            Scripted fresh({"as", who});
+            for (const auto& [probe, v] : c.after) {
+                EXPECT_EQ(fresh.ask(probe).result, v) << "uid " << who << ": " << probe;
+            }
+        }
+        EXPECT_TRUE(std::filesystem::exists(aside)) << "kept where it was set aside";
     }
-    const std::string err = drain(first.err);
-    drain(first.out);
-    EXPECT_EQ(waitBounded(first.pid, std::chrono::seconds(60)), 0) << err;
-    const std::string told =
-        "winplat: changes this process made to the registry " + file_ + " were set aside in " + aside +
-        " by another process, which does not trust the journal they were written to; they "
-        "are not in the registry.\n";
-    // At its exit it may not write the file, now the second's alone, with
-    // root's record it read.
-    EXPECT_EQ(err, told + "winplat: the registry file " + file_ + " could not be rewritten (" +
-                       std::strerror(EACCES) + "); its changes are kept in " + journal +
-                       " and read from there.\n" + told)
-        << "at its next call and at its exit";
-    EXPECT_EQ(run({"check", "First", "1", "Second", "2", "Third", "3"}), 0);
-    EXPECT_EQ(concurrentValue("R_0"), "");
+}
+
+// A process making the journal in place (where the file system cannot
+// rename without replacing) holds the lock until it is filled: a reader or
+// a writer that arrives meanwhile waits for it and says nothing, whether the
+// maker is the owner or a member of the file's group.
+TEST_F(RegistryNeighbourTest, AJournalBeingMadeInPlaceIsWaitedForInSilence) {
+    NEEDS_ROOT(needsroot::kFileAndProcess);
+    const std::string member = std::to_string(kThird);
+    for (const std::string& maker : {kOwnerUid, member}) {
+        for (const bool writes : {false, true}) {
+            SCOPED_TRACE("made by uid " + maker + (writes ? ", a writer waits" : ", a reader waits"));
+            ownersRegistry(0660, 0770);
+            for (const std::string& f : {file_, dir_.string()}) {
+                ASSERT_EQ(::chown(f.c_str(), kOwner, kThird), 0);
+            }
+            // Root's change keeps the file's group, and gives it the lock file.
+            ASSERT_EQ(run({"set", "First", "1"}), 0);
+            ASSERT_EQ(::unlink((file_ + ".journal").c_str()), 0);
+            const Child making =
+                spawnChild({"as", maker, "at", "RegistryBesideMade", std::to_string(SIGSTOP), "0", "fail",
+                            "RegistryRenameNoReplace", std::to_string(EINVAL), "set", "Second", "2"},
+                           true);
+            ASSERT_GT(making.pid, 0);
+            ASSERT_TRUE(waitStopped(making.pid, std::chrono::seconds(60)))
+                << "it never made the journal: " << drain(making.err);
+            ASSERT_EQ(statOf(file_ + ".journal").st_size, 0) << "blank at its name";
+            // The owner, a member of the group too: the member's rewrite
+            // makes the file the member's.
+            const Child waiting = spawnChild({"as", kOwnerUid + "+" + member, writes ? "set" : "check",
+                                              writes ? "Third" : "First", writes ? "3" : "1"},
+                                             true);
+            ASSERT_GT(waiting.pid, 0);
+            for (int i = 0; i < 60000 && !endedOrWaitsForALock(waiting.pid); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            ::kill(making.pid, SIGCONT);
+            const std::string makerErr = drain(making.err);
+            drain(making.out);
+            EXPECT_EQ(waitBounded(making.pid, std::chrono::seconds(60)), 0) << makerErr;
+            EXPECT_EQ(makerErr, "");
+            const std::string err = drain(waiting.err);
+            drain(waiting.out);
+            EXPECT_EQ(waitBounded(waiting.pid, std::chrono::seconds(60)), 0) << err;
+            EXPECT_EQ(err, "") << "nothing went wrong";
+            EXPECT_EQ(run({"check", "First", "1", "Second", "2", "Third", writes ? "3" : "-1"}), 0);
+        }
+    }
 }
 
 // A program that ignores SIGBUS keeps ignoring the one it raises or is

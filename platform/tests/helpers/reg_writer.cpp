@@ -31,7 +31,16 @@
 //                                 and N_<tag> = i there, then i (4 bytes) on stdout
 //   reg_writer watch              until killed: reads every N_<tag> there again and again;
 //                                 exit 4 when one goes back or is gone once read
-// Leading options, in this order: "as <uid>" runs as that user (and group);
+//   reg_writer script             one command a line on stdin, each answered on stdout by
+//                                 one line, "<result>\t<what winplat said meanwhile>" (its
+//                                 newlines and backslashes escaped), so a test steps it:
+//                                 get <name>, set <name> <n>, del <name> (the dword there,
+//                                 -1 when absent; a Win32 code), get|set|del <key> <name>
+//                                 [<n>] in HKCU\Software\Journal\<key>, mkkey|delkey <key>,
+//                                 haskey <key> (1 or 0),
+//                                 and exit (at once, at the end of its input too)
+// Leading options, in this order: "as <uid>[+<gid>...]" runs as that user (and
+// group), a member of the groups after a '+' as well;
 // "fsize <bytes>" sets that file size limit just before it exits; "at <point>
 // <signal> <skip>" (as often as wanted) arms the injection point of that name; "fail <point>
 // <code>" makes it fail with that code every time; "ignore-sigbus" ignores SIGBUS from the
@@ -46,11 +55,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "winplat/console.h"
 #include "winplat/inject.h"
 #include "winplat/registry.h"
 #include "winplat/utf16.h"
@@ -285,6 +296,87 @@ int stress(const std::string& tag) {
     }
 }
 
+// What winplat said, on one line.
+std::string escaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        out += c == '\n' ? std::string("\\n") : c == '\\' ? std::string("\\\\") : std::string(1, c);
+    }
+    return out;
+}
+
+// One command of "script" mode; its result.
+long long scriptCommand(const std::vector<std::string>& w) {
+    const auto path = [&](size_t keyAt) {
+        return std::wstring(kJournalKey) + L"\\" + winplat::utf8ToUtf16(w[keyAt]);
+    };
+    const std::string& op = w[0];
+    if ((op == "mkkey" || op == "delkey" || op == "haskey") && w.size() == 2) {
+        if (op == "delkey") {
+            return RegDeleteKeyW(HKEY_CURRENT_USER, path(1).c_str());
+        }
+        HKEY key;
+        const LSTATUS rc = op == "haskey"
+                               ? RegOpenKeyExW(HKEY_CURRENT_USER, path(1).c_str(), 0, KEY_READ, &key)
+                               : RegCreateKeyExW(HKEY_CURRENT_USER, path(1).c_str(), 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr);
+        if (rc == ERROR_SUCCESS) {
+            RegCloseKey(key);
+        }
+        return op == "haskey" ? rc == ERROR_SUCCESS : rc;
+    }
+    // get|del <name>, set <name> <n>, or the same with a key first.
+    const size_t args = op == "set" ? 3 : 2;
+    if ((op != "get" && op != "set" && op != "del") || (w.size() != args && w.size() != args + 1)) {
+        return -2;
+    }
+    const bool inKey = w.size() == args + 1;
+    const std::wstring name = winplat::utf8ToUtf16(w[inKey ? 2 : 1]);
+    const std::wstring at = inKey ? path(1) : std::wstring(kJournalKey);
+    HKEY key;
+    LSTATUS rc = op == "get" ? RegOpenKeyExW(HKEY_CURRENT_USER, at.c_str(), 0, KEY_READ, &key)
+                             : RegCreateKeyExW(HKEY_CURRENT_USER, at.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                               nullptr, &key, nullptr);
+    if (rc != ERROR_SUCCESS) {
+        return op == "get" ? -1 : rc;
+    }
+    long long result;
+    if (op == "get") {
+        DWORD v = 0, cb = sizeof v;
+        rc = RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &cb);
+        result = rc == ERROR_SUCCESS ? static_cast<long long>(v) : -1;
+    } else if (op == "set") {
+        result = setDword(key, name, static_cast<DWORD>(std::atol(w.back().c_str())));
+    } else {
+        result = RegDeleteValueW(key, name.c_str());
+    }
+    RegCloseKey(key);
+    return result;
+}
+
+int script() {
+    char line[512];
+    while (std::fgets(line, sizeof line, stdin)) {
+        std::vector<std::string> words;
+        for (char* w = std::strtok(line, " \n"); w; w = std::strtok(nullptr, " \n")) {
+            words.emplace_back(w);
+        }
+        if (words.empty() || words[0] == "exit") {
+            break;
+        }
+        long long result;
+        std::string said;
+        {
+            winplat::console::Capture capture;
+            result = scriptCommand(words);
+            said = capture.err();
+        }
+        std::printf("%lld\t%s\n", result, escaped(said).c_str());
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 int watch() {
     std::map<std::wstring, DWORD> seen;
     for (;;) {
@@ -327,8 +419,14 @@ int watch() {
 
 int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "as") {
-        const auto id = static_cast<uid_t>(std::atol(argv[2]));
-        if (setgroups(0, nullptr) != 0 || setgid(id) != 0 || setuid(id) != 0) {
+        // <uid>[+<gid>...]: its own group, and those after a '+' besides.
+        char* next = argv[2];
+        const auto id = static_cast<uid_t>(std::strtol(next, &next, 10));
+        std::vector<gid_t> groups;
+        while (*next == '+') {
+            groups.push_back(static_cast<gid_t>(std::strtol(next + 1, &next, 10)));
+        }
+        if (setgroups(groups.size(), groups.data()) != 0 || setgid(id) != 0 || setuid(id) != 0) {
             std::perror("reg_writer: as");
             return 6;
         }
@@ -407,6 +505,9 @@ int main(int argc, char** argv) {
     if (mode == "stress" && argc == 3) {
         return stress(argv[2]);
     }
+    if (mode == "script" && argc == 2) {
+        return script();
+    }
     if (mode == "watch") {
         return watch();
     }
@@ -432,7 +533,8 @@ int main(int argc, char** argv) {
     if (mode == "count" && argc == 4) {
         return count(argv[2], std::atoi(argv[3]));
     }
-    std::fprintf(stderr,
-                 "usage: reg_writer [coarse] loop | values|hold|leave|nest|count <tag> <n> | prune <n>\n");
+    std::fprintf(
+        stderr,
+        "usage: reg_writer [coarse] loop | values|hold|leave|nest|count <tag> <n> | prune <n> | script\n");
     return 2;
 }
