@@ -2072,6 +2072,8 @@ LSTATUS commit(State& s, Op op, const Path& path, std::wstring_view name, const 
         ++s.generation;
         return rc;
     }
+    // Tests change the files here, after the call's last look at them.
+    checkpoint("RegistryBeforeChange");
     LSTATUS rc = lockForWrite(s);
     if (rc != ERROR_SUCCESS) {
         return rc;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "registry_children.h"
 #include "registry_fixture.h"
 #include "winplat/console.h"
 #include "winplat/utf16.h"
@@ -110,22 +111,28 @@ TEST_F(RegistryTest, AFileNamedThroughALinkIsWrittenWhereTheLinkPoints) {
 }
 
 // A file that cannot be used is said once on stderr, reads go on with an
-// empty registry, and changes fail with the code of the cause.
+// empty registry, and changes fail with the code of the cause. A file its
+// own user may not read (mode 0000; root may read any) is mended by its
+// rights alone: once they change, the next change of the same process goes
+// through. As root, that row runs in a process of another user's.
 TEST_F(RegistryTest, AFileThatCannotBeUsedIsReportedOnce) {
+    const uid_t user = 65534;  // the user of the unreadable file's own process, when the test runs as root
+    const bool asRoot = ::geteuid() == 0;
     struct Case {
         const char* name;
         std::function<bool(const std::string&)> make;  // false: cannot be set up here
         LSTATUS rc;
-        std::string what;  // after "<file>"
+        std::string what;      // after "<file>"
+        bool ownUser = false;  // as root, run by `user`, whose file it is
     } const cases[] = {
         {"folder", [](const std::string& f) { return std::filesystem::create_directory(f); }, ERROR_CANTREAD,
          ": a folder stands where the file should be"},
         {"unreadable",
-         [](const std::string& f) {
+         [&](const std::string& f) {
              writeBytes(f, "Windows Registry Editor Version 5.00\n");
-             return ::chmod(f.c_str(), 0) == 0 && ::access(f.c_str(), R_OK) != 0;  // not as root
+             return ::chmod(f.c_str(), 0) == 0 && (!asRoot || ::chown(f.c_str(), user, user) == 0);
          },
-         ERROR_CANTREAD, ": the file cannot be read (Permission denied)"},
+         ERROR_CANTREAD, ": the file cannot be read (Permission denied)", true},
         {"UTF-16 without a byte-order mark",
          [](const std::string& f) {
              writeBytes(f, std::string("W\0i\0n\0", 6));
@@ -142,6 +149,31 @@ TEST_F(RegistryTest, AFileThatCannotBeUsedIsReportedOnce) {
         if (!c.make(file_)) {
             continue;
         }
+        const std::string message =
+            "winplat: the registry file cannot be used: " + file_ + c.what +
+            "\nwinplat: the file is left as it is and changes are refused until it is mended.\n";
+        if (c.ownUser && asRoot) {
+            ASSERT_EQ(::chown(dir_.c_str(), user, user), 0);
+            regtest::Scripted own({"as", std::to_string(user)});
+            const regtest::Scripted::Answer read = own.ask("get x");
+            EXPECT_EQ(read.result, -1);
+            const regtest::Scripted::Answer first = own.ask("set x 1");
+            EXPECT_EQ(first.result, c.rc);
+            const regtest::Scripted::Answer second = own.ask("set x 1");
+            EXPECT_EQ(second.result, c.rc);
+            EXPECT_EQ(read.said + first.said + second.said, message) << "said once";
+            EXPECT_EQ(folderFiles(), std::set<std::string>{"registry.reg"}) << "nothing made beside it";
+            // Mended by its rights alone, as its user would: the next change goes through.
+            ASSERT_EQ(::chmod(file_.c_str(), 0644), 0);
+            const regtest::Scripted::Answer mended = own.ask("set x 1");
+            EXPECT_EQ(mended.result, ERROR_SUCCESS);
+            EXPECT_EQ(mended.said, "");
+            EXPECT_EQ(own.get("x"), 1);
+            EXPECT_EQ(own.end(), 0);
+            EXPECT_EQ(own.err(), "");
+            ASSERT_EQ(::chown(dir_.c_str(), 0, 0), 0);
+            continue;
+        }
         std::string err;
         {
             winplat::console::Capture capture;
@@ -153,9 +185,7 @@ TEST_F(RegistryTest, AFileThatCannotBeUsedIsReportedOnce) {
             EXPECT_EQ(setString(HKEY_CURRENT_USER, L"x", L"y"), c.rc);
             err = capture.err();
         }
-        EXPECT_EQ(err,
-                  "winplat: the registry file cannot be used: " + file_ + c.what +
-                      "\nwinplat: the file is left as it is and changes are refused until it is mended.\n");
+        EXPECT_EQ(err, message);
         EXPECT_EQ(winplat::registry::lastLoadError(), file_ + c.what);
         ::chmod(file_.c_str(), 0644);
         if (c.name == std::string("unreadable")) {

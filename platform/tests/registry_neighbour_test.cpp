@@ -1147,10 +1147,25 @@ TEST_F(RegistryNeighbourTest, AFileBesideThatCannotBeUsedIsLookedAtOnceForEachVe
             EXPECT_EQ(counted(), 2) << "another version taken for the one looked at";
             check();
             EXPECT_EQ(counted(), 2);
+            // Rewritten in place at the same length, its modification time
+            // set back: only its change time tells (the checks above put
+            // more than a tick of the file times between the writes).
+            std::string again = c.first + c.first;
+            again[0] = again[0] == '\0' ? '\0' : 'N';
+            const struct stat was = statOf(beside);
+            writeBytes(beside, again);
+            const struct timespec times[2] = {was.st_atim, was.st_mtim};
+            ASSERT_EQ(::utimensat(AT_FDCWD, beside.c_str(), times, 0), 0);
+            ASSERT_EQ(statOf(beside).st_ino, was.st_ino);
+            ASSERT_EQ(statOf(beside).st_size, was.st_size);
+            check();
+            EXPECT_EQ(counted(), 3) << "looked at again";
+            check();
+            EXPECT_EQ(counted(), 3);
         }
         winplat::console::Capture quiet;
         ASSERT_EQ(setDword("Second", 2), c.change);
-        EXPECT_EQ(counted(), 2 + c.changeLooks);
+        EXPECT_EQ(counted(), 3 + c.changeLooks);
         EXPECT_EQ(runCaught({"check", "Second", c.change == ERROR_SUCCESS ? "2" : "-1"}).status, 0);
         if (c.change == ERROR_SUCCESS) {
             const std::string now = readBytes(beside);
@@ -1172,6 +1187,7 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
     NEEDS_ROOT(needsroot::kFileAndProcess);
     enum class Setup {
         BadLine,
+        BadLineAfterTheLastLook,
         WriteOnly,
         Folder,
         FolderClosedToAGroupMember,
@@ -1197,6 +1213,13 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
         {"root, a line that does not load",
          Setup::BadLine,
          {"set", "Root", "1"},
+         1,
+         "reg_writer: set failed with 1009\n"},
+        // Written while the change stood after its last look at the file,
+        // which a call trusts for 10 ms.
+        {"root, a line that does not load since the change looked",
+         Setup::BadLineAfterTheLastLook,
+         {"at", "RegistryBeforeChange", std::to_string(SIGSTOP), "0", "set", "Root", "1"},
          1,
          "reg_writer: set failed with 1009\n"},
         {"the owner, a file only written",
@@ -1234,6 +1257,8 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
             case Setup::BadLine:
                 writeBytes(file_, kBase + "not a line of a registry\n");
                 break;
+            case Setup::BadLineAfterTheLastLook:
+                break;  // once the change has looked, below
             case Setup::WriteOnly:
                 ASSERT_EQ(::chmod(file_.c_str(), 0200), 0);
                 break;
@@ -1274,16 +1299,32 @@ TEST_F(RegistryNeighbourTest, ARefusedChangeMakesNothingAndOneRefusedForAFileBes
                            std::strerror(EACCES) + "); changes are refused.\n";
                 break;
         }
+        Ran ran{};
+        Child stopped{};
+        if (c.setup == Setup::BadLineAfterTheLastLook) {
+            stopped = spawnChild(c.change, true);
+            ASSERT_GT(stopped.pid, 0);
+            ASSERT_TRUE(waitStopped(stopped.pid, std::chrono::seconds(60))) << "it never made its change";
+            writeBytes(file_, kBase + "not a line of a registry\n");
+        }
         const std::set<std::string> filesBefore = folderFiles();
         const std::string fileBefore = describe(file_);
-        const Ran ran = runCaught(c.change);
+        if (c.setup == Setup::BadLineAfterTheLastLook) {
+            ::kill(stopped.pid, SIGCONT);
+            ran.err = drain(stopped.err);
+            drain(stopped.out);
+            ran.status = waitBounded(stopped.pid, std::chrono::seconds(60));
+        } else {
+            ran = runCaught(c.change);
+        }
         EXPECT_EQ(ran.status, c.status) << ran.err;
         EXPECT_TRUE(ran.err.size() >= expected.size() &&
                     ran.err.compare(ran.err.size() - expected.size(), expected.size(), expected) == 0)
             << ran.err;
         EXPECT_EQ(folderFiles(), filesBefore);
         EXPECT_EQ(describe(file_), fileBefore);
-        if (c.setup == Setup::BadLine || c.setup == Setup::WriteOnly) {
+        if (c.setup == Setup::BadLine || c.setup == Setup::BadLineAfterTheLastLook ||
+            c.setup == Setup::WriteOnly) {
             // Mended by its owner, the file takes the owner's changes again.
             writeBytes(file_, kBase);
             ASSERT_EQ(::chmod(file_.c_str(), 0600), 0);
