@@ -19,8 +19,14 @@ inline bool missing() {
 }  // namespace needsroot
 
 // Skips the rest of the test where it does not run as root; `why` is one of
-// needsroot's reasons.
-#define NEEDS_ROOT(why)            \
-    if (!::needsroot::missing()) { \
-    } else                         \
+// needsroot's reasons. Run as root, the test fails there instead: ctest
+// counts a skip as a pass (and takes gtest's skip line for a skip, whatever
+// the exit status), so a wrong missing() would skip every such test as root
+// and fail nothing. That check asks geteuid() itself, not missing().
+#define NEEDS_ROOT(why)                                                                    \
+    if (!::needsroot::missing()) {                                                         \
+    } else if (::geteuid() == 0) {                                                         \
+        GTEST_FAIL() << "run as root, yet skipped for want of root (needs root: " << (why) \
+                     << "): needsroot::missing() is wrong";                                \
+    } else                                                                                 \
         GTEST_SKIP() << "needs root: " << (why)
