@@ -189,7 +189,7 @@ struct Store::State {
     bool previousIn = false;      // the tree holds records of a previous-format journal: written whole first
     std::string journalBytes;     // read buffer
     std::string writeError;       // why the last file write failed
-    bool foldsAtExit = false;     // the exit handler that folds the journal is registered
+    bool foldsAtExit = false;     // this process wrote: its exit writes the journal into the file
     int64_t checkedAt = 0;        // coarseMillis() of the last identity check
     bool flushData = true;        // the file system needs a flush before a rename
     bool tempsSwept = false;      // temporary files of killed writers removed
@@ -1022,7 +1022,7 @@ struct ReadPoint {
 
 LSTATUS foldIn(State& s);
 LSTATUS failedWrite(State& s, int e);
-void foldAtExitLater(State& s);
+void atExitLater(State& s, bool fold);
 
 // Writes the tree whole as the file, having told every process to look.
 // Called under the exclusive lock.
@@ -1563,7 +1563,7 @@ void openJournalAgain(State& s, bool rewritten) {
                                          "; they are not in the registry.\n";
                 say(note);
                 s.asideNote += note;
-                foldAtExitLater(s);  // said again at exit
+                atExitLater(s, false);  // said again at exit
             }
         }
         ::close(s.journalFd);
@@ -1869,11 +1869,11 @@ bool holdsRecords(const State& s) {
     return (s.salt != 0 && s.journalEnd > off_t{kJournalHeader}) || s.previousIn;
 }
 
-// The store whose journal is written into its file at exit: the registry's,
-// the one store of a process that writes.
+// The store whose journal is written into its file at exit, or whose
+// process was told its changes were set aside: the registry's.
 State* atExitStore = nullptr;
 
-void foldAtExit() {
+void atExit() {
     if (!atExitStore) {
         return;
     }
@@ -1883,7 +1883,7 @@ void foldAtExit() {
     // Only a tree that holds records of the journal has changes the file may lack.
     const bool pending = holdsRecords(s);
     const std::string aside = s.asideNote;  // said at a call before, and now again
-    if (foldPending(s) != ERROR_SUCCESS && pending) {
+    if (s.foldsAtExit && foldPending(s) != ERROR_SUCCESS && pending) {
         // A journal cut from outside where this process could not look under
         // the lock (the file made read-only, say) no longer holds its changes;
         // one started again by another process's rewrite is not cut: that
@@ -1904,12 +1904,16 @@ void foldAtExit() {
     }
 }
 
-// Has the tree's records written into the file when the process ends.
-void foldAtExitLater(State& s) {
-    if (!s.foldsAtExit && !atExitStore) {
-        s.foldsAtExit = true;
+// Has the process's exit write the tree's records into the file (`fold`,
+// once it wrote), and say again what it was told of its changes; a reader
+// that was told writes nothing.
+void atExitLater(State& s, bool fold) {
+    if (!atExitStore) {
         atExitStore = &s;
-        std::atexit(foldAtExit);
+        std::atexit(atExit);
+    }
+    if (atExitStore == &s && fold) {
+        s.foldsAtExit = true;
     }
 }
 
@@ -1958,7 +1962,7 @@ LSTATUS writeThrough(State& s, Op op, const Path& path, std::wstring_view name) 
     if (rc != ERROR_SUCCESS) {
         return rc;
     }
-    foldAtExitLater(s);
+    atExitLater(s, true);
     if (s.journalEnd > std::max<off_t>(kJournalFoldMin, s.seen.size)) {
         try {
             foldIn(s);  // the change is kept by the journal when this fails

@@ -129,6 +129,12 @@ TEST_F(RegistryMovedJournalTest, AJournalSetAsideIsLeftThereAndEveryHolderIsTold
                     EXPECT_EQ(x.said, told("read from", aside[0]));
                     EXPECT_EQ(reader->get("Mine"), -1);
                     EXPECT_EQ(reader->get("Theirs"), 2);
+                    // It says so again at its exit, and writes nothing:
+                    // it made no change.
+                    const std::string file = readBytes(file_);
+                    EXPECT_EQ(reader->end(), 0);
+                    EXPECT_EQ(reader->err(), told("read from", aside[0]));
+                    EXPECT_EQ(readBytes(file_), file);
                 }
                 if (order == Order::HolderKilled) {
                     ::kill(holder.pid(), SIGKILL);
@@ -159,10 +165,6 @@ TEST_F(RegistryMovedJournalTest, AJournalSetAsideIsLeftThereAndEveryHolderIsTold
                 } else {
                     endHolder();
                     endOther();
-                }
-                if (withReader) {
-                    EXPECT_EQ(reader->end(), 0);
-                    EXPECT_EQ(reader->err(), told("read from", aside[0]));
                 }
                 // All ended: the file holds on its own what was acknowledged
                 // outside the set-aside journal, and nothing of it.
