@@ -210,6 +210,12 @@ TEST_F(RegistryMovedJournalTest, TheSetterSaysWhatItDidAndLeavesTheFileItNamed) 
         writeBytes(file_, kBase);
         setenv("WINPLAT_REGISTRY", file_.c_str(), 1);  // for the other processes alone
         ASSERT_EQ(run({"set", "First", "1"}), 0);
+        // Killed before its exit: its change is in the journal alone, and a
+        // reader holds it.
+        ASSERT_EQ(run({"at", "RegistryAtExit", std::to_string(SIGKILL), "0", "set", "Held", "1"}),
+                  128 + SIGKILL);
+        Scripted reader;
+        ASSERT_EQ(reader.get("Held"), 1);
         writeBytes(journal, "not a journal\n");
         std::vector<std::string> args = c.options;
         args.insert(args.end(), {"set", "Second", "2"});
@@ -228,11 +234,21 @@ TEST_F(RegistryMovedJournalTest, TheSetterSaysWhatItDidAndLeavesTheFileItNamed) 
         const int status = waitBounded(setter.pid, std::chrono::seconds(60));
         const std::vector<std::string> aside = setAsideFiles();
         ASSERT_EQ(aside.size(), 1u) << "the file it named is left where it said";
+        // Whether the setter's change went through or not, the reader is
+        // told, and reads what the others read.
+        const Scripted::Answer held = reader.ask("get Held");
+        EXPECT_EQ(held.result, -1);
+        EXPECT_EQ(held.said,
+                  "winplat: changes this process read from the registry " + file_ + " were set aside in " +
+                      aside[0] +
+                      " by another process, which found the journal they were written to damaged; they "
+                      "are not in the registry.\n");
+        EXPECT_EQ(reader.end(), 0);
         if (stops) {
             EXPECT_EQ(status, 0) << err;
             EXPECT_EQ(err, cannotRead + holdsNone + aside[0] + ", and a new journal is started.\n");
             EXPECT_EQ(statOf(aside[0]).st_size, 0);
-            EXPECT_EQ(run({"check", "First", "1", "Second", "2"}), 0);
+            EXPECT_EQ(run({"check", "First", "1", "Second", "2", "Held", "-1"}), 0);
         } else {
             EXPECT_EQ(status, 1) << err;
             EXPECT_EQ(err.substr(0, err.find("reg_writer:")),
@@ -241,7 +257,7 @@ TEST_F(RegistryMovedJournalTest, TheSetterSaysWhatItDidAndLeavesTheFileItNamed) 
                           "); changes are refused.\n");
             EXPECT_EQ(readBytes(aside[0]), "not a journal\n");
             EXPECT_FALSE(std::filesystem::exists(journal));
-            EXPECT_EQ(run({"check", "First", "1", "Second", "-1"}), 0);
+            EXPECT_EQ(run({"check", "First", "1", "Second", "-1", "Held", "-1"}), 0);
         }
     }
 }
