@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -79,5 +80,44 @@ inline std::string fresh(const std::string& prefix) {
     }
     return name;
 }
+
+// Removes `path` and all it holds, as far as it can. A folder the test
+// closed to its own user is opened first, so that a test run by a user other
+// than root leaves nothing behind either.
+inline void removeAll(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        return;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        ::unlink(path.c_str());
+        return;
+    }
+    ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU);
+    std::error_code ec;
+    std::vector<std::string> entries;
+    for (std::filesystem::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        entries.push_back(it->path().string());
+    }
+    for (const std::string& entry : entries) {
+        removeAll(entry);
+    }
+    ::rmdir(path.c_str());
+}
+
+// A fresh() folder that goes, with all it holds, when the object does: at the
+// end of the test however it ends, a failed assertion included.
+class Scoped {
+  public:
+    explicit Scoped(const std::string& prefix) : path_(fresh(prefix)) {}
+    ~Scoped() { removeAll(path_); }
+    Scoped(const Scoped&) = delete;
+    Scoped& operator=(const Scoped&) = delete;
+
+    const std::string& path() const { return path_; }
+
+  private:
+    std::string path_;
+};
 
 }  // namespace testfolder

@@ -40,9 +40,10 @@ class TmpdirKept {
 
 TEST(TestFolder, TmpdirIsTakenOnlyWhenEveryUserCanReachIt) {
     TmpdirKept kept;
+    const testfolder::Scoped scoped("test_folder_test_");  // where the test's own TMPDIR leads
+    const std::string& top = scoped.path();
     unsetenv("TMPDIR");
     const std::string usual = testfolder::base();
-    const std::string top = testfolder::fresh("test_folder_test_");
     ASSERT_EQ(::chmod(top.c_str(), 0755), 0);
     const std::string open = top + "/open";
     const std::string closed = top + "/closed";
@@ -74,7 +75,11 @@ TEST(TestFolder, TmpdirIsTakenOnlyWhenEveryUserCanReachIt) {
         SCOPED_TRACE(row.what);
         setenv("TMPDIR", row.tmpdir.c_str(), 1);
         EXPECT_EQ(testfolder::base(), row.base);
-        const std::string made = testfolder::fresh("row-");
+        if (row.base.rfind(top + "/", 0) != 0) {
+            continue;  // the usual folder, which this test leaves alone
+        }
+        const testfolder::Scoped folder("row-");
+        const std::string& made = folder.path();
         struct stat st {};
         ASSERT_EQ(::lstat(made.c_str(), &st), 0);
         EXPECT_TRUE(S_ISDIR(st.st_mode));
@@ -82,12 +87,10 @@ TEST(TestFolder, TmpdirIsTakenOnlyWhenEveryUserCanReachIt) {
         EXPECT_EQ(fs::path(made).parent_path().string(), row.base);
         EXPECT_EQ(fs::path(made).filename().string().rfind("row-", 0), 0u);
         EXPECT_TRUE(fs::is_empty(made));
-        fs::remove(made);
     }
     EXPECT_TRUE(fs::is_empty(closed + "/inner"));
     EXPECT_TRUE(fs::is_empty(open));
     EXPECT_FALSE(fs::exists(top + "/absent"));
-    fs::remove_all(top);
 }
 
 TEST(TestFolder, AFolderThatCannotBeMadeIsToldWithTheReason) {
@@ -103,6 +106,25 @@ TEST(TestFolder, AFolderThatCannotBeMadeIsToldWithTheReason) {
                       "/no-such-folder-of-the-tests/xXXXXXX: No such file or directory");
     }
     EXPECT_FALSE(fs::exists(base + "/no-such-folder-of-the-tests"));
+}
+
+// A scoped folder goes with all it holds, a folder closed to its user and a
+// file of mode 000 included, and a link in it goes without what it points at.
+TEST(TestFolder, AScopedFolderGoesWithAllItHolds) {
+    const testfolder::Scoped outside("test_folder_outside_");
+    ASSERT_EQ(::close(::creat((outside.path() + "/kept").c_str(), 0644)), 0);
+    std::string path;
+    {
+        const testfolder::Scoped folder("test_folder_scoped_");
+        path = folder.path();
+        ASSERT_EQ(::mkdir((path + "/deep").c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((path + "/deep/closed").c_str(), 0755), 0);
+        ASSERT_EQ(::close(::creat((path + "/deep/closed/file").c_str(), 0000)), 0);
+        ASSERT_EQ(::chmod((path + "/deep/closed").c_str(), 0000), 0);
+        ASSERT_EQ(::symlink(outside.path().c_str(), (path + "/link").c_str()), 0);
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+    EXPECT_TRUE(fs::exists(outside.path() + "/kept"));
 }
 
 }  // namespace
