@@ -1,6 +1,6 @@
-// A fresh drive root for a test: WINPLAT_ROOT points at a new temporary
-// folder with an empty "c" drive; everything is removed and the variable
-// restored afterwards.
+// A fresh drive root for a test: WINPLAT_ROOT points at a new test folder
+// (test_folder.h) with an empty "c" drive; everything is removed and the
+// variable restored afterwards, however the test ends.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,13 +11,11 @@
 #include <fstream>
 #include <string>
 
+#include "test_folder.h"
+
 class FilesTestRoot {
   public:
-    FilesTestRoot() {
-        char tmpl[] = "/tmp/winplat-files-XXXXXX";
-        const char* made = mkdtemp(tmpl);
-        EXPECT_NE(made, nullptr);
-        root_ = made ? made : "/tmp";
+    FilesTestRoot() : root_(testfolder::fresh("winplat-files-")) {
         const char* old = getenv("WINPLAT_ROOT");
         hadOld_ = old != nullptr;
         old_ = old ? old : "";
@@ -35,9 +33,7 @@ class FilesTestRoot {
         } else {
             unsetenv("WINPLAT_ROOT");
         }
-        std::error_code ec;
-        std::filesystem::permissions(root_, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(root_, ec);
+        testfolder::removeAll(root_);
     }
     FilesTestRoot(const FilesTestRoot&) = delete;
     FilesTestRoot& operator=(const FilesTestRoot&) = delete;

@@ -1,6 +1,8 @@
 // The module table: names, search order, exports, reference counts.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +16,8 @@
 #include "winplat/inject.h"
 #include "winplat/kernel.h"
 #include "winplat/modules.h"
+
+extern char** environ;
 
 namespace {
 
@@ -42,6 +46,24 @@ std::wstring fileNameOf(HMODULE h) {
 
 int localFunction() {
     return 0;
+}
+
+// Runs a program to its end: its exit status, -1 when it did not exit.
+int exitStatusOf(std::vector<std::string> arguments) {
+    std::vector<char*> argv;
+    for (std::string& a : arguments) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        return -1;
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
 }
 
 }  // namespace
@@ -118,20 +140,17 @@ TEST(ModulesTable, BareNamesAreSearchedInWindowsOrderOverTheMappedFolders) {
     EXPECT_EQ(whoAmI(h), 2);  // the DLL directory comes before the system directory
     EXPECT_TRUE(FreeLibrary(h));
 
-    // The program's folder comes first of all.
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    ASSERT_GT(n, 0);
-    std::string programDir = std::filesystem::path(std::string(exe, static_cast<size_t>(n))).parent_path();
-    std::string unique = "winplat_probe_" + std::to_string(getpid()) + ".dll";
-    std::filesystem::copy_file(testModule("modtest_alpha"), programDir + "/" + unique);
-    install(root, "modtest_beta", "c/dlls/" + unique);
-    std::wstring wide(unique.begin(), unique.end());
-    h = LoadLibraryW(wide.c_str());
-    std::filesystem::remove(programDir + "/" + unique);
-    ASSERT_NE(h, nullptr) << winplat::modules::lastLoadError();
-    EXPECT_EQ(whoAmI(h), 1);
-    EXPECT_TRUE(FreeLibrary(h));
+    // The program's folder comes first of all: a probe program run from a
+    // folder of its own, not the build's, finds the module beside it before
+    // the DLL directory's, and the DLL directory's once that one is gone.
+    const testfolder::Scoped program("winplat-program-");
+    const std::string probe = program.path() + "/winplat_module_probe";
+    std::filesystem::copy_file(std::string(WINPLAT_HELPER_DIR) + "/winplat_module_probe", probe);
+    std::filesystem::copy_file(testModule("modtest_alpha"), program.path() + "/first.dll");
+    install(root, "modtest_beta", "c/dlls/first.dll");
+    EXPECT_EQ(exitStatusOf({probe, "first", "C:\\DLLS"}), 1);
+    std::filesystem::remove(program.path() + "/first.dll");
+    EXPECT_EQ(exitStatusOf({probe, "first", "C:\\DLLS"}), 2);
 
     ASSERT_TRUE(SetDllDirectoryW(nullptr));
     dir[0] = L'#';
