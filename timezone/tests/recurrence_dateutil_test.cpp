@@ -3,7 +3,6 @@
 // be imported.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "RecurrencePeers.h"
+#include "platform/tests/test_folder.h"
 
 using namespace recurrence_peers;
 
@@ -44,10 +44,8 @@ TEST(RecurrenceDateutil, LiveGenerator) {
     if (python.empty()) {
         GTEST_SKIP() << "no python3 can import dateutil";
     }
-    char path[] = "/tmp/rrule_liveXXXXXX";
-    const int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const testfolder::Scoped dir("rrule_live_");
+    const std::string path = dir.path() + "/rrule_live.txt";
     const std::string command = python + " '" + kDir + "/rrule_golden.py' '" + kDir +
                                 "/data/rfc5545_examples.txt," + kDir + "/data/rrule_boundaries.txt' '" +
                                 path + "' 2000";
@@ -55,7 +53,6 @@ TEST(RecurrenceDateutil, LiveGenerator) {
     std::string golden, live;
     readGolden(kDir + "/data/rrule_golden.txt", &golden);
     const auto cases = readGolden(path, &live);
-    std::remove(path);
     if (live != golden) {
         std::printf("dateutil %s differs from the golden file's %s\n", live.c_str(), golden.c_str());
     }

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/tests/test_folder.h"
 #include "timezone/RecurrenceIterator.h"
 #include "timezone/ZoneRegistry.h"
 
@@ -286,18 +287,14 @@ TEST(ZoneTables, GeneratorRerunMatchesCheckedInRows) {
     if (installed != version || std::system("python3 -c '' 2>/dev/null") != 0) {
         GTEST_SKIP() << "rows from tzdata " << version << ", installed: " << installed;
     }
-    char dir[] = "/tmp/tz_rows_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string out = std::string(dir) + "/TzZones.cpp", years = std::string(dir) + "/years.txt";
+    const testfolder::Scoped dir("tz_rows_");
+    const std::string out = dir.path() + "/TzZones.cpp", years = dir.path() + "/years.txt";
     const std::string command =
-        "python3 " + kTimezoneDir + "/tools/gen_tz_rows.py --output " + out + " --years " + years;
+        "python3 '" + kTimezoneDir + "/tools/gen_tz_rows.py' --output '" + out + "' --years '" + years + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     EXPECT_TRUE(readFile(out) == source)
         << "rerun differs: diff " << out << " " << kTimezoneDir << "/TzZones.cpp";
     EXPECT_TRUE(readFile(years) == readFile(kTimezoneDir + "/tests/data/tz_row_years.txt"));
-    std::remove(out.c_str());
-    std::remove(years.c_str());
-    rmdir(dir);
 }
 
 ptrdiff_t naiveFind(const std::string& text, const std::string& pattern) {

@@ -18,6 +18,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "platform/tests/test_folder.h"
 #include "timezone/RecurrenceIterator.h"
 #include "timezone/XTimeZone.h"
 #include "timezone/ZoneRegistry.h"
@@ -127,9 +128,8 @@ TEST(ZoneinfoComparison, EveryRowAtEveryChangeTo2037) {
     }
     const std::vector<Compared> rows = comparedRows();
     ASSERT_GT(rows.size(), 500u);
-    char dir[] = "/tmp/tz_compare_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string request = std::string(dir) + "/request.txt", answer = std::string(dir) + "/answer.txt";
+    const testfolder::Scoped dir("tz_compare_");
+    const std::string request = dir.path() + "/request.txt", answer = dir.path() + "/answer.txt";
     {
         std::ofstream out(request);
         for (const Compared& c : rows) {
@@ -137,7 +137,7 @@ TEST(ZoneinfoComparison, EveryRowAtEveryChangeTo2037) {
         }
     }
     const std::string command =
-        "python3 " + kTimezoneDir + "/tests/zoneinfo_transitions.py " + request + " > " + answer;
+        "python3 '" + kTimezoneDir + "/tests/zoneinfo_transitions.py' '" + request + "' > '" + answer + "'";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 
     std::map<std::string, const Compared*> byKey;
@@ -194,9 +194,6 @@ TEST(ZoneinfoComparison, EveryRowAtEveryChangeTo2037) {
         }
     }
     closeInterval(kEnd);
-    std::remove(request.c_str());
-    std::remove(answer.c_str());
-    rmdir(dir);
 
     std::cout << "tzdata " << version << " (rows from " << generatorVersion() << "): " << rows.size()
               << " rows, " << checks << " checks, " << skipped << " changes skipped as rule not in force, "
