@@ -139,7 +139,7 @@ class StandinWorldTest : public ::testing::Test {
         winplat::inject::reset();
         // One root per process: modules loaded from it stay loaded, and a
         // fresh world at the same paths finds them again. Made afresh, so a
-        // world an earlier process left (one kept after a failure) is never
+        // world an earlier process left (one killed mid-test) is never
         // taken up by a later one with the same process id.
         static const std::string root = testfolder::fresh("storeset-world-");
         root_ = root;
@@ -155,10 +155,7 @@ class StandinWorldTest : public ::testing::Test {
 
     void TearDown() override {
         winplat::inject::reset();
-        if (::testing::Test::HasFailure()) {
-            return;  // keep the world for a look
-        }
-        std::filesystem::remove_all(root_);
+        testfolder::removeAll(root_);
     }
 
     void rewriteDatabase(const std::string& lines) {

@@ -75,6 +75,10 @@ TEST_P(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
     namespace fs = std::filesystem;
     // One root per process, as the modules loaded from it stay loaded.
     static const std::string root = testfolder::fresh("backendwrappers-");
+    // Gone however the test ends; the next test of the process lays it out again.
+    struct Removed {
+        ~Removed() { testfolder::removeAll(root); }
+    } removed;
     endToEnd::layOutWorld(root);
     const std::string database = root + "/stores.db";
     world::writeFile(database, world::readFile(std::string(STORESET_SOURCE_DIR) + "/demo/Demo.db"));
@@ -140,7 +144,6 @@ TEST_P(EndToEnd, WrappedServerListsAndReadsTheDemoStores) {
     }
     EXPECT_TRUE(blocks.empty());
     CoUninitialize();
-    fs::remove_all(root);
     if constexpr (build::InstanceLivesUntilExit) {
         return;  // the call layer and its threads stay until the process ends
     }

@@ -34,9 +34,7 @@ class MapiLoaderTest : public ::testing::Test {
         MapiLoader::resetForTests();
         SetDllDirectoryW(nullptr);
         winplat::inject::reset();
-        if (!HasFailure()) {
-            fs::remove_all(root_);
-        }
+        testfolder::removeAll(root_);
     }
 
     // A copy of the stand-in runtime at a Windows path.

@@ -53,7 +53,8 @@ std::string withMissingDependency(std::string module) {
 
 TEST(MissingMapi, TheProgramStopsBeforeMainSayingWhatIsMissingOrWhyItWouldNotLoad) {
     namespace fs = std::filesystem;
-    const std::string root = testfolder::fresh("storeset71-nomapi-");
+    const testfolder::Scoped folder("storeset71-nomapi-");
+    const std::string& root = folder.path();
     const std::string mapi = root + "/c/windows/system32/MAPI32.dll";
     const std::string standins = world::standinFolder();
     const std::string cannot = "The program can't start because MAPI32.dll could not be loaded: ";
@@ -113,5 +114,4 @@ TEST(MissingMapi, TheProgramStopsBeforeMainSayingWhatIsMissingOrWhyItWouldNotLoa
         EXPECT_EQ(o.out, "");
         EXPECT_EQ(world::readFile(root + "/registry.reg"), "Windows Registry Editor Version 5.00\n");
     }
-    fs::remove_all(root);
 }
