@@ -6,10 +6,16 @@
 # reason (the C library's for one it cannot read), with status 1 and nothing
 # on the output. Every row runs, and each failing one is told.
 #
-#   compare_test.sh <build folder> <storeset_world> <source folder> <winplat_reg_writer>
+#   compare_test.sh <build folder> <storeset_world> <source folder> <winplat_reg_writer> <winplat_test_folder>
 set -u
-build="$1" tool="$2" source="$3" writer="$4"
-d="$build/demo-compare"
+build="$1" tool="$2" source="$3" writer="$4" folder="$5"
+# The test's folder, made by the test folder helper where the C++ tests
+# make theirs, and removed however the test ends.
+top="$("$folder" demo-compare-)" || exit 1
+trap 'chmod -R u+rwX "$top" 2>/dev/null; rm -rf "$top"' EXIT
+trap 'exit 1' INT TERM HUP
+chmod 755 "$top"  # the rows run as another user reach $d
+d="$top/run"
 header='"Windows Registry Editor Version 5.00"'
 failed=0
 
@@ -123,5 +129,4 @@ done
 other=""
 tmpEnv=()
 
-[ "$failed" = 0 ] && rm -rf "$d" "$d.err" "$d.private"
 exit "$failed"

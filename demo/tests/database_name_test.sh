@@ -6,10 +6,15 @@
 # one, is told apart on the output. Every row runs, and each failing one is
 # told.
 #
-#   database_name_test.sh <build folder> <storeset_world> <source folder>
+#   database_name_test.sh <build folder> <storeset_world> <source folder> <winplat_test_folder>
 set -u
-build="$1" tool="$2" source="$3"
-d="$build/demo-database-name"
+build="$1" tool="$2" source="$3" folder="$4"
+# The test's folder, made by the test folder helper where the C++ tests
+# make theirs, and removed however the test ends.
+top="$("$folder" demo-database-name-)" || exit 1
+trap 'chmod -R u+rwX "$top" 2>/dev/null; rm -rf "$top"' EXIT
+trap 'exit 1' INT TERM HUP
+d="$top/run"
 failed=0
 
 # The demo export with the connector section's database name (001f6708, a
@@ -86,5 +91,4 @@ for row in "empty|(value 001f6708 is empty)" "none|(no value 001f6708)"; do
     fi
 done
 
-[ "$failed" = 0 ] && rm -rf "$d" "$d.err"
 exit "$failed"

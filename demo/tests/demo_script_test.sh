@@ -4,9 +4,15 @@
 # the world an older build laid out in its own place (no mark) for its own,
 # and nothing else. Every row runs, and each failing one is told.
 #
-#   demo_script_test.sh <scratch folder> <source folder>
+#   demo_script_test.sh <winplat_test_folder> <source folder>
 set -u
-d="$1/demo-script" source="$2"
+folder="$1" source="$2"
+# The test's folder, made by the test folder helper where the C++ tests
+# make theirs, and removed however the test ends.
+top="$("$folder" demo-script-)" || exit 1
+trap 'chmod -R u+rwX "$top" 2>/dev/null; rm -rf "$top"' EXIT
+trap 'exit 1' INT TERM HUP
+d="$top/run"
 failed=0
 fail() {
     echo "FAILED $*"
@@ -78,5 +84,4 @@ old
 echo mine >"$d/world/.storeset-world"
 unmarked "a marked world"
 
-[ "$failed" = 0 ] && rm -rf "$d"
 exit "$failed"

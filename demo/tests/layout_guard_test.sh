@@ -6,10 +6,16 @@
 # stderr, status 1, nothing changed. Whatever TMPDIR is, it makes nothing
 # outside the world. Every row runs, and each failing one is told.
 #
-#   layout_guard_test.sh <build folder> <storeset_world> <source folder>
+#   layout_guard_test.sh <build folder> <storeset_world> <source folder> <winplat_test_folder>
 set -u
-build="$1" tool="$2" source="$3"
-d="$build/demo-layout-guard"
+build="$1" tool="$2" source="$3" folder="$4"
+# The test's folder, made by the test folder helper where the C++ tests
+# make theirs, and removed however the test ends.
+top="$("$folder" demo-layout-guard-)" || exit 1
+trap 'chmod -R u+rwX "$top" 2>/dev/null; rm -rf "$top"' EXIT
+trap 'exit 1' INT TERM HUP
+chmod 755 "$top"  # the rows run as another user reach $d
+d="$top/run"
 standins="$build/standins"
 failed=0
 
@@ -219,5 +225,4 @@ done
 other=""
 tmpEnv=()
 
-[ "$failed" = 0 ] && rm -rf "$d" "$d.err" "$d.private"
 exit "$failed"
