@@ -6,9 +6,9 @@
 # reason (the C library's for one it cannot read), with status 1 and nothing
 # on the output. Every row runs, and each failing one is told.
 #
-#   compare_test.sh <build folder> <storeset_world> <source folder> <winplat_reg_writer> <winplat_test_folder>
+#   compare_test.sh <storeset_world> <source folder> <winplat_reg_writer> <winplat_test_folder>
 set -u
-build="$1" tool="$2" source="$3" writer="$4" folder="$5"
+tool="$1" source="$2" writer="$3" folder="$4"
 # The test's folder, made by the test folder helper where the C++ tests
 # make theirs, and removed however the test ends.
 top="$("$folder" demo-compare-)" || exit 1
